@@ -1,0 +1,94 @@
+#include "driver/TVM30.h"
+
+#include <cstdlib>
+
+#include "driver/IniFile.h"
+
+namespace fuel {
+namespace {
+
+constexpr std::uint8_t kFlagStartInLiterOff = 0x10;
+constexpr std::uint8_t kFlagWStart = 0x20;
+constexpr std::uint8_t kFlagWDoza = 0x40;
+
+constexpr char kOptionsSection[] = "Varno";
+
+TVM30* libraryDriver = nullptr;
+
+}  // namespace
+
+std::string DefaultCnfIniPath() {
+    if (const char* path = std::getenv("CNF_INI"); path != nullptr && *path != '\0') {
+        return path;
+    }
+    return "/etc/cnf.INI";
+}
+
+TVM30::TVM30(std::uint32_t flags, fuel::HostLink* hostLink, const std::string& cnfIniPath)
+    : HostLink(hostLink) {
+    // Every table starts zero-filled; these are the entries that do not start at zero.
+    for (int channel = 1; channel <= kChannels; ++channel) {
+        LinkState[channel] = link_state::kGood;
+        for (int dispenser = 1; dispenser <= kDispensers; ++dispenser) {
+            CurrentNozzle[channel][dispenser] = 1;
+            DispenserMode[channel][dispenser] = 0;
+            ModeRecheckCountdown[channel][dispenser] = 0;
+            ModeStableCount[channel][dispenser] = 1;
+            NozzleStatus[channel][dispenser][1] = status_code::kNoActivity;
+            VolumeDecimals[channel][dispenser] = 2;
+            MoneyDecimals[channel][dispenser] = 2;
+        }
+    }
+    const auto flagsByte = static_cast<std::uint8_t>(flags & 0xFF);
+    WStart = (flagsByte & kFlagWStart) != 0;
+    WDoza = (flagsByte & kFlagWDoza) != 0;
+    StartInLiter = (flagsByte & kFlagStartInLiterOff) == 0;
+    ReadOptions(cnfIniPath);
+}
+
+void TVM30::ReadOptions(const std::string& cnfIniPath) {
+    const IniFile ini = IniFile::Load(cnfIniPath);
+    OrigAdres = ini.ReadBool(kOptionsSection, "OrigAdres", OrigAdres);
+    StartInLiter = ini.ReadBool(kOptionsSection, "StartInLiter", StartInLiter);
+    WStart = ini.ReadBool(kOptionsSection, "WStart", WStart);
+    WDoza = ini.ReadBool(kOptionsSection, "WDoza", WDoza);
+}
+
+void TVM30::AbstractOperation() { throw EAbstractError(); }
+
+std::string TVM30::GetProtocolDescription() { return "v2.50#Протокол к ТРК-ВАРНО"; }
+
+void TVM30::SetLinkState(std::uint8_t channel, std::uint8_t value) { LinkState[channel] = value; }
+
+std::uint8_t TVM30::GetLinkState(std::uint8_t channel) { return LinkState[channel]; }
+
+std::int32_t TVM30::ReservedQuery(std::uint32_t) { return 0; }
+
+void TVM30::ReservedOperationA(std::uint32_t, std::uint32_t, std::uint32_t, std::uint32_t,
+                               std::uint32_t, std::uint32_t, std::uint32_t) {}
+
+void TVM30::ReservedOperationB(std::uint32_t, std::uint32_t, std::uint32_t) {}
+
+void TVM30::ReservedOperationC(std::uint32_t, std::uint32_t) {}
+
+void TVM30::ReservedOperationD(std::uint32_t, std::uint32_t) {}
+
+TVM30* CreateDriver(std::uint32_t flags, fuel::HostLink* hostLink,
+                    const std::string& cnfIniPath) {
+    auto* driver = new TVM30(flags, hostLink, cnfIniPath);
+    libraryDriver = driver;
+    return driver;
+}
+
+TVM30* GetVE30(std::uint32_t flags, std::uint32_t, fuel::HostLink* hostLink) {
+    return CreateDriver(flags, hostLink, DefaultCnfIniPath());
+}
+
+TVM30* GetDriver25(std::uint32_t flags, std::uint32_t, fuel::HostLink* hostLink, std::uint32_t,
+                   std::uint32_t, std::uint32_t, std::uint32_t, std::uint32_t) {
+    return CreateDriver(flags, hostLink, DefaultCnfIniPath());
+}
+
+TVM30* LibraryDriver() { return libraryDriver; }
+
+}  // namespace fuel

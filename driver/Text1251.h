@@ -1,0 +1,18 @@
+// Text at the edges. Inside the program every string is UTF-8; the host, the Windows ANSI
+// user interface and the Windows-side files speak single-byte Windows-1251.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace fuel {
+
+// Every byte has a form: 0x00..0x7F are ASCII, 0x80..0xFF the Windows-1251 letters and signs
+// (0x98, which the code page leaves free, becomes U+0098 as Windows converts it).
+std::string Cp1251ToUtf8(std::string_view text);
+
+// A character without a Windows-1251 form, and a byte that is not valid UTF-8, each become
+// one '?', as Windows' own conversion writes its default character.
+std::string Utf8ToCp1251(std::string_view text);
+
+}  // namespace fuel
