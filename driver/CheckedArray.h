@@ -15,7 +15,7 @@ template <typename T, std::int64_t Low, std::int64_t High>
 class CheckedArray {
     static_assert(Low <= High);
 
-public:
+  public:
     static constexpr std::int64_t kLow = Low;
     static constexpr std::int64_t kHigh = High;
     static constexpr std::size_t kSize = static_cast<std::size_t>(High - Low + 1);
@@ -44,14 +44,14 @@ public:
     auto begin() const { return items_.begin(); }
     auto end() const { return items_.end(); }
 
-private:
+  private:
     std::array<T, kSize> items_{};
 };
 
 // A read-only view of a byte buffer whose valid indexes are 0..high, as the line hands it
 // over; high may be -1 for an empty buffer.
 class CheckedBytes {
-public:
+  public:
     CheckedBytes(const std::uint8_t* data, std::int32_t high) : data_(data), high_(high) {}
 
     std::uint8_t operator[](std::int64_t index) const {
@@ -62,7 +62,7 @@ public:
     }
     std::int32_t High() const { return high_; }
 
-private:
+  private:
     const std::uint8_t* data_;
     std::int32_t high_;
 };

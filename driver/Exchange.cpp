@@ -41,14 +41,16 @@ void BuildFrame(Frame& frame, std::span<const std::uint8_t> data) {
     frame.length = static_cast<std::uint8_t>(data.size() + 3);
 }
 
-ReplyHandler TVM30::ReplyCheckHandler() { return ReplyHandler{&ReplyCheckRoutine, this}; }
+ReplyHandler TVM30::ReplyCheckHandler() {
+    return ReplyHandler{&ReplyCheckRoutine, this};
+}
 
 LineInitializer TVM30::ApplyLinkSettingsHandler() {
     return LineInitializer{&ApplyLinkSettingsRoutine, this};
 }
 
-std::int32_t TVM30::Exchange(std::uint8_t channel, std::span<std::uint8_t> buffer,
-                             std::uint8_t n, std::uint8_t replyLength, std::uint32_t) {
+std::int32_t TVM30::Exchange(std::uint8_t channel, std::span<std::uint8_t> buffer, std::uint8_t n,
+                             std::uint8_t replyLength, std::uint32_t) {
     // Nothing goes out on a channel whose verdict could not be recorded, and neither the
     // data nor the reply may pass the caller's buffer.
     LinkState.Check(channel);

@@ -37,9 +37,9 @@ struct LineInitializer {
 // Reply codes and link states that the reply check reports to the link.
 namespace reply_code {
 inline constexpr std::int32_t kAccepted = 0;
-inline constexpr std::int32_t kBadStart = 223;     // no 'A' first, or no 'H' opening the frame
+inline constexpr std::int32_t kBadStart = 223;  // no 'A' first, or no 'H' opening the frame
 inline constexpr std::int32_t kOnlyAcknowledge = 219;
-inline constexpr std::int32_t kNoEnd = 209;        // the frame's last byte is not 'E'
+inline constexpr std::int32_t kNoEnd = 209;  // the frame's last byte is not 'E'
 inline constexpr std::int32_t kBadChecksum = 222;
 }  // namespace reply_code
 
@@ -49,7 +49,7 @@ inline constexpr std::uint8_t kBad = 3;
 }  // namespace link_state
 
 class HostLink {
-public:
+  public:
     // Table entry 1: the channel's failure code, 0 when there was none.
     virtual std::int32_t GetChannelError(std::uint32_t channel) = 0;
     // Entry 2.

@@ -13,7 +13,7 @@
 namespace fuel {
 
 class IniFile {
-public:
+  public:
     IniFile() = default;
     // A missing or unreadable file reads as an empty one.
     static IniFile Load(const std::string& path);
@@ -26,7 +26,7 @@ public:
     // Booleans are integers: 0 false, any other number true.
     bool ReadBool(std::string_view section, std::string_view key, bool defaultValue) const;
 
-private:
+  private:
     struct Entry {
         std::string key;
         std::string value;

@@ -4,57 +4,19 @@
 
 namespace fuel {
 
-std::int32_t TVM30::StopPump(std::uint32_t, std::uint32_t, std::uint8_t) { throw EAbstractError(); }
-void TVM30::GetFinalDispensedData(std::uint32_t, std::uint32_t, double&, double&) {
+std::uint8_t TVM30::GetStatusCode(std::uint8_t, std::uint8_t) {
     throw EAbstractError();
 }
-void TVM30::GetTotalizer(std::uint32_t, std::uint32_t, std::uint32_t, double&, double&,
-                         std::uint32_t, std::uint32_t) {
+std::int32_t TVM30::InitLink(std::uint32_t) {
     throw EAbstractError();
 }
-double TVM30::GetDispensedData(std::uint32_t, std::uint32_t, double&) { throw EAbstractError(); }
-std::uint8_t TVM30::GetStatusCode(std::uint8_t, std::uint8_t) { throw EAbstractError(); }
-void TVM30::SetPrice(std::uint32_t, std::uint32_t, std::uint32_t, std::uint32_t, std::uint32_t,
-                     double) {
+bool TVM30::GetDriverInfo(std::uint32_t, std::uint32_t&) {
     throw EAbstractError();
 }
-void TVM30::SetVolumeLimit(std::uint32_t, std::uint32_t, std::uint32_t, std::uint32_t, double) {
-    throw EAbstractError();
-}
-void TVM30::SetMoneyLimit(std::uint32_t, std::uint32_t, std::uint32_t, std::uint32_t, double) {
-    throw EAbstractError();
-}
-std::int32_t TVM30::StartPump(std::uint32_t, std::uint32_t, std::uint32_t) {
-    throw EAbstractError();
-}
-std::int32_t TVM30::InitLink(std::uint32_t) { throw EAbstractError(); }
-std::int32_t TVM30::ReadParameter(std::uint32_t, std::uint32_t, std::int32_t) {
-    throw EAbstractError();
-}
-std::int32_t TVM30::WriteParameter(std::uint32_t, std::uint32_t, std::int32_t, std::int32_t) {
-    throw EAbstractError();
-}
-void TVM30::StartFill(std::uint32_t, std::uint32_t, std::uint32_t, std::uint8_t) {
-    throw EAbstractError();
-}
-bool TVM30::GetDriverInfo(std::uint32_t, std::uint32_t&) { throw EAbstractError(); }
 void TVM30::PollDispenserStatus(std::uint8_t, std::uint8_t, std::uint8_t, StatusRecord&) {
     throw EAbstractError();
 }
-void TVM30::StopFillOnRequest(std::uint32_t, std::uint32_t, std::uint32_t, std::uint8_t) {
-    throw EAbstractError();
-}
-void TVM30::StopFill(std::uint32_t, std::uint32_t, std::uint32_t, std::uint8_t) {
-    throw EAbstractError();
-}
 void TVM30::PollDispenserStatusEx(std::uint8_t, std::uint8_t, std::uint8_t, StatusRecordEx&) {
-    throw EAbstractError();
-}
-void TVM30::HandleHostEvent(std::uint32_t, std::uint32_t, std::uint8_t, std::uint8_t,
-                            std::uint8_t) {
-    throw EAbstractError();
-}
-std::int32_t TVM30::ReadPrice(std::uint32_t, std::uint32_t, std::uint32_t) {
     throw EAbstractError();
 }
 std::uint8_t TVM30::PollNozzle(std::uint8_t, std::uint8_t, std::uint8_t, std::uint8_t,
@@ -64,6 +26,8 @@ std::uint8_t TVM30::PollNozzle(std::uint8_t, std::uint8_t, std::uint8_t, std::ui
 std::uint8_t TVM30::DecodeStatusChar(std::uint8_t, std::uint8_t, std::uint8_t, std::uint8_t) {
     throw EAbstractError();
 }
-void TVM30::RefreshDispenserMode(std::uint8_t, std::uint8_t) { throw EAbstractError(); }
+void TVM30::RefreshDispenserMode(std::uint8_t, std::uint8_t) {
+    throw EAbstractError();
+}
 
 }  // namespace fuel

@@ -27,7 +27,7 @@ struct StatusRecord {
         bytes[at + 1] = static_cast<std::uint8_t>(word >> 8);
     }
 
-private:
+  private:
     static std::size_t WordOffset(std::int64_t nozzle) {
         CheckedArray<int, 1, 6>::Check(nozzle);
         return static_cast<std::size_t>(2 + 2 * (nozzle - 1));

@@ -54,15 +54,25 @@ void TVM30::ReadOptions(const std::string& cnfIniPath) {
     WDoza = ini.ReadBool(kOptionsSection, "WDoza", WDoza);
 }
 
-void TVM30::AbstractOperation() { throw EAbstractError(); }
+void TVM30::AbstractOperation() {
+    throw EAbstractError();
+}
 
-std::string TVM30::GetProtocolDescription() { return "v2.50#Протокол к ТРК-ВАРНО"; }
+std::string TVM30::GetProtocolDescription() {
+    return "v2.50#Протокол к ТРК-ВАРНО";
+}
 
-void TVM30::SetLinkState(std::uint8_t channel, std::uint8_t value) { LinkState[channel] = value; }
+void TVM30::SetLinkState(std::uint8_t channel, std::uint8_t value) {
+    LinkState[channel] = value;
+}
 
-std::uint8_t TVM30::GetLinkState(std::uint8_t channel) { return LinkState[channel]; }
+std::uint8_t TVM30::GetLinkState(std::uint8_t channel) {
+    return LinkState[channel];
+}
 
-std::int32_t TVM30::ReservedQuery(std::uint32_t) { return 0; }
+std::int32_t TVM30::ReservedQuery(std::uint32_t) {
+    return 0;
+}
 
 void TVM30::ReservedOperationA(std::uint32_t, std::uint32_t, std::uint32_t, std::uint32_t,
                                std::uint32_t, std::uint32_t, std::uint32_t) {}
@@ -73,8 +83,7 @@ void TVM30::ReservedOperationC(std::uint32_t, std::uint32_t) {}
 
 void TVM30::ReservedOperationD(std::uint32_t, std::uint32_t) {}
 
-TVM30* CreateDriver(std::uint32_t flags, fuel::HostLink* hostLink,
-                    const std::string& cnfIniPath) {
+TVM30* CreateDriver(std::uint32_t flags, fuel::HostLink* hostLink, const std::string& cnfIniPath) {
     auto* driver = new TVM30(flags, hostLink, cnfIniPath);
     libraryDriver = driver;
     return driver;
@@ -89,6 +98,8 @@ TVM30* GetDriver25(std::uint32_t flags, std::uint32_t, fuel::HostLink* hostLink,
     return CreateDriver(flags, hostLink, DefaultCnfIniPath());
 }
 
-TVM30* LibraryDriver() { return libraryDriver; }
+TVM30* LibraryDriver() {
+    return libraryDriver;
+}
 
 }  // namespace fuel

@@ -35,6 +35,10 @@ inline constexpr std::uint8_t kIdle = 200;
 inline constexpr std::uint8_t kFillEnded = 208;    // + nozzle
 inline constexpr std::uint8_t kFillRunning = 216;  // + nozzle
 inline constexpr std::uint8_t kWaiting = 224;      // + nozzle
+// A mode-'0' dispenser's words: a requested start reads as running on nozzle 1, a stop as
+// ended on nozzle 1.
+inline constexpr std::uint8_t kRunningOnNozzle1 = kFillRunning + 1;
+inline constexpr std::uint8_t kEndedOnNozzle1 = kFillEnded + 1;
 }  // namespace status_code
 
 // The controller mode whose status, doses and prices the driver keeps itself.
@@ -58,7 +62,7 @@ inline constexpr std::size_t kCommandBufferSize = 20;
 using CommandBuffer = std::array<std::uint8_t, kCommandBufferSize>;
 
 class TVM30 {
-public:
+  public:
     // Construction: tables to their defaults, three options from the flags byte (bits 4..6),
     // then the four options from section "Varno" of the INI file at cnfIniPath.
     TVM30(std::uint32_t flags, fuel::HostLink* hostLink, const std::string& cnfIniPath);
@@ -84,15 +88,14 @@ public:
     virtual void GetFinalDispensedData(std::uint32_t channel, std::uint32_t dispenser,
                                        double& volume, double& amount);
     // 7
-    virtual void GetTotalizer(std::uint32_t channel, std::uint32_t dispenser,
-                              std::uint32_t nozzle, double& volumeTotal, double& moneyTotal,
-                              std::uint32_t reserved1, std::uint32_t reserved2);
+    virtual void GetTotalizer(std::uint32_t channel, std::uint32_t dispenser, std::uint32_t nozzle,
+                              double& volumeTotal, double& moneyTotal, std::uint32_t reserved1,
+                              std::uint32_t reserved2);
     // 8
     virtual void ReservedOperationA(std::uint32_t, std::uint32_t, std::uint32_t, std::uint32_t,
                                     std::uint32_t, std::uint32_t, std::uint32_t);
     // 9: returns the volume.
-    virtual double GetDispensedData(std::uint32_t channel, std::uint32_t dispenser,
-                                    double& amount);
+    virtual double GetDispensedData(std::uint32_t channel, std::uint32_t dispenser, double& amount);
     // 10
     virtual std::uint8_t GetStatusCode(std::uint8_t channel, std::uint8_t dispenser);
     // 11
@@ -103,8 +106,8 @@ public:
     // 13, 14
     virtual void SetVolumeLimit(std::uint32_t channel, std::uint32_t dispenser,
                                 std::uint32_t nozzle, std::uint32_t reserved, double limit);
-    virtual void SetMoneyLimit(std::uint32_t channel, std::uint32_t dispenser,
-                               std::uint32_t nozzle, std::uint32_t reserved, double limit);
+    virtual void SetMoneyLimit(std::uint32_t channel, std::uint32_t dispenser, std::uint32_t nozzle,
+                               std::uint32_t reserved, double limit);
     // 15: nozzle 0..255 accepted.
     virtual std::int32_t StartPump(std::uint32_t channel, std::uint32_t dispenser,
                                    std::uint32_t nozzle);
@@ -136,9 +139,8 @@ public:
     virtual void PollDispenserStatusEx(std::uint8_t channel, std::uint8_t dispenser,
                                        std::uint8_t count, StatusRecordEx& record);
     // 28
-    virtual void HandleHostEvent(std::uint32_t event, std::uint32_t reserved,
-                                 std::uint8_t channel, std::uint8_t dispenser,
-                                 std::uint8_t nozzle);
+    virtual void HandleHostEvent(std::uint32_t event, std::uint32_t reserved, std::uint8_t channel,
+                                 std::uint8_t dispenser, std::uint8_t nozzle);
 
     // ---- The exchange with a dispenser.
 
