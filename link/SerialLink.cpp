@@ -1,0 +1,462 @@
+// The platform-independent half of the serial link: the port map, the channel tables and
+// the exchange with its time-outs and retries. Only SerialPort touches the operating system.
+#include "link/SerialLink.h"
+
+#include <algorithm>
+#include <charconv>
+#include <fstream>
+#include <sstream>
+#include <vector>
+
+namespace fuel {
+namespace {
+
+using Clock = SerialPort::Clock;
+
+constexpr int kMaxAttempts = 10;
+// Bounds the wait for a quiet line after a rejected reply: a controller babbling without end
+// must not hold the exchange.
+constexpr std::size_t kMaxDrainBytes = 1024;
+
+std::string Trimmed(std::string_view text) {
+    const auto first = text.find_first_not_of(" \t\r");
+    if (first == std::string_view::npos) {
+        return {};
+    }
+    const auto last = text.find_last_not_of(" \t\r");
+    return std::string(text.substr(first, last - first + 1));
+}
+
+std::optional<std::uint32_t> Number(std::string_view text) {
+    std::uint32_t value = 0;
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (error != std::errc() || end != text.data() + text.size() || text.empty()) {
+        return std::nullopt;
+    }
+    return value;
+}
+
+[[noreturn]] void Refuse(std::size_t line, const std::string& what) {
+    throw PortMapError("port map line " + std::to_string(line) + ": " + what);
+}
+
+void ParseOption(PortSettings& port, std::size_t line, std::string_view option) {
+    const auto equals = option.find('=');
+    if (equals == std::string_view::npos) {
+        Refuse(line, "\"" + std::string(option) + "\" is not a key=value setting");
+    }
+    const std::string key(option.substr(0, equals));
+    const std::string_view text = option.substr(equals + 1);
+    const auto number = Number(text);
+    const auto bad = [&](const char* expected) {
+        Refuse(line, key + "=" + std::string(text) + ": expected " + expected);
+    };
+    if (key == "baud") {
+        if (!number || *number == 0) {
+            bad("a baud rate such as 4800");
+        }
+        port.baudRate = *number;
+    } else if (key == "timeout" || key == "interbyte") {
+        if (!number || *number == 0 || *number > 60000) {
+            bad("milliseconds, 1 to 60000");
+        }
+        (key == "timeout" ? port.replyTimeout : port.interByteTimeout) = Milliseconds(*number);
+    } else if (key == "data") {
+        if (!number || *number < 5 || *number > 8) {
+            bad("5, 6, 7 or 8 data bits");
+        }
+        port.dataBits = static_cast<std::uint8_t>(*number);
+    } else if (key == "parity") {
+        if (text == "none") {
+            port.parity = Parity::None;
+        } else if (text == "even") {
+            port.parity = Parity::Even;
+        } else if (text == "odd") {
+            port.parity = Parity::Odd;
+        } else {
+            bad("none, even or odd");
+        }
+    } else if (key == "stop") {
+        if (!number || (*number != 1 && *number != 2)) {
+            bad("1 or 2 stop bits");
+        }
+        port.stopBits = static_cast<std::uint8_t>(*number);
+    } else if (key == "attempts") {
+        if (!number || *number < 1 || *number > kMaxAttempts) {
+            bad("1 to 10 sends per exchange");
+        }
+        port.attempts = static_cast<int>(*number);
+    } else {
+        Refuse(line, "unknown setting \"" + key +
+                         "\" (known: baud, timeout, interbyte, data, parity, stop, attempts)");
+    }
+}
+
+}  // namespace
+
+std::string_view DescribeSerialCode(std::int32_t code) {
+    switch (code) {
+        case 0: return "accepted";
+        case reply_code::kBadStart: return "reply does not start with 'A' / frame with 'H'";
+        case reply_code::kOnlyAcknowledge: return "only 'A' where data was expected";
+        case reply_code::kNoEnd: return "frame does not end with 'E'";
+        case reply_code::kBadChecksum: return "wrong checksum";
+        case serial_code::kSilence: return "no reply within the time-out";
+        case serial_code::kPortUnavailable: return "port unavailable";
+        case serial_code::kNoPort: return "channel has no port";
+        case serial_code::kBadRequest: return "empty frame or no reply length";
+        case serial_code::kUnjudged: return "reply not judged";
+        case serial_code::kBadSettings: return "port refused the line settings";
+        default: return "unknown code";
+    }
+}
+
+Milliseconds DefaultInterByteTimeout(std::uint32_t baudRate) {
+    const auto threeCharacters =
+        std::chrono::ceil<Milliseconds>(WireTime(3, LineSettings{.baudRate = baudRate}));
+    return std::max(Milliseconds(20), threeCharacters);
+}
+
+std::chrono::microseconds WireTime(std::size_t count, const LineSettings& line) {
+    const std::uint64_t bitsPerByte =
+        1u + line.dataBits + (line.parity == Parity::None ? 0u : 1u) + line.stopBits;
+    const std::uint64_t baud = std::max<std::uint32_t>(line.baudRate, 1);
+    return std::chrono::microseconds((count * bitsPerByte * 1'000'000 + baud - 1) / baud);
+}
+
+// ---- Port map
+
+PortMap PortMap::Parse(std::string_view text) {
+    PortMap map;
+    std::size_t lineNumber = 0;
+    std::istringstream lines{std::string(text)};
+    for (std::string raw; std::getline(lines, raw);) {
+        ++lineNumber;
+        const std::string line = Trimmed(std::string_view(raw).substr(0, raw.find('#')));
+        if (line.empty()) {
+            continue;
+        }
+        std::istringstream words(line);
+        std::string channelText;
+        PortSettings port;
+        words >> channelText >> port.device;
+        const auto channel = Number(channelText);
+        if (!channel || *channel < 1 || *channel > 32) {
+            Refuse(lineNumber, "\"" + channelText + "\" is not a channel 1..32");
+        }
+        if (port.device.empty()) {
+            Refuse(lineNumber, "channel " + channelText + " has no device");
+        }
+        if (map.Find(*channel) != nullptr) {
+            Refuse(lineNumber, "channel " + channelText + " is mapped twice");
+        }
+        for (std::string option; words >> option;) {
+            ParseOption(port, lineNumber, option);
+        }
+        map.Assign(*channel, std::move(port));
+    }
+    return map;
+}
+
+PortMap PortMap::Load(const std::string& path) {
+    std::ifstream file(path, std::ios::binary);
+    if (!file) {
+        throw PortMapError("cannot read the port map " + path);
+    }
+    std::ostringstream text;
+    text << file.rdbuf();
+    try {
+        return Parse(text.str());
+    } catch (const PortMapError& error) {
+        throw PortMapError(path + ": " + error.what());
+    }
+}
+
+void PortMap::Assign(std::uint32_t channel, PortSettings settings) {
+    CheckedArray<int, 1, 32>::Check(channel);
+    if (settings.attempts < 1 || settings.attempts > kMaxAttempts) {
+        throw PortMapError("channel " + std::to_string(channel) + ": attempts must be 1..10");
+    }
+    ports_[channel] = std::move(settings);
+}
+
+const PortSettings* PortMap::Find(std::uint32_t channel) const {
+    const auto found = ports_.find(channel);
+    return found == ports_.end() ? nullptr : &found->second;
+}
+
+// ---- The link
+
+SerialLink::SerialLink(PortMap ports) : ports_(std::move(ports)) {
+    for (const auto& [number, settings] : ports_.Entries()) {
+        channels_[number].settings = &settings;
+    }
+}
+
+SerialLink::~SerialLink() = default;
+
+std::int32_t SerialLink::GetChannelError(std::uint32_t channel) { return channels_[channel].error; }
+
+void SerialLink::SetChannelError(std::uint32_t channel, std::int32_t code) {
+    channels_[channel].error = code;
+}
+
+void SerialLink::SetChannelState(std::uint32_t channel, std::int32_t state) {
+    channels_[channel].state = state;
+}
+
+std::int32_t SerialLink::GetChannelState(std::uint32_t channel) { return channels_[channel].state; }
+
+void SerialLink::SetReplyValidator(std::uint32_t channel, ReplyHandler handler) {
+    channels_[channel].check = handler;
+}
+
+void SerialLink::SetLineInitializer(std::uint32_t channel, LineInitializer handler) {
+    channels_[channel].initializer = handler;
+}
+
+const std::string& SerialLink::LastProblem(std::uint32_t channel) const {
+    return channels_[channel].problem;
+}
+
+bool SerialLink::IsOpen(std::uint32_t channel) const { return channels_[channel].port != nullptr; }
+
+LineSettings SerialLink::LineOf(const Channel& channel) const {
+    LineSettings line;
+    line.baudRate = channel.requestedBaudRate;
+    if (channel.settings != nullptr) {
+        line.baudRate = channel.settings->baudRate.value_or(line.baudRate);
+        line.dataBits = channel.settings->dataBits;
+        line.parity = channel.settings->parity;
+        line.stopBits = channel.settings->stopBits;
+    }
+    return line;
+}
+
+Milliseconds SerialLink::ReplyTimeoutOf(const Channel& channel) const {
+    return channel.settings != nullptr && channel.settings->replyTimeout
+               ? *channel.settings->replyTimeout
+               : Milliseconds(channel.requestedTimeout);
+}
+
+Milliseconds SerialLink::InterByteTimeoutOf(const Channel& channel) const {
+    if (channel.settings != nullptr && channel.settings->interByteTimeout) {
+        return *channel.settings->interByteTimeout;
+    }
+    return DefaultInterByteTimeout(LineOf(channel).baudRate);
+}
+
+std::int32_t SerialLink::Fail(Channel& channel, std::int32_t code) {
+    channel.state = link_state::kBad;
+    channel.error = code;
+    return code;
+}
+
+void SerialLink::PortFailed(std::uint32_t number, Channel& channel, const std::string& problem) {
+    channel.port.reset();
+    channel.problem = problem;
+    ++counters_.portFailures;
+    if (onPortFailure) {
+        onPortFailure(number, problem);
+    }
+}
+
+std::int32_t SerialLink::Open(std::uint32_t number, Channel& channel) {
+    if (channel.settings == nullptr) {
+        channel.problem = "channel " + std::to_string(number) + " has no port in the port map";
+        return serial_code::kNoPort;
+    }
+    try {
+        auto port = std::make_unique<SerialPort>(channel.settings->device);
+        port->Apply(LineOf(channel));
+        channel.port = std::move(port);
+    } catch (const PortError& error) {
+        PortFailed(number, channel, error.what());
+        return serial_code::kPortUnavailable;
+    }
+    ++counters_.opens;
+    channel.problem.clear();
+    if (channel.initializer && !channel.initializing) {
+        // The driver's settings routine calls back into ConfigureLine, which now finds the
+        // port open and only applies them.
+        channel.initializing = true;
+        std::int32_t result;
+        try {
+            result = channel.initializer(number);
+        } catch (...) {
+            channel.initializing = false;
+            channel.port.reset();
+            throw;
+        }
+        channel.initializing = false;
+        if (result != 0) {
+            channel.port.reset();
+            return result;
+        }
+    }
+    return 0;
+}
+
+std::int32_t SerialLink::ConfigureLine(std::uint32_t channel, std::uint32_t timeout,
+                                       std::uint32_t baudRate) {
+    Channel& line = channels_[channel];
+    if (baudRate == 0 || timeout == 0) {
+        return serial_code::kBadSettings;
+    }
+    line.requestedTimeout = timeout;
+    line.requestedBaudRate = baudRate;
+    if (!line.port) {
+        return Open(channel, line);
+    }
+    try {
+        line.port->Apply(LineOf(line));
+    } catch (const PortError& error) {
+        PortFailed(channel, line, error.what());
+        return serial_code::kBadSettings;
+    }
+    return 0;
+}
+
+std::size_t SerialLink::ReadReply(Channel& channel, std::span<std::uint8_t> reply,
+                                  Clock::time_point firstByteDeadline) {
+    std::size_t received = channel.port->Read(reply, firstByteDeadline);
+    const auto gap = InterByteTimeoutOf(channel);
+    // The reply is complete when its bytes are in; only a gap longer than the inter-byte
+    // time-out ends it early.
+    while (received > 0 && received < reply.size()) {
+        const std::size_t more = channel.port->Read(reply.subspan(received), Clock::now() + gap);
+        if (more == 0) {
+            break;
+        }
+        received += more;
+    }
+    return received;
+}
+
+void SerialLink::DrainUntilQuiet(Channel& channel) {
+    channel.port->DiscardInput();
+    std::array<std::uint8_t, 64> scratch;
+    const auto gap = InterByteTimeoutOf(channel);
+    for (std::size_t drained = 0; drained < kMaxDrainBytes;) {
+        const std::size_t got = channel.port->Read(scratch, Clock::now() + gap);
+        if (got == 0) {
+            return;
+        }
+        drained += got;
+    }
+}
+
+std::int32_t SerialLink::Transact(std::uint32_t channel, const std::uint8_t* frame,
+                                  std::uint8_t frameLength, std::uint8_t* reply,
+                                  std::uint8_t replyLength, std::uint32_t) {
+    Channel& line = channels_[channel];
+    ++counters_.exchanges;
+    const auto fail = [&](std::int32_t code) {
+        ++counters_.failed;
+        return Fail(line, code);
+    };
+    if (frame == nullptr || frameLength == 0 || reply == nullptr || replyLength == 0) {
+        return fail(serial_code::kBadRequest);
+    }
+    if (!line.port) {
+        const std::int32_t opened = Open(channel, line);
+        if (opened != 0) {
+            return fail(opened);
+        }
+    }
+
+    const std::span<const std::uint8_t> request(frame, frameLength);
+    const std::span<std::uint8_t> answer(reply, replyLength);
+    const int attempts = line.settings->attempts;
+    const auto started = Clock::now();
+    std::int32_t outcome = serial_code::kSilence;
+
+    for (int attempt = 1; attempt <= attempts; ++attempt) {
+        std::size_t received = 0;
+        ++counters_.attempts;
+        try {
+            if (attempt == 1) {
+                line.port->DiscardInput();
+            } else {
+                ++counters_.retries;
+                DrainUntilQuiet(line);
+            }
+            // Our own frame's wire time passes before the controller can start to answer.
+            const auto firstByteDeadline =
+                Clock::now() + WireTime(frameLength, LineOf(line)) + ReplyTimeoutOf(line);
+            if (onFrame) {
+                onFrame(channel, request, attempt);
+            }
+            line.port->Write(request, firstByteDeadline);
+            counters_.bytesSent += frameLength;
+            received = ReadReply(line, answer, firstByteDeadline);
+        } catch (const PortError& error) {
+            PortFailed(channel, line, error.what());
+            return fail(serial_code::kPortUnavailable);
+        }
+        counters_.bytesReceived += received;
+
+        SerialVerdict verdict;
+        verdict.attempt = attempt;
+        verdict.receivedCount = static_cast<std::uint8_t>(received);
+        verdict.expectedCount = replyLength;
+        if (received == 0) {
+            ++counters_.timeouts;
+            outcome = serial_code::kSilence;
+            Fail(line, outcome);
+            verdict.code = outcome;
+            verdict.state = line.state;
+            if (onReply) {
+                onReply(channel, {}, verdict);
+            }
+            continue;
+        }
+        if (received < replyLength) {
+            ++counters_.shortReplies;
+            // Bytes of an earlier attempt past this reply's end must not pass for data.
+            std::fill(answer.begin() + static_cast<std::ptrdiff_t>(received), answer.end(),
+                      std::uint8_t{0});
+        }
+
+        const std::uint8_t receivedCount = verdict.receivedCount;
+        const std::uint8_t expectedCount = replyLength;
+        line.error = 0;
+        verdict.received = true;
+        verdict.checked = static_cast<bool>(line.check);
+        verdict.accepted =
+            line.check &&
+            line.check(channel, reply, std::int32_t{replyLength} - 1, receivedCount, expectedCount);
+        if (verdict.accepted) {
+            // The driver reads the state right after a success and must find it good.
+            line.state = link_state::kGood;
+            ++counters_.accepted;
+            const auto latency = Clock::now() - started;
+            counters_.latency.total += latency;
+            counters_.latency.min = std::min(counters_.latency.min, latency);
+            counters_.latency.max = std::max(counters_.latency.max, latency);
+            verdict.code = line.error;
+            verdict.state = line.state;
+            if (onReply) {
+                onReply(channel, answer.first(received), verdict);
+            }
+            return 0;
+        }
+        outcome = line.error != 0 ? line.error : serial_code::kUnjudged;
+        switch (outcome) {
+            case reply_code::kBadStart: ++counters_.rejectedBadStart; break;
+            case reply_code::kOnlyAcknowledge: ++counters_.rejectedOnlyAcknowledge; break;
+            case reply_code::kNoEnd: ++counters_.rejectedNoEnd; break;
+            case reply_code::kBadChecksum: ++counters_.rejectedBadChecksum; break;
+            default: ++counters_.rejectedOther; break;
+        }
+        Fail(line, outcome);
+        verdict.code = outcome;
+        verdict.state = line.state;
+        if (onReply) {
+            onReply(channel, answer.first(received), verdict);
+        }
+    }
+    return fail(outcome);
+}
+
+}  // namespace fuel
