@@ -1,0 +1,65 @@
+// What the program's commands share: how a command is described and run, and the steps that
+// several of them take (polling a dispenser, judging the link after a reply).
+#pragma once
+
+#include <functional>
+#include <iosfwd>
+#include <memory>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "cli/Arguments.h"
+#include "cli/Session.h"
+#include "driver/StatusRecord.h"
+
+namespace fuel::cli {
+
+// The dispenser or the line failed in a way the driver did not raise as an exception (a
+// reply it marked bad, a price the controller did not take): exit status 1.
+class Failure : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+struct CommandContext {
+    SessionOptions sessionOptions;
+    const ParsedArguments& arguments;
+    std::istream& in;
+    std::ostream& out;
+    std::ostream& err;
+    // The session of the common options, created on first use; a shell shares one.
+    std::function<Session&()> session;
+};
+
+struct Command {
+    std::string_view name;
+    std::string_view operands;  // "DISPENSER NOZZLE"
+    std::string_view summary;   // one line for the command list
+    std::string_view description;
+    std::vector<OptionSpec> options;
+    std::size_t minOperands = 0;
+    std::size_t maxOperands = 0;
+    int (*run)(CommandContext&) = nullptr;
+};
+
+const std::vector<Command>& Commands();
+const std::vector<OptionSpec>& CommonOptions();
+
+// Operand helpers: the word and what it names go into the usage error.
+std::uint8_t DispenserOperand(const std::string& word);
+std::uint8_t NozzleOperand(const std::string& word);
+
+// Polls nozzles 1..count of a dispenser the way a host does (mode refresh included) and
+// fails unless the link stayed good. count 0 takes the dispenser's nozzles on the bus.
+StatusRecordEx PollDispenser(Session& session, std::uint8_t dispenser, int count = 0);
+// Nozzles to poll for a dispenser: those the bus has, at least 1.
+int NozzlesToPoll(Session& session, std::uint8_t dispenser);
+// After an operation that reports a bad reply only through the link state.
+void RequireGoodLink(Session& session, std::string_view what);
+
+int RunMonitor(CommandContext& context);
+int RunDemo(CommandContext& context);
+
+}  // namespace fuel::cli

@@ -1,0 +1,124 @@
+#include "cli/Format.h"
+
+#include <cstdio>
+#include <sstream>
+
+#include "driver/HostLink.h"
+#include "driver/TVM30.h"
+
+namespace fuel::cli {
+namespace {
+
+// The fill-related codes carry the nozzle in their low three bits; 208 and 216 are the bare
+// bases and mean no particular nozzle.
+int NozzleOf(std::uint8_t code) { return code & 0x07; }
+
+}  // namespace
+
+std::string StatusWords(std::uint8_t code) {
+    using namespace status_code;
+    const std::string nozzle = std::to_string(NozzleOf(code));
+    if (code == 0) {
+        return "no nozzle polled";
+    }
+    if (code == kNoActivity) {
+        return "no activity";
+    }
+    if (code == kIdle) {
+        return "idle";
+    }
+    if (code > kFillEnded && code <= kFillEnded + kNozzles) {
+        return "fill stopped or ended on nozzle " + nozzle;
+    }
+    if (code > kFillRunning && code <= kFillRunning + kNozzles) {
+        return "running on nozzle " + nozzle;
+    }
+    if (code > kWaiting && code <= kWaiting + kNozzles) {
+        return "nozzle " + nozzle + " lifted, waiting for a start";
+    }
+    return "code " + std::to_string(code);
+}
+
+std::string StatusShort(std::uint8_t code) {
+    using namespace status_code;
+    const std::string nozzle = std::to_string(NozzleOf(code));
+    if (code == 0) {
+        return "-";
+    }
+    if (code == kNoActivity) {
+        return "none";
+    }
+    if (code == kIdle) {
+        return "idle";
+    }
+    if (code > kFillEnded && code <= kFillEnded + kNozzles) {
+        return "end " + nozzle;
+    }
+    if (code > kFillRunning && code <= kFillRunning + kNozzles) {
+        return "run " + nozzle;
+    }
+    if (code > kWaiting && code <= kWaiting + kNozzles) {
+        return "wait " + nozzle;
+    }
+    return "?" + std::to_string(code);
+}
+
+std::string ModeWords(std::uint8_t mode, std::uint8_t volumeDecimals,
+                      std::uint8_t moneyDecimals) {
+    char text[96];
+    if (mode == 0) {
+        return "not read yet";
+    }
+    if (mode == kModeZero) {
+        return "'0' (the driver keeps the nozzle status itself)";
+    }
+    if (mode >= 0x40 && mode <= 0x47) {
+        std::snprintf(text, sizeof text, "0x%02X (%u volume and %u money decimals)", mode,
+                      volumeDecimals, moneyDecimals);
+        return text;
+    }
+    if (mode >= 0x21 && mode <= 0x7E) {
+        std::snprintf(text, sizeof text, "'%c'", mode);
+        return text;
+    }
+    std::snprintf(text, sizeof text, "0x%02X", mode);
+    return text;
+}
+
+std::string Hex(std::span<const std::uint8_t> bytes) {
+    std::string text;
+    text.reserve(bytes.size() * 3);
+    char hex[4];
+    for (const std::uint8_t byte : bytes) {
+        std::snprintf(hex, sizeof hex, text.empty() ? "%02X" : " %02X", byte);
+        text += hex;
+    }
+    return text;
+}
+
+std::string ReplyCodeWords(std::int32_t code) {
+    switch (code) {
+        case reply_code::kAccepted:
+            return "accepted";
+        case reply_code::kBadStart:
+            return "rejected 223: no 'A' first, or no 'H' opening the frame";
+        case reply_code::kOnlyAcknowledge:
+            return "rejected 219: only 'A' where data was expected";
+        case reply_code::kNoEnd:
+            return "rejected 209: the frame does not end with 'E'";
+        case reply_code::kBadChecksum:
+            return "rejected 222: wrong checksum";
+        default:
+            return "rejected " + std::to_string(code);
+    }
+}
+
+std::string Fixed(double value, int decimals) {
+    std::ostringstream text;
+    text.setf(std::ios::fixed);
+    text.precision(decimals);
+    text << value;
+    return text.str();
+}
+
+}  // namespace fuel::cli

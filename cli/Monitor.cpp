@@ -1,0 +1,180 @@
+// The monitor: every dispenser on the channel in one table, polled and redrawn over and over.
+#include <iomanip>
+#include <ostream>
+#include <random>
+#include <sstream>
+#include <thread>
+
+#include "cli/Commands.h"
+#include "cli/Format.h"
+#include "cli/Program.h"
+#include "cli/Terminal.h"
+
+namespace fuel::cli {
+namespace {
+
+// The table's nozzle cell: the status without the nozzle number (the column says it).
+std::string NozzleCell(std::uint16_t word, double volume) {
+    std::string status = StatusShort(static_cast<std::uint8_t>(word));
+    if (const auto space = status.find(' '); space != std::string::npos) {
+        status.resize(space);
+    }
+    std::ostringstream cell;
+    cell << std::left << std::setw(5) << status << std::right << std::setw(8)
+         << Fixed(volume, 2);
+    return cell.str();
+}
+
+std::uint16_t WordOf(const StatusRecordEx& record, int nozzle) {
+    const auto at = static_cast<std::size_t>(2 + 2 * (nozzle - 1));
+    return static_cast<std::uint16_t>(record.bytes[at] | (record.bytes[at + 1] << 8));
+}
+
+// Customers for --activity: an idle dispenser now and then gets a customer, who lifts a
+// nozzle; the monitor, standing in for the station's host, gives a waiting nozzle a dose and
+// starts it, and the customer hangs up once the fill is over.
+class Customers {
+public:
+    explicit Customers(Session& session) : session_(session) {}
+
+    void Act(std::uint8_t dispenser, const StatusRecordEx& record) {
+        emulator::Emulator& bus = session_.Bus();
+        TVM30& driver = session_.Driver();
+        const std::uint8_t channel = session_.Channel();
+        const int nozzles = session_.NozzleCount(dispenser);
+        bool anyLifted = false;
+        for (int n = 1; n <= nozzles; ++n) {
+            const auto nozzle = static_cast<std::uint8_t>(n);
+            const emulator::NozzleView view = bus.Nozzle(dispenser, nozzle);
+            if (!view.lifted) {
+                continue;
+            }
+            anyLifted = true;
+            const std::uint8_t code = static_cast<std::uint8_t>(WordOf(record, n));
+            if (code == status_code::kWaiting + n) {
+                driver.SetVolumeLimit(channel, dispenser, nozzle, 0, Dose());
+                driver.StartFill(channel, dispenser, nozzle, 0);
+            } else if (view.phase == emulator::NozzlePhase::Ended ||
+                       view.phase == emulator::NozzlePhase::Stopped) {
+                bus.HangUpNozzle(dispenser, nozzle);
+                double volume = 0;
+                double amount = 0;
+                driver.GetFinalDispensedData(channel, dispenser, volume, amount);
+            }
+        }
+        if (!anyLifted && Chance(0.15)) {
+            const auto nozzle =
+                static_cast<std::uint8_t>(std::uniform_int_distribution<int>(1, nozzles)(random_));
+            // A mode-'0' controller starts at the lift; the customer keys the dose in there.
+            const bool modeZero = bus.Mode(dispenser) == kModeZero;
+            bus.LiftNozzle(dispenser, nozzle, modeZero ? Dose() : 0);
+        }
+    }
+
+private:
+    bool Chance(double p) { return std::bernoulli_distribution(p)(random_); }
+    double Dose() {
+        return std::round(std::uniform_real_distribution<double>(2, 12)(random_) * 100) / 100;
+    }
+
+    Session& session_;
+    std::mt19937 random_{std::random_device{}()};
+};
+
+}  // namespace
+
+int RunMonitor(CommandContext& context) {
+    double interval = 0.5;
+    if (const auto value = context.arguments.Value("interval")) {
+        interval = ParseQuantity(*value, "--interval", 60);
+        if (interval < 0.05) {
+            throw UsageError("--interval must be at least 0.05 seconds");
+        }
+    }
+    std::optional<std::int64_t> refreshes;
+    if (const auto value = context.arguments.Value("refreshes")) {
+        refreshes = ParseInteger(*value, "--refreshes", 1, 1000000);
+    }
+    context.sessionOptions.time = BusTime::WallClock;
+    Session& session = context.session();
+    std::ostream& out = context.out;
+    const bool terminal = IsTerminal(out);
+    const auto dispensers = session.Dispensers();
+    std::optional<Customers> customers;
+    if (context.arguments.Has("activity")) {
+        customers.emplace(session);
+    }
+    int maxNozzles = 1;
+    for (const DispenserOnBus& d : dispensers) {
+        maxNozzles = std::max(maxNozzles, d.nozzles);
+    }
+
+    InterruptGuard interrupt;
+    int drawnLines = 0;
+    bool failed = false;
+    for (std::int64_t refresh = 1; !refreshes || refresh <= *refreshes; ++refresh) {
+        std::ostringstream table;
+        table << "channel " << int{session.Channel()} << ", " << dispensers.size()
+              << " dispensers, refresh " << refresh << "\n";
+        table << "disp  mode   summary  ";
+        for (int n = 1; n <= maxNozzles; ++n) {
+            table << " nozzle " << n << "      ";
+        }
+        table << "\n";
+        failed = false;
+        for (const DispenserOnBus& d : dispensers) {
+            const auto dispenser = static_cast<std::uint8_t>(d.number);
+            table << std::setw(4) << d.number << "  ";
+            try {
+                const StatusRecordEx record = PollDispenser(session, dispenser, d.nozzles);
+                TVM30& driver = session.Driver();
+                const std::uint8_t mode = driver.DispenserMode[session.Channel()][dispenser];
+                std::string modeText = ModeWords(mode, 0, 0).substr(0, 4);
+                table << std::left << std::setw(6) << modeText << " " << std::setw(8)
+                      << StatusShort(record.bytes[0]) << std::right;
+                for (int n = 1; n <= d.nozzles; ++n) {
+                    table << "  "
+                          << NozzleCell(WordOf(record, n),
+                                        driver.NozzleVolume[session.Channel()][dispenser][n]);
+                }
+                if (customers) {
+                    customers->Act(dispenser, record);
+                }
+            } catch (const Exception& error) {
+                failed = true;
+                table << error.Message();
+            } catch (const Failure& error) {
+                failed = true;
+                table << error.what();
+            }
+            table << "\n";
+        }
+        if (terminal && drawnLines > 0) {
+            // Back to the table's first line, and clear what the last one drew.
+            out << "\x1b[" << drawnLines << "F\x1b[J";
+        }
+        const std::string text = table.str();
+        out << text;
+        if (!terminal) {
+            out << "\n";
+        }
+        out << std::flush;
+        drawnLines = static_cast<int>(std::count(text.begin(), text.end(), '\n'));
+        if (refreshes && refresh == *refreshes) {
+            break;
+        }
+        // Wait in short steps, so that Ctrl-C ends the monitor at once.
+        const auto until = std::chrono::steady_clock::now() +
+                           std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+                               std::chrono::duration<double>(interval));
+        while (!InterruptGuard::Interrupted() && std::chrono::steady_clock::now() < until) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+        if (InterruptGuard::Interrupted()) {
+            break;
+        }
+    }
+    return failed ? kExitFailure : kExitSuccess;
+}
+
+}  // namespace fuel::cli

@@ -1,0 +1,777 @@
+#include "cli/Program.h"
+
+#include <cmath>
+#include <iomanip>
+#include <iostream>
+#include <optional>
+#include <sstream>
+
+#include "cli/Commands.h"
+#include "cli/Format.h"
+#include "driver/Exceptions.h"
+
+namespace fuel::cli {
+namespace {
+
+constexpr std::string_view kProgram = "fuelctl";
+
+// Prices go to the controller as four digits of hundredths; anything from 100.00 up would
+// arrive as a different price, so the program refuses it rather than set a wrong one.
+constexpr double kHighestPrice = 99.99;
+constexpr double kHighestLitres = 999.99;     // five digits of hundredths
+constexpr double kHighestMoney = 9999.99;     // six digits of hundredths
+
+std::uint8_t ChannelOf(Session& session) { return session.Channel(); }
+
+void PrintRecordLine(std::ostream& out, Session& session, std::uint8_t dispenser, int nozzle,
+                     std::uint16_t word) {
+    const double volume = session.Driver().NozzleVolume[ChannelOf(session)][dispenser][nozzle];
+    out << "  nozzle " << nozzle << "  " << std::left << std::setw(36)
+        << StatusWords(static_cast<std::uint8_t>(word)) << std::right << std::setw(9)
+        << Fixed(volume, 2) << " l\n";
+}
+
+// ---- the commands
+
+int RunStatus(CommandContext& context) {
+    const auto& operands = context.arguments.Operands();
+    const std::uint8_t dispenser = DispenserOperand(operands[0]);
+    std::optional<int> count;
+    if (const auto value = context.arguments.Value("nozzles")) {
+        count = static_cast<int>(ParseInteger(*value, "--nozzles", 1, kNozzles));
+    }
+    Session& session = context.session();
+    const int polled = count ? *count : NozzlesToPoll(session, dispenser);
+    const StatusRecordEx record = PollDispenser(session, dispenser, polled);
+
+    TVM30& driver = session.Driver();
+    const std::uint8_t channel = session.Channel();
+    std::ostream& out = context.out;
+    out << "dispenser " << int{dispenser} << " on channel " << int{channel} << ": "
+        << StatusWords(record.bytes[0]) << "\n";
+    out << "  mode      "
+        << ModeWords(driver.DispenserMode[channel][dispenser],
+                     driver.VolumeDecimals[channel][dispenser],
+                     driver.MoneyDecimals[channel][dispenser])
+        << "\n";
+    for (int nozzle = 1; nozzle <= polled; ++nozzle) {
+        const std::size_t at = static_cast<std::size_t>(2 + 2 * (nozzle - 1));
+        const auto word =
+            static_cast<std::uint16_t>(record.bytes[at] | (record.bytes[at + 1] << 8));
+        PrintRecordLine(out, session, dispenser, nozzle, word);
+    }
+    return kExitSuccess;
+}
+
+// The driver decides by the controller's mode what a command sends, and it learns the mode
+// from a poll; a host polls all the time, a single command must do it first.
+void LearnMode(Session& session, std::uint8_t dispenser) {
+    if (!session.ModeKnown(dispenser)) {
+        PollDispenser(session, dispenser);
+        session.MarkModeKnown(dispenser);
+    }
+}
+
+bool InModeZero(Session& session, std::uint8_t dispenser) {
+    return session.Driver().InModeZero(session.Channel(), dispenser);
+}
+
+int RunStart(CommandContext& context) {
+    const auto& operands = context.arguments.Operands();
+    const std::uint8_t dispenser = DispenserOperand(operands[0]);
+    const std::uint8_t nozzle = NozzleOperand(operands[1]);
+    Session& session = context.session();
+    LearnMode(session, dispenser);
+    session.Driver().StartFill(session.Channel(), dispenser, nozzle, 0);
+    if (InModeZero(session, dispenser)) {
+        context.out << "dispenser " << int{dispenser} << " is in mode '0': nothing is sent, "
+                    << "the driver now counts nozzle " << int{nozzle} << " as running\n";
+    } else {
+        context.out << "dispenser " << int{dispenser} << " nozzle " << int{nozzle}
+                    << ": start sent\n";
+    }
+    return kExitSuccess;
+}
+
+int RunStop(CommandContext& context) {
+    const std::uint8_t dispenser = DispenserOperand(context.arguments.Operands()[0]);
+    Session& session = context.session();
+    LearnMode(session, dispenser);
+    session.Driver().StopFill(session.Channel(), dispenser, 0, 1);
+    if (InModeZero(session, dispenser)) {
+        context.out << "dispenser " << int{dispenser}
+                    << " is in mode '0': nothing is sent, the driver ends its fill\n";
+    } else {
+        context.out << "dispenser " << int{dispenser} << ": stop sent\n";
+    }
+    return kExitSuccess;
+}
+
+int RunDose(CommandContext& context) {
+    const auto& operands = context.arguments.Operands();
+    const std::uint8_t dispenser = DispenserOperand(operands[0]);
+    const std::uint8_t nozzle = NozzleOperand(operands[1]);
+    const auto litres = context.arguments.Value("litres");
+    const auto money = context.arguments.Value("money");
+    if (litres.has_value() == money.has_value()) {
+        throw UsageError("give the dose either in --litres or in --money");
+    }
+    std::optional<double> price;
+    if (const auto value = context.arguments.Value("price")) {
+        price = ParseQuantity(*value, "--price", kHighestPrice);
+    }
+    const double dose = litres ? ParseQuantity(*litres, "--litres", kHighestLitres)
+                               : ParseQuantity(*money, "--money", kHighestMoney);
+
+    Session& session = context.session();
+    TVM30& driver = session.Driver();
+    const std::uint8_t channel = session.Channel();
+    LearnMode(session, dispenser);
+    if (price) {
+        driver.SetPrice(channel, dispenser, nozzle, 0, 0, *price);
+    }
+    if (litres) {
+        driver.SetVolumeLimit(channel, dispenser, nozzle, 0, dose);
+    } else {
+        // A money dose that goes out as litres is divided by the nozzle's price; without one
+        // there is no litre figure to send.
+        const bool asLitres = driver.StartInLiter || InModeZero(session, dispenser);
+        if (asLitres && driver.NozzlePrice[channel][dispenser][nozzle] <= 0) {
+            throw UsageError("a money dose goes out as litres here and needs the nozzle's "
+                             "price: add --price");
+        }
+        driver.SetMoneyLimit(channel, dispenser, nozzle, 0, dose);
+    }
+    std::ostream& out = context.out;
+    out << "dispenser " << int{dispenser} << " nozzle " << int{nozzle} << ": dose "
+        << Fixed(dose, 2) << (litres ? " l" : "") << " set";
+    if (InModeZero(session, dispenser)) {
+        out << " (mode '0': kept by the driver, nothing sent)";
+    } else if (!litres && driver.StartInLiter) {
+        out << " (sent as " << Fixed(driver.VolumeLimit[channel][dispenser], 2) << " l)";
+    }
+    out << "\n";
+    return kExitSuccess;
+}
+
+int RunPrice(CommandContext& context) {
+    const auto& operands = context.arguments.Operands();
+    const std::uint8_t dispenser = DispenserOperand(operands[0]);
+    const std::uint8_t nozzle = NozzleOperand(operands[1]);
+    const double price = ParseQuantity(operands[2], "price", kHighestPrice);
+    Session& session = context.session();
+    TVM30& driver = session.Driver();
+    const std::uint8_t channel = session.Channel();
+    LearnMode(session, dispenser);
+    driver.SetPrice(channel, dispenser, nozzle, 0, 0, price);
+    if (InModeZero(session, dispenser)) {
+        context.out << "dispenser " << int{dispenser} << " nozzle " << int{nozzle} << ": price "
+                    << Fixed(price, 2) << " kept by the driver (mode '0': nothing sent)\n";
+        return kExitSuccess;
+    }
+    // The driver gives up quietly after three sends that the controller did not confirm; a
+    // person at the command line must hear of it.
+    const std::int32_t readBack = driver.ReadPrice(channel, dispenser, nozzle);
+    const auto wanted = static_cast<std::int32_t>(std::nearbyint(price * 100));
+    if (readBack != wanted) {
+        std::ostringstream message;
+        message << "the controller did not take the price " << Fixed(price, 2)
+                << ": it reads back " << Fixed(readBack / 100.0, 2);
+        throw Failure(message.str());
+    }
+    context.out << "dispenser " << int{dispenser} << " nozzle " << int{nozzle} << ": price "
+                << Fixed(price, 2) << " set and read back\n";
+    return kExitSuccess;
+}
+
+bool IsFillCode(std::uint8_t code) {
+    return (code > status_code::kFillEnded && code <= status_code::kFillEnded + kNozzles) ||
+           (code > status_code::kFillRunning && code <= status_code::kFillRunning + kNozzles);
+}
+
+// The dispensing data belong to the nozzle the host started. A fresh run has started none,
+// so the nozzle is the one given, else the one the poll finds filling.
+std::uint8_t FillNozzle(CommandContext& context, std::uint8_t dispenser,
+                        const StatusRecordEx& record) {
+    if (const auto value = context.arguments.Value("nozzle")) {
+        return NozzleOperand(*value);
+    }
+    if (IsFillCode(record.bytes[0])) {
+        return record.bytes[14];
+    }
+    Session& session = context.session();
+    return session.Driver().CurrentNozzle[session.Channel()][dispenser];
+}
+
+int RunData(CommandContext& context, bool final) {
+    const std::uint8_t dispenser = DispenserOperand(context.arguments.Operands()[0]);
+    if (const auto value = context.arguments.Value("nozzle")) {
+        NozzleOperand(*value);
+    }
+    Session& session = context.session();
+    TVM30& driver = session.Driver();
+    const std::uint8_t channel = session.Channel();
+    const StatusRecordEx record = PollDispenser(session, dispenser);
+    session.MarkModeKnown(dispenser);
+    const std::uint8_t nozzle = FillNozzle(context, dispenser, record);
+    driver.CurrentNozzle[channel][dispenser] = nozzle;
+
+    double volume = 0;
+    double amount = 0;
+    if (final) {
+        driver.GetFinalDispensedData(channel, dispenser, volume, amount);
+    } else {
+        volume = driver.GetDispensedData(channel, dispenser, amount);
+    }
+    RequireGoodLink(session, "the dispensing data");
+    context.out << "dispenser " << int{dispenser} << " nozzle " << int{nozzle} << ": "
+                << Fixed(volume, 2) << " l, amount " << Fixed(amount, 2) << "  ("
+                << StatusWords(record.bytes[0]) << ")\n";
+    if (final) {
+        context.out << "  dose limits cleared\n";
+    }
+    return kExitSuccess;
+}
+
+int RunDispensed(CommandContext& context) { return RunData(context, false); }
+int RunFinal(CommandContext& context) { return RunData(context, true); }
+
+int RunTotaliser(CommandContext& context) {
+    const auto& operands = context.arguments.Operands();
+    const std::uint8_t dispenser = DispenserOperand(operands[0]);
+    const std::uint8_t nozzle = NozzleOperand(operands[1]);
+    Session& session = context.session();
+    LearnMode(session, dispenser);
+    double volumeTotal = 0;
+    double moneyTotal = 0;
+    session.Driver().GetTotalizer(session.Channel(), dispenser, nozzle, volumeTotal, moneyTotal,
+                                  0, 0);
+    RequireGoodLink(session, "the totaliser");
+    context.out << "dispenser " << int{dispenser} << " nozzle " << int{nozzle}
+                << ": volume total " << Fixed(volumeTotal, 2) << " l\n";
+    return kExitSuccess;
+}
+
+std::int32_t CellOperand(const CommandContext& context, const std::string& word) {
+    const bool rom = context.arguments.Has("rom");
+    const auto cell = static_cast<std::int32_t>(ParseInteger(word, "cell", 0, rom ? 255 : 511));
+    return rom ? 256 + cell : cell;
+}
+
+std::string CellName(std::int32_t cell) {
+    char text[48];
+    if (cell >= 256) {
+        std::snprintf(text, sizeof text, "ROM cell %d (0x%02X)", cell - 256, cell - 256);
+    } else {
+        std::snprintf(text, sizeof text, "RAM cell %d (0x%02X)", cell, cell);
+    }
+    return text;
+}
+
+int RunCell(CommandContext& context) {
+    const auto& operands = context.arguments.Operands();
+    const std::string& action = operands[0];
+    if (action != "read" && action != "write") {
+        throw UsageError("say 'cell read' or 'cell write', not 'cell " + action + "'");
+    }
+    const bool write = action == "write";
+    if (operands.size() != (write ? 4u : 3u)) {
+        throw UsageError(write ? "cell write needs ADDRESS CELL VALUE"
+                               : "cell read needs ADDRESS CELL");
+    }
+    const auto address = static_cast<std::uint32_t>(ParseInteger(operands[1], "address", 0, 255));
+    const std::int32_t cell = CellOperand(context, operands[2]);
+    std::int32_t value = 0;
+    if (write) {
+        value = static_cast<std::int32_t>(ParseInteger(operands[3], "value", 0, 255));
+    }
+    Session& session = context.session();
+    TVM30& driver = session.Driver();
+    char shown[48];
+    if (write) {
+        driver.WriteParameter(session.Channel(), address, cell, value);
+        std::snprintf(shown, sizeof shown, "%d (0x%02X) written", value, value);
+    } else {
+        value = driver.ReadParameter(session.Channel(), address, cell);
+        RequireGoodLink(session, "the cell read");
+        std::snprintf(shown, sizeof shown, "%d (0x%02X)", value, value);
+    }
+    context.out << "address " << address << ", " << CellName(cell) << ": " << shown << "\n";
+    return kExitSuccess;
+}
+
+int RunInfo(CommandContext& context) {
+    Session& session = context.session();
+    TVM30& driver = session.Driver();
+    std::ostream& out = context.out;
+    out << "protocol     " << driver.GetProtocolDescription() << "\n";
+    out << "options      OrigAdres=" << driver.OrigAdres
+        << " StartInLiter=" << driver.StartInLiter << " WStart=" << driver.WStart
+        << " WDoza=" << driver.WDoza << "\n";
+    out << "properties  ";
+    for (std::uint32_t key = 1; key <= 10; ++key) {
+        std::uint32_t value = 0;
+        if (driver.GetDriverInfo(key, value)) {
+            out << " " << key << "=" << value;
+        }
+    }
+    out << "\n";
+    out << "bus         ";
+    for (const DispenserOnBus& dispenser : session.Dispensers()) {
+        out << " " << dispenser.number << " (" << dispenser.nozzles << " nozzles)";
+    }
+    out << "\n";
+    return kExitSuccess;
+}
+
+int RunHelp(CommandContext& context);
+int RunShell(CommandContext& context);
+
+const std::vector<OptionSpec> kCommonOptions = {
+    {"channel", "N", "the channel (line) the dispensers are on, 1..32; default 1"},
+    {"config", "FILE", "the emulator's bus configuration; default: the built-in bus"},
+    {"cnf", "FILE", "the driver's options file; default $CNF_INI, else /etc/cnf.INI"},
+    {"flags", "BYTE", "the driver's flags byte (bits 4..6 set option defaults); default 0"},
+    {"trace", "", "print every frame and reply in hex with the reply check's verdict"},
+    {"stats", "", "print the link's counters at the end"},
+    {"fault", "KIND[@N]",
+     "make the emulator answer with a fault: the next reply it fits, or the reply to the "
+     "N-th frame of the run; may be repeated"},
+    {"retries", "N", "the link's further attempts after a failed one; default 2"},
+    {"help", "", "show this help"},
+};
+
+const std::vector<Command> kCommands = {
+    {"status", "DISPENSER", "poll every nozzle of a dispenser",
+     "Polls nozzles 1..N of the dispenser as a host does (reading the controller's mode "
+     "cells when the driver's back-off says so) and shows each nozzle's status and volume.",
+     {{"nozzles", "N", "poll nozzles 1..N; default: the dispenser's nozzles on the bus"}},
+     1, 1, &RunStatus},
+    {"start", "DISPENSER NOZZLE", "authorise a fill on a nozzle",
+     "Sends the host's start request for the nozzle. A dispenser in mode '0' gets no "
+     "command: its controller starts by itself and the driver marks the nozzle running. "
+     "The dispenser is polled once first, so that the driver knows its mode.",
+     {}, 2, 2, &RunStart},
+    {"stop", "DISPENSER", "stop the dispenser's fill",
+     "Sends the host's unconditional stop request (to the nozzle the driver last started; "
+     "in a fresh run, nozzle 1). A dispenser in mode '0' gets no command.",
+     {}, 1, 1, &RunStop},
+    {"dose", "DISPENSER NOZZLE", "set the next fill's dose in litres or money",
+     "Sets a dose limit for the nozzle's next fill. With the option StartInLiter (on unless "
+     "flags bit 4 is set) a money dose is divided by the nozzle's price and sent in litres, "
+     "so it needs the price: give --price, which sets it first.",
+     {{"litres", "LITRES", "the dose in litres, up to 999.99"},
+      {"money", "AMOUNT", "the dose in money, up to 9999.99"},
+      {"price", "PRICE", "set the nozzle's unit price first"}},
+     2, 2, &RunDose},
+    {"price", "DISPENSER NOZZLE PRICE", "set a nozzle's unit price",
+     "Sets the unit price (0..99.99: four digits of hundredths) and reads it back. Fails "
+     "when the controller does not hold the price afterwards.",
+     {}, 3, 3, &RunPrice},
+    {"data", "DISPENSER", "volume and amount of the running or last fill",
+     "Polls the dispenser, then reads the fill's volume and the amount reconciled with the "
+     "controller's own figure.",
+     {{"nozzle", "N", "the nozzle whose fill to read; default: the one the poll finds "
+                      "filling, else the last started"}},
+     1, 1, &RunDispensed},
+    {"final", "DISPENSER", "final data of the fill, clearing the dose limits",
+     "As 'data', then the driver forgets the dispenser's dose limits (not in mode '0').",
+     {{"nozzle", "N", "as for 'data'"}}, 1, 1, &RunFinal},
+    {"totaliser", "DISPENSER NOZZLE", "a nozzle's volume totaliser",
+     "Reads the nozzle's volume totaliser from the controller.", {}, 2, 2, &RunTotaliser},
+    {"cell", "read ADDRESS CELL | write ADDRESS CELL VALUE", "read or write a memory cell",
+     "Reads or writes one controller memory cell. ADDRESS is the controller's bus address "
+     "(its dispenser number), CELL 0..255 a RAM cell or 256 + k ROM cell k; numbers may be "
+     "given in hex as 0x..",
+     {{"rom", "", "CELL is a ROM cell number 0..255"}}, 3, 4, &RunCell},
+    {"info", "", "the driver's description, options and properties",
+     "Shows the protocol description, the four options, the driver-property table and the "
+     "dispensers on the bus.",
+     {}, 0, 0, &RunInfo},
+    {"monitor", "", "a live table of every dispenser on the channel",
+     "Polls every dispenser on the bus over and over and redraws the table in place (one "
+     "table after another when the output is not a terminal). Ends with Ctrl-C.",
+     {{"interval", "SECONDS", "time between refreshes; default 0.5"},
+      {"refreshes", "N", "stop after N refreshes"},
+      {"activity", "", "have customers lift nozzles on the emulated dispensers"}},
+     0, 0, &RunMonitor},
+    {"demo", "", "a whole fill on two emulated dispensers",
+     "On its own emulated bus: two dispensers get prices, one a dose in litres and one in "
+     "money, both are started and polled with a progress line until the doses are reached, "
+     "then the final data and the totalisers are read.",
+     {{"virtual", "", "run on the virtual clock (no waiting) instead of real time"}},
+     0, 0, &RunDemo},
+    {"shell", "", "run commands read from standard input on one bus",
+     "Reads one command a line (the same words as on the command line, '#' starts a "
+     "comment) and runs them all on one driver and one emulated bus, so that a start, the "
+     "fill and its data belong together. Extra commands: 'wait SECONDS' lets bus time pass, "
+     "'lift DISPENSER NOZZLE' and 'hangup DISPENSER NOZZLE' act as the customer. The exit "
+     "status is the worst of the commands'.",
+     {}, 0, 0, &RunShell},
+    {"help", "[COMMAND]", "show help", "Shows the commands, or one command's help.", {}, 0, 1,
+     &RunHelp},
+};
+
+const Command* FindCommand(std::string_view name) {
+    if (name == "totalizer") {
+        name = "totaliser";
+    }
+    for (const Command& command : kCommands) {
+        if (command.name == name) {
+            return &command;
+        }
+    }
+    return nullptr;
+}
+
+void PrintOptions(std::ostream& out, const std::vector<OptionSpec>& options) {
+    for (const OptionSpec& option : options) {
+        std::string left = "--" + std::string(option.name);
+        if (!option.valueName.empty()) {
+            left += " " + std::string(option.valueName);
+        }
+        out << "  " << std::left << std::setw(20) << left << std::right << " " << option.help
+            << "\n";
+    }
+}
+
+// Wraps a paragraph at 90 columns, indented by two.
+void PrintParagraph(std::ostream& out, std::string_view text) {
+    std::istringstream words{std::string(text)};
+    std::string word;
+    std::size_t column = 0;
+    while (words >> word) {
+        if (column > 0 && column + 1 + word.size() > 90) {
+            out << "\n";
+            column = 0;
+        }
+        out << (column == 0 ? "  " : " ") << word;
+        column += (column == 0 ? 2 : 1) + word.size();
+    }
+    out << "\n";
+}
+
+void PrintFaultKinds(std::ostream& out);
+
+void PrintProgramHelp(std::ostream& out) {
+    out << "Usage: " << kProgram << " COMMAND [OPERANDS] [OPTIONS]\n\n"
+        << "Drives the fuel-dispenser driver against the embedded controller emulator.\n\n"
+        << "Commands:\n";
+    for (const Command& command : kCommands) {
+        out << "  " << std::left << std::setw(11) << command.name << std::right
+            << command.summary << "\n";
+    }
+    out << "\nOptions (accepted by every command):\n";
+    PrintOptions(out, kCommonOptions);
+    out << "\n";
+    PrintFaultKinds(out);
+    out << "Exit status: 0 success, 1 the dispenser or the line failed, 2 usage error.\n"
+        << "'" << kProgram << " COMMAND --help' shows a command's help.\n";
+}
+
+void PrintFaultKinds(std::ostream& out) {
+    out << "Fault kinds for --fault:";
+    for (const emulator::Fault fault : emulator::kAllFaults) {
+        out << " " << emulator::FaultName(fault);
+    }
+    out << "\n";
+}
+
+void PrintCommandHelp(std::ostream& out, const Command& command) {
+    out << "Usage: " << kProgram << " " << command.name;
+    if (!command.operands.empty()) {
+        out << " " << command.operands;
+    }
+    out << " [OPTIONS]\n\n";
+    PrintParagraph(out, command.description);
+    if (!command.options.empty()) {
+        out << "\nOptions:\n";
+        PrintOptions(out, command.options);
+    }
+    out << "\nCommon options:\n";
+    PrintOptions(out, kCommonOptions);
+    out << "\n";
+    PrintFaultKinds(out);
+    out << "\nExit status: 0 success, 1 the dispenser or the line failed, 2 usage error.\n";
+}
+
+int RunHelp(CommandContext& context) {
+    const auto& operands = context.arguments.Operands();
+    if (operands.empty()) {
+        PrintProgramHelp(context.out);
+        return kExitSuccess;
+    }
+    const Command* command = FindCommand(operands[0]);
+    if (command == nullptr) {
+        throw UsageError("no command '" + operands[0] + "'");
+    }
+    PrintCommandHelp(context.out, *command);
+    return kExitSuccess;
+}
+
+std::vector<OptionSpec> OptionsOf(const Command& command) {
+    std::vector<OptionSpec> options = command.options;
+    options.insert(options.end(), kCommonOptions.begin(), kCommonOptions.end());
+    return options;
+}
+
+SessionOptions CommonSettings(const ParsedArguments& arguments) {
+    SessionOptions options;
+    if (const auto value = arguments.Value("channel")) {
+        options.channel = static_cast<std::uint8_t>(ParseInteger(*value, "--channel", 1, 32));
+    }
+    options.configPath = arguments.Value("config");
+    options.cnfIniPath = arguments.Value("cnf").value_or(DefaultCnfIniPath());
+    if (const auto value = arguments.Value("flags")) {
+        options.flags = static_cast<std::uint32_t>(ParseInteger(*value, "--flags", 0, 255));
+    }
+    options.trace = arguments.Has("trace");
+    options.faults = arguments.Values("fault");
+    if (const auto value = arguments.Value("retries")) {
+        options.retries = static_cast<int>(ParseInteger(*value, "--retries", 0, 10));
+    }
+    return options;
+}
+
+// Runs one command line; problems are reported on err with the command's name.
+int Dispatch(std::span<const std::string> words, std::istream& in, std::ostream& out,
+             std::ostream& err, Session* sharedSession) {
+    if (words.empty()) {
+        PrintProgramHelp(err);
+        return kExitUsage;
+    }
+    const std::string& name = words[0];
+    if (name == "--help" || name == "-h") {
+        PrintProgramHelp(out);
+        return kExitSuccess;
+    }
+    const Command* command = FindCommand(name);
+    std::string where = std::string(kProgram);
+    try {
+        if (command == nullptr) {
+            throw UsageError("no command '" + name + "'");
+        }
+        where += " " + std::string(command->name);
+        const std::vector<OptionSpec> options = OptionsOf(*command);
+        const ParsedArguments arguments = ParseArguments(words.subspan(1), options);
+        if (arguments.Has("help")) {
+            PrintCommandHelp(out, *command);
+            return kExitSuccess;
+        }
+        const std::size_t count = arguments.Operands().size();
+        if (count < command->minOperands || count > command->maxOperands) {
+            throw UsageError(count < command->minOperands ? "missing operands"
+                                                          : "too many operands");
+        }
+        if (sharedSession != nullptr) {
+            for (const OptionSpec& option : kCommonOptions) {
+                if (option.name != "help" && arguments.Has(option.name)) {
+                    throw UsageError("--" + std::string(option.name) +
+                                     " holds for the whole shell: give it to 'shell'");
+                }
+            }
+        }
+        std::unique_ptr<Session> ownSession;
+        CommandContext context{CommonSettings(arguments), arguments, in, out, err, {}};
+        context.session = [&]() -> Session& {
+            if (sharedSession != nullptr) {
+                return *sharedSession;
+            }
+            if (!ownSession) {
+                ownSession = std::make_unique<Session>(context.sessionOptions, out);
+            }
+            return *ownSession;
+        };
+        int status = kExitSuccess;
+        try {
+            status = command->run(context);
+        } catch (...) {
+            if (ownSession && arguments.Has("stats")) {
+                ownSession->PrintStats(out);
+            }
+            throw;
+        }
+        if (ownSession && arguments.Has("stats")) {
+            ownSession->PrintStats(out);
+        }
+        return status;
+    } catch (const UsageError& error) {
+        err << where << ": " << error.what() << "\n";
+        if (command != nullptr) {
+            err << "Try '" << kProgram << " " << command->name << " --help'.\n";
+        } else {
+            err << "Try '" << kProgram << " --help'.\n";
+        }
+        return kExitUsage;
+    } catch (const emulator::ConfigError& error) {
+        err << where << ": the bus configuration: " << error.what() << "\n";
+        return kExitUsage;
+    } catch (const ERangeError& error) {
+        // The operands are checked before the driver sees them; a range error left over comes
+        // from a number the bus made (a dispenser the configuration allows, say).
+        err << where << ": " << error.Message() << " (" << error.ClassName() << ")\n";
+        return kExitFailure;
+    } catch (const Exception& error) {
+        err << where << ": " << error.Message() << " (" << error.ClassName() << ")\n";
+        return kExitFailure;
+    } catch (const Failure& error) {
+        err << where << ": " << error.what() << "\n";
+        return kExitFailure;
+    }
+}
+
+// Splits a shell line into words: blanks separate, double quotes group, '#' comments.
+std::vector<std::string> SplitLine(const std::string& line) {
+    std::vector<std::string> words;
+    std::string word;
+    bool inWord = false;
+    bool quoted = false;
+    for (const char c : line) {
+        if (quoted) {
+            if (c == '"') {
+                quoted = false;
+            } else {
+                word += c;
+            }
+        } else if (c == '"') {
+            quoted = true;
+            inWord = true;
+        } else if (c == '#') {
+            break;
+        } else if (c == ' ' || c == '\t' || c == '\r') {
+            if (inWord) {
+                words.push_back(word);
+                word.clear();
+                inWord = false;
+            }
+        } else {
+            word += c;
+            inWord = true;
+        }
+    }
+    if (quoted) {
+        throw UsageError("unclosed quote");
+    }
+    if (inWord) {
+        words.push_back(word);
+    }
+    return words;
+}
+
+int Worse(int a, int b) {
+    // A usage error outranks a failure: it means the script itself is wrong.
+    if (a == kExitUsage || b == kExitUsage) {
+        return kExitUsage;
+    }
+    return std::max(a, b);
+}
+
+int RunShellLine(const std::vector<std::string>& words, CommandContext& context) {
+    Session& session = context.session();
+    const std::string& name = words[0];
+    if (name == "wait") {
+        if (words.size() != 2) {
+            throw UsageError("wait needs SECONDS");
+        }
+        const double seconds = ParseQuantity(words[1], "seconds", 3600);
+        session.Pass(std::chrono::milliseconds(static_cast<long long>(seconds * 1000)));
+        return kExitSuccess;
+    }
+    if (name == "lift" || name == "hangup") {
+        if (words.size() != 3) {
+            throw UsageError(name + " needs DISPENSER NOZZLE");
+        }
+        const std::uint8_t dispenser = DispenserOperand(words[1]);
+        const std::uint8_t nozzle = NozzleOperand(words[2]);
+        if (name == "lift") {
+            session.LiftNozzle(dispenser, nozzle);
+        } else {
+            session.HangUpNozzle(dispenser, nozzle);
+        }
+        return kExitSuccess;
+    }
+    if (name == "demo" || name == "shell" || name == "monitor") {
+        throw UsageError("'" + name + "' does not run inside the shell");
+    }
+    return Dispatch(words, context.in, context.out, context.err, &session);
+}
+
+int RunShell(CommandContext& context) {
+    Session& session = context.session();
+    int status = kExitSuccess;
+    std::string line;
+    int lineNumber = 0;
+    while (std::getline(context.in, line)) {
+        ++lineNumber;
+        try {
+            const std::vector<std::string> words = SplitLine(line);
+            if (words.empty()) {
+                continue;
+            }
+            if (words[0] == "quit" || words[0] == "exit") {
+                break;
+            }
+            context.out << "> " << line << "\n";
+            status = Worse(status, RunShellLine(words, context));
+        } catch (const UsageError& error) {
+            context.err << "line " << lineNumber << ": " << error.what() << "\n";
+            status = Worse(status, kExitUsage);
+        } catch (const Exception& error) {
+            context.err << "line " << lineNumber << ": " << error.Message() << " ("
+                        << error.ClassName() << ")\n";
+            status = Worse(status, kExitFailure);
+        }
+    }
+    (void)session;
+    return status;
+}
+
+}  // namespace
+
+const std::vector<Command>& Commands() { return kCommands; }
+const std::vector<OptionSpec>& CommonOptions() { return kCommonOptions; }
+
+std::uint8_t DispenserOperand(const std::string& word) {
+    return static_cast<std::uint8_t>(ParseInteger(word, "dispenser", 1, kDispensers));
+}
+
+std::uint8_t NozzleOperand(const std::string& word) {
+    return static_cast<std::uint8_t>(ParseInteger(word, "nozzle", 1, kNozzles));
+}
+
+int NozzlesToPoll(Session& session, std::uint8_t dispenser) {
+    return std::max(1, session.NozzleCount(dispenser));
+}
+
+StatusRecordEx PollDispenser(Session& session, std::uint8_t dispenser, int count) {
+    if (count == 0) {
+        count = NozzlesToPoll(session, dispenser);
+    }
+    StatusRecordEx record;
+    session.Driver().PollDispenserStatusEx(session.Channel(), dispenser,
+                                           static_cast<std::uint8_t>(count), record);
+    RequireGoodLink(session, "the status poll");
+    return record;
+}
+
+void RequireGoodLink(Session& session, std::string_view what) {
+    if (session.Driver().LinkState[session.Channel()] != link_state::kGood) {
+        throw Failure("the reply to " + std::string(what) +
+                      " was garbled or implausible (link state " +
+                      std::to_string(session.Driver().LinkState[session.Channel()]) + ")");
+    }
+}
+
+int RunProgram(std::span<const std::string> words, std::istream& in, std::ostream& out,
+               std::ostream& err) {
+    try {
+        return Dispatch(words, in, out, err, nullptr);
+    } catch (const std::exception& error) {
+        // Whatever else went wrong (a configuration the emulator refused, a file that could not
+        // be read) is reported, never left to abort the program.
+        err << kProgram << ": " << error.what() << "\n";
+        return kExitFailure;
+    }
+}
+
+}  // namespace fuel::cli

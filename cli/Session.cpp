@@ -1,0 +1,241 @@
+#include "cli/Session.h"
+
+#include <algorithm>
+#include <iomanip>
+#include <ostream>
+#include <set>
+#include <stdexcept>
+#include <thread>
+
+#include "cli/Arguments.h"
+#include "cli/Format.h"
+
+namespace fuel::cli {
+namespace {
+
+// Four dispensers, one of each kind a station may have, so that every command and the
+// monitor show something without a configuration file: a plain '1'-mode controller, one
+// with marked replies, one in mode 0x42 with three volume decimals, and one in mode '0'.
+// Dispensers 1, 3, 5 and 7 with two nozzles each keep their nozzle codes apart.
+emulator::Config BuiltInConfig() {
+    emulator::Config config;
+    const auto dispenser = [](std::uint8_t number, std::uint8_t mode,
+                              emulator::ReplyLayout layout, double price) {
+        emulator::DispenserConfig d;
+        d.number = number;
+        d.nozzles = 2;
+        d.mode = mode;
+        d.layout = layout;
+        d.volumeDecimals = mode == 0x42 ? 3 : 2;
+        d.flowRate = 0.8;
+        d.prices = {price, price + 2.5};
+        d.totals = {12000.0 + number, 8000.0 + number};
+        return d;
+    };
+    config.dispensers = {
+        dispenser(1, '1', emulator::ReplyLayout::Plain, 45.67),
+        dispenser(3, '1', emulator::ReplyLayout::Marked, 47.10),
+        dispenser(5, 0x42, emulator::ReplyLayout::Plain, 51.20),
+        dispenser(7, '0', emulator::ReplyLayout::Plain, 44.90),
+    };
+    return config;
+}
+
+std::string Milliseconds(emulator::Duration d) {
+    return Fixed(std::chrono::duration<double, std::milli>(d).count(), 1) + " ms";
+}
+
+std::string VerdictWords(const ReplyVerdict& verdict) {
+    std::string words;
+    if (verdict.accepted) {
+        words = "accepted";
+    } else if (!verdict.received) {
+        words = "no reply before the timeout";
+    } else if (verdict.checked) {
+        words = ReplyCodeWords(verdict.code);
+    } else if (verdict.code == link_error::kShortReply) {
+        words = "short reply";
+    } else {
+        words = "failed, code " + std::to_string(verdict.code);
+    }
+    return words + " [" + std::to_string(verdict.receivedCount) + " of " +
+           std::to_string(verdict.expectedCount) + " bytes, " + Milliseconds(verdict.wireTime) +
+           "]";
+}
+
+}  // namespace
+
+FaultRequest ParseFault(const std::string& text) {
+    const auto at = text.find('@');
+    const std::string name = text.substr(0, at);
+    const auto fault = emulator::FaultFromName(name);
+    if (!fault) {
+        std::string kinds;
+        for (const emulator::Fault known : emulator::kAllFaults) {
+            kinds += (kinds.empty() ? "" : ", ") + std::string(emulator::FaultName(known));
+        }
+        throw UsageError("no fault '" + name + "'; the kinds are " + kinds);
+    }
+    FaultRequest request{*fault, 0};
+    if (at != std::string::npos) {
+        request.request =
+            static_cast<int>(ParseInteger(text.substr(at + 1), "the fault's request", 1, 1000000));
+    }
+    return request;
+}
+
+struct Session::Impl {
+    std::ostream& out;
+    std::uint8_t channel;
+    BusTime time;
+    std::unique_ptr<emulator::Clock> clock;
+    std::unique_ptr<emulator::Emulator> bus;
+    EmulatorLink link;
+    std::unique_ptr<TVM30> driver;
+    std::set<int> modeKnown;
+    std::vector<FaultRequest> timedFaults;  // faults for a given request number
+    std::uint64_t framesSent = 0;
+
+    explicit Impl(std::ostream& o) : out(o) {}
+};
+
+Session::Session(const SessionOptions& options, std::ostream& out)
+    : impl_(std::make_unique<Impl>(out)) {
+    Impl& s = *impl_;
+    s.channel = options.channel;
+    s.time = options.time;
+    std::vector<FaultRequest> faults;
+    for (const std::string& text : options.faults) {
+        faults.push_back(ParseFault(text));
+    }
+    emulator::Config config = options.config        ? *options.config
+                              : options.configPath ? emulator::LoadConfig(*options.configPath)
+                                                   : BuiltInConfig();
+    if (options.time == BusTime::Virtual) {
+        s.clock = std::make_unique<emulator::VirtualClock>();
+    } else {
+        s.clock = std::make_unique<emulator::RealClock>(options.time == BusTime::Paced);
+    }
+    s.bus = std::make_unique<emulator::Emulator>(config, s.clock.get());
+    s.link.Attach(s.channel, s.bus.get());
+    if (options.retries) {
+        s.link.Options(s.channel).retries = *options.retries;
+    }
+    for (const FaultRequest& fault : faults) {
+        if (fault.request == 0) {
+            s.bus->InjectFault(fault.fault);
+        } else {
+            s.timedFaults.push_back(fault);
+        }
+    }
+
+    // Frames are counted as they go out, so that a fault meant for request N meets it.
+    const bool trace = options.trace;
+    s.link.onFrame = [this, trace](std::uint32_t, std::span<const std::uint8_t> frame,
+                                   int attempt) {
+        Impl& self = *impl_;
+        ++self.framesSent;
+        for (const FaultRequest& fault : self.timedFaults) {
+            if (static_cast<std::uint64_t>(fault.request) == self.framesSent) {
+                self.bus->InjectFault(fault.fault);
+            }
+        }
+        if (trace) {
+            self.out << "  -> " << Hex(frame);
+            if (attempt > 1) {
+                self.out << "   (retry " << attempt - 1 << ")";
+            }
+            self.out << "\n";
+        }
+    };
+    if (trace) {
+        s.link.onReply = [this](std::uint32_t, std::span<const std::uint8_t> reply,
+                                const ReplyVerdict& verdict) {
+            impl_->out << "  <- " << (reply.empty() ? std::string("(nothing)") : Hex(reply))
+                       << "   " << VerdictWords(verdict) << "\n";
+        };
+    }
+
+    s.driver.reset(CreateDriver(options.flags, &s.link, options.cnfIniPath));
+    // Both ends of the line must number the nozzles alike; the bus configuration says how.
+    s.driver->OrigAdres = config.interleavedAddressing;
+    // As a host does before it uses a line.
+    s.driver->InitLink(s.channel);
+}
+
+Session::~Session() = default;
+
+TVM30& Session::Driver() { return *impl_->driver; }
+std::uint8_t Session::Channel() const { return impl_->channel; }
+emulator::Emulator& Session::Bus() { return *impl_->bus; }
+EmulatorLink& Session::Link() { return impl_->link; }
+BusTime Session::Time() const { return impl_->time; }
+
+std::vector<DispenserOnBus> Session::Dispensers() const {
+    std::vector<DispenserOnBus> dispensers;
+    for (const emulator::DispenserConfig& d : impl_->bus->Configuration().dispensers) {
+        dispensers.push_back({d.number, d.nozzles});
+    }
+    std::sort(dispensers.begin(), dispensers.end(),
+              [](const DispenserOnBus& a, const DispenserOnBus& b) { return a.number < b.number; });
+    return dispensers;
+}
+
+int Session::NozzleCount(int dispenser) const {
+    for (const emulator::DispenserConfig& d : impl_->bus->Configuration().dispensers) {
+        if (d.number == dispenser) {
+            return d.nozzles;
+        }
+    }
+    return 0;
+}
+
+void Session::Pass(std::chrono::milliseconds time) {
+    if (impl_->time == BusTime::WallClock) {
+        std::this_thread::sleep_for(time);
+    } else {
+        impl_->bus->Advance(time);
+    }
+}
+
+void Session::LiftNozzle(int dispenser, int nozzle) {
+    if (nozzle > NozzleCount(dispenser)) {
+        throw UsageError("the bus has no dispenser " + std::to_string(dispenser) + " nozzle " +
+                         std::to_string(nozzle));
+    }
+    impl_->bus->LiftNozzle(static_cast<std::uint8_t>(dispenser),
+                           static_cast<std::uint8_t>(nozzle));
+}
+
+void Session::HangUpNozzle(int dispenser, int nozzle) {
+    if (nozzle > NozzleCount(dispenser)) {
+        throw UsageError("the bus has no dispenser " + std::to_string(dispenser) + " nozzle " +
+                         std::to_string(nozzle));
+    }
+    impl_->bus->HangUpNozzle(static_cast<std::uint8_t>(dispenser),
+                             static_cast<std::uint8_t>(nozzle));
+}
+
+bool Session::ModeKnown(int dispenser) const { return impl_->modeKnown.count(dispenser) != 0; }
+void Session::MarkModeKnown(int dispenser) { impl_->modeKnown.insert(dispenser); }
+
+void Session::PrintStats(std::ostream& out) const {
+    const LinkCounters& c = impl_->link.Counters();
+    out << "link: " << c.exchanges << " exchanges, " << c.attempts << " frames sent ("
+        << c.retries << " retries), " << c.accepted << " accepted, " << c.failed << " failed\n";
+    out << "  rejected by the reply check: " << c.Rejected() << " (223: " << c.rejectedBadStart
+        << ", 219: " << c.rejectedOnlyAcknowledge << ", 209: " << c.rejectedNoEnd
+        << ", 222: " << c.rejectedBadChecksum << ", other: " << c.rejectedOther << ")\n";
+    out << "  timeouts: " << c.timeouts << ", short replies: " << c.shortReplies << "\n";
+    out << "  bytes: " << c.bytesSent << " sent, " << c.bytesReceived << " received, "
+        << c.bytesDiscarded << " discarded\n";
+    const std::uint32_t baud = impl_->link.Options(impl_->channel).baudRate;
+    out << "  wire time: " << Milliseconds(c.wireTime) << " at " << baud << " baud\n";
+    if (c.exchanges > 0) {
+        const auto mean = c.latency.total / static_cast<std::int64_t>(c.exchanges);
+        out << "  latency per exchange: min " << Milliseconds(c.latency.min) << ", mean "
+            << Milliseconds(mean) << ", max " << Milliseconds(c.latency.max) << "\n";
+    }
+}
+
+}  // namespace fuel::cli

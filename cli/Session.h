@@ -1,0 +1,88 @@
+// One run of the program: the driver, the line it talks through and the controllers behind
+// that line (the embedded emulator), set up from the common options. Commands see only this.
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <iosfwd>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "driver/TVM30.h"
+#include "emulator/Emulator.h"
+#include "link/EmulatorLink.h"
+
+namespace fuel::cli {
+
+enum class BusTime {
+    Virtual,   // the bus's clock moves only when the program lets time pass
+    Paced,     // real time, and every exchange takes its time on the line
+    WallClock  // real time; the program waits by itself between polls
+};
+
+struct SessionOptions {
+    std::uint8_t channel = 1;
+    std::optional<std::string> configPath;       // the emulator's configuration file
+    std::optional<emulator::Config> config;      // or one the program builds itself
+    std::string cnfIniPath;                      // the driver's options file
+    std::uint32_t flags = 0;                     // the factory's flags byte
+    bool trace = false;
+    std::optional<int> retries;                  // the link's default when unset
+    BusTime time = BusTime::Virtual;
+    std::vector<std::string> faults;             // KIND or KIND@N, as the user wrote them
+};
+
+struct DispenserOnBus {
+    int number = 0;
+    int nozzles = 0;
+};
+
+class Session {
+public:
+    // Throws UsageError for a fault the emulator does not know and ConfigError for a bus
+    // configuration it refuses.
+    Session(const SessionOptions& options, std::ostream& out);
+    ~Session();
+    Session(const Session&) = delete;
+    Session& operator=(const Session&) = delete;
+
+    TVM30& Driver();
+    std::uint8_t Channel() const;
+    emulator::Emulator& Bus();
+    EmulatorLink& Link();
+
+    // The dispensers that answer on the bus, in number order.
+    std::vector<DispenserOnBus> Dispensers() const;
+    // Nozzles of one dispenser, 0 when the bus has no such dispenser.
+    int NozzleCount(int dispenser) const;
+
+    // Lets the bus's time pass: the virtual clock is advanced, or the wall clock waited for.
+    void Pass(std::chrono::milliseconds time);
+    BusTime Time() const;
+
+    // What a customer does at the dispenser; UsageError for a nozzle the bus lacks.
+    void LiftNozzle(int dispenser, int nozzle);
+    void HangUpNozzle(int dispenser, int nozzle);
+
+    // The link's health counters.
+    void PrintStats(std::ostream& out) const;
+
+    // Dispensers whose mode the driver has read in this run.
+    bool ModeKnown(int dispenser) const;
+    void MarkModeKnown(int dispenser);
+
+private:
+    struct Impl;
+    std::unique_ptr<Impl> impl_;
+};
+
+// A fault as the user names it: KIND (the next reply it fits) or KIND@N (request N of the run).
+struct FaultRequest {
+    emulator::Fault fault;
+    int request = 0;  // 0: the next reply the fault fits
+};
+FaultRequest ParseFault(const std::string& text);
+
+}  // namespace fuel::cli
