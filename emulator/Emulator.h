@@ -242,9 +242,12 @@ private:
 
     Controller& ControllerOf(std::uint8_t dispenser);
     const Controller& ControllerOf(std::uint8_t dispenser) const;
-    void Answer(std::span<const std::uint8_t> data, Reply& reply);
-    void ApplyFault(Reply& reply, std::uint8_t letter);
-    std::optional<Fault> NextFault(std::uint8_t letter, bool dataReply);
+    NozzleState& NozzleOf(std::uint8_t dispenser, std::uint8_t nozzle);
+    // Builds the clean reply; returns the index of the last byte of its number field, or 0.
+    std::size_t Answer(std::span<const std::uint8_t> data, Reply& reply);
+    static bool Fits(Fault fault, const Reply& reply, std::size_t numberEnd);
+    std::optional<Fault> NextFault(const Reply& reply, std::size_t numberEnd);
+    void ApplyFault(Reply& reply, std::size_t numberEnd);
 
     Config config_;
     std::unique_ptr<VirtualClock> ownClock_;
