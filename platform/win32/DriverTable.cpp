@@ -1,0 +1,317 @@
+// The host's entry points: the two factories, the 29 operations and the two handlers that
+// the host calls back. Each routine has exactly the host's arguments and stack size; it
+// narrows byte arguments itself (only their low byte is meaningful), runs the driver inside
+// Capture() and, when that failed, raises the failure with nothing left to destroy.
+#include "platform/win32/DriverTable.h"
+
+#include <windows.h>
+
+#include <algorithm>
+#include <cstring>
+#include <string>
+
+#include "driver/Text1251.h"
+#include "platform/win32/Boundary.h"
+#include "platform/win32/HostLinkProxy.h"
+
+namespace fuel::win32 {
+namespace {
+
+using u32 = std::uint32_t;
+using i32 = std::int32_t;
+
+std::uint8_t Byte(u32 slot) { return static_cast<std::uint8_t>(slot & 0xFF); }
+
+TVM30& Driver(void* object) {
+    auto* self = static_cast<DriverObject*>(object);
+    if (self == nullptr || self->table != OperationTable() || self->driver == nullptr) {
+        throw ERangeError();
+    }
+    return *self->driver;
+}
+
+// A pointer the host hands over for the driver to read or fill: a null one would be a write
+// to nowhere, so it fails like any index outside its buffer.
+template <typename T>
+T& Target(T* pointer) {
+    if (pointer == nullptr) {
+        throw ERangeError();
+    }
+    return *pointer;
+}
+
+#define FUEL_BOUNDARY(...)                 \
+    if (!Capture([&] { __VA_ARGS__; })) {  \
+        RaisePendingFailure();             \
+    }
+
+// ---- Handlers the host calls back.
+
+std::uint8_t __stdcall ReplyCheckEntry(void* object, u32 channel, const std::uint8_t* reply,
+                                       i32 high, const std::uint8_t* receivedCount,
+                                       const std::uint8_t* expectedCount) {
+    bool accepted = false;
+    FUEL_BOUNDARY(accepted = Driver(object).ReplyCheck(channel, reply, high, Target(receivedCount),
+                                                       Target(expectedCount)))
+    return accepted ? 1 : 0;
+}
+
+i32 __stdcall ApplyLinkSettingsEntry(void* object, u32 channel) {
+    i32 result = 0;
+    FUEL_BOUNDARY(result = Driver(object).ApplyLinkSettings(channel))
+    return result;
+}
+
+// ---- The operations, slot by slot.
+
+[[noreturn]] void __stdcall AbstractOperation(DriverObject* self) {
+    Capture([&] { Driver(self).AbstractOperation(); });
+    RaisePendingFailure();
+}
+
+// 1: the result is a length-prefixed string in the host's 256-byte buffer.
+void __stdcall GetProtocolDescription(DriverObject* self, std::uint8_t* result) {
+    FUEL_BOUNDARY({
+        TVM30& driver = Driver(self);
+        std::uint8_t& out = Target(result);
+        const std::string text = Utf8ToCp1251(driver.GetProtocolDescription());
+        const std::size_t length = std::min<std::size_t>(text.size(), 255);
+        (&out)[0] = static_cast<std::uint8_t>(length);
+        std::memcpy(&out + 1, text.data(), length);
+    })
+}
+
+void __stdcall SetLinkState(DriverObject* self, u32 channel, u32 value) {
+    FUEL_BOUNDARY(Driver(self).SetLinkState(Byte(channel), Byte(value)))
+}
+
+std::uint8_t __stdcall GetLinkState(DriverObject* self, u32 channel) {
+    std::uint8_t result = 0;
+    FUEL_BOUNDARY(result = Driver(self).GetLinkState(Byte(channel)))
+    return result;
+}
+
+i32 __stdcall StopPump(DriverObject* self, u32 channel, u32 dispenser, u32 stopFlag) {
+    i32 result = 0;
+    FUEL_BOUNDARY(result = Driver(self).StopPump(channel, dispenser, Byte(stopFlag)))
+    return result;
+}
+
+i32 __stdcall ReservedQuery(DriverObject* self, u32 value) {
+    i32 result = 0;
+    FUEL_BOUNDARY(result = Driver(self).ReservedQuery(value))
+    return result;
+}
+
+void __stdcall GetFinalDispensedData(DriverObject* self, u32 channel, u32 dispenser,
+                                     double* volume, double* amount) {
+    FUEL_BOUNDARY(Driver(self).GetFinalDispensedData(channel, dispenser, Target(volume),
+                                                     Target(amount)))
+}
+
+void __stdcall GetTotalizer(DriverObject* self, u32 channel, u32 dispenser, u32 nozzle,
+                            double* volumeTotal, double* moneyTotal, u32 reserved1,
+                            u32 reserved2) {
+    FUEL_BOUNDARY(Driver(self).GetTotalizer(channel, dispenser, nozzle, Target(volumeTotal),
+                                            Target(moneyTotal), reserved1, reserved2))
+}
+
+void __stdcall ReservedOperationA(DriverObject* self, u32 a, u32 b, u32 c, u32 d, u32 e, u32 f,
+                                  u32 g) {
+    FUEL_BOUNDARY(Driver(self).ReservedOperationA(a, b, c, d, e, f, g))
+}
+
+// 9: the volume comes back in ST(0).
+double __stdcall GetDispensedData(DriverObject* self, u32 channel, u32 dispenser,
+                                  double* amount) {
+    double volume = 0;
+    FUEL_BOUNDARY(volume = Driver(self).GetDispensedData(channel, dispenser, Target(amount)))
+    return volume;
+}
+
+std::uint8_t __stdcall GetStatusCode(DriverObject* self, u32 channel, u32 dispenser) {
+    std::uint8_t result = 0;
+    FUEL_BOUNDARY(result = Driver(self).GetStatusCode(Byte(channel), Byte(dispenser)))
+    return result;
+}
+
+void __stdcall SetPrice(DriverObject* self, u32 channel, u32 dispenser, u32 nozzle,
+                        u32 reserved1, u32 reserved2, double price) {
+    FUEL_BOUNDARY(Driver(self).SetPrice(channel, dispenser, nozzle, reserved1, reserved2, price))
+}
+
+void __stdcall ReservedOperationB(DriverObject* self, u32 a, u32 b, u32 c) {
+    FUEL_BOUNDARY(Driver(self).ReservedOperationB(a, b, c))
+}
+
+void __stdcall SetVolumeLimit(DriverObject* self, u32 channel, u32 dispenser, u32 nozzle,
+                              u32 reserved, double limit) {
+    FUEL_BOUNDARY(Driver(self).SetVolumeLimit(channel, dispenser, nozzle, reserved, limit))
+}
+
+void __stdcall SetMoneyLimit(DriverObject* self, u32 channel, u32 dispenser, u32 nozzle,
+                             u32 reserved, double limit) {
+    FUEL_BOUNDARY(Driver(self).SetMoneyLimit(channel, dispenser, nozzle, reserved, limit))
+}
+
+i32 __stdcall StartPump(DriverObject* self, u32 channel, u32 dispenser, u32 nozzle) {
+    i32 result = 0;
+    FUEL_BOUNDARY(result = Driver(self).StartPump(channel, dispenser, nozzle))
+    return result;
+}
+
+i32 __stdcall InitLink(DriverObject* self, u32 channel) {
+    i32 result = 0;
+    FUEL_BOUNDARY(result = Driver(self).InitLink(channel))
+    return result;
+}
+
+i32 __stdcall ReadParameter(DriverObject* self, u32 channel, u32 address, u32 cell) {
+    i32 result = 0;
+    FUEL_BOUNDARY(result = Driver(self).ReadParameter(channel, address, static_cast<i32>(cell)))
+    return result;
+}
+
+i32 __stdcall WriteParameter(DriverObject* self, u32 channel, u32 address, u32 cell,
+                             u32 value) {
+    i32 result = 0;
+    FUEL_BOUNDARY(result = Driver(self).WriteParameter(channel, address, static_cast<i32>(cell),
+                                                       static_cast<i32>(value)))
+    return result;
+}
+
+void __stdcall StartFill(DriverObject* self, u32 channel, u32 dispenser, u32 nozzle, u32 flag) {
+    FUEL_BOUNDARY(Driver(self).StartFill(channel, dispenser, nozzle, Byte(flag)))
+}
+
+std::uint8_t __stdcall GetDriverInfo(DriverObject* self, u32 key, u32* value) {
+    bool known = false;
+    FUEL_BOUNDARY(known = Driver(self).GetDriverInfo(key, Target(value)))
+    return known ? 1 : 0;
+}
+
+// 21 and 27: the record goes through the hidden result pointer behind the declared
+// arguments. The driver fills a copy of the caller's record (a byte the poll leaves alone
+// keeps the caller's value), which reaches the caller only when the poll succeeded.
+template <typename Record, typename Poll>
+void PollInto(std::uint8_t* result, Poll poll) {
+    std::uint8_t& out = Target(result);
+    Record record;
+    std::memcpy(record.bytes.data(), &out, Record::kSize);
+    poll(record);
+    std::memcpy(&out, record.bytes.data(), Record::kSize);
+}
+
+void __stdcall PollDispenserStatus(DriverObject* self, u32 channel, u32 dispenser, u32 count,
+                                   std::uint8_t* result) {
+    FUEL_BOUNDARY(PollInto<StatusRecord>(result, [&](StatusRecord& record) {
+        Driver(self).PollDispenserStatus(Byte(channel), Byte(dispenser), Byte(count), record);
+    }))
+}
+
+void __stdcall StopFillOnRequest(DriverObject* self, u32 channel, u32 dispenser, u32 reserved,
+                                 u32 stopFlag) {
+    FUEL_BOUNDARY(Driver(self).StopFillOnRequest(channel, dispenser, reserved, Byte(stopFlag)))
+}
+
+void __stdcall StopFill(DriverObject* self, u32 channel, u32 dispenser, u32 reserved,
+                        u32 stopFlag) {
+    FUEL_BOUNDARY(Driver(self).StopFill(channel, dispenser, reserved, Byte(stopFlag)))
+}
+
+// 24: the menu entry arrives with the service tool; until then it fails as an operation the
+// driver does not provide.
+void __stdcall AddMenuItems(DriverObject* self, void* rootItem, void* itemFactory) {
+    (void)rootItem;
+    (void)itemFactory;
+    FUEL_BOUNDARY({
+        Driver(self);
+        throw EAbstractError();
+    })
+}
+
+void __stdcall ReservedOperationC(DriverObject* self, u32 a, u32 b) {
+    FUEL_BOUNDARY(Driver(self).ReservedOperationC(a, b))
+}
+
+void __stdcall ReservedOperationD(DriverObject* self, u32 a, u32 b) {
+    FUEL_BOUNDARY(Driver(self).ReservedOperationD(a, b))
+}
+
+void __stdcall PollDispenserStatusEx(DriverObject* self, u32 channel, u32 dispenser, u32 count,
+                                     std::uint8_t* result) {
+    FUEL_BOUNDARY(PollInto<StatusRecordEx>(result, [&](StatusRecordEx& record) {
+        Driver(self).PollDispenserStatusEx(Byte(channel), Byte(dispenser), Byte(count), record);
+    }))
+}
+
+void __stdcall HandleHostEvent(DriverObject* self, u32 event, u32 reserved, u32 channel,
+                               u32 dispenser, u32 nozzle) {
+    FUEL_BOUNDARY(Driver(self).HandleHostEvent(event, reserved, Byte(channel), Byte(dispenser),
+                                               Byte(nozzle)))
+}
+
+#undef FUEL_BOUNDARY
+
+template <typename Routine>
+const void* Slot(Routine routine) {
+    return reinterpret_cast<const void*>(routine);
+}
+
+const void* const kTable[kOperationCount] = {
+    Slot(&AbstractOperation),      Slot(&GetProtocolDescription), Slot(&SetLinkState),
+    Slot(&GetLinkState),           Slot(&StopPump),               Slot(&ReservedQuery),
+    Slot(&GetFinalDispensedData),  Slot(&GetTotalizer),           Slot(&ReservedOperationA),
+    Slot(&GetDispensedData),       Slot(&GetStatusCode),          Slot(&SetPrice),
+    Slot(&ReservedOperationB),     Slot(&SetVolumeLimit),         Slot(&SetMoneyLimit),
+    Slot(&StartPump),              Slot(&InitLink),               Slot(&ReadParameter),
+    Slot(&WriteParameter),         Slot(&StartFill),              Slot(&GetDriverInfo),
+    Slot(&PollDispenserStatus),    Slot(&StopFillOnRequest),      Slot(&StopFill),
+    Slot(&AddMenuItems),           Slot(&ReservedOperationC),     Slot(&ReservedOperationD),
+    Slot(&PollDispenserStatusEx),  Slot(&HandleHostEvent),
+};
+
+}  // namespace
+
+const void* const* OperationTable() { return kTable; }
+
+std::string CnfIniPath() {
+    char directory[256] = {};
+    const UINT length = GetWindowsDirectoryA(directory, 255);
+    if (length == 0 || length >= 255) {
+        return {};
+    }
+    return std::string(directory, length) + "\\cnf.INI";
+}
+
+DriverObject* CreateDriverObject(std::uint32_t flags, void* hostLink) {
+    auto* link = new HostLinkProxy(hostLink);
+    TVM30* driver = CreateDriver(flags, link, CnfIniPath());
+    auto* object = new DriverObject{kTable, driver};
+    link->Bind(driver, object, &ReplyCheckEntry, &ApplyLinkSettingsEntry);
+    return object;
+}
+
+}  // namespace fuel::win32
+
+using fuel::win32::Capture;
+using fuel::win32::DriverObject;
+using fuel::win32::RaisePendingFailure;
+
+extern "C" DriverObject* __stdcall GetVE30(std::uint32_t flags, std::uint32_t, void* hostLink) {
+    DriverObject* object = nullptr;
+    if (!Capture([&] { object = fuel::win32::CreateDriverObject(flags, hostLink); })) {
+        RaisePendingFailure();
+    }
+    return object;
+}
+
+extern "C" DriverObject* __stdcall GetDriver25(std::uint32_t flags, std::uint32_t,
+                                               void* hostLink, std::uint32_t, std::uint32_t,
+                                               std::uint32_t, std::uint32_t, std::uint32_t) {
+    DriverObject* object = nullptr;
+    if (!Capture([&] { object = fuel::win32::CreateDriverObject(flags, hostLink); })) {
+        RaisePendingFailure();
+    }
+    return object;
+}
