@@ -336,9 +336,11 @@ std::size_t SerialLink::ReadReply(Channel& channel, std::span<std::uint8_t> repl
 void SerialLink::DrainUntilQuiet(Channel& channel) {
     channel.port->DiscardInput();
     std::array<std::uint8_t, 64> scratch;
-    const auto gap = InterByteTimeoutOf(channel);
+    // As long as a reply may take to start: the tail of a late or garbled reply to the last
+    // attempt must be gone before the retry's reply is read.
+    const auto quiet = std::max(InterByteTimeoutOf(channel), ReplyTimeoutOf(channel));
     for (std::size_t drained = 0; drained < kMaxDrainBytes;) {
-        const std::size_t got = channel.port->Read(scratch, Clock::now() + gap);
+        const std::size_t got = channel.port->Read(scratch, Clock::now() + quiet);
         if (got == 0) {
             return;
         }

@@ -72,6 +72,9 @@ SerialPort::SerialPort(const std::string& device) : device_(device) {
 
 SerialPort::~SerialPort() {
     if (handle_ >= 0) {
+        // The exclusive mark outlives us while another program (an emulator on a
+        // pseudo-terminal) holds the device, and would lock us out of our own reopen.
+        ::ioctl(Descriptor(handle_), TIOCNXCL);
         ::close(Descriptor(handle_));
     }
 }
@@ -113,7 +116,9 @@ void SerialPort::Apply(const LineSettings& line) {
     if (line.stopBits == 2) {
         tio.c_cflag |= CSTOPB;
     }
-    tio.c_cc[VMIN] = 0;
+    // With VMIN 1 a non-blocking read of an empty line fails with EAGAIN, so that a read of
+    // 0 bytes always means the terminal was hung up.
+    tio.c_cc[VMIN] = 1;
     tio.c_cc[VTIME] = 0;
     const speed_t speed = SpeedOf(line.baudRate);
     errno = 0;
