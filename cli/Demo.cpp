@@ -155,7 +155,7 @@ int RunDemo(CommandContext& context) {
             double amount = 0;
             const double volume = driver.GetDispensedData(channel, fill.dispenser, amount);
             RequireGoodLink(session, "the dispensing data");
-            line << "  | " << fill.dispenser << ": " << std::left << std::setw(6)
+            line << "  | " << int{fill.dispenser} << ": " << std::left << std::setw(6)
                  << StatusShort(record.bytes[0]) << std::right << std::setw(7)
                  << Fixed(volume, 2) << " l " << std::setw(8) << Fixed(amount, 2);
             allEnded = allEnded && Ended(record.bytes[0]);

@@ -19,7 +19,7 @@ std::string StatusWords(std::uint8_t code) {
     using namespace status_code;
     const std::string nozzle = std::to_string(NozzleOf(code));
     if (code == 0) {
-        return "no nozzle polled";
+        return "no status";
     }
     if (code == kNoActivity) {
         return "no activity";

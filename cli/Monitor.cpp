@@ -126,13 +126,14 @@ int RunMonitor(CommandContext& context) {
             const auto dispenser = static_cast<std::uint8_t>(d.number);
             table << std::setw(4) << d.number << "  ";
             try {
-                const StatusRecordEx record = PollDispenser(session, dispenser, d.nozzles);
+                const int polled = NozzlesToPoll(session, dispenser);
+                const StatusRecordEx record = PollDispenser(session, dispenser, polled);
                 TVM30& driver = session.Driver();
                 const std::uint8_t mode = driver.DispenserMode[session.Channel()][dispenser];
                 std::string modeText = ModeWords(mode, 0, 0).substr(0, 4);
                 table << std::left << std::setw(6) << modeText << " " << std::setw(8)
                       << StatusShort(record.bytes[0]) << std::right;
-                for (int n = 1; n <= d.nozzles; ++n) {
+                for (int n = 1; n <= polled; ++n) {
                     table << "  "
                           << NozzleCell(WordOf(record, n),
                                         driver.NozzleVolume[session.Channel()][dispenser][n]);

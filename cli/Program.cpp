@@ -345,7 +345,9 @@ const std::vector<Command> kCommands = {
     {"status", "DISPENSER", "poll every nozzle of a dispenser",
      "Polls nozzles 1..N of the dispenser as a host does (reading the controller's mode "
      "cells when the driver's back-off says so) and shows each nozzle's status and volume.",
-     {{"nozzles", "N", "poll nozzles 1..N; default: the dispenser's nozzles on the bus"}},
+     {{"nozzles", "N",
+       "poll nozzles 1..N; default: the dispenser's nozzles on the bus (1 in mode '0', where "
+       "the driver keeps one status word for the dispenser)"}},
      1, 1, &RunStatus},
     {"start", "DISPENSER NOZZLE", "authorise a fill on a nozzle",
      "Sends the host's start request for the nozzle. A dispenser in mode '0' gets no "
@@ -604,7 +606,7 @@ int Dispatch(std::span<const std::string> words, std::istream& in, std::ostream&
         }
         return kExitUsage;
     } catch (const emulator::ConfigError& error) {
-        err << where << ": the bus configuration: " << error.what() << "\n";
+        err << where << ": " << error.what() << "\n";
         return kExitUsage;
     } catch (const ERangeError& error) {
         // The operands are checked before the driver sees them; a range error left over comes
@@ -740,7 +742,13 @@ std::uint8_t NozzleOperand(const std::string& word) {
 }
 
 int NozzlesToPoll(Session& session, std::uint8_t dispenser) {
-    return std::max(1, session.NozzleCount(dispenser));
+    // In mode '0' the driver keeps one status word for the dispenser and reads it by the
+    // poll's nozzle count, so a host polls such a dispenser with a count of 1.
+    const std::uint8_t cached = session.Driver().DispenserMode[session.Channel()][dispenser];
+    const bool modeZero = cached == kModeZero ||
+                          (cached == 0 && session.NozzleCount(dispenser) > 0 &&
+                           session.Bus().Mode(dispenser) == kModeZero);
+    return modeZero ? 1 : std::max(1, session.NozzleCount(dispenser));
 }
 
 StatusRecordEx PollDispenser(Session& session, std::uint8_t dispenser, int count) {

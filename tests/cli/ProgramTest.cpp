@@ -1,0 +1,224 @@
+// The program's commands run in-process against the built-in emulated bus: dispensers 1
+// (mode '1', plain replies), 3 (mode '1', marked replies), 5 (mode 0x42) and 7 (mode '0'),
+// two nozzles each; nozzle 1 of dispenser 1 holds the totaliser 12001.00 at start.
+#include "cli/Program.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "cli/Commands.h"
+
+namespace fuel::cli {
+namespace {
+
+// Keeps the machine's driver options file out of the tests: a missing file leaves the
+// defaults (StartInLiter on, the others off).
+const bool kOptionsIsolated = ::setenv("CNF_INI", "/nonexistent/cnf.INI", 1) == 0;
+
+struct Outcome {
+    int status;
+    std::string out;
+    std::string err;
+};
+
+Outcome RunWords(const std::vector<std::string>& words, const std::string& input = "") {
+    EXPECT_TRUE(kOptionsIsolated);
+    std::istringstream in(input);
+    std::ostringstream out;
+    std::ostringstream err;
+    const int status = RunProgram(words, in, out, err);
+    return {status, out.str(), err.str()};
+}
+
+bool Contains(const std::string& text, const std::string& part) {
+    return text.find(part) != std::string::npos;
+}
+
+struct UsageCase {
+    std::vector<std::string> words;
+    const char* message;
+};
+
+void PrintTo(const UsageCase& c, std::ostream* os) {
+    for (const auto& w : c.words) *os << w << " ";
+}
+
+class UsageErrorTest : public ::testing::TestWithParam<UsageCase> {};
+
+TEST_P(UsageErrorTest, ExitsWithTwoAndSaysWhy) {
+    const Outcome run = RunWords(GetParam().words);
+    EXPECT_EQ(run.status, kExitUsage);
+    EXPECT_TRUE(Contains(run.err, GetParam().message)) << run.err;
+    EXPECT_EQ(run.out, "");  // nothing reached the bus, nothing was reported as done
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    CommandLines, UsageErrorTest,
+    ::testing::Values(
+        UsageCase{{"bogus"}, "no command 'bogus'"},
+        UsageCase{{"status"}, "missing operands"},
+        UsageCase{{"status", "1", "2"}, "too many operands"},
+        UsageCase{{"status", "0"}, "dispenser must be a whole number from 1 to 32, not '0'"},
+        UsageCase{{"status", "33"}, "dispenser must be"},
+        UsageCase{{"status", "1", "--nozzles", "7"}, "--nozzles must be"},
+        UsageCase{{"start", "1", "7"}, "nozzle must be"},
+        UsageCase{{"dose", "1", "1"}, "either in --litres or in --money"},
+        UsageCase{{"dose", "1", "1", "--litres", "5", "--money", "9"}, "either in --litres"},
+        UsageCase{{"dose", "1", "1", "--litres", "1000"}, "--litres must be a number"},
+        // A money dose sent as litres divides by the price, which a fresh run does not know.
+        UsageCase{{"dose", "1", "1", "--money", "100"}, "needs the nozzle's price"},
+        // Four digits of hundredths: 123.45 would reach the controller as 23.45.
+        UsageCase{{"price", "1", "1", "123.45"}, "price must be a number from 0 to 99.99"},
+        UsageCase{{"price", "1", "1", "nan"}, "price must be"},
+        UsageCase{{"cell", "peek", "1", "2"}, "say 'cell read' or 'cell write'"},
+        UsageCase{{"cell", "write", "1", "2"}, "cell write needs ADDRESS CELL VALUE"},
+        UsageCase{{"cell", "read", "1", "512"}, "cell must be"},
+        UsageCase{{"cell", "read", "1", "256", "--rom"}, "cell must be"},
+        UsageCase{{"cell", "write", "1", "2", "256"}, "value must be"},
+        UsageCase{{"status", "1", "--channel", "33"}, "--channel must be"},
+        UsageCase{{"status", "1", "--fault", "noise"}, "no fault 'noise'"},
+        UsageCase{{"status", "1", "--frobnicate"}, "unknown option '--frobnicate'"},
+        UsageCase{{"status", "1", "--config", "/nonexistent/bus.conf"},
+                  "cannot read the bus configuration"},
+        UsageCase{{"demo", "--flags", "0"}, "--flags does not apply"}));
+
+TEST(ProgramTest, NoCommandIsAUsageError) {
+    std::istringstream in;
+    std::ostringstream out, err;
+    EXPECT_EQ(RunProgram({}, in, out, err), kExitUsage);
+    EXPECT_TRUE(Contains(err.str(), "Usage: fuelctl COMMAND"));
+}
+
+TEST(ProgramTest, EveryCommandHasHelp) {
+    for (const Command& command : Commands()) {
+        const Outcome run = RunWords({std::string(command.name), "--help"});
+        EXPECT_EQ(run.status, kExitSuccess) << command.name;
+        EXPECT_TRUE(Contains(run.out, "Usage: fuelctl " + std::string(command.name)))
+            << run.out;
+        for (const OptionSpec& option : command.options) {
+            EXPECT_TRUE(Contains(run.out, "--" + std::string(option.name))) << command.name;
+        }
+        EXPECT_EQ(RunWords({"help", std::string(command.name)}).out, run.out);
+    }
+}
+
+TEST(ProgramTest, TraceShowsEveryFrameAndReplyWithTheVerdict) {
+    const Outcome run = RunWords({"status", "1", "--trace"});
+    ASSERT_EQ(run.status, kExitSuccess) << run.err;
+    // The mode cell 148 of controller 1, then nozzles 1 and 2 of dispenser 1.
+    EXPECT_TRUE(Contains(run.out, "  -> 48 01 58 39 34 53 45\n"));
+    EXPECT_TRUE(Contains(run.out, "  <- 41 48 01 58 30 33 31 30 30 DA 45   accepted"));
+    EXPECT_TRUE(Contains(run.out, "  -> 48 01 44 D2 45\n"));
+    EXPECT_TRUE(Contains(run.out, "  -> 48 02 44 D3 45\n"));
+    EXPECT_TRUE(Contains(run.out, "dispenser 1 on channel 1: idle"));
+}
+
+TEST(ProgramTest, AModeZeroDispenserIsPolledWithACountOfOne) {
+    const Outcome run = RunWords({"status", "7", "--trace"});
+    ASSERT_EQ(run.status, kExitSuccess) << run.err;
+    EXPECT_TRUE(Contains(run.out, "  -> 48 07 44 D8 45\n"));
+    EXPECT_FALSE(Contains(run.out, "  -> 48 08 44 D9 45\n"));
+    EXPECT_TRUE(Contains(run.out, "nozzle 1  no activity"));
+}
+
+TEST(ProgramTest, StatsCountTheExchanges) {
+    const Outcome run = RunWords({"status", "1", "--stats", "--fault", "checksum@2"});
+    ASSERT_EQ(run.status, kExitSuccess) << run.err;
+    EXPECT_TRUE(Contains(run.out, "link: 3 exchanges, 4 frames sent (1 retries)")) << run.out;
+    EXPECT_TRUE(Contains(run.out, "(223: 0, 219: 0, 209: 0, 222: 1, other: 0)")) << run.out;
+}
+
+struct FaultCase {
+    const char* fault;
+    const char* message;  // what the user is told once the retries are gone
+};
+
+void PrintTo(const FaultCase& c, std::ostream* os) { *os << c.fault; }
+
+class FaultTest : public ::testing::TestWithParam<FaultCase> {};
+
+// Request 2 is the poll of nozzle 1 of dispenser 3 (marked replies), after its mode read.
+TEST_P(FaultTest, WithoutRetriesTheRunFailsWithTheDriversMessage) {
+    const Outcome run = RunWords(
+        {"status", "3", "--fault", std::string(GetParam().fault) + "@2", "--retries", "0"});
+    EXPECT_EQ(run.status, kExitFailure);
+    EXPECT_TRUE(Contains(run.err, GetParam().message)) << run.err;
+    EXPECT_EQ(run.out, "");  // no status was reported from a failed poll
+}
+
+TEST_P(FaultTest, ARetryRecoversUnlessTheFrameWasSound) {
+    const Outcome run = RunWords({"status", "3", "--fault", std::string(GetParam().fault) + "@2"});
+    if (std::string(GetParam().fault) == "non-digit") {
+        // The frame passes the reply check, so the link has nothing to retry: the driver
+        // marks the link bad and the poll must not be reported as a status.
+        EXPECT_EQ(run.status, kExitFailure);
+    } else {
+        EXPECT_EQ(run.status, kExitSuccess) << run.err;
+        EXPECT_TRUE(Contains(run.out, "dispenser 3 on channel 1: idle"));
+    }
+}
+
+constexpr const char* kPollFailed =
+    "Невозможно выполнить опрос состояния пистолета (Варно) (ESerialIO)";
+
+INSTANTIATE_TEST_SUITE_P(
+    Faults, FaultTest,
+    ::testing::Values(FaultCase{"first-byte", kPollFailed}, FaultCase{"only-ack", kPollFailed},
+                      FaultCase{"no-end", kPollFailed}, FaultCase{"checksum", kPollFailed},
+                      FaultCase{"silence", kPollFailed}, FaultCase{"late", kPollFailed},
+                      FaultCase{"split", kPollFailed},
+                      FaultCase{"non-digit", "garbled or implausible (link state 3)"}));
+
+TEST(ProgramTest, AnAbsentDispenserFailsWithTheDriversMessage) {
+    const Outcome run = RunWords({"start", "2", "1"});
+    EXPECT_EQ(run.status, kExitFailure);
+    EXPECT_TRUE(Contains(run.err, "Невозможно считать параметр (ESerialIO)")) << run.err;
+}
+
+TEST(ProgramTest, AShellRunsAWholeFillOnOneBus) {
+    const Outcome run = RunWords({"shell"},
+                             "price 1 1 45.67\n"
+                             "dose 1 1 --litres 3   # 3.75 s at 0.8 l/s\n"
+                             "start 1 1\n"
+                             "wait 1\n"
+                             "status 1\n"
+                             "wait 5\n"
+                             "final 1\n"
+                             "totaliser 1 1\n");
+    ASSERT_EQ(run.status, kExitSuccess) << run.err;
+    EXPECT_TRUE(Contains(run.out, "dispenser 1 on channel 1: running on nozzle 1"));
+    EXPECT_TRUE(Contains(run.out, "dispenser 1 nozzle 1: 3.00 l, amount 137.01")) << run.out;
+    EXPECT_TRUE(Contains(run.out, "volume total 12004.00 l")) << run.out;
+}
+
+TEST(ProgramTest, AShellReportsTheWorstStatusAndGoesOn) {
+    const Outcome run = RunWords({"shell"}, "status 99\nstart 2 1\nstatus 1\n");
+    EXPECT_EQ(run.status, kExitUsage);
+    EXPECT_TRUE(Contains(run.err, "dispenser must be"));
+    EXPECT_TRUE(Contains(run.err, "Невозможно считать параметр"));
+    EXPECT_TRUE(Contains(run.out, "dispenser 1 on channel 1: idle"));
+}
+
+TEST(ProgramTest, APriceIsReadBack) {
+    const Outcome run = RunWords({"price", "3", "2", "61.05", "--trace"});
+    ASSERT_EQ(run.status, kExitSuccess) << run.err;
+    // Nozzle 2 of dispenser 3 has code 4: 'c' with the digits 6105.
+    EXPECT_TRUE(Contains(run.out, "  -> 48 04 63 36 31 30 35 C0 45\n")) << run.out;
+    EXPECT_TRUE(Contains(run.out, "price 61.05 set and read back"));
+}
+
+TEST(ProgramTest, CellsAreReadAndWritten) {
+    Outcome run = RunWords({"cell", "read", "5", "150"});
+    ASSERT_EQ(run.status, kExitSuccess) << run.err;
+    EXPECT_EQ(run.out, "address 5, RAM cell 150 (0x96): 66 (0x42)\n");
+    run = RunWords({"cell", "write", "1", "0x81", "0x5f", "--trace"});
+    ASSERT_EQ(run.status, kExitSuccess) << run.err;
+    EXPECT_TRUE(Contains(run.out, "  -> 48 01 78 38 31 35 3F E3 45\n")) << run.out;
+}
+
+}  // namespace
+}  // namespace fuel::cli
