@@ -1,0 +1,225 @@
+// fuel-emulator: the controller emulator on a serial line, for a host that opens a port.
+#include <signal.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <charconv>
+#include <cstdio>
+#include <filesystem>
+#include <iostream>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "emulator/Emulator.h"
+#include "emulator/SerialServer.h"
+
+namespace {
+
+using namespace fuel::emulator;
+
+constexpr std::string_view kUsage = R"(Usage: fuel-emulator [OPTIONS]
+
+Serves the controller emulator on a serial line, as a host meets real controllers: on a new
+pseudo-terminal (the default), whose device path it prints on the first line of standard
+output, or on a real serial device. It answers until interrupted (Ctrl-C or SIGTERM).
+
+Options:
+  --pty               serve on a new pseudo-terminal (the default)
+  --link PATH         also make PATH a symbolic link to the pseudo-terminal, so that a host
+                      finds the same name after a restart (replaced if present, removed at exit)
+  --device DEVICE     serve on a serial device instead, e.g. /dev/ttyUSB1
+  --baud N            the line's baud rate (default 4800)
+  --turnaround MS     from a request's end to the reply's first byte (default: the
+                      configuration's turnaround-ms, else 5)
+  --no-pace           on a pseudo-terminal, answer at once instead of at the line's speed
+  --config FILE       the bus configuration (default: the example bus, dispensers 1 and 3)
+  --fault KIND[@N]    the reply to request N (default: the next one) gets the fault; repeatable
+  --quiet             print nothing but the device path
+  --help              this text
+
+Fault kinds: first-byte, only-ack, no-end, checksum, non-digit, silence, late, split.
+Exit status: 0 after an interrupt, 1 when the line failed, 2 on a usage error.
+)";
+
+std::atomic<bool> stopRequested{false};
+
+extern "C" void OnSignal(int) { stopRequested = true; }
+
+struct UsageError {
+    std::string message;
+};
+
+std::uint32_t Number(std::string_view text, std::string_view what, std::uint32_t low,
+                     std::uint32_t high) {
+    std::uint32_t value = 0;
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (text.empty() || error != std::errc() || end != text.data() + text.size() || value < low ||
+        value > high) {
+        throw UsageError{std::string(what) + " must be a number from " + std::to_string(low) +
+                         " to " + std::to_string(high) + ", not '" + std::string(text) + "'"};
+    }
+    return value;
+}
+
+struct FaultAt {
+    Fault fault;
+    std::uint64_t request = 0;  // 0: the next reply
+};
+
+struct Settings {
+    std::optional<std::string> link;
+    std::optional<std::string> device;
+    std::uint32_t baudRate = 4800;
+    std::optional<std::uint32_t> turnaroundMs;
+    bool pace = true;
+    std::optional<std::string> config;
+    std::vector<FaultAt> faults;
+    bool quiet = false;
+};
+
+Settings Parse(int argc, char** argv) {
+    Settings settings;
+    for (int i = 1; i < argc; ++i) {
+        const std::string_view word = argv[i];
+        const auto value = [&]() -> std::string_view {
+            if (i + 1 >= argc) {
+                throw UsageError{std::string(word) + " needs a value"};
+            }
+            return argv[++i];
+        };
+        if (word == "--help" || word == "-h") {
+            std::cout << kUsage;
+            std::exit(0);
+        } else if (word == "--pty") {
+            settings.device.reset();
+        } else if (word == "--link") {
+            settings.link = std::string(value());
+        } else if (word == "--device") {
+            settings.device = std::string(value());
+        } else if (word == "--baud") {
+            settings.baudRate = Number(value(), "--baud", 50, 115200);
+        } else if (word == "--turnaround") {
+            settings.turnaroundMs = Number(value(), "--turnaround", 0, 60000);
+        } else if (word == "--no-pace") {
+            settings.pace = false;
+        } else if (word == "--config") {
+            settings.config = std::string(value());
+        } else if (word == "--fault") {
+            const std::string_view text = value();
+            const auto at = text.find('@');
+            const auto fault = FaultFromName(text.substr(0, at));
+            if (!fault) {
+                throw UsageError{"no fault '" + std::string(text.substr(0, at)) + "'"};
+            }
+            FaultAt entry{*fault, 0};
+            if (at != std::string_view::npos) {
+                entry.request = Number(text.substr(at + 1), "the fault's request", 1, 1'000'000);
+            }
+            settings.faults.push_back(entry);
+        } else if (word == "--quiet") {
+            settings.quiet = true;
+        } else {
+            throw UsageError{"unknown option '" + std::string(word) + "'"};
+        }
+    }
+    if (settings.link && settings.device) {
+        throw UsageError{"--link names a pseudo-terminal; a --device has its own name"};
+    }
+    return settings;
+}
+
+int Serve(const Settings& settings) {
+    Config config = settings.config ? LoadConfig(*settings.config) : ExampleConfig();
+    if (settings.turnaroundMs) {
+        config.turnaround = std::chrono::milliseconds(*settings.turnaroundMs);
+    }
+    RealClock clock(false);  // the bus follows the wall clock; nothing here waits on it
+    Emulator bus(config, &clock);
+
+    std::unique_ptr<PseudoTerminal> terminal;
+    int descriptor = -1;
+    std::string path;
+    if (settings.device) {
+        descriptor = OpenSerialDevice(*settings.device, settings.baudRate);
+        path = *settings.device;
+    } else {
+        terminal = std::make_unique<PseudoTerminal>();
+        descriptor = terminal->Master();
+        path = terminal->Path();
+    }
+    if (settings.link) {
+        std::error_code ignored;
+        std::filesystem::remove(*settings.link, ignored);
+        std::filesystem::create_symlink(path, *settings.link);
+    }
+    std::cout << path << std::endl;
+    if (!settings.quiet) {
+        std::cerr << "fuel-emulator: " << config.dispensers.size() << " dispensers on " << path
+                  << (settings.link ? " (" + *settings.link + ")" : std::string()) << ", "
+                  << settings.baudRate << " baud, turnaround "
+                  << std::chrono::duration_cast<std::chrono::milliseconds>(config.turnaround)
+                         .count()
+                  << " ms" << (settings.device || !settings.pace ? "" : ", paced") << "\n";
+    }
+
+    ServeOptions options;
+    options.baudRate = settings.baudRate;
+    options.pace = settings.pace && !settings.device;  // a UART paces by itself
+    SerialServer server(bus, descriptor, options);
+    for (const FaultAt& fault : settings.faults) {
+        if (fault.request == 0) {
+            bus.InjectFault(fault.fault);
+        }
+    }
+    server.onRequest = [&](std::uint64_t number, std::span<const std::uint8_t>) {
+        for (const FaultAt& fault : settings.faults) {
+            if (fault.request == number) {
+                bus.InjectFault(fault.fault);
+            }
+        }
+    };
+
+    int status = 0;
+    try {
+        server.Run(stopRequested);
+    } catch (const std::exception& error) {
+        std::cerr << "fuel-emulator: " << path << ": " << error.what() << "\n";
+        status = 1;
+    }
+    if (settings.link) {
+        std::error_code ignored;
+        std::filesystem::remove(*settings.link, ignored);
+    }
+    if (settings.device) {
+        ::close(descriptor);
+    }
+    if (!settings.quiet) {
+        std::cerr << "fuel-emulator: " << server.Requests() << " requests served\n";
+    }
+    return status;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    struct sigaction action {};
+    action.sa_handler = OnSignal;
+    sigemptyset(&action.sa_mask);
+    ::sigaction(SIGINT, &action, nullptr);
+    ::sigaction(SIGTERM, &action, nullptr);
+    try {
+        return Serve(Parse(argc, argv));
+    } catch (const UsageError& error) {
+        std::cerr << "fuel-emulator: " << error.message << "\nTry 'fuel-emulator --help'.\n";
+        return 2;
+    } catch (const ConfigError& error) {
+        std::cerr << "fuel-emulator: " << error.what() << "\n";
+        return 2;
+    } catch (const std::exception& error) {
+        std::cerr << "fuel-emulator: " << error.what() << "\n";
+        return 1;
+    }
+}
