@@ -20,9 +20,13 @@ constexpr char kCannotPollData[] = "Невозможно выполнить оп
 // A reply of the given command for nozzle code 4: byte 4 the mark, then the characters from
 // byte 5 on, padded with '9' to the reply's length so that a field read too far shows.
 Bytes ReplyOf(std::uint8_t letter, std::size_t length, std::uint8_t mark, const std::string& from5) {
-    Bytes data{0x04, letter, mark};
-    data.insert(data.end(), from5.begin(), from5.end());
-    data.resize(length - 4, '9');
+    Bytes data(length - 4, '9');
+    data[0] = 0x04;
+    data[1] = letter;
+    data[2] = mark;
+    for (std::size_t i = 0; i < from5.size(); ++i) {
+        data.at(3 + i) = static_cast<std::uint8_t>(from5[i]);
+    }
     return DataReply(data);
 }
 Bytes UReply(std::uint8_t mark, const std::string& from5) { return ReplyOf('U', 18, mark, from5); }

@@ -22,9 +22,13 @@ constexpr char kDispenserOutOfRange[] = "Номер колонки выходи�
 // 'D' replies for nozzle code `code`, 18 bytes; what the layout does not read is filled with
 // '9' so that a field read too far shows.
 Bytes Reply(std::uint8_t code, std::uint8_t byte4, const std::string& from5) {
-    Bytes data{code, 'D', byte4};
-    data.insert(data.end(), from5.begin(), from5.end());
-    data.resize(14, '9');
+    Bytes data(14, '9');
+    data[0] = code;
+    data[1] = 'D';
+    data[2] = byte4;
+    for (std::size_t i = 0; i < from5.size(); ++i) {
+        data.at(3 + i) = static_cast<std::uint8_t>(from5[i]);
+    }
     return DataReply(data);
 }
 // Status character in byte 4, six volume characters in bytes 5..10.
