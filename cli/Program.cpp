@@ -338,6 +338,13 @@ const std::vector<OptionSpec> kCommonOptions = {
      "make the emulator answer with a fault: the next reply it fits, or the reply to the "
      "N-th frame of the run; may be repeated"},
     {"retries", "N", "the link's further attempts after a failed one; default 2"},
+    {"port", "DEVICE",
+     "talk to the dispensers on this serial device (e.g. /dev/ttyUSB0, or the path "
+     "fuel-emulator prints) instead of the embedded emulator; --config then describes what "
+     "is on the line"},
+    {"ports", "FILE",
+     "a port map: one line per channel, 'CHANNEL DEVICE [baud=N timeout=MS interbyte=MS "
+     "data=N parity=none|even|odd stop=N attempts=N]'"},
     {"help", "", "show this help"},
 };
 
@@ -529,6 +536,8 @@ SessionOptions CommonSettings(const ParsedArguments& arguments) {
     }
     options.trace = arguments.Has("trace");
     options.faults = arguments.Values("fault");
+    options.port = arguments.Value("port");
+    options.portMap = arguments.Value("ports");
     if (const auto value = arguments.Value("retries")) {
         options.retries = static_cast<int>(ParseInteger(*value, "--retries", 0, 10));
     }

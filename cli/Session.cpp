@@ -9,6 +9,7 @@
 
 #include "cli/Arguments.h"
 #include "cli/Format.h"
+#include "cli/SerialLine.h"
 
 namespace fuel::cli {
 namespace {
@@ -95,6 +96,7 @@ struct Session::Impl {
     std::set<int> modeKnown;
     std::vector<FaultRequest> timedFaults;  // faults for a given request number
     std::uint64_t framesSent = 0;
+    std::unique_ptr<SerialLine> serial;  // --port: the driver's line instead of `link`
 
     explicit Impl(std::ostream& o) : out(o) {}
 };
@@ -156,7 +158,17 @@ Session::Session(const SessionOptions& options, std::ostream& out)
         };
     }
 
-    s.driver.reset(CreateDriver(options.flags, &s.link, options.cnfIniPath));
+    HostLink* line = &s.link;
+    if (options.port || options.portMap) {
+        if (!faults.empty()) {
+            throw UsageError("--fault shapes the embedded emulator's replies; on a serial line "
+                             "give the faults to fuel-emulator");
+        }
+        s.serial = std::make_unique<SerialLine>(options.port, options.portMap, s.channel,
+                                                options.retries, options.trace, out);
+        line = &s.serial->Link();
+    }
+    s.driver.reset(CreateDriver(options.flags, line, options.cnfIniPath));
     // Both ends of the line must number the nozzles alike; the bus configuration says how.
     s.driver->OrigAdres = config.interleavedAddressing;
     // As a host does before it uses a line.
@@ -191,7 +203,7 @@ int Session::NozzleCount(int dispenser) const {
 }
 
 void Session::Pass(std::chrono::milliseconds time) {
-    if (impl_->time == BusTime::WallClock) {
+    if (impl_->time == BusTime::WallClock || impl_->serial) {
         std::this_thread::sleep_for(time);
     } else {
         impl_->bus->Advance(time);
@@ -199,6 +211,9 @@ void Session::Pass(std::chrono::milliseconds time) {
 }
 
 void Session::LiftNozzle(int dispenser, int nozzle) {
+    if (impl_->serial) {
+        throw UsageError("on a serial line the customers are at the dispensers themselves");
+    }
     if (nozzle > NozzleCount(dispenser)) {
         throw UsageError("the bus has no dispenser " + std::to_string(dispenser) + " nozzle " +
                          std::to_string(nozzle));
@@ -208,6 +223,9 @@ void Session::LiftNozzle(int dispenser, int nozzle) {
 }
 
 void Session::HangUpNozzle(int dispenser, int nozzle) {
+    if (impl_->serial) {
+        throw UsageError("on a serial line the customers are at the dispensers themselves");
+    }
     if (nozzle > NozzleCount(dispenser)) {
         throw UsageError("the bus has no dispenser " + std::to_string(dispenser) + " nozzle " +
                          std::to_string(nozzle));
@@ -220,6 +238,10 @@ bool Session::ModeKnown(int dispenser) const { return impl_->modeKnown.count(dis
 void Session::MarkModeKnown(int dispenser) { impl_->modeKnown.insert(dispenser); }
 
 void Session::PrintStats(std::ostream& out) const {
+    if (impl_->serial) {
+        impl_->serial->PrintStats(out);
+        return;
+    }
     const LinkCounters& c = impl_->link.Counters();
     out << "link: " << c.exchanges << " exchanges, " << c.attempts << " frames sent ("
         << c.retries << " retries), " << c.accepted << " accepted, " << c.failed << " failed\n";

@@ -32,6 +32,10 @@ struct SessionOptions {
     std::optional<int> retries;                  // the link's default when unset
     BusTime time = BusTime::Virtual;
     std::vector<std::string> faults;             // KIND or KIND@N, as the user wrote them
+    // A serial line instead of the embedded emulator (the bus configuration then only
+    // describes what is on the line).
+    std::optional<std::string> port;             // the channel's device
+    std::optional<std::string> portMap;          // a port map file
 };
 
 struct DispenserOnBus {

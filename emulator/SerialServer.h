@@ -27,7 +27,7 @@ public:
     std::optional<std::span<const std::uint8_t>> Push(std::uint8_t byte);
     // A gap on the line ends whatever was begun.
     void Reset() { size_ = 0; }
-    bool Empty() const { return size_ == 0; }
+    bool Empty() const { return size_ == 0 || complete_; }
 
     // The frame length that a command letter implies, 0 for an unknown letter.
     static std::size_t FrameLength(std::uint8_t letter);

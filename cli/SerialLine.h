@@ -1,0 +1,31 @@
+// The real line behind --port and --ports: the driver talks to controllers (or to
+// fuel-emulator) through a serial port instead of the embedded emulator.
+#pragma once
+
+#include <cstdint>
+#include <iosfwd>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "link/SerialLink.h"
+
+namespace fuel::cli {
+
+class SerialLine {
+public:
+    // port: the device for the session's channel; portMap: a port map file for any channels.
+    // Both may be given; --port then wins for its channel. Throws UsageError for a port map
+    // that cannot be read.
+    SerialLine(const std::optional<std::string>& port, const std::optional<std::string>& portMap,
+               std::uint8_t channel, std::optional<int> retries, bool trace, std::ostream& out);
+
+    SerialLink& Link() { return *link_; }
+    void PrintStats(std::ostream& out) const;
+
+private:
+    std::unique_ptr<SerialLink> link_;
+    std::uint8_t channel_;
+};
+
+}  // namespace fuel::cli
