@@ -220,5 +220,18 @@ TEST(ProgramTest, CellsAreReadAndWritten) {
     EXPECT_TRUE(Contains(run.out, "  -> 48 01 78 38 31 35 3F E3 45\n")) << run.out;
 }
 
+TEST(ProgramTest, MonitorDrawsOneTableARefreshWhenNotOnATerminal) {
+    const Outcome run = RunWords({"monitor", "--refreshes", "2", "--interval", "0.05"});
+    ASSERT_EQ(run.status, kExitSuccess) << run.err;
+    EXPECT_TRUE(Contains(run.out, "refresh 1\n"));
+    EXPECT_TRUE(Contains(run.out, "refresh 2\n"));
+    EXPECT_FALSE(Contains(run.out, "refresh 3"));
+    EXPECT_FALSE(Contains(run.out, "\x1b"));  // no cursor movement into a file or a pipe
+    for (const char* row : {"   1  '1'    idle", "   3  '1'    idle", "   5  0x42   idle",
+                            "   7  '0'    none"}) {
+        EXPECT_TRUE(Contains(run.out, row)) << row << "\n" << run.out;
+    }
+}
+
 }  // namespace
 }  // namespace fuel::cli
