@@ -269,6 +269,19 @@ TEST_F(EmulatorTest, FaultsAtARateAreReproducible) {
     EXPECT_FALSE(bus.Handle(kStatus1).Silent());
 }
 
+TEST(Clocks, VirtualMovesWhenToldRealFollowsTheSteadyClock) {
+    VirtualClock virtualClock;
+    virtualClock.Advance(250ms);
+    virtualClock.Advance(-1s);  // time never runs back
+    EXPECT_EQ(virtualClock.Now(), 250ms);
+    // Unpaced, the real clock's Advance returns at once: it is the wall clock that moves.
+    RealClock realClock(false);
+    const Duration before = realClock.Now();
+    realClock.Advance(1h);
+    EXPECT_LT(realClock.Now() - before, 1s);
+    EXPECT_GE(realClock.Now(), before);
+}
+
 TEST(FaultNames, RoundTrip) {
     for (const Fault fault : kAllFaults) {
         EXPECT_EQ(FaultFromName(FaultName(fault)), fault);

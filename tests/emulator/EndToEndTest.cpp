@@ -198,5 +198,43 @@ TEST(EndToEndStop, StopCommandFreezesTheFillAndTheDriverSeesItStopped) {
     EXPECT_NEAR(amount, volume * 40.0, 0.4);
 }
 
+// Both ends apply the same addressing, in both of its states: each price reaches the nozzle
+// it was meant for, and a fill shows on its own nozzle only.
+class Addressing : public ::testing::TestWithParam<bool> {};
+
+TEST_P(Addressing, EveryNozzleIsReachedAtItsOwnCode) {
+    const bool interleaved = GetParam();
+    // Sequential addressing needs dispensers four apart for four nozzles each.
+    const std::uint8_t second = interleaved ? 2 : 5;
+    emulator::Emulator bus{emulator::ParseConfig(
+        std::string("addressing = ") + (interleaved ? "interleaved" : "sequential") +
+        "\n[dispenser 1]\nnozzles = 4\n[dispenser " + std::to_string(second) + "]\nnozzles = 4\n")};
+    EmulatorLink link{bus};
+    TVM30 driver{0, &link, ""};
+    driver.OrigAdres = interleaved;
+
+    for (const std::uint8_t d : {std::uint8_t{1}, second}) {
+        for (std::uint8_t n = 1; n <= 4; ++n) {
+            driver.SetPrice(1, d, n, 0, 0, 10.0 * d + n);
+        }
+    }
+    for (const std::uint8_t d : {std::uint8_t{1}, second}) {
+        for (std::uint8_t n = 1; n <= 4; ++n) {
+            EXPECT_DOUBLE_EQ(bus.Nozzle(d, n).price, 10.0 * d + n) << int{d} << "/" << int{n};
+        }
+    }
+    driver.StartFill(1, second, 3, 0);
+    bus.Advance(2s);
+    StatusRecord record;
+    driver.PollDispenserStatus(1, second, 4, record);
+    EXPECT_EQ(record.Summary(), 216 + 3);
+    EXPECT_EQ(record.SummaryNozzle(), 3);
+    driver.PollDispenserStatus(1, 1, 4, record);
+    EXPECT_EQ(record.Summary(), 200);
+}
+
+INSTANTIATE_TEST_SUITE_P(BothStates, Addressing, ::testing::Bool(),
+                         [](const auto& info) { return info.param ? "Interleaved" : "Sequential"; });
+
 }  // namespace
 }  // namespace fuel
