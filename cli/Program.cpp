@@ -93,20 +93,6 @@ int RunStart(CommandContext& context) {
     return kExitSuccess;
 }
 
-int RunStop(CommandContext& context) {
-    const std::uint8_t dispenser = DispenserOperand(context.arguments.Operands()[0]);
-    Session& session = context.session();
-    LearnMode(session, dispenser);
-    session.Driver().StopFill(session.Channel(), dispenser, 0, 1);
-    if (InModeZero(session, dispenser)) {
-        context.out << "dispenser " << int{dispenser}
-                    << " is in mode '0': nothing is sent, the driver ends its fill\n";
-    } else {
-        context.out << "dispenser " << int{dispenser} << ": stop sent\n";
-    }
-    return kExitSuccess;
-}
-
 int RunDose(CommandContext& context) {
     const auto& operands = context.arguments.Operands();
     const std::uint8_t dispenser = DispenserOperand(operands[0]);
@@ -236,6 +222,31 @@ int RunData(CommandContext& context, bool final) {
 int RunDispensed(CommandContext& context) { return RunData(context, false); }
 int RunFinal(CommandContext& context) { return RunData(context, true); }
 
+// A stop goes to one nozzle's code, and a fresh run has started none: like the data, it is
+// meant for the nozzle the poll finds filling.
+int RunStop(CommandContext& context) {
+    const std::uint8_t dispenser = DispenserOperand(context.arguments.Operands()[0]);
+    if (const auto value = context.arguments.Value("nozzle")) {
+        NozzleOperand(*value);
+    }
+    Session& session = context.session();
+    TVM30& driver = session.Driver();
+    const std::uint8_t channel = session.Channel();
+    const StatusRecordEx record = PollDispenser(session, dispenser);
+    session.MarkModeKnown(dispenser);
+    const std::uint8_t nozzle = FillNozzle(context, dispenser, record);
+    driver.CurrentNozzle[channel][dispenser] = nozzle;
+    driver.StopFill(channel, dispenser, 0, 1);
+    if (InModeZero(session, dispenser)) {
+        context.out << "dispenser " << int{dispenser}
+                    << " is in mode '0': nothing is sent, the driver ends its fill\n";
+    } else {
+        context.out << "dispenser " << int{dispenser} << " nozzle " << int{nozzle}
+                    << ": stop sent\n";
+    }
+    return kExitSuccess;
+}
+
 int RunTotaliser(CommandContext& context) {
     const auto& operands = context.arguments.Operands();
     const std::uint8_t dispenser = DispenserOperand(operands[0]);
@@ -362,9 +373,10 @@ const std::vector<Command> kCommands = {
      "The dispenser is polled once first, so that the driver knows its mode.",
      {}, 2, 2, &RunStart},
     {"stop", "DISPENSER", "stop the dispenser's fill",
-     "Sends the host's unconditional stop request (to the nozzle the driver last started; "
-     "in a fresh run, nozzle 1). A dispenser in mode '0' gets no command.",
-     {}, 1, 1, &RunStop},
+     "Polls the dispenser, then sends the host's unconditional stop request to the nozzle "
+     "that is filling (else to the one last started). A dispenser in mode '0' gets no "
+     "command: the driver ends the fill it keeps for nozzle 1.",
+     {{"nozzle", "N", "stop this nozzle instead"}}, 1, 1, &RunStop},
     {"dose", "DISPENSER NOZZLE", "set the next fill's dose in litres or money",
      "Sets a dose limit for the nozzle's next fill. With the option StartInLiter (on unless "
      "flags bit 4 is set) a money dose is divided by the nozzle's price and sent in litres, "

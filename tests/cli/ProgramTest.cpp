@@ -233,5 +233,15 @@ TEST(ProgramTest, MonitorDrawsOneTableARefreshWhenNotOnATerminal) {
     }
 }
 
+TEST(ProgramTest, StopGoesToTheNozzleThatIsFilling) {
+    // 'data --nozzle 1' leaves the driver's current nozzle at 1 while nozzle 2 runs.
+    const Outcome run = RunWords({"shell", "--trace"},
+                                 "start 3 2\nwait 1\ndata 3 --nozzle 1\nstop 3\nstatus 3\n");
+    ASSERT_EQ(run.status, kExitSuccess) << run.err;
+    EXPECT_TRUE(Contains(run.out, "  -> 48 04 73 04 45\n")) << run.out;  // 's' to code 4
+    EXPECT_FALSE(Contains(run.out, "  -> 48 03 73 03 45\n"));
+    EXPECT_TRUE(Contains(run.out, "dispenser 3 on channel 1: fill stopped or ended on nozzle 2"));
+}
+
 }  // namespace
 }  // namespace fuel::cli
