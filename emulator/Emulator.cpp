@@ -67,9 +67,11 @@ bool HasDecimalsMode(std::uint8_t mode) { return mode >= 0x40 && mode <= 0x47; }
 
 double PowerOfTen(int exponent) { return std::pow(10.0, exponent); }
 
+// Whole units of a field with that many decimals. Only a field's low digits go out, so the
+// value is taken modulo 10^18 first: a large total with many decimals must not overflow.
 std::uint64_t Units(double value, int decimals) {
-    const double scaled = std::round(value * PowerOfTen(decimals));
-    return scaled <= 0 ? 0 : static_cast<std::uint64_t>(scaled);
+    const double scaled = std::fmod(std::round(value * PowerOfTen(decimals)), 1e18);
+    return scaled > 0 ? static_cast<std::uint64_t>(scaled) : 0;
 }
 
 // Fixed-width decimal digits, most significant first; digits that do not fit are dropped,

@@ -269,6 +269,15 @@ TEST_F(EmulatorTest, FaultsAtARateAreReproducible) {
     EXPECT_FALSE(bus.Handle(kStatus1).Silent());
 }
 
+TEST(Fields, HighDigitsOfAHugeNumberAreDropped) {
+    // Fifteen decimals of a million litres: the field keeps its low digits, nothing breaks.
+    Emulator bus{ParseConfig("[dispenser 1]\nmode = 0x40\ndecimals = 15 15\ntotal = 1000000\n")};
+    const Reply reply = bus.Handle(Bytes{'H', 0x01, 'S', 0xE1, 'E'});
+    EXPECT_EQ(Bytes(reply.Bytes().begin(), reply.Bytes().end()),
+              (Bytes{'A', 'H', 0x01, 'S', '0', '0', '0', '0', '0', '0', '0', '0', '0', '0', '0',
+                     '0', '0', '0', 0x81, 'E'}));
+}
+
 TEST(Clocks, VirtualMovesWhenToldRealFollowsTheSteadyClock) {
     VirtualClock virtualClock;
     virtualClock.Advance(250ms);
