@@ -556,6 +556,22 @@ SessionOptions CommonSettings(const ParsedArguments& arguments) {
     return options;
 }
 
+// A silent dispenser fails with the message of whatever the driver tried first (often the
+// mode read: "cannot read the parameter"); when the bus has no such dispenser, say so.
+std::string AbsentDispenserHint(const Command& command, const ParsedArguments& arguments,
+                                Session* session) {
+    if (session == nullptr || !command.operands.starts_with("DISPENSER") ||
+        arguments.Operands().empty()) {
+        return "";
+    }
+    const int dispenser = DispenserOperand(arguments.Operands()[0]);
+    if (session->NozzleCount(dispenser) > 0) {
+        return "";
+    }
+    return "  (the bus configuration has no dispenser " + std::to_string(dispenser) +
+           "; 'fuelctl info' lists the dispensers)\n";
+}
+
 // Runs one command line; problems are reported on err with the command's name.
 int Dispatch(std::span<const std::string> words, std::istream& in, std::ostream& out,
              std::ostream& err, Session* sharedSession) {
@@ -570,6 +586,7 @@ int Dispatch(std::span<const std::string> words, std::istream& in, std::ostream&
     }
     const Command* command = FindCommand(name);
     std::string where = std::string(kProgram);
+    std::string hint;
     try {
         if (command == nullptr) {
             throw UsageError("no command '" + name + "'");
@@ -608,6 +625,13 @@ int Dispatch(std::span<const std::string> words, std::istream& in, std::ostream&
         int status = kExitSuccess;
         try {
             status = command->run(context);
+        } catch (const Exception&) {
+            Session* used = sharedSession != nullptr ? sharedSession : ownSession.get();
+            hint = AbsentDispenserHint(*command, arguments, used);
+            if (ownSession && arguments.Has("stats")) {
+                ownSession->PrintStats(out);
+            }
+            throw;
         } catch (...) {
             if (ownSession && arguments.Has("stats")) {
                 ownSession->PrintStats(out);
@@ -635,7 +659,7 @@ int Dispatch(std::span<const std::string> words, std::istream& in, std::ostream&
         err << where << ": " << error.Message() << " (" << error.ClassName() << ")\n";
         return kExitFailure;
     } catch (const Exception& error) {
-        err << where << ": " << error.Message() << " (" << error.ClassName() << ")\n";
+        err << where << ": " << error.Message() << " (" << error.ClassName() << ")\n" << hint;
         return kExitFailure;
     } catch (const Failure& error) {
         err << where << ": " << error.what() << "\n";

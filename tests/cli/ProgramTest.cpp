@@ -177,6 +177,7 @@ TEST(ProgramTest, AnAbsentDispenserFailsWithTheDriversMessage) {
     const Outcome run = RunWords({"start", "2", "1"});
     EXPECT_EQ(run.status, kExitFailure);
     EXPECT_TRUE(Contains(run.err, "Невозможно считать параметр (ESerialIO)")) << run.err;
+    EXPECT_TRUE(Contains(run.err, "the bus configuration has no dispenser 2")) << run.err;
 }
 
 TEST(ProgramTest, AShellRunsAWholeFillOnOneBus) {
