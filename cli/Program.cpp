@@ -348,6 +348,9 @@ const std::vector<OptionSpec> kCommonOptions = {
     {"fault", "KIND[@N]",
      "make the emulator answer with a fault: the next reply it fits, or the reply to the "
      "N-th frame of the run; may be repeated"},
+    {"fault-rate", "KIND=P",
+     "make the emulator shape each reply the fault fits with probability P (0..1); may be "
+     "repeated"},
     {"retries", "N", "the link's further attempts after a failed one; default 2"},
     {"port", "DEVICE",
      "talk to the dispensers on this serial device (e.g. /dev/ttyUSB0, or the path "
@@ -548,6 +551,7 @@ SessionOptions CommonSettings(const ParsedArguments& arguments) {
     }
     options.trace = arguments.Has("trace");
     options.faults = arguments.Values("fault");
+    options.faultRates = arguments.Values("fault-rate");
     options.port = arguments.Value("port");
     options.portMap = arguments.Value("ports");
     if (const auto value = arguments.Value("retries")) {

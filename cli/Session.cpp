@@ -66,9 +66,9 @@ std::string VerdictWords(const ReplyVerdict& verdict) {
 
 }  // namespace
 
-FaultRequest ParseFault(const std::string& text) {
-    const auto at = text.find('@');
-    const std::string name = text.substr(0, at);
+namespace {
+
+emulator::Fault FaultNamed(const std::string& name) {
     const auto fault = emulator::FaultFromName(name);
     if (!fault) {
         std::string kinds;
@@ -77,7 +77,23 @@ FaultRequest ParseFault(const std::string& text) {
         }
         throw UsageError("no fault '" + name + "'; the kinds are " + kinds);
     }
-    FaultRequest request{*fault, 0};
+    return *fault;
+}
+
+}  // namespace
+
+std::pair<emulator::Fault, double> ParseFaultRate(const std::string& text) {
+    const auto equals = text.find('=');
+    if (equals == std::string::npos) {
+        throw UsageError("--fault-rate wants KIND=PROBABILITY, not '" + text + "'");
+    }
+    return {FaultNamed(text.substr(0, equals)),
+            ParseQuantity(text.substr(equals + 1), "the fault's probability", 1)};
+}
+
+FaultRequest ParseFault(const std::string& text) {
+    const auto at = text.find('@');
+    FaultRequest request{FaultNamed(text.substr(0, at)), 0};
     if (at != std::string::npos) {
         request.request =
             static_cast<int>(ParseInteger(text.substr(at + 1), "the fault's request", 1, 1000000));
@@ -110,6 +126,10 @@ Session::Session(const SessionOptions& options, std::ostream& out)
     for (const std::string& text : options.faults) {
         faults.push_back(ParseFault(text));
     }
+    std::vector<std::pair<emulator::Fault, double>> faultRates;
+    for (const std::string& text : options.faultRates) {
+        faultRates.push_back(ParseFaultRate(text));
+    }
     emulator::Config config = options.config        ? *options.config
                               : options.configPath ? emulator::LoadConfig(*options.configPath)
                                                    : BuiltInConfig();
@@ -122,6 +142,9 @@ Session::Session(const SessionOptions& options, std::ostream& out)
     s.link.Attach(s.channel, s.bus.get());
     if (options.retries) {
         s.link.Options(s.channel).retries = *options.retries;
+    }
+    for (const auto& [fault, probability] : faultRates) {
+        s.bus->SetFaultRate(fault, probability);
     }
     for (const FaultRequest& fault : faults) {
         if (fault.request == 0) {
@@ -160,7 +183,7 @@ Session::Session(const SessionOptions& options, std::ostream& out)
 
     HostLink* line = &s.link;
     if (options.port || options.portMap) {
-        if (!faults.empty()) {
+        if (!faults.empty() || !faultRates.empty()) {
             throw UsageError("--fault shapes the embedded emulator's replies; on a serial line "
                              "give the faults to fuel-emulator");
         }
@@ -203,7 +226,7 @@ int Session::NozzleCount(int dispenser) const {
 }
 
 void Session::Pass(std::chrono::milliseconds time) {
-    if (impl_->time == BusTime::WallClock || impl_->serial) {
+    if (impl_->serial) {
         std::this_thread::sleep_for(time);
     } else {
         impl_->bus->Advance(time);

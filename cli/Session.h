@@ -8,6 +8,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "driver/TVM30.h"
@@ -17,9 +18,8 @@
 namespace fuel::cli {
 
 enum class BusTime {
-    Virtual,   // the bus's clock moves only when the program lets time pass
-    Paced,     // real time, and every exchange takes its time on the line
-    WallClock  // real time; the program waits by itself between polls
+    Virtual,  // the bus's clock moves only when the program lets time pass
+    Paced     // real time, and every exchange takes its time on the line
 };
 
 struct SessionOptions {
@@ -32,6 +32,7 @@ struct SessionOptions {
     std::optional<int> retries;                  // the link's default when unset
     BusTime time = BusTime::Virtual;
     std::vector<std::string> faults;             // KIND or KIND@N, as the user wrote them
+    std::vector<std::string> faultRates;         // KIND=PROBABILITY
     // A serial line instead of the embedded emulator (the bus configuration then only
     // describes what is on the line).
     std::optional<std::string> port;             // the channel's device
@@ -88,5 +89,7 @@ struct FaultRequest {
     int request = 0;  // 0: the next reply the fault fits
 };
 FaultRequest ParseFault(const std::string& text);
+// KIND=P: every reply the fault fits gets it with probability P.
+std::pair<emulator::Fault, double> ParseFaultRate(const std::string& text);
 
 }  // namespace fuel::cli
