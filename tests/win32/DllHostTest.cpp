@@ -1,0 +1,616 @@
+// The DLL as the host sees it: loaded with LoadLibrary, created through its exports, driven
+// only through the object's table, every routine called by stack words as a 32-bit host's
+// compiler pushes them, and every failure seen as the structured exception it arrives as.
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <array>
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "driver/TVM30.h"
+#include "tests/win32/HostCalls.h"
+#include "tests/win32/TestHost.h"
+
+namespace fuel::test::win32 {
+namespace {
+
+using u32 = std::uint32_t;
+
+// Slots of the operation table.
+enum Slot : int {
+    kAbstractOperation = 0,
+    kGetProtocolDescription = 1,
+    kSetLinkState = 2,
+    kGetLinkState = 3,
+    kStopPump = 4,
+    kReservedQuery = 5,
+    kGetFinalDispensedData = 6,
+    kGetTotalizer = 7,
+    kReservedOperationA = 8,
+    kGetDispensedData = 9,
+    kGetStatusCode = 10,
+    kSetPrice = 11,
+    kReservedOperationB = 12,
+    kSetVolumeLimit = 13,
+    kSetMoneyLimit = 14,
+    kStartPump = 15,
+    kInitLink = 16,
+    kReadParameter = 17,
+    kWriteParameter = 18,
+    kStartFill = 19,
+    kGetDriverInfo = 20,
+    kPollDispenserStatus = 21,
+    kStopFillOnRequest = 22,
+    kStopFill = 23,
+    kAddMenuItems = 24,
+    kReservedOperationC = 25,
+    kReservedOperationD = 26,
+    kPollDispenserStatusEx = 27,
+    kHandleHostEvent = 28,
+};
+
+// What the host's object points to, read only to show the options a factory set (a real
+// host never looks behind the table).
+struct DriverObjectView {
+    const void* const* table;
+    TVM30* driver;
+};
+
+std::vector<u32> Join(std::vector<u32> words, const std::vector<u32>& more) {
+    words.insert(words.end(), more.begin(), more.end());
+    return words;
+}
+
+std::string CnfIniPathOfPrefix() {
+    char directory[MAX_PATH] = {};
+    GetWindowsDirectoryA(directory, MAX_PATH);
+    return std::string(directory) + "\\cnf.INI";
+}
+
+class DllHost : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        module_ = LoadLibraryA(FUEL_DLL_FILE);
+        ASSERT_NE(module_, nullptr) << "LoadLibrary(" FUEL_DLL_FILE ") failed";
+        getVE30_ = reinterpret_cast<const void*>(GetProcAddress(module_, "GetVE30"));
+        getDriver25_ = reinterpret_cast<const void*>(GetProcAddress(module_, "GetDriver25"));
+    }
+
+    void SetUp() override {
+        ASSERT_NE(module_, nullptr);
+        DeleteFileA(CnfIniPathOfPrefix().c_str());
+    }
+    void TearDown() override { DeleteFileA(CnfIniPathOfPrefix().c_str()); }
+
+    // The driver object from GetVE30 (3 words) or GetDriver25 (8 words).
+    void* Create(u32 flags, bool driver25 = false) {
+        void* const line = host_.Object();
+        const std::vector<u32> words =
+            driver25 ? std::vector<u32>{flags, 0xDEADBEEF, Word(line), 1, 2, 3, 4, 5}
+                     : std::vector<u32>{flags, 0xDEADBEEF, Word(line)};
+        const GuardedOutcome created = CallStdcallGuarded(driver25 ? getDriver25_ : getVE30_, words);
+        EXPECT_FALSE(created.raised);
+        EXPECT_EQ(created.call.stackImbalance, 0);
+        return reinterpret_cast<void*>(static_cast<std::uintptr_t>(created.call.eax));
+    }
+
+    static const void* Routine(void* object, int slot) {
+        return (*static_cast<const void* const* const*>(object))[slot];
+    }
+
+    GuardedOutcome Op(void* object, int slot, const std::vector<u32>& arguments,
+                      Returns returns = Returns::Integer) {
+        return CallStdcallGuarded(Routine(object, slot), Join({Word(object)}, arguments), returns);
+    }
+
+    static TVM30& Behind(void* object) { return *static_cast<DriverObjectView*>(object)->driver; }
+
+    static HMODULE module_;
+    static const void* getVE30_;
+    static const void* getDriver25_;
+    TestHost host_;
+};
+
+HMODULE DllHost::module_ = nullptr;
+const void* DllHost::getVE30_ = nullptr;
+const void* DllHost::getDriver25_ = nullptr;
+
+void ExpectDriverFailure(const GuardedOutcome& outcome, const char* className,
+                         const std::string& message) {
+    ASSERT_TRUE(outcome.raised) << "expected " << className;
+    EXPECT_EQ(outcome.code, kDriverExceptionCode);
+    EXPECT_EQ(outcome.flags & EXCEPTION_NONCONTINUABLE, DWORD{EXCEPTION_NONCONTINUABLE});
+    EXPECT_EQ(outcome.parameterCount, 2u);
+    EXPECT_EQ(outcome.className, className);
+    EXPECT_EQ(outcome.message, message);
+}
+
+void ExpectRangeError(const GuardedOutcome& outcome) {
+    ExpectDriverFailure(outcome, "ERangeError", "Range check error");
+}
+
+// ---- Exports and factories.
+
+TEST_F(DllHost, ExportsTheTwoFactoriesUnderTheirPlainNames) {
+    EXPECT_NE(getVE30_, nullptr);
+    EXPECT_NE(getDriver25_, nullptr);
+    EXPECT_EQ(GetProcAddress(module_, "_GetVE30@12"), nullptr);
+    EXPECT_EQ(GetProcAddress(module_, "GetVE30@12"), nullptr);
+    EXPECT_EQ(GetProcAddress(module_, "GetDriver25@32"), nullptr);
+}
+
+TEST_F(DllHost, EachFactoryReturnsAnObjectWhoseFirstWordIsThe29SlotTable) {
+    for (const bool driver25 : {false, true}) {
+        void* object = Create(0, driver25);
+        ASSERT_NE(object, nullptr);
+        const void* const* table = *static_cast<const void* const* const*>(object);
+        ASSERT_NE(table, nullptr);
+        for (int slot = 0; slot < 29; ++slot) {
+            EXPECT_NE(table[slot], nullptr) << "slot " << slot;
+        }
+    }
+}
+
+struct FlagsCase {
+    u32 flags;
+    bool startInLiter, wStart, wDoza;
+};
+
+class FactoryFlags : public DllHost,
+                     public ::testing::WithParamInterface<std::tuple<bool, FlagsCase>> {};
+
+TEST_P(FactoryFlags, OnlyBitsFourToSixOfTheLowByteSetTheOptionDefaults) {
+    const auto [driver25, expected] = GetParam();
+    void* object = Create(expected.flags, driver25);
+    ASSERT_NE(object, nullptr);
+    const TVM30& driver = Behind(object);
+    EXPECT_EQ(driver.StartInLiter, expected.startInLiter);
+    EXPECT_EQ(driver.WStart, expected.wStart);
+    EXPECT_EQ(driver.WDoza, expected.wDoza);
+    EXPECT_FALSE(driver.OrigAdres);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    BothFactories, FactoryFlags,
+    ::testing::Combine(::testing::Bool(),
+                       ::testing::Values(FlagsCase{0x00, true, false, false},
+                                         FlagsCase{0x10, false, false, false},
+                                         FlagsCase{0x20, true, true, false},
+                                         FlagsCase{0x40, true, false, true},
+                                         FlagsCase{0x70, false, true, true},
+                                         FlagsCase{0x8F, true, false, false},
+                                         FlagsCase{0x170, false, true, true},
+                                         FlagsCase{0xFFFFFF00, true, false, false})));
+
+TEST_F(DllHost, WDozaFromTheFlagsSendsTheLitreDoseTwice) {
+    host_.answerEverything = true;
+    void* once = Create(0x00);
+    ASSERT_FALSE(Op(once, kSetVolumeLimit, Join({1, 1, 1, 0}, Words(12.34))).raised);
+    void* twice = Create(0x40);
+    ASSERT_FALSE(Op(twice, kSetVolumeLimit, Join({1, 1, 1, 0}, Words(12.34))).raised);
+
+    const Bytes dose = {0x48, 0x01, 0x64, 0x30, 0x31, 0x32, 0x33, 0x34, 0xEC, 0x45};
+    ASSERT_EQ(host_.sent.size(), 3u);
+    for (const auto& sent : host_.sent) {
+        EXPECT_EQ(sent.frame, dose);
+    }
+}
+
+TEST_F(DllHost, CnfIniInTheWindowsDirectoryOverridesTheFlags) {
+    const std::string path = CnfIniPathOfPrefix();
+    {
+        std::FILE* file = std::fopen(path.c_str(), "wb");
+        ASSERT_NE(file, nullptr) << path;
+        std::fputs("[Varno]\r\nOrigAdres=1\r\nWStart=0\r\nStartInLiter=1\r\n", file);
+        std::fclose(file);
+    }
+    void* object = Create(0x70);
+    ASSERT_NE(object, nullptr);
+    const TVM30& driver = Behind(object);
+    EXPECT_TRUE(driver.OrigAdres);
+    EXPECT_FALSE(driver.WStart);
+    EXPECT_TRUE(driver.StartInLiter);
+    EXPECT_TRUE(driver.WDoza);  // absent from the file: the flags' default stays
+
+    // Interleaved addressing on: dispenser 1, nozzle 2 is bus address 4.
+    host_.QueueAck();
+    ASSERT_FALSE(Op(object, kStartPump, {1, 1, 2}).raised);
+    ASSERT_EQ(host_.sent.size(), 1u);
+    EXPECT_EQ(host_.sent[0].frame, (Bytes{0x48, 0x04, 0x75, 0x06, 0x45}));
+}
+
+TEST_F(DllHost, TwoFactoryCallsGiveTwoIndependentObjects) {
+    void* first = Create(0);
+    void* second = Create(0, true);
+    ASSERT_NE(first, second);
+    ASSERT_FALSE(Op(first, kSetLinkState, {4, 3}).raised);
+    EXPECT_EQ(Op(first, kGetLinkState, {4}).call.eax & 0xFF, 3u);
+    EXPECT_EQ(Op(second, kGetLinkState, {4}).call.eax & 0xFF, 1u);
+
+    // Each registers itself as the reply check's object.
+    host_.QueueAck();
+    ASSERT_FALSE(Op(second, kStartPump, {1, 1, 1}).raised);
+    EXPECT_EQ(host_.validators[1].object, second);
+    host_.QueueAck();
+    ASSERT_FALSE(Op(first, kStartPump, {1, 1, 1}).raised);
+    EXPECT_EQ(host_.validators[1].object, first);
+}
+
+// ---- Operations through the table.
+
+TEST_F(DllHost, ProtocolDescriptionIs27BytesOfWindows1251) {
+    void* object = Create(0);
+    std::array<std::uint8_t, 256> result;
+    result.fill(0xCC);
+    const GuardedOutcome outcome = Op(object, kGetProtocolDescription, {Word(result.data())});
+    ASSERT_FALSE(outcome.raised);
+    EXPECT_EQ(outcome.call.stackImbalance, 0);
+    const std::array<std::uint8_t, 28> expected = {
+        26,   'v',  '2',  '.',  '5',  '0',  '#',  0xCF, 0xF0, 0xEE, 0xF2, 0xEE, 0xEA, 0xEE,
+        0xEB, ' ',  0xEA, ' ',  0xD2, 0xD0, 0xCA, '-',  0xC2, 0xC0, 0xD0, 0xCD, 0xCE, 0xCC};
+    EXPECT_TRUE(std::equal(expected.begin(), expected.end(), result.begin()));
+}
+
+TEST_F(DllHost, LinkStateSlotsUseTheLowByteOfTheirArguments) {
+    void* object = Create(0);
+    for (u32 channel = 1; channel <= 32; ++channel) {
+        EXPECT_EQ(Op(object, kGetLinkState, {channel}).call.eax & 0xFF, 1u) << channel;
+    }
+    ASSERT_FALSE(Op(object, kSetLinkState, {0x1205, 0x3403}).raised);
+    EXPECT_EQ(Op(object, kGetLinkState, {5}).call.eax & 0xFF, 3u);
+    EXPECT_EQ(Op(object, kGetLinkState, {0xAB05}).call.eax & 0xFF, 3u);
+}
+
+TEST_F(DllHost, ReservedSlotsReturnZeroAndTouchNothing) {
+    void* object = Create(0);
+    const GuardedOutcome query = Op(object, kReservedQuery, {0xFFFFFFFF});
+    ASSERT_FALSE(query.raised);
+    EXPECT_EQ(query.call.eax, 0u);
+    EXPECT_FALSE(Op(object, kReservedOperationA, {1, 2, 3, 4, 5, 6, 7}).raised);
+    EXPECT_FALSE(Op(object, kReservedOperationB, {1, 2, 3}).raised);
+    EXPECT_FALSE(Op(object, kReservedOperationC, {1, 2}).raised);
+    EXPECT_FALSE(Op(object, kReservedOperationD, {1, 2}).raised);
+    EXPECT_TRUE(host_.sent.empty());
+    EXPECT_TRUE(host_.channelStates.empty());
+    for (u32 channel = 1; channel <= 32; ++channel) {
+        EXPECT_EQ(Op(object, kGetLinkState, {channel}).call.eax & 0xFF, 1u);
+    }
+}
+
+TEST_F(DllHost, SlotZeroAndTheMenuSlotRaiseTheAbstractError) {
+    void* object = Create(0);
+    ExpectDriverFailure(Op(object, kAbstractOperation, {}), "EAbstractError", "Abstract Error");
+    ExpectDriverFailure(Op(object, kAddMenuItems, {0, 0}), "EAbstractError", "Abstract Error");
+}
+
+TEST_F(DllHost, OutOfRangeArgumentsRaiseTheRangeErrorBeforeAnythingIsSent) {
+    void* object = Create(0);
+    ExpectRangeError(Op(object, kGetLinkState, {0}));
+    ExpectRangeError(Op(object, kGetLinkState, {33}));
+    ExpectRangeError(Op(object, kSetLinkState, {33, 1}));
+    ExpectRangeError(Op(object, kStartPump, {33, 1, 1}));
+    ExpectRangeError(Op(object, kStartPump, {1, 33, 1}));
+    ExpectRangeError(Op(object, kStopPump, {0x101, 1, 1}));
+    // A 32-bit channel of 256 or more is checked before it is narrowed.
+    ExpectRangeError(Op(object, kReadParameter, {0x101, 1, 0}));
+    ExpectRangeError(Op(object, kWriteParameter, {1, 0x100, 0, 0}));
+    EXPECT_TRUE(host_.sent.empty());
+}
+
+// The host's own failure out of its line reaches the host again as the operation's failure.
+TEST_F(DllHost, ADispenserThatDoesNotAnswerFailsWithTheOperationsMessage) {
+    void* object = Create(0);
+    ExpectDriverFailure(Op(object, kStartPump, {1, 1, 1}), "ESerialIO", "Can't START POMP");
+    host_.Queue({HostReply::Kind::Silence, {}, {}, {}, false});
+    ExpectDriverFailure(Op(object, kSetPrice, Join({1, 1, 1, 0, 0}, Words(12.34))), "ESerialIO",
+                        "\xCD\xE5\xE2\xEE\xE7\xEC\xEE\xE6\xED\xEE \xF3\xF1\xF2\xE0\xED\xEE\xE2"
+                        "\xE8\xF2\xFC \xF6\xE5\xED\xF3");
+}
+
+// ---- Stack discipline: every slot removes exactly its own arguments.
+
+struct StackCase {
+    int slot;
+    std::size_t words;  // including the object: ret N / 4
+    Returns returns;
+};
+
+TEST_F(DllHost, EverySlotRemovesExactlyItsArguments) {
+    host_.answerEverything = true;
+    void* object = Create(0x10);  // money doses go out as money: no price needed
+    std::array<std::uint8_t, 256> text{};
+    double volume = 0, amount = 0;
+    u32 value = 0;
+    std::array<std::uint8_t, 20> record{};
+    const std::vector<std::pair<StackCase, std::vector<u32>>> cases = {
+        {{kGetProtocolDescription, 2, Returns::Integer}, {Word(text.data())}},
+        {{kSetLinkState, 3, Returns::Integer}, {1, 1}},
+        {{kGetLinkState, 2, Returns::Integer}, {1}},
+        {{kStopPump, 4, Returns::Integer}, {1, 1, 1}},
+        {{kReservedQuery, 2, Returns::Integer}, {0}},
+        {{kGetFinalDispensedData, 5, Returns::Integer}, {1, 1, Word(&volume), Word(&amount)}},
+        {{kGetTotalizer, 8, Returns::Integer}, {1, 1, 1, Word(&volume), Word(&amount), 0, 0}},
+        {{kReservedOperationA, 8, Returns::Integer}, {1, 2, 3, 4, 5, 6, 7}},
+        {{kGetDispensedData, 4, Returns::Double}, {1, 1, Word(&amount)}},
+        {{kGetStatusCode, 3, Returns::Integer}, {1, 1}},
+        {{kSetPrice, 8, Returns::Integer}, Join({1, 1, 1, 0, 0}, Words(0.0))},
+        {{kReservedOperationB, 4, Returns::Integer}, {1, 2, 3}},
+        {{kSetVolumeLimit, 7, Returns::Integer}, Join({1, 1, 1, 0}, Words(1.0))},
+        {{kSetMoneyLimit, 7, Returns::Integer}, Join({1, 1, 1, 0}, Words(1.0))},
+        {{kStartPump, 4, Returns::Integer}, {1, 1, 1}},
+        {{kInitLink, 2, Returns::Integer}, {1}},
+        {{kReadParameter, 4, Returns::Integer}, {1, 1, 0}},
+        {{kWriteParameter, 5, Returns::Integer}, {1, 1, 0, 0}},
+        {{kStartFill, 5, Returns::Integer}, {1, 1, 1, 0}},
+        {{kGetDriverInfo, 3, Returns::Integer}, {1, Word(&value)}},
+        {{kPollDispenserStatus, 5, Returns::Integer}, {1, 1, 1, Word(record.data())}},
+        {{kStopFillOnRequest, 5, Returns::Integer}, {1, 1, 0, 1}},
+        {{kStopFill, 5, Returns::Integer}, {1, 1, 0, 0}},
+        {{kReservedOperationC, 3, Returns::Integer}, {1, 2}},
+        {{kReservedOperationD, 3, Returns::Integer}, {1, 2}},
+        {{kPollDispenserStatusEx, 5, Returns::Integer}, {1, 1, 1, Word(record.data())}},
+        {{kHandleHostEvent, 6, Returns::Integer}, {4, 0, 1, 1, 1}},
+    };
+    for (const auto& [expected, arguments] : cases) {
+        ASSERT_EQ(arguments.size() + 1, expected.words) << "slot " << expected.slot;
+        const GuardedOutcome outcome = Op(object, expected.slot, arguments, expected.returns);
+        ASSERT_FALSE(outcome.raised) << "slot " << expected.slot << " raised " << std::hex
+                                     << outcome.code << " " << outcome.className;
+        EXPECT_EQ(outcome.call.stackImbalance, 0) << "slot " << expected.slot;
+    }
+}
+
+TEST_F(DllHost, HandlersRemoveExactlyTheirArguments) {
+    host_.configureResult = 17;
+    void* object = Create(0);
+    const GuardedOutcome init = Op(object, kInitLink, {2});
+    ASSERT_FALSE(init.raised);
+    EXPECT_EQ(init.call.eax, 17u);
+    EXPECT_EQ(host_.initializers[2].object, object);
+    ASSERT_EQ(host_.configureCalls.size(), 1u);
+    EXPECT_EQ(host_.configureCalls[0].timeout, 75u);
+    EXPECT_EQ(host_.configureCalls[0].baudRate, 4800u);
+
+    // The host applies the line settings again whenever it chooses.
+    host_.configureResult = 23;
+    const GuardedOutcome again = host_.CallInitializer(2);
+    ASSERT_FALSE(again.raised);
+    EXPECT_EQ(again.call.stackImbalance, 0);
+    EXPECT_EQ(again.call.eax, 23u);
+    EXPECT_EQ(host_.configureCalls.size(), 2u);
+
+    host_.QueueAck();
+    ASSERT_FALSE(Op(object, kStartPump, {2, 1, 1}).raised);
+    const std::uint8_t reply[1] = {'A'};
+    const std::uint8_t one = 1;
+    const GuardedOutcome check = host_.CallValidator(2, reply, 0, &one, &one);
+    ASSERT_FALSE(check.raised);
+    EXPECT_EQ(check.call.stackImbalance, 0);
+    EXPECT_EQ(check.call.eax & 0xFF, 1u);
+}
+
+// ---- Frames, double arguments and results, out-pointers, hidden result pointers.
+
+TEST_F(DllHost, StartAndStopFramesReachTheHostByteForByte) {
+    void* object = Create(0);
+    host_.QueueAck();
+    host_.QueueAck();
+    const GuardedOutcome start = Op(object, kStartPump, {1, 1, 1});
+    const GuardedOutcome stop = Op(object, kStopPump, {1, 1, 1});
+    ASSERT_FALSE(start.raised);
+    ASSERT_FALSE(stop.raised);
+    EXPECT_EQ(start.call.eax, 0u);
+    ASSERT_EQ(host_.sent.size(), 2u);
+    EXPECT_EQ(host_.sent[0].frame, (Bytes{0x48, 0x01, 0x75, 0x03, 0x45}));
+    EXPECT_EQ(host_.sent[1].frame, (Bytes{0x48, 0x01, 0x73, 0x01, 0x45}));
+    for (const auto& sent : host_.sent) {
+        EXPECT_EQ(sent.channel, 1u);
+        EXPECT_EQ(sent.replyLength, 1u);
+        EXPECT_EQ(sent.reserved, 0u);
+    }
+    EXPECT_EQ(host_.lastCheckResult, 1u);
+    EXPECT_EQ(host_.channelStates, (std::vector<std::int32_t>{1, 1}));
+    EXPECT_EQ(host_.channelErrors, (std::vector<std::int32_t>{0, 0}));
+}
+
+TEST_F(DllHost, SetPriceTakesItsDoubleFromTwoStackWords) {
+    void* object = Create(0);
+    host_.QueueAck();
+    host_.QueueReply({0x41, 0x48, 0x30, 0x30, 0x30, 0x31, 0x32, 0x33, 0x34, 0xE7, 0x45});
+    const GuardedOutcome price = Op(object, kSetPrice, Join({1, 1, 1, 0, 0}, Words(12.34)));
+    ASSERT_FALSE(price.raised) << price.className;
+    ASSERT_EQ(host_.sent.size(), 2u);
+    EXPECT_EQ(host_.sent[0].frame, (Bytes{0x48, 0x01, 0x63, 0x31, 0x32, 0x33, 0x34, 0xBB, 0x45}));
+    EXPECT_EQ(host_.sent[1].frame, (Bytes{0x48, 0x01, 0x43, 0xD1, 0x45}));
+    EXPECT_EQ(host_.sent[1].replyLength, 11u);
+}
+
+TEST_F(DllHost, DispensedVolumeComesBackInSt0AndTheAmountThroughItsPointer) {
+    void* object = Create(0);
+    // A poll leaves 12.34 litres on nozzle 1 (status 0x22: fill running).
+    host_.QueueReply({0x41, 0x48, 0x30, 0x30, 0x22, 0x30, 0x30, 0x31, 0x32, 0x33, 0x34, 0x30, 0x30,
+                      0x30, 0x30, 0x30, 0x29, 0x45});
+    std::array<std::uint8_t, 20> record;
+    record.fill(0xCC);
+    ASSERT_FALSE(Op(object, kPollDispenserStatus, {1, 1, 1, Word(record.data())}).raised);
+    // The 16-byte record: summary 217, nozzle 1's word, nozzles 2..6 as the caller had them,
+    // the nozzle of the summary, a zero; nothing past it.
+    const std::array<std::uint8_t, 20> polled = {0xD9, 0x00, 0xD9, 0x00, 0xCC, 0xCC, 0xCC,
+                                                 0xCC, 0xCC, 0xCC, 0xCC, 0xCC, 0xCC, 0xCC,
+                                                 0x01, 0x00, 0xCC, 0xCC, 0xCC, 0xCC};
+    EXPECT_EQ(record, polled);
+
+    host_.QueueReply({0x41, 0x48, 0x30, 0x30, 0x30, 0x30, 0x30, 0x30, 0x30, 0x30, 0x30, 0x30,
+                      0x30, 0x30, 0x30, 0x30, 0x2D, 0x45});
+    double amount = -1;
+    const GuardedOutcome data =
+        Op(object, kGetDispensedData, {1, 1, Word(&amount)}, Returns::Double);
+    ASSERT_FALSE(data.raised);
+    EXPECT_EQ(data.call.stackImbalance, 0);
+    EXPECT_DOUBLE_EQ(data.call.st0, 12.34);
+    EXPECT_DOUBLE_EQ(amount, 0.0);
+    EXPECT_EQ(host_.sent.back().frame, (Bytes{0x48, 0x01, 0x55, 0xE3, 0x45}));
+}
+
+TEST_F(DllHost, TotalizerFillsBothOutPointers) {
+    void* object = Create(0);
+    host_.QueueReply({0x41, 0x48, 0x30, 0x30, 0x30, 0x30, 0x30, 0x31, 0x32, 0x33,
+                      0x34, 0x35, 0x36, 0x30, 0x30, 0x30, 0x30, 0x30, 0xA2, 0x45});
+    double volumeTotal = -1, moneyTotal = -1;
+    ASSERT_FALSE(
+        Op(object, kGetTotalizer, {1, 1, 1, Word(&volumeTotal), Word(&moneyTotal), 0, 0}).raised);
+    EXPECT_DOUBLE_EQ(volumeTotal, 1234.56);
+    EXPECT_DOUBLE_EQ(moneyTotal, 0.0);
+    EXPECT_EQ(host_.sent.back().frame, (Bytes{0x48, 0x01, 0x53, 0xE1, 0x45}));
+}
+
+TEST_F(DllHost, ParameterReadReturnsTheCellInEax) {
+    void* object = Create(0);
+    host_.QueueReply({0x41, 0x48, 0x30, 0x30, 0x30, 0x33, 0x43, 0x30, 0x30, 0xF3, 0x45});
+    const GuardedOutcome read = Op(object, kReadParameter, {1, 7, 148});
+    ASSERT_FALSE(read.raised);
+    EXPECT_EQ(read.call.eax, 0x33u);
+    EXPECT_EQ(host_.sent.back().frame, (Bytes{0x48, 0x07, 0x58, 0x39, 0x34, 0x59, 0x45}));
+}
+
+TEST_F(DllHost, DriverInfoAnswersInAlAndThroughItsPointer) {
+    void* object = Create(0);
+    u32 value = 0xFFFFFFFF;
+    const GuardedOutcome known = Op(object, kGetDriverInfo, {7, Word(&value)});
+    ASSERT_FALSE(known.raised);
+    EXPECT_EQ(known.call.eax & 0xFF, 1u);
+    EXPECT_EQ(value, 400u);
+    EXPECT_EQ(Op(object, kGetDriverInfo, {0, Word(&value)}).call.eax & 0xFF, 0u);
+}
+
+TEST_F(DllHost, ExtendedPollWritesTwentyBytesAndKeepsByteFifteen) {
+    host_.answerEverything = true;
+    void* object = Create(0);
+    std::array<std::uint8_t, 24> record;
+    record.fill(0xCC);
+    ASSERT_FALSE(Op(object, kPollDispenserStatusEx, {1, 1, 0, Word(record.data())}).raised);
+    std::array<std::uint8_t, 24> expected{};
+    expected[15] = 0xCC;
+    for (std::size_t i = 20; i < 24; ++i) {
+        expected[i] = 0xCC;
+    }
+    EXPECT_EQ(record, expected);
+}
+
+// ---- Structured exceptions in both directions.
+
+TEST_F(DllHost, TransactRaisingFailsTheOperationAndKeepsLinkState) {
+    void* object = Create(0);
+    ASSERT_FALSE(Op(object, kSetLinkState, {1, 7}).raised);
+    host_.QueueRaise();
+    ExpectDriverFailure(Op(object, kStartPump, {1, 1, 1}), "ESerialIO", "Can't START POMP");
+    EXPECT_TRUE(host_.transactLog.ran);
+    EXPECT_EQ(host_.transactLog.unwoundBy, kHostExceptionCode);
+    EXPECT_EQ(host_.getChannelErrorCalls, 1);
+    EXPECT_EQ(Op(object, kGetLinkState, {1}).call.eax & 0xFF, 7u);
+
+    // The thread's handler chain is whole again: the next exchange works.
+    host_.QueueAck();
+    EXPECT_FALSE(Op(object, kStartPump, {1, 1, 1}).raised);
+}
+
+TEST_F(DllHost, GetChannelStateRaisingIsCaughtLikeTransact) {
+    void* object = Create(0);
+    ASSERT_FALSE(Op(object, kSetLinkState, {1, 7}).raised);
+    host_.raiseInGetChannelState = true;
+    host_.QueueAck();
+    ExpectDriverFailure(Op(object, kStartPump, {1, 1, 1}), "ESerialIO", "Can't START POMP");
+    EXPECT_EQ(host_.getChannelErrorCalls, 1);
+    host_.raiseInGetChannelState = false;
+    EXPECT_EQ(Op(object, kGetLinkState, {1}).call.eax & 0xFF, 7u);
+}
+
+class ReplyCountBeyondHigh : public DllHost, public ::testing::WithParamInterface<std::int32_t> {};
+
+// The reply check's range error crosses the host's frames as the driver's structured
+// exception, the host's termination handler runs, and Exchange answers with the host's
+// GetChannelError: a non-zero code fails the start, a zero one lets it pass.
+TEST_P(ReplyCountBeyondHigh, CrossesTheHostsFramesAndEndsInGetChannelError) {
+    const std::int32_t channelError = GetParam();
+    void* object = Create(0);
+    ASSERT_FALSE(Op(object, kSetLinkState, {1, 7}).raised);
+    HostReply reply;
+    reply.bytes = {'A', 'H', '0', '0', 'E'};
+    reply.receivedCount = 5;
+    reply.high = 0;
+    host_.Queue(reply);
+    host_.errors[1] = channelError;
+    const GuardedOutcome start = Op(object, kStartPump, {1, 1, 1});
+    if (channelError != 0) {
+        ExpectDriverFailure(start, "ESerialIO", "Can't START POMP");
+    } else {
+        EXPECT_FALSE(start.raised);
+    }
+    EXPECT_TRUE(host_.transactLog.ran);
+    EXPECT_EQ(host_.transactLog.unwoundBy, kDriverExceptionCode);
+    EXPECT_EQ(host_.transactLog.className, "ERangeError");
+    EXPECT_EQ(host_.getChannelErrorCalls, 1);
+    EXPECT_TRUE(host_.channelStates.empty());  // the check ended before its verdict
+    EXPECT_EQ(Op(object, kGetLinkState, {1}).call.eax & 0xFF, 7u);
+}
+
+INSTANTIATE_TEST_SUITE_P(HostCodes, ReplyCountBeyondHigh, ::testing::Values(4242, 0));
+
+TEST_F(DllHost, ANullCountFromTheHostIsARangeErrorNotACrash) {
+    void* object = Create(0);
+    HostReply reply;
+    reply.bytes = {'A'};
+    reply.nullReceivedCount = true;
+    host_.Queue(reply);
+    host_.errors[1] = 99;
+    ExpectDriverFailure(Op(object, kStartPump, {1, 1, 1}), "ESerialIO", "Can't START POMP");
+    EXPECT_EQ(host_.transactLog.className, "ERangeError");
+
+    // Called by the host directly, outside any exchange, the check raises to the host.
+    const std::uint8_t one = 1;
+    ExpectRangeError(host_.CallValidator(1, nullptr, 0, &one, &one));
+    ExpectRangeError(host_.CallValidator(1, &one, 0, &one, nullptr));
+}
+
+TEST_F(DllHost, AHostExceptionOutsideTransactReachesTheHostWithItsOwnCode) {
+    void* object = Create(0);
+    host_.raiseInSetReplyValidator = true;
+    const GuardedOutcome start = Op(object, kStartPump, {1, 1, 1});
+    ASSERT_TRUE(start.raised);
+    EXPECT_EQ(start.code, kHostExceptionCode);
+    ASSERT_EQ(start.parameterCount, 2u);
+    EXPECT_EQ(start.parameters[0], 0x11111111u);
+    EXPECT_EQ(start.parameters[1], 0x22222222u);
+    EXPECT_TRUE(host_.sent.empty());
+}
+
+TEST_F(DllHost, NullPointersFromTheHostAreRangeErrors) {
+    host_.answerEverything = true;
+    void* object = Create(0);
+    double number = 0;
+    ExpectRangeError(Op(object, kGetProtocolDescription, {0}));
+    ExpectRangeError(Op(object, kGetFinalDispensedData, {1, 1, Word(&number), 0}));
+    ExpectRangeError(Op(object, kGetFinalDispensedData, {1, 1, 0, Word(&number)}));
+    ExpectRangeError(Op(object, kGetTotalizer, {1, 1, 1, 0, Word(&number), 0, 0}));
+    ExpectRangeError(Op(object, kGetDispensedData, {1, 1, 0}, Returns::Double));
+    ExpectRangeError(Op(object, kGetDriverInfo, {1, 0}));
+    ExpectRangeError(Op(object, kPollDispenserStatus, {1, 1, 1, 0}));
+    ExpectRangeError(Op(object, kPollDispenserStatusEx, {1, 1, 1, 0}));
+}
+
+TEST_F(DllHost, ADriverWithoutALineFailsItsCommandsInsteadOfCrashing) {
+    const GuardedOutcome created = CallStdcallGuarded(getVE30_, {0, 0, 0});
+    ASSERT_FALSE(created.raised);
+    void* lineless = reinterpret_cast<void*>(static_cast<std::uintptr_t>(created.call.eax));
+    ASSERT_NE(lineless, nullptr);
+    ExpectRangeError(Op(lineless, kStartPump, {1, 1, 1}));
+    ExpectRangeError(Op(lineless, kInitLink, {1}));
+    EXPECT_EQ(Op(lineless, kGetLinkState, {1}).call.eax & 0xFF, 1u);
+}
+
+}  // namespace
+}  // namespace fuel::test::win32
