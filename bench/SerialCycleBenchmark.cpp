@@ -1,0 +1,146 @@
+// A polling cycle over a real serial line: the driver polls a full channel (eight
+// four-nozzle dispensers numbered 1, 5, ..., 29) through the serial link, against
+// fuel-emulator on a pseudo-terminal pacing its replies at 4800 baud. The cycle's wall time
+// is set against what the line itself allows: every byte each way at 10 bits, plus the
+// controller's turnaround once per frame. Whatever the cycle spends beyond that is ours.
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <poll.h>
+#include <unistd.h>
+
+#include <benchmark/benchmark.h>
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "driver/TVM30.h"
+#include "link/SerialLink.h"
+
+extern char** environ;
+
+namespace {
+
+namespace fs = std::filesystem;
+constexpr int kTurnaroundMs = 5;
+constexpr std::uint32_t kBaud = 4800;
+
+std::string ChannelConfig() {
+    std::string text;
+    for (int number = 1; number <= 29; number += 4) {
+        text += "[dispenser " + std::to_string(number) + "]\nnozzles = 4\n";
+    }
+    return text;
+}
+
+// fuel-emulator on a pseudo-terminal, for the benchmark's life.
+class Emulator {
+public:
+    Emulator() {
+        dir_ = fs::temp_directory_path() / ("serial-cycle-" + std::to_string(::getpid()));
+        fs::create_directories(dir_);
+        std::ofstream(dir_ / "bus.conf") << ChannelConfig();
+        std::vector<std::string> words = {FUEL_EMULATOR_PATH,
+                                          "--config",
+                                          (dir_ / "bus.conf").string(),
+                                          "--baud",
+                                          std::to_string(kBaud),
+                                          "--turnaround",
+                                          std::to_string(kTurnaroundMs),
+                                          "--quiet"};
+        std::vector<char*> argv;
+        for (std::string& word : words) {
+            argv.push_back(word.data());
+        }
+        argv.push_back(nullptr);
+        int out[2];
+        if (::pipe(out) != 0) {
+            throw std::runtime_error("pipe failed");
+        }
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
+        posix_spawn_file_actions_addclose(&actions, out[0]);
+        const int spawned = ::posix_spawn(&pid_, argv[0], &actions, nullptr, argv.data(), environ);
+        posix_spawn_file_actions_destroy(&actions);
+        ::close(out[1]);
+        if (spawned != 0) {
+            throw std::runtime_error("cannot start fuel-emulator");
+        }
+        char c = 0;
+        pollfd waiting{out[0], POLLIN, 0};
+        while (::poll(&waiting, 1, 5000) > 0 && ::read(out[0], &c, 1) == 1 && c != '\n') {
+            device_ += c;
+        }
+        ::close(out[0]);
+    }
+    ~Emulator() {
+        ::kill(pid_, SIGTERM);
+        ::waitpid(pid_, nullptr, 0);
+        std::error_code ignored;
+        fs::remove_all(dir_, ignored);
+    }
+    const std::string& Device() const { return device_; }
+
+private:
+    fs::path dir_;
+    pid_t pid_ = -1;
+    std::string device_;
+};
+
+void BM_SerialPollingCycle(benchmark::State& state) {
+    Emulator emulator;
+    fuel::PortMap map;
+    fuel::PortSettings port;
+    port.device = emulator.Device();
+    map.Assign(1, port);
+    fuel::SerialLink link(std::move(map));
+    fuel::TVM30 driver(0, &link, "");
+    if (driver.InitLink(1) != 0) {
+        state.SkipWithError(("no line: " + link.LastProblem(1)).c_str());
+        return;
+    }
+    const auto cycle = [&] {
+        for (std::uint8_t dispenser = 1; dispenser <= 29; dispenser += 4) {
+            fuel::StatusRecordEx record;
+            driver.PollDispenserStatusEx(1, dispenser, 4, record);
+        }
+    };
+    cycle();  // the controllers' modes are read once here, as a host's first poll does
+    link.ResetCounters();
+
+    double measured = 0;
+    double limit = 0;
+    for (auto _ : state) {
+        const fuel::SerialCounters before = link.Counters();
+        const auto started = std::chrono::steady_clock::now();
+        cycle();
+        const std::chrono::duration<double> took = std::chrono::steady_clock::now() - started;
+        const fuel::SerialCounters& after = link.Counters();
+        const auto bytes = (after.bytesSent - before.bytesSent) +
+                           (after.bytesReceived - before.bytesReceived);
+        const auto frames = after.attempts - before.attempts;
+        const double wire = static_cast<double>(bytes) * 10.0 / kBaud +
+                            static_cast<double>(frames) * kTurnaroundMs / 1000.0;
+        state.SetIterationTime(took.count());
+        measured += took.count();
+        limit += wire;
+    }
+    const auto cycles = static_cast<double>(state.iterations());
+    const fuel::SerialCounters& c = link.Counters();
+    state.counters["cycle_ms"] = measured / cycles * 1000.0;
+    state.counters["limit_ms"] = limit / cycles * 1000.0;
+    state.counters["over_limit_%"] = (measured / limit - 1.0) * 100.0;
+    state.counters["frames"] = static_cast<double>(c.attempts) / cycles;
+    state.counters["bytes"] = static_cast<double>(c.bytesSent + c.bytesReceived) / cycles;
+    state.counters["failed"] = static_cast<double>(c.failed);
+}
+BENCHMARK(BM_SerialPollingCycle)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(5);
+
+}  // namespace
+
+BENCHMARK_MAIN();
