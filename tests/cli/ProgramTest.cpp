@@ -81,6 +81,8 @@ INSTANTIATE_TEST_SUITE_P(
         UsageCase{{"cell", "write", "1", "2", "256"}, "value must be"},
         UsageCase{{"status", "1", "--channel", "33"}, "--channel must be"},
         UsageCase{{"status", "1", "--fault", "noise"}, "no fault 'noise'"},
+        UsageCase{{"status", "1", "--fault-rate", "checksum"}, "wants KIND=PROBABILITY"},
+        UsageCase{{"status", "1", "--fault-rate", "checksum=1.5"}, "probability must be"},
         UsageCase{{"status", "1", "--frobnicate"}, "unknown option '--frobnicate'"},
         UsageCase{{"status", "1", "--config", "/nonexistent/bus.conf"},
                   "cannot read the bus configuration"},
@@ -242,6 +244,15 @@ TEST(ProgramTest, StopGoesToTheNozzleThatIsFilling) {
     EXPECT_TRUE(Contains(run.out, "  -> 48 04 73 04 45\n")) << run.out;  // 's' to code 4
     EXPECT_FALSE(Contains(run.out, "  -> 48 03 73 03 45\n"));
     EXPECT_TRUE(Contains(run.out, "dispenser 3 on channel 1: fill stopped or ended on nozzle 2"));
+}
+
+TEST(ProgramTest, AFaultOnEveryReplyWearsOutTheRetries) {
+    const Outcome run = RunWords({"status", "1", "--fault-rate", "checksum=1", "--stats"});
+    EXPECT_EQ(run.status, kExitFailure);
+    EXPECT_TRUE(Contains(run.err, "Невозможно считать параметр (ESerialIO)")) << run.err;
+    // One exchange, three frames (two retries), each rejected for its checksum.
+    EXPECT_TRUE(Contains(run.out, "link: 1 exchanges, 3 frames sent (2 retries)")) << run.out;
+    EXPECT_TRUE(Contains(run.out, "222: 3")) << run.out;
 }
 
 }  // namespace
