@@ -144,8 +144,11 @@ std::uint8_t TVM30::PollNozzle(std::uint8_t channel, std::uint8_t dispenser, std
 
 void TVM30::PollDispenserStatus(std::uint8_t channel, std::uint8_t dispenser, std::uint8_t count,
                                 StatusRecord& record) {
+    // The summary and its nozzle read 0 until a nozzle's code is taken; the nozzle words of
+    // the caller's record are left as they are.
     record.bytes[0] = 0;
     record.bytes[1] = 0;
+    record.bytes[14] = 0;
     record.bytes[15] = 0;
     if (dispenser > kDispensers) {
         throw Exception(kDispenserOutOfRange);
