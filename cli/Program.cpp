@@ -18,8 +18,11 @@ constexpr std::string_view kProgram = "fuelctl";
 // Prices go to the controller as four digits of hundredths; anything from 100.00 up would
 // arrive as a different price, so the program refuses it rather than set a wrong one.
 constexpr double kHighestPrice = 99.99;
-constexpr double kHighestLitres = 999.99;     // five digits of hundredths
-constexpr double kHighestMoney = 9999.99;     // six digits of hundredths
+// Doses are checked against the controller's fields once the dispenser's mode is known
+// (DoseFits); this bound only keeps the arithmetic sane.
+constexpr double kHighestDose = 1e7;
+constexpr double kHighestLitreUnits = 99999;   // five digits
+constexpr double kHighestMoneyUnits = 999999;  // six digits
 
 std::uint8_t ChannelOf(Session& session) { return session.Channel(); }
 
@@ -93,6 +96,27 @@ int RunStart(CommandContext& context) {
     return kExitSuccess;
 }
 
+// The controller takes a dose as five (litres) or six (money) digits of units: hundredths,
+// or in modes 0x40..0x47 the dispenser's own decimals, and with WDoza a second time in
+// hundredths. A dose beyond the field would arrive with its top digits cut off, as a smaller
+// dose, so it is refused here.
+void RequireDoseFits(double dose, bool decimalsMode, std::uint8_t decimals, bool sentTwice,
+                     double highestUnits, const char* what) {
+    const double scale = decimalsMode ? std::pow(10.0, decimals) : 100.0;
+    double highest = highestUnits / scale;
+    if (sentTwice) {
+        highest = std::min(highest, highestUnits / 100.0);
+    }
+    if (std::nearbyint(dose * scale) > highestUnits ||
+        (sentTwice && std::nearbyint(dose * 100.0) > highestUnits)) {
+        std::ostringstream message;
+        message << "a dose of " << Fixed(dose, 3) << " in " << what
+                << " does not fit the controller's field: at most " << highest
+                << " on this dispenser";
+        throw UsageError(message.str());
+    }
+}
+
 int RunDose(CommandContext& context) {
     const auto& operands = context.arguments.Operands();
     const std::uint8_t dispenser = DispenserOperand(operands[0]);
@@ -106,8 +130,8 @@ int RunDose(CommandContext& context) {
     if (const auto value = context.arguments.Value("price")) {
         price = ParseQuantity(*value, "--price", kHighestPrice);
     }
-    const double dose = litres ? ParseQuantity(*litres, "--litres", kHighestLitres)
-                               : ParseQuantity(*money, "--money", kHighestMoney);
+    const double dose = litres ? ParseQuantity(*litres, "--litres", kHighestDose)
+                               : ParseQuantity(*money, "--money", kHighestDose);
 
     Session& session = context.session();
     TVM30& driver = session.Driver();
@@ -116,21 +140,33 @@ int RunDose(CommandContext& context) {
     if (price) {
         driver.SetPrice(channel, dispenser, nozzle, 0, 0, *price);
     }
+    // A money dose that goes out as litres is divided by the nozzle's price; without one
+    // there is no litre figure to send.
+    const bool asLitres = !litres && (driver.StartInLiter || InModeZero(session, dispenser));
+    const double nozzlePrice = driver.NozzlePrice[channel][dispenser][nozzle];
+    if (asLitres && nozzlePrice <= 0) {
+        throw UsageError("a money dose goes out as litres here and needs the nozzle's price: "
+                         "add --price");
+    }
+    if (!InModeZero(session, dispenser)) {
+        const bool decimalsMode = driver.HasDecimalsMode(channel, dispenser);
+        if (litres || asLitres) {
+            const double sent = litres ? dose : dose / nozzlePrice;
+            RequireDoseFits(sent, decimalsMode, driver.VolumeDecimals[channel][dispenser],
+                            driver.WDoza, kHighestLitreUnits, "litres");
+        } else {
+            RequireDoseFits(dose, decimalsMode, driver.MoneyDecimals[channel][dispenser],
+                            driver.WDoza, kHighestMoneyUnits, "money");
+        }
+    }
     if (litres) {
         driver.SetVolumeLimit(channel, dispenser, nozzle, 0, dose);
     } else {
-        // A money dose that goes out as litres is divided by the nozzle's price; without one
-        // there is no litre figure to send.
-        const bool asLitres = driver.StartInLiter || InModeZero(session, dispenser);
-        if (asLitres && driver.NozzlePrice[channel][dispenser][nozzle] <= 0) {
-            throw UsageError("a money dose goes out as litres here and needs the nozzle's "
-                             "price: add --price");
-        }
         driver.SetMoneyLimit(channel, dispenser, nozzle, 0, dose);
     }
     std::ostream& out = context.out;
     out << "dispenser " << int{dispenser} << " nozzle " << int{nozzle} << ": dose "
-        << Fixed(dose, 2) << (litres ? " l" : "") << " set";
+        << (litres ? *litres + " l" : *money + " in money") << " set";
     if (InModeZero(session, dispenser)) {
         out << " (mode '0': kept by the driver, nothing sent)";
     } else if (!litres && driver.StartInLiter) {
@@ -384,8 +420,9 @@ const std::vector<Command> kCommands = {
      "Sets a dose limit for the nozzle's next fill. With the option StartInLiter (on unless "
      "flags bit 4 is set) a money dose is divided by the nozzle's price and sent in litres, "
      "so it needs the price: give --price, which sets it first.",
-     {{"litres", "LITRES", "the dose in litres, up to 999.99"},
-      {"money", "AMOUNT", "the dose in money, up to 9999.99"},
+     {{"litres", "LITRES", "the dose in litres (five digits on the controller: up to 999.99, "
+                           "less in modes with more decimals)"},
+      {"money", "AMOUNT", "the dose in money (six digits: up to 9999.99)"},
       {"price", "PRICE", "set the nozzle's unit price first"}},
      2, 2, &RunDose},
     {"price", "DISPENSER NOZZLE PRICE", "set a nozzle's unit price",

@@ -68,7 +68,14 @@ INSTANTIATE_TEST_SUITE_P(
         UsageCase{{"start", "1", "7"}, "nozzle must be"},
         UsageCase{{"dose", "1", "1"}, "either in --litres or in --money"},
         UsageCase{{"dose", "1", "1", "--litres", "5", "--money", "9"}, "either in --litres"},
-        UsageCase{{"dose", "1", "1", "--litres", "1000"}, "--litres must be a number"},
+        // Five digits of hundredths, or of thousandths on dispenser 5 (mode 0x42, three
+        // volume decimals): the top digit would be cut off.
+        UsageCase{{"dose", "1", "1", "--litres", "1000"}, "at most 999.99 on this dispenser"},
+        UsageCase{{"dose", "5", "1", "--litres", "100"}, "at most 99.999 on this dispenser"},
+        UsageCase{{"dose", "1", "1", "--money", "10000", "--flags", "0x10"},
+                  "at most 9999.99 on this dispenser"},
+        // Sent as litres: 1000 / 0.5 = 2000 l.
+        UsageCase{{"dose", "1", "1", "--money", "1000", "--price", "0.5"}, "at most 999.99"},
         // A money dose sent as litres divides by the price, which a fresh run does not know.
         UsageCase{{"dose", "1", "1", "--money", "100"}, "needs the nozzle's price"},
         // Four digits of hundredths: 123.45 would reach the controller as 23.45.
@@ -253,6 +260,14 @@ TEST(ProgramTest, AFaultOnEveryReplyWearsOutTheRetries) {
     // One exchange, three frames (two retries), each rejected for its checksum.
     EXPECT_TRUE(Contains(run.out, "link: 1 exchanges, 3 frames sent (2 retries)")) << run.out;
     EXPECT_TRUE(Contains(run.out, "222: 3")) << run.out;
+}
+
+TEST(ProgramTest, ADoseThatFitsIsSentInTheDispensersUnits) {
+    // Dispenser 5 counts litres in thousandths: 99.999 l is the largest five-digit dose.
+    const Outcome run = RunWords({"dose", "5", "1", "--litres", "99.999", "--trace"});
+    ASSERT_EQ(run.status, kExitSuccess) << run.err;
+    EXPECT_TRUE(Contains(run.out, "  -> 48 05 64 39 39 39 39 39 13 45\n")) << run.out;
+    EXPECT_TRUE(Contains(run.out, "dose 99.999 l set"));
 }
 
 }  // namespace
