@@ -17,7 +17,9 @@ int NozzleOf(std::uint8_t code) { return code & 0x07; }
 
 std::string StatusWords(std::uint8_t code) {
     using namespace status_code;
-    const std::string nozzle = std::to_string(NozzleOf(code));
+    // The bare bases (208, 216, 224) come from the driver's own bookkeeping in mode '0',
+    // where a fill's last steps carry no nozzle.
+    const std::string on = NozzleOf(code) == 0 ? "" : " on nozzle " + std::to_string(NozzleOf(code));
     if (code == 0) {
         return "no status";
     }
@@ -27,21 +29,23 @@ std::string StatusWords(std::uint8_t code) {
     if (code == kIdle) {
         return "idle";
     }
-    if (code > kFillEnded && code <= kFillEnded + kNozzles) {
-        return "fill stopped or ended on nozzle " + nozzle;
+    if (code >= kFillEnded && code <= kFillEnded + kNozzles) {
+        return "fill stopped or ended" + on;
     }
-    if (code > kFillRunning && code <= kFillRunning + kNozzles) {
-        return "running on nozzle " + nozzle;
+    if (code >= kFillRunning && code <= kFillRunning + kNozzles) {
+        return "running" + on;
     }
-    if (code > kWaiting && code <= kWaiting + kNozzles) {
-        return "nozzle " + nozzle + " lifted, waiting for a start";
+    if (code >= kWaiting && code <= kWaiting + kNozzles) {
+        return NozzleOf(code) == 0 ? std::string("waiting for a start")
+                                   : "nozzle " + std::to_string(NozzleOf(code)) +
+                                         " lifted, waiting for a start";
     }
     return "code " + std::to_string(code);
 }
 
 std::string StatusShort(std::uint8_t code) {
     using namespace status_code;
-    const std::string nozzle = std::to_string(NozzleOf(code));
+    const std::string nozzle = NozzleOf(code) == 0 ? "" : " " + std::to_string(NozzleOf(code));
     if (code == 0) {
         return "-";
     }
@@ -51,14 +55,14 @@ std::string StatusShort(std::uint8_t code) {
     if (code == kIdle) {
         return "idle";
     }
-    if (code > kFillEnded && code <= kFillEnded + kNozzles) {
-        return "end " + nozzle;
+    if (code >= kFillEnded && code <= kFillEnded + kNozzles) {
+        return "end" + nozzle;
     }
-    if (code > kFillRunning && code <= kFillRunning + kNozzles) {
-        return "run " + nozzle;
+    if (code >= kFillRunning && code <= kFillRunning + kNozzles) {
+        return "run" + nozzle;
     }
-    if (code > kWaiting && code <= kWaiting + kNozzles) {
-        return "wait " + nozzle;
+    if (code >= kWaiting && code <= kWaiting + kNozzles) {
+        return "wait" + nozzle;
     }
     return "?" + std::to_string(code);
 }

@@ -250,7 +250,9 @@ int RunData(CommandContext& context, bool final) {
                 << Fixed(volume, 2) << " l, amount " << Fixed(amount, 2) << "  ("
                 << StatusWords(record.bytes[0]) << ")\n";
     if (final) {
-        context.out << "  dose limits cleared\n";
+        context.out << (InModeZero(session, dispenser)
+                            ? "  dose limits kept (mode '0': the driver judges the fill by them)\n"
+                            : "  dose limits cleared\n");
     }
     return kExitSuccess;
 }
@@ -466,7 +468,8 @@ const std::vector<Command> kCommands = {
      "Reads one command a line (the same words as on the command line, '#' starts a "
      "comment) and runs them all on one driver and one emulated bus, so that a start, the "
      "fill and its data belong together. Extra commands: 'wait SECONDS' lets bus time pass, "
-     "'lift DISPENSER NOZZLE' and 'hangup DISPENSER NOZZLE' act as the customer. The exit "
+     "'lift DISPENSER NOZZLE [LITRES]' (with a dose keyed in at the pump) and 'hangup "
+     "DISPENSER NOZZLE' act as the customer. The exit "
      "status is the worst of the commands'.",
      {}, 0, 0, &RunShell},
     {"help", "[COMMAND]", "show help", "Shows the commands, or one command's help.", {}, 0, 1,
@@ -766,13 +769,17 @@ int RunShellLine(const std::vector<std::string>& words, CommandContext& context)
         return kExitSuccess;
     }
     if (name == "lift" || name == "hangup") {
-        if (words.size() != 3) {
-            throw UsageError(name + " needs DISPENSER NOZZLE");
+        const bool lift = name == "lift";
+        if (words.size() != 3 && !(lift && words.size() == 4)) {
+            throw UsageError(lift ? "lift needs DISPENSER NOZZLE [LITRES]"
+                                  : "hangup needs DISPENSER NOZZLE");
         }
         const std::uint8_t dispenser = DispenserOperand(words[1]);
         const std::uint8_t nozzle = NozzleOperand(words[2]);
-        if (name == "lift") {
-            session.LiftNozzle(dispenser, nozzle);
+        if (lift) {
+            const double preset =
+                words.size() == 4 ? ParseQuantity(words[3], "the preset litres", 9999) : 0;
+            session.LiftNozzle(dispenser, nozzle, preset);
         } else {
             session.HangUpNozzle(dispenser, nozzle);
         }

@@ -233,7 +233,7 @@ void Session::Pass(std::chrono::milliseconds time) {
     }
 }
 
-void Session::LiftNozzle(int dispenser, int nozzle) {
+void Session::LiftNozzle(int dispenser, int nozzle, double presetLitres) {
     if (impl_->serial) {
         throw UsageError("on a serial line the customers are at the dispensers themselves");
     }
@@ -242,7 +242,7 @@ void Session::LiftNozzle(int dispenser, int nozzle) {
                          std::to_string(nozzle));
     }
     impl_->bus->LiftNozzle(static_cast<std::uint8_t>(dispenser),
-                           static_cast<std::uint8_t>(nozzle));
+                           static_cast<std::uint8_t>(nozzle), presetLitres);
 }
 
 void Session::HangUpNozzle(int dispenser, int nozzle) {

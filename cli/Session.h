@@ -68,7 +68,7 @@ public:
     BusTime Time() const;
 
     // What a customer does at the dispenser; UsageError for a nozzle the bus lacks.
-    void LiftNozzle(int dispenser, int nozzle);
+    void LiftNozzle(int dispenser, int nozzle, double presetLitres = 0);
     void HangUpNozzle(int dispenser, int nozzle);
 
     // The link's health counters.

@@ -270,5 +270,47 @@ TEST(ProgramTest, ADoseThatFitsIsSentInTheDispensersUnits) {
     EXPECT_TRUE(Contains(run.out, "dose 99.999 l set"));
 }
 
+// Mode '0': nothing is sent for the price, the dose or the start; the controller fills to the
+// dose keyed in at the pump, and the driver derives the status from the volume: 209 at the
+// dose, then 208 and 192 on the next polls once the volume stands still.
+TEST(ProgramTest, AShellRunsAModeZeroFill) {
+    const Outcome run = RunWords({"shell"},
+                                 "price 7 1 44.90\n"
+                                 "dose 7 1 --litres 2\n"
+                                 "start 7 1\n"
+                                 "lift 7 1 2\n"
+                                 "wait 1\n"
+                                 "status 7\n"
+                                 "wait 3\n"
+                                 "status 7\n"
+                                 "status 7\n"
+                                 "status 7\n"
+                                 "hangup 7 1\n"
+                                 "final 7\n"
+                                 "totaliser 7 1\n");
+    ASSERT_EQ(run.status, kExitSuccess) << run.err;
+    const auto running = run.out.find("7 on channel 1: running on nozzle 1");
+    const auto ended = run.out.find("7 on channel 1: fill stopped or ended on nozzle 1\n");
+    const auto bare = run.out.find("7 on channel 1: fill stopped or ended\n");
+    const auto done = run.out.find("7 on channel 1: no activity");
+    ASSERT_NE(running, std::string::npos) << run.out;
+    ASSERT_NE(ended, std::string::npos) << run.out;
+    ASSERT_NE(bare, std::string::npos) << run.out;
+    ASSERT_NE(done, std::string::npos) << run.out;
+    EXPECT_LT(running, ended);
+    EXPECT_LT(ended, bare);
+    EXPECT_LT(bare, done);
+    EXPECT_TRUE(Contains(run.out, "dispenser 7 nozzle 1: 2.00 l, amount 89.80")) << run.out;
+    EXPECT_TRUE(Contains(run.out, "dose limits kept")) << run.out;
+    EXPECT_TRUE(Contains(run.out, "volume total 12009.00 l")) << run.out;  // 12007.00 + 2.00
+}
+
+TEST(ProgramTest, AShellRefusesPerLineOptionsThatHoldForTheWholeBus) {
+    const Outcome run = RunWords({"shell"}, "status 1 --trace\nstatus \"1\n");
+    EXPECT_EQ(run.status, kExitUsage);
+    EXPECT_TRUE(Contains(run.err, "--trace holds for the whole shell")) << run.err;
+    EXPECT_TRUE(Contains(run.err, "line 2: unclosed quote")) << run.err;
+}
+
 }  // namespace
 }  // namespace fuel::cli
