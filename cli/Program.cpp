@@ -19,16 +19,14 @@ constexpr std::string_view kProgram = "fuelctl";
 // arrive as a different price, so the program refuses it rather than set a wrong one.
 constexpr double kHighestPrice = 99.99;
 // Doses are checked against the controller's fields once the dispenser's mode is known
-// (DoseFits); this bound only keeps the arithmetic sane.
+// (RequireDoseFits); this bound only keeps the arithmetic sane.
 constexpr double kHighestDose = 1e7;
 constexpr double kHighestLitreUnits = 99999;   // five digits
 constexpr double kHighestMoneyUnits = 999999;  // six digits
 
-std::uint8_t ChannelOf(Session& session) { return session.Channel(); }
-
 void PrintRecordLine(std::ostream& out, Session& session, std::uint8_t dispenser, int nozzle,
                      std::uint16_t word) {
-    const double volume = session.Driver().NozzleVolume[ChannelOf(session)][dispenser][nozzle];
+    const double volume = session.Driver().NozzleVolume[session.Channel()][dispenser][nozzle];
     out << "  nozzle " << nozzle << "  " << std::left << std::setw(36)
         << StatusWords(static_cast<std::uint8_t>(word)) << std::right << std::setw(9)
         << Fixed(volume, 2) << " l\n";
@@ -379,7 +377,9 @@ int RunShell(CommandContext& context);
 const std::vector<OptionSpec> kCommonOptions = {
     {"channel", "N", "the channel (line) the dispensers are on, 1..32; default 1"},
     {"config", "FILE", "the emulator's bus configuration; default: the built-in bus"},
-    {"cnf", "FILE", "the driver's options file; default $CNF_INI, else /etc/cnf.INI"},
+    {"cnf", "FILE",
+     "the driver's options file; default $CNF_INI, else /etc/cnf.INI (OrigAdres follows the "
+     "bus configuration, since both ends must number the nozzles alike)"},
     {"flags", "BYTE", "the driver's flags byte (bits 4..6 set option defaults); default 0"},
     {"trace", "", "print every frame and reply in hex with the reply check's verdict"},
     {"stats", "", "print the link's counters at the end"},
@@ -424,7 +424,8 @@ const std::vector<Command> kCommands = {
      "so it needs the price: give --price, which sets it first.",
      {{"litres", "LITRES", "the dose in litres (five digits on the controller: up to 999.99, "
                            "less in modes with more decimals)"},
-      {"money", "AMOUNT", "the dose in money (six digits: up to 9999.99)"},
+      {"money", "AMOUNT", "the dose in money (six digits on the controller: up to 9999.99 "
+                          "in hundredths; as litres when StartInLiter is on)"},
       {"price", "PRICE", "set the nozzle's unit price first"}},
      2, 2, &RunDose},
     {"price", "DISPENSER NOZZLE PRICE", "set a nozzle's unit price",
@@ -488,14 +489,34 @@ const Command* FindCommand(std::string_view name) {
     return nullptr;
 }
 
+// Each option on its own line, its help wrapped at 90 columns under the help column.
 void PrintOptions(std::ostream& out, const std::vector<OptionSpec>& options) {
+    constexpr std::size_t kHelpColumn = 23;
+    constexpr std::size_t kWidth = 90;
     for (const OptionSpec& option : options) {
         std::string left = "--" + std::string(option.name);
         if (!option.valueName.empty()) {
             left += " " + std::string(option.valueName);
         }
-        out << "  " << std::left << std::setw(20) << left << std::right << " " << option.help
-            << "\n";
+        std::string line = "  " + left;
+        if (line.size() + 1 > kHelpColumn) {
+            out << line << "\n";
+            line.clear();
+        }
+        line.resize(kHelpColumn, ' ');
+        std::istringstream words{std::string(option.help)};
+        std::string word;
+        bool first = true;
+        while (words >> word) {
+            if (!first && line.size() + 1 + word.size() > kWidth) {
+                out << line << "\n";
+                line.assign(kHelpColumn, ' ');
+                first = true;
+            }
+            line += (first ? "" : " ") + word;
+            first = false;
+        }
+        out << line << "\n";
     }
 }
 
