@@ -171,6 +171,21 @@ bool AcceptEverything(void*, std::uint32_t, const std::uint8_t*, std::int32_t,
     return true;
 }
 
+bool Raise(void*, std::uint32_t, const std::uint8_t*, std::int32_t, const std::uint8_t&,
+           const std::uint8_t&) {
+    throw ERangeError();
+}
+
+TEST_F(EmulatorLinkTest, ACheckThatRaisesLeavesAFailureBehind) {
+    ASSERT_EQ(Status(), 0);  // the channel's error is now 0
+    std::array<std::uint8_t, 18> reply{};
+    const Bytes status = {'H', 0x01, 'D', 0xD2, 'E'};
+    link.SetReplyValidator(1, ReplyHandler{&Raise, nullptr});
+    EXPECT_THROW(link.Transact(1, status.data(), 5, reply.data(), 18, 0), ERangeError);
+    EXPECT_EQ(link.GetChannelError(1), link_error::kUnjudged);
+    EXPECT_EQ(link.GetChannelState(1), 3);
+}
+
 TEST_F(EmulatorLinkTest, RefusesWhatCannotBeJudgedOrIsShort) {
     std::array<std::uint8_t, 18> reply{};
     const Bytes start = {'H', 0x01, 'u', 0x03, 'E'};
