@@ -116,6 +116,10 @@ std::int32_t EmulatorLink::Attempt(std::uint32_t channel, Channel& line,
     emulator::Clock& clock = line.bus->GetClock();
     const EmulatorLinkOptions& options = line.options;
     ++counters_.attempts;
+    // Should anything below raise (the reply check, a trace hook), the caller asks for the
+    // channel's error: it must not find the previous exchange's 0 there.
+    line.state = link_state::kBad;
+    line.error = link_error::kUnjudged;
 
     // A reply still on the line (a late one, or the tail of a cut one) would be taken for
     // the answer to this request: let it finish and drop it first.
@@ -193,10 +197,6 @@ std::int32_t EmulatorLink::Attempt(std::uint32_t channel, Channel& line,
     const std::uint8_t receivedCount = verdict.receivedCount;
     const std::uint8_t expectedCount = replyLength;
     verdict.checked = true;
-    // Should the check raise, the caller asks for the channel's error: it must not find the
-    // previous exchange's 0 there.
-    line.state = link_state::kBad;
-    line.error = link_error::kUnjudged;
     const bool accepted = line.validator(channel, reply, std::int32_t{replyLength} - 1,
                                          receivedCount, expectedCount);
     if (accepted && count == replyLength) {

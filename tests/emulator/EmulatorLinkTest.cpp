@@ -184,6 +184,11 @@ TEST_F(EmulatorLinkTest, ACheckThatRaisesLeavesAFailureBehind) {
     EXPECT_THROW(link.Transact(1, status.data(), 5, reply.data(), 18, 0), ERangeError);
     EXPECT_EQ(link.GetChannelError(1), link_error::kUnjudged);
     EXPECT_EQ(link.GetChannelState(1), 3);
+    // The same for a trace hook, through the driver: the exchange fails.
+    link.onFrame = [](std::uint32_t, std::span<const std::uint8_t>, int) {
+        throw std::runtime_error("trace output failed");
+    };
+    EXPECT_EQ(Status(), link_error::kUnjudged);
 }
 
 TEST_F(EmulatorLinkTest, RefusesWhatCannotBeJudgedOrIsShort) {
