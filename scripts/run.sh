@@ -30,7 +30,7 @@ build=build/run
 log=$(mktemp)
 trap 'rm -f "$log"' EXIT
 if ! { cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DFUEL_BENCHMARKS=OFF &&
-       cmake --build "$build" --target fuelctl; } >"$log" 2>&1; then
+       cmake --build "$build" --target fuelctl -j "$(nproc)"; } >"$log" 2>&1; then
     cat "$log" >&2
     echo "the build failed" >&2
     exit 1
