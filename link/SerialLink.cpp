@@ -267,12 +267,16 @@ std::int32_t SerialLink::Open(std::uint32_t number, Channel& channel) {
         return serial_code::kNoPort;
     }
     try {
-        auto port = std::make_unique<SerialPort>(channel.settings->device);
-        port->Apply(LineOf(channel));
-        channel.port = std::move(port);
+        channel.port = std::make_unique<SerialPort>(channel.settings->device);
     } catch (const PortError& error) {
         PortFailed(number, channel, error.what());
         return serial_code::kPortUnavailable;
+    }
+    try {
+        channel.port->Apply(LineOf(channel));
+    } catch (const PortError& error) {
+        PortFailed(number, channel, error.what());
+        return serial_code::kBadSettings;
     }
     ++counters_.opens;
     channel.problem.clear();

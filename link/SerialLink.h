@@ -10,9 +10,14 @@
 // One exchange: discard stale input, send the frame, wait up to the reply time-out for the
 // first byte, then read until the expected count is in or the line stays quiet for the
 // inter-byte time-out, and let the driver's reply check judge what came. Silence and
-// rejected replies are retried a bounded number of times. A port that fails (an adapter
-// pulled out) ends the exchange at once and is reopened by a later one, which then runs the
-// driver's line initializer again, as after any open.
+// rejected replies are retried a bounded number of times, each retry once the line has been
+// quiet for a reply time-out, so that the tail of a late reply is not read as the start of
+// the next one. A port that fails (an adapter pulled out) ends the exchange at once and is
+// reopened by a later one, which then runs the driver's line initializer again, as after
+// any open.
+//
+// Failure codes: the reply check's own (223, 219, 209, 222) when the last attempt was
+// rejected, kSilence when nothing came, and the other serial_code values below.
 //
 // The platform half (POSIX termios or Win32 COM) is SerialPort; the build picks its file.
 #pragma once

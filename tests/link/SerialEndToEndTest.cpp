@@ -9,6 +9,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
@@ -49,6 +50,9 @@ public:
                ("serial-e2e-" + std::to_string(::getpid()) + "-" + std::to_string(counter_++))) {
         fs::create_directories(dir_);
         std::ofstream(Config()) << kBus;
+        // These tests are about the whole chain, not about timing: time-outs wide enough
+        // that a loaded machine's scheduling never passes for a slow controller.
+        std::ofstream(Ports()) << "1 " << Line() << " timeout=500 interbyte=200\n";
     }
     ~Workspace() {
         std::error_code ignored;
@@ -56,6 +60,7 @@ public:
     }
     std::string Config() const { return (dir_ / "bus.conf").string(); }
     std::string Line() const { return (dir_ / "ttyBUS").string(); }
+    std::string Ports() const { return (dir_ / "ports.map").string(); }
 
 private:
     static inline int counter_ = 0;
@@ -65,10 +70,15 @@ private:
 // fuel-emulator as a child process, serving on a pseudo-terminal behind a stable name.
 class EmulatorProcess {
 public:
+    // Without extra arguments it serves the workspace's bus.
     EmulatorProcess(const Workspace& work, std::vector<std::string> extra = {}) {
-        std::vector<std::string> words = {FUEL_EMULATOR_PATH, "--config", work.Config(),
-                                          "--link",           work.Line(),   "--turnaround",
-                                          "2",                "--quiet"};
+        std::vector<std::string> words = {FUEL_EMULATOR_PATH, "--link", work.Line(),
+                                          "--turnaround", "2", "--quiet"};
+        if (std::find(extra.begin(), extra.end(), "--example-bus") == extra.end()) {
+            words.insert(words.end(), {"--config", work.Config()});
+        } else {
+            extra.erase(std::find(extra.begin(), extra.end(), "--example-bus"));
+        }
         words.insert(words.end(), extra.begin(), extra.end());
         std::vector<char*> argv;
         for (std::string& word : words) {
@@ -146,9 +156,8 @@ ProgramRun Fuelctl(const std::string& arguments) {
 }
 
 PortMap MapOf(const Workspace& work, int attempts) {
-    PortMap map;
-    PortSettings port;
-    port.device = work.Line();
+    PortMap map = PortMap::Load(work.Ports());
+    PortSettings port = *map.Find(kChannel);
     port.attempts = attempts;
     map.Assign(kChannel, port);
     return map;
@@ -229,8 +238,9 @@ TEST_F(SerialEndToEnd, EmulatorGoesAwayAndComesBack) {
 TEST(SerialCommandLine, StatusOverThePort) {
     Workspace work;
     EmulatorProcess emulator(work);
-    const ProgramRun run = Fuelctl("status 3 --port " + work.Line() + " --config " + work.Config() +
-                            " --trace --stats");
+    // The map gives the line's settings, --port the device.
+    const ProgramRun run = Fuelctl("status 3 --ports " + work.Ports() + " --port " + work.Line() +
+                                   " --config " + work.Config() + " --trace --stats");
     EXPECT_EQ(run.status, 0) << run.output;
     // The mode cell read, then both nozzles' status requests, each answered and accepted.
     EXPECT_NE(run.output.find("-> 48 03 58 39 34 55 45\n"), std::string::npos) << run.output;
@@ -247,20 +257,31 @@ TEST(SerialCommandLine, FaultInjectedReplyFailsWithoutRetriesAndIsRetriedWithThe
     {
         // The second request (nozzle 1's status) gets a reply with a wrong checksum.
         EmulatorProcess emulator(work, {"--fault", "checksum@2"});
-        const ProgramRun run = Fuelctl("status 3 --port " + work.Line() + " --config " +
-                                work.Config() + " --trace --retries 0");
+        const ProgramRun run = Fuelctl("status 3 --ports " + work.Ports() + " --config " +
+                                       work.Config() + " --trace --retries 0");
         EXPECT_EQ(run.status, 1) << run.output;
         EXPECT_NE(run.output.find("rejected 222: wrong checksum"), std::string::npos)
             << run.output;
         EXPECT_NE(run.output.find("(ESerialIO)"), std::string::npos) << run.output;
     }
     EmulatorProcess emulator(work, {"--fault", "checksum@2"});
-    const ProgramRun run = Fuelctl("status 3 --port " + work.Line() + " --config " + work.Config() +
-                            " --trace --stats --retries 1");
+    const ProgramRun run = Fuelctl("status 3 --ports " + work.Ports() + " --config " +
+                                   work.Config() + " --trace --stats --retries 1");
     EXPECT_EQ(run.status, 0) << run.output;
     EXPECT_NE(run.output.find("-> 48 03 44 D4 45   (retry 1)"), std::string::npos) << run.output;
     EXPECT_NE(run.output.find("1 retries"), std::string::npos) << run.output;
     EXPECT_NE(run.output.find("222: 1"), std::string::npos) << run.output;
+}
+
+TEST(SerialCommandLine, DemoFillsOverTheLine) {
+    Workspace work;
+    EmulatorProcess emulator(work, {"--example-bus"});  // the demo's own two dispensers
+    const ProgramRun run = Fuelctl("demo --ports " + work.Ports());
+    EXPECT_EQ(run.status, 0) << run.output;
+    EXPECT_NE(run.output.find("both doses reached"), std::string::npos) << run.output;
+    EXPECT_NE(run.output.find("dispenser 1 nozzle 1: 8.00 l, amount 365.36"), std::string::npos)
+        << run.output;
+    EXPECT_NE(run.output.find("(+8.00)"), std::string::npos) << run.output;
 }
 
 TEST(SerialCommandLine, MissingPortIsALineFailure) {

@@ -369,7 +369,7 @@ TEST_F(SerialLinkTest, PortMapOverridesTheDriverSettings) {
 
 TEST_F(SerialLinkTest, UnsupportedBaudRateIsRefused) {
     Connect(1);
-    EXPECT_EQ(link->ConfigureLine(1, 75, 12345), serial_code::kPortUnavailable);
+    EXPECT_EQ(link->ConfigureLine(1, 75, 12345), serial_code::kBadSettings);
     EXPECT_NE(link->LastProblem(1).find("unsupported baud rate 12345"), std::string::npos)
         << link->LastProblem(1);
     EXPECT_FALSE(link->IsOpen(1));
