@@ -111,8 +111,14 @@ void TVM30::GetTotalizer(std::uint32_t channel, std::uint32_t dispenser, std::ui
         }
         return;
     }
-    volumeTotal = static_cast<double>(ReadUncheckedDigits(reply.subspan(5, 8))) /
+    // Checked like the other forms: a byte that is no digit would otherwise be read as a digit
+    // worth its code and give a wrong total on a good link.
+    const FieldReading total = ReadDigitField(reply.subspan(5, 8));
+    volumeTotal = total.value /
                   FieldScale(HasDecimalsMode(channel, dispenser), VolumeDecimals[line][dispenser]);
+    if (!total.valid) {
+        LinkState[line] = link_state::kBad;
+    }
 }
 
 void TVM30::StopFill(std::uint32_t channel, std::uint32_t dispenser, std::uint32_t, std::uint8_t) {

@@ -96,12 +96,19 @@ FieldReading ReadDigitField(std::span<const std::uint8_t> field) {
     return reading;
 }
 
-double ReadPlainField(std::span<const std::uint8_t> field) {
-    double value = 0;
+FieldReading ReadPlainField(std::span<const std::uint8_t> field) {
+    FieldReading reading;
+    bool digitSeen = false;
     for (const std::uint8_t c : field) {
-        value = IsDigit(c) ? value * 10 + (c - '0') : 0;
+        if (IsDigit(c)) {
+            reading.value = reading.value * 10 + (c - '0');
+            digitSeen = true;
+        } else if (digitSeen) {
+            reading.valid = false;
+            return reading;
+        }
     }
-    return value;
+    return reading;
 }
 
 std::int64_t ReadUncheckedDigits(std::span<const std::uint8_t> field) {

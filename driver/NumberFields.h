@@ -41,9 +41,10 @@ FieldReading ReadSeparatorField(std::span<const std::uint8_t> field);
 // ends the reading, invalid.
 FieldReading ReadDigitField(std::span<const std::uint8_t> field);
 
-// Digits where a non-digit starts the number again from zero, so blanks before the digits
-// are harmless and only the digits after the last non-digit count.
-double ReadPlainField(std::span<const std::uint8_t> field);
+// Digits, right-aligned: anything before the first digit (the controllers pad with blanks)
+// is skipped. A non-digit after a digit cannot be part of any number the field holds, so it
+// makes the reading invalid instead of silently starting the number again.
+FieldReading ReadPlainField(std::span<const std::uint8_t> field);
 
 // Every byte taken as a digit (its value minus 0x30), without a check.
 std::int64_t ReadUncheckedDigits(std::span<const std::uint8_t> field);

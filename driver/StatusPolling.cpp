@@ -122,9 +122,14 @@ std::uint8_t TVM30::PollNozzle(std::uint8_t channel, std::uint8_t dispenser, std
         }
     } else {
         code = DecodeStatusChar(buffer[4], channel, dispenser, nozzle);
-        volume =
-            ReadPlainField(reply.subspan(5, 6)) /
-            FieldScale(HasDecimalsMode(channel, dispenser), VolumeDecimals[channel][dispenser]);
+        const FieldReading reading = ReadPlainField(reply.subspan(5, 6));
+        if (!reading.valid) {
+            // A corrupt volume is not stored: the nozzle keeps the one it had.
+            LinkState[channel] = link_state::kBad;
+            return code;
+        }
+        volume = reading.value / FieldScale(HasDecimalsMode(channel, dispenser),
+                                            VolumeDecimals[channel][dispenser]);
     }
 
     if (code == status_code::kIdle) {

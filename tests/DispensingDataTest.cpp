@@ -19,7 +19,8 @@ constexpr char kCannotPollData[] = "Невозможно выполнить оп
 
 // A reply of the given command for nozzle code 4: byte 4 the mark, then the characters from
 // byte 5 on, padded with '9' to the reply's length so that a field read too far shows.
-Bytes ReplyOf(std::uint8_t letter, std::size_t length, std::uint8_t mark, const std::string& from5) {
+Bytes ReplyOf(std::uint8_t letter, std::size_t length, std::uint8_t mark,
+              const std::string& from5) {
     Bytes data(length - 4, '9');
     data[0] = 0x04;
     data[1] = letter;
@@ -29,8 +30,12 @@ Bytes ReplyOf(std::uint8_t letter, std::size_t length, std::uint8_t mark, const 
     }
     return DataReply(data);
 }
-Bytes UReply(std::uint8_t mark, const std::string& from5) { return ReplyOf('U', 18, mark, from5); }
-Bytes SReply(std::uint8_t mark, const std::string& from5) { return ReplyOf('S', 20, mark, from5); }
+Bytes UReply(std::uint8_t mark, const std::string& from5) {
+    return ReplyOf('U', 18, mark, from5);
+}
+Bytes SReply(std::uint8_t mark, const std::string& from5) {
+    return ReplyOf('S', 20, mark, from5);
+}
 
 struct DispensedCase {
     const char* name;
@@ -43,10 +48,11 @@ struct DispensedCase {
     std::uint8_t linkAfter;
 };
 
-void PrintTo(const DispensedCase& c, std::ostream* os) { *os << c.name; }
+void PrintTo(const DispensedCase& c, std::ostream* os) {
+    *os << c.name;
+}
 
-class DispensedDataTest : public DriverTest,
-                          public ::testing::WithParamInterface<DispensedCase> {
+class DispensedDataTest : public DriverTest, public ::testing::WithParamInterface<DispensedCase> {
   protected:
     // Channel 1, dispenser 2, current nozzle 3 (code 4).
     void SetUpFill(const DispensedCase& c) {
@@ -84,8 +90,8 @@ INSTANTIATE_TEST_SUITE_P(
     Fills, DispensedDataTest,
     ::testing::Values(
         // 10.00 litres at 45.67: 456.70 computed.
-        DispensedCase{"reported_as_computed", 0x31, 3, 10.0, 45.67, 0, 0,
-                      UReply('0', "0045670"), 10.0, 456.70, 1},
+        DispensedCase{"reported_as_computed", 0x31, 3, 10.0, 45.67, 0, 0, UReply('0', "0045670"),
+                      10.0, 456.70, 1},
         DispensedCase{"reported_off_without_limit_gives_computed", 0x31, 2, 10.0, 45.67, 0, 0,
                       UReply('0', "0046000"), 10.0, 456.70, 1},
         DispensedCase{"volume_over_its_limit_follows_the_amount", 0x31, 2, 10.0, 45.67, 9.5, 0,
@@ -93,32 +99,32 @@ INSTANTIATE_TEST_SUITE_P(
         DispensedCase{"volume_under_its_limit_keeps_computed", 0x31, 2, 10.0, 45.67, 10.5, 0,
                       UReply('0', "0046000"), 10.0, 456.70, 1},
         // 10.95 at 45.67 is 500.09; 499.80 lies within 0.4567 of it and of the money limit.
-        DispensedCase{"money_limit_snap", 0x31, 2, 10.95, 45.67, 0, 500.0,
-                      UReply('0', "0049980"), 10.95, 500.00, 1},
+        DispensedCase{"money_limit_snap", 0x31, 2, 10.95, 45.67, 0, 500.0, UReply('0', "0049980"),
+                      10.95, 500.00, 1},
         DispensedCase{"money_limit_just_within", 0x31, 2, 10.0, 45.67, 0, 457.1,
                       UReply('0', "0045670"), 10.0, 457.1, 1},
-        DispensedCase{"money_limit_too_far", 0x31, 2, 10.0, 45.67, 0, 457.5,
-                      UReply('0', "0045670"), 10.0, 456.70, 1},
-        DispensedCase{"within_tolerance_stands", 0x31, 2, 10.0, 45.67, 0, 0,
-                      UReply('0', "0045690"), 10.0, 456.90, 1},
-        DispensedCase{"mode_42_money_decimals", 0x42, 3, 10.0, 45.67, 0, 0,
-                      UReply('0', "0456700"), 10.0, 456.70, 1},
+        DispensedCase{"money_limit_too_far", 0x31, 2, 10.0, 45.67, 0, 457.5, UReply('0', "0045670"),
+                      10.0, 456.70, 1},
+        DispensedCase{"within_tolerance_stands", 0x31, 2, 10.0, 45.67, 0, 0, UReply('0', "0045690"),
+                      10.0, 456.90, 1},
+        DispensedCase{"mode_42_money_decimals", 0x42, 3, 10.0, 45.67, 0, 0, UReply('0', "0456700"),
+                      10.0, 456.70, 1},
         DispensedCase{"mode_40_whole_money", 0x40, 0, 10.0, 45.67, 0, 0, UReply('0', "0000457"),
                       10.0, 457.0, 1},
-        DispensedCase{"marked_point", 0x31, 2, 10.0, 45.67, 0, 0, UReply(0xF2, "xx000456.70"),
-                      10.0, 456.70, 1},
+        DispensedCase{"marked_point", 0x31, 2, 10.0, 45.67, 0, 0, UReply(0xF2, "xx000456.70"), 10.0,
+                      456.70, 1},
         DispensedCase{"marked_comma_ignores_decimals", 0x42, 0, 10.0, 45.67, 0, 0,
                       UReply(0xF2, "xx0456,7000"), 10.0, 456.70, 1},
         // Without a separator the field is the whole number of its digits.
         DispensedCase{"marked_without_separator", 0x31, 2, 10.0, 45.67, 9.5, 0,
                       UReply(0xF2, "xx000045670"), 1000.0, 45670.0, 1},
         // A garbled field marks the link and skips the reconciliation.
-        DispensedCase{"space_in_digits", 0x31, 2, 10.0, 45.67, 9.5, 0, UReply('0', "00 6000"),
-                      10.0, std::nullopt, 3},
-        DispensedCase{"point_in_digits", 0x31, 2, 10.0, 45.67, 9.5, 0, UReply('0', "0460.00"),
-                      10.0, std::nullopt, 3},
-        DispensedCase{"letter_in_marked", 0x31, 2, 10.0, 45.67, 9.5, 0,
-                      UReply(0xF2, "xx000x60.00"), 10.0, std::nullopt, 3}),
+        DispensedCase{"space_in_digits", 0x31, 2, 10.0, 45.67, 9.5, 0, UReply('0', "00 6000"), 10.0,
+                      std::nullopt, 3},
+        DispensedCase{"point_in_digits", 0x31, 2, 10.0, 45.67, 9.5, 0, UReply('0', "0460.00"), 10.0,
+                      std::nullopt, 3},
+        DispensedCase{"letter_in_marked", 0x31, 2, 10.0, 45.67, 9.5, 0, UReply(0xF2, "xx000x60.00"),
+                      10.0, std::nullopt, 3}),
     [](const auto& info) { return std::string(info.param.name); });
 
 class DispensedDataQuietTest : public DriverTest {
@@ -209,7 +215,9 @@ struct TotalCase {
     std::uint8_t linkAfter;
 };
 
-void PrintTo(const TotalCase& c, std::ostream* os) { *os << c.name; }
+void PrintTo(const TotalCase& c, std::ostream* os) {
+    *os << c.name;
+}
 
 class TotalizerTest : public DriverTest, public ::testing::WithParamInterface<TotalCase> {};
 
@@ -237,7 +245,7 @@ INSTANTIATE_TEST_SUITE_P(
         TotalCase{"eight_digits", 0x31, 3, SReply('0', "00123456"), 1234.56, 1},
         TotalCase{"mode_40_volume_decimals", 0x40, 3, SReply('0', "00123456"), 123.456, 1},
         // The eight digits are not checked: ':' counts ten.
-        TotalCase{"unchecked_digits", 0x31, 2, SReply('0', "000001:5"), 2.05, 1},
+        TotalCase{"plain_non_digit_is_corrupt", 0x31, 2, SReply('0', "000001:5"), std::nullopt, 3},
         TotalCase{"marked", 0x31, 2, SReply(0xF2, "xx001234.56"), 1234.56, 1},
         TotalCase{"marked_without_separator", 0x31, 2, SReply(0xF2, "xx000123456"), 123456.0, 1},
         TotalCase{"marked_letter", 0x31, 2, SReply(0xF2, "xx0012x4.56"), std::nullopt, 3},

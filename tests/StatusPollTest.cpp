@@ -90,7 +90,9 @@ struct NozzleCase {
     std::uint8_t linkAfter;
 };
 
-void PrintTo(const NozzleCase& c, std::ostream* os) { *os << c.name; }
+void PrintTo(const NozzleCase& c, std::ostream* os) {
+    *os << c.name;
+}
 
 class NozzleDecodeTest : public PollTest, public ::testing::WithParamInterface<NozzleCase> {};
 
@@ -117,13 +119,14 @@ INSTANTIATE_TEST_SUITE_P(
     Layouts, NozzleDecodeTest,
     ::testing::Values(
         // Plain: six digits with implied decimals.
-        NozzleCase{"plain_mode_41_three_decimals", 0x41, 3, Plain(1, 0x11, "012345"), 225,
-                   12.345, 1},
+        NozzleCase{"plain_mode_41_three_decimals", 0x41, 3, Plain(1, 0x11, "012345"), 225, 12.345,
+                   1},
         NozzleCase{"plain_mode_31_hundredths", 0x31, 3, Plain(1, 0x11, "012345"), 225, 123.45, 1},
         NozzleCase{"plain_fresh_mode_hundredths", 0x00, 3, Plain(1, 0x11, "012345"), 225, 123.45,
                    1},
         NozzleCase{"plain_blanks_then_digits", 0x31, 2, Plain(1, 0x11, "  1234"), 225, 12.34, 1},
-        NozzleCase{"plain_non_digit_restarts", 0x31, 2, Plain(1, 0x11, "12x345"), 225, 3.45, 1},
+        // A non-digit after a digit is corruption: the nozzle keeps its volume.
+        NozzleCase{"plain_non_digit_after_digit", 0x31, 2, Plain(1, 0x11, "12x345"), 225, 77.0, 3},
         NozzleCase{"plain_top_bit_ignored", 0x31, 2, Plain(1, 0x91, "001000"), 225, 10.0, 1},
         NozzleCase{"idle_clears_the_volume", 0x31, 2, Plain(1, ' ', "012345"), 200, 0.0, 1},
         NozzleCase{"running", 0x31, 2, Plain(1, '2', "001000"), 217, 10.0, 1},
@@ -131,23 +134,21 @@ INSTANTIATE_TEST_SUITE_P(
         // Plausibility: above 1000 litres a reply without decimals is taken as corrupt.
         NozzleCase{"exactly_1000_plausible", 0x31, 2, Plain(1, 0x11, "100000"), 225, 1000.0, 1},
         NozzleCase{"above_1000_corrupt", 0x31, 2, Plain(1, 0x11, "100001"), 225, 1000.01, 3},
-        NozzleCase{"above_1000_fresh_mode_corrupt", 0x00, 2, Plain(1, 0x11, "100001"), 225,
-                   1000.01, 3},
+        NozzleCase{"above_1000_fresh_mode_corrupt", 0x00, 2, Plain(1, 0x11, "100001"), 225, 1000.01,
+                   3},
         NozzleCase{"mode_40_5000_plausible", 0x40, 1, Plain(1, 0x11, "050000"), 225, 5000.0, 1},
         // Marked: a separator field, no implied decimals.
         NozzleCase{"marked_running", 0x31, 2, Marked(1, 0x22, "000012.34"), 217, 12.34, 1},
         NozzleCase{"marked_bad_character", 0x31, 2, Marked(1, 0x22, "00001x.34"), 217, 1.0, 3},
-        NozzleCase{"marked_ignores_decimals", 0x41, 3, Marked(1, 0x11, "000012.34"), 225, 12.34,
-                   1},
+        NozzleCase{"marked_ignores_decimals", 0x41, 3, Marked(1, 0x11, "000012.34"), 225, 12.34, 1},
         NozzleCase{"marked_comma", 0x41, 3, Marked(1, 0x11, "00012,340"), 225, 12.34, 1},
-        NozzleCase{"marked_separator_last", 0x40, 2, Marked(1, 0x11, "00012345."), 225, 12345.0,
-                   1},
+        NozzleCase{"marked_separator_last", 0x40, 2, Marked(1, 0x11, "00012345."), 225, 12345.0, 1},
         NozzleCase{"marked_second_separator_restarts", 0x40, 2, Marked(1, 0x11, "0001.2.34"), 225,
                    12.34, 1},
         NozzleCase{"marked_without_separator_whole", 0x40, 2, Marked(1, 0x11, "000001234"), 225,
                    1234.0, 1},
-        NozzleCase{"marked_above_1000_corrupt", 0x31, 2, Marked(1, 0x11, "001000.01"), 225,
-                   1000.01, 3},
+        NozzleCase{"marked_above_1000_corrupt", 0x31, 2, Marked(1, 0x11, "001000.01"), 225, 1000.01,
+                   3},
         NozzleCase{"marked_idle_clears", 0x31, 2, Marked(1, ' ', "000012.34"), 200, 0.0, 1}),
     [](const auto& info) { return std::string(info.param.name); });
 
@@ -173,9 +174,7 @@ INSTANTIATE_TEST_SUITE_P(
                       CharCase{0x32, 220}, CharCase{0xB2, 220}, CharCase{0x00, 192},
                       CharCase{0x09, 192}, CharCase{0x10, 192}, CharCase{0x12, 192},
                       CharCase{0x31, 192}, CharCase{0x7F, 192}, CharCase{0xFF, 192}),
-    [](const auto& info) {
-        return "char_" + std::to_string(info.param.character);
-    });
+    [](const auto& info) { return "char_" + std::to_string(info.param.character); });
 
 TEST_F(PollTest, StatusSixStopsTheDispenserThenStopFillOnAZeroVolume) {
     driver.DispenserMode[1][1] = 0x31;
@@ -218,7 +217,9 @@ struct EndedCase {
     bool stopFill;
 };
 
-void PrintTo(const EndedCase& c, std::ostream* os) { *os << c.name; }
+void PrintTo(const EndedCase& c, std::ostream* os) {
+    *os << c.name;
+}
 
 class EndedWithoutVolumeTest : public PollTest, public ::testing::WithParamInterface<EndedCase> {};
 
@@ -237,31 +238,33 @@ TEST_P(EndedWithoutVolumeTest, StopFillOnlyFor209To213) {
     EXPECT_EQ(Sent(), expected);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Codes, EndedWithoutVolumeTest,
-    ::testing::Values(EndedCase{"n1_209_zero", 1, 0x08, "000000", 209, true},
-                      EndedCase{"n5_213_zero", 5, 0x0C, "000000", 213, true},
-                      EndedCase{"n6_214_zero", 6, 0x15, "000000", 214, false},
-                      EndedCase{"n1_209_volume", 1, 0x18, "000001", 209, false},
-                      EndedCase{"n1_217_zero", 1, '2', "000000", 217, false},
-                      EndedCase{"n1_225_zero", 1, 0x11, "000000", 225, false}),
-    [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Codes, EndedWithoutVolumeTest,
+                         ::testing::Values(EndedCase{"n1_209_zero", 1, 0x08, "000000", 209, true},
+                                           EndedCase{"n5_213_zero", 5, 0x0C, "000000", 213, true},
+                                           EndedCase{"n6_214_zero", 6, 0x15, "000000", 214, false},
+                                           EndedCase{"n1_209_volume", 1, 0x18, "000001", 209,
+                                                     false},
+                                           EndedCase{"n1_217_zero", 1, '2', "000000", 217, false},
+                                           EndedCase{"n1_225_zero", 1, 0x11, "000000", 225, false}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 // ---- Mode '0': the driver keeps the status word itself.
 
 struct ModeZeroCase {
     const char* name;
-    std::uint16_t word;    // nozzle 1's word before the poll (count 1 reads nozzle 1's word)
-    double limit;          // VolumeLimit
-    double previous;       // NozzleVolume before the poll
-    std::string volume6;   // the reply's volume field
+    std::uint16_t word;   // nozzle 1's word before the poll (count 1 reads nozzle 1's word)
+    double limit;         // VolumeLimit
+    double previous;      // NozzleVolume before the poll
+    std::string volume6;  // the reply's volume field
     std::uint8_t code;
     std::uint16_t wordAfter;
     double volumeAfter;
     std::uint8_t linkAfter;
 };
 
-void PrintTo(const ModeZeroCase& c, std::ostream* os) { *os << c.name; }
+void PrintTo(const ModeZeroCase& c, std::ostream* os) {
+    *os << c.name;
+}
 
 class ModeZeroPollTest : public PollTest, public ::testing::WithParamInterface<ModeZeroCase> {};
 
@@ -348,7 +351,9 @@ struct SummaryCase {
     std::uint8_t summaryNozzle;
 };
 
-void PrintTo(const SummaryCase& c, std::ostream* os) { *os << c.name; }
+void PrintTo(const SummaryCase& c, std::ostream* os) {
+    *os << c.name;
+}
 
 class SummaryTest : public PollTest, public ::testing::WithParamInterface<SummaryCase> {};
 
@@ -396,8 +401,8 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         SummaryCase{"count_0", {}, {}, 0, 0},
         SummaryCase{"no_activity_alone", {kOtherChar}, {192}, 192, 1},
-        SummaryCase{"idle_over_no_activity", {kOtherChar, kIdleChar, kOtherChar}, {192, 200, 192},
-                    200, 2},
+        SummaryCase{
+            "idle_over_no_activity", {kOtherChar, kIdleChar, kOtherChar}, {192, 200, 192}, 200, 2},
         SummaryCase{"idle_over_waiting", {kWaitingChar, kIdleChar}, {225, 200}, 200, 2},
         SummaryCase{"waiting_under_idle", {kIdleChar, kWaitingChar}, {200, 226}, 200, 1},
         SummaryCase{"later_idle_taken", {kIdleChar, kIdleChar}, {200, 200}, 200, 2},
@@ -467,8 +472,8 @@ TEST_F(PollTest, ExchangeFailureOnNozzle2KeepsWhatNozzle1Gave) {
     link.QueueReply({'A'});  // only the acknowledgement: rejected
     StatusRecord record;
     record.bytes.fill(0xEE);
-    EXPECT_TRUE(test::RaisesSerialIO([&] { driver.PollDispenserStatus(1, 1, 2, record); },
-                                     kCannotPoll));
+    EXPECT_TRUE(
+        test::RaisesSerialIO([&] { driver.PollDispenserStatus(1, 1, 2, record); }, kCannotPoll));
     EXPECT_EQ(record.Word(1), 217);
     EXPECT_EQ(record.Summary(), 217);
     EXPECT_EQ(record.SummaryNozzle(), 1);
@@ -498,9 +503,12 @@ TEST_F(PollTest, OtherIndexesOutOfRange) {
     EXPECT_THROW(driver.PollDispenserStatus(33, 1, 1, record), ERangeError);
     EXPECT_TRUE(link.sent.empty());
     // The seventh nozzle does not exist.
-    Answer({{1, Plain(1, kIdleChar, "000000")}, {2, Plain(2, kIdleChar, "000000")},
-            {3, Plain(3, kIdleChar, "000000")}, {4, Plain(4, kIdleChar, "000000")},
-            {5, Plain(5, kIdleChar, "000000")}, {6, Plain(6, kIdleChar, "000000")},
+    Answer({{1, Plain(1, kIdleChar, "000000")},
+            {2, Plain(2, kIdleChar, "000000")},
+            {3, Plain(3, kIdleChar, "000000")},
+            {4, Plain(4, kIdleChar, "000000")},
+            {5, Plain(5, kIdleChar, "000000")},
+            {6, Plain(6, kIdleChar, "000000")},
             {7, Plain(7, kIdleChar, "000000")}});
     EXPECT_THROW(driver.PollDispenserStatus(1, 1, 7, record), ERangeError);
 }
@@ -512,8 +520,8 @@ TEST_F(PollTest, StatusCodePollsNothing) {
     EXPECT_TRUE(link.sent.empty());
     EXPECT_EQ(driver.NozzleStatus[1][5][1], 217);
     EXPECT_EQ(driver.NozzleStatus[1][5][2], 226);
-    EXPECT_TRUE(test::Raises([&] { driver.GetStatusCode(1, 33); }, "Exception",
-                             kDispenserOutOfRange));
+    EXPECT_TRUE(
+        test::Raises([&] { driver.GetStatusCode(1, 33); }, "Exception", kDispenserOutOfRange));
 }
 
 // ---- The extended poll and the cached controller mode.
@@ -562,7 +570,9 @@ struct ModeCase {
     std::int32_t stableAfter;
 };
 
-void PrintTo(const ModeCase& c, std::ostream* os) { *os << c.name; }
+void PrintTo(const ModeCase& c, std::ostream* os) {
+    *os << c.name;
+}
 
 class RefreshModeTest : public PollTest, public ::testing::WithParamInterface<ModeCase> {};
 
@@ -590,18 +600,52 @@ const Bytes kRead129{0x03, 'X', '8', '1'};
 INSTANTIATE_TEST_SUITE_P(
     Cells, RefreshModeTest,
     ::testing::Values(
-        ModeCase{"decimals_from_129", {{148, 255}, {150, 0x42}, {129, 0x32}}, 0, 1,
-                 {kRead148, kRead150, kRead129}, 0x42, 3, 2, 1},
-        ModeCase{"mode_0_via_150", {{148, 255}, {150, 0x30}, {129, 0x32}}, 0, 1,
-                 {kRead148, kRead150}, '0', 5, 6, 1},
-        ModeCase{"beyond_47_no_decimals", {{148, 255}, {150, 0x48}, {129, 0x32}}, 0, 1,
-                 {kRead148, kRead150}, 0x48, 5, 6, 1},
-        ModeCase{"mode_40_via_150", {{148, 255}, {150, 0x40}, {129, 0x10}}, 0, 1,
-                 {kRead148, kRead150, kRead129}, 0x40, 1, 0, 1},
-        ModeCase{"direct_42_reads_no_decimals", {{148, 0x42}, {129, 0x32}}, 0, 1, {kRead148},
-                 0x42, 5, 6, 1},
-        ModeCase{"same_mode_grows_the_interval", {{148, 0x31}}, 0x31, 4, {kRead148}, 0x31, 5, 6,
-                 5},
+        ModeCase{"decimals_from_129",
+                 {{148, 255}, {150, 0x42}, {129, 0x32}},
+                 0,
+                 1,
+                 {kRead148, kRead150, kRead129},
+                 0x42,
+                 3,
+                 2,
+                 1},
+        ModeCase{"mode_0_via_150",
+                 {{148, 255}, {150, 0x30}, {129, 0x32}},
+                 0,
+                 1,
+                 {kRead148, kRead150},
+                 '0',
+                 5,
+                 6,
+                 1},
+        ModeCase{"beyond_47_no_decimals",
+                 {{148, 255}, {150, 0x48}, {129, 0x32}},
+                 0,
+                 1,
+                 {kRead148, kRead150},
+                 0x48,
+                 5,
+                 6,
+                 1},
+        ModeCase{"mode_40_via_150",
+                 {{148, 255}, {150, 0x40}, {129, 0x10}},
+                 0,
+                 1,
+                 {kRead148, kRead150, kRead129},
+                 0x40,
+                 1,
+                 0,
+                 1},
+        ModeCase{"direct_42_reads_no_decimals",
+                 {{148, 0x42}, {129, 0x32}},
+                 0,
+                 1,
+                 {kRead148},
+                 0x42,
+                 5,
+                 6,
+                 1},
+        ModeCase{"same_mode_grows_the_interval", {{148, 0x31}}, 0x31, 4, {kRead148}, 0x31, 5, 6, 5},
         ModeCase{"changed_mode_resets_it", {{148, 0x32}}, 0x31, 4, {kRead148}, 0x32, 5, 6, 1}),
     [](const auto& info) { return std::string(info.param.name); });
 
@@ -615,8 +659,8 @@ TEST_F(PollTest, NewDecimalsApplyToThePollOfTheSameCall) {
 TEST_F(PollTest, ModeReadFailureLeavesBeforeThePollAndRetriesNextTime) {
     link.QueueReply({'A'});
     StatusRecordEx record;
-    EXPECT_TRUE(test::RaisesSerialIO([&] { driver.PollDispenserStatusEx(1, 1, 1, record); },
-                                     kCannotRead));
+    EXPECT_TRUE(
+        test::RaisesSerialIO([&] { driver.PollDispenserStatusEx(1, 1, 1, record); }, kCannotRead));
     EXPECT_EQ(Sent(), (std::vector<Bytes>{{0x01, 'X', '9', '4'}}));
     EXPECT_EQ(driver.ModeRecheckCountdown[1][1], 0);
 }
@@ -643,8 +687,7 @@ TEST_F(PollTest, FlaggedModeZeroStartStopsAndPollsFirst) {
     driver.DispenserMode[1][1] = '0';
     Answer({{1, ModeZero(1, "000.00")}}, {{148, '0'}});
     driver.StartFill(1, 1, 2, 1);
-    EXPECT_EQ(Sent(),
-              (std::vector<Bytes>{{0x01, 's'}, {0x01, 'X', '9', '4'}, {0x01, 'D'}}));
+    EXPECT_EQ(Sent(), (std::vector<Bytes>{{0x01, 's'}, {0x01, 'X', '9', '4'}, {0x01, 'D'}}));
     EXPECT_EQ(driver.NozzleStatus[1][1][2], 217);
     EXPECT_EQ(driver.DispenserMode[1][1], '0');
 }
@@ -652,8 +695,8 @@ TEST_F(PollTest, FlaggedModeZeroStartStopsAndPollsFirst) {
 TEST_F(PollTest, FlaggedModeZeroStartWhoseStopFailsSetsNothing) {
     driver.DispenserMode[1][1] = '0';
     link.QueueSilence();
-    EXPECT_TRUE(test::Raises([&] { driver.StartFill(1, 1, 2, 1); }, "ESerialIO",
-                             "Can't STOP POMP"));
+    EXPECT_TRUE(
+        test::Raises([&] { driver.StartFill(1, 1, 2, 1); }, "ESerialIO", "Can't STOP POMP"));
     EXPECT_EQ(driver.NozzleStatus[1][1][2], 0);
 }
 
