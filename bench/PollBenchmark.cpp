@@ -28,11 +28,21 @@ void* operator new(std::size_t size) {
     }
     throw std::bad_alloc();
 }
-void* operator new[](std::size_t size) { return operator new(size); }
-void operator delete(void* p) noexcept { std::free(p); }
-void operator delete[](void* p) noexcept { std::free(p); }
-void operator delete(void* p, std::size_t) noexcept { std::free(p); }
-void operator delete[](void* p, std::size_t) noexcept { std::free(p); }
+void* operator new[](std::size_t size) {
+    return operator new(size);
+}
+void operator delete(void* p) noexcept {
+    std::free(p);
+}
+void operator delete[](void* p) noexcept {
+    std::free(p);
+}
+void operator delete(void* p, std::size_t) noexcept {
+    std::free(p);
+}
+void operator delete[](void* p, std::size_t) noexcept {
+    std::free(p);
+}
 
 namespace {
 
@@ -85,8 +95,8 @@ void ReportCounters(benchmark::State& state, std::size_t totalAllocations,
     const auto polls = static_cast<double>(state.iterations());
     const double perPoll = static_cast<double>(totalAllocations) / polls;
     state.counters["ns_per_nozzle"] = benchmark::Counter(
-        static_cast<double>(kNozzles), benchmark::Counter::kIsIterationInvariantRate |
-                                           benchmark::Counter::kInvert);
+        static_cast<double>(kNozzles),
+        benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert);
     state.counters["allocs_per_poll"] = perPoll;
     state.counters["link_allocs_per_poll"] = static_cast<double>(linkAllocationsPerPoll);
     state.counters["driver_allocs_per_poll"] =

@@ -22,7 +22,9 @@ struct LimitCase {
     std::vector<Bytes> sent;  // dispenser 2, nozzle 3: code 4
 };
 
-void PrintTo(const LimitCase& c, std::ostream* os) { *os << c.name; }
+void PrintTo(const LimitCase& c, std::ostream* os) {
+    *os << c.name;
+}
 
 class VolumeLimitTest : public DriverTest, public ::testing::WithParamInterface<LimitCase> {};
 
@@ -47,27 +49,51 @@ INSTANTIATE_TEST_SUITE_P(
     Fields, VolumeLimitTest,
     ::testing::Values(
         LimitCase{"litres_12_34", 0x31, 2, false, 12.34, {{0x04, 'd', '0', '1', '2', '3', '4'}}},
-        LimitCase{"mode_40_three_decimals", 0x40, 3, false, 12.34,
+        LimitCase{"mode_40_three_decimals",
+                  0x40,
+                  3,
+                  false,
+                  12.34,
                   {{0x04, 'd', '1', '2', '3', '4', '0'}}},
-        LimitCase{"mode_47_no_decimals", 0x47, 0, false, 12.34,
-                  {{0x04, 'd', '0', '0', '0', '1', '2'}}},
-        LimitCase{"mode_48_ignores_decimals", 0x48, 3, false, 12.34,
+        LimitCase{
+            "mode_47_no_decimals", 0x47, 0, false, 12.34, {{0x04, 'd', '0', '0', '0', '1', '2'}}},
+        LimitCase{"mode_48_ignores_decimals",
+                  0x48,
+                  3,
+                  false,
+                  12.34,
                   {{0x04, 'd', '0', '1', '2', '3', '4'}}},
-        LimitCase{"mode_3f_ignores_decimals", 0x3F, 3, false, 12.34,
+        LimitCase{"mode_3f_ignores_decimals",
+                  0x3F,
+                  3,
+                  false,
+                  12.34,
                   {{0x04, 'd', '0', '1', '2', '3', '4'}}},
         // Only five digits fit: the higher ones are dropped.
-        LimitCase{"thousand_litres_all_zero", 0x31, 2, false, 1000.00,
+        LimitCase{"thousand_litres_all_zero",
+                  0x31,
+                  2,
+                  false,
+                  1000.00,
                   {{0x04, 'd', '0', '0', '0', '0', '0'}}},
         LimitCase{"largest_field", 0x31, 2, false, 999.99, {{0x04, 'd', '9', '9', '9', '9', '9'}}},
         LimitCase{"zero", 0x31, 2, false, 0.0, {{0x04, 'd', '0', '0', '0', '0', '0'}}},
         // Halves go to the even neighbour.
-        LimitCase{"half_down_to_even", 0x31, 2, false, 0.125,
-                  {{0x04, 'd', '0', '0', '0', '1', '2'}}},
+        LimitCase{
+            "half_down_to_even", 0x31, 2, false, 0.125, {{0x04, 'd', '0', '0', '0', '1', '2'}}},
         LimitCase{"half_up_to_even", 0x31, 2, false, 0.375, {{0x04, 'd', '0', '0', '0', '3', '8'}}},
         // The second send of the direct dose is always in hundredths.
-        LimitCase{"wdoza_twice", 0x31, 2, true, 12.34,
+        LimitCase{"wdoza_twice",
+                  0x31,
+                  2,
+                  true,
+                  12.34,
                   {{0x04, 'd', '0', '1', '2', '3', '4'}, {0x04, 'd', '0', '1', '2', '3', '4'}}},
-        LimitCase{"wdoza_mode_40_thousandths_then_hundredths", 0x40, 3, true, 12.34,
+        LimitCase{"wdoza_mode_40_thousandths_then_hundredths",
+                  0x40,
+                  3,
+                  true,
+                  12.34,
                   {{0x04, 'd', '1', '2', '3', '4', '0'}, {0x04, 'd', '0', '1', '2', '3', '4'}}},
         // Mode '0' keeps the limit for its own status rules and sends nothing.
         LimitCase{"mode0_nothing_sent", '0', 2, true, 12.34, {}}),
@@ -76,8 +102,8 @@ INSTANTIATE_TEST_SUITE_P(
 TEST_F(DriverTest, VolumeLimitFailureRaisesWithTheLimitStoredAndTheNozzleKept) {
     driver.DispenserMode[1][1] = 0x31;
     link.QueueSilence();
-    EXPECT_TRUE(test::RaisesSerialIO([&] { driver.SetVolumeLimit(1, 1, 4, 0, 12.34); },
-                                     kCannotSetLitres));
+    EXPECT_TRUE(
+        test::RaisesSerialIO([&] { driver.SetVolumeLimit(1, 1, 4, 0, 12.34); }, kCannotSetLitres));
     EXPECT_EQ(driver.VolumeLimit[1][1], 12.34);
     EXPECT_EQ(driver.CurrentNozzle[1][1], 1);
     EXPECT_EQ(link.sent.size(), 1u);
@@ -88,8 +114,8 @@ TEST_F(DriverTest, VolumeLimitSecondSendFailureRaisesAfterTheNozzleIsStored) {
     driver.WDoza = true;
     link.QueueAck();
     link.QueueReply({'B'});
-    EXPECT_TRUE(test::RaisesSerialIO([&] { driver.SetVolumeLimit(1, 1, 4, 0, 12.34); },
-                                     kCannotSetLitres));
+    EXPECT_TRUE(
+        test::RaisesSerialIO([&] { driver.SetVolumeLimit(1, 1, 4, 0, 12.34); }, kCannotSetLitres));
     EXPECT_EQ(driver.CurrentNozzle[1][1], 4);
     EXPECT_EQ(link.sent.size(), 2u);
 }
@@ -106,8 +132,8 @@ TEST_F(DriverTest, VolumeLimitOutsideThe32BitRangeRaisesBeforeSending) {
 TEST_F(DriverTest, NegativeVolumeLimitIsStoredButNeverSent) {
     driver.DispenserMode[1][1] = 0x31;
     link.responder = [](const Bytes&) { return Bytes{'A'}; };
-    EXPECT_TRUE(test::RaisesSerialIO([&] { driver.SetVolumeLimit(1, 1, 2, 0, -1.0); },
-                                     kCannotSetLitres));
+    EXPECT_TRUE(
+        test::RaisesSerialIO([&] { driver.SetVolumeLimit(1, 1, 2, 0, -1.0); }, kCannotSetLitres));
     EXPECT_EQ(driver.VolumeLimit[1][1], -1.0);
     EXPECT_EQ(driver.CurrentNozzle[1][1], 1);
     EXPECT_TRUE(link.sent.empty());
@@ -143,16 +169,32 @@ INSTANTIATE_TEST_SUITE_P(
     Fields, MoneyLimitTest,
     ::testing::Values(
         LimitCase{"money_500", 0x31, 2, false, 500.0, {{0x04, 'e', '0', '5', '0', '0', '0', '0'}}},
-        LimitCase{"mode_41_three_decimals", 0x41, 3, false, 12.5,
+        LimitCase{"mode_41_three_decimals",
+                  0x41,
+                  3,
+                  false,
+                  12.5,
                   {{0x04, 'e', '0', '1', '2', '5', '0', '0'}}},
-        LimitCase{"mode_41_one_decimal", 0x41, 1, false, 12.5,
+        LimitCase{"mode_41_one_decimal",
+                  0x41,
+                  1,
+                  false,
+                  12.5,
                   {{0x04, 'e', '0', '0', '0', '1', '2', '5'}}},
         // Only six digits fit.
-        LimitCase{"ten_thousand_all_zero", 0x31, 2, false, 10000.0,
+        LimitCase{"ten_thousand_all_zero",
+                  0x31,
+                  2,
+                  false,
+                  10000.0,
                   {{0x04, 'e', '0', '0', '0', '0', '0', '0'}}},
-        LimitCase{"half_to_even", 0x31, 2, false, 0.125,
-                  {{0x04, 'e', '0', '0', '0', '0', '1', '2'}}},
-        LimitCase{"wdoza_mode_40_thousandths_then_hundredths", 0x40, 3, true, 12.5,
+        LimitCase{
+            "half_to_even", 0x31, 2, false, 0.125, {{0x04, 'e', '0', '0', '0', '0', '1', '2'}}},
+        LimitCase{"wdoza_mode_40_thousandths_then_hundredths",
+                  0x40,
+                  3,
+                  true,
+                  12.5,
                   {{0x04, 'e', '0', '1', '2', '5', '0', '0'},
                    {0x04, 'e', '0', '0', '1', '2', '5', '0'}}}),
     [](const auto& info) { return std::string(info.param.name); });
@@ -183,8 +225,8 @@ TEST_F(DriverTest, MoneyLimitAtPriceZeroRaisesInsteadOfAnEndlessDose) {
     for (const std::uint8_t mode : {std::uint8_t{0x31}, std::uint8_t{'0'}}) {
         driver.DispenserMode[1][2] = mode;
         link.responder = [](const Bytes&) { return Bytes{'A'}; };
-        EXPECT_TRUE(test::RaisesSerialIO([&] { driver.SetMoneyLimit(1, 2, 1, 0, 500.0); },
-                                         kCannotSetMoney))
+        EXPECT_TRUE(
+            test::RaisesSerialIO([&] { driver.SetMoneyLimit(1, 2, 1, 0, 500.0); }, kCannotSetMoney))
             << "mode " << int{mode};
         EXPECT_EQ(driver.MoneyLimit[1][2], 500.0);
         EXPECT_EQ(driver.VolumeLimit[1][2], 0.0);
@@ -196,8 +238,8 @@ TEST_F(DriverTest, MoneyLimitFailureRaisesWithTheLimitStored) {
     driver.StartInLiter = false;
     driver.DispenserMode[1][1] = 0x31;
     link.QueueSilence();
-    EXPECT_TRUE(test::RaisesSerialIO([&] { driver.SetMoneyLimit(1, 1, 2, 0, 500.0); },
-                                     kCannotSetMoney));
+    EXPECT_TRUE(
+        test::RaisesSerialIO([&] { driver.SetMoneyLimit(1, 1, 2, 0, 500.0); }, kCannotSetMoney));
     EXPECT_EQ(driver.MoneyLimit[1][1], 500.0);
     EXPECT_EQ(driver.CurrentNozzle[1][1], 1);
 }
@@ -206,8 +248,8 @@ TEST_F(DriverTest, NegativeMoneyLimitIsStoredButNeverSent) {
     driver.StartInLiter = false;
     driver.DispenserMode[1][1] = 0x31;
     link.responder = [](const Bytes&) { return Bytes{'A'}; };
-    EXPECT_TRUE(test::RaisesSerialIO([&] { driver.SetMoneyLimit(1, 1, 2, 0, -5.0); },
-                                     kCannotSetMoney));
+    EXPECT_TRUE(
+        test::RaisesSerialIO([&] { driver.SetMoneyLimit(1, 1, 2, 0, -5.0); }, kCannotSetMoney));
     EXPECT_EQ(driver.MoneyLimit[1][1], -5.0);
     EXPECT_TRUE(link.sent.empty());
 }

@@ -31,8 +31,7 @@ class DriverTest : public ::testing::Test {
 
 // Runs f and judges what it raised by the class name and message the host would see.
 template <typename F>
-::testing::AssertionResult Raises(F&& f, const std::string& className,
-                                  const std::string& message) {
+::testing::AssertionResult Raises(F&& f, const std::string& className, const std::string& message) {
     try {
         f();
     } catch (const Exception& e) {
@@ -40,8 +39,8 @@ template <typename F>
             return ::testing::AssertionSuccess();
         }
         return ::testing::AssertionFailure()
-               << "raised " << e.ClassName() << " \"" << e.Message() << "\", expected "
-               << className << " \"" << message << "\"";
+               << "raised " << e.ClassName() << " \"" << e.Message() << "\", expected " << className
+               << " \"" << message << "\"";
     } catch (const std::exception& e) {
         return ::testing::AssertionFailure() << "raised a foreign exception: " << e.what();
     }

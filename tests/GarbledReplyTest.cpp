@@ -24,11 +24,13 @@ struct ReplyCase {
     std::function<std::vector<double>(TVM30&)> operation;
 };
 
-void PrintTo(const ReplyCase& c, std::ostream* os) { *os << c.name; }
+void PrintTo(const ReplyCase& c, std::ostream* os) {
+    *os << c.name;
+}
 
 class GarbledReplyTest : public ::testing::TestWithParam<ReplyCase> {};
 
-constexpr std::uint8_t kOddBytes[] = {0x00, ' ', ',', '.', '7', ':', '?',
+constexpr std::uint8_t kOddBytes[] = {0x00, ' ',  ',',  '.',  '7',  ':', '?',
                                       'x',  0x7F, 0x80, 0xB2, 0xF2, 0xFF};
 
 TEST_P(GarbledReplyTest, EveryByteEveryOddValue) {

@@ -61,7 +61,9 @@ struct TableCase {
     std::vector<std::string> calls;
 };
 
-void PrintTo(const TableCase& c, std::ostream* os) { *os << c.name; }
+void PrintTo(const TableCase& c, std::ostream* os) {
+    *os << c.name;
+}
 
 class OperationTableTest : public ::testing::TestWithParam<TableCase> {};
 
@@ -76,16 +78,17 @@ TEST_P(OperationTableTest, InnerCallsGoThroughTheTable) {
     link.responder = [mode](const Bytes& frame) {
         const Bytes data = test::DataOf(frame);
         if (data[1] == 'D') {
-            return test::DataReply({data[0], 'D', ' ', '0', '0', '0', '.', '0', '0', '0', '0', '0',
-                                    '0', '0'});
+            return test::DataReply(
+                {data[0], 'D', ' ', '0', '0', '0', '.', '0', '0', '0', '0', '0', '0', '0'});
         }
         if (data[1] == 'X') {
-            return test::DataReply({data[0], 'X', '0', static_cast<std::uint8_t>(0x30 + (mode >> 4)),
+            return test::DataReply({data[0], 'X', '0',
+                                    static_cast<std::uint8_t>(0x30 + (mode >> 4)),
                                     static_cast<std::uint8_t>(0x30 + (mode & 0x0F)), '0', '0'});
         }
         if (data[1] == 'U') {
-            return test::DataReply({data[0], 'U', '0', '0', '0', '0', '0', '0', '0', '0', '0', '0',
-                                    '0', '0'});
+            return test::DataReply(
+                {data[0], 'U', '0', '0', '0', '0', '0', '0', '0', '0', '0', '0', '0', '0'});
         }
         return Bytes{'A'};
     };
@@ -96,29 +99,41 @@ TEST_P(OperationTableTest, InnerCallsGoThroughTheTable) {
 INSTANTIATE_TEST_SUITE_P(
     Delegations, OperationTableTest,
     ::testing::Values(
-        TableCase{"start_fill", 0x31, [](SpyDriver& d) { d.StartFill(1, 1, 2, 0); },
-                  {"StartPump 2"}},
-        TableCase{"flagged_mode0_start_fill", '0', [](SpyDriver& d) { d.StartFill(1, 1, 2, 1); },
+        TableCase{
+            "start_fill", 0x31, [](SpyDriver& d) { d.StartFill(1, 1, 2, 0); }, {"StartPump 2"}},
+        TableCase{"flagged_mode0_start_fill",
+                  '0',
+                  [](SpyDriver& d) { d.StartFill(1, 1, 2, 1); },
                   {"StopPump 1", "PollDispenserStatusEx 1", "ReadParameter 148",
                    "PollDispenserStatus 1"}},
-        TableCase{"stop_request", 0x31, [](SpyDriver& d) { d.StopFillOnRequest(1, 1, 0, 7); },
+        TableCase{"stop_request",
+                  0x31,
+                  [](SpyDriver& d) { d.StopFillOnRequest(1, 1, 0, 7); },
                   {"StopPump 7"}},
-        TableCase{"stop_fill", 0x31, [](SpyDriver& d) { d.StopFill(1, 1, 0, 0); },
+        TableCase{"stop_fill",
+                  0x31,
+                  [](SpyDriver& d) { d.StopFill(1, 1, 0, 0); },
                   {"StopFill", "StopPump 1"}},
         // The reserved value reaches the litre dose unchanged.
-        TableCase{"money_in_litres", 0x31, [](SpyDriver& d) { d.SetMoneyLimit(1, 1, 2, 77, 500); },
+        TableCase{"money_in_litres",
+                  0x31,
+                  [](SpyDriver& d) { d.SetMoneyLimit(1, 1, 2, 77, 500); },
                   {"SetVolumeLimit 77 20.000000"}},
-        TableCase{"final_data", 0x31,
+        TableCase{"final_data",
+                  0x31,
                   [](SpyDriver& d) {
                       double volume = 0;
                       double amount = 0;
                       d.GetFinalDispensedData(1, 1, volume, amount);
                   },
                   {"GetDispensedData"}},
-        TableCase{"status_code", 0x31, [](SpyDriver& d) { d.GetStatusCode(1, 1); },
+        TableCase{"status_code",
+                  0x31,
+                  [](SpyDriver& d) { d.GetStatusCode(1, 1); },
                   {"PollDispenserStatus 0"}},
         // Status '6' stops the pump; an ended fill with nothing dispensed calls StopFill.
-        TableCase{"poll_stops", 0x31,
+        TableCase{"poll_stops",
+                  0x31,
                   [](SpyDriver& d) {
                       test::RecordingLink& link = *static_cast<test::RecordingLink*>(d.HostLink);
                       link.QueueReply(test::DataReply(

@@ -22,7 +22,9 @@ struct ReadCase {
     std::int32_t value;
 };
 
-void PrintTo(const ReadCase& c, std::ostream* os) { *os << c.name; }
+void PrintTo(const ReadCase& c, std::ostream* os) {
+    *os << c.name;
+}
 
 class ReadParameterTest : public DriverTest, public ::testing::WithParamInterface<ReadCase> {};
 
@@ -38,30 +40,70 @@ TEST_P(ReadParameterTest, RequestAndValue) {
 INSTANTIATE_TEST_SUITE_P(
     Cells, ReadParameterTest,
     ::testing::Values(
-        ReadCase{"ram_148_at_3", 3, 148, {0x03, 'X', '9', '4'},
-                 {0x03, 'X', '0', '5', '?', '0', '0'}, 0x5F},
+        ReadCase{"ram_148_at_3",
+                 3,
+                 148,
+                 {0x03, 'X', '9', '4'},
+                 {0x03, 'X', '0', '5', '?', '0', '0'},
+                 0x5F},
         ReadCase{"ram_0", 7, 0, {0x07, 'X', '0', '0'}, {0x07, 'X', '0', '0', '1', '0', '0'}, 0x01},
-        ReadCase{"ram_255_last", 0, 255, {0x00, 'X', '?', '?'},
-                 {0x00, 'X', '0', '?', '?', '0', '0'}, 0xFF},
-        ReadCase{"rom_10_as_266", 9, 266, {0x09, 'Y', '0', ':'},
-                 {0x09, 'Y', '0', '3', '0', '0', '0'}, 0x30},
-        ReadCase{"rom_0_as_256", 255, 256, {0xFF, 'Y', '0', '0'},
-                 {0xFF, 'Y', '0', '0', '2', '0', '0'}, 0x02},
+        ReadCase{"ram_255_last",
+                 0,
+                 255,
+                 {0x00, 'X', '?', '?'},
+                 {0x00, 'X', '0', '?', '?', '0', '0'},
+                 0xFF},
+        ReadCase{"rom_10_as_266",
+                 9,
+                 266,
+                 {0x09, 'Y', '0', ':'},
+                 {0x09, 'Y', '0', '3', '0', '0', '0'},
+                 0x30},
+        ReadCase{"rom_0_as_256",
+                 255,
+                 256,
+                 {0xFF, 'Y', '0', '0'},
+                 {0xFF, 'Y', '0', '0', '2', '0', '0'},
+                 0x02},
         // Above 511 the cell is still ROM and only its low byte travels.
-        ReadCase{"cell_660_is_rom_0x94", 3, 660, {0x03, 'Y', '9', '4'},
-                 {0x03, 'Y', '0', '1', '1', '0', '0'}, 0x11},
-        ReadCase{"cell_512_is_rom_0", 3, 512, {0x03, 'Y', '0', '0'},
-                 {0x03, 'Y', '0', '0', '0', '0', '0'}, 0x00},
+        ReadCase{"cell_660_is_rom_0x94",
+                 3,
+                 660,
+                 {0x03, 'Y', '9', '4'},
+                 {0x03, 'Y', '0', '1', '1', '0', '0'},
+                 0x11},
+        ReadCase{"cell_512_is_rom_0",
+                 3,
+                 512,
+                 {0x03, 'Y', '0', '0'},
+                 {0x03, 'Y', '0', '0', '0', '0', '0'},
+                 0x00},
         // Only the low four bits of each character count.
-        ReadCase{"letters_read_by_low_nibble", 1, 1, {0x01, 'X', '0', '1'},
-                 {0x01, 'X', '0', 'E', 'E', '0', '0'}, 0x55},
-        ReadCase{"top_bits_ignored", 1, 1, {0x01, 'X', '0', '1'},
-                 {0x01, 'X', '0', 0xF3, 0x8A, '0', '0'}, 0x3A},
+        ReadCase{"letters_read_by_low_nibble",
+                 1,
+                 1,
+                 {0x01, 'X', '0', '1'},
+                 {0x01, 'X', '0', 'E', 'E', '0', '0'},
+                 0x55},
+        ReadCase{"top_bits_ignored",
+                 1,
+                 1,
+                 {0x01, 'X', '0', '1'},
+                 {0x01, 'X', '0', 0xF3, 0x8A, '0', '0'},
+                 0x3A},
         // 0xF2 in byte 4 moves the value to bytes 7 and 8.
-        ReadCase{"marked_reply_bytes_7_8", 3, 148, {0x03, 'X', '9', '4'},
-                 {0x03, 'X', 0xF2, '1', '2', '5', '?'}, 0x5F},
-        ReadCase{"other_mark_bytes_5_6", 3, 148, {0x03, 'X', '9', '4'},
-                 {0x03, 'X', 0xF3, '1', '2', '5', '?'}, 0x12}),
+        ReadCase{"marked_reply_bytes_7_8",
+                 3,
+                 148,
+                 {0x03, 'X', '9', '4'},
+                 {0x03, 'X', 0xF2, '1', '2', '5', '?'},
+                 0x5F},
+        ReadCase{"other_mark_bytes_5_6",
+                 3,
+                 148,
+                 {0x03, 'X', '9', '4'},
+                 {0x03, 'X', 0xF3, '1', '2', '5', '?'},
+                 0x12}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(DriverTest, ReadParameterGivesZeroWhenTheLinkStateIsNotGood) {
@@ -88,7 +130,9 @@ struct WriteCase {
     Bytes request;
 };
 
-void PrintTo(const WriteCase& c, std::ostream* os) { *os << c.name; }
+void PrintTo(const WriteCase& c, std::ostream* os) {
+    *os << c.name;
+}
 
 class WriteParameterTest : public DriverTest, public ::testing::WithParamInterface<WriteCase> {};
 
@@ -120,8 +164,8 @@ TEST_F(DriverTest, WriteParameterIgnoresTheLinkStateAndReadsNothingBack) {
 
 TEST_F(DriverTest, WriteParameterFailureRaises) {
     link.QueueSilence();
-    EXPECT_TRUE(test::RaisesSerialIO([&] { driver.WriteParameter(1, 2, 129, 0x5F); },
-                                     kCannotWrite));
+    EXPECT_TRUE(
+        test::RaisesSerialIO([&] { driver.WriteParameter(1, 2, 129, 0x5F); }, kCannotWrite));
 }
 
 TEST_F(DriverTest, ParameterAddressOrChannelOf256RaisesBeforeSending) {

@@ -29,7 +29,9 @@ struct PriceCase {
     int sends;                     // 'c' commands expected
 };
 
-void PrintTo(const PriceCase& c, std::ostream* os) { *os << c.name; }
+void PrintTo(const PriceCase& c, std::ostream* os) {
+    *os << c.name;
+}
 
 class SetPriceTest : public DriverTest, public ::testing::WithParamInterface<PriceCase> {};
 
@@ -65,31 +67,46 @@ INSTANTIATE_TEST_SUITE_P(
     ReadBack, SetPriceTest,
     ::testing::Values(
         PriceCase{"match_first", 45.67, kSet4567, {PriceReply('4', '5', '6', '7')}, 1},
-        PriceCase{"match_second", 45.67, kSet4567,
+        PriceCase{"match_second",
+                  45.67,
+                  kSet4567,
                   {PriceReply('4', '5', '6', '8'), PriceReply('4', '5', '6', '7'),
                    PriceReply('4', '5', '6', '7')},
                   2},
-        PriceCase{"three_mismatches", 45.67, kSet4567,
+        PriceCase{"three_mismatches",
+                  45.67,
+                  kSet4567,
                   {PriceReply('4', '5', '6', '8'), PriceReply('0', '0', '0', '0'),
                    PriceReply('4', '5', '6', '6')},
                   3},
         PriceCase{"read_back_silent_three_times", 45.67, kSet4567, {{}, {}, {}}, 3},
-        PriceCase{"read_back_garbled_then_match", 45.67, kSet4567,
+        PriceCase{"read_back_garbled_then_match",
+                  45.67,
+                  kSet4567,
                   {Bytes{'A', 'H', 0x04, 'C', '0', '4', '5', '6', '7', 0x00, 'E'},
                    PriceReply('4', '5', '6', '7')},
                   2},
         // Read-back bytes are taken as digits without a check: 'A' counts 17, '-' counts -3.
         PriceCase{"non_digit_above", 45.67, kSet4567, {PriceReply('4', '5', '5', 'A')}, 1},
         PriceCase{"non_digit_below", 45.67, kSet4567, {PriceReply('4', '5', '7', '-')}, 1},
-        PriceCase{"colon_is_ten", 0.10, Bytes{0x04, 'c', '0', '0', '1', '0'},
-                  {PriceReply('0', '0', '0', ':')}, 1},
-        PriceCase{"largest", 99.99, Bytes{0x04, 'c', '9', '9', '9', '9'},
-                  {PriceReply('9', '9', '9', '9')}, 1},
-        PriceCase{"zero", 0.0, Bytes{0x04, 'c', '0', '0', '0', '0'},
-                  {PriceReply('0', '0', '0', '0')}, 1},
+        PriceCase{"colon_is_ten",
+                  0.10,
+                  Bytes{0x04, 'c', '0', '0', '1', '0'},
+                  {PriceReply('0', '0', '0', ':')},
+                  1},
+        PriceCase{"largest",
+                  99.99,
+                  Bytes{0x04, 'c', '9', '9', '9', '9'},
+                  {PriceReply('9', '9', '9', '9')},
+                  1},
+        PriceCase{
+            "zero", 0.0, Bytes{0x04, 'c', '0', '0', '0', '0'}, {PriceReply('0', '0', '0', '0')}, 1},
         // Halves go to the even neighbour, in the command and in the comparison.
-        PriceCase{"half_to_even", 0.125, Bytes{0x04, 'c', '0', '0', '1', '2'},
-                  {PriceReply('0', '0', '1', '2')}, 1}),
+        PriceCase{"half_to_even",
+                  0.125,
+                  Bytes{0x04, 'c', '0', '0', '1', '2'},
+                  {PriceReply('0', '0', '1', '2')},
+                  1}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(DriverTest, PriceSentWhileTheLinkKeepsItsOwnStateIsNotReadBack) {
@@ -103,8 +120,8 @@ TEST_F(DriverTest, PriceSentWhileTheLinkKeepsItsOwnStateIsNotReadBack) {
 TEST_F(DriverTest, PriceSendFailureRaisesAtOnce) {
     driver.DispenserMode[1][2] = 0x31;
     link.QueueSilence();
-    EXPECT_TRUE(test::RaisesSerialIO([&] { driver.SetPrice(1, 2, 3, 0, 0, 45.67); },
-                                     kCannotSetPrice));
+    EXPECT_TRUE(
+        test::RaisesSerialIO([&] { driver.SetPrice(1, 2, 3, 0, 0, 45.67); }, kCannotSetPrice));
     EXPECT_EQ(link.sent.size(), 1u);
     EXPECT_EQ(driver.NozzlePrice[1][2][3], 45.67);
 
@@ -113,8 +130,8 @@ TEST_F(DriverTest, PriceSendFailureRaisesAtOnce) {
     link.QueueAck();
     link.QueueReply(PriceReply('0', '0', '0', '0'));
     link.QueueReply({'B'});
-    EXPECT_TRUE(test::RaisesSerialIO([&] { driver.SetPrice(1, 2, 3, 0, 0, 45.67); },
-                                     kCannotSetPrice));
+    EXPECT_TRUE(
+        test::RaisesSerialIO([&] { driver.SetPrice(1, 2, 3, 0, 0, 45.67); }, kCannotSetPrice));
     EXPECT_EQ(Sent(), (std::vector<Bytes>{kSet4567, kAskPrice, kSet4567}));
 }
 
@@ -131,8 +148,8 @@ TEST_F(DriverTest, PriceTheFieldCannotCarryIsStoredAndRefused) {
     driver.DispenserMode[1][2] = 0x31;
     link.responder = [](const Bytes&) { return Bytes{'A'}; };
     for (const double price : {100.0, 123.45, 1.0e6, -0.01, -45.67}) {
-        EXPECT_TRUE(test::RaisesSerialIO([&] { driver.SetPrice(1, 2, 3, 0, 0, price); },
-                                         kCannotSetPrice))
+        EXPECT_TRUE(
+            test::RaisesSerialIO([&] { driver.SetPrice(1, 2, 3, 0, 0, price); }, kCannotSetPrice))
             << price;
         EXPECT_EQ(driver.NozzlePrice[1][2][3], price);
     }

@@ -30,7 +30,9 @@ struct PumpCase {
     Bytes stop;
 };
 
-void PrintTo(const PumpCase& c, std::ostream* os) { *os << c.name; }
+void PrintTo(const PumpCase& c, std::ostream* os) {
+    *os << c.name;
+}
 
 class StartThenStopTest : public DriverTest, public ::testing::WithParamInterface<PumpCase> {};
 
@@ -110,7 +112,9 @@ struct StartFillCase {
     std::uint16_t wordAfter;
 };
 
-void PrintTo(const StartFillCase& c, std::ostream* os) { *os << c.name; }
+void PrintTo(const StartFillCase& c, std::ostream* os) {
+    *os << c.name;
+}
 
 class StartFillTest : public DriverTest, public ::testing::WithParamInterface<StartFillCase> {};
 
@@ -127,20 +131,20 @@ TEST_P(StartFillTest, StartsSentAndStatusWord) {
 
 INSTANTIATE_TEST_SUITE_P(
     Requests, StartFillTest,
-    ::testing::Values(
-        StartFillCase{"plain_start", 0x31, false, 0, 0, 1, 0},
-        StartFillCase{"flag_without_wstart_sends_nothing", 0x31, false, 1, 226, 0, 226},
-        StartFillCase{"wstart_226_starts_twice", 0x31, true, 0, 226, 2, 226},
-        StartFillCase{"wstart_225_starts_twice", 0x31, true, 0, 225, 2, 225},
-        StartFillCase{"wstart_230_starts_twice", 0x31, true, 0, 230, 2, 230},
-        StartFillCase{"wstart_224_once", 0x31, true, 0, 224, 1, 224},
-        StartFillCase{"wstart_231_once", 0x31, true, 0, 231, 1, 231},
-        StartFillCase{"wstart_flag_226_once", 0x31, true, 1, 226, 1, 226},
-        StartFillCase{"wstart_flag_200_nothing", 0x31, true, 1, 200, 0, 200},
-        StartFillCase{"wstart_off_226_once", 0x00, false, 0, 226, 1, 226},
-        // Mode '0': the driver keeps the word and sends no start.
-        StartFillCase{"mode0_sets_217", '0', false, 0, 192, 0, 217},
-        StartFillCase{"mode0_wstart_226_sets_217", '0', true, 0, 226, 0, 217}),
+    ::testing::Values(StartFillCase{"plain_start", 0x31, false, 0, 0, 1, 0},
+                      StartFillCase{"flag_without_wstart_sends_nothing", 0x31, false, 1, 226, 0,
+                                    226},
+                      StartFillCase{"wstart_226_starts_twice", 0x31, true, 0, 226, 2, 226},
+                      StartFillCase{"wstart_225_starts_twice", 0x31, true, 0, 225, 2, 225},
+                      StartFillCase{"wstart_230_starts_twice", 0x31, true, 0, 230, 2, 230},
+                      StartFillCase{"wstart_224_once", 0x31, true, 0, 224, 1, 224},
+                      StartFillCase{"wstart_231_once", 0x31, true, 0, 231, 1, 231},
+                      StartFillCase{"wstart_flag_226_once", 0x31, true, 1, 226, 1, 226},
+                      StartFillCase{"wstart_flag_200_nothing", 0x31, true, 1, 200, 0, 200},
+                      StartFillCase{"wstart_off_226_once", 0x00, false, 0, 226, 1, 226},
+                      // Mode '0': the driver keeps the word and sends no start.
+                      StartFillCase{"mode0_sets_217", '0', false, 0, 192, 0, 217},
+                      StartFillCase{"mode0_wstart_226_sets_217", '0', true, 0, 226, 0, 217}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(DriverTest, StartFillFailureReachesTheHost) {
@@ -178,7 +182,9 @@ struct ModeZeroStopCase {
     std::uint16_t word1After;
 };
 
-void PrintTo(const ModeZeroStopCase& c, std::ostream* os) { *os << c.name; }
+void PrintTo(const ModeZeroStopCase& c, std::ostream* os) {
+    *os << c.name;
+}
 
 class ModeZeroStopTest : public DriverTest,
                          public ::testing::WithParamInterface<ModeZeroStopCase> {};
@@ -225,7 +231,9 @@ struct EventCase {
     std::uint16_t wordAfter;  // nozzle 3's word, 217 before
 };
 
-void PrintTo(const EventCase& c, std::ostream* os) { *os << c.name; }
+void PrintTo(const EventCase& c, std::ostream* os) {
+    *os << c.name;
+}
 
 class HostEventTest : public DriverTest, public ::testing::WithParamInterface<EventCase> {};
 
