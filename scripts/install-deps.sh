@@ -21,25 +21,59 @@ want googletest test -f /usr/src/googletest/CMakeLists.txt
 want libbenchmark-dev test -f /usr/include/benchmark/benchmark.h
 want g++-mingw-w64-i686 command -v i686-w64-mingw32-g++-posix
 want binutils-mingw-w64-i686 command -v i686-w64-mingw32-objdump
+# Wine for the 32-bit Windows tests: the 32-bit loader with its preloader, and the native
+# 64-bit wineserver. Where the kernel runs no 32-bit code, qemu's user-mode emulator runs the
+# loader (see register_i386_emulator below).
+want wine command -v wine
+want wine32:i386 test -e /usr/lib/wine/wine
+want wine32-preloader:i386 test -e /usr/lib/wine/wine-preloader
+want wine64 test -x /usr/lib/wine/wineserver64
+want qemu-user-static command -v qemu-i386-static
 
-need_wine=0
-if ! command -v wine >/dev/null 2>&1 || ! test -e /usr/lib/wine/wine; then
-    need_wine=1
-fi
+# Some virtual machines give processes no 32-bit code segment: 32-bit programs fail with
+# "Exec format error", and Wine's WoW64 mode faults on its switch to 32-bit code. There,
+# 32-bit ELF programs are handed to qemu-i386 through binfmt_misc (lost at reboot, so checked
+# on every run).
+register_i386_emulator() {
+    if /usr/lib/wine/wine --version >/dev/null 2>&1; then
+        return 0
+    fi
+    local binfmt=/proc/sys/fs/binfmt_misc
+    if [ "$(id -u)" -ne 0 ]; then
+        echo "note: this machine runs no 32-bit code; run this script as root to register" \
+             "qemu-i386 for it, or the Wine tests are skipped" >&2
+        return 0
+    fi
+    if [ ! -e $binfmt/register ]; then
+        mount -t binfmt_misc binfmt_misc $binfmt
+    fi
+    if [ -e $binfmt/qemu-i386 ]; then
+        echo 1 > $binfmt/qemu-i386
+    else
+        printf '%s' ':qemu-i386:M::\x7fELF\x01\x01\x01\x00\x00\x00\x00\x00\x00\x00\x00\x00\x02\x00\x03\x00:\xff\xff\xff\xff\xff\xfe\xfe\x00\xff\xff\xff\xff\xff\xff\xff\xff\xfe\xff\xff\xff:/usr/bin/qemu-i386-static:F' \
+            > $binfmt/register
+    fi
+    if /usr/lib/wine/wine --version >/dev/null 2>&1; then
+        echo "registered qemu-i386 for 32-bit programs"
+    else
+        echo "warning: 32-bit programs still do not run; the Wine tests will be skipped" >&2
+    fi
+}
 
-if [ ${#need_packages[@]} -eq 0 ] && [ $need_wine -eq 0 ]; then
+if [ ${#need_packages[@]} -eq 0 ]; then
+    register_i386_emulator
     exit 0
 fi
 if [ "$(id -u)" -ne 0 ]; then
-    echo "missing: ${need_packages[*]} $([ $need_wine -eq 1 ] && echo 'wine wine32:i386')" >&2
+    echo "missing: ${need_packages[*]}" >&2
     echo "run this script as root to install them" >&2
     exit 1
 fi
 export DEBIAN_FRONTEND=noninteractive
-if [ $need_wine -eq 1 ]; then
+if ! dpkg --print-foreign-architectures | grep -qx i386; then
     dpkg --add-architecture i386
-    need_packages+=(wine wine32:i386)
 fi
 echo "installing: ${need_packages[*]}"
 apt-get update -q
 apt-get install -y -q --no-install-recommends "${need_packages[@]}"
+register_i386_emulator

@@ -1,9 +1,14 @@
 #!/usr/bin/env bash
 # Runs one 32-bit Windows program under Wine, in a private prefix made for this run and
 # removed after it, so that tests neither see nor leave anything in a user's ~/.wine.
-# Exit code 77 means "skipped": this machine cannot execute 32-bit x86 code at all (some
-# virtual machines provide no 32-bit code segment, so neither Wine's 32-bit loader nor its
-# WoW64 mode can run), and ctest reports such a test as skipped rather than passed.
+#
+# Where the kernel cannot run 32-bit x86 code itself (some virtual machines give processes no
+# 32-bit code segment, so neither Wine's 32-bit loader nor its WoW64 mode can start),
+# scripts/install-deps.sh registers qemu's user-mode i386 emulator for 32-bit programs: the
+# loader then runs emulated (with Wine's preloader, which reserves the address ranges Wine
+# needs before anything else takes them) and talks to the native 64-bit wineserver.
+#
+# Exit code 77 means "skipped": no way to run a 32-bit program here; ctest reports it so.
 set -uo pipefail
 
 if [ $# -lt 1 ]; then
@@ -17,16 +22,27 @@ if [ ! -x "$loader" ]; then
     exit 77
 fi
 if ! "$loader" --version >/dev/null 2>&1; then
-    echo "wine-run: $loader cannot start on this machine (no 32-bit x86 execution); skipped" >&2
+    echo "wine-run: $loader cannot start: this machine runs no 32-bit x86 code" \
+         "(scripts/install-deps.sh, as root, sets up the emulator); skipped" >&2
     exit 77
+fi
+if [ -z "${WINESERVER:-}" ] && [ -x "${loader%/*}/wineserver64" ]; then
+    export WINESERVER="${loader%/*}/wineserver64"
 fi
 
 prefix=$(mktemp -d "${TMPDIR:-/tmp}/fuel-wine.XXXXXX")
-cleanup() {
-    WINEPREFIX="$prefix" "${loader%/*}/wineserver" -k >/dev/null 2>&1 || true
-    rm -rf "$prefix"
-}
-trap cleanup EXIT
+export WINEPREFIX="$prefix" WINEDEBUG=-all
+# No crash debugger, desktop integration, .NET or HTML engine: nothing a test needs.
+export WINEDLLOVERRIDES="winedbg.exe=d;winemenubuilder.exe=d;mscoree,mshtml="
 
-export WINEPREFIX="$prefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
-"$loader" "$@"
+# The program and every process Wine starts for it share one process group, so that all of
+# them can be ended, even those a crashed wineserver no longer knows about.
+set -m
+"$loader" "$@" &
+group=$!
+wait "$group"
+status=$?
+"${WINESERVER:-${loader%/*}/wineserver}" -k >/dev/null 2>&1
+kill -KILL -- "-$group" >/dev/null 2>&1
+rm -rf "$prefix"
+exit $status

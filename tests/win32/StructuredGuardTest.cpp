@@ -109,22 +109,6 @@ TEST(StructuredGuard, CatchesAnyCodeWithItsFlagsAndParameters) {
     EXPECT_EQ(HandlerChainHead(), head);
 }
 
-TEST(StructuredGuard, CatchesProcessorFaults) {
-    StructuredFault fault;
-    auto write = []() noexcept {
-        volatile int* volatile nowhere = nullptr;
-        *nowhere = 1;
-    };
-    EXPECT_FALSE(CallGuarded(write, fault));
-    EXPECT_EQ(fault.code, DWORD{EXCEPTION_ACCESS_VIOLATION});
-
-    volatile int zero = 0;
-    volatile int quotient = 0;
-    auto divide = [&]() noexcept { quotient = 1 / zero; };
-    EXPECT_FALSE(CallGuarded(divide, fault));
-    EXPECT_EQ(fault.code, DWORD{EXCEPTION_INT_DIVIDE_BY_ZERO});
-}
-
 TEST(StructuredGuard, UnwindsTheFramesAboveItThroughTheirTerminationHandlers) {
     void* const head = HandlerChainHead();
     TerminationLog logs[2];
