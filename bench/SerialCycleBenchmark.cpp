@@ -3,10 +3,10 @@
 // fuel-emulator on a pseudo-terminal pacing its replies at 4800 baud. The cycle's wall time
 // is set against what the line itself allows: every byte each way at 10 bits, plus the
 // controller's turnaround once per frame. Whatever the cycle spends beyond that is ours.
+#include <poll.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
-#include <poll.h>
 #include <unistd.h>
 
 #include <benchmark/benchmark.h>
@@ -39,19 +39,14 @@ std::string ChannelConfig() {
 
 // fuel-emulator on a pseudo-terminal, for the benchmark's life.
 class Emulator {
-public:
+  public:
     Emulator() {
         dir_ = fs::temp_directory_path() / ("serial-cycle-" + std::to_string(::getpid()));
         fs::create_directories(dir_);
         std::ofstream(dir_ / "bus.conf") << ChannelConfig();
-        std::vector<std::string> words = {FUEL_EMULATOR_PATH,
-                                          "--config",
-                                          (dir_ / "bus.conf").string(),
-                                          "--baud",
-                                          std::to_string(kBaud),
-                                          "--turnaround",
-                                          std::to_string(kTurnaroundMs),
-                                          "--quiet"};
+        std::vector<std::string> words = {
+            FUEL_EMULATOR_PATH,    "--config",     (dir_ / "bus.conf").string(),  "--baud",
+            std::to_string(kBaud), "--turnaround", std::to_string(kTurnaroundMs), "--quiet"};
         std::vector<char*> argv;
         for (std::string& word : words) {
             argv.push_back(word.data());
@@ -86,7 +81,7 @@ public:
     }
     const std::string& Device() const { return device_; }
 
-private:
+  private:
     fs::path dir_;
     pid_t pid_ = -1;
     std::string device_;
@@ -121,8 +116,8 @@ void BM_SerialPollingCycle(benchmark::State& state) {
         cycle();
         const std::chrono::duration<double> took = std::chrono::steady_clock::now() - started;
         const fuel::SerialCounters& after = link.Counters();
-        const auto bytes = (after.bytesSent - before.bytesSent) +
-                           (after.bytesReceived - before.bytesReceived);
+        const auto bytes =
+            (after.bytesSent - before.bytesSent) + (after.bytesReceived - before.bytesReceived);
         const auto frames = after.attempts - before.attempts;
         const double wire = static_cast<double>(bytes) * 10.0 / kBaud +
                             static_cast<double>(frames) * kTurnaroundMs / 1000.0;

@@ -80,8 +80,8 @@ SerialLine::SerialLine(const std::optional<std::string>& port,
 
 void SerialLine::PrintStats(std::ostream& out) const {
     const SerialCounters& c = link_->Counters();
-    out << "link: " << c.exchanges << " exchanges, " << c.attempts << " frames sent ("
-        << c.retries << " retries), " << c.accepted << " accepted, " << c.failed << " failed\n";
+    out << "link: " << c.exchanges << " exchanges, " << c.attempts << " frames sent (" << c.retries
+        << " retries), " << c.accepted << " accepted, " << c.failed << " failed\n";
     out << "  rejected by the reply check: " << c.Rejected() << " (223: " << c.rejectedBadStart
         << ", 219: " << c.rejectedOnlyAcknowledge << ", 209: " << c.rejectedNoEnd
         << ", 222: " << c.rejectedBadChecksum << ", other: " << c.rejectedOther << ")\n";
@@ -94,9 +94,8 @@ void SerialLine::PrintStats(std::ostream& out) const {
     out << "\n";
     if (c.accepted > 0) {
         const auto mean = c.latency.total / static_cast<std::int64_t>(c.accepted);
-        out << "  latency per accepted exchange: min " << Milliseconds(c.latency.min)
-            << ", mean " << Milliseconds(mean) << ", max " << Milliseconds(c.latency.max)
-            << "\n";
+        out << "  latency per accepted exchange: min " << Milliseconds(c.latency.min) << ", mean "
+            << Milliseconds(mean) << ", max " << Milliseconds(c.latency.max) << "\n";
     }
 }
 

@@ -13,7 +13,7 @@
 namespace fuel::cli {
 
 class SerialLine {
-public:
+  public:
     // port: the device for the session's channel; portMap: a port map file for any channels.
     // Both may be given; --port then wins for its channel. Throws UsageError for a port map
     // that cannot be read.
@@ -23,7 +23,7 @@ public:
     SerialLink& Link() { return *link_; }
     void PrintStats(std::ostream& out) const;
 
-private:
+  private:
     std::unique_ptr<SerialLink> link_;
     std::uint8_t channel_;
 };

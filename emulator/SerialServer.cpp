@@ -29,15 +29,32 @@ void MakeRaw(int descriptor, std::uint32_t baudRate) {
     tio.c_cc[VTIME] = 0;
     speed_t speed = B0;
     switch (baudRate) {
-        case 1200: speed = B1200; break;
-        case 2400: speed = B2400; break;
-        case 4800: speed = B4800; break;
-        case 9600: speed = B9600; break;
-        case 19200: speed = B19200; break;
-        case 38400: speed = B38400; break;
-        case 57600: speed = B57600; break;
-        case 115200: speed = B115200; break;
-        default: throw std::runtime_error("unsupported baud rate " + std::to_string(baudRate));
+        case 1200:
+            speed = B1200;
+            break;
+        case 2400:
+            speed = B2400;
+            break;
+        case 4800:
+            speed = B4800;
+            break;
+        case 9600:
+            speed = B9600;
+            break;
+        case 19200:
+            speed = B19200;
+            break;
+        case 38400:
+            speed = B38400;
+            break;
+        case 57600:
+            speed = B57600;
+            break;
+        case 115200:
+            speed = B115200;
+            break;
+        default:
+            throw std::runtime_error("unsupported baud rate " + std::to_string(baudRate));
     }
     ::cfsetispeed(&tio, speed);
     ::cfsetospeed(&tio, speed);
@@ -50,12 +67,26 @@ void MakeRaw(int descriptor, std::uint32_t baudRate) {
 
 std::size_t FrameAssembler::FrameLength(std::uint8_t letter) {
     switch (letter) {
-        case 'u': case 's': case 'C': case 'U': case 'S': case 'D': return 2 + 3;
-        case 'X': case 'Y': return 4 + 3;
-        case 'c': case 'x': case 'y': return 6 + 3;
-        case 'd': return 7 + 3;
-        case 'e': return 8 + 3;
-        default: return 0;
+        case 'u':
+        case 's':
+        case 'C':
+        case 'U':
+        case 'S':
+        case 'D':
+            return 2 + 3;
+        case 'X':
+        case 'Y':
+            return 4 + 3;
+        case 'c':
+        case 'x':
+        case 'y':
+            return 6 + 3;
+        case 'd':
+            return 7 + 3;
+        case 'e':
+            return 8 + 3;
+        default:
+            return 0;
     }
 }
 
@@ -117,8 +148,7 @@ void SerialServer::WriteAll(const std::uint8_t* bytes, std::size_t count) {
     }
 }
 
-void SerialServer::Answer(std::span<const std::uint8_t> frame,
-                          SteadyClock::time_point frameStart) {
+void SerialServer::Answer(std::span<const std::uint8_t> frame, SteadyClock::time_point frameStart) {
     ++requests_;
     if (onRequest) {
         onRequest(requests_, frame);

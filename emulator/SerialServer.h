@@ -22,7 +22,7 @@ namespace fuel::emulator {
 // (the third byte) gives its length. Bytes that cannot start a frame, and frames with a
 // letter no controller knows, are dropped; the search goes on at the next 'H'.
 class FrameAssembler {
-public:
+  public:
     // Takes one byte; returns the frame it completes, valid until the next call.
     std::optional<std::span<const std::uint8_t>> Push(std::uint8_t byte);
     // A gap on the line ends whatever was begun.
@@ -32,7 +32,7 @@ public:
     // The frame length that a command letter implies, 0 for an unknown letter.
     static std::size_t FrameLength(std::uint8_t letter);
 
-private:
+  private:
     std::array<std::uint8_t, 16> buffer_{};
     std::size_t size_ = 0;
     bool complete_ = false;
@@ -51,7 +51,7 @@ struct ServeOptions {
 Duration LineTime(std::size_t count, std::uint32_t baudRate);
 
 class SerialServer {
-public:
+  public:
     // Serves bus on an open descriptor (a pseudo-terminal's master side or a raw device).
     SerialServer(Emulator& bus, int descriptor, ServeOptions options);
 
@@ -64,7 +64,7 @@ public:
 
     std::uint64_t Requests() const { return requests_; }
 
-private:
+  private:
     using SteadyClock = std::chrono::steady_clock;
     void Answer(std::span<const std::uint8_t> frame, SteadyClock::time_point frameStart);
     void WriteAll(const std::uint8_t* bytes, std::size_t count);
@@ -79,7 +79,7 @@ private:
 // A new pseudo-terminal in raw mode. It keeps its own slave side open, so that the master
 // side stays usable while hosts open and close the device.
 class PseudoTerminal {
-public:
+  public:
     PseudoTerminal();
     ~PseudoTerminal();
     PseudoTerminal(const PseudoTerminal&) = delete;
@@ -88,7 +88,7 @@ public:
     int Master() const { return master_; }
     const std::string& Path() const { return path_; }
 
-private:
+  private:
     int master_ = -1;
     int slave_ = -1;
     std::string path_;

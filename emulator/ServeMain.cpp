@@ -46,7 +46,9 @@ Exit status: 0 after an interrupt, 1 when the line failed, 2 on a usage error.
 
 std::atomic<bool> stopRequested{false};
 
-extern "C" void OnSignal(int) { stopRequested = true; }
+extern "C" void OnSignal(int) {
+    stopRequested = true;
+}
 
 struct UsageError {
     std::string message;
@@ -157,12 +159,12 @@ int Serve(const Settings& settings) {
     }
     std::cout << path << std::endl;
     if (!settings.quiet) {
-        std::cerr << "fuel-emulator: " << config.dispensers.size() << " dispensers on " << path
-                  << (settings.link ? " (" + *settings.link + ")" : std::string()) << ", "
-                  << settings.baudRate << " baud, turnaround "
-                  << std::chrono::duration_cast<std::chrono::milliseconds>(config.turnaround)
-                         .count()
-                  << " ms" << (settings.device || !settings.pace ? "" : ", paced") << "\n";
+        std::cerr
+            << "fuel-emulator: " << config.dispensers.size() << " dispensers on " << path
+            << (settings.link ? " (" + *settings.link + ")" : std::string()) << ", "
+            << settings.baudRate << " baud, turnaround "
+            << std::chrono::duration_cast<std::chrono::milliseconds>(config.turnaround).count()
+            << " ms" << (settings.device || !settings.pace ? "" : ", paced") << "\n";
     }
 
     ServeOptions options;

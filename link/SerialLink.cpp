@@ -96,18 +96,30 @@ void ParseOption(PortSettings& port, std::size_t line, std::string_view option) 
 
 std::string_view DescribeSerialCode(std::int32_t code) {
     switch (code) {
-        case 0: return "accepted";
-        case reply_code::kBadStart: return "reply does not start with 'A' / frame with 'H'";
-        case reply_code::kOnlyAcknowledge: return "only 'A' where data was expected";
-        case reply_code::kNoEnd: return "frame does not end with 'E'";
-        case reply_code::kBadChecksum: return "wrong checksum";
-        case serial_code::kSilence: return "no reply within the time-out";
-        case serial_code::kPortUnavailable: return "port unavailable";
-        case serial_code::kNoPort: return "channel has no port";
-        case serial_code::kBadRequest: return "empty frame or no reply length";
-        case serial_code::kUnjudged: return "reply not judged";
-        case serial_code::kBadSettings: return "port refused the line settings";
-        default: return "unknown code";
+        case 0:
+            return "accepted";
+        case reply_code::kBadStart:
+            return "reply does not start with 'A' / frame with 'H'";
+        case reply_code::kOnlyAcknowledge:
+            return "only 'A' where data was expected";
+        case reply_code::kNoEnd:
+            return "frame does not end with 'E'";
+        case reply_code::kBadChecksum:
+            return "wrong checksum";
+        case serial_code::kSilence:
+            return "no reply within the time-out";
+        case serial_code::kPortUnavailable:
+            return "port unavailable";
+        case serial_code::kNoPort:
+            return "channel has no port";
+        case serial_code::kBadRequest:
+            return "empty frame or no reply length";
+        case serial_code::kUnjudged:
+            return "reply not judged";
+        case serial_code::kBadSettings:
+            return "port refused the line settings";
+        default:
+            return "unknown code";
     }
 }
 
@@ -195,7 +207,9 @@ SerialLink::SerialLink(PortMap ports) : ports_(std::move(ports)) {
 
 SerialLink::~SerialLink() = default;
 
-std::int32_t SerialLink::GetChannelError(std::uint32_t channel) { return channels_[channel].error; }
+std::int32_t SerialLink::GetChannelError(std::uint32_t channel) {
+    return channels_[channel].error;
+}
 
 void SerialLink::SetChannelError(std::uint32_t channel, std::int32_t code) {
     channels_[channel].error = code;
@@ -205,7 +219,9 @@ void SerialLink::SetChannelState(std::uint32_t channel, std::int32_t state) {
     channels_[channel].state = state;
 }
 
-std::int32_t SerialLink::GetChannelState(std::uint32_t channel) { return channels_[channel].state; }
+std::int32_t SerialLink::GetChannelState(std::uint32_t channel) {
+    return channels_[channel].state;
+}
 
 void SerialLink::SetReplyValidator(std::uint32_t channel, ReplyHandler handler) {
     channels_[channel].check = handler;
@@ -219,7 +235,9 @@ const std::string& SerialLink::LastProblem(std::uint32_t channel) const {
     return channels_[channel].problem;
 }
 
-bool SerialLink::IsOpen(std::uint32_t channel) const { return channels_[channel].port != nullptr; }
+bool SerialLink::IsOpen(std::uint32_t channel) const {
+    return channels_[channel].port != nullptr;
+}
 
 LineSettings SerialLink::LineOf(const Channel& channel) const {
     LineSettings line;
@@ -429,9 +447,8 @@ std::int32_t SerialLink::Transact(std::uint32_t channel, const std::uint8_t* fra
         line.error = 0;
         verdict.received = true;
         verdict.checked = static_cast<bool>(line.check);
-        verdict.accepted =
-            line.check &&
-            line.check(channel, reply, std::int32_t{replyLength} - 1, receivedCount, expectedCount);
+        verdict.accepted = line.check && line.check(channel, reply, std::int32_t{replyLength} - 1,
+                                                    receivedCount, expectedCount);
         if (verdict.accepted) {
             // The driver reads the state right after a success and must find it good.
             line.state = link_state::kGood;
@@ -449,11 +466,21 @@ std::int32_t SerialLink::Transact(std::uint32_t channel, const std::uint8_t* fra
         }
         outcome = line.error != 0 ? line.error : serial_code::kUnjudged;
         switch (outcome) {
-            case reply_code::kBadStart: ++counters_.rejectedBadStart; break;
-            case reply_code::kOnlyAcknowledge: ++counters_.rejectedOnlyAcknowledge; break;
-            case reply_code::kNoEnd: ++counters_.rejectedNoEnd; break;
-            case reply_code::kBadChecksum: ++counters_.rejectedBadChecksum; break;
-            default: ++counters_.rejectedOther; break;
+            case reply_code::kBadStart:
+                ++counters_.rejectedBadStart;
+                break;
+            case reply_code::kOnlyAcknowledge:
+                ++counters_.rejectedOnlyAcknowledge;
+                break;
+            case reply_code::kNoEnd:
+                ++counters_.rejectedNoEnd;
+                break;
+            case reply_code::kBadChecksum:
+                ++counters_.rejectedBadChecksum;
+                break;
+            default:
+                ++counters_.rejectedOther;
+                break;
         }
         Fail(line, outcome);
         verdict.code = outcome;

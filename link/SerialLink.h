@@ -83,7 +83,7 @@ Milliseconds DefaultInterByteTimeout(std::uint32_t baudRate);
 std::chrono::microseconds WireTime(std::size_t count, const LineSettings& line);
 
 class PortMapError : public std::runtime_error {
-public:
+  public:
     using std::runtime_error::runtime_error;
 };
 
@@ -92,7 +92,7 @@ public:
 //     2  COM3  baud=9600 timeout=100 interbyte=30 data=8 parity=even stop=1 attempts=2
 // timeout and interbyte are milliseconds. Anything not understood is refused with its line.
 class PortMap {
-public:
+  public:
     static PortMap Parse(std::string_view text);
     static PortMap Load(const std::string& path);
 
@@ -101,20 +101,20 @@ public:
     bool Empty() const { return ports_.empty(); }
     const std::map<std::uint32_t, PortSettings>& Entries() const { return ports_; }
 
-private:
+  private:
     std::map<std::uint32_t, PortSettings> ports_;
 };
 
 // A port that failed: could not be opened, refused its settings, or went away.
 class PortError : public std::runtime_error {
-public:
+  public:
     using std::runtime_error::runtime_error;
 };
 
 // One open serial device. Implemented once per platform (SerialLinkPosix.cpp,
 // SerialLinkWin32.cpp); every failure is a PortError naming the device.
 class SerialPort {
-public:
+  public:
     using Clock = std::chrono::steady_clock;
 
     explicit SerialPort(const std::string& device);
@@ -133,7 +133,7 @@ public:
 
     const std::string& Device() const { return device_; }
 
-private:
+  private:
     [[noreturn]] void Fail(std::string_view what) const;
 
     std::string device_;
@@ -156,8 +156,8 @@ struct SerialVerdict {
 // Health of the line over the link's life, named as the emulator link names its counters.
 struct SerialCounters {
     using Duration = std::chrono::nanoseconds;
-    std::uint64_t exchanges = 0;     // Transact calls
-    std::uint64_t attempts = 0;      // frames sent
+    std::uint64_t exchanges = 0;  // Transact calls
+    std::uint64_t attempts = 0;   // frames sent
     std::uint64_t retries = 0;
     std::uint64_t accepted = 0;      // exchanges that returned 0
     std::uint64_t failed = 0;        // exchanges that returned non-zero
@@ -179,13 +179,13 @@ struct SerialCounters {
     } latency;  // accepted exchanges, first send to verdict, wall clock
 
     std::uint64_t Rejected() const {
-        return rejectedBadStart + rejectedOnlyAcknowledge + rejectedNoEnd +
-               rejectedBadChecksum + rejectedOther;
+        return rejectedBadStart + rejectedOnlyAcknowledge + rejectedNoEnd + rejectedBadChecksum +
+               rejectedOther;
     }
 };
 
 class SerialLink final : public HostLink {
-public:
+  public:
     explicit SerialLink(PortMap ports);
     ~SerialLink() override;
     SerialLink(const SerialLink&) = delete;
@@ -196,8 +196,8 @@ public:
     void SetChannelState(std::uint32_t channel, std::int32_t state) override;
     std::int32_t GetChannelState(std::uint32_t channel) override;
     std::int32_t Transact(std::uint32_t channel, const std::uint8_t* frame,
-                          std::uint8_t frameLength, std::uint8_t* reply,
-                          std::uint8_t replyLength, std::uint32_t reserved) override;
+                          std::uint8_t frameLength, std::uint8_t* reply, std::uint8_t replyLength,
+                          std::uint32_t reserved) override;
     // timeout: the reply time-out in milliseconds; baudRate: bits per second. Opens the port
     // if it is closed. 0 when the port is open with these settings.
     std::int32_t ConfigureLine(std::uint32_t channel, std::uint32_t timeout,
@@ -210,8 +210,7 @@ public:
 
     // Trace hooks: every frame as sent (each attempt), every reply with the verdict on it
     // (silence shows as an empty reply), and every port failure with its reason.
-    std::function<void(std::uint32_t channel, std::span<const std::uint8_t> frame,
-                       int attempt)>
+    std::function<void(std::uint32_t channel, std::span<const std::uint8_t> frame, int attempt)>
         onFrame;
     std::function<void(std::uint32_t channel, std::span<const std::uint8_t> reply,
                        const SerialVerdict& verdict)>
@@ -221,7 +220,7 @@ public:
     const std::string& LastProblem(std::uint32_t channel) const;
     bool IsOpen(std::uint32_t channel) const;
 
-private:
+  private:
     struct Channel {
         const PortSettings* settings = nullptr;
         std::unique_ptr<SerialPort> port;

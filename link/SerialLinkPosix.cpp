@@ -18,15 +18,16 @@ namespace {
 
 using Clock = SerialPort::Clock;
 
-int Descriptor(std::intptr_t handle) { return static_cast<int>(handle); }
+int Descriptor(std::intptr_t handle) {
+    return static_cast<int>(handle);
+}
 
 speed_t SpeedOf(std::uint32_t baudRate) {
     static constexpr std::pair<std::uint32_t, speed_t> kSpeeds[] = {
-        {50, B50},         {75, B75},         {110, B110},       {134, B134},
-        {150, B150},       {200, B200},       {300, B300},       {600, B600},
-        {1200, B1200},     {1800, B1800},     {2400, B2400},     {4800, B4800},
-        {9600, B9600},     {19200, B19200},   {38400, B38400},   {57600, B57600},
-        {115200, B115200}, {230400, B230400},
+        {50, B50},       {75, B75},         {110, B110},       {134, B134},     {150, B150},
+        {200, B200},     {300, B300},       {600, B600},       {1200, B1200},   {1800, B1800},
+        {2400, B2400},   {4800, B4800},     {9600, B9600},     {19200, B19200}, {38400, B38400},
+        {57600, B57600}, {115200, B115200}, {230400, B230400},
     };
     for (const auto& [rate, speed] : kSpeeds) {
         if (rate == baudRate) {
@@ -100,10 +101,18 @@ void SerialPort::Apply(const LineSettings& line) {
     tio.c_cflag &= ~static_cast<tcflag_t>(CSIZE | PARENB | PARODD | CSTOPB | CRTSCTS);
     tio.c_cflag |= CLOCAL | CREAD;
     switch (line.dataBits) {
-        case 5: tio.c_cflag |= CS5; break;
-        case 6: tio.c_cflag |= CS6; break;
-        case 7: tio.c_cflag |= CS7; break;
-        default: tio.c_cflag |= CS8; break;
+        case 5:
+            tio.c_cflag |= CS5;
+            break;
+        case 6:
+            tio.c_cflag |= CS6;
+            break;
+        case 7:
+            tio.c_cflag |= CS7;
+            break;
+        default:
+            tio.c_cflag |= CS8;
+            break;
     }
     if (line.parity != Parity::None) {
         // A byte with a parity error reads as 0, which no reply check accepts.

@@ -12,7 +12,9 @@ namespace {
 
 using Clock = SerialPort::Clock;
 
-HANDLE Handle(std::intptr_t handle) { return reinterpret_cast<HANDLE>(handle); }
+HANDLE Handle(std::intptr_t handle) {
+    return reinterpret_cast<HANDLE>(handle);
+}
 
 // Whole milliseconds left, rounded up so that no wait ends before the deadline.
 DWORD MillisecondsUntil(Clock::time_point deadline) {

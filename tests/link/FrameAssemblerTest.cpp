@@ -42,26 +42,24 @@ INSTANTIATE_TEST_SUITE_P(
                    {0x48, 0x01, 0x44, 0xD2, 0x45, 0x48, 0x01, 0x44, 0xD2, 0x45},
                    {kStatus, kStatus}},
         StreamCase{"LongestFrameByItsLetter", kMoneyDose, {kMoneyDose}},
-        StreamCase{"NoiseBeforeTheFrame", {0x00, 0x41, 0x45, 0x48, 0x01, 0x44, 0xD2, 0x45},
-                   {kStatus}},
+        StreamCase{
+            "NoiseBeforeTheFrame", {0x00, 0x41, 0x45, 0x48, 0x01, 0x44, 0xD2, 0x45}, {kStatus}},
         // 'Z' is no command: the search resumes after the false start.
-        StreamCase{"UnknownLetterThenAFrame",
-                   {0x48, 0x01, 0x5A, 0x48, 0x01, 0x44, 0xD2, 0x45},
-                   {kStatus}},
+        StreamCase{
+            "UnknownLetterThenAFrame", {0x48, 0x01, 0x5A, 0x48, 0x01, 0x44, 0xD2, 0x45}, {kStatus}},
         // The second 'H' is the real start; the first one's "letter" (0x01) is no command.
-        StreamCase{"FalseStartRightBeforeTheFrame", {0x48, 0x48, 0x01, 0x44, 0xD2, 0x45},
-                   {kStatus}},
+        StreamCase{
+            "FalseStartRightBeforeTheFrame", {0x48, 0x48, 0x01, 0x44, 0xD2, 0x45}, {kStatus}},
         StreamCase{"UnfinishedFrame", {0x48, 0x01, 0x44, 0xD2}, {}}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(FrameAssemblerLengths, EveryCommandLetter) {
     // n data bytes + 'H', checksum, 'E'.
     const std::pair<char, std::size_t> lengths[] = {
-        {'u', 5}, {'s', 5}, {'C', 5}, {'U', 5},  {'S', 5},  {'D', 5}, {'X', 7},
+        {'u', 5}, {'s', 5}, {'C', 5}, {'U', 5}, {'S', 5},  {'D', 5},  {'X', 7},
         {'Y', 7}, {'c', 9}, {'x', 9}, {'y', 9}, {'d', 10}, {'e', 11}, {'A', 0}};
     for (const auto& [letter, length] : lengths) {
-        EXPECT_EQ(emulator::FrameAssembler::FrameLength(static_cast<std::uint8_t>(letter)),
-                  length)
+        EXPECT_EQ(emulator::FrameAssembler::FrameLength(static_cast<std::uint8_t>(letter)), length)
             << letter;
     }
 }

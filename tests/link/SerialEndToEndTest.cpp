@@ -1,10 +1,10 @@
 // End to end over a serial line: the driver and the command-line program talk through the
 // serial link to the emulator running as its own process on a pseudo-terminal, paced at
 // 4800 baud, as they would talk to controllers behind a USB adapter.
+#include <poll.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
-#include <poll.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
@@ -44,7 +44,7 @@ constexpr const char* kBus =
 
 // A scratch folder with the bus configuration and the stable name of the line.
 class Workspace {
-public:
+  public:
     Workspace()
         : dir_(fs::temp_directory_path() /
                ("serial-e2e-" + std::to_string(::getpid()) + "-" + std::to_string(counter_++))) {
@@ -62,18 +62,18 @@ public:
     std::string Line() const { return (dir_ / "ttyBUS").string(); }
     std::string Ports() const { return (dir_ / "ports.map").string(); }
 
-private:
+  private:
     static inline int counter_ = 0;
     fs::path dir_;
 };
 
 // fuel-emulator as a child process, serving on a pseudo-terminal behind a stable name.
 class EmulatorProcess {
-public:
+  public:
     // Without extra arguments it serves the workspace's bus.
     EmulatorProcess(const Workspace& work, std::vector<std::string> extra = {}) {
         std::vector<std::string> words = {FUEL_EMULATOR_PATH, "--link", work.Line(),
-                                          "--turnaround", "2", "--quiet"};
+                                          "--turnaround",     "2",      "--quiet"};
         if (std::find(extra.begin(), extra.end(), "--example-bus") == extra.end()) {
             words.insert(words.end(), {"--config", work.Config()});
         } else {
@@ -129,7 +129,7 @@ public:
         pid_ = -1;
     }
 
-private:
+  private:
     pid_t pid_ = -1;
     std::string device_;
 };
@@ -164,7 +164,7 @@ PortMap MapOf(const Workspace& work, int attempts) {
 }
 
 class SerialEndToEnd : public ::testing::Test {
-protected:
+  protected:
     Workspace work;
     std::unique_ptr<EmulatorProcess> emulator = std::make_unique<EmulatorProcess>(work);
     SerialLink link{MapOf(work, 3)};
@@ -260,8 +260,7 @@ TEST(SerialCommandLine, FaultInjectedReplyFailsWithoutRetriesAndIsRetriedWithThe
         const ProgramRun run = Fuelctl("status 3 --ports " + work.Ports() + " --config " +
                                        work.Config() + " --trace --retries 0");
         EXPECT_EQ(run.status, 1) << run.output;
-        EXPECT_NE(run.output.find("rejected 222: wrong checksum"), std::string::npos)
-            << run.output;
+        EXPECT_NE(run.output.find("rejected 222: wrong checksum"), std::string::npos) << run.output;
         EXPECT_NE(run.output.find("(ESerialIO)"), std::string::npos) << run.output;
     }
     EmulatorProcess emulator(work, {"--fault", "checksum@2"});

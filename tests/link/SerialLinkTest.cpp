@@ -68,7 +68,7 @@ Answer OneByteAtATime(const Bytes& bytes, std::chrono::milliseconds gap) {
 // The controller's end of the line: the master side of a pseudo-terminal, answering each
 // request of kRequest's length with the next scripted answer (silence when none is left).
 class PtyPeer {
-public:
+  public:
     PtyPeer() {
         int master = -1;
         int slave = -1;
@@ -100,8 +100,7 @@ public:
     }
     // Bytes that were on the line before the request; returns once the link's side holds them.
     void SendStale(const Bytes& bytes) {
-        ASSERT_EQ(::write(master_, bytes.data(), bytes.size()),
-                  static_cast<ssize_t>(bytes.size()));
+        ASSERT_EQ(::write(master_, bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
         for (int i = 0; i < 1000; ++i) {
             int queued = 0;
             ::ioctl(slave_, FIONREAD, &queued);
@@ -130,7 +129,7 @@ public:
         master_ = slave_ = -1;
     }
 
-private:
+  private:
     void Run() {
         Bytes pending;
         while (!stop_) {
@@ -178,7 +177,7 @@ private:
 // The device the link is told about is a symbolic link, as udev gives adapters stable
 // names; re-pointing it is how a replugged adapter "comes back" under the same name.
 class DeviceName {
-public:
+  public:
     DeviceName()
         : dir_(std::filesystem::temp_directory_path() /
                ("serial-link-test-" + std::to_string(::getpid()) + "-" +
@@ -195,7 +194,7 @@ public:
         std::filesystem::create_symlink(device, Path());
     }
 
-private:
+  private:
     static inline int counter_ = 0;
     std::filesystem::path dir_;
 };
@@ -210,7 +209,7 @@ PortSettings Settings(const std::string& device, int attempts) {
 }
 
 class SerialLinkTest : public ::testing::Test {
-protected:
+  protected:
     void Connect(PortSettings settings) {
         name.PointAt(peer->Path());
         PortMap map;
@@ -268,8 +267,7 @@ const ExchangeCase kExchangeCases[] = {
      2,
      1},
     {"Silence", 2, {}, serial_code::kSilence, 2, 3},
-    {"AnswerAfterTheReplyTimeoutIsSilence", 1, {Whole(kReply, kLate)}, serial_code::kSilence,
-     1, 3},
+    {"AnswerAfterTheReplyTimeoutIsSilence", 1, {Whole(kReply, kLate)}, serial_code::kSilence, 1, 3},
     {"RejectedThenAccepted", 3, {Whole(kBadChecksum), Whole(kReply)}, 0, 2, 1},
     {"RejectedEveryTime",
      3,
@@ -277,10 +275,18 @@ const ExchangeCase kExchangeCases[] = {
      reply_code::kBadChecksum,
      3,
      3},
-    {"OnlyAcknowledgeWhereDataWasAsked", 1, {Whole(kAcknowledge)},
-     reply_code::kOnlyAcknowledge, 1, 3},
-    {"SilenceThenRejectedReportsTheRejection", 2, {{}, Whole(kBadChecksum)},
-     reply_code::kBadChecksum, 2, 3},
+    {"OnlyAcknowledgeWhereDataWasAsked",
+     1,
+     {Whole(kAcknowledge)},
+     reply_code::kOnlyAcknowledge,
+     1,
+     3},
+    {"SilenceThenRejectedReportsTheRejection",
+     2,
+     {{}, Whole(kBadChecksum)},
+     reply_code::kBadChecksum,
+     2,
+     3},
 };
 
 TEST_P(SerialExchangeTest, ResultRequestsAndState) {
@@ -413,8 +419,7 @@ TEST_F(SerialLinkTest, UnpluggedPortFailsCleanlyAndIsReopenedLater) {
 
     // Still unplugged: the reopen fails, and says why.
     EXPECT_EQ(Exchange(), serial_code::kPortUnavailable);
-    EXPECT_NE(link->LastProblem(1).find("cannot open"), std::string::npos)
-        << link->LastProblem(1);
+    EXPECT_NE(link->LastProblem(1).find("cannot open"), std::string::npos) << link->LastProblem(1);
     EXPECT_EQ(initializer.calls, 1);
 
     // Plugged in again under the same name.
@@ -484,7 +489,8 @@ INSTANTIATE_TEST_SUITE_P(
         BadMap{"1 a baud=fast", "port map line 1: baud=fast: expected a baud rate such as 4800"},
         BadMap{"1 a timeout=0", "port map line 1: timeout=0: expected milliseconds, 1 to 60000"},
         BadMap{"1 a parity=mark", "port map line 1: parity=mark: expected none, even or odd"},
-        BadMap{"1 a attempts=11", "port map line 1: attempts=11: expected 1 to 10 sends per exchange"},
+        BadMap{"1 a attempts=11",
+               "port map line 1: attempts=11: expected 1 to 10 sends per exchange"},
         BadMap{"1 a speed=9600",
                "port map line 1: unknown setting \"speed\" (known: baud, timeout, interbyte, data, "
                "parity, stop, attempts)"},
@@ -494,8 +500,9 @@ TEST(SerialTimingTest, WireTimeAndInterByteDefault) {
     // 18 bytes at 4800 baud, 8N1: 180 bits, 37.5 ms.
     EXPECT_EQ(WireTime(18, LineSettings{}), 37500us);
     // 7E2 is 11 bits a byte.
-    EXPECT_EQ(WireTime(1, LineSettings{.baudRate = 1100, .dataBits = 7, .parity = Parity::Even,
-                                       .stopBits = 2}),
+    EXPECT_EQ(WireTime(1,
+                       LineSettings{
+                           .baudRate = 1100, .dataBits = 7, .parity = Parity::Even, .stopBits = 2}),
               10000us);
     EXPECT_EQ(DefaultInterByteTimeout(4800), 20ms);  // the floor for USB adapters
     EXPECT_EQ(DefaultInterByteTimeout(600), 50ms);   // three characters at 600 baud

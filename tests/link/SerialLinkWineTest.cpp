@@ -27,7 +27,7 @@ constexpr std::uint8_t kDispenser = 3;
 constexpr std::uint8_t kNozzle = 1;
 
 class SerialLinkOnWine : public ::testing::Test {
-protected:
+  protected:
     static void SetUpTestSuite() {
         const char* port = std::getenv("FUEL_TEST_COM");
         PortMap map;
