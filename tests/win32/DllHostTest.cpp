@@ -397,6 +397,7 @@ TEST_F(DllHost, HandlersRemoveExactlyTheirArguments) {
 
 TEST_F(DllHost, StartAndStopFramesReachTheHostByteForByte) {
     void* object = Create(0);
+    ASSERT_FALSE(Op(object, kSetLinkState, {1, 3}).raised);
     host_.QueueAck();
     host_.QueueAck();
     const GuardedOutcome start = Op(object, kStartPump, {1, 1, 1});
@@ -415,6 +416,8 @@ TEST_F(DllHost, StartAndStopFramesReachTheHostByteForByte) {
     EXPECT_EQ(host_.lastCheckResult, 1u);
     EXPECT_EQ(host_.channelStates, (std::vector<std::int32_t>{1, 1}));
     EXPECT_EQ(host_.channelErrors, (std::vector<std::int32_t>{0, 0}));
+    // The host's GetChannelState fills the rest of EAX with garbage; only its low byte counts.
+    EXPECT_EQ(Op(object, kGetLinkState, {1}).call.eax & 0xFF, 1u);
 }
 
 TEST_F(DllHost, SetPriceTakesItsDoubleFromTwoStackWords) {
