@@ -19,14 +19,14 @@ inline constexpr DWORD kDriverExceptionCode = 0xE0445256;
 // through the driver's C++ frames (their destructors run) to the next boundary, where it is
 // raised again with its own code, flags and parameters.
 class HostFault : public std::exception {
-public:
+  public:
     explicit HostFault(const StructuredFault& fault) : fault_(fault) {}
     const char* what() const noexcept override {
         return "a host routine raised a structured exception";
     }
     const StructuredFault& Fault() const noexcept { return fault_; }
 
-private:
+  private:
     StructuredFault fault_;
 };
 

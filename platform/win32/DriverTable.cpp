@@ -20,7 +20,9 @@ namespace {
 using u32 = std::uint32_t;
 using i32 = std::int32_t;
 
-std::uint8_t Byte(u32 slot) { return static_cast<std::uint8_t>(slot & 0xFF); }
+std::uint8_t Byte(u32 slot) {
+    return static_cast<std::uint8_t>(slot & 0xFF);
+}
 
 TVM30& Driver(void* object) {
     auto* self = static_cast<DriverObject*>(object);
@@ -40,10 +42,12 @@ T& Target(T* pointer) {
     return *pointer;
 }
 
-#define FUEL_BOUNDARY(...)                 \
-    if (!Capture([&] { __VA_ARGS__; })) {  \
-        RaisePendingFailure();             \
-    }
+#define FUEL_BOUNDARY(...)                    \
+    do {                                      \
+        if (!Capture([&] { __VA_ARGS__; })) { \
+            RaisePendingFailure();            \
+        }                                     \
+    } while (false)
 
 // ---- Handlers the host calls back.
 
@@ -52,13 +56,13 @@ std::uint8_t __stdcall ReplyCheckEntry(void* object, u32 channel, const std::uin
                                        const std::uint8_t* expectedCount) {
     bool accepted = false;
     FUEL_BOUNDARY(accepted = Driver(object).ReplyCheck(channel, reply, high, Target(receivedCount),
-                                                       Target(expectedCount)))
+                                                       Target(expectedCount)));
     return accepted ? 1 : 0;
 }
 
 i32 __stdcall ApplyLinkSettingsEntry(void* object, u32 channel) {
     i32 result = 0;
-    FUEL_BOUNDARY(result = Driver(object).ApplyLinkSettings(channel))
+    FUEL_BOUNDARY(result = Driver(object).ApplyLinkSettings(channel));
     return result;
 }
 
@@ -78,115 +82,112 @@ void __stdcall GetProtocolDescription(DriverObject* self, std::uint8_t* result) 
         const std::size_t length = std::min<std::size_t>(text.size(), 255);
         (&out)[0] = static_cast<std::uint8_t>(length);
         std::memcpy(&out + 1, text.data(), length);
-    })
+    });
 }
 
 void __stdcall SetLinkState(DriverObject* self, u32 channel, u32 value) {
-    FUEL_BOUNDARY(Driver(self).SetLinkState(Byte(channel), Byte(value)))
+    FUEL_BOUNDARY(Driver(self).SetLinkState(Byte(channel), Byte(value)));
 }
 
 std::uint8_t __stdcall GetLinkState(DriverObject* self, u32 channel) {
     std::uint8_t result = 0;
-    FUEL_BOUNDARY(result = Driver(self).GetLinkState(Byte(channel)))
+    FUEL_BOUNDARY(result = Driver(self).GetLinkState(Byte(channel)));
     return result;
 }
 
 i32 __stdcall StopPump(DriverObject* self, u32 channel, u32 dispenser, u32 stopFlag) {
     i32 result = 0;
-    FUEL_BOUNDARY(result = Driver(self).StopPump(channel, dispenser, Byte(stopFlag)))
+    FUEL_BOUNDARY(result = Driver(self).StopPump(channel, dispenser, Byte(stopFlag)));
     return result;
 }
 
 i32 __stdcall ReservedQuery(DriverObject* self, u32 value) {
     i32 result = 0;
-    FUEL_BOUNDARY(result = Driver(self).ReservedQuery(value))
+    FUEL_BOUNDARY(result = Driver(self).ReservedQuery(value));
     return result;
 }
 
-void __stdcall GetFinalDispensedData(DriverObject* self, u32 channel, u32 dispenser,
-                                     double* volume, double* amount) {
-    FUEL_BOUNDARY(Driver(self).GetFinalDispensedData(channel, dispenser, Target(volume),
-                                                     Target(amount)))
+void __stdcall GetFinalDispensedData(DriverObject* self, u32 channel, u32 dispenser, double* volume,
+                                     double* amount) {
+    FUEL_BOUNDARY(
+        Driver(self).GetFinalDispensedData(channel, dispenser, Target(volume), Target(amount)));
 }
 
 void __stdcall GetTotalizer(DriverObject* self, u32 channel, u32 dispenser, u32 nozzle,
-                            double* volumeTotal, double* moneyTotal, u32 reserved1,
-                            u32 reserved2) {
+                            double* volumeTotal, double* moneyTotal, u32 reserved1, u32 reserved2) {
     FUEL_BOUNDARY(Driver(self).GetTotalizer(channel, dispenser, nozzle, Target(volumeTotal),
-                                            Target(moneyTotal), reserved1, reserved2))
+                                            Target(moneyTotal), reserved1, reserved2));
 }
 
 void __stdcall ReservedOperationA(DriverObject* self, u32 a, u32 b, u32 c, u32 d, u32 e, u32 f,
                                   u32 g) {
-    FUEL_BOUNDARY(Driver(self).ReservedOperationA(a, b, c, d, e, f, g))
+    FUEL_BOUNDARY(Driver(self).ReservedOperationA(a, b, c, d, e, f, g));
 }
 
 // 9: the volume comes back in ST(0).
-double __stdcall GetDispensedData(DriverObject* self, u32 channel, u32 dispenser,
-                                  double* amount) {
+double __stdcall GetDispensedData(DriverObject* self, u32 channel, u32 dispenser, double* amount) {
     double volume = 0;
-    FUEL_BOUNDARY(volume = Driver(self).GetDispensedData(channel, dispenser, Target(amount)))
+    FUEL_BOUNDARY(volume = Driver(self).GetDispensedData(channel, dispenser, Target(amount)));
     return volume;
 }
 
 std::uint8_t __stdcall GetStatusCode(DriverObject* self, u32 channel, u32 dispenser) {
     std::uint8_t result = 0;
-    FUEL_BOUNDARY(result = Driver(self).GetStatusCode(Byte(channel), Byte(dispenser)))
+    FUEL_BOUNDARY(result = Driver(self).GetStatusCode(Byte(channel), Byte(dispenser)));
     return result;
 }
 
-void __stdcall SetPrice(DriverObject* self, u32 channel, u32 dispenser, u32 nozzle,
-                        u32 reserved1, u32 reserved2, double price) {
-    FUEL_BOUNDARY(Driver(self).SetPrice(channel, dispenser, nozzle, reserved1, reserved2, price))
+void __stdcall SetPrice(DriverObject* self, u32 channel, u32 dispenser, u32 nozzle, u32 reserved1,
+                        u32 reserved2, double price) {
+    FUEL_BOUNDARY(Driver(self).SetPrice(channel, dispenser, nozzle, reserved1, reserved2, price));
 }
 
 void __stdcall ReservedOperationB(DriverObject* self, u32 a, u32 b, u32 c) {
-    FUEL_BOUNDARY(Driver(self).ReservedOperationB(a, b, c))
+    FUEL_BOUNDARY(Driver(self).ReservedOperationB(a, b, c));
 }
 
 void __stdcall SetVolumeLimit(DriverObject* self, u32 channel, u32 dispenser, u32 nozzle,
                               u32 reserved, double limit) {
-    FUEL_BOUNDARY(Driver(self).SetVolumeLimit(channel, dispenser, nozzle, reserved, limit))
+    FUEL_BOUNDARY(Driver(self).SetVolumeLimit(channel, dispenser, nozzle, reserved, limit));
 }
 
 void __stdcall SetMoneyLimit(DriverObject* self, u32 channel, u32 dispenser, u32 nozzle,
                              u32 reserved, double limit) {
-    FUEL_BOUNDARY(Driver(self).SetMoneyLimit(channel, dispenser, nozzle, reserved, limit))
+    FUEL_BOUNDARY(Driver(self).SetMoneyLimit(channel, dispenser, nozzle, reserved, limit));
 }
 
 i32 __stdcall StartPump(DriverObject* self, u32 channel, u32 dispenser, u32 nozzle) {
     i32 result = 0;
-    FUEL_BOUNDARY(result = Driver(self).StartPump(channel, dispenser, nozzle))
+    FUEL_BOUNDARY(result = Driver(self).StartPump(channel, dispenser, nozzle));
     return result;
 }
 
 i32 __stdcall InitLink(DriverObject* self, u32 channel) {
     i32 result = 0;
-    FUEL_BOUNDARY(result = Driver(self).InitLink(channel))
+    FUEL_BOUNDARY(result = Driver(self).InitLink(channel));
     return result;
 }
 
 i32 __stdcall ReadParameter(DriverObject* self, u32 channel, u32 address, u32 cell) {
     i32 result = 0;
-    FUEL_BOUNDARY(result = Driver(self).ReadParameter(channel, address, static_cast<i32>(cell)))
+    FUEL_BOUNDARY(result = Driver(self).ReadParameter(channel, address, static_cast<i32>(cell)));
     return result;
 }
 
-i32 __stdcall WriteParameter(DriverObject* self, u32 channel, u32 address, u32 cell,
-                             u32 value) {
+i32 __stdcall WriteParameter(DriverObject* self, u32 channel, u32 address, u32 cell, u32 value) {
     i32 result = 0;
     FUEL_BOUNDARY(result = Driver(self).WriteParameter(channel, address, static_cast<i32>(cell),
-                                                       static_cast<i32>(value)))
+                                                       static_cast<i32>(value)));
     return result;
 }
 
 void __stdcall StartFill(DriverObject* self, u32 channel, u32 dispenser, u32 nozzle, u32 flag) {
-    FUEL_BOUNDARY(Driver(self).StartFill(channel, dispenser, nozzle, Byte(flag)))
+    FUEL_BOUNDARY(Driver(self).StartFill(channel, dispenser, nozzle, Byte(flag)));
 }
 
 std::uint8_t __stdcall GetDriverInfo(DriverObject* self, u32 key, u32* value) {
     bool known = false;
-    FUEL_BOUNDARY(known = Driver(self).GetDriverInfo(key, Target(value)))
+    FUEL_BOUNDARY(known = Driver(self).GetDriverInfo(key, Target(value)));
     return known ? 1 : 0;
 }
 
@@ -206,17 +207,17 @@ void __stdcall PollDispenserStatus(DriverObject* self, u32 channel, u32 dispense
                                    std::uint8_t* result) {
     FUEL_BOUNDARY(PollInto<StatusRecord>(result, [&](StatusRecord& record) {
         Driver(self).PollDispenserStatus(Byte(channel), Byte(dispenser), Byte(count), record);
-    }))
+    }));
 }
 
 void __stdcall StopFillOnRequest(DriverObject* self, u32 channel, u32 dispenser, u32 reserved,
                                  u32 stopFlag) {
-    FUEL_BOUNDARY(Driver(self).StopFillOnRequest(channel, dispenser, reserved, Byte(stopFlag)))
+    FUEL_BOUNDARY(Driver(self).StopFillOnRequest(channel, dispenser, reserved, Byte(stopFlag)));
 }
 
 void __stdcall StopFill(DriverObject* self, u32 channel, u32 dispenser, u32 reserved,
                         u32 stopFlag) {
-    FUEL_BOUNDARY(Driver(self).StopFill(channel, dispenser, reserved, Byte(stopFlag)))
+    FUEL_BOUNDARY(Driver(self).StopFill(channel, dispenser, reserved, Byte(stopFlag)));
 }
 
 // 24: the menu entry arrives with the service tool; until then it fails as an operation the
@@ -227,28 +228,28 @@ void __stdcall AddMenuItems(DriverObject* self, void* rootItem, void* itemFactor
     FUEL_BOUNDARY({
         Driver(self);
         throw EAbstractError();
-    })
+    });
 }
 
 void __stdcall ReservedOperationC(DriverObject* self, u32 a, u32 b) {
-    FUEL_BOUNDARY(Driver(self).ReservedOperationC(a, b))
+    FUEL_BOUNDARY(Driver(self).ReservedOperationC(a, b));
 }
 
 void __stdcall ReservedOperationD(DriverObject* self, u32 a, u32 b) {
-    FUEL_BOUNDARY(Driver(self).ReservedOperationD(a, b))
+    FUEL_BOUNDARY(Driver(self).ReservedOperationD(a, b));
 }
 
 void __stdcall PollDispenserStatusEx(DriverObject* self, u32 channel, u32 dispenser, u32 count,
                                      std::uint8_t* result) {
     FUEL_BOUNDARY(PollInto<StatusRecordEx>(result, [&](StatusRecordEx& record) {
         Driver(self).PollDispenserStatusEx(Byte(channel), Byte(dispenser), Byte(count), record);
-    }))
+    }));
 }
 
 void __stdcall HandleHostEvent(DriverObject* self, u32 event, u32 reserved, u32 channel,
                                u32 dispenser, u32 nozzle) {
     FUEL_BOUNDARY(Driver(self).HandleHostEvent(event, reserved, Byte(channel), Byte(dispenser),
-                                               Byte(nozzle)))
+                                               Byte(nozzle)));
 }
 
 #undef FUEL_BOUNDARY
@@ -259,21 +260,42 @@ const void* Slot(Routine routine) {
 }
 
 const void* const kTable[kOperationCount] = {
-    Slot(&AbstractOperation),      Slot(&GetProtocolDescription), Slot(&SetLinkState),
-    Slot(&GetLinkState),           Slot(&StopPump),               Slot(&ReservedQuery),
-    Slot(&GetFinalDispensedData),  Slot(&GetTotalizer),           Slot(&ReservedOperationA),
-    Slot(&GetDispensedData),       Slot(&GetStatusCode),          Slot(&SetPrice),
-    Slot(&ReservedOperationB),     Slot(&SetVolumeLimit),         Slot(&SetMoneyLimit),
-    Slot(&StartPump),              Slot(&InitLink),               Slot(&ReadParameter),
-    Slot(&WriteParameter),         Slot(&StartFill),              Slot(&GetDriverInfo),
-    Slot(&PollDispenserStatus),    Slot(&StopFillOnRequest),      Slot(&StopFill),
-    Slot(&AddMenuItems),           Slot(&ReservedOperationC),     Slot(&ReservedOperationD),
-    Slot(&PollDispenserStatusEx),  Slot(&HandleHostEvent),
+    Slot(&AbstractOperation),
+    Slot(&GetProtocolDescription),
+    Slot(&SetLinkState),
+    Slot(&GetLinkState),
+    Slot(&StopPump),
+    Slot(&ReservedQuery),
+    Slot(&GetFinalDispensedData),
+    Slot(&GetTotalizer),
+    Slot(&ReservedOperationA),
+    Slot(&GetDispensedData),
+    Slot(&GetStatusCode),
+    Slot(&SetPrice),
+    Slot(&ReservedOperationB),
+    Slot(&SetVolumeLimit),
+    Slot(&SetMoneyLimit),
+    Slot(&StartPump),
+    Slot(&InitLink),
+    Slot(&ReadParameter),
+    Slot(&WriteParameter),
+    Slot(&StartFill),
+    Slot(&GetDriverInfo),
+    Slot(&PollDispenserStatus),
+    Slot(&StopFillOnRequest),
+    Slot(&StopFill),
+    Slot(&AddMenuItems),
+    Slot(&ReservedOperationC),
+    Slot(&ReservedOperationD),
+    Slot(&PollDispenserStatusEx),
+    Slot(&HandleHostEvent),
 };
 
 }  // namespace
 
-const void* const* OperationTable() { return kTable; }
+const void* const* OperationTable() {
+    return kTable;
+}
 
 std::string CnfIniPath() {
     char directory[256] = {};
@@ -306,9 +328,9 @@ extern "C" DriverObject* __stdcall GetVE30(std::uint32_t flags, std::uint32_t, v
     return object;
 }
 
-extern "C" DriverObject* __stdcall GetDriver25(std::uint32_t flags, std::uint32_t,
-                                               void* hostLink, std::uint32_t, std::uint32_t,
-                                               std::uint32_t, std::uint32_t, std::uint32_t) {
+extern "C" DriverObject* __stdcall GetDriver25(std::uint32_t flags, std::uint32_t, void* hostLink,
+                                               std::uint32_t, std::uint32_t, std::uint32_t,
+                                               std::uint32_t, std::uint32_t) {
     DriverObject* object = nullptr;
     if (!Capture([&] { object = fuel::win32::CreateDriverObject(flags, hostLink); })) {
         RaisePendingFailure();

@@ -8,8 +8,8 @@
 
 namespace fuel::win32 {
 
-void HostLinkProxy::Bind(const void* driver, void* hostFacingObject,
-                         ReplyCheckRoutine replyCheck, LineInitializerRoutine lineInitializer) {
+void HostLinkProxy::Bind(const void* driver, void* hostFacingObject, ReplyCheckRoutine replyCheck,
+                         LineInitializerRoutine lineInitializer) {
     driver_ = driver;
     hostFacingObject_ = hostFacingObject;
     replyCheck_ = replyCheck;

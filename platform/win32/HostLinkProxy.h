@@ -13,13 +13,12 @@
 namespace fuel::win32 {
 
 class HostLinkProxy final : public fuel::HostLink {
-public:
+  public:
     // The handler routines as the host calls them: (handler object, arguments...).
     using ReplyCheckRoutine = std::uint8_t(__stdcall*)(void* object, std::uint32_t channel,
-                                                        const std::uint8_t* reply,
-                                                        std::int32_t high,
-                                                        const std::uint8_t* receivedCount,
-                                                        const std::uint8_t* expectedCount);
+                                                       const std::uint8_t* reply, std::int32_t high,
+                                                       const std::uint8_t* receivedCount,
+                                                       const std::uint8_t* expectedCount);
     using LineInitializerRoutine = std::int32_t(__stdcall*)(void* object, std::uint32_t channel);
 
     // host: the host's object, whose first word points to its table.
@@ -35,8 +34,8 @@ public:
     void SetChannelState(std::uint32_t channel, std::int32_t state) override;
     std::int32_t GetChannelState(std::uint32_t channel) override;
     std::int32_t Transact(std::uint32_t channel, const std::uint8_t* frame,
-                          std::uint8_t frameLength, std::uint8_t* reply,
-                          std::uint8_t replyLength, std::uint32_t reserved) override;
+                          std::uint8_t frameLength, std::uint8_t* reply, std::uint8_t replyLength,
+                          std::uint32_t reserved) override;
     std::int32_t ConfigureLine(std::uint32_t channel, std::uint32_t timeout,
                                std::uint32_t baudRate) override;
     void SetReplyValidator(std::uint32_t channel, ReplyHandler handler) override;
@@ -54,7 +53,7 @@ public:
         kSetLineInitializer = 21,
     };
 
-private:
+  private:
     template <typename Result, typename... Arguments>
     Result Call(Entry entry, Arguments... arguments);
 

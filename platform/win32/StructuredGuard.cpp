@@ -48,10 +48,10 @@ __asm__(
     "    pushl %ebx\n"
     "    pushl %esi\n"
     "    pushl %edi\n"
-    "    pushl %ebp\n"                      // record.savedFramePointer
-    "    pushl 16(%ebp)\n"                  // record.fault
-    "    pushl $_fuel_guard_handler\n"      // record.handler
-    "    pushl %fs:0\n"                     // record.next
+    "    pushl %ebp\n"                  // record.savedFramePointer
+    "    pushl 16(%ebp)\n"              // record.fault
+    "    pushl $_fuel_guard_handler\n"  // record.handler
+    "    pushl %fs:0\n"                 // record.next
     "    movl %esp, %fs:0\n"
     "    pushl 12(%ebp)\n"
     "    call *8(%ebp)\n"
@@ -82,8 +82,8 @@ __asm__(
     "    movl 12(%esp), %ebp\n"
     "    jmp _fuel_guard_landing\n");
 
-extern "C" EXCEPTION_DISPOSITION __cdecl fuel_guard_handler(EXCEPTION_RECORD* record,
-                                                            void* frame, CONTEXT*, void*) {
+extern "C" EXCEPTION_DISPOSITION __cdecl fuel_guard_handler(EXCEPTION_RECORD* record, void* frame,
+                                                            CONTEXT*, void*) {
     // During an unwind the guard's frame is simply passed over; only the search for a
     // handler stops here.
     if ((record->ExceptionFlags & (EXCEPTION_UNWINDING | EXCEPTION_EXIT_UNWIND)) != 0) {

@@ -34,8 +34,7 @@ bool CallGuarded(GuardedBody body, void* context, StructuredFault& fault) noexce
 // since the frames of an interrupted call are dropped, not destroyed.
 template <typename F>
 bool CallGuarded(F& f, StructuredFault& fault) noexcept {
-    return CallGuarded([](void* context) noexcept { (*static_cast<F*>(context))(); }, &f,
-                       fault);
+    return CallGuarded([](void* context) noexcept { (*static_cast<F*>(context))(); }, &f, fault);
 }
 
 // The head of the calling thread's handler chain (FS:[0]); tests use it to show that every

@@ -72,7 +72,7 @@ std::string CnfIniPathOfPrefix() {
 }
 
 class DllHost : public ::testing::Test {
-protected:
+  protected:
     static void SetUpTestSuite() {
         module_ = LoadLibraryA(FUEL_DLL_FILE);
         ASSERT_NE(module_, nullptr) << "LoadLibrary(" FUEL_DLL_FILE ") failed";
@@ -92,7 +92,8 @@ protected:
         const std::vector<u32> words =
             driver25 ? std::vector<u32>{flags, 0xDEADBEEF, Word(line), 1, 2, 3, 4, 5}
                      : std::vector<u32>{flags, 0xDEADBEEF, Word(line)};
-        const GuardedOutcome created = CallStdcallGuarded(driver25 ? getDriver25_ : getVE30_, words);
+        const GuardedOutcome created =
+            CallStdcallGuarded(driver25 ? getDriver25_ : getVE30_, words);
         EXPECT_FALSE(created.raised);
         EXPECT_EQ(created.call.stackImbalance, 0);
         return reinterpret_cast<void*>(static_cast<std::uintptr_t>(created.call.eax));
@@ -176,15 +177,13 @@ TEST_P(FactoryFlags, OnlyBitsFourToSixOfTheLowByteSetTheOptionDefaults) {
 
 INSTANTIATE_TEST_SUITE_P(
     BothFactories, FactoryFlags,
-    ::testing::Combine(::testing::Bool(),
-                       ::testing::Values(FlagsCase{0x00, true, false, false},
-                                         FlagsCase{0x10, false, false, false},
-                                         FlagsCase{0x20, true, true, false},
-                                         FlagsCase{0x40, true, false, true},
-                                         FlagsCase{0x70, false, true, true},
-                                         FlagsCase{0x8F, true, false, false},
-                                         FlagsCase{0x170, false, true, true},
-                                         FlagsCase{0xFFFFFF00, true, false, false})));
+    ::testing::Combine(
+        ::testing::Bool(),
+        ::testing::Values(FlagsCase{0x00, true, false, false}, FlagsCase{0x10, false, false, false},
+                          FlagsCase{0x20, true, true, false}, FlagsCase{0x40, true, false, true},
+                          FlagsCase{0x70, false, true, true},
+                          FlagsCase{0x8F, true, false, false}, FlagsCase{0x170, false, true, true},
+                          FlagsCase{0xFFFFFF00, true, false, false})));
 
 TEST_F(DllHost, WDozaFromTheFlagsSendsTheLitreDoseTwice) {
     host_.answerEverything = true;
@@ -250,8 +249,8 @@ TEST_F(DllHost, ProtocolDescriptionIs27BytesOfWindows1251) {
     ASSERT_FALSE(outcome.raised);
     EXPECT_EQ(outcome.call.stackImbalance, 0);
     const std::array<std::uint8_t, 28> expected = {
-        26,   'v',  '2',  '.',  '5',  '0',  '#',  0xCF, 0xF0, 0xEE, 0xF2, 0xEE, 0xEA, 0xEE,
-        0xEB, ' ',  0xEA, ' ',  0xD2, 0xD0, 0xCA, '-',  0xC2, 0xC0, 0xD0, 0xCD, 0xCE, 0xCC};
+        26,   'v', '2',  '.', '5',  '0',  '#',  0xCF, 0xF0, 0xEE, 0xF2, 0xEE, 0xEA, 0xEE,
+        0xEB, ' ', 0xEA, ' ', 0xD2, 0xD0, 0xCA, '-',  0xC2, 0xC0, 0xD0, 0xCD, 0xCE, 0xCC};
     EXPECT_TRUE(std::equal(expected.begin(), expected.end(), result.begin()));
 }
 
@@ -447,8 +446,8 @@ TEST_F(DllHost, DispensedVolumeComesBackInSt0AndTheAmountThroughItsPointer) {
                                                  0x01, 0x00, 0xCC, 0xCC, 0xCC, 0xCC};
     EXPECT_EQ(record, polled);
 
-    host_.QueueReply({0x41, 0x48, 0x30, 0x30, 0x30, 0x30, 0x30, 0x30, 0x30, 0x30, 0x30, 0x30,
-                      0x30, 0x30, 0x30, 0x30, 0x2D, 0x45});
+    host_.QueueReply({0x41, 0x48, 0x30, 0x30, 0x30, 0x30, 0x30, 0x30, 0x30, 0x30, 0x30, 0x30, 0x30,
+                      0x30, 0x30, 0x30, 0x2D, 0x45});
     double amount = -1;
     const GuardedOutcome data =
         Op(object, kGetDispensedData, {1, 1, Word(&amount)}, Returns::Double);

@@ -62,7 +62,9 @@ constexpr DWORD kCode = 0xE0001234;
     RaiseException(kCode, EXCEPTION_NONCONTINUABLE, 3, parameters);
 }
 
-void RaiseBody(void*) noexcept { RaiseWithParameters(); }
+void RaiseBody(void*) noexcept {
+    RaiseWithParameters();
+}
 
 // Two of the host's frames, each with its termination handler, the inner one raising.
 [[gnu::noinline]] void InnerHostFrame(TerminationLog* logs) {
@@ -165,8 +167,10 @@ TEST(StructuredGuard, CppExceptionsInsideTheBodyAreNotItsBusiness) {
 
 TEST(StructuredGuard, RestoresTheCalleeSavedRegisters) {
     auto clobberAndRaise = [](void*) noexcept {
-        __asm__ volatile("movl $0, %%ebx\n\tmovl $0, %%esi\n\tmovl $0, %%edi" : : : "ebx", "esi",
-                         "edi");
+        __asm__ volatile("movl $0, %%ebx\n\tmovl $0, %%esi\n\tmovl $0, %%edi"
+                         :
+                         :
+                         : "ebx", "esi", "edi");
         RaiseWithParameters();
     };
     StructuredFault fault;

@@ -7,9 +7,9 @@ namespace fuel::test::win32 {
 namespace {
 
 using CheckRoutine = std::uint8_t(__stdcall*)(void* object, std::uint32_t channel,
-                                               const std::uint8_t* reply, std::int32_t high,
-                                               const std::uint8_t* receivedCount,
-                                               const std::uint8_t* expectedCount);
+                                              const std::uint8_t* reply, std::int32_t high,
+                                              const std::uint8_t* receivedCount,
+                                              const std::uint8_t* expectedCount);
 
 template <typename Routine>
 const void* Entry(Routine routine) {
@@ -23,7 +23,16 @@ const void* const kTable[22] = {
     Entry(&TestHost::SetChannelError),
     Entry(&TestHost::SetChannelState),
     Entry(&TestHost::GetChannelState),
-    nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
+    nullptr,
+    nullptr,
+    nullptr,
+    nullptr,
+    nullptr,
+    nullptr,
+    nullptr,
+    nullptr,
+    nullptr,
+    nullptr,
     nullptr,
     Entry(&TestHost::Transact),
     Entry(&TestHost::ConfigureLine),
@@ -53,9 +62,8 @@ Bytes ZeroDataReply(std::uint32_t length) {
 
 TestHost::TestHost() : object_{kTable, this} {}
 
-void TestHost::Record(std::uint32_t channel, const std::uint8_t* frame,
-                      std::uint32_t frameLength, std::uint32_t replyLength,
-                      std::uint32_t reserved) {
+void TestHost::Record(std::uint32_t channel, const std::uint8_t* frame, std::uint32_t frameLength,
+                      std::uint32_t replyLength, std::uint32_t reserved) {
     sent.push_back(Sent{channel, Bytes(frame, frame + frameLength), replyLength, reserved});
 }
 
@@ -106,7 +114,8 @@ std::int32_t __stdcall TestHost::GetChannelState(void* self, std::uint32_t chann
         RaiseException(kHostExceptionCode, EXCEPTION_NONCONTINUABLE, 0, nullptr);
     }
     // Only the low byte counts: the rest of the word is the host's own business.
-    return static_cast<std::int32_t>(0x5A5A5A00u | static_cast<std::uint32_t>(host.states[channel & 0xFF] & 0xFF));
+    return static_cast<std::int32_t>(
+        0x5A5A5A00u | static_cast<std::uint32_t>(host.states[channel & 0xFF] & 0xFF));
 }
 
 // Nothing here may need destroying when an exception unwinds through it: the frame is then

@@ -33,7 +33,7 @@ inline constexpr std::int32_t kHostSilenceCode = 1000;
 inline constexpr std::int32_t kHostRaisedCode = 1001;
 
 class TestHost {
-public:
+  public:
     TestHost();
     TestHost(const TestHost&) = delete;
     TestHost& operator=(const TestHost&) = delete;
@@ -43,7 +43,9 @@ public:
 
     void Queue(HostReply reply) { script_.push_back(std::move(reply)); }
     void QueueAck() { Queue({HostReply::Kind::Answer, {'A'}, {}, {}, false}); }
-    void QueueReply(Bytes bytes) { Queue({HostReply::Kind::Answer, std::move(bytes), {}, {}, false}); }
+    void QueueReply(Bytes bytes) {
+        Queue({HostReply::Kind::Answer, std::move(bytes), {}, {}, false});
+    }
     void QueueRaise() { Queue({HostReply::Kind::RaiseInTransact, {}, {}, {}, false}); }
     // Answers when the script is empty: 'A' for one byte, else 'A' 'H' '0'... checksum 'E'.
     bool answerEverything = false;
@@ -105,7 +107,7 @@ public:
     static void __stdcall SetLineInitializer(void* self, std::uint32_t channel, void* routine,
                                              void* object);
 
-private:
+  private:
     struct HostObject {
         const void* const* table;
         TestHost* host;
