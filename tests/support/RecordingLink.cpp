@@ -62,6 +62,9 @@ std::int32_t RecordingLink::Transact(std::uint32_t channel, const std::uint8_t* 
     if (recording) {
         sent.push_back(Sent{channel, Bytes(frame, frame + frameLength), replyLength});
     }
+    if (script_.empty() && !responder && server) {
+        return Answer(channel, server({frame, frameLength}), {}, {}, reply, replyLength);
+    }
     ScriptedReply answer;
     if (!script_.empty()) {
         answer = std::move(script_.front());
@@ -75,18 +78,29 @@ std::int32_t RecordingLink::Transact(std::uint32_t channel, const std::uint8_t* 
         errors_.at(channel) = kRaisedCode;
         throw std::runtime_error("line failure");
     }
-    if (answer.silence || answer.bytes.empty()) {
+    if (answer.silence) {
+        answer.bytes.clear();
+    }
+    return Answer(channel, answer.bytes, answer.receivedCount, answer.high, reply, replyLength);
+}
+
+std::int32_t RecordingLink::Answer(std::uint32_t channel, std::span<const std::uint8_t> bytes,
+                                   std::optional<std::uint8_t> receivedCount,
+                                   std::optional<std::int32_t> high, std::uint8_t* reply,
+                                   std::uint8_t replyLength) {
+    if (bytes.empty()) {
         errors_.at(channel) = kSilenceCode;
         states_.at(channel) = 3;
         return kSilenceCode;
     }
-    const std::size_t placed = std::min<std::size_t>(answer.bytes.size(), replyLength);
-    std::copy_n(answer.bytes.begin(), placed, reply);
-    const std::uint8_t received = answer.receivedCount.value_or(static_cast<std::uint8_t>(placed));
+    const std::size_t placed = std::min<std::size_t>(bytes.size(), replyLength);
+    std::copy_n(bytes.begin(), placed, reply);
+    const std::uint8_t received = receivedCount.value_or(static_cast<std::uint8_t>(placed));
     const std::uint8_t expected = replyLength;
-    const std::int32_t high = answer.high.value_or(std::int32_t{replyLength} - 1);
     const ReplyHandler check = validators_.at(channel);
-    const bool accepted = check && check(channel, reply, high, received, expected);
+    const bool accepted =
+        check &&
+        check(channel, reply, high.value_or(std::int32_t{replyLength} - 1), received, expected);
     if (accepted) {
         return 0;
     }

@@ -8,6 +8,7 @@
 #include <functional>
 #include <optional>
 #include <ostream>
+#include <span>
 #include <stdexcept>
 #include <utility>
 #include <vector>
@@ -20,11 +21,11 @@ using Bytes = std::vector<std::uint8_t>;
 
 // What the line answers to one request.
 struct ScriptedReply {
-    Bytes bytes;                                 // placed from reply[0], cut at the asked length
-    std::optional<std::uint8_t> receivedCount;   // default: the bytes placed
-    std::optional<std::int32_t> high;            // default: asked length - 1
-    bool raise = false;                          // Transact throws instead of answering
-    bool silence = false;                        // nothing arrives; the check is not called
+    Bytes bytes;                                // placed from reply[0], cut at the asked length
+    std::optional<std::uint8_t> receivedCount;  // default: the bytes placed
+    std::optional<std::int32_t> high;           // default: asked length - 1
+    bool raise = false;                         // Transact throws instead of answering
+    bool silence = false;                       // nothing arrives; the check is not called
 };
 
 // Frames a data reply as a controller does: 'A' 'H' data checksum 'E'.
@@ -35,7 +36,7 @@ Bytes DataReplyOfLength(std::size_t length, const Bytes& leadingData);
 Bytes FrameOf(const Bytes& data);
 
 class RecordingLink final : public HostLink {
-public:
+  public:
     static constexpr std::int32_t kSilenceCode = 1000;  // this link's own code for no reply
     static constexpr std::int32_t kRaisedCode = 1001;   // the error it reports after raising
 
@@ -75,6 +76,9 @@ public:
     }
     // Answers requests when the script is empty; without one the line stays silent.
     std::function<Bytes(const Bytes& frame)> responder;
+    // Answers from bytes the caller keeps, without allocating (for benchmarks); used when the
+    // script is empty and there is no responder.
+    std::function<std::span<const std::uint8_t>(std::span<const std::uint8_t> frame)> server;
     // Reported by GetChannelState instead of the state the reply check set.
     std::optional<std::int32_t> forcedState;
     // Off: nothing is recorded (for benchmarks that count allocations).
@@ -103,14 +107,18 @@ public:
     void SetChannelState(std::uint32_t channel, std::int32_t state) override;
     std::int32_t GetChannelState(std::uint32_t channel) override;
     std::int32_t Transact(std::uint32_t channel, const std::uint8_t* frame,
-                          std::uint8_t frameLength, std::uint8_t* reply,
-                          std::uint8_t replyLength, std::uint32_t reserved) override;
+                          std::uint8_t frameLength, std::uint8_t* reply, std::uint8_t replyLength,
+                          std::uint32_t reserved) override;
     std::int32_t ConfigureLine(std::uint32_t channel, std::uint32_t timeout,
                                std::uint32_t baudRate) override;
     void SetReplyValidator(std::uint32_t channel, ReplyHandler handler) override;
     void SetLineInitializer(std::uint32_t channel, LineInitializer handler) override;
 
-private:
+  private:
+    std::int32_t Answer(std::uint32_t channel, std::span<const std::uint8_t> bytes,
+                        std::optional<std::uint8_t> receivedCount, std::optional<std::int32_t> high,
+                        std::uint8_t* reply, std::uint8_t replyLength);
+
     std::deque<ScriptedReply> script_;
     std::array<std::int32_t, 256> errors_{};
     std::array<std::int32_t, 256> states_{};
