@@ -92,6 +92,11 @@ void BM_SerialPollingCycle(benchmark::State& state) {
     fuel::PortMap map;
     fuel::PortSettings port;
     port.device = emulator.Device();
+    // The emulator is a process of its own, and on a loaded machine it may be held up
+    // longer than a controller ever is; wide time-outs keep that from failing the cycle.
+    // They cost nothing while replies come.
+    port.replyTimeout = std::chrono::milliseconds(500);
+    port.interByteTimeout = std::chrono::milliseconds(100);
     map.Assign(1, port);
     fuel::SerialLink link(std::move(map));
     fuel::TVM30 driver(0, &link, "");
@@ -105,7 +110,19 @@ void BM_SerialPollingCycle(benchmark::State& state) {
             driver.PollDispenserStatusEx(1, dispenser, 4, record);
         }
     };
-    cycle();  // the controllers' modes are read once here, as a host's first poll does
+    // A failed exchange raises; it must end the run here, where the emulator is still
+    // stopped on the way out.
+    const auto failed = [&](const fuel::Exception& error) {
+        state.SkipWithError(("the line failed: " + error.Message() + " (" +
+                             std::string(fuel::DescribeSerialCode(link.GetChannelError(1))) + ")")
+                                .c_str());
+    };
+    try {
+        cycle();  // the controllers' modes are read once here, as a host's first poll does
+    } catch (const fuel::Exception& error) {
+        failed(error);
+        return;
+    }
     link.ResetCounters();
 
     double measured = 0;
@@ -113,7 +130,12 @@ void BM_SerialPollingCycle(benchmark::State& state) {
     for (auto _ : state) {
         const fuel::SerialCounters before = link.Counters();
         const auto started = std::chrono::steady_clock::now();
-        cycle();
+        try {
+            cycle();
+        } catch (const fuel::Exception& error) {
+            failed(error);
+            return;
+        }
         const std::chrono::duration<double> took = std::chrono::steady_clock::now() - started;
         const fuel::SerialCounters& after = link.Counters();
         const auto bytes =
