@@ -33,6 +33,10 @@ class SerialLinkOnWine : public ::testing::Test {
         PortMap map;
         PortSettings settings;
         settings.device = port != nullptr ? port : "COM1";
+        // Wide time-outs: the emulator and Wine share a machine that may be loaded, and
+        // these tests are about the COM code, not about timing.
+        settings.replyTimeout = std::chrono::milliseconds(500);
+        settings.interByteTimeout = std::chrono::milliseconds(200);
         map.Assign(kChannel, settings);
         link = std::make_unique<SerialLink>(std::move(map));
         driver = std::make_unique<TVM30>(0x10, link.get(), "");
