@@ -336,6 +336,19 @@ TEST_F(SerialLinkTest, SurplusBytesOfOneReplyDoNotLeakIntoTheNext) {
     EXPECT_EQ(Reply(), kReply);
 }
 
+// A short but well-formed frame passes the reply check; the places past it, where the
+// driver reads its fields, must not still hold the rejected first attempt's bytes.
+TEST_F(SerialLinkTest, ShortReplyAfterARejectedOneLeavesNoStaleBytes) {
+    Connect(2);
+    peer->Queue(Whole(kBadChecksum));
+    peer->Queue(Whole({0x41, 0x48, 0x02, 0x55, 0xE4, 0x45}));
+
+    EXPECT_EQ(Exchange(), 0);
+    EXPECT_EQ(Reply(),
+              (Bytes{0x41, 0x48, 0x02, 0x55, 0xE4, 0x45, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}));
+    EXPECT_EQ(link->Counters().shortReplies, 1u);
+}
+
 // ---- Line settings.
 
 TEST_F(SerialLinkTest, DriverSettingsReachThePort) {
