@@ -26,7 +26,9 @@ struct DemoFill {
 constexpr auto kPollInterval = std::chrono::milliseconds(250);
 constexpr auto kGiveUpAfter = std::chrono::seconds(60);
 
-bool Near(double a, double b, double tolerance) { return std::fabs(a - b) <= tolerance; }
+bool Near(double a, double b, double tolerance) {
+    return std::fabs(a - b) <= tolerance;
+}
 
 bool Ended(std::uint8_t code) {
     return code > status_code::kFillEnded && code <= status_code::kFillEnded + kNozzles;
@@ -51,8 +53,7 @@ double Totaliser(Session& session, const DemoFill& fill) {
 }
 
 std::string Where(const DemoFill& fill) {
-    return "dispenser " + std::to_string(fill.dispenser) + " nozzle " +
-           std::to_string(fill.nozzle);
+    return "dispenser " + std::to_string(fill.dispenser) + " nozzle " + std::to_string(fill.nozzle);
 }
 
 }  // namespace
@@ -146,8 +147,7 @@ int RunDemo(CommandContext& context) {
     int polls = 0;
     while (true) {
         std::ostringstream line;
-        const auto elapsed =
-            std::chrono::duration<double>(session.Bus().Now() - started).count();
+        const auto elapsed = std::chrono::duration<double>(session.Bus().Now() - started).count();
         line << "  " << std::setw(5) << Fixed(elapsed, 1) << " s";
         bool allEnded = true;
         for (const DemoFill& fill : fills) {
@@ -156,8 +156,8 @@ int RunDemo(CommandContext& context) {
             const double volume = driver.GetDispensedData(channel, fill.dispenser, amount);
             RequireGoodLink(session, "the dispensing data");
             line << "  | " << int{fill.dispenser} << ": " << std::left << std::setw(6)
-                 << StatusShort(record.bytes[0]) << std::right << std::setw(7)
-                 << Fixed(volume, 2) << " l " << std::setw(8) << Fixed(amount, 2);
+                 << StatusShort(record.bytes[0]) << std::right << std::setw(7) << Fixed(volume, 2)
+                 << " l " << std::setw(8) << Fixed(amount, 2);
             allEnded = allEnded && Ended(record.bytes[0]);
         }
         ++polls;
@@ -191,11 +191,11 @@ int RunDemo(CommandContext& context) {
         driver.GetFinalDispensedData(channel, fill.dispenser, volume, amount);
         RequireGoodLink(session, "the final data");
         fillVolume[i] = volume;
-        out << "  " << Where(fill) << ": " << Fixed(volume, 2) << " l, amount "
-            << Fixed(amount, 2) << "\n";
+        out << "  " << Where(fill) << ": " << Fixed(volume, 2) << " l, amount " << Fixed(amount, 2)
+            << "\n";
         // Each fill must stop at its dose, and its amount must be its volume at its price.
-        const bool doseMet = fill.litres > 0 ? Near(volume, fill.litres, 0.011)
-                                             : Near(amount, fill.money, 0.011);
+        const bool doseMet =
+            fill.litres > 0 ? Near(volume, fill.litres, 0.011) : Near(amount, fill.money, 0.011);
         if (!doseMet || !Near(amount, volume * fill.price, fill.price / 100 + 0.011)) {
             throw Failure("the final data of " + Where(fill) + " do not match the dose");
         }
@@ -217,10 +217,13 @@ int RunDemo(CommandContext& context) {
         }
     }
 
-    const LinkCounters& counters = session.Link().Counters();
-    out << "\nDone: " << counters.exchanges << " exchanges, " << counters.failed
-        << " failed, " << Fixed(std::chrono::duration<double>(counters.wireTime).count(), 2)
-        << " s on the line at " << session.Link().Options(channel).baudRate << " baud.\n";
+    const Session::ExchangeSummary summary = session.Summary();
+    out << "\nDone: " << summary.exchanges << " exchanges, " << summary.failed << " failed";
+    if (summary.wireSeconds) {
+        out << ", " << Fixed(*summary.wireSeconds, 2) << " s on the line at " << summary.baudRate
+            << " baud";
+    }
+    out << ".\n";
     if (context.arguments.Has("stats")) {
         session.PrintStats(out);
     }

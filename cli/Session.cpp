@@ -20,8 +20,8 @@ namespace {
 // Dispensers 1, 3, 5 and 7 with two nozzles each keep their nozzle codes apart.
 emulator::Config BuiltInConfig() {
     emulator::Config config;
-    const auto dispenser = [](std::uint8_t number, std::uint8_t mode,
-                              emulator::ReplyLayout layout, double price) {
+    const auto dispenser = [](std::uint8_t number, std::uint8_t mode, emulator::ReplyLayout layout,
+                              double price) {
         emulator::DispenserConfig d;
         d.number = number;
         d.nozzles = 2;
@@ -130,7 +130,7 @@ Session::Session(const SessionOptions& options, std::ostream& out)
     for (const std::string& text : options.faultRates) {
         faultRates.push_back(ParseFaultRate(text));
     }
-    emulator::Config config = options.config        ? *options.config
+    emulator::Config config = options.config       ? *options.config
                               : options.configPath ? emulator::LoadConfig(*options.configPath)
                                                    : BuiltInConfig();
     if (options.time == BusTime::Virtual) {
@@ -184,8 +184,9 @@ Session::Session(const SessionOptions& options, std::ostream& out)
     HostLink* line = &s.link;
     if (options.port || options.portMap) {
         if (!faults.empty() || !faultRates.empty()) {
-            throw UsageError("--fault shapes the embedded emulator's replies; on a serial line "
-                             "give the faults to fuel-emulator");
+            throw UsageError(
+                "--fault shapes the embedded emulator's replies; on a serial line "
+                "give the faults to fuel-emulator");
         }
         s.serial = std::make_unique<SerialLine>(options.port, options.portMap, s.channel,
                                                 options.retries, options.trace, out);
@@ -200,11 +201,21 @@ Session::Session(const SessionOptions& options, std::ostream& out)
 
 Session::~Session() = default;
 
-TVM30& Session::Driver() { return *impl_->driver; }
-std::uint8_t Session::Channel() const { return impl_->channel; }
-emulator::Emulator& Session::Bus() { return *impl_->bus; }
-EmulatorLink& Session::Link() { return impl_->link; }
-BusTime Session::Time() const { return impl_->time; }
+TVM30& Session::Driver() {
+    return *impl_->driver;
+}
+std::uint8_t Session::Channel() const {
+    return impl_->channel;
+}
+emulator::Emulator& Session::Bus() {
+    return *impl_->bus;
+}
+EmulatorLink& Session::Link() {
+    return impl_->link;
+}
+BusTime Session::Time() const {
+    return impl_->time;
+}
 
 std::vector<DispenserOnBus> Session::Dispensers() const {
     std::vector<DispenserOnBus> dispensers;
@@ -241,8 +252,8 @@ void Session::LiftNozzle(int dispenser, int nozzle, double presetLitres) {
         throw UsageError("the bus has no dispenser " + std::to_string(dispenser) + " nozzle " +
                          std::to_string(nozzle));
     }
-    impl_->bus->LiftNozzle(static_cast<std::uint8_t>(dispenser),
-                           static_cast<std::uint8_t>(nozzle), presetLitres);
+    impl_->bus->LiftNozzle(static_cast<std::uint8_t>(dispenser), static_cast<std::uint8_t>(nozzle),
+                           presetLitres);
 }
 
 void Session::HangUpNozzle(int dispenser, int nozzle) {
@@ -257,8 +268,22 @@ void Session::HangUpNozzle(int dispenser, int nozzle) {
                              static_cast<std::uint8_t>(nozzle));
 }
 
-bool Session::ModeKnown(int dispenser) const { return impl_->modeKnown.count(dispenser) != 0; }
-void Session::MarkModeKnown(int dispenser) { impl_->modeKnown.insert(dispenser); }
+bool Session::ModeKnown(int dispenser) const {
+    return impl_->modeKnown.count(dispenser) != 0;
+}
+void Session::MarkModeKnown(int dispenser) {
+    impl_->modeKnown.insert(dispenser);
+}
+
+Session::ExchangeSummary Session::Summary() const {
+    if (impl_->serial) {
+        const SerialCounters& c = impl_->serial->Link().Counters();
+        return {c.exchanges, c.failed, std::nullopt, 0};
+    }
+    const LinkCounters& c = impl_->link.Counters();
+    return {c.exchanges, c.failed, std::chrono::duration<double>(c.wireTime).count(),
+            impl_->link.Options(impl_->channel).baudRate};
+}
 
 void Session::PrintStats(std::ostream& out) const {
     if (impl_->serial) {
@@ -266,8 +291,8 @@ void Session::PrintStats(std::ostream& out) const {
         return;
     }
     const LinkCounters& c = impl_->link.Counters();
-    out << "link: " << c.exchanges << " exchanges, " << c.attempts << " frames sent ("
-        << c.retries << " retries), " << c.accepted << " accepted, " << c.failed << " failed\n";
+    out << "link: " << c.exchanges << " exchanges, " << c.attempts << " frames sent (" << c.retries
+        << " retries), " << c.accepted << " accepted, " << c.failed << " failed\n";
     out << "  rejected by the reply check: " << c.Rejected() << " (223: " << c.rejectedBadStart
         << ", 219: " << c.rejectedOnlyAcknowledge << ", 209: " << c.rejectedNoEnd
         << ", 222: " << c.rejectedBadChecksum << ", other: " << c.rejectedOther << ")\n";

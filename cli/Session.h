@@ -24,19 +24,19 @@ enum class BusTime {
 
 struct SessionOptions {
     std::uint8_t channel = 1;
-    std::optional<std::string> configPath;       // the emulator's configuration file
-    std::optional<emulator::Config> config;      // or one the program builds itself
-    std::string cnfIniPath;                      // the driver's options file
-    std::uint32_t flags = 0;                     // the factory's flags byte
+    std::optional<std::string> configPath;   // the emulator's configuration file
+    std::optional<emulator::Config> config;  // or one the program builds itself
+    std::string cnfIniPath;                  // the driver's options file
+    std::uint32_t flags = 0;                 // the factory's flags byte
     bool trace = false;
-    std::optional<int> retries;                  // the link's default when unset
+    std::optional<int> retries;  // the link's default when unset
     BusTime time = BusTime::Virtual;
-    std::vector<std::string> faults;             // KIND or KIND@N, as the user wrote them
-    std::vector<std::string> faultRates;         // KIND=PROBABILITY
+    std::vector<std::string> faults;      // KIND or KIND@N, as the user wrote them
+    std::vector<std::string> faultRates;  // KIND=PROBABILITY
     // A serial line instead of the embedded emulator (the bus configuration then only
     // describes what is on the line).
-    std::optional<std::string> port;             // the channel's device
-    std::optional<std::string> portMap;          // a port map file
+    std::optional<std::string> port;     // the channel's device
+    std::optional<std::string> portMap;  // a port map file
 };
 
 struct DispenserOnBus {
@@ -45,7 +45,7 @@ struct DispenserOnBus {
 };
 
 class Session {
-public:
+  public:
     // Throws UsageError for a fault the emulator does not know and ConfigError for a bus
     // configuration it refuses.
     Session(const SessionOptions& options, std::ostream& out);
@@ -74,11 +74,21 @@ public:
     // The link's health counters.
     void PrintStats(std::ostream& out) const;
 
+    // Exchanges so far on whichever line the session uses; the wire time only where the
+    // line models it (the embedded emulator).
+    struct ExchangeSummary {
+        std::uint64_t exchanges = 0;
+        std::uint64_t failed = 0;
+        std::optional<double> wireSeconds;
+        std::uint32_t baudRate = 0;
+    };
+    ExchangeSummary Summary() const;
+
     // Dispensers whose mode the driver has read in this run.
     bool ModeKnown(int dispenser) const;
     void MarkModeKnown(int dispenser);
 
-private:
+  private:
     struct Impl;
     std::unique_ptr<Impl> impl_;
 };
