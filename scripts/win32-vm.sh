@@ -95,7 +95,10 @@ work_dir= bake=
 . /job/config
 if [ -n "$work_dir" ]; then
     mkdir -p "$work_dir"
-    if ! mount -t 9p -o trans=virtio,version=9p2000.L,msize=262144,access=any work "$work_dir"; then
+    # cache=loose: without the page cache a large read over 9p can come back short, and
+    # Wine reads an image's sections with one read each, leaving the rest of a big
+    # program's code as zeros.
+    if ! mount -t 9p -o trans=virtio,version=9p2000.L,msize=262144,access=any,cache=loose work "$work_dir"; then
         say "cannot mount $work_dir"; off
     fi
 fi
