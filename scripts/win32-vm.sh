@@ -127,8 +127,11 @@ else
     "$wine" wineboot --init >/dev/null 2>&1
     echo $? >/job/prefix.rc
 fi
-# One wine server for all the programs, rather than one started and stopped for each.
+# One wine server for all the programs, rather than one started and stopped for each, and
+# Wine's own services started before the first program, so that its time-out and timing
+# are its own.
 "${wine%/*}/wineserver" -p
+"$wine" wineboot >/dev/null 2>&1
 say "wine prefix ready in $(awk -v a="$start" -v b="$(uptime)" 'BEGIN { printf "%.1f", b - a }') s"
 
 i=0
@@ -155,13 +158,19 @@ off
 EOF
 }
 
+# Names the image's make-up, so that an image made by an older version of this script is
+# rebuilt rather than booted with an init that no longer fits.
+image_stamp() {
+    { guest_init; echo "$suite"; } | sha256sum | cut -c1-16
+}
+
 prepare() {
     install_host_tools
     mkdir -p "$vm_dir"
     exec 9>"$vm_dir/.lock"
     flock 9
     local stamp_want
-    stamp_want=$( { guest_init; echo "$suite"; } | sha256sum | cut -c1-16)
+    stamp_want=$(image_stamp)
     if [ -f "$vm_dir/root.img" ] && [ -f "$vm_dir/vmlinuz" ] && [ -f "$vm_dir/initrd.img" ] &&
        [ "$(cat "$vm_dir/stamp" 2>/dev/null)" = "$stamp_want" ]; then
         say "image ready in $vm_dir"
@@ -180,8 +189,8 @@ prepare() {
         printf '#!/bin/sh\nexit 101\n' >"$root/usr/sbin/policy-rc.d"
         chmod +x "$root/usr/sbin/policy-rc.d"
         # The initrd must find the root disk on virtio without udev's help.
-        printf 'virtio_pci\nvirtio_blk\next4\n' >>"$root/etc/initramfs-tools/modules" 2>/dev/null ||
-            { mkdir -p "$root/etc/initramfs-tools"; printf 'virtio_pci\nvirtio_blk\next4\n' >"$root/etc/initramfs-tools/modules"; }
+        mkdir -p "$root/etc/initramfs-tools"
+        printf 'virtio_pci\nvirtio_blk\next4\n' >>"$root/etc/initramfs-tools/modules"
         mount -t proc proc "$root/proc"
         mount --bind /dev "$root/dev"
         mount -t sysfs sysfs "$root/sys"
@@ -278,6 +287,8 @@ run() {
         [ -f "$vm_dir/$p" ] || die "no $vm_dir/$p: run '$0 prepare' first"
     done
     command -v qemu-system-x86_64 >/dev/null || die "no qemu-system-x86_64: run '$0 prepare' first"
+    [ "$(cat "$vm_dir/stamp" 2>/dev/null)" = "$(image_stamp)" ] ||
+        die "the image in $vm_dir is out of date: run '$0 prepare'"
 
     local t0 timeout=${FUEL_VM_TIMEOUT:-1800}
     job=$(mktemp -d "${TMPDIR:-/tmp}/fuel-win32-vm.XXXXXX")
