@@ -2,10 +2,13 @@
 # Runs 32-bit Windows programs under Wine inside a small emulated x86-64 machine.
 #
 # Why a whole machine: some virtual machines (the ones our CI gets among them) provide no
-# 32-bit code segment, so a 32-bit process cannot run on their kernel at all, whether by
-# Wine's 32-bit loader, by its WoW64 mode or by user-mode qemu. qemu-system-x86_64 emulates
-# a whole x86-64 machine in software (no KVM needed); Debian's amd64 kernel inside it runs
-# 32-bit processes as usual, so wine32 works there.
+# 32-bit code segment, so a 32-bit process cannot run on their kernel: neither Wine's 32-bit
+# loader nor its WoW64 mode starts. The test command runs Wine's loader under user-mode qemu
+# instead (scripts/wine-run.sh), which is quick but hands processor faults on without their
+# trap numbers. qemu-system-x86_64 emulates a whole x86-64 machine in software (no KVM
+# needed); Debian's amd64 kernel inside it runs 32-bit processes as a real one does, so
+# wine32 behaves there as on a Windows-capable host. It is slower (minutes to prepare), so
+# it is a tool to run by hand, not part of the test command.
 #
 #   win32-vm.sh prepare
 #       Builds, once, a Debian bookworm amd64 root image with Wine (32-bit) and the kernel
