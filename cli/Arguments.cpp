@@ -8,13 +8,17 @@
 namespace fuel::cli {
 namespace {
 
-const OptionSpec* FindOption(std::span<const OptionSpec> options, std::string_view name) {
-    const auto it = std::find_if(options.begin(), options.end(),
-                                 [&](const OptionSpec& spec) { return spec.name == name; });
+const OptionDefinition* FindOption(std::span<const OptionDefinition> options,
+                                   std::string_view name) {
+    const auto it =
+        std::find_if(options.begin(), options.end(),
+                     [&](const OptionDefinition& option) { return option.name == name; });
     return it == options.end() ? nullptr : &*it;
 }
 
-std::string Quoted(std::string_view text) { return "'" + std::string(text) + "'"; }
+std::string Quoted(std::string_view text) {
+    return "'" + std::string(text) + "'";
+}
 
 }  // namespace
 
@@ -44,7 +48,7 @@ std::vector<std::string> ParsedArguments::Values(std::string_view name) const {
 }
 
 ParsedArguments ParseArguments(std::span<const std::string> words,
-                               std::span<const OptionSpec> options) {
+                               std::span<const OptionDefinition> options) {
     ParsedArguments parsed;
     bool optionsEnded = false;
     for (std::size_t i = 0; i < words.size(); ++i) {
@@ -70,11 +74,11 @@ ParsedArguments ParseArguments(std::span<const std::string> words,
             inlineValue = std::string(name.substr(equals + 1));
             name = name.substr(0, equals);
         }
-        const OptionSpec* spec = FindOption(options, name);
-        if (spec == nullptr) {
+        const OptionDefinition* option = FindOption(options, name);
+        if (option == nullptr) {
             throw UsageError("unknown option " + Quoted("--" + std::string(name)));
         }
-        if (spec->valueName.empty()) {
+        if (option->valueName.empty()) {
             if (inlineValue) {
                 throw UsageError("option --" + std::string(name) + " takes no value");
             }
@@ -84,7 +88,7 @@ ParsedArguments ParseArguments(std::span<const std::string> words,
         if (!inlineValue) {
             if (i + 1 >= words.size()) {
                 throw UsageError("option --" + std::string(name) + " needs a value (" +
-                                 std::string(spec->valueName) + ")");
+                                 std::string(option->valueName) + ")");
             }
             inlineValue = words[++i];
         }
@@ -118,8 +122,7 @@ double ParseQuantity(std::string_view text, std::string_view what, double high) 
     std::string normal(text);
     std::replace(normal.begin(), normal.end(), ',', '.');
     double value = 0;
-    const auto [end, error] =
-        std::from_chars(normal.data(), normal.data() + normal.size(), value);
+    const auto [end, error] = std::from_chars(normal.data(), normal.data() + normal.size(), value);
     // from_chars accepts "inf" and "nan"; neither is a quantity.
     if (normal.empty() || error != std::errc() || end != normal.data() + normal.size() ||
         !std::isfinite(value) || value < 0 || value > high) {

@@ -13,19 +13,19 @@
 namespace fuel::cli {
 
 class UsageError : public std::runtime_error {
-public:
+  public:
     using std::runtime_error::runtime_error;
 };
 
 // One option as a command accepts it: "--name" alone (a switch) or "--name VALUE".
-struct OptionSpec {
+struct OptionDefinition {
     std::string_view name;       // without the leading dashes
     std::string_view valueName;  // empty for a switch
     std::string_view help;
 };
 
 class ParsedArguments {
-public:
+  public:
     bool Has(std::string_view name) const;
     // The option's last value, when it was given.
     std::optional<std::string> Value(std::string_view name) const;
@@ -33,9 +33,9 @@ public:
     std::vector<std::string> Values(std::string_view name) const;
     const std::vector<std::string>& Operands() const { return operands_; }
 
-private:
+  private:
     friend ParsedArguments ParseArguments(std::span<const std::string>,
-                                          std::span<const OptionSpec>);
+                                          std::span<const OptionDefinition>);
     std::vector<std::pair<std::string, std::optional<std::string>>> options_;
     std::vector<std::string> operands_;
 };
@@ -43,7 +43,7 @@ private:
 // Options may stand anywhere among the operands; "--name=VALUE" and "--name VALUE" are the
 // same; "--" ends the options (so a negative-looking operand can still be given).
 ParsedArguments ParseArguments(std::span<const std::string> words,
-                               std::span<const OptionSpec> options);
+                               std::span<const OptionDefinition> options);
 
 // Whole numbers in decimal or, with 0x, hexadecimal, within [low, high]; what names the
 // thing in the error message ("dispenser", "cell").

@@ -38,14 +38,14 @@ struct Command {
     std::string_view operands;  // "DISPENSER NOZZLE"
     std::string_view summary;   // one line for the command list
     std::string_view description;
-    std::vector<OptionSpec> options;
+    std::vector<OptionDefinition> options;
     std::size_t minOperands = 0;
     std::size_t maxOperands = 0;
     int (*run)(CommandContext&) = nullptr;
 };
 
 const std::vector<Command>& Commands();
-const std::vector<OptionSpec>& CommonOptions();
+const std::vector<OptionDefinition>& CommonOptions();
 
 // Operand helpers: the word and what it names go into the usage error.
 std::uint8_t DispenserOperand(const std::string& word);

@@ -374,7 +374,7 @@ int RunInfo(CommandContext& context) {
 int RunHelp(CommandContext& context);
 int RunShell(CommandContext& context);
 
-const std::vector<OptionSpec> kCommonOptions = {
+const std::vector<OptionDefinition> kCommonOptions = {
     {"channel", "N", "the channel (line) the dispensers are on, 1..32; default 1"},
     {"config", "FILE", "the emulator's bus configuration; default: the built-in bus"},
     {"cnf", "FILE",
@@ -490,10 +490,10 @@ const Command* FindCommand(std::string_view name) {
 }
 
 // Each option on its own line, its help wrapped at 90 columns under the help column.
-void PrintOptions(std::ostream& out, const std::vector<OptionSpec>& options) {
+void PrintOptions(std::ostream& out, const std::vector<OptionDefinition>& options) {
     constexpr std::size_t kHelpColumn = 23;
     constexpr std::size_t kWidth = 90;
-    for (const OptionSpec& option : options) {
+    for (const OptionDefinition& option : options) {
         std::string left = "--" + std::string(option.name);
         if (!option.valueName.empty()) {
             left += " " + std::string(option.valueName);
@@ -594,8 +594,8 @@ int RunHelp(CommandContext& context) {
     return kExitSuccess;
 }
 
-std::vector<OptionSpec> OptionsOf(const Command& command) {
-    std::vector<OptionSpec> options = command.options;
+std::vector<OptionDefinition> OptionsOf(const Command& command) {
+    std::vector<OptionDefinition> options = command.options;
     options.insert(options.end(), kCommonOptions.begin(), kCommonOptions.end());
     return options;
 }
@@ -657,7 +657,7 @@ int Dispatch(std::span<const std::string> words, std::istream& in, std::ostream&
             throw UsageError("no command '" + name + "'");
         }
         where += " " + std::string(command->name);
-        const std::vector<OptionSpec> options = OptionsOf(*command);
+        const std::vector<OptionDefinition> options = OptionsOf(*command);
         const ParsedArguments arguments = ParseArguments(words.subspan(1), options);
         if (arguments.Has("help")) {
             PrintCommandHelp(out, *command);
@@ -669,7 +669,7 @@ int Dispatch(std::span<const std::string> words, std::istream& in, std::ostream&
                                                           : "too many operands");
         }
         if (sharedSession != nullptr) {
-            for (const OptionSpec& option : kCommonOptions) {
+            for (const OptionDefinition& option : kCommonOptions) {
                 if (option.name != "help" && arguments.Has(option.name)) {
                     throw UsageError("--" + std::string(option.name) +
                                      " holds for the whole shell: give it to 'shell'");
@@ -845,7 +845,7 @@ int RunShell(CommandContext& context) {
 }  // namespace
 
 const std::vector<Command>& Commands() { return kCommands; }
-const std::vector<OptionSpec>& CommonOptions() { return kCommonOptions; }
+const std::vector<OptionDefinition>& CommonOptions() { return kCommonOptions; }
 
 std::uint8_t DispenserOperand(const std::string& word) {
     return static_cast<std::uint8_t>(ParseInteger(word, "dispenser", 1, kDispensers));

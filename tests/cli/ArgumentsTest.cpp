@@ -7,7 +7,7 @@
 namespace fuel::cli {
 namespace {
 
-const std::array<OptionSpec, 3> kOptions = {{
+const std::array<OptionDefinition, 3> kOptions = {{
     {"litres", "LITRES", ""},
     {"trace", "", ""},
     {"fault", "KIND", ""},

@@ -108,7 +108,7 @@ TEST(ProgramTest, EveryCommandHasHelp) {
         EXPECT_EQ(run.status, kExitSuccess) << command.name;
         EXPECT_TRUE(Contains(run.out, "Usage: fuelctl " + std::string(command.name)))
             << run.out;
-        for (const OptionSpec& option : command.options) {
+        for (const OptionDefinition& option : command.options) {
             EXPECT_TRUE(Contains(run.out, "--" + std::string(option.name))) << command.name;
         }
         EXPECT_EQ(RunWords({"help", std::string(command.name)}).out, run.out);
