@@ -143,8 +143,9 @@ int RunDose(CommandContext& context) {
     const bool asLitres = !litres && (driver.StartInLiter || InModeZero(session, dispenser));
     const double nozzlePrice = driver.NozzlePrice[channel][dispenser][nozzle];
     if (asLitres && nozzlePrice <= 0) {
-        throw UsageError("a money dose goes out as litres here and needs the nozzle's price: "
-                         "add --price");
+        throw UsageError(
+            "a money dose goes out as litres here and needs the nozzle's price: "
+            "add --price");
     }
     if (!InModeZero(session, dispenser)) {
         const bool decimalsMode = driver.HasDecimalsMode(channel, dispenser);
@@ -195,8 +196,8 @@ int RunPrice(CommandContext& context) {
     const auto wanted = static_cast<std::int32_t>(std::nearbyint(price * 100));
     if (readBack != wanted) {
         std::ostringstream message;
-        message << "the controller did not take the price " << Fixed(price, 2)
-                << ": it reads back " << Fixed(readBack / 100.0, 2);
+        message << "the controller did not take the price " << Fixed(price, 2) << ": it reads back "
+                << Fixed(readBack / 100.0, 2);
         throw Failure(message.str());
     }
     context.out << "dispenser " << int{dispenser} << " nozzle " << int{nozzle} << ": price "
@@ -223,18 +224,32 @@ std::uint8_t FillNozzle(CommandContext& context, std::uint8_t dispenser,
     return session.Driver().CurrentNozzle[session.Channel()][dispenser];
 }
 
-int RunData(CommandContext& context, bool final) {
-    const std::uint8_t dispenser = DispenserOperand(context.arguments.Operands()[0]);
+struct FillTarget {
+    StatusRecordEx record;
+    std::uint8_t nozzle;
+};
+
+// The data, the final data and the stop act on the driver's current nozzle, and a fresh run
+// has started none: poll the dispenser and point the current nozzle at the one filling (or
+// the one --nozzle names).
+FillTarget AimAtFill(CommandContext& context, std::uint8_t dispenser) {
     if (const auto value = context.arguments.Value("nozzle")) {
         NozzleOperand(*value);
     }
     Session& session = context.session();
-    TVM30& driver = session.Driver();
-    const std::uint8_t channel = session.Channel();
     const StatusRecordEx record = PollDispenser(session, dispenser);
     session.MarkModeKnown(dispenser);
     const std::uint8_t nozzle = FillNozzle(context, dispenser, record);
-    driver.CurrentNozzle[channel][dispenser] = nozzle;
+    session.Driver().CurrentNozzle[session.Channel()][dispenser] = nozzle;
+    return {record, nozzle};
+}
+
+int RunData(CommandContext& context, bool final) {
+    const std::uint8_t dispenser = DispenserOperand(context.arguments.Operands()[0]);
+    const auto [record, nozzle] = AimAtFill(context, dispenser);
+    Session& session = context.session();
+    TVM30& driver = session.Driver();
+    const std::uint8_t channel = session.Channel();
 
     double volume = 0;
     double amount = 0;
@@ -255,24 +270,20 @@ int RunData(CommandContext& context, bool final) {
     return kExitSuccess;
 }
 
-int RunDispensed(CommandContext& context) { return RunData(context, false); }
-int RunFinal(CommandContext& context) { return RunData(context, true); }
+int RunDispensed(CommandContext& context) {
+    return RunData(context, false);
+}
+int RunFinal(CommandContext& context) {
+    return RunData(context, true);
+}
 
-// A stop goes to one nozzle's code, and a fresh run has started none: like the data, it is
-// meant for the nozzle the poll finds filling.
+// A stop goes to one nozzle's code: like the data, it is meant for the nozzle the poll finds
+// filling.
 int RunStop(CommandContext& context) {
     const std::uint8_t dispenser = DispenserOperand(context.arguments.Operands()[0]);
-    if (const auto value = context.arguments.Value("nozzle")) {
-        NozzleOperand(*value);
-    }
+    const std::uint8_t nozzle = AimAtFill(context, dispenser).nozzle;
     Session& session = context.session();
-    TVM30& driver = session.Driver();
-    const std::uint8_t channel = session.Channel();
-    const StatusRecordEx record = PollDispenser(session, dispenser);
-    session.MarkModeKnown(dispenser);
-    const std::uint8_t nozzle = FillNozzle(context, dispenser, record);
-    driver.CurrentNozzle[channel][dispenser] = nozzle;
-    driver.StopFill(channel, dispenser, 0, 1);
+    session.Driver().StopFill(session.Channel(), dispenser, 0, 1);
     if (InModeZero(session, dispenser)) {
         context.out << "dispenser " << int{dispenser}
                     << " is in mode '0': nothing is sent, the driver ends its fill\n";
@@ -291,11 +302,11 @@ int RunTotaliser(CommandContext& context) {
     LearnMode(session, dispenser);
     double volumeTotal = 0;
     double moneyTotal = 0;
-    session.Driver().GetTotalizer(session.Channel(), dispenser, nozzle, volumeTotal, moneyTotal,
-                                  0, 0);
+    session.Driver().GetTotalizer(session.Channel(), dispenser, nozzle, volumeTotal, moneyTotal, 0,
+                                  0);
     RequireGoodLink(session, "the totaliser");
-    context.out << "dispenser " << int{dispenser} << " nozzle " << int{nozzle}
-                << ": volume total " << Fixed(volumeTotal, 2) << " l\n";
+    context.out << "dispenser " << int{dispenser} << " nozzle " << int{nozzle} << ": volume total "
+                << Fixed(volumeTotal, 2) << " l\n";
     return kExitSuccess;
 }
 
@@ -352,9 +363,8 @@ int RunInfo(CommandContext& context) {
     TVM30& driver = session.Driver();
     std::ostream& out = context.out;
     out << "protocol     " << driver.GetProtocolDescription() << "\n";
-    out << "options      OrigAdres=" << driver.OrigAdres
-        << " StartInLiter=" << driver.StartInLiter << " WStart=" << driver.WStart
-        << " WDoza=" << driver.WDoza << "\n";
+    out << "options      OrigAdres=" << driver.OrigAdres << " StartInLiter=" << driver.StartInLiter
+        << " WStart=" << driver.WStart << " WDoza=" << driver.WDoza << "\n";
     out << "properties  ";
     for (std::uint32_t key = 1; key <= 10; ++key) {
         std::uint32_t value = 0;
@@ -401,79 +411,149 @@ const std::vector<OptionDefinition> kCommonOptions = {
 };
 
 const std::vector<Command> kCommands = {
-    {"status", "DISPENSER", "poll every nozzle of a dispenser",
+    {"status",
+     "DISPENSER",
+     "poll every nozzle of a dispenser",
      "Polls nozzles 1..N of the dispenser as a host does (reading the controller's mode "
      "cells when the driver's back-off says so) and shows each nozzle's status and volume.",
      {{"nozzles", "N",
        "poll nozzles 1..N; default: the dispenser's nozzles on the bus (1 in mode '0', where "
        "the driver keeps one status word for the dispenser)"}},
-     1, 1, &RunStatus},
-    {"start", "DISPENSER NOZZLE", "authorise a fill on a nozzle",
+     1,
+     1,
+     &RunStatus},
+    {"start",
+     "DISPENSER NOZZLE",
+     "authorise a fill on a nozzle",
      "Sends the host's start request for the nozzle. A dispenser in mode '0' gets no "
      "command: its controller starts by itself and the driver marks the nozzle running. "
      "The dispenser is polled once first, so that the driver knows its mode.",
-     {}, 2, 2, &RunStart},
-    {"stop", "DISPENSER", "stop the dispenser's fill",
+     {},
+     2,
+     2,
+     &RunStart},
+    {"stop",
+     "DISPENSER",
+     "stop the dispenser's fill",
      "Polls the dispenser, then sends the host's unconditional stop request to the nozzle "
      "that is filling (else to the one last started). A dispenser in mode '0' gets no "
      "command: the driver ends the fill it keeps for nozzle 1.",
-     {{"nozzle", "N", "stop this nozzle instead"}}, 1, 1, &RunStop},
-    {"dose", "DISPENSER NOZZLE", "set the next fill's dose in litres or money",
+     {{"nozzle", "N", "stop this nozzle instead"}},
+     1,
+     1,
+     &RunStop},
+    {"dose",
+     "DISPENSER NOZZLE",
+     "set the next fill's dose in litres or money",
      "Sets a dose limit for the nozzle's next fill. With the option StartInLiter (on unless "
      "flags bit 4 is set) a money dose is divided by the nozzle's price and sent in litres, "
      "so it needs the price: give --price, which sets it first.",
-     {{"litres", "LITRES", "the dose in litres (five digits on the controller: up to 999.99, "
-                           "less in modes with more decimals)"},
-      {"money", "AMOUNT", "the dose in money (six digits on the controller: up to 9999.99 "
-                          "in hundredths; as litres when StartInLiter is on)"},
+     {{"litres", "LITRES",
+       "the dose in litres (five digits on the controller: up to 999.99, "
+       "less in modes with more decimals)"},
+      {"money", "AMOUNT",
+       "the dose in money (six digits on the controller: up to 9999.99 "
+       "in hundredths; as litres when StartInLiter is on)"},
       {"price", "PRICE", "set the nozzle's unit price first"}},
-     2, 2, &RunDose},
-    {"price", "DISPENSER NOZZLE PRICE", "set a nozzle's unit price",
+     2,
+     2,
+     &RunDose},
+    {"price",
+     "DISPENSER NOZZLE PRICE",
+     "set a nozzle's unit price",
      "Sets the unit price (0..99.99: four digits of hundredths) and reads it back. Fails "
      "when the controller does not hold the price afterwards.",
-     {}, 3, 3, &RunPrice},
-    {"data", "DISPENSER", "volume and amount of the running or last fill",
+     {},
+     3,
+     3,
+     &RunPrice},
+    {"data",
+     "DISPENSER",
+     "volume and amount of the running or last fill",
      "Polls the dispenser, then reads the fill's volume and the amount reconciled with the "
      "controller's own figure.",
-     {{"nozzle", "N", "the nozzle whose fill to read; default: the one the poll finds "
-                      "filling, else the last started"}},
-     1, 1, &RunDispensed},
-    {"final", "DISPENSER", "final data of the fill, clearing the dose limits",
+     {{"nozzle", "N",
+       "the nozzle whose fill to read; default: the one the poll finds "
+       "filling, else the last started"}},
+     1,
+     1,
+     &RunDispensed},
+    {"final",
+     "DISPENSER",
+     "final data of the fill, clearing the dose limits",
      "As 'data', then the driver forgets the dispenser's dose limits (not in mode '0').",
-     {{"nozzle", "N", "as for 'data'"}}, 1, 1, &RunFinal},
-    {"totaliser", "DISPENSER NOZZLE", "a nozzle's volume totaliser",
-     "Reads the nozzle's volume totaliser from the controller.", {}, 2, 2, &RunTotaliser},
-    {"cell", "read ADDRESS CELL | write ADDRESS CELL VALUE", "read or write a memory cell",
+     {{"nozzle", "N", "as for 'data'"}},
+     1,
+     1,
+     &RunFinal},
+    {"totaliser",
+     "DISPENSER NOZZLE",
+     "a nozzle's volume totaliser",
+     "Reads the nozzle's volume totaliser from the controller.",
+     {},
+     2,
+     2,
+     &RunTotaliser},
+    {"cell",
+     "read ADDRESS CELL | write ADDRESS CELL VALUE",
+     "read or write a memory cell",
      "Reads or writes one controller memory cell. ADDRESS is the controller's bus address "
      "(its dispenser number), CELL 0..255 a RAM cell or 256 + k ROM cell k; numbers may be "
      "given in hex as 0x..",
-     {{"rom", "", "CELL is a ROM cell number 0..255"}}, 3, 4, &RunCell},
-    {"info", "", "the driver's description, options and properties",
+     {{"rom", "", "CELL is a ROM cell number 0..255"}},
+     3,
+     4,
+     &RunCell},
+    {"info",
+     "",
+     "the driver's description, options and properties",
      "Shows the protocol description, the four options, the driver-property table and the "
      "dispensers on the bus.",
-     {}, 0, 0, &RunInfo},
-    {"monitor", "", "a live table of every dispenser on the channel",
+     {},
+     0,
+     0,
+     &RunInfo},
+    {"monitor",
+     "",
+     "a live table of every dispenser on the channel",
      "Polls every dispenser on the bus over and over and redraws the table in place (one "
      "table after another when the output is not a terminal). Ends with Ctrl-C.",
      {{"interval", "SECONDS", "time between refreshes; default 0.5"},
       {"refreshes", "N", "stop after N refreshes"},
       {"activity", "", "have customers lift nozzles on the emulated dispensers"}},
-     0, 0, &RunMonitor},
-    {"demo", "", "a whole fill on two emulated dispensers",
+     0,
+     0,
+     &RunMonitor},
+    {"demo",
+     "",
+     "a whole fill on two emulated dispensers",
      "On its own emulated bus: two dispensers get prices, one a dose in litres and one in "
      "money, both are started and polled with a progress line until the doses are reached, "
      "then the final data and the totalisers are read.",
      {{"virtual", "", "run on the virtual clock (no waiting) instead of real time"}},
-     0, 0, &RunDemo},
-    {"shell", "", "run commands read from standard input on one bus",
+     0,
+     0,
+     &RunDemo},
+    {"shell",
+     "",
+     "run commands read from standard input on one bus",
      "Reads one command a line (the same words as on the command line, '#' starts a "
      "comment) and runs them all on one driver and one emulated bus, so that a start, the "
      "fill and its data belong together. Extra commands: 'wait SECONDS' lets bus time pass, "
      "'lift DISPENSER NOZZLE [LITRES]' (with a dose keyed in at the pump) and 'hangup "
      "DISPENSER NOZZLE' act as the customer. The exit "
      "status is the worst of the commands'.",
-     {}, 0, 0, &RunShell},
-    {"help", "[COMMAND]", "show help", "Shows the commands, or one command's help.", {}, 0, 1,
+     {},
+     0,
+     0,
+     &RunShell},
+    {"help",
+     "[COMMAND]",
+     "show help",
+     "Shows the commands, or one command's help.",
+     {},
+     0,
+     1,
      &RunHelp},
 };
 
@@ -543,8 +623,8 @@ void PrintProgramHelp(std::ostream& out) {
         << "Drives the fuel-dispenser driver against the embedded controller emulator.\n\n"
         << "Commands:\n";
     for (const Command& command : kCommands) {
-        out << "  " << std::left << std::setw(11) << command.name << std::right
-            << command.summary << "\n";
+        out << "  " << std::left << std::setw(11) << command.name << std::right << command.summary
+            << "\n";
     }
     out << "\nOptions (accepted by every command):\n";
     PrintOptions(out, kCommonOptions);
@@ -844,8 +924,12 @@ int RunShell(CommandContext& context) {
 
 }  // namespace
 
-const std::vector<Command>& Commands() { return kCommands; }
-const std::vector<OptionDefinition>& CommonOptions() { return kCommonOptions; }
+const std::vector<Command>& Commands() {
+    return kCommands;
+}
+const std::vector<OptionDefinition>& CommonOptions() {
+    return kCommonOptions;
+}
 
 std::uint8_t DispenserOperand(const std::string& word) {
     return static_cast<std::uint8_t>(ParseInteger(word, "dispenser", 1, kDispensers));
@@ -859,9 +943,9 @@ int NozzlesToPoll(Session& session, std::uint8_t dispenser) {
     // In mode '0' the driver keeps one status word for the dispenser and reads it by the
     // poll's nozzle count, so a host polls such a dispenser with a count of 1.
     const std::uint8_t cached = session.Driver().DispenserMode[session.Channel()][dispenser];
-    const bool modeZero = cached == kModeZero ||
-                          (cached == 0 && session.NozzleCount(dispenser) > 0 &&
-                           session.Bus().Mode(dispenser) == kModeZero);
+    const bool modeZero =
+        cached == kModeZero || (cached == 0 && session.NozzleCount(dispenser) > 0 &&
+                                session.Bus().Mode(dispenser) == kModeZero);
     return modeZero ? 1 : std::max(1, session.NozzleCount(dispenser));
 }
 
