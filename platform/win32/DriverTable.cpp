@@ -7,6 +7,8 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <array>
+#include <atomic>
 #include <cstring>
 #include <string>
 
@@ -24,12 +26,65 @@ std::uint8_t Byte(u32 slot) {
     return static_cast<std::uint8_t>(slot & 0xFF);
 }
 
-TVM30& Driver(void* object) {
-    auto* self = static_cast<DriverObject*>(object);
-    if (self == nullptr || self->table != OperationTable() || self->driver == nullptr) {
+// The newest object the factories made; each links to the one before. Objects are never
+// freed, so the chain only grows, and a lookup needs no lock.
+std::atomic<DriverObject*> newestObject{nullptr};
+
+void Register(DriverObject* object) {
+    object->previous = newestObject.load(std::memory_order_relaxed);
+    while (!newestObject.compare_exchange_weak(object->previous, object, std::memory_order_release,
+                                               std::memory_order_relaxed)) {
+    }
+}
+
+// Anything but an object the factories made is refused before a single byte of it is read.
+TVM30& Driver(const void* object) {
+    if (!IsDriverObject(object)) {
         throw ERangeError();
     }
-    return *self->driver;
+    TVM30* driver = static_cast<const DriverObject*>(object)->driver;
+    if (driver == nullptr) {
+        throw ERangeError();
+    }
+    return *driver;
+}
+
+void* Pointer(u32 word) {
+    return reinterpret_cast<void*>(static_cast<std::uintptr_t>(word));
+}
+
+// The routines that hand back a string or a record (slots 1, 21 and 27) get a hidden
+// pointer to the caller's result buffer besides their declared arguments. Hosts put it in
+// one of two places, with the same stack size: after the declared arguments (the host
+// language's rule for function results: object, arguments..., result) or pushed last,
+// before the object (its rule for methods with the standard calling convention: result,
+// object, arguments...). The driver knows its objects, so the first word tells: one of them
+// means the first layout; otherwise the second word must be one. Anything else is refused
+// before any word is used as a pointer.
+template <std::size_t N>
+struct ResultCall {
+    void* object;
+    std::array<u32, N> arguments;
+    void* result;
+};
+
+template <std::size_t N>
+ResultCall<N> Arrange(const std::array<u32, N + 2>& words) {
+    ResultCall<N> call{};
+    std::size_t first = 0;
+    if (IsDriverObject(Pointer(words[0]))) {
+        call.object = Pointer(words[0]);
+        call.result = Pointer(words[N + 1]);
+        first = 1;
+    } else if (IsDriverObject(Pointer(words[1]))) {
+        call.result = Pointer(words[0]);
+        call.object = Pointer(words[1]);
+        first = 2;
+    } else {
+        throw ERangeError();
+    }
+    std::copy_n(words.begin() + static_cast<std::ptrdiff_t>(first), N, call.arguments.begin());
+    return call;
 }
 
 // A pointer the host hands over for the driver to read or fill: a null one would be a write
@@ -73,11 +128,13 @@ i32 __stdcall ApplyLinkSettingsEntry(void* object, u32 channel) {
     RaisePendingFailure();
 }
 
-// 1: the result is a length-prefixed string in the host's 256-byte buffer.
-void __stdcall GetProtocolDescription(DriverObject* self, std::uint8_t* result) {
+// 1: the result is a length-prefixed string in the host's 256-byte buffer, through the
+// hidden result pointer in either place (Arrange).
+void __stdcall GetProtocolDescription(u32 word0, u32 word1) {
     FUEL_BOUNDARY({
-        TVM30& driver = Driver(self);
-        std::uint8_t& out = Target(result);
+        const ResultCall<0> call = Arrange<0>({word0, word1});
+        TVM30& driver = Driver(call.object);
+        std::uint8_t& out = Target(static_cast<std::uint8_t*>(call.result));
         const std::string text = Utf8ToCp1251(driver.GetProtocolDescription());
         const std::size_t length = std::min<std::size_t>(text.size(), 255);
         (&out)[0] = static_cast<std::uint8_t>(length);
@@ -191,23 +248,24 @@ std::uint8_t __stdcall GetDriverInfo(DriverObject* self, u32 key, u32* value) {
     return known ? 1 : 0;
 }
 
-// 21 and 27: the record goes through the hidden result pointer behind the declared
-// arguments. The driver fills a copy of the caller's record (a byte the poll leaves alone
-// keeps the caller's value), which reaches the caller only when the poll succeeded.
-template <typename Record, typename Poll>
-void PollInto(std::uint8_t* result, Poll poll) {
-    std::uint8_t& out = Target(result);
+// 21 and 27: the record goes through the hidden result pointer (Arrange). The driver fills
+// a copy of the caller's record (a byte the poll leaves alone keeps the caller's value),
+// which reaches the caller only when the poll succeeded.
+template <typename Record>
+void PollInto(const ResultCall<3>& call,
+              void (TVM30::*poll)(std::uint8_t, std::uint8_t, std::uint8_t, Record&)) {
+    TVM30& driver = Driver(call.object);
+    std::uint8_t& out = Target(static_cast<std::uint8_t*>(call.result));
     Record record;
     std::memcpy(record.bytes.data(), &out, Record::kSize);
-    poll(record);
+    (driver.*poll)(Byte(call.arguments[0]), Byte(call.arguments[1]), Byte(call.arguments[2]),
+                   record);
     std::memcpy(&out, record.bytes.data(), Record::kSize);
 }
 
-void __stdcall PollDispenserStatus(DriverObject* self, u32 channel, u32 dispenser, u32 count,
-                                   std::uint8_t* result) {
-    FUEL_BOUNDARY(PollInto<StatusRecord>(result, [&](StatusRecord& record) {
-        Driver(self).PollDispenserStatus(Byte(channel), Byte(dispenser), Byte(count), record);
-    }));
+void __stdcall PollDispenserStatus(u32 word0, u32 word1, u32 word2, u32 word3, u32 word4) {
+    FUEL_BOUNDARY(
+        PollInto(Arrange<3>({word0, word1, word2, word3, word4}), &TVM30::PollDispenserStatus));
 }
 
 void __stdcall StopFillOnRequest(DriverObject* self, u32 channel, u32 dispenser, u32 reserved,
@@ -239,11 +297,11 @@ void __stdcall ReservedOperationD(DriverObject* self, u32 a, u32 b) {
     FUEL_BOUNDARY(Driver(self).ReservedOperationD(a, b));
 }
 
-void __stdcall PollDispenserStatusEx(DriverObject* self, u32 channel, u32 dispenser, u32 count,
-                                     std::uint8_t* result) {
-    FUEL_BOUNDARY(PollInto<StatusRecordEx>(result, [&](StatusRecordEx& record) {
-        Driver(self).PollDispenserStatusEx(Byte(channel), Byte(dispenser), Byte(count), record);
-    }));
+// The driver fills the extended record only once the inner poll has succeeded, so a failed
+// poll leaves all 20 of the caller's bytes as they were.
+void __stdcall PollDispenserStatusEx(u32 word0, u32 word1, u32 word2, u32 word3, u32 word4) {
+    FUEL_BOUNDARY(
+        PollInto(Arrange<3>({word0, word1, word2, word3, word4}), &TVM30::PollDispenserStatusEx));
 }
 
 void __stdcall HandleHostEvent(DriverObject* self, u32 event, u32 reserved, u32 channel,
@@ -297,6 +355,19 @@ const void* const* OperationTable() {
     return kTable;
 }
 
+bool IsDriverObject(const void* pointer) {
+    if (pointer == nullptr) {
+        return false;
+    }
+    for (const DriverObject* object = newestObject.load(std::memory_order_acquire);
+         object != nullptr; object = object->previous) {
+        if (object == pointer) {
+            return true;
+        }
+    }
+    return false;
+}
+
 std::string CnfIniPath() {
     char directory[256] = {};
     const UINT length = GetWindowsDirectoryA(directory, 255);
@@ -309,8 +380,9 @@ std::string CnfIniPath() {
 DriverObject* CreateDriverObject(std::uint32_t flags, void* hostLink) {
     auto* link = new HostLinkProxy(hostLink);
     TVM30* driver = CreateDriver(flags, link, CnfIniPath());
-    auto* object = new DriverObject{kTable, driver};
+    auto* object = new DriverObject{kTable, driver, nullptr};
     link->Bind(driver, object, &ReplyCheckEntry, &ApplyLinkSettingsEntry);
+    Register(object);
     return object;
 }
 

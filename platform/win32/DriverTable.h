@@ -14,10 +14,16 @@ inline constexpr int kOperationCount = 29;
 struct DriverObject {
     const void* const* table;
     fuel::TVM30* driver;
+    // The object made before this one: every object the factories made, newest first.
+    DriverObject* previous;
 };
 
 // The table every DriverObject points to.
 const void* const* OperationTable();
+
+// Whether pointer is one of the objects the factories made. Only compares addresses: a
+// word from the host's stack may point anywhere, so nothing is read through it.
+bool IsDriverObject(const void* pointer);
 
 // Creates a driver the way both factories do: a HostLink over the host's object, the options
 // from cnf.INI in the Windows directory. Never freed, as the host expects.

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "driver/TVM30.h"
+#include "driver/Text1251.h"
 #include "tests/win32/HostCalls.h"
 #include "tests/win32/TestHost.h"
 
@@ -502,6 +503,89 @@ TEST_F(DllHost, ExtendedPollWritesTwentyBytesAndKeepsByteFifteen) {
     }
     EXPECT_EQ(record, expected);
 }
+
+// ---- The hidden result pointer of slots 1, 21 and 27, in either place a host puts it.
+
+// A poll reply for nozzle 1 with a fill running (code 217), and a cell read of 0.
+const Bytes kRunningReply = {0x41, 0x48, 0x30, 0x30, 0x22, 0x30, 0x30, 0x31, 0x32,
+                             0x33, 0x34, 0x30, 0x30, 0x30, 0x30, 0x30, 0x29, 0x45};
+const Bytes kCellZeroReply = {0x41, 0x48, 0x30, 0x30, 0x30, 0x30, 0x30, 0x30, 0x30, 0xDD, 0x45};
+
+struct LayoutCase {
+    const char* name;
+    int slot;
+    std::vector<u32> arguments;  // the declared ones, after the object
+    std::size_t resultSize;
+};
+
+class ResultLayouts : public DllHost, public ::testing::WithParamInterface<LayoutCase> {
+  protected:
+    struct Seen {
+        std::vector<std::uint8_t> result;
+        std::vector<Bytes> frames;
+    };
+    // A fresh object on a fresh script, called with the result pointer after the arguments
+    // or before the object.
+    Seen Call(bool resultFirst) {
+        const LayoutCase& c = GetParam();
+        host_.sent.clear();
+        void* object = Create(0);
+        std::vector<std::uint8_t> result(c.resultSize + 4, 0xCC);
+        const u32 pointer = Word(result.data());
+        const std::vector<u32> words = resultFirst
+                                           ? Join({pointer, Word(object)}, c.arguments)
+                                           : Join(Join({Word(object)}, c.arguments), {pointer});
+        const GuardedOutcome outcome = CallStdcallGuarded(Routine(object, c.slot), words);
+        EXPECT_FALSE(outcome.raised) << outcome.className << ": " << outcome.message;
+        EXPECT_EQ(outcome.call.stackImbalance, 0);
+        Seen seen{result, {}};
+        for (const TestHost::Sent& sent : host_.sent) {
+            seen.frames.push_back(sent.frame);
+        }
+        return seen;
+    }
+};
+
+TEST_P(ResultLayouts, BothPlacesGiveTheSameResultAndFrames) {
+    host_.answerEverything = true;
+    const Seen after = Call(false);
+    const Seen before = Call(true);
+    EXPECT_EQ(after.result, before.result);
+    EXPECT_EQ(after.frames, before.frames);
+    // The result was written, and not past its size.
+    EXPECT_NE(after.result[0], 0xCC);
+    EXPECT_EQ(after.result[GetParam().resultSize], 0xCC);
+}
+
+TEST_P(ResultLayouts, WordsThatAreNoDriverObjectAreARangeErrorWithNothingSent) {
+    host_.answerEverything = true;
+    void* object = Create(0);
+    // A copy of a real object looks like one byte for byte, but is not one the factories made.
+    const DriverObjectView lookalike = *static_cast<DriverObjectView*>(object);
+    std::vector<std::uint8_t> result(GetParam().resultSize, 0xCC);
+    const std::vector<std::vector<u32>> firstTwoWords = {
+        {Word(result.data()), 1},  // a record and a channel
+        {0x10, 0x20},              // unreadable addresses
+        {Word(&lookalike), Word(&lookalike)},
+        {0, 0},
+    };
+    for (const std::vector<u32>& first : firstTwoWords) {
+        std::vector<u32> words = first;
+        for (std::size_t i = 1; i < GetParam().arguments.size() + 1; ++i) {
+            words.push_back(1);
+        }
+        ExpectRangeError(CallStdcallGuarded(Routine(object, GetParam().slot), words));
+    }
+    EXPECT_TRUE(host_.sent.empty());
+    EXPECT_EQ(result, std::vector<std::uint8_t>(GetParam().resultSize, 0xCC));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Slots, ResultLayouts,
+    ::testing::Values(LayoutCase{"ProtocolDescription", kGetProtocolDescription, {}, 27},
+                      LayoutCase{"Poll", kPollDispenserStatus, {1, 1, 1}, 16},
+                      LayoutCase{"PollEx", kPollDispenserStatusEx, {1, 1, 1}, 20}),
+    [](const ::testing::TestParamInfo<LayoutCase>& info) { return info.param.name; });
 
 // ---- Structured exceptions in both directions.
 
