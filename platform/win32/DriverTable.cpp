@@ -249,8 +249,9 @@ std::uint8_t __stdcall GetDriverInfo(DriverObject* self, u32 key, u32* value) {
 }
 
 // 21 and 27: the record goes through the hidden result pointer (Arrange). The driver fills
-// a copy of the caller's record (a byte the poll leaves alone keeps the caller's value),
-// which reaches the caller only when the poll succeeded.
+// a copy of the caller's record, so a byte the poll leaves alone keeps the caller's value,
+// and the copy goes back to the caller however the poll ends: a host that catches the
+// failure still reads the summary and the words of the nozzles polled before it.
 template <typename Record>
 void PollInto(const ResultCall<3>& call,
               void (TVM30::*poll)(std::uint8_t, std::uint8_t, std::uint8_t, Record&)) {
@@ -258,8 +259,13 @@ void PollInto(const ResultCall<3>& call,
     std::uint8_t& out = Target(static_cast<std::uint8_t*>(call.result));
     Record record;
     std::memcpy(record.bytes.data(), &out, Record::kSize);
-    (driver.*poll)(Byte(call.arguments[0]), Byte(call.arguments[1]), Byte(call.arguments[2]),
-                   record);
+    try {
+        (driver.*poll)(Byte(call.arguments[0]), Byte(call.arguments[1]), Byte(call.arguments[2]),
+                       record);
+    } catch (...) {
+        std::memcpy(&out, record.bytes.data(), Record::kSize);
+        throw;
+    }
     std::memcpy(&out, record.bytes.data(), Record::kSize);
 }
 

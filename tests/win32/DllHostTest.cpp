@@ -587,6 +587,53 @@ INSTANTIATE_TEST_SUITE_P(
                       LayoutCase{"PollEx", kPollDispenserStatusEx, {1, 1, 1}, 20}),
     [](const ::testing::TestParamInfo<LayoutCase>& info) { return info.param.name; });
 
+// ---- What the host's record holds after a failed poll.
+
+TEST_F(DllHost, ADispenserAbove32StillZeroesTheSummaryBytesOfTheRecord) {
+    void* object = Create(0);
+    std::array<std::uint8_t, 16> record;
+    record.fill(0xAB);
+    ExpectDriverFailure(Op(object, kPollDispenserStatus, {1, 33, 1, Word(record.data())}),
+                        "Exception", Utf8ToCp1251("Номер колонки выходит за допустимый диапозон"));
+    std::array<std::uint8_t, 16> expected;
+    expected.fill(0xAB);
+    expected[0] = expected[1] = expected[14] = expected[15] = 0;
+    EXPECT_EQ(record, expected);
+    EXPECT_TRUE(host_.sent.empty());
+}
+
+TEST_F(DllHost, AFailedPollLeavesTheNozzlesPolledBeforeItInTheRecord) {
+    void* object = Create(0);
+    host_.QueueReply(kRunningReply);
+    host_.Queue({HostReply::Kind::Silence, {}, {}, {}, false});
+    std::array<std::uint8_t, 16> record;
+    record.fill(0xEE);
+    ExpectDriverFailure(Op(object, kPollDispenserStatus, {1, 1, 2, Word(record.data())}),
+                        "ESerialIO",
+                        Utf8ToCp1251("Невозможно выполнить опрос состояния пистолета (Варно)"));
+    // Summary 217 from nozzle 1 and its word; nozzle 2 never got a code.
+    const std::array<std::uint8_t, 16> expected = {0xD9, 0x00, 0xD9, 0x00, 0xEE, 0xEE, 0xEE, 0xEE,
+                                                   0xEE, 0xEE, 0xEE, 0xEE, 0xEE, 0xEE, 0x01, 0x00};
+    EXPECT_EQ(record, expected);
+    EXPECT_EQ(host_.sent.size(), 2u);
+}
+
+TEST_F(DllHost, AFailedExtendedPollLeavesTheCallersTwentyBytesAlone) {
+    void* object = Create(0);
+    host_.QueueReply(kCellZeroReply);  // the mode: cell 148
+    host_.QueueReply(kRunningReply);
+    host_.Queue({HostReply::Kind::Silence, {}, {}, {}, false});
+    std::array<std::uint8_t, 20> record;
+    record.fill(0xEE);
+    ExpectDriverFailure(Op(object, kPollDispenserStatusEx, {1, 1, 2, Word(record.data())}),
+                        "ESerialIO",
+                        Utf8ToCp1251("Невозможно выполнить опрос состояния пистолета (Варно)"));
+    std::array<std::uint8_t, 20> untouched;
+    untouched.fill(0xEE);
+    EXPECT_EQ(record, untouched);
+    EXPECT_EQ(host_.sent.size(), 3u);
+}
+
 // ---- Structured exceptions in both directions.
 
 TEST_F(DllHost, TransactRaisingFailsTheOperationAndKeepsLinkState) {
