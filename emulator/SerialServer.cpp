@@ -166,8 +166,15 @@ void SerialServer::Answer(std::span<const std::uint8_t> frame, SteadyClock::time
     }
     const auto start = requestEnd + reply.delay;
     const std::span<const std::uint8_t> bytes = reply.Bytes();
+    const bool pauses = options_.pauseAfter > 0 && options_.pauseAfter < bytes.size();
     if (!options_.pace && reply.byteGap == Duration::zero()) {
         std::this_thread::sleep_until(start);
+        if (pauses) {
+            WriteAll(bytes.data(), options_.pauseAfter);
+            std::this_thread::sleep_for(options_.pause);
+            WriteAll(bytes.data() + options_.pauseAfter, bytes.size() - options_.pauseAfter);
+            return;
+        }
         WriteAll(bytes.data(), bytes.size());
         return;
     }
@@ -175,8 +182,11 @@ void SerialServer::Answer(std::span<const std::uint8_t> frame, SteadyClock::time
     for (std::size_t i = 0; i < bytes.size(); ++i) {
         // A byte is whole at the receiver when its stop bit has passed; the schedule is
         // absolute, so a late wake-up does not push the bytes after it.
-        const auto due = start + byteTime * static_cast<std::int64_t>(i + 1) +
-                         reply.byteGap * static_cast<std::int64_t>(i);
+        auto due = start + byteTime * static_cast<std::int64_t>(i + 1) +
+                   reply.byteGap * static_cast<std::int64_t>(i);
+        if (pauses && i >= options_.pauseAfter) {
+            due += options_.pause;
+        }
         std::this_thread::sleep_until(due);
         WriteAll(&bytes[i], 1);
     }

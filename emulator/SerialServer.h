@@ -45,6 +45,11 @@ struct ServeOptions {
     bool pace = true;
     // A gap this long between bytes abandons a frame that has begun.
     std::chrono::milliseconds frameGap{50};
+    // Every reply stops for pause after its first pauseAfter bytes (0: never), as replies
+    // reach a host through a USB adapter's latency timer, a network converter or a loaded
+    // machine: in two bursts.
+    std::size_t pauseAfter = 0;
+    std::chrono::milliseconds pause{0};
 };
 
 // The time count bytes take on the line, 10 bits a byte.

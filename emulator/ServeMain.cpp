@@ -35,6 +35,8 @@ Options:
   --turnaround MS     from a request's end to the reply's first byte (default: the
                       configuration's turnaround-ms, else 5)
   --no-pace           on a pseudo-terminal, answer at once instead of at the line's speed
+  --pause N:MS        send every reply in two bursts: its first N bytes, MS milliseconds of
+                      silence, then the rest, as a USB adapter or a loaded machine delivers
   --config FILE       the bus configuration (default: the example bus, dispensers 1 and 3)
   --fault KIND[@N]    the reply to request N (default: the next one) gets the fault; repeatable
   --quiet             print nothing but the device path
@@ -77,6 +79,8 @@ struct Settings {
     std::uint32_t baudRate = 4800;
     std::optional<std::uint32_t> turnaroundMs;
     bool pace = true;
+    std::uint32_t pauseAfter = 0;
+    std::uint32_t pauseMs = 0;
     std::optional<std::string> config;
     std::vector<FaultAt> faults;
     bool quiet = false;
@@ -107,6 +111,14 @@ Settings Parse(int argc, char** argv) {
             settings.turnaroundMs = Number(value(), "--turnaround", 0, 60000);
         } else if (word == "--no-pace") {
             settings.pace = false;
+        } else if (word == "--pause") {
+            const std::string_view text = value();
+            const auto colon = text.find(':');
+            if (colon == std::string_view::npos) {
+                throw UsageError{"--pause wants N:MS, not '" + std::string(text) + "'"};
+            }
+            settings.pauseAfter = Number(text.substr(0, colon), "--pause's byte count", 1, 255);
+            settings.pauseMs = Number(text.substr(colon + 1), "--pause's milliseconds", 0, 60000);
         } else if (word == "--config") {
             settings.config = std::string(value());
         } else if (word == "--fault") {
@@ -164,12 +176,19 @@ int Serve(const Settings& settings) {
             << (settings.link ? " (" + *settings.link + ")" : std::string()) << ", "
             << settings.baudRate << " baud, turnaround "
             << std::chrono::duration_cast<std::chrono::milliseconds>(config.turnaround).count()
-            << " ms" << (settings.device || !settings.pace ? "" : ", paced") << "\n";
+            << " ms" << (settings.device || !settings.pace ? "" : ", paced")
+            << (settings.pauseAfter > 0
+                    ? ", replies paused " + std::to_string(settings.pauseMs) + " ms after " +
+                          std::to_string(settings.pauseAfter) + " bytes"
+                    : std::string())
+            << "\n";
     }
 
     ServeOptions options;
     options.baudRate = settings.baudRate;
     options.pace = settings.pace && !settings.device;  // a UART paces by itself
+    options.pauseAfter = settings.pauseAfter;
+    options.pause = std::chrono::milliseconds(settings.pauseMs);
     SerialServer server(bus, descriptor, options);
     for (const FaultAt& fault : settings.faults) {
         if (fault.request == 0) {
