@@ -123,10 +123,9 @@ std::string_view DescribeSerialCode(std::int32_t code) {
     }
 }
 
-Milliseconds DefaultInterByteTimeout(std::uint32_t baudRate) {
-    const auto threeCharacters =
-        std::chrono::ceil<Milliseconds>(WireTime(3, LineSettings{.baudRate = baudRate}));
-    return std::max(Milliseconds(20), threeCharacters);
+Milliseconds DefaultInterByteTimeout(Milliseconds replyTimeout, std::uint32_t baudRate) {
+    return replyTimeout +
+           std::chrono::ceil<Milliseconds>(WireTime(3, LineSettings{.baudRate = baudRate}));
 }
 
 std::chrono::microseconds WireTime(std::size_t count, const LineSettings& line) {
@@ -261,7 +260,7 @@ Milliseconds SerialLink::InterByteTimeoutOf(const Channel& channel) const {
     if (channel.settings != nullptr && channel.settings->interByteTimeout) {
         return *channel.settings->interByteTimeout;
     }
-    return DefaultInterByteTimeout(LineOf(channel).baudRate);
+    return DefaultInterByteTimeout(ReplyTimeoutOf(channel), LineOf(channel).baudRate);
 }
 
 std::int32_t SerialLink::Fail(Channel& channel, std::int32_t code) {
@@ -344,7 +343,8 @@ std::size_t SerialLink::ReadReply(Channel& channel, std::span<std::uint8_t> repl
     std::size_t received = channel.port->Read(reply, firstByteDeadline);
     const auto gap = InterByteTimeoutOf(channel);
     // The reply is complete when its bytes are in; only a gap longer than the inter-byte
-    // time-out ends it early.
+    // time-out ends it early. The gap counts from when a read returned, which is never
+    // before the byte came.
     while (received > 0 && received < reply.size()) {
         const std::size_t more = channel.port->Read(reply.subspan(received), Clock::now() + gap);
         if (more == 0) {

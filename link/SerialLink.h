@@ -9,7 +9,8 @@
 //
 // One exchange: discard stale input, send the frame, wait up to the reply time-out for the
 // first byte, then read until the expected count is in or the line stays quiet for the
-// inter-byte time-out, and let the driver's reply check judge what came. Silence and
+// inter-byte time-out (by default as long as the reply time-out: see
+// DefaultInterByteTimeout), and let the driver's reply check judge what came. Silence and
 // rejected replies are retried a bounded number of times, each retry once the line has been
 // quiet for a reply time-out, so that the tail of a late reply is not read as the start of
 // the next one. A port that fails (an adapter pulled out) ends the exchange at once and is
@@ -76,9 +77,13 @@ struct PortSettings {
     int attempts = 3;  // sends per exchange: the first and the retries
 };
 
-// The default gap that ends a reply: three characters' time, but no less than 20 ms, since
-// USB adapters deliver bytes in bursts a latency timer apart (16 ms on common chips).
-Milliseconds DefaultInterByteTimeout(std::uint32_t baudRate);
+// The default gap that ends a reply: the reply time-out, plus three characters' time for the
+// next byte's own time on the line and the reader's wake-up. Replies rarely come as the
+// controller sends them: a USB adapter hands bytes over when its latency timer runs out (16 ms
+// on common chips), a loaded machine or a network converter adds its own delay, so a pause
+// inside a reply can be as long as one before it. A reply ends on its count, so the wait is
+// paid only when a reply really is short.
+Milliseconds DefaultInterByteTimeout(Milliseconds replyTimeout, std::uint32_t baudRate);
 // A line's time for count bytes: 10 bits a byte with 8N1 (start, data, parity, stop bits).
 std::chrono::microseconds WireTime(std::size_t count, const LineSettings& line);
 

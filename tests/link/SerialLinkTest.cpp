@@ -310,6 +310,93 @@ TEST_P(SerialExchangeTest, ResultRequestsAndState) {
 INSTANTIATE_TEST_SUITE_P(Scripted, SerialExchangeTest, ::testing::ValuesIn(kExchangeCases),
                          [](const auto& info) { return std::string(info.param.name); });
 
+// ---- Replies in bursts, on the driver's own settings or a port map's reply time-out alone.
+
+struct BurstCase {
+    const char* name;
+    std::chrono::milliseconds replyTimeout;  // 0: the driver's own, from InitLink
+    std::chrono::milliseconds pause;         // after the reply's first six bytes
+    std::int32_t result;
+};
+
+class SerialBurstTest : public SerialLinkTest, public ::testing::WithParamInterface<BurstCase> {};
+
+const BurstCase kBurstCases[] = {
+    // A USB adapter's latency timer, and a loaded machine on top, at the driver's 75 ms.
+    {"Pause15OnTheDriverTimeout", 0ms, 15ms, 0},
+    {"Pause40OnTheDriverTimeout", 0ms, 40ms, 0},
+    // The gap follows a port map's reply time-out when no interbyte= is given.
+    {"Pause70OnA300Timeout", 300ms, 70ms, 0},
+    {"Pause200OnA300Timeout", 300ms, 200ms, 0},
+    // Quiet for longer than the reply time-out: the reply ends there, short.
+    {"PauseLongerThanTheTimeoutCutsTheReply", kReplyTimeout, kLate, reply_code::kNoEnd},
+};
+
+TEST_P(SerialBurstTest, AcceptedAtTheFirstAttemptWhileThePauseIsWithinTheTimeout) {
+    const BurstCase& c = GetParam();
+    PortSettings port;
+    port.device = name.Path();
+    port.attempts = 1;
+    if (c.replyTimeout != 0ms) {
+        port.replyTimeout = c.replyTimeout;
+    }
+    Connect(port);
+    ASSERT_EQ(driver->InitLink(1), 0) << link->LastProblem(1);
+    peer->Queue({Chunk{0ms, Bytes(kReply.begin(), kReply.begin() + 6)},
+                 Chunk{c.pause, Bytes(kReply.begin() + 6, kReply.end())}});
+
+    EXPECT_EQ(Exchange(), c.result);
+    EXPECT_EQ(link->Counters().attempts, 1u);
+    EXPECT_EQ(link->Counters().shortReplies, c.result == 0 ? 0u : 1u);
+    if (c.result == 0) {
+        EXPECT_EQ(Reply(), kReply);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Paused, SerialBurstTest, ::testing::ValuesIn(kBurstCases),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+// On the driver's own settings a controller that answers only 'A', or nothing, fails as it
+// always did, after the waits the README gives: three sends, each waiting out the gap after
+// the 'A' (or the reply time-out after the frame's 10.4 ms), with a quiet line of one gap
+// before each retry. Only a bound far above that is checked: a loaded machine adds its own.
+struct FailureCase {
+    const char* name;
+    Answer answer;
+    std::int32_t result;
+    std::chrono::milliseconds least;
+};
+
+class SerialFailureTimeTest : public SerialLinkTest,
+                              public ::testing::WithParamInterface<FailureCase> {};
+
+const FailureCase kFailureCases[] = {
+    {"OnlyAcknowledge", Whole(kAcknowledge), reply_code::kOnlyAcknowledge, 3 * 82ms + 2 * 82ms},
+    {"Silence", {}, serial_code::kSilence, 3 * 85ms + 2 * 82ms},
+};
+
+TEST_P(SerialFailureTimeTest, FailsAfterThreeSendsWithinTheDocumentedTime) {
+    const FailureCase& c = GetParam();
+    PortSettings port;
+    port.device = name.Path();  // three sends, the driver's time-outs
+    Connect(port);
+    ASSERT_EQ(driver->InitLink(1), 0) << link->LastProblem(1);
+    for (int i = 0; i < 3; ++i) {
+        peer->Queue(c.answer);
+    }
+
+    const auto started = std::chrono::steady_clock::now();
+    EXPECT_EQ(Exchange(), c.result);
+    const auto took = std::chrono::steady_clock::now() - started;
+    EXPECT_EQ(peer->Requests().size(), 3u);
+    EXPECT_EQ(driver->LinkState[1], 3);
+    EXPECT_GE(took, c.least);
+    EXPECT_LT(took, c.least + 1000ms);
+}
+
+INSTANTIATE_TEST_SUITE_P(DriverTimeouts, SerialFailureTimeTest, ::testing::ValuesIn(kFailureCases),
+                         [](const auto& info) { return std::string(info.param.name); });
+
 // ---- Stale input.
 
 TEST_F(SerialLinkTest, StaleBytesBeforeTheRequestAreNotTakenForTheReply) {
@@ -517,8 +604,10 @@ TEST(SerialTimingTest, WireTimeAndInterByteDefault) {
                        LineSettings{
                            .baudRate = 1100, .dataBits = 7, .parity = Parity::Even, .stopBits = 2}),
               10000us);
-    EXPECT_EQ(DefaultInterByteTimeout(4800), 20ms);  // the floor for USB adapters
-    EXPECT_EQ(DefaultInterByteTimeout(600), 50ms);   // three characters at 600 baud
+    // The reply time-out, and three characters on top: 6.25 ms at 4800 baud, 50 ms at 600.
+    EXPECT_EQ(DefaultInterByteTimeout(75ms, 4800), 82ms);
+    EXPECT_EQ(DefaultInterByteTimeout(75ms, 600), 125ms);
+    EXPECT_EQ(DefaultInterByteTimeout(500ms, 4800), 507ms);
 }
 
 }  // namespace
