@@ -8,10 +8,13 @@
 #include <sstream>
 #include <vector>
 
+#include "link/SerialPort.h"
+#include "link/TcpPort.h"
+
 namespace fuel {
 namespace {
 
-using Clock = SerialPort::Clock;
+using Clock = Port::Clock;
 
 constexpr int kMaxAttempts = 10;
 // Bounds the wait for a quiet line after a rejected reply: a controller babbling without end
@@ -56,11 +59,15 @@ void ParseOption(PortSettings& port, std::size_t line, std::string_view option) 
             bad("a baud rate such as 4800");
         }
         port.baudRate = *number;
-    } else if (key == "timeout" || key == "interbyte") {
+    } else if (key == "timeout" || key == "interbyte" || key == "connect") {
         if (!number || *number == 0 || *number > 60000) {
             bad("milliseconds, 1 to 60000");
         }
-        (key == "timeout" ? port.replyTimeout : port.interByteTimeout) = Milliseconds(*number);
+        (key == "timeout"     ? port.replyTimeout
+         : key == "interbyte" ? port.interByteTimeout
+                              : port.connectTimeout) = Milliseconds(*number);
+    } else if (port.IsTcp() && (key == "data" || key == "parity" || key == "stop")) {
+        Refuse(line, key + "= is set on the converter, not through a tcp:// line");
     } else if (key == "data") {
         if (!number || *number < 5 || *number > 8) {
             bad("5, 6, 7 or 8 data bits");
@@ -88,8 +95,23 @@ void ParseOption(PortSettings& port, std::size_t line, std::string_view option) 
         port.attempts = static_cast<int>(*number);
     } else {
         Refuse(line, "unknown setting \"" + key +
-                         "\" (known: baud, timeout, interbyte, data, parity, stop, attempts)");
+                         "\" (known: baud, timeout, interbyte, connect, data, parity, stop, "
+                         "attempts)");
     }
+}
+
+// What is wrong with a port map entry as a whole; empty when nothing is.
+std::string Problem(const PortSettings& port) {
+    if (port.IsTcp()) {
+        try {
+            ParseTcpAddress(port.device);
+        } catch (const std::invalid_argument& error) {
+            return error.what();
+        }
+    } else if (port.connectTimeout) {
+        return "connect= is for tcp:// lines only, not " + port.device;
+    }
+    return {};
 }
 
 }  // namespace
@@ -164,6 +186,9 @@ PortMap PortMap::Parse(std::string_view text) {
         for (std::string option; words >> option;) {
             ParseOption(port, lineNumber, option);
         }
+        if (const std::string problem = Problem(port); !problem.empty()) {
+            Refuse(lineNumber, problem);
+        }
         map.Assign(*channel, std::move(port));
     }
     return map;
@@ -183,10 +208,17 @@ PortMap PortMap::Load(const std::string& path) {
     }
 }
 
+bool PortSettings::IsTcp() const {
+    return IsTcpDevice(device);
+}
+
 void PortMap::Assign(std::uint32_t channel, PortSettings settings) {
     CheckedArray<int, 1, 32>::Check(channel);
     if (settings.attempts < 1 || settings.attempts > kMaxAttempts) {
         throw PortMapError("channel " + std::to_string(channel) + ": attempts must be 1..10");
+    }
+    if (const std::string problem = Problem(settings); !problem.empty()) {
+        throw PortMapError("channel " + std::to_string(channel) + ": " + problem);
     }
     ports_[channel] = std::move(settings);
 }
@@ -284,7 +316,13 @@ std::int32_t SerialLink::Open(std::uint32_t number, Channel& channel) {
         return serial_code::kNoPort;
     }
     try {
-        channel.port = std::make_unique<SerialPort>(channel.settings->device);
+        const PortSettings& settings = *channel.settings;
+        if (settings.IsTcp()) {
+            channel.port = std::make_unique<TcpPort>(
+                settings.device, settings.connectTimeout.value_or(kDefaultConnectTimeout));
+        } else {
+            channel.port = std::make_unique<SerialPort>(settings.device);
+        }
     } catch (const PortError& error) {
         PortFailed(number, channel, error.what());
         return serial_code::kPortUnavailable;
@@ -355,6 +393,15 @@ std::size_t SerialLink::ReadReply(Channel& channel, std::span<std::uint8_t> repl
     return received;
 }
 
+void SerialLink::CountLineTime(const Channel& channel, Clock::duration spent, std::size_t bytes) {
+    if (channel.settings->IsTcp()) {
+        counters_.networkTime += spent;
+        return;
+    }
+    counters_.serialTime += spent;
+    counters_.wireTime += WireTime(bytes, LineOf(channel));
+}
+
 void SerialLink::DrainUntilQuiet(Channel& channel) {
     channel.port->DiscardInput();
     std::array<std::uint8_t, 64> scratch;
@@ -411,9 +458,11 @@ std::int32_t SerialLink::Transact(std::uint32_t channel, const std::uint8_t* fra
             if (onFrame) {
                 onFrame(channel, request, attempt);
             }
+            const auto sending = Clock::now();
             line.port->Write(request, firstByteDeadline);
             counters_.bytesSent += frameLength;
             received = ReadReply(line, answer, firstByteDeadline);
+            CountLineTime(line, Clock::now() - sending, frameLength + received);
         } catch (const PortError& error) {
             PortFailed(channel, line, error.what());
             return fail(serial_code::kPortUnavailable);

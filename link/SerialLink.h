@@ -1,5 +1,6 @@
 // The driver's line over real serial ports: each channel 1..32 is one port (a USB RS-485
-// adapter, a motherboard COM port, a pseudo-terminal), named in a small port map.
+// adapter, a motherboard COM port, a pseudo-terminal, or a serial-to-Ethernet converter's
+// TCP port, tcp://HOST:PORT), named in a small port map.
 //
 // The driver asks for ConfigureLine(channel, 75, 4800). We read 75 as the reply time-out in
 // milliseconds: how long we wait for the first byte of a reply once our frame has left the
@@ -12,15 +13,21 @@
 // inter-byte time-out (by default as long as the reply time-out: see
 // DefaultInterByteTimeout), and let the driver's reply check judge what came. Silence and
 // rejected replies are retried a bounded number of times, each retry once the line has been
-// quiet for a reply time-out, so that the tail of a late reply is not read as the start of
-// the next one. A port that fails (an adapter pulled out) ends the exchange at once and is
-// reopened by a later one, which then runs the driver's line initializer again, as after
-// any open.
+// quiet for a reply time-out (or the longer inter-byte time-out), so that the tail of a late
+// reply is not read as the start of the next one. A port that fails (an adapter pulled out,
+// a converter's connection dropped) ends the exchange at once and is reopened by a later one,
+// which then runs the driver's line initializer again, as after any open. Connecting to a
+// converter has a time-out of its own.
+//
+// A converter's line is the same exchange with the same time-outs; its baud rate, parity and
+// stop bits are set on the converter (the baud rate, the driver's or the map's, still counts
+// for the request's time on the converter's line before the reply time-out starts).
 //
 // Failure codes: the reply check's own (223, 219, 209, 222) when the last attempt was
 // rejected, kSilence when nothing came, and the other serial_code values below.
 //
-// The platform half (POSIX termios or Win32 COM) is SerialPort; the build picks its file.
+// The line itself is a Port: SerialPort (POSIX termios or Win32 COM) or TcpPort (POSIX or
+// Winsock sockets); the build picks each one's platform file.
 #pragma once
 
 #include <array>
@@ -37,13 +44,14 @@
 
 #include "driver/CheckedArray.h"
 #include "driver/HostLink.h"
+#include "link/Port.h"
 
 namespace fuel {
 
 // The link's own failure codes, apart from the reply check's (209, 219, 222, 223).
 namespace serial_code {
 inline constexpr std::int32_t kSilence = 1000;          // no reply byte within the time-out
-inline constexpr std::int32_t kPortUnavailable = 1001;  // port did not open, or failed
+inline constexpr std::int32_t kPortUnavailable = 1001;  // did not open or connect, or failed
 inline constexpr std::int32_t kNoPort = 1002;           // channel missing from the port map
 inline constexpr std::int32_t kBadRequest = 1003;       // empty frame, or no reply asked for
 inline constexpr std::int32_t kUnjudged = 1004;         // no reply check, or it gave no code
@@ -53,28 +61,26 @@ inline constexpr std::int32_t kBadSettings = 1005;      // the port refused the 
 // A short description of a code this link may return, for messages and traces.
 std::string_view DescribeSerialCode(std::int32_t code);
 
-enum class Parity { None, Even, Odd };
-
-// What the port itself is set to.
-struct LineSettings {
-    std::uint32_t baudRate = 4800;
-    std::uint8_t dataBits = 8;
-    Parity parity = Parity::None;
-    std::uint8_t stopBits = 1;
-};
-
 using Milliseconds = std::chrono::milliseconds;
+
+// How long a converter may take to accept our connection. A converter on the station's
+// network answers within milliseconds; one that is switched off never does, and every
+// exchange that tries to reopen the line pays this.
+inline constexpr Milliseconds kDefaultConnectTimeout{1000};
 
 // One channel's entry in the port map.
 struct PortSettings {
-    std::string device;                            // "/dev/ttyUSB0", "COM3"
+    std::string device;                            // "/dev/ttyUSB0", "COM3", "tcp://10.0.0.7:4001"
     std::optional<std::uint32_t> baudRate;         // wins over the driver's 4800
     std::optional<Milliseconds> replyTimeout;      // wins over the driver's 75
-    std::optional<Milliseconds> interByteTimeout;  // default: see InterByteTimeout
+    std::optional<Milliseconds> interByteTimeout;  // default: see DefaultInterByteTimeout
+    std::optional<Milliseconds> connectTimeout;    // tcp:// only; default kDefaultConnectTimeout
     std::uint8_t dataBits = 8;
     Parity parity = Parity::None;
     std::uint8_t stopBits = 1;
     int attempts = 3;  // sends per exchange: the first and the retries
+
+    bool IsTcp() const;
 };
 
 // The default gap that ends a reply: the reply time-out, plus three characters' time for the
@@ -95,7 +101,10 @@ class PortMapError : public std::runtime_error {
 // Channel -> port. The text form has one channel a line, '#' starting a comment:
 //     1  /dev/ttyUSB0
 //     2  COM3  baud=9600 timeout=100 interbyte=30 data=8 parity=even stop=1 attempts=2
-// timeout and interbyte are milliseconds. Anything not understood is refused with its line.
+//     3  tcp://192.168.0.10:4001  timeout=150 connect=500
+// timeout, interbyte and connect are milliseconds; data, parity and stop are refused for a
+// tcp:// line (they are the converter's settings), connect for a serial one. Anything not
+// understood is refused with its line.
 class PortMap {
   public:
     static PortMap Parse(std::string_view text);
@@ -108,41 +117,6 @@ class PortMap {
 
   private:
     std::map<std::uint32_t, PortSettings> ports_;
-};
-
-// A port that failed: could not be opened, refused its settings, or went away.
-class PortError : public std::runtime_error {
-  public:
-    using std::runtime_error::runtime_error;
-};
-
-// One open serial device. Implemented once per platform (SerialLinkPosix.cpp,
-// SerialLinkWin32.cpp); every failure is a PortError naming the device.
-class SerialPort {
-  public:
-    using Clock = std::chrono::steady_clock;
-
-    explicit SerialPort(const std::string& device);
-    ~SerialPort();
-    SerialPort(const SerialPort&) = delete;
-    SerialPort& operator=(const SerialPort&) = delete;
-
-    void Apply(const LineSettings& line);
-    // Drops whatever the line delivered before now.
-    void DiscardInput();
-    // All bytes, or a PortError once the deadline has passed.
-    void Write(std::span<const std::uint8_t> bytes, Clock::time_point deadline);
-    // Whatever has arrived, waiting until the deadline for at least one byte; 0 when nothing
-    // came in time.
-    std::size_t Read(std::span<std::uint8_t> into, Clock::time_point deadline);
-
-    const std::string& Device() const { return device_; }
-
-  private:
-    [[noreturn]] void Fail(std::string_view what) const;
-
-    std::string device_;
-    std::intptr_t handle_ = -1;  // file descriptor or HANDLE, by platform
 };
 
 // The reply check's word on one attempt, as traces show it (the same fields as the
@@ -177,6 +151,13 @@ struct SerialCounters {
     std::uint64_t bytesReceived = 0;  // bytes handed to the reply check
     std::uint64_t portFailures = 0;   // opens that failed and ports that went away
     std::uint64_t opens = 0;
+    // Time from each send to the end of its attempt (the reply's count in, the quiet gap
+    // after it, or the time-out), on the wall clock. On serial ports, also the bytes' own
+    // wire time at the port's settings. A converter's line has a wire time too, but at the
+    // converter's own settings: a TCP line's time is only what was measured.
+    Duration serialTime{};
+    Duration wireTime{};
+    Duration networkTime{};
     struct {
         Duration total{};
         Duration min = Duration::max();
@@ -228,7 +209,7 @@ class SerialLink final : public HostLink {
   private:
     struct Channel {
         const PortSettings* settings = nullptr;
-        std::unique_ptr<SerialPort> port;
+        std::unique_ptr<Port> port;
         std::uint32_t requestedTimeout = 75;
         std::uint32_t requestedBaudRate = 4800;
         std::int32_t error = 0;
@@ -246,7 +227,8 @@ class SerialLink final : public HostLink {
     std::int32_t Open(std::uint32_t number, Channel& channel);
     void PortFailed(std::uint32_t number, Channel& channel, const std::string& problem);
     std::size_t ReadReply(Channel& channel, std::span<std::uint8_t> reply,
-                          SerialPort::Clock::time_point firstByteDeadline);
+                          Port::Clock::time_point firstByteDeadline);
+    void CountLineTime(const Channel& channel, Port::Clock::duration spent, std::size_t bytes);
     // After a rejected reply the controller may still be talking: wait for a quiet line.
     void DrainUntilQuiet(Channel& channel);
     std::int32_t Fail(Channel& channel, std::int32_t code);

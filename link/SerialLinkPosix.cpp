@@ -7,16 +7,18 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
 #include <cerrno>
 #include <cstring>
+#include <string>
 #include <utility>
 
-#include "link/SerialLink.h"
+#include "link/SerialPort.h"
 
 namespace fuel {
 namespace {
 
-using Clock = SerialPort::Clock;
+using Clock = Port::Clock;
 
 int Descriptor(std::intptr_t handle) {
     return static_cast<int>(handle);

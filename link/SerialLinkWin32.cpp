@@ -5,12 +5,12 @@
 #include <algorithm>
 #include <array>
 
-#include "link/SerialLink.h"
+#include "link/SerialPort.h"
 
 namespace fuel {
 namespace {
 
-using Clock = SerialPort::Clock;
+using Clock = Port::Clock;
 
 HANDLE Handle(std::intptr_t handle) {
     return reinterpret_cast<HANDLE>(handle);

@@ -2,15 +2,20 @@
 // open a USB adapter, and a scripted peer on the master side plays the controller, byte by
 // byte and with real gaps, so that time-outs, stale input and vanishing ports are exercised
 // through the real termios code. The driver's own exchange and reply check sit on top.
+#include <arpa/inet.h>
 #include <fcntl.h>
+#include <linux/sockios.h>
+#include <netinet/in.h>
 #include <poll.h>
 #include <pty.h>
 #include <sys/ioctl.h>
+#include <sys/socket.h>
 #include <termios.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
 
+#include <array>
 #include <atomic>
 #include <chrono>
 #include <deque>
@@ -23,6 +28,7 @@
 
 #include "driver/TVM30.h"
 #include "link/SerialLink.h"
+#include "link/TcpPort.h"
 
 namespace fuel::test {
 namespace {
@@ -65,31 +71,20 @@ Answer OneByteAtATime(const Bytes& bytes, std::chrono::milliseconds gap) {
     return answer;
 }
 
-// The controller's end of the line: the master side of a pseudo-terminal, answering each
-// request of kRequest's length with the next scripted answer (silence when none is left).
-class PtyPeer {
+// The controller's end of the line, answering each request of kRequest's length with the
+// next scripted answer (silence when none is left): the master side of a pseudo-terminal
+// (PtyPeer), or a converter's TCP port on the loopback address (TcpPeer).
+class ScriptedPeer {
   public:
-    PtyPeer() {
-        int master = -1;
-        int slave = -1;
-        if (::openpty(&master, &slave, nullptr, nullptr, nullptr) != 0) {
-            throw std::runtime_error("openpty failed");
-        }
-        master_ = master;
-        slave_ = slave;
-        path_ = ::ttyname(slave);
-        termios raw{};
-        ::tcgetattr(slave, &raw);
-        ::cfmakeraw(&raw);
-        ::tcsetattr(slave, TCSANOW, &raw);
-        ::fcntl(master, F_SETFL, ::fcntl(master, F_GETFL) | O_NONBLOCK);
-        thread_ = std::thread([this] { Run(); });
-    }
-    ~PtyPeer() { Unplug(); }
-    PtyPeer(const PtyPeer&) = delete;
-    PtyPeer& operator=(const PtyPeer&) = delete;
+    virtual ~ScriptedPeer() = default;
 
-    const std::string& Path() const { return path_; }
+    // What the link opens: a device path, or tcp://127.0.0.1:PORT.
+    virtual std::string Device() const = 0;
+    // Bytes that were on the line before the request; returns once the link's side holds them.
+    virtual void SendStale(const Bytes& bytes) = 0;
+    // The line goes away: an adapter pulled out, a converter switched off.
+    virtual void Unplug() = 0;
+
     void Queue(Answer answer) {
         std::lock_guard lock(mutex_);
         answers_.push_back(std::move(answer));
@@ -98,47 +93,51 @@ class PtyPeer {
         std::lock_guard lock(mutex_);
         return requests_;
     }
-    // Bytes that were on the line before the request; returns once the link's side holds them.
-    void SendStale(const Bytes& bytes) {
-        ASSERT_EQ(::write(master_, bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
-        for (int i = 0; i < 1000; ++i) {
-            int queued = 0;
-            ::ioctl(slave_, FIONREAD, &queued);
-            if (queued >= static_cast<int>(bytes.size())) {
-                return;
-            }
-            std::this_thread::sleep_for(1ms);
+
+  protected:
+    void Start() {
+        thread_ = std::thread([this] { Run(); });
+    }
+    void Stop() {
+        if (thread_.joinable()) {
+            stop_ = true;
+            thread_.join();
         }
-        FAIL() << "stale bytes never reached the slave side";
     }
-    // The slave side's line settings, as the link left them.
-    termios Settings() const {
-        termios tio{};
-        ::tcgetattr(slave_, &tio);
-        return tio;
-    }
-    // The adapter is pulled out: both ends close, the device node goes away.
-    void Unplug() {
-        if (master_ < 0) {
-            return;
-        }
-        stop_ = true;
-        thread_.join();
-        ::close(master_);
-        ::close(slave_);
-        master_ = slave_ = -1;
-    }
+
+    // Where requests come from and answers go; -1 while a TCP peer has no client.
+    std::atomic<int> line_{-1};
+    // A TCP peer's listening socket: each connection it accepts becomes the line.
+    int listener_ = -1;
 
   private:
     void Run() {
         Bytes pending;
         while (!stop_) {
-            pollfd waiting{master_, POLLIN, 0};
-            if (::poll(&waiting, 1, 5) <= 0) {
+            std::array<pollfd, 2> waiting{pollfd{line_, POLLIN, 0}, pollfd{listener_, POLLIN, 0}};
+            if (::poll(waiting.data(), waiting.size(), 5) <= 0) {
+                continue;
+            }
+            if ((waiting[1].revents & POLLIN) != 0) {
+                const int accepted = ::accept(listener_, nullptr, nullptr);
+                if (line_ >= 0) {
+                    ::close(line_);
+                }
+                line_ = accepted;
+                pending.clear();
+                continue;
+            }
+            if (waiting[0].revents == 0) {
                 continue;
             }
             std::uint8_t buffer[256];
-            const ssize_t got = ::read(master_, buffer, sizeof buffer);
+            const ssize_t got = ::read(line_, buffer, sizeof buffer);
+            if (got == 0 && listener_ >= 0) {
+                // The link closed its connection.
+                ::close(line_);
+                line_ = -1;
+                continue;
+            }
             if (got <= 0) {
                 continue;
             }
@@ -156,23 +155,145 @@ class PtyPeer {
                 pending.erase(pending.begin(), pending.begin() + 5);
                 for (const Chunk& chunk : answer) {
                     std::this_thread::sleep_for(chunk.pause);
-                    if (::write(master_, chunk.bytes.data(), chunk.bytes.size()) < 0) {
-                        return;
+                    const ssize_t sent =
+                        listener_ >= 0
+                            ? ::send(line_, chunk.bytes.data(), chunk.bytes.size(), MSG_NOSIGNAL)
+                            : ::write(line_, chunk.bytes.data(), chunk.bytes.size());
+                    if (sent < 0) {
+                        break;
                     }
                 }
             }
         }
     }
 
-    int master_ = -1;
-    int slave_ = -1;
-    std::string path_;
     std::thread thread_;
     std::atomic<bool> stop_{false};
     std::mutex mutex_;
     std::deque<Answer> answers_;
     std::vector<Bytes> requests_;
 };
+
+class PtyPeer final : public ScriptedPeer {
+  public:
+    PtyPeer() {
+        int master = -1;
+        int slave = -1;
+        if (::openpty(&master, &slave, nullptr, nullptr, nullptr) != 0) {
+            throw std::runtime_error("openpty failed");
+        }
+        line_ = master;
+        slave_ = slave;
+        path_ = ::ttyname(slave);
+        termios raw{};
+        ::tcgetattr(slave, &raw);
+        ::cfmakeraw(&raw);
+        ::tcsetattr(slave, TCSANOW, &raw);
+        ::fcntl(master, F_SETFL, ::fcntl(master, F_GETFL) | O_NONBLOCK);
+        Start();
+    }
+    ~PtyPeer() override { Unplug(); }
+
+    std::string Device() const override { return path_; }
+    void SendStale(const Bytes& bytes) override {
+        ASSERT_EQ(::write(line_, bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
+        for (int i = 0; i < 1000; ++i) {
+            int queued = 0;
+            ::ioctl(slave_, FIONREAD, &queued);
+            if (queued >= static_cast<int>(bytes.size())) {
+                return;
+            }
+            std::this_thread::sleep_for(1ms);
+        }
+        FAIL() << "stale bytes never reached the slave side";
+    }
+    // The slave side's line settings, as the link left them.
+    termios Settings() const {
+        termios tio{};
+        ::tcgetattr(slave_, &tio);
+        return tio;
+    }
+    // Both ends close, the device node goes away.
+    void Unplug() override {
+        if (slave_ < 0) {
+            return;
+        }
+        Stop();
+        ::close(line_);
+        ::close(slave_);
+        line_ = slave_ = -1;
+    }
+
+  private:
+    int slave_ = -1;
+    std::string path_;
+};
+
+class TcpPeer final : public ScriptedPeer {
+  public:
+    // port 0: a free one; else the port of a converter that is back.
+    explicit TcpPeer(std::uint16_t port = 0) {
+        listener_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        const int on = 1;
+        ::setsockopt(listener_, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_port = htons(port);
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t size = sizeof address;
+        if (::bind(listener_, reinterpret_cast<sockaddr*>(&address), size) != 0 ||
+            ::listen(listener_, 4) != 0 ||
+            ::getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &size) != 0) {
+            ::close(listener_);
+            throw std::runtime_error("cannot listen on 127.0.0.1");
+        }
+        port_ = ntohs(address.sin_port);
+        Start();
+    }
+    ~TcpPeer() override { Unplug(); }
+
+    std::uint16_t Port() const { return port_; }
+    std::string Device() const override { return "tcp://127.0.0.1:" + std::to_string(port_); }
+    void SendStale(const Bytes& bytes) override {
+        for (int i = 0; i < 5000 && line_ < 0; ++i) {
+            std::this_thread::sleep_for(1ms);
+        }
+        ASSERT_GE(line_, 0) << "the link never connected";
+        ASSERT_EQ(::send(line_, bytes.data(), bytes.size(), MSG_NOSIGNAL),
+                  static_cast<ssize_t>(bytes.size()));
+        // Acknowledged by the link's side: in its receive queue.
+        for (int i = 0; i < 1000; ++i) {
+            int unacknowledged = 0;
+            ::ioctl(line_, SIOCOUTQ, &unacknowledged);
+            if (unacknowledged == 0) {
+                return;
+            }
+            std::this_thread::sleep_for(1ms);
+        }
+        FAIL() << "stale bytes never reached the link's side";
+    }
+    // The connection and the listening port close: connecting is refused from now on.
+    void Unplug() override {
+        if (listener_ < 0) {
+            return;
+        }
+        Stop();
+        if (line_ >= 0) {
+            ::close(line_);
+        }
+        ::close(listener_);
+        line_ = listener_ = -1;
+    }
+
+  private:
+    std::uint16_t port_ = 0;
+};
+
+enum class LineKind { Pty, Tcp };
+
+std::string KindName(LineKind kind) {
+    return kind == LineKind::Pty ? "Pty" : "Tcp";
+}
 
 // The device the link is told about is a symbolic link, as udev gives adapters stable
 // names; re-pointing it is how a replugged adapter "comes back" under the same name.
@@ -210,14 +331,38 @@ PortSettings Settings(const std::string& device, int attempts) {
 
 class SerialLinkTest : public ::testing::Test {
   protected:
+    // The line the next Connect uses: a pseudo-terminal unless told otherwise.
+    void UseLine(LineKind kind) {
+        kind_ = kind;
+        if (kind == LineKind::Tcp) {
+            peer = std::make_unique<TcpPeer>();
+        }
+    }
+    // What the port map names: a stable name for a pseudo-terminal, the address for TCP.
+    std::string Device() const { return kind_ == LineKind::Pty ? name.Path() : peer->Device(); }
     void Connect(PortSettings settings) {
-        name.PointAt(peer->Path());
+        if (kind_ == LineKind::Pty) {
+            name.PointAt(peer->Device());
+        }
         PortMap map;
         map.Assign(1, std::move(settings));
         link = std::make_unique<SerialLink>(std::move(map));
         driver = std::make_unique<TVM30>(0, link.get(), "");
     }
-    void Connect(int attempts) { Connect(Settings(name.Path(), attempts)); }
+    void Connect(int attempts) { Connect(Settings(Device(), attempts)); }
+    PtyPeer& Pty() { return dynamic_cast<PtyPeer&>(*peer); }
+    // The line comes back where it was: an adapter under the same name, a converter on the
+    // same port.
+    void Replug() {
+        if (kind_ == LineKind::Pty) {
+            peer = std::make_unique<PtyPeer>();
+            name.PointAt(peer->Device());
+            return;
+        }
+        const std::uint16_t port = dynamic_cast<TcpPeer&>(*peer).Port();
+        peer.reset();
+        peer = std::make_unique<TcpPeer>(port);
+    }
 
     // One dispensing-data exchange through the driver; the reply lands in buffer.
     std::int32_t Exchange() {
@@ -226,8 +371,9 @@ class SerialLinkTest : public ::testing::Test {
     }
     Bytes Reply() const { return Bytes(buffer.begin(), buffer.begin() + 18); }
 
+    LineKind kind_ = LineKind::Pty;
     DeviceName name;
-    std::unique_ptr<PtyPeer> peer = std::make_unique<PtyPeer>();
+    std::unique_ptr<ScriptedPeer> peer = std::make_unique<PtyPeer>();
     std::unique_ptr<SerialLink> link;
     std::unique_ptr<TVM30> driver;
     CommandBuffer buffer{};
@@ -244,8 +390,31 @@ struct ExchangeCase {
     std::uint8_t linkState;
 };
 
-class SerialExchangeTest : public SerialLinkTest,
-                           public ::testing::WithParamInterface<ExchangeCase> {};
+// Every case on both kinds of line: a serial port and a converter's TCP port.
+template <typename Case>
+class OnEachLine : public SerialLinkTest,
+                   public ::testing::WithParamInterface<std::tuple<LineKind, Case>> {
+  protected:
+    const Case& TheCase() {
+        UseLine(std::get<0>(this->GetParam()));
+        return std::get<1>(this->GetParam());
+    }
+};
+
+template <typename Case, std::size_t N>
+auto OnEachLineCases(const Case (&cases)[N]) {
+    return ::testing::Combine(::testing::Values(LineKind::Pty, LineKind::Tcp),
+                              ::testing::ValuesIn(cases));
+}
+
+struct CaseName {
+    template <typename Info>
+    std::string operator()(const Info& info) const {
+        return KindName(std::get<0>(info.param)) + "_" + std::get<1>(info.param).name;
+    }
+};
+
+using SerialExchangeTest = OnEachLine<ExchangeCase>;
 
 const ExchangeCase kExchangeCases[] = {
     {"WholeReply", 1, {Whole(kReply)}, 0, 1, 1},
@@ -290,7 +459,7 @@ const ExchangeCase kExchangeCases[] = {
 };
 
 TEST_P(SerialExchangeTest, ResultRequestsAndState) {
-    const ExchangeCase& c = GetParam();
+    const ExchangeCase& c = TheCase();
     for (const Answer& answer : c.answers) {
         peer->Queue(answer);
     }
@@ -307,8 +476,7 @@ TEST_P(SerialExchangeTest, ResultRequestsAndState) {
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(Scripted, SerialExchangeTest, ::testing::ValuesIn(kExchangeCases),
-                         [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Scripted, SerialExchangeTest, OnEachLineCases(kExchangeCases), CaseName());
 
 // ---- Replies in bursts, on the driver's own settings or a port map's reply time-out alone.
 
@@ -319,7 +487,7 @@ struct BurstCase {
     std::int32_t result;
 };
 
-class SerialBurstTest : public SerialLinkTest, public ::testing::WithParamInterface<BurstCase> {};
+using SerialBurstTest = OnEachLine<BurstCase>;
 
 const BurstCase kBurstCases[] = {
     // A USB adapter's latency timer, and a loaded machine on top, at the driver's 75 ms.
@@ -333,9 +501,9 @@ const BurstCase kBurstCases[] = {
 };
 
 TEST_P(SerialBurstTest, AcceptedAtTheFirstAttemptWhileThePauseIsWithinTheTimeout) {
-    const BurstCase& c = GetParam();
+    const BurstCase& c = TheCase();
     PortSettings port;
-    port.device = name.Path();
+    port.device = Device();
     port.attempts = 1;
     if (c.replyTimeout != 0ms) {
         port.replyTimeout = c.replyTimeout;
@@ -353,8 +521,7 @@ TEST_P(SerialBurstTest, AcceptedAtTheFirstAttemptWhileThePauseIsWithinTheTimeout
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(Paused, SerialBurstTest, ::testing::ValuesIn(kBurstCases),
-                         [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Paused, SerialBurstTest, OnEachLineCases(kBurstCases), CaseName());
 
 // On the driver's own settings a controller that answers only 'A', or nothing, fails as it
 // always did, after the waits the README gives: three sends, each waiting out the gap after
@@ -367,8 +534,7 @@ struct FailureCase {
     std::chrono::milliseconds least;
 };
 
-class SerialFailureTimeTest : public SerialLinkTest,
-                              public ::testing::WithParamInterface<FailureCase> {};
+using SerialFailureTimeTest = OnEachLine<FailureCase>;
 
 const FailureCase kFailureCases[] = {
     {"OnlyAcknowledge", Whole(kAcknowledge), reply_code::kOnlyAcknowledge, 3 * 82ms + 2 * 82ms},
@@ -376,9 +542,9 @@ const FailureCase kFailureCases[] = {
 };
 
 TEST_P(SerialFailureTimeTest, FailsAfterThreeSendsWithinTheDocumentedTime) {
-    const FailureCase& c = GetParam();
+    const FailureCase& c = TheCase();
     PortSettings port;
-    port.device = name.Path();  // three sends, the driver's time-outs
+    port.device = Device();  // three sends, the driver's time-outs
     Connect(port);
     ASSERT_EQ(driver->InitLink(1), 0) << link->LastProblem(1);
     for (int i = 0; i < 3; ++i) {
@@ -394,12 +560,20 @@ TEST_P(SerialFailureTimeTest, FailsAfterThreeSendsWithinTheDocumentedTime) {
     EXPECT_LT(took, c.least + 1000ms);
 }
 
-INSTANTIATE_TEST_SUITE_P(DriverTimeouts, SerialFailureTimeTest, ::testing::ValuesIn(kFailureCases),
-                         [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(DriverTimeouts, SerialFailureTimeTest, OnEachLineCases(kFailureCases),
+                         CaseName());
 
-// ---- Stale input.
+// ---- Stale input, and a line that goes away, on both kinds of line.
 
-TEST_F(SerialLinkTest, StaleBytesBeforeTheRequestAreNotTakenForTheReply) {
+class SerialLineTest : public SerialLinkTest, public ::testing::WithParamInterface<LineKind> {
+  protected:
+    void SetUp() override { UseLine(GetParam()); }
+};
+
+INSTANTIATE_TEST_SUITE_P(Lines, SerialLineTest, ::testing::Values(LineKind::Pty, LineKind::Tcp),
+                         [](const auto& info) { return KindName(info.param); });
+
+TEST_P(SerialLineTest, StaleBytesBeforeTheRequestAreNotTakenForTheReply) {
     Connect(1);
     ASSERT_EQ(link->ConfigureLine(1, 75, 4800), 0);  // opens the port
     // A complete, valid reply to an earlier request is already waiting on the line.
@@ -410,7 +584,7 @@ TEST_F(SerialLinkTest, StaleBytesBeforeTheRequestAreNotTakenForTheReply) {
     EXPECT_EQ(Reply(), kReply);
 }
 
-TEST_F(SerialLinkTest, SurplusBytesOfOneReplyDoNotLeakIntoTheNext) {
+TEST_P(SerialLineTest, SurplusBytesOfOneReplyDoNotLeakIntoTheNext) {
     Connect(1);
     Bytes doubled = kOldReply;
     doubled.insert(doubled.end(), kOldReply.begin(), kOldReply.end());
@@ -445,7 +619,7 @@ TEST_F(SerialLinkTest, DriverSettingsReachThePort) {
     Connect(port);  // no overrides: the driver's 75 ms and 4800 baud hold
     ASSERT_EQ(driver->InitLink(1), 0);
 
-    const termios tio = peer->Settings();
+    const termios tio = Pty().Settings();
     EXPECT_EQ(::cfgetospeed(&tio), static_cast<speed_t>(B4800));
     EXPECT_EQ(tio.c_cflag & CSIZE, static_cast<tcflag_t>(CS8));
     EXPECT_EQ(tio.c_cflag & (PARENB | CSTOPB | CRTSCTS), 0u);
@@ -468,7 +642,7 @@ TEST_F(SerialLinkTest, PortMapOverridesTheDriverSettings) {
     Connect(port);
     ASSERT_EQ(driver->InitLink(1), 0) << link->LastProblem(1);
 
-    const termios tio = peer->Settings();
+    const termios tio = Pty().Settings();
     EXPECT_EQ(::cfgetospeed(&tio), static_cast<speed_t>(B9600));
     EXPECT_EQ(tio.c_cflag & CSTOPB, static_cast<tcflag_t>(CSTOPB));
 }
@@ -501,7 +675,7 @@ struct CountingInitializer {
     }
 };
 
-TEST_F(SerialLinkTest, UnpluggedPortFailsCleanlyAndIsReopenedLater) {
+TEST_P(SerialLineTest, UnpluggedPortFailsCleanlyAndIsReopenedLater) {
     Connect(3);
     CountingInitializer initializer{link.get()};
     link->SetLineInitializer(1, LineInitializer{&CountingInitializer::Routine, &initializer});
@@ -519,12 +693,12 @@ TEST_F(SerialLinkTest, UnpluggedPortFailsCleanlyAndIsReopenedLater) {
 
     // Still unplugged: the reopen fails, and says why.
     EXPECT_EQ(Exchange(), serial_code::kPortUnavailable);
-    EXPECT_NE(link->LastProblem(1).find("cannot open"), std::string::npos) << link->LastProblem(1);
+    const char* why = GetParam() == LineKind::Pty ? ": cannot open" : ": cannot connect";
+    EXPECT_NE(link->LastProblem(1).find(Device() + why), std::string::npos) << link->LastProblem(1);
     EXPECT_EQ(initializer.calls, 1);
 
-    // Plugged in again under the same name.
-    peer = std::make_unique<PtyPeer>();
-    name.PointAt(peer->Path());
+    // Plugged in again under the same name, or switched on again.
+    Replug();
     peer->Queue(Whole(kReply));
     EXPECT_EQ(Exchange(), 0);
     EXPECT_EQ(Reply(), kReply);
@@ -534,6 +708,83 @@ TEST_F(SerialLinkTest, UnpluggedPortFailsCleanlyAndIsReopenedLater) {
     EXPECT_EQ(link->Counters().portFailures, 2u);
 }
 
+// The link counts the time from each send to the end of its attempt, and on a serial port
+// the bytes' wire time as well; a converter's line time it cannot know apart from the network.
+TEST_P(SerialLineTest, LineTimeIsCountedByTheKindOfLine) {
+    Connect(1);
+    peer->Queue(Whole(kReply, 20ms));
+    ASSERT_EQ(Exchange(), 0);
+
+    const SerialCounters& c = link->Counters();
+    const SerialCounters::Duration measured =
+        GetParam() == LineKind::Pty ? c.serialTime : c.networkTime;
+    EXPECT_GE(measured, 20ms);
+    EXPECT_EQ((GetParam() == LineKind::Pty ? c.networkTime : c.serialTime).count(), 0);
+    // 5 bytes out and 18 back at 4800 baud, 10 bits each.
+    EXPECT_EQ(c.wireTime, GetParam() == LineKind::Pty ? SerialCounters::Duration(47917us)
+                                                      : SerialCounters::Duration::zero());
+}
+
+// ---- Connecting to a converter that does not answer.
+
+TEST(TcpConnectTest, GivesUpAtItsOwnTimeOut) {
+    // A listening port whose queue is full: the system drops our connection request, as a
+    // switched-off converter's network does.
+    const int listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t size = sizeof address;
+    ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr*>(&address), size), 0);
+    ASSERT_EQ(::listen(listener, 0), 0);
+    ASSERT_EQ(::getsockname(listener, reinterpret_cast<sockaddr*>(&address), &size), 0);
+    const int filler = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    ASSERT_EQ(::connect(filler, reinterpret_cast<sockaddr*>(&address), size), 0);
+
+    PortSettings port;
+    port.device = "tcp://127.0.0.1:" + std::to_string(ntohs(address.sin_port));
+    port.connectTimeout = 200ms;
+    PortMap map;
+    map.Assign(1, port);
+    SerialLink link(std::move(map));
+    TVM30 driver(0, &link, "");
+
+    const auto started = std::chrono::steady_clock::now();
+    EXPECT_EQ(driver.InitLink(1), serial_code::kPortUnavailable);
+    const auto took = std::chrono::steady_clock::now() - started;
+    EXPECT_EQ(link.LastProblem(1), port.device + ": no connection within 200 ms");
+    EXPECT_GE(took, 200ms);
+    EXPECT_LT(took, 200ms + 1000ms);
+    CommandBuffer buffer{0x02, 'U'};
+    EXPECT_EQ(driver.Exchange(1, buffer, 2, 18), serial_code::kPortUnavailable);
+    EXPECT_EQ(link.Counters().attempts, 0u);
+    ::close(filler);
+    ::close(listener);
+}
+
+// ---- tcp:// addresses.
+
+struct AddressCase {
+    const char* text;
+    const char* host;
+    std::uint16_t port;
+};
+
+class TcpAddressTest : public ::testing::TestWithParam<AddressCase> {};
+
+TEST_P(TcpAddressTest, HostAndPort) {
+    const TcpAddress address = ParseTcpAddress(GetParam().text);
+    EXPECT_EQ(address.host, GetParam().host);
+    EXPECT_EQ(address.port, GetParam().port);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Read, TcpAddressTest,
+    ::testing::Values(AddressCase{"tcp://192.168.0.10:4001", "192.168.0.10", 4001},
+                      AddressCase{"tcp://converter-2.station:23", "converter-2.station", 23},
+                      AddressCase{"tcp://[fe80::1]:65535", "fe80::1", 65535},
+                      AddressCase{"tcp://localhost:1", "localhost", 1}));
+
 // ---- The port map's text form.
 
 TEST(PortMapTest, ReadsChannelsDevicesAndSettings) {
@@ -542,8 +793,9 @@ TEST(PortMapTest, ReadsChannelsDevicesAndSettings) {
         "1 /dev/ttyUSB0\n"
         "\n"
         "  7\tCOM3  baud=9600 timeout=100 interbyte=30 data=7 parity=even stop=2 attempts=2 "
-        "# spare\n");
-    ASSERT_EQ(map.Entries().size(), 2u);
+        "# spare\n"
+        "9 tcp://192.168.0.10:4001 timeout=150 connect=500\n");
+    ASSERT_EQ(map.Entries().size(), 3u);
     const PortSettings* first = map.Find(1);
     ASSERT_NE(first, nullptr);
     EXPECT_EQ(first->device, "/dev/ttyUSB0");
@@ -560,6 +812,14 @@ TEST(PortMapTest, ReadsChannelsDevicesAndSettings) {
     EXPECT_EQ(seventh->parity, Parity::Even);
     EXPECT_EQ(seventh->stopBits, 2);
     EXPECT_EQ(seventh->attempts, 2);
+    EXPECT_FALSE(seventh->IsTcp());
+    EXPECT_FALSE(seventh->connectTimeout);
+    const PortSettings* ninth = map.Find(9);
+    ASSERT_NE(ninth, nullptr);
+    EXPECT_EQ(ninth->device, "tcp://192.168.0.10:4001");
+    EXPECT_TRUE(ninth->IsTcp());
+    EXPECT_EQ(ninth->replyTimeout, 150ms);
+    EXPECT_EQ(ninth->connectTimeout, 500ms);
     EXPECT_EQ(map.Find(2), nullptr);
 }
 
@@ -592,9 +852,33 @@ INSTANTIATE_TEST_SUITE_P(
         BadMap{"1 a attempts=11",
                "port map line 1: attempts=11: expected 1 to 10 sends per exchange"},
         BadMap{"1 a speed=9600",
-               "port map line 1: unknown setting \"speed\" (known: baud, timeout, interbyte, data, "
-               "parity, stop, attempts)"},
-        BadMap{"1 a 9600", "port map line 1: \"9600\" is not a key=value setting"}));
+               "port map line 1: unknown setting \"speed\" (known: baud, timeout, interbyte, "
+               "connect, data, parity, stop, attempts)"},
+        BadMap{"1 a 9600", "port map line 1: \"9600\" is not a key=value setting"},
+        BadMap{"1 tcp://10.0.0.7",
+               "port map line 1: tcp://10.0.0.7: no port (expected tcp://HOST:PORT, e.g. "
+               "tcp://192.168.0.10:4001)"},
+        BadMap{"1 tcp://:4001",
+               "port map line 1: tcp://:4001: no host (expected tcp://HOST:PORT, e.g. "
+               "tcp://192.168.0.10:4001)"},
+        BadMap{"1 tcp://h:70000",
+               "port map line 1: tcp://h:70000: \"70000\" is not a port 1..65535 (expected "
+               "tcp://HOST:PORT, e.g. tcp://192.168.0.10:4001)"},
+        BadMap{"1 tcp://h:0",
+               "port map line 1: tcp://h:0: \"0\" is not a port 1..65535 (expected "
+               "tcp://HOST:PORT, e.g. tcp://192.168.0.10:4001)"},
+        BadMap{"1 tcp://fe80::1:4001",
+               "port map line 1: tcp://fe80::1:4001: an IPv6 address must be in brackets "
+               "(expected tcp://HOST:PORT, e.g. tcp://192.168.0.10:4001)"},
+        BadMap{"1 tcp://h/x:23",
+               "port map line 1: tcp://h/x:23: \"h/x\" is not a host (expected "
+               "tcp://HOST:PORT, e.g. tcp://192.168.0.10:4001)"},
+        BadMap{"1 tcp://h:23 parity=even",
+               "port map line 1: parity= is set on the converter, not through a tcp:// line"},
+        BadMap{"1 /dev/ttyS0 connect=100",
+               "port map line 1: connect= is for tcp:// lines only, not /dev/ttyS0"},
+        BadMap{"1 tcp://h:23 connect=0",
+               "port map line 1: connect=0: expected milliseconds, 1 to 60000"}));
 
 TEST(SerialTimingTest, WireTimeAndInterByteDefault) {
     // 18 bytes at 4800 baud, 8N1: 180 bits, 37.5 ms.
