@@ -192,10 +192,30 @@ void SerialServer::Answer(std::span<const std::uint8_t> frame, SteadyClock::time
     }
 }
 
+void SerialServer::Attach(int descriptor) {
+    descriptor_ = descriptor;
+    frames_.Reset();
+}
+
+void SerialServer::Receive(std::span<const std::uint8_t> bytes) {
+    const auto now = SteadyClock::now();
+    if (now - lastByte_ > options_.frameGap) {
+        frames_.Reset();
+    }
+    lastByte_ = now;
+    for (const std::uint8_t byte : bytes) {
+        if (frames_.Empty()) {
+            frameStart_ = now;
+        }
+        if (const auto frame = frames_.Push(byte)) {
+            Answer(*frame, frameStart_);
+            lastByte_ = SteadyClock::now();
+        }
+    }
+}
+
 void SerialServer::Run(const std::atomic<bool>& stop) {
     std::array<std::uint8_t, 256> buffer;
-    auto frameStart = SteadyClock::now();
-    auto lastByte = SteadyClock::now();
     while (!stop) {
         pollfd waiting{descriptor_, POLLIN, 0};
         const int ready = ::poll(&waiting, 1, 50);
@@ -218,20 +238,7 @@ void SerialServer::Run(const std::atomic<bool>& stop) {
         if (got == 0) {
             throw std::runtime_error("the line was hung up");
         }
-        const auto now = SteadyClock::now();
-        if (now - lastByte > options_.frameGap) {
-            frames_.Reset();
-        }
-        lastByte = now;
-        for (ssize_t i = 0; i < got; ++i) {
-            if (frames_.Empty()) {
-                frameStart = now;
-            }
-            if (const auto frame = frames_.Push(buffer[static_cast<std::size_t>(i)])) {
-                Answer(*frame, frameStart);
-                lastByte = SteadyClock::now();
-            }
-        }
+        Receive(std::span<const std::uint8_t>(buffer.data(), static_cast<std::size_t>(got)));
     }
 }
 

@@ -67,6 +67,13 @@ class SerialServer {
     // when the line fails.
     void Run(const std::atomic<bool>& stop);
 
+    // For a server that waits on its descriptor itself (TcpServer): bytes that just came,
+    // answered before this returns. Throws std::runtime_error when a reply cannot be written.
+    void Receive(std::span<const std::uint8_t> bytes);
+    // Serves another descriptor from now on (the next TCP client); a frame begun on the old
+    // one is dropped. The bus and the request count go on.
+    void Attach(int descriptor);
+
     std::uint64_t Requests() const { return requests_; }
 
   private:
@@ -79,6 +86,8 @@ class SerialServer {
     ServeOptions options_;
     FrameAssembler frames_;
     std::uint64_t requests_ = 0;
+    SteadyClock::time_point frameStart_ = SteadyClock::now();
+    SteadyClock::time_point lastByte_ = SteadyClock::now();
 };
 
 // A new pseudo-terminal in raw mode. It keeps its own slave side open, so that the master

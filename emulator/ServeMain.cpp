@@ -1,4 +1,5 @@
-// fuel-emulator: the controller emulator on a serial line, for a host that opens a port.
+// fuel-emulator: the controller emulator on a serial line, for a host that opens a port, or
+// behind an emulated serial-to-Ethernet converter, for a host that connects to one.
 #include <signal.h>
 #include <unistd.h>
 
@@ -15,6 +16,7 @@
 
 #include "emulator/Emulator.h"
 #include "emulator/SerialServer.h"
+#include "emulator/TcpServer.h"
 
 namespace {
 
@@ -24,14 +26,18 @@ constexpr std::string_view kUsage = R"(Usage: fuel-emulator [OPTIONS]
 
 Serves the controller emulator on a serial line, as a host meets real controllers: on a new
 pseudo-terminal (the default), whose device path it prints on the first line of standard
-output, or on a real serial device. It answers until interrupted (Ctrl-C or SIGTERM).
+output, on a real serial device, or on a TCP port as a serial-to-Ethernet converter in TCP
+server mode offers it, whose address (tcp://127.0.0.1:PORT) it prints instead. It answers
+until interrupted (Ctrl-C or SIGTERM).
 
 Options:
   --pty               serve on a new pseudo-terminal (the default)
   --link PATH         also make PATH a symbolic link to the pseudo-terminal, so that a host
                       finds the same name after a restart (replaced if present, removed at exit)
   --device DEVICE     serve on a serial device instead, e.g. /dev/ttyUSB1
-  --baud N            the line's baud rate (default 4800)
+  --tcp PORT          serve on TCP port PORT of the loopback address (127.0.0.1) instead, a
+                      raw byte stream, one client at a time; 0 takes a free port
+  --baud N            the line's baud rate (default 4800); behind --tcp, the converter's
   --turnaround MS     from a request's end to the reply's first byte (default: the
                       configuration's turnaround-ms, else 5)
   --no-pace           on a pseudo-terminal, answer at once instead of at the line's speed
@@ -76,6 +82,7 @@ struct FaultAt {
 struct Settings {
     std::optional<std::string> link;
     std::optional<std::string> device;
+    std::optional<std::uint16_t> tcpPort;
     std::uint32_t baudRate = 4800;
     std::optional<std::uint32_t> turnaroundMs;
     bool pace = true;
@@ -105,6 +112,8 @@ Settings Parse(int argc, char** argv) {
             settings.link = std::string(value());
         } else if (word == "--device") {
             settings.device = std::string(value());
+        } else if (word == "--tcp") {
+            settings.tcpPort = static_cast<std::uint16_t>(Number(value(), "--tcp", 0, 65535));
         } else if (word == "--baud") {
             settings.baudRate = Number(value(), "--baud", 50, 115200);
         } else if (word == "--turnaround") {
@@ -142,6 +151,9 @@ Settings Parse(int argc, char** argv) {
     if (settings.link && settings.device) {
         throw UsageError{"--link names a pseudo-terminal; a --device has its own name"};
     }
+    if (settings.tcpPort && (settings.device || settings.link)) {
+        throw UsageError{"--tcp serves on a TCP port, not on a device or a pseudo-terminal"};
+    }
     return settings;
 }
 
@@ -153,16 +165,33 @@ int Serve(const Settings& settings) {
     RealClock clock(false);  // the bus follows the wall clock; nothing here waits on it
     Emulator bus(config, &clock);
 
+    ServeOptions options;
+    options.baudRate = settings.baudRate;
+    options.pace = settings.pace && !settings.device;  // a UART paces by itself
+    options.pauseAfter = settings.pauseAfter;
+    options.pause = std::chrono::milliseconds(settings.pauseMs);
+
     std::unique_ptr<PseudoTerminal> terminal;
     int descriptor = -1;
     std::string path;
     if (settings.device) {
         descriptor = OpenSerialDevice(*settings.device, settings.baudRate);
         path = *settings.device;
-    } else {
+    } else if (!settings.tcpPort) {
         terminal = std::make_unique<PseudoTerminal>();
         descriptor = terminal->Master();
         path = terminal->Path();
+    }
+    SerialServer server(bus, descriptor, options);  // a TCP client's socket, once one comes
+    std::unique_ptr<TcpServer> tcp;
+    if (settings.tcpPort) {
+        tcp = std::make_unique<TcpServer>(server, *settings.tcpPort);
+        path = tcp->Address();
+        if (!settings.quiet) {
+            tcp->onClient = [](const std::string& event) {
+                std::cerr << "fuel-emulator: " << event << "\n";
+            };
+        }
     }
     if (settings.link) {
         std::error_code ignored;
@@ -184,12 +213,6 @@ int Serve(const Settings& settings) {
             << "\n";
     }
 
-    ServeOptions options;
-    options.baudRate = settings.baudRate;
-    options.pace = settings.pace && !settings.device;  // a UART paces by itself
-    options.pauseAfter = settings.pauseAfter;
-    options.pause = std::chrono::milliseconds(settings.pauseMs);
-    SerialServer server(bus, descriptor, options);
     for (const FaultAt& fault : settings.faults) {
         if (fault.request == 0) {
             bus.InjectFault(fault.fault);
@@ -205,7 +228,11 @@ int Serve(const Settings& settings) {
 
     int status = 0;
     try {
-        server.Run(stopRequested);
+        if (tcp) {
+            tcp->Run(stopRequested);
+        } else {
+            server.Run(stopRequested);
+        }
     } catch (const std::exception& error) {
         std::cerr << "fuel-emulator: " << path << ": " << error.what() << "\n";
         status = 1;
@@ -231,6 +258,8 @@ int main(int argc, char** argv) {
     sigemptyset(&action.sa_mask);
     ::sigaction(SIGINT, &action, nullptr);
     ::sigaction(SIGTERM, &action, nullptr);
+    // A TCP client that leaves while we answer is a failed write to report, not a signal.
+    ::signal(SIGPIPE, SIG_IGN);
     try {
         return Serve(Parse(argc, argv));
     } catch (const UsageError& error) {
