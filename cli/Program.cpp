@@ -402,11 +402,15 @@ const std::vector<OptionDefinition> kCommonOptions = {
     {"retries", "N", "the link's further attempts after a failed one; default 2"},
     {"port", "DEVICE",
      "talk to the dispensers on this serial device (e.g. /dev/ttyUSB0, or the path "
-     "fuel-emulator prints) instead of the embedded emulator; --config then describes what "
-     "is on the line"},
+     "fuel-emulator prints), or through a serial-to-Ethernet converter's TCP port "
+     "(tcp://HOST:PORT, a raw byte stream), instead of the embedded emulator; --config then "
+     "describes what is on the line"},
     {"ports", "FILE",
      "a port map: one line per channel, 'CHANNEL DEVICE [baud=N timeout=MS interbyte=MS "
-     "data=N parity=none|even|odd stop=N attempts=N]'"},
+     "data=N parity=none|even|odd stop=N attempts=N]' or 'CHANNEL tcp://HOST:PORT [baud=N "
+     "timeout=MS interbyte=MS connect=MS attempts=N]'; a reply may pause inside for the "
+     "reply time-out (timeout, default 75) unless interbyte says otherwise, and connecting "
+     "gives up after connect (default 1000)"},
     {"help", "", "show this help"},
 };
 

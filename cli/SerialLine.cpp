@@ -4,6 +4,7 @@
 
 #include "cli/Arguments.h"
 #include "cli/Format.h"
+#include "link/TcpPort.h"
 
 namespace fuel::cli {
 namespace {
@@ -45,9 +46,21 @@ SerialLine::SerialLine(const std::optional<std::string>& port,
         PortSettings settings;
         if (const PortSettings* mapped = map.Find(channel)) {
             settings = *mapped;
+            if (mapped->IsTcp() != IsTcpDevice(*port)) {
+                // The map's entry is for the other kind of line: what only that kind has
+                // stays behind; the time-outs, the baud rate and the attempts carry over.
+                settings.connectTimeout.reset();
+                settings.dataBits = 8;
+                settings.parity = Parity::None;
+                settings.stopBits = 1;
+            }
         }
         settings.device = *port;
-        map.Assign(channel, settings);
+        try {
+            map.Assign(channel, settings);
+        } catch (const PortMapError& error) {
+            throw UsageError("--port: " + std::string(error.what()));
+        }
     }
     if (map.Find(channel) == nullptr) {
         throw UsageError("the port map gives no device for channel " + std::to_string(channel));
@@ -87,6 +100,18 @@ void SerialLine::PrintStats(std::ostream& out) const {
         << ", 222: " << c.rejectedBadChecksum << ", other: " << c.rejectedOther << ")\n";
     out << "  timeouts: " << c.timeouts << ", short replies: " << c.shortReplies << "\n";
     out << "  bytes: " << c.bytesSent << " sent, " << c.bytesReceived << " received\n";
+    // Measured time, send to the end of each attempt; wire time only where the link knows the
+    // line's settings. Behind a converter the serial line's time is inside the network's,
+    // at settings the converter keeps to itself.
+    if (c.serialTime > SerialCounters::Duration::zero()) {
+        out << "  serial line: " << Milliseconds(c.serialTime)
+            << " from sends to replies (measured), of which " << Milliseconds(c.wireTime)
+            << " the bytes' own wire time\n";
+    }
+    if (c.networkTime > SerialCounters::Duration::zero()) {
+        out << "  network: " << Milliseconds(c.networkTime)
+            << " from sends to replies (measured; the converter's own line is inside it)\n";
+    }
     out << "  port: " << c.opens << " opens, " << c.portFailures << " failures";
     if (!link_->LastProblem(channel_).empty()) {
         out << " (last: " << link_->LastProblem(channel_) << ")";
