@@ -5,6 +5,9 @@
 //
 // The emulator is started with a wrong checksum in the reply to the run's first request;
 // the tests run in the order written and share one driver and one open port.
+//
+// A second emulator serves the same bus behind a TCP port on the loopback address, as a
+// converter does; FUEL_TEST_TCP names it, and the Winsock line is tried against it.
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -112,6 +115,49 @@ TEST_F(SerialLinkOnWine, MissingPortFailsCleanly) {
     StatusRecordEx record;
     EXPECT_THROW(lonely.PollDispenserStatusEx(kChannel, kDispenser, 2, record), ESerialIO);
     EXPECT_EQ(other.GetChannelError(kChannel), serial_code::kPortUnavailable);
+}
+
+// ---- The Winsock line.
+
+PortMap ConverterMap(const std::string& device) {
+    PortMap map;
+    PortSettings settings;
+    settings.device = device;
+    settings.replyTimeout = std::chrono::milliseconds(500);
+    settings.interByteTimeout = std::chrono::milliseconds(200);
+    map.Assign(kChannel, settings);
+    return map;
+}
+
+TEST(TcpPortOnWine, PollAndTotaliserThroughTheConverter) {
+    const char* address = std::getenv("FUEL_TEST_TCP");
+    if (address == nullptr || *address == '\0') {
+        GTEST_SKIP() << "no converter address in FUEL_TEST_TCP";
+    }
+    SerialLink link(ConverterMap(address));
+    TVM30 driver(0x10, &link, "");
+    ASSERT_EQ(driver.InitLink(kChannel), 0) << link.LastProblem(kChannel);
+    StatusRecordEx record;
+    driver.PollDispenserStatusEx(kChannel, kDispenser, 2, record);
+    EXPECT_EQ(record.bytes[0], 200);  // idle
+    double volume = -1, money = -1;
+    driver.GetTotalizer(kChannel, kDispenser, kNozzle, volume, money, 0, 0);
+    EXPECT_DOUBLE_EQ(volume, 1520.00);
+    EXPECT_EQ(link.Counters().failed, 0u);
+    EXPECT_GT(link.Counters().networkTime.count(), 0);
+    EXPECT_EQ(link.Counters().wireTime.count(), 0);
+}
+
+TEST(TcpPortOnWine, ConverterNobodyListensOnFailsCleanly) {
+    SerialLink link(ConverterMap("tcp://127.0.0.1:1"));
+    TVM30 driver(0x10, &link, "");
+    EXPECT_EQ(driver.InitLink(kChannel), serial_code::kPortUnavailable);
+    EXPECT_NE(link.LastProblem(kChannel).find("tcp://127.0.0.1:1: cannot connect"),
+              std::string::npos)
+        << link.LastProblem(kChannel);
+    StatusRecordEx record;
+    EXPECT_THROW(driver.PollDispenserStatusEx(kChannel, kDispenser, 2, record), ESerialIO);
+    EXPECT_EQ(link.GetChannelError(kChannel), serial_code::kPortUnavailable);
 }
 
 }  // namespace

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Runs the Win32 serial link's test program under Wine against fuel-emulator: a private
 # prefix whose COM1 is a symbolic link onto the emulator's pseudo-terminal, as Wine maps
-# COM ports onto Unix serial devices. Exit code 77 means "skipped": no usable Wine loader
+# COM ports onto Unix serial devices; and a second emulator behind a TCP port on the
+# loopback address, for the Winsock line, whose address the program finds in FUEL_TEST_TCP. Exit code 77 means "skipped": no usable Wine loader
 # (this machine cannot run 32-bit x86 code) or no native fuel-emulator built beside us.
 #
 #   wine-serial-test.sh FUEL-EMULATOR TEST-PROGRAM.exe [TEST ARGUMENTS...]
@@ -28,11 +29,12 @@ fi
 
 prefix=$(mktemp -d "${TMPDIR:-/tmp}/fuel-wine-serial.XXXXXX")
 emulator_pid=
+converter_pid=
 cleanup() {
-    if [ -n "$emulator_pid" ]; then
-        kill "$emulator_pid" 2>/dev/null
-        wait "$emulator_pid" 2>/dev/null
-    fi
+    for pid in $emulator_pid $converter_pid; do
+        kill "$pid" 2>/dev/null
+        wait "$pid" 2>/dev/null
+    done
     WINEPREFIX="$prefix/wine" "${loader%/*}/wineserver" -k >/dev/null 2>&1 || true
     rm -rf "$prefix"
 }
@@ -57,11 +59,13 @@ CONF
 "$emulator" --config "$prefix/bus.conf" --link "$prefix/ttyBUS" --turnaround 2 \
     --fault checksum@1 --quiet > "$prefix/emulator.out" &
 emulator_pid=$!
+"$emulator" --config "$prefix/bus.conf" --tcp 0 --turnaround 2 --quiet > "$prefix/converter.out" &
+converter_pid=$!
 for _ in $(seq 100); do
-    [ -s "$prefix/emulator.out" ] && break
+    [ -s "$prefix/emulator.out" ] && [ -s "$prefix/converter.out" ] && break
     sleep 0.05
 done
-if [ ! -s "$prefix/emulator.out" ]; then
+if [ ! -s "$prefix/emulator.out" ] || [ ! -s "$prefix/converter.out" ]; then
     echo "wine-serial-test: fuel-emulator did not start" >&2
     exit 1
 fi
@@ -69,4 +73,4 @@ fi
 mkdir -p "$WINEPREFIX/dosdevices"
 rm -f "$WINEPREFIX/dosdevices/com1"
 ln -s "$prefix/ttyBUS" "$WINEPREFIX/dosdevices/com1"
-FUEL_TEST_COM=COM1 "$loader" "$program" "$@"
+FUEL_TEST_COM=COM1 FUEL_TEST_TCP=$(head -n 1 "$prefix/converter.out") "$loader" "$program" "$@"
