@@ -40,16 +40,18 @@ Options:
   --baud N            the line's baud rate (default 4800); behind --tcp, the converter's
   --turnaround MS     from a request's end to the reply's first byte (default: the
                       configuration's turnaround-ms, else 5)
-  --no-pace           on a pseudo-terminal, answer at once instead of at the line's speed
+  --no-pace           on a pseudo-terminal or a TCP port, answer at once instead of at the
+                      line's speed
   --pause N:MS        send every reply in two bursts: its first N bytes, MS milliseconds of
-                      silence, then the rest, as a USB adapter or a loaded machine delivers
+                      silence, then the rest, as a USB adapter, a converter or a loaded
+                      machine delivers replies
   --config FILE       the bus configuration (default: the example bus, dispensers 1 and 3)
   --fault KIND[@N]    the reply to request N (default: the next one) gets the fault; repeatable
-  --quiet             print nothing but the device path
+  --quiet             print nothing but the device path or the address
   --help              this text
 
 Fault kinds: first-byte, only-ack, no-end, checksum, non-digit, silence, late, split.
-Exit status: 0 after an interrupt, 1 when the line failed, 2 on a usage error.
+Exit status: 0 after an interrupt, 1 when the line (or listening) failed, 2 on a usage error.
 )";
 
 std::atomic<bool> stopRequested{false};
