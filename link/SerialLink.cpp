@@ -444,12 +444,10 @@ std::int32_t SerialLink::Transact(std::uint32_t channel, const std::uint8_t* fra
 
     for (int attempt = 1; attempt <= attempts; ++attempt) {
         std::size_t received = 0;
-        ++counters_.attempts;
         try {
             if (attempt == 1) {
                 line.port->DiscardInput();
             } else {
-                ++counters_.retries;
                 DrainUntilQuiet(line);
             }
             // Our own frame's wire time passes before the controller can start to answer.
@@ -460,6 +458,10 @@ std::int32_t SerialLink::Transact(std::uint32_t channel, const std::uint8_t* fra
             }
             const auto sending = Clock::now();
             line.port->Write(request, firstByteDeadline);
+            // Counted once sent: a line that failed before (a converter that closed the
+            // connection is found out only here) sent nothing.
+            ++counters_.attempts;
+            counters_.retries += attempt > 1 ? 1 : 0;
             counters_.bytesSent += frameLength;
             received = ReadReply(line, answer, firstByteDeadline);
             CountLineTime(line, Clock::now() - sending, frameLength + received);

@@ -690,6 +690,7 @@ TEST_P(SerialLineTest, UnpluggedPortFailsCleanlyAndIsReopenedLater) {
     EXPECT_LT(std::chrono::steady_clock::now() - before, kReplyTimeout);
     EXPECT_EQ(driver->LinkState[1], 3);
     EXPECT_FALSE(link->IsOpen(1));
+    EXPECT_EQ(link->Counters().attempts, 1u);  // nothing was sent on the vanished line
 
     // Still unplugged: the reopen fails, and says why.
     EXPECT_EQ(Exchange(), serial_code::kPortUnavailable);
