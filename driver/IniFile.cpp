@@ -4,11 +4,15 @@
 #include <iterator>
 #include <limits>
 
+#include "driver/Exceptions.h"
+#include "driver/Text1251.h"
+
 namespace fuel {
 namespace {
 
+// Ctrl-Z counts as a blank: old editors end a text file with it.
 bool IsBlank(char c) {
-    return c == ' ' || c == '\t' || c == '\r' || c == '\v' || c == '\f';
+    return c == ' ' || c == '\t' || c == '\v' || c == '\f' || c == '\x1A';
 }
 
 std::string_view Trim(std::string_view text) {
@@ -21,81 +25,141 @@ std::string_view Trim(std::string_view text) {
     return text;
 }
 
+bool IsQuote(char c) {
+    return c == '"' || c == '\'';
+}
+
+bool QuoteWrapped(std::string_view value) {
+    return value.size() >= 2 && IsQuote(value.front()) && value.back() == value.front();
+}
+
+std::string_view Unquote(std::string_view value) {
+    return QuoteWrapped(value) ? value.substr(1, value.size() - 2) : value;
+}
+
 char LowerAscii(char c) {
     return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
 }
 
-bool SameName(std::string_view a, std::string_view b) {
-    if (a.size() != b.size()) {
-        return false;
+// What can be read of the file; nothing when it cannot be read at all (a directory, say,
+// which the runtime opens but then fails to read with an exception).
+std::string ReadAll(std::ifstream& file) {
+    try {
+        return std::string{std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
+    } catch (const std::exception&) {
+        return std::string();
     }
-    for (std::size_t i = 0; i < a.size(); ++i) {
-        if (LowerAscii(a[i]) != LowerAscii(b[i])) {
-            return false;
-        }
-    }
-    return true;
-}
-
-std::string_view Unquote(std::string_view value) {
-    if (value.size() >= 2 && (value.front() == '"' || value.front() == '\'') &&
-        value.back() == value.front()) {
-        return value.substr(1, value.size() - 2);
-    }
-    return value;
 }
 
 }  // namespace
 
 IniFile IniFile::Load(const std::string& path) {
     std::ifstream file(path, std::ios::binary);
-    if (!file) {
-        return IniFile();
-    }
-    const std::string text{std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
-    return Parse(text);
+    return file ? Parse(ReadAll(file)) : IniFile();
+}
+
+IniFile IniFile::LoadFile(const std::filesystem::path& path) {
+    std::ifstream file(path, std::ios::binary);
+    return file ? Parse(ReadAll(file)) : IniFile();
 }
 
 IniFile IniFile::Parse(std::string_view text) {
     IniFile ini;
-    Section* current = nullptr;
     while (!text.empty()) {
-        const std::size_t end = text.find('\n');
-        std::string_view line = Trim(text.substr(0, end));
-        text.remove_prefix(end == std::string_view::npos ? text.size() : end + 1);
-
-        if (!line.empty() && line.front() == '[') {
-            const std::size_t close = line.find(']');
-            const std::string_view name =
-                Trim(line.substr(1, close == std::string_view::npos ? line.npos : close - 1));
-            ini.sections_.push_back(Section{std::string(name), {}});
-            current = &ini.sections_.back();
-            continue;
+        const std::size_t end = text.find_first_of("\r\n");
+        if (end == std::string_view::npos) {
+            ini.lines_.push_back(Line{std::string(text), ""});
+            break;
         }
-        const std::size_t equals = line.find('=');
-        if (current == nullptr || equals == std::string_view::npos) {
-            continue;  // lines before the first section and lines without '=' hold no value
-        }
-        current->entries.push_back(Entry{std::string(Trim(line.substr(0, equals))),
-                                         std::string(Unquote(Trim(line.substr(equals + 1))))});
+        const std::size_t endingSize = text.substr(end, 2) == "\r\n" ? 2 : 1;
+        ini.lines_.push_back(
+            Line{std::string(text.substr(0, end)), std::string(text.substr(end, endingSize))});
+        text.remove_prefix(end + endingSize);
     }
     return ini;
 }
 
-std::optional<std::string> IniFile::ReadString(std::string_view section,
-                                               std::string_view key) const {
-    for (const Section& s : sections_) {
-        if (!SameName(s.name, section)) {
+IniFile::Meaning IniFile::Classify(std::string_view line) {
+    line = Trim(line);
+    Meaning meaning;
+    if (line.empty()) {
+        return meaning;
+    }
+    if (line.front() == '[') {
+        const std::size_t close = line.rfind(']');
+        if (close != 0 && close != std::string_view::npos) {
+            meaning.kind = Kind::Section;
+            meaning.name = Trim(line.substr(1, close - 1));
+            return meaning;
+        }
+    }
+    if (line.front() == ';') {
+        meaning.kind = Kind::Comment;
+        return meaning;
+    }
+    meaning.kind = Kind::Key;
+    const std::size_t equals = line.find('=');
+    if (equals == std::string_view::npos) {
+        meaning.name = line;
+    } else {
+        meaning.name = Trim(line.substr(0, equals));
+        meaning.value = Trim(line.substr(equals + 1));
+    }
+    return meaning;
+}
+
+std::optional<IniFile::Span> IniFile::FindSection(std::string_view section) const {
+    section = Trim(section);
+    std::optional<Span> found;
+    if (section.empty()) {
+        found = Span{std::string_view::npos, 0};
+    }
+    for (std::size_t i = 0; i < lines_.size(); ++i) {
+        const Meaning meaning = Classify(lines_[i].text);
+        if (meaning.kind != Kind::Section) {
             continue;
         }
-        for (const Entry& e : s.entries) {
-            if (SameName(e.key, key)) {
-                return e.value;
-            }
+        if (found) {
+            found->end = i;
+            return found;
         }
-        return std::nullopt;  // only the first section of a name counts
+        if (SameIgnoringCaseCp1251(meaning.name, section)) {
+            found = Span{i, lines_.size()};
+        }
+    }
+    if (found) {
+        found->end = lines_.size();
+    }
+    return found;
+}
+
+std::optional<std::size_t> IniFile::FindKey(const Span& span, std::string_view key) const {
+    key = Trim(key);
+    const std::size_t first = span.header == std::string_view::npos ? 0 : span.header + 1;
+    for (std::size_t i = first; i < span.end; ++i) {
+        const Meaning meaning = Classify(lines_[i].text);
+        if (meaning.kind == Kind::Key && SameIgnoringCaseCp1251(meaning.name, key)) {
+            return i;
+        }
     }
     return std::nullopt;
+}
+
+std::optional<std::string> IniFile::ReadString(std::string_view section,
+                                               std::string_view key) const {
+    const auto span = FindSection(section);
+    if (!span) {
+        return std::nullopt;
+    }
+    const auto line = FindKey(*span, key);
+    if (!line) {
+        return std::nullopt;
+    }
+    const Meaning meaning = Classify(lines_[*line].text);
+    if (!meaning.value) {
+        return std::nullopt;  // a key without '=' hides later keys of its name
+    }
+    return std::string(Unquote(*meaning.value));
 }
 
 std::int32_t IniFile::ReadInteger(std::string_view section, std::string_view key,
@@ -109,6 +173,74 @@ std::int32_t IniFile::ReadInteger(std::string_view section, std::string_view key
 
 bool IniFile::ReadBool(std::string_view section, std::string_view key, bool defaultValue) const {
     return ReadInteger(section, key, defaultValue ? 1 : 0) != 0;
+}
+
+std::string IniFile::NewLine() const {
+    for (const Line& line : lines_) {
+        if (!line.ending.empty()) {
+            return line.ending;
+        }
+    }
+    return "\r\n";
+}
+
+void IniFile::WriteString(std::string_view section, std::string_view key, std::string_view value) {
+    if (value.find_first_of(std::string_view("\r\n\0", 3)) != std::string_view::npos) {
+        throw Exception("Значение с переводом строки не записать в INI-файл: " + std::string(key));
+    }
+    std::string stored(value);
+    if (QuoteWrapped(value) ||
+        (!value.empty() && (IsBlank(value.front()) || IsBlank(value.back())))) {
+        stored = "\"" + stored + "\"";
+    }
+    const std::string newLine = NewLine();
+    const auto span = FindSection(section);
+    if (!span) {
+        if (!lines_.empty() && lines_.back().ending.empty()) {
+            lines_.back().ending = newLine;
+        }
+        if (!lines_.empty() && !Trim(lines_.back().text).empty()) {
+            lines_.push_back(Line{"", newLine});
+        }
+        lines_.push_back(Line{"[" + std::string(Trim(section)) + "]", newLine});
+        lines_.push_back(Line{std::string(Trim(key)) + "=" + stored, newLine});
+        return;
+    }
+    if (const auto line = FindKey(*span, key)) {
+        const Meaning meaning = Classify(lines_[*line].text);
+        lines_[*line].text = std::string(meaning.name) + "=" + stored;
+        return;
+    }
+    // After the section's last key, so that comments and blank lines that lead into the next
+    // section stay with it.
+    std::size_t at = span->header == std::string_view::npos ? 0 : span->header + 1;
+    for (std::size_t i = at; i < span->end; ++i) {
+        if (Classify(lines_[i].text).kind == Kind::Key) {
+            at = i + 1;
+        }
+    }
+    if (at > 0 && lines_[at - 1].ending.empty()) {
+        lines_[at - 1].ending = newLine;
+    }
+    lines_.insert(lines_.begin() + static_cast<std::ptrdiff_t>(at),
+                  Line{std::string(Trim(key)) + "=" + stored, newLine});
+}
+
+void IniFile::WriteInteger(std::string_view section, std::string_view key, std::int64_t value) {
+    WriteString(section, key, std::to_string(value));
+}
+
+void IniFile::WriteBool(std::string_view section, std::string_view key, bool value) {
+    WriteString(section, key, value ? "1" : "0");
+}
+
+std::string IniFile::Text() const {
+    std::string text;
+    for (const Line& line : lines_) {
+        text += line.text;
+        text += line.ending;
+    }
+    return text;
 }
 
 std::optional<std::int32_t> ParseInteger(std::string_view text) {

@@ -85,7 +85,48 @@ std::size_t DecodeUtf8(std::string_view text, std::size_t at, std::uint32_t& cod
     return length;
 }
 
+// The simple lower-case mapping of the capitals the code page holds.
+std::uint32_t LowerCodePoint(std::uint32_t codePoint) {
+    if ((codePoint >= 'A' && codePoint <= 'Z') || (codePoint >= 0x0410 && codePoint <= 0x042F)) {
+        return codePoint + 0x20;
+    }
+    if (codePoint >= 0x0400 && codePoint <= 0x040F) {
+        return codePoint + 0x50;
+    }
+    if (codePoint == 0x0490) {
+        return 0x0491;
+    }
+    return codePoint;
+}
+
+std::array<char, 256> MakeLowerTable() {
+    std::array<char, 256> table{};
+    for (std::size_t byte = 0; byte < table.size(); ++byte) {
+        const std::uint32_t codePoint =
+            byte < 0x80 ? static_cast<std::uint32_t>(byte) : kUpperHalf[byte - 0x80];
+        table[byte] = ToCp1251(LowerCodePoint(codePoint));
+    }
+    return table;
+}
+
 }  // namespace
+
+char LowerCp1251(char byte) {
+    static const std::array<char, 256> table = MakeLowerTable();
+    return table[static_cast<unsigned char>(byte)];
+}
+
+bool SameIgnoringCaseCp1251(std::string_view a, std::string_view b) {
+    if (a.size() != b.size()) {
+        return false;
+    }
+    for (std::size_t i = 0; i < a.size(); ++i) {
+        if (LowerCp1251(a[i]) != LowerCp1251(b[i])) {
+            return false;
+        }
+    }
+    return true;
+}
 
 std::string Cp1251ToUtf8(std::string_view text) {
     std::string out;

@@ -15,4 +15,12 @@ std::string Cp1251ToUtf8(std::string_view text);
 // one '?', as Windows' own conversion writes its default character.
 std::string Utf8ToCp1251(std::string_view text);
 
+// The lower-case form of a Windows-1251 byte: A..Z, А..Я, Ё and the other Cyrillic capitals
+// of the code page (Ђ, Ѓ, Є, Ѕ, І, Ї, Ј, Љ, Њ, Ћ, Ќ, Ў, Џ, Ґ); every other byte is itself.
+char LowerCp1251(char byte);
+
+// Whether two Windows-1251 texts are equal when letter case is ignored, as Windows compares
+// the names in its profile files.
+bool SameIgnoringCaseCp1251(std::string_view a, std::string_view b);
+
 }  // namespace fuel
