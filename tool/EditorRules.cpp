@@ -1,0 +1,21 @@
+#include "tool/EditorRules.h"
+
+#include "driver/Text1251.h"
+
+namespace fuel::tool {
+
+std::uint8_t TypeFromCells(const std::array<std::uint8_t, 6>& cells) {
+    std::uint8_t type = 1;
+    for (std::uint8_t cell = 1; cell <= 3; ++cell) {
+        if (cells[cell] != 0) {
+            type = static_cast<std::uint8_t>(cell + 1);
+        }
+    }
+    return type;
+}
+
+bool FitsCp1251(std::string_view text) {
+    return Cp1251ToUtf8(Utf8ToCp1251(text)) == text;
+}
+
+}  // namespace fuel::tool
