@@ -53,7 +53,7 @@ void SaveFileAtomically(const std::filesystem::path& path, std::string_view byte
             continue;
         }
         try {
-            durable::ReplaceFile(temporary, path);
+            durable::PutInPlace(temporary, path);
         } catch (...) {
             std::error_code ignored;
             std::filesystem::remove(temporary, ignored);

@@ -16,6 +16,6 @@ bool WriteNewFile(const std::filesystem::path& path, std::string_view bytes);
 
 // Puts `from` in the place of `to` (which may exist) in one step, on the same volume: a
 // reader finds either the old file whole or the new one whole. Throws fuel::Exception.
-void ReplaceFile(const std::filesystem::path& from, const std::filesystem::path& to);
+void PutInPlace(const std::filesystem::path& from, const std::filesystem::path& to);
 
 }  // namespace fuel::tool::durable

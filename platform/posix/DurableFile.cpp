@@ -71,7 +71,7 @@ bool WriteNewFile(const std::filesystem::path& path, std::string_view bytes) {
     return true;
 }
 
-void ReplaceFile(const std::filesystem::path& from, const std::filesystem::path& to) {
+void PutInPlace(const std::filesystem::path& from, const std::filesystem::path& to) {
     // The new file keeps the permissions the old one had.
     struct stat old {};
     if (::stat(to.c_str(), &old) == 0) {

@@ -75,7 +75,7 @@ bool WriteNewFile(const std::filesystem::path& path, std::string_view bytes) {
     return true;
 }
 
-void ReplaceFile(const std::filesystem::path& from, const std::filesystem::path& to) {
+void PutInPlace(const std::filesystem::path& from, const std::filesystem::path& to) {
     if (!MoveFileExW(from.c_str(), to.c_str(),
                      MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
         Fail("Невозможно заменить файл ", to, GetLastError());
