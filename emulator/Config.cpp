@@ -242,12 +242,14 @@ Config ParseConfig(std::string_view text) {
             for (std::size_t i = 0; i < values.size(); ++i) {
                 target[i] = p.Decimal(values[i], key);
             }
-        } else if (key == "cell") {
-            if (keyWords.size() != 2) p.Fail("expected cell N = value");
+        } else if (key == "cell" || key == "rom") {
+            if (keyWords.size() != 2)
+                p.Fail("expected " + key + " N = value");
             const auto cell = static_cast<std::uint8_t>(p.Integer(keyWords[1], 0, 255, "cell"));
             if (values.size() != 1) p.Fail("a cell takes one value");
-            d.cells.emplace_back(cell,
-                                 static_cast<std::uint8_t>(p.Integer(values[0], 0, 255, "value")));
+            (key == "cell" ? d.cells : d.romCells)
+                .emplace_back(cell,
+                              static_cast<std::uint8_t>(p.Integer(values[0], 0, 255, "value")));
         } else {
             p.Fail("unknown dispenser setting '" + key + "'");
         }

@@ -228,6 +228,9 @@ Emulator::Emulator(Config config, Clock* clock)
         for (const auto& [cell, value] : d.cells) {
             c.ram[cell] = value;
         }
+        for (const auto& [cell, value] : d.romCells) {
+            c.rom[cell] = value;
+        }
         for (std::uint8_t n = 1; n <= d.nozzles; ++n) {
             NozzleState& nozzle = c.nozzles[n - 1u];
             nozzle.address = NozzleAddress(config_.interleavedAddressing, d.number, n);

@@ -88,6 +88,8 @@ struct DispenserConfig {
     std::array<double, kMaxNozzles> totals{};  // volume totalisers at start-up, litres
     // Raw cells written after the mode's own cells, for odd set-ups: (RAM cell, value).
     std::vector<std::pair<std::uint8_t, std::uint8_t>> cells;
+    // The controller's ROM at start-up (every other ROM cell holds 0): (ROM cell, value).
+    std::vector<std::pair<std::uint8_t, std::uint8_t>> romCells;
 };
 
 struct Config {

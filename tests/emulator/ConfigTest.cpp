@@ -48,6 +48,8 @@ flow = 1.25
 price = 45.67 52.3
 total = 10 20 30
 cell 200 = 0x7F
+rom 0x80 = 0x12
+rom 3 = 255
 [dispenser 1]
 nozzles = 4
 mode = 0
@@ -71,6 +73,8 @@ mode = 0
     EXPECT_DOUBLE_EQ(d.totals[3], 0);
     ASSERT_EQ(d.cells.size(), 1u);
     EXPECT_EQ(d.cells[0], (std::pair<std::uint8_t, std::uint8_t>{200, 0x7F}));
+    EXPECT_EQ(d.romCells,
+              (std::vector<std::pair<std::uint8_t, std::uint8_t>>{{0x80, 0x12}, {3, 255}}));
     EXPECT_EQ(c.dispensers[1].mode, '0');
 
     const Emulator bus{c};

@@ -162,6 +162,16 @@ TEST_F(EmulatorTest, CellsCarryTheModeAndAreWritable) {
     EXPECT_EQ(bus.RamCell(1, 10), 0x00);
 }
 
+// ROM cells from the configuration answer 'Y' only; the RAM cell of the same number is apart.
+TEST(EmulatorRomTest, ConfiguredRomCellsAreRead) {
+    Emulator bus{ParseConfig("[dispenser 2]\nrom 0x80 = 0x5F\ncell 0x80 = 0x01\n")};
+    const Reply rom = bus.Handle(Bytes{'H', 0x02, 'Y', '8', '0', 0x50, 'E'});
+    EXPECT_EQ(Bytes(rom.Bytes().begin(), rom.Bytes().end()),
+              (Bytes{'A', 'H', 0x02, 'Y', '0', '5', '?', '0', '0', 0xEC, 'E'}));
+    EXPECT_EQ(bus.RomCell(2, 0x80), 0x5F);
+    EXPECT_EQ(bus.RamCell(2, 0x80), 0x01);
+}
+
 TEST_F(EmulatorTest, FramesNoControllerWouldAnswerGetSilence) {
     const std::vector<Bytes> unanswered = {
         {'H', 0x01, 'D', 0xD3, 'E'},             // checksum off by one
