@@ -53,7 +53,11 @@ ParsedArguments ParseArguments(std::span<const std::string> words,
     bool optionsEnded = false;
     for (std::size_t i = 0; i < words.size(); ++i) {
         const std::string& word = words[i];
-        if (optionsEnded || word.size() < 2 || word[0] != '-') {
+        // A negative number ("-3.7", a parameter's value) is an operand, never an option.
+        const bool negativeNumber =
+            word.size() >= 2 && word[0] == '-' &&
+            ((word[1] >= '0' && word[1] <= '9') || word[1] == '.' || word[1] == ',');
+        if (optionsEnded || word.size() < 2 || word[0] != '-' || negativeNumber) {
             parsed.operands_.push_back(word);
             continue;
         }

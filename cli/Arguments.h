@@ -41,7 +41,8 @@ class ParsedArguments {
 };
 
 // Options may stand anywhere among the operands; "--name=VALUE" and "--name VALUE" are the
-// same; "--" ends the options (so a negative-looking operand can still be given).
+// same; a negative number is an operand; "--" ends the options (so that any other word
+// starting with '-' can still be given as an operand).
 ParsedArguments ParseArguments(std::span<const std::string> words,
                                std::span<const OptionDefinition> options);
 

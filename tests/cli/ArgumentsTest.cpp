@@ -25,6 +25,12 @@ TEST(ArgumentsTest, OptionsStandAnywhereAmongOperands) {
     EXPECT_FALSE(parsed.Has("nozzle"));
 }
 
+TEST(ArgumentsTest, NegativeNumbersAreOperands) {
+    const ParsedArguments parsed = Parse({"-3.7", "--trace", "-1", "-.5"});
+    EXPECT_EQ(parsed.Operands(), (std::vector<std::string>{"-3.7", "-1", "-.5"}));
+    EXPECT_TRUE(parsed.Has("trace"));
+}
+
 TEST(ArgumentsTest, ShortHelpIsHelp) { EXPECT_TRUE(Parse({"-h"}).Has("help")); }
 
 struct BadWords {
