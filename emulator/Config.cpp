@@ -234,6 +234,8 @@ Config ParseConfig(std::string_view text) {
             } else {
                 p.Fail("layout is plain or marked");
             }
+        } else if (key == "rom-writable") {
+            d.romWritable = p.Boolean(one(), key);
         } else if (key == "flow") {
             d.flowRate = p.Decimal(one(), key);
         } else if (key == "price" || key == "total") {

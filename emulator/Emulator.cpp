@@ -454,7 +454,9 @@ std::size_t Emulator::Answer(std::span<const std::uint8_t> data, Reply& reply) {
             if (letter == 'x' || letter == 'y') {
                 std::uint8_t value = 0;
                 if (!ParseNibbles(data[4], data[5], value)) return 0;
-                memory[cell] = value;
+                if (letter == 'x' || c.config.romWritable) {
+                    memory[cell] = value;
+                }
                 acknowledge();
                 return 0;
             }

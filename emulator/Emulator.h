@@ -90,6 +90,8 @@ struct DispenserConfig {
     std::vector<std::pair<std::uint8_t, std::uint8_t>> cells;
     // The controller's ROM at start-up (every other ROM cell holds 0): (ROM cell, value).
     std::vector<std::pair<std::uint8_t, std::uint8_t>> romCells;
+    // A write-protected ROM acknowledges a write and keeps what it held.
+    bool romWritable = true;
 };
 
 struct Config {

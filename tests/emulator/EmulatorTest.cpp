@@ -172,6 +172,15 @@ TEST(EmulatorRomTest, ConfiguredRomCellsAreRead) {
     EXPECT_EQ(bus.RamCell(2, 0x80), 0x01);
 }
 
+TEST(EmulatorRomTest, WriteProtectedRomAcknowledgesAndKeepsItsCell) {
+    Emulator bus{ParseConfig("[dispenser 1]\nrom 10 = 0x33\nrom-writable = no\n")};
+    const Reply reply = bus.Handle(Bytes{'H', 0x01, 'y', '0', ':', '5', '?', 0xE5, 'E'});
+    EXPECT_EQ(Bytes(reply.Bytes().begin(), reply.Bytes().end()), Bytes{'A'});
+    EXPECT_EQ(bus.RomCell(1, 10), 0x33);
+    bus.Handle(Bytes{'H', 0x01, 'x', '0', ':', '5', '?', 0xE4, 'E'});
+    EXPECT_EQ(bus.RamCell(1, 10), 0x5F);
+}
+
 TEST_F(EmulatorTest, FramesNoControllerWouldAnswerGetSilence) {
     const std::vector<Bytes> unanswered = {
         {'H', 0x01, 'D', 0xD3, 'E'},             // checksum off by one
