@@ -62,4 +62,10 @@ void RequireGoodLink(Session& session, std::string_view what);
 int RunMonitor(CommandContext& context);
 int RunDemo(CommandContext& context);
 
+// The service tool's commands (cli/CatalogueCommands.cpp, cli/ParamCommands.cpp).
+std::vector<Command> CatalogueCommands();
+std::vector<Command> ParamCommands();
+// --settings DIR, which every service tool command takes.
+const OptionDefinition& SettingsOption();
+
 }  // namespace fuel::cli

@@ -414,7 +414,7 @@ const std::vector<OptionDefinition> kCommonOptions = {
     {"help", "", "show this help"},
 };
 
-const std::vector<Command> kCommands = {
+const std::vector<Command> kBaseCommands = {
     {"status",
      "DISPENSER",
      "poll every nozzle of a dispenser",
@@ -561,11 +561,28 @@ const std::vector<Command> kCommands = {
      &RunHelp},
 };
 
+// The driver's commands, then the service tool's after the cell commands they build on.
+const std::vector<Command>& AllCommands() {
+    static const std::vector<Command> commands = [] {
+        std::vector<Command> all;
+        for (const Command& command : kBaseCommands) {
+            all.push_back(command);
+            if (command.name == "cell") {
+                for (auto more : {CatalogueCommands(), ParamCommands()}) {
+                    all.insert(all.end(), more.begin(), more.end());
+                }
+            }
+        }
+        return all;
+    }();
+    return commands;
+}
+
 const Command* FindCommand(std::string_view name) {
     if (name == "totalizer") {
         name = "totaliser";
     }
-    for (const Command& command : kCommands) {
+    for (const Command& command : AllCommands()) {
         if (command.name == name) {
             return &command;
         }
@@ -624,9 +641,13 @@ void PrintFaultKinds(std::ostream& out);
 
 void PrintProgramHelp(std::ostream& out) {
     out << "Usage: " << kProgram << " COMMAND [OPERANDS] [OPTIONS]\n\n"
-        << "Drives the fuel-dispenser driver against the embedded controller emulator.\n\n"
+        << "Drives the fuel-dispenser driver against the embedded controller emulator (or a\n"
+        << "serial line). The service tool's commands (catalogue, param) keep the catalogue\n"
+        << "and the audit log in a settings directory: --settings DIR, else $FUELCTL_SETTINGS,\n"
+        << "else $XDG_CONFIG_HOME/fuelctl/Settings, else ~/.config/fuelctl/Settings; an\n"
+        << "empty one gets the example catalogue for the built-in bus.\n\n"
         << "Commands:\n";
-    for (const Command& command : kCommands) {
+    for (const Command& command : AllCommands()) {
         out << "  " << std::left << std::setw(11) << command.name << std::right << command.summary
             << "\n";
     }
@@ -929,7 +950,7 @@ int RunShell(CommandContext& context) {
 }  // namespace
 
 const std::vector<Command>& Commands() {
-    return kCommands;
+    return AllCommands();
 }
 const std::vector<OptionDefinition>& CommonOptions() {
     return kCommonOptions;

@@ -21,6 +21,10 @@ bool IsTerminal(const std::ostream& out) {
     return &out == &std::cout && isatty(STDOUT_FILENO) == 1;
 }
 
+bool IsTerminalInput(const std::istream& in) {
+    return &in == &std::cin && isatty(STDIN_FILENO) == 1;
+}
+
 InterruptGuard::InterruptGuard() {
     interrupted = 0;
     struct sigaction action {};

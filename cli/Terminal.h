@@ -7,6 +7,8 @@
 namespace fuel::cli {
 
 bool IsTerminal(const std::ostream& out);
+// Whether the program's input comes from a person at a terminal (who can be asked).
+bool IsTerminalInput(const std::istream& in);
 
 // While one lives, Ctrl-C sets Interrupted() instead of killing the program, so that a
 // monitor can restore the terminal and print its counters.

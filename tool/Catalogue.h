@@ -138,6 +138,11 @@ class CControllerList {
 // "Невозможно создать каталог " followed by the path.
 bool EnsureDirectory(const std::filesystem::path& directory, bool create);
 
+// Scale 1: the cells hold plain bytes; any other scale: two decimal digits each.
+inline bool IsBinaryScale(std::int32_t scale) {
+    return scale == 1;
+}
+
 // The number of cells a parameter type reads and writes: 1 and 10 one, 2 two, 3 and 30
 // three, 4 four, any other none.
 int CellCount(std::uint8_t type);

@@ -32,10 +32,6 @@ struct ValueLayout {
 };
 ValueLayout LayoutOf(const CParameter& parameter);
 
-inline bool IsBinaryScale(std::int32_t scale) {
-    return scale == 1;
-}
-
 // The cell number the driver takes: ROM cell k is 256 + k.
 std::int32_t CellAddress(std::uint8_t cell, bool rom);
 // A cell's byte as a number: unchanged when the scale is 1, else its two decimal digits

@@ -1,0 +1,593 @@
+// The service tool's parameters on the command line: read, write with a read-back and an
+// audit line, dump and restore, the adjustment calculator. A write is checked whole before
+// the first frame goes out, shows the old and the new value with their cells, asks (or wants
+// --yes), and says whether the controller holds the new value afterwards.
+#include <array>
+#include <cstdio>
+#include <ctime>
+#include <iomanip>
+#include <istream>
+#include <ostream>
+#include <set>
+
+#include "cli/AuditLog.h"
+#include "cli/Commands.h"
+#include "cli/Format.h"
+#include "cli/ParameterDump.h"
+#include "cli/Program.h"
+#include "cli/Settings.h"
+#include "cli/Terminal.h"
+#include "driver/Exceptions.h"
+#include "tool/Adjustment.h"
+#include "tool/AtomicFile.h"
+#include "tool/ParameterValue.h"
+#include "tool/Utf8Path.h"
+
+namespace fuel::cli {
+namespace {
+
+using tool::CellBytes;
+using tool::ShownValue;
+using tool::SplitResult;
+using tool::ValueLayout;
+
+constexpr std::uint32_t kDefaultAddress = 1;
+constexpr double kHighestQuantity = 1e9;
+
+// A parameter of the catalogue, as the commands need it.
+struct Target {
+    std::string controller;
+    std::string parameter;
+    ValueLayout layout;
+    std::int32_t function = 0;
+};
+
+std::string Hex2(std::uint8_t value) {
+    char text[4];
+    std::snprintf(text, sizeof text, "%02X", value);
+    return text;
+}
+
+// "RAM 20 21 22", or "none" for a type without cells.
+std::string CellsWhere(const ValueLayout& layout) {
+    const int count = tool::CellCount(layout.type);
+    if (count == 0) {
+        return "none";
+    }
+    std::string text = layout.rom ? "ROM" : "RAM";
+    for (int k = 0; k < count; ++k) {
+        text += " " + Hex2(layout.cells[static_cast<std::size_t>(k)]);
+    }
+    return text;
+}
+
+std::string CellsBytes(const CellBytes& cells) {
+    std::string text;
+    for (const std::uint8_t byte : cells.View()) {
+        text += (text.empty() ? "" : " ") + Hex2(byte);
+    }
+    return text;
+}
+
+std::string WithCells(const ShownValue& value) {
+    return value.text + " [" + CellsBytes(value.cells) + "]";
+}
+
+std::uint32_t Address(const ParsedArguments& arguments) {
+    const auto value = arguments.Value("address");
+    return value ? static_cast<std::uint32_t>(ParseInteger(*value, "--address", 0, 255))
+                 : kDefaultAddress;
+}
+
+std::string LineName(const CommandContext& context) {
+    const SessionOptions& options = context.sessionOptions;
+    std::string line = "channel " + std::to_string(options.channel) + " (";
+    if (options.port) {
+        line += *options.port;
+    } else if (options.portMap) {
+        line += "port map " + *options.portMap;
+    } else {
+        line += "emulator";
+    }
+    return line + ")";
+}
+
+void RequireOptions(const CommandContext& context, std::string_view subcommand,
+                    const std::set<std::string_view>& allowed) {
+    static constexpr std::string_view kOwn[] = {"address", "yes", "output", "dose", "measured"};
+    for (const std::string_view option : kOwn) {
+        if (context.arguments.Has(option) && !allowed.contains(option)) {
+            throw UsageError("--" + std::string(option) + " is not for 'param " +
+                             std::string(subcommand) + "'");
+        }
+    }
+}
+
+void RequireOperands(const CommandContext& context, std::size_t count, const char* usage) {
+    if (context.arguments.Operands().size() != count) {
+        throw UsageError(std::string("usage: fuelctl param ") + usage);
+    }
+}
+
+void LoadCatalogueOf(CommandContext& context, tool::CControllerList& list) {
+    LoadCatalogue(list, context.err);
+}
+
+Target Resolve(const tool::CControllerList& list, const std::string& controllerWord,
+               const std::string& parameterWord) {
+    const int controller = FindController(list, controllerWord);
+    const int parameter = FindParameter(list, controller, parameterWord);
+    const tool::CParameter& p = list[controller].Params[parameter];
+    return {list[controller].Name, p.Name, tool::LayoutOf(p), p.Function};
+}
+
+void RequireGoodReply(const ShownValue& value) {
+    if (!value.linkGood) {
+        throw Failure(
+            "the controller's reply to a cell read was garbled or implausible (the driver took "
+            "the cell as 0)");
+    }
+}
+
+// Nobody can be asked when the input is a pipe or a file: a script says --yes.
+void RequireSomeoneToAsk(const CommandContext& context) {
+    if (!context.arguments.Has("yes") && !IsTerminalInput(context.in)) {
+        throw UsageError(
+            "standard input is not a terminal, so nobody can confirm the write: give --yes");
+    }
+}
+
+bool Consent(CommandContext& context, const std::string& question) {
+    if (context.arguments.Has("yes")) {
+        return true;
+    }
+    context.out << question << " [y/N] " << std::flush;
+    std::string answer;
+    std::getline(context.in, answer);
+    return answer == "y" || answer == "Y" || answer == "yes" || answer == "д" || answer == "да";
+}
+
+std::string Describe(const Target& target, std::uint32_t address, const CommandContext& context) {
+    return target.controller + " / " + target.parameter + " at address " + std::to_string(address) +
+           ", " + LineName(context);
+}
+
+// Writes the cells, reads them back and leaves the audit line; true when the controller now
+// holds exactly the cells that were sent.
+bool WriteAndVerify(CommandContext& context, Session& session, const std::filesystem::path& log,
+                    const Target& target, std::uint32_t address, const ShownValue& old,
+                    const CellBytes& cells) {
+    TVM30& driver = session.Driver();
+    const std::uint8_t channel = session.Channel();
+    const std::string newText = tool::DecodeValue(target.layout, cells).text;
+    AuditEntry audit{LineName(context),
+                     address,
+                     target.controller,
+                     target.parameter,
+                     CellsWhere(target.layout),
+                     WithCells(old),
+                     newText + " [" + CellsBytes(cells) + "]",
+                     ""};
+    std::size_t written = 0;
+    try {
+        tool::WriteCells(driver, channel, address, target.layout, cells, &written);
+    } catch (const Exception& error) {
+        audit.result = "FAILED after " + std::to_string(written) + " of " +
+                       std::to_string(cells.count) + " cells: " + error.Message();
+        AppendAudit(log, audit);
+        throw;
+    }
+    ShownValue now;
+    try {
+        now = tool::ReadValue(driver, channel, address, target.layout);
+    } catch (const Exception& error) {
+        audit.result = "written, NOT VERIFIED: the read-back failed: " + error.Message();
+        AppendAudit(log, audit);
+        throw;
+    }
+    const bool verified = now.linkGood && now.cells == cells;
+    audit.result = verified ? "verified" : "NOT VERIFIED: reads back " + WithCells(now);
+    AppendAudit(log, audit);
+    if (verified) {
+        context.out << "  verified: the controller holds " << WithCells(now) << "\n";
+    } else {
+        context.err << "fuelctl param: the controller does not hold the new value: it reads back "
+                    << WithCells(now) << (now.linkGood ? "" : " (garbled reply)") << "\n";
+    }
+    return verified;
+}
+
+// What 'param write' and 'param adjust' share once the new cells are known.
+int WriteValue(CommandContext& context, Session& session, const std::filesystem::path& log,
+               const Target& target, std::uint32_t address, const ShownValue& old,
+               const CellBytes& cells) {
+    std::ostream& out = context.out;
+    out << Describe(target, address, context) << ", " << CellsWhere(target.layout) << "\n";
+    out << "  now  " << WithCells(old) << "\n";
+    out << "  new  " << tool::DecodeValue(target.layout, cells).text << " [" << CellsBytes(cells)
+        << "]\n";
+    if (old.cells == cells) {
+        out << "  the controller already holds this value: nothing written\n";
+        return kExitSuccess;
+    }
+    if (!Consent(context, "Write the new value?")) {
+        out << "  nothing written\n";
+        return kExitFailure;
+    }
+    return WriteAndVerify(context, session, log, target, address, old, cells) ? kExitSuccess
+                                                                              : kExitFailure;
+}
+
+CellBytes CellsOrRefuse(const Target& target, const SplitResult& split) {
+    if (split.outcome == SplitResult::Outcome::Refused) {
+        throw UsageError(target.parameter + ": " + split.error);
+    }
+    if (split.outcome == SplitResult::Outcome::NothingToWrite) {
+        throw UsageError(target.parameter + " has no value to write (type " +
+                         std::to_string(target.layout.type) + ")");
+    }
+    return split.cells;
+}
+
+int RunRead(CommandContext& context) {
+    RequireOperands(context, 3, "read CONTROLLER PARAMETER");
+    const auto& operands = context.arguments.Operands();
+    tool::CControllerList list(SettingsDirectory(context.arguments));
+    LoadCatalogueOf(context, list);
+    const Target target = Resolve(list, operands[1], operands[2]);
+    const std::uint32_t address = Address(context.arguments);
+    Session& session = context.session();
+    const ShownValue value =
+        tool::ReadValue(session.Driver(), session.Channel(), address, target.layout);
+    RequireGoodReply(value);
+    context.out << Describe(target, address, context) << "\n";
+    context.out << "  value  " << value.text << "\n";
+    context.out << "  cells  " << CellsWhere(target.layout);
+    if (value.cells.count > 0) {
+        context.out << " = " << CellsBytes(value.cells);
+    }
+    context.out << "\n";
+    return kExitSuccess;
+}
+
+int RunWrite(CommandContext& context) {
+    RequireOperands(context, 4, "write CONTROLLER PARAMETER VALUE");
+    const auto& operands = context.arguments.Operands();
+    tool::CControllerList list(SettingsDirectory(context.arguments));
+    LoadCatalogueOf(context, list);
+    const Target target = Resolve(list, operands[1], operands[2]);
+    const std::uint32_t address = Address(context.arguments);
+    // Every check before the first frame: the value, and whether anyone can confirm.
+    const CellBytes cells = CellsOrRefuse(target, tool::SplitValue(target.layout, operands[3]));
+    RequireSomeoneToAsk(context);
+    Session& session = context.session();
+    const ShownValue old =
+        tool::ReadValue(session.Driver(), session.Channel(), address, target.layout);
+    RequireGoodReply(old);
+    return WriteValue(context, session, list.Directory() / kAuditLogName, target, address, old,
+                      cells);
+}
+
+// A quantity as the calculator's fields hold it: the user's text in extended precision.
+long double FieldValue(const std::string& text, std::string_view what) {
+    ParseQuantity(text, what, kHighestQuantity);
+    std::string plain = text;
+    for (char& c : plain) {
+        if (c == ',') {
+            c = '.';
+        }
+    }
+    return tool::ParseFieldValue(plain).value_or(0);
+}
+
+int RunAdjust(CommandContext& context) {
+    RequireOperands(context, 3, "adjust CONTROLLER PARAMETER --dose V --measured M");
+    const auto& operands = context.arguments.Operands();
+    const auto dose = context.arguments.Value("dose");
+    const auto measured = context.arguments.Value("measured");
+    if (!dose || !measured) {
+        throw UsageError("param adjust needs --dose and --measured");
+    }
+    const long double doseValue = FieldValue(*dose, "--dose");
+    const long double measuredValue = FieldValue(*measured, "--measured");
+    tool::CControllerList list(SettingsDirectory(context.arguments));
+    LoadCatalogueOf(context, list);
+    const Target target = Resolve(list, operands[1], operands[2]);
+    if (target.function != 1) {
+        throw UsageError(target.parameter +
+                         " is not an adjustment coefficient (its function is not 1); "
+                         "'param write' writes any value");
+    }
+    const std::uint32_t address = Address(context.arguments);
+    if (target.layout.readOnly) {
+        throw UsageError(target.parameter + ": " + tool::SplitValue(target.layout, "0").error);
+    }
+    if (doseValue == 0) {
+        throw UsageError(tool::CalculateCoefficient(1, 0, measuredValue).error);
+    }
+    RequireSomeoneToAsk(context);
+    Session& session = context.session();
+    const ShownValue old =
+        tool::ReadValue(session.Driver(), session.Channel(), address, target.layout);
+    RequireGoodReply(old);
+    const auto result = tool::CalculateCoefficient(old.lastValue, doseValue, measuredValue);
+    if (!result.coefficient) {
+        throw UsageError(result.error);
+    }
+    const std::string entry = tool::EntryText(target.layout, *result.coefficient);
+    context.out << "adjustment: " << *measured << " x " << tool::FormatCoefficient(old.lastValue)
+                << " / " << *dose << " = " << tool::FormatCoefficient(*result.coefficient)
+                << " (written as " << entry << ")\n";
+    const CellBytes cells = CellsOrRefuse(target, tool::SplitValue(target.layout, entry));
+    return WriteValue(context, session, list.Directory() / kAuditLogName, target, address, old,
+                      cells);
+}
+
+std::string LocalTime() {
+    const std::time_t now = std::time(nullptr);
+    char text[40];
+    std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", std::localtime(&now));
+    return text;
+}
+
+int RunDump(CommandContext& context) {
+    RequireOperands(context, 2, "dump CONTROLLER [--output FILE]");
+    tool::CControllerList list(SettingsDirectory(context.arguments));
+    LoadCatalogueOf(context, list);
+    const int controller = FindController(list, context.arguments.Operands()[1]);
+    const std::uint32_t address = Address(context.arguments);
+    Session& session = context.session();
+    ParameterDump dump;
+    dump.comments = {
+        "fuelctl parameter dump; 'fuelctl param restore FILE' writes back what "
+        "differs",
+        "taken " + LocalTime() + " on " + LineName(context)};
+    dump.controller = list[controller].Name;
+    dump.address = address;
+    const tool::CParameterList& params = list[controller].Params;
+    for (int p = 0; p < params.Count(); ++p) {
+        const ValueLayout layout = tool::LayoutOf(params[p]);
+        const ShownValue value =
+            tool::ReadValue(session.Driver(), session.Channel(), address, layout);
+        RequireGoodReply(value);
+        std::string cells = CellsWhere(layout);
+        if (value.cells.count > 0) {
+            cells += " = " + CellsBytes(value.cells);
+        }
+        dump.entries.push_back({p, params[p].Name, cells, value.text, 0});
+    }
+    const std::string text = FormatDump(dump);
+    if (const auto output = context.arguments.Value("output")) {
+        tool::SaveFileAtomically(tool::PathFromUtf8(*output), text);
+        context.out << params.Count() << " parameters of " << dump.controller << " at address "
+                    << address << " written to " << *output << "\n";
+    } else {
+        context.out << text;
+    }
+    return kExitSuccess;
+}
+
+// One parameter of a dump, matched to the catalogue.
+struct RestoreItem {
+    Target target;
+    const DumpEntry* entry = nullptr;
+    CellBytes cells;
+    bool writable = false;
+};
+
+RestoreItem MatchEntry(const tool::CControllerList& list, int controller, const DumpEntry& entry) {
+    const tool::CParameterList& params = list[controller].Params;
+    int position = -1;
+    if (entry.position < params.Count() && params[entry.position].Name == entry.name) {
+        position = entry.position;
+    } else {
+        position = FindParameter(list, controller, entry.name);
+    }
+    const tool::CParameter& parameter = params[position];
+    RestoreItem item;
+    item.target = {list[controller].Name, parameter.Name, tool::LayoutOf(parameter),
+                   parameter.Function};
+    item.entry = &entry;
+    const std::string where = CellsWhere(item.target.layout);
+    if (entry.cells.substr(0, entry.cells.find(" =")) != where) {
+        throw UsageError("line " + std::to_string(entry.line) + " of the dump: " + entry.name +
+                         " was in cells " + entry.cells + ", the catalogue has it in " + where);
+    }
+    const SplitResult split = tool::SplitValue(item.target.layout, entry.value);
+    if (split.outcome == SplitResult::Outcome::Refused && !item.target.layout.readOnly) {
+        throw UsageError("line " + std::to_string(entry.line) + " of the dump: " + entry.name +
+                         ": " + split.error);
+    }
+    item.writable = split.outcome == SplitResult::Outcome::Cells;
+    item.cells = split.cells;
+    return item;
+}
+
+int RunRestore(CommandContext& context) {
+    RequireOperands(context, 2, "restore FILE");
+    const std::string& file = context.arguments.Operands()[1];
+    const auto text = tool::ReadExistingFile(tool::PathFromUtf8(file));
+    if (!text) {
+        throw UsageError("no file " + file);
+    }
+    const ParameterDump dump = ParseDump(*text);
+    tool::CControllerList list(SettingsDirectory(context.arguments));
+    LoadCatalogueOf(context, list);
+    const int controller = FindController(list, dump.controller);
+    std::vector<RestoreItem> items;
+    for (const DumpEntry& entry : dump.entries) {
+        items.push_back(MatchEntry(list, controller, entry));
+    }
+    const std::uint32_t address =
+        context.arguments.Has("address") ? Address(context.arguments) : dump.address;
+    RequireSomeoneToAsk(context);
+
+    Session& session = context.session();
+    std::ostream& out = context.out;
+    out << "restore " << list[controller].Name << " at address " << address << ", "
+        << LineName(context) << " from " << file << "\n";
+    std::vector<std::pair<const RestoreItem*, ShownValue>> differing;
+    for (const RestoreItem& item : items) {
+        if (tool::CellCount(item.target.layout.type) == 0) {
+            continue;
+        }
+        const ShownValue now =
+            tool::ReadValue(session.Driver(), session.Channel(), address, item.target.layout);
+        RequireGoodReply(now);
+        if (now.text == item.entry->value) {
+            continue;
+        }
+        if (!item.writable) {
+            out << "  " << item.target.parameter << ": now " << WithCells(now) << ", dump "
+                << item.entry->value << " (not written: "
+                << (item.target.layout.readOnly ? "read-only" : "no value to write") << ")\n";
+            continue;
+        }
+        out << "  " << item.target.parameter << ": now " << WithCells(now) << ", restore "
+            << tool::DecodeValue(item.target.layout, item.cells).text << " ["
+            << CellsBytes(item.cells) << "]\n";
+        differing.emplace_back(&item, now);
+    }
+    if (differing.empty()) {
+        out << "  nothing to write: the controller holds every writable value of the dump\n";
+        return kExitSuccess;
+    }
+    if (!Consent(context, "Write " + std::to_string(differing.size()) + " parameter(s)?")) {
+        out << "  nothing written\n";
+        return kExitFailure;
+    }
+    const auto log = list.Directory() / kAuditLogName;
+    std::size_t verified = 0;
+    for (const auto& [item, now] : differing) {
+        out << "  " << item->target.parameter << "\n";
+        if (WriteAndVerify(context, session, log, item->target, address, now, item->cells)) {
+            ++verified;
+        }
+    }
+    out << "restored " << verified << " of " << differing.size() << " parameter(s)"
+        << (verified == differing.size() ? ", each verified" : "") << "\n";
+    return verified == differing.size() ? kExitSuccess : kExitFailure;
+}
+
+int RunNozzles(CommandContext& context) {
+    RequireOperands(context, 2, "nozzles CONTROLLER");
+    tool::CControllerList list(SettingsDirectory(context.arguments));
+    LoadCatalogueOf(context, list);
+    const tool::CController& controller =
+        list[FindController(list, context.arguments.Operands()[1])];
+    const std::uint32_t address = Address(context.arguments);
+    Session& session = context.session();
+    context.out << controller.Name << " at address " << address << ", " << LineName(context)
+                << ": active nozzles ";
+    bool first = true;
+    for (const std::uint8_t cell : {controller.ActiveNozzle, controller.ActiveNozzle2}) {
+        context.out << (first ? "" : ", ")
+                    << tool::ActiveNozzleText(session.Driver(), session.Channel(), address, cell)
+                    << " (cell " << Hex2(cell) << ")";
+        first = false;
+    }
+    context.out << "\n";
+    return kExitSuccess;
+}
+
+int RunParam(CommandContext& context) {
+    const std::string& action = context.arguments.Operands()[0];
+    if (action == "read") {
+        RequireOptions(context, action, {"address"});
+        return RunRead(context);
+    }
+    if (action == "write") {
+        RequireOptions(context, action, {"address", "yes"});
+        return RunWrite(context);
+    }
+    if (action == "adjust") {
+        RequireOptions(context, action, {"address", "yes", "dose", "measured"});
+        return RunAdjust(context);
+    }
+    if (action == "dump") {
+        RequireOptions(context, action, {"address", "output"});
+        return RunDump(context);
+    }
+    if (action == "restore") {
+        RequireOptions(context, action, {"address", "yes"});
+        return RunRestore(context);
+    }
+    if (action == "nozzles") {
+        RequireOptions(context, action, {"address"});
+        return RunNozzles(context);
+    }
+    throw UsageError("'param " + action +
+                     "': the actions are read, write, adjust, dump, restore and nozzles");
+}
+
+int RunCalculator(CommandContext& context) {
+    const auto& operands = context.arguments.Operands();
+    const double coefficient = ParseQuantity(operands[0], "the coefficient", kHighestQuantity);
+    const long double dose = FieldValue(operands[1], "the dose");
+    const long double measured = FieldValue(operands[2], "the measured volume");
+    const auto result = tool::CalculateCoefficient(coefficient, dose, measured);
+    if (!result.coefficient) {
+        throw UsageError(result.error);
+    }
+    context.out << tool::FormatCoefficient(*result.coefficient) << "\n";
+    return kExitSuccess;
+}
+
+const OptionDefinition kSettingsOption{
+    "settings", "DIR",
+    "the catalogue's directory; default $FUELCTL_SETTINGS, else "
+    "$XDG_CONFIG_HOME/fuelctl/Settings, else ~/.config/fuelctl/Settings (the example "
+    "catalogue is put there when it has none)"};
+
+}  // namespace
+
+const OptionDefinition& SettingsOption() {
+    return kSettingsOption;
+}
+
+std::vector<Command> ParamCommands() {
+    return {
+        {"param",
+         "read|write|adjust|dump|restore|nozzles CONTROLLER ...",
+         "read and write catalogue parameters of a controller",
+         "Reads and writes the parameters of the service tool's catalogue (see 'catalogue') in "
+         "a controller at --address (default 1) on the channel. CONTROLLER and PARAMETER are "
+         "names or positions. "
+         "'param read CONTROLLER PARAMETER' shows the value as the programming dialog shows it "
+         "and the cells. "
+         "'param write CONTROLLER PARAMETER VALUE' checks the value first (nothing is sent for "
+         "a value the cells cannot hold whole, a read-only parameter, more decimals than the "
+         "parameter has; plain-byte parameters take hexadecimal, as they are shown), reads the "
+         "current value, shows both with their cells, asks on a terminal (--yes for scripts; "
+         "refused without it when standard input is not a terminal), writes, reads back and "
+         "fails when the controller does not hold the new value; each write appends a line to "
+         "fuelctl-audit.log in the settings directory. "
+         "'param adjust CONTROLLER PARAMETER --dose V --measured M' reads an adjustment "
+         "coefficient, computes measured x coefficient / dose and writes it as 'param write' "
+         "does. "
+         "'param dump CONTROLLER' reads every parameter into a text that 'param restore FILE' "
+         "reads back: it shows what differs, asks, writes only that, verifies and audits each. "
+         "'param nozzles CONTROLLER' reads the two active-nozzle cells.",
+         {{"address", "A", "the controller's bus address, 0..255; default 1 (restore: the dump's)"},
+          {"yes", "", "write without asking"},
+          {"dose", "V", "param adjust: the dose that was set"},
+          {"measured", "M", "param adjust: what the measuring vessel showed"},
+          {"output", "FILE", "param dump: write the dump to FILE instead of the output"},
+          kSettingsOption},
+         1,
+         4,
+         &RunParam},
+        {"adjust",
+         "COEFFICIENT DOSE MEASURED",
+         "the adjustment calculator: a new coefficient",
+         "Computes the adjustment coefficient after a test dose: MEASURED (what the measuring "
+         "vessel showed) x COEFFICIENT / DOSE (the dose that was set), shown with four "
+         "decimals. Nothing is sent; 'param adjust' writes it.",
+         {},
+         3,
+         3,
+         &RunCalculator},
+    };
+}
+
+}  // namespace fuel::cli
