@@ -86,7 +86,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const auto section = kSections[(file ? size : input.Byte()) % kSections.size()];
     const auto key = kKeys[(file ? size / 7 : input.Byte()) % kKeys.size()];
     std::string value = file ? " quoted \"" : "";
-    for (std::uint8_t length = file ? 0 : input.Byte() % 8; length > 0; --length) {
+    for (int length = file ? 0 : input.Byte() % 8; length > 0; --length) {
         const char c = static_cast<char>(input.Byte());
         if (c != '\r' && c != '\n' && c != '\0') {
             value += c;
