@@ -118,7 +118,7 @@ class CControllerList {
     // file, each atomically and keeping the lines it does not write. Item sections and
     // parameter files left over from a longer catalogue stay on disk, unread. Refuses
     // (fuel::Exception, nothing written) to save after an incomplete load unless told to,
-    // and when a controller has no parameter file name.
+    // when a controller has no parameter file name, and when a name holds a line break.
     void Save(Overwrite overwrite = Overwrite::WholeOnly);
 
     // Clears the list and adds every controller's name in order.

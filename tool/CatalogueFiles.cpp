@@ -179,9 +179,20 @@ void CControllerList::Save(Overwrite overwrite) {
         throw Exception("Каталог загружен не полностью (" + incomplete_->Describe() +
                         "); сохранение записало бы его без всего, что стоит после этого места");
     }
+    // Everything that could stop a save half-way through the files is checked first.
+    const auto oneLine = [](const std::string& text) {
+        if (text.find_first_of(std::string_view("\r\n\0", 3)) != std::string::npos) {
+            throw Exception("Имя с переводом строки не записать в каталог: " + text);
+        }
+    };
     for (const auto& controller : items_) {
         if (controller->File.empty()) {
             throw Exception("У КУПа \"" + controller->Name + "\" нет файла параметров");
+        }
+        oneLine(controller->Name);
+        oneLine(controller->File);
+        for (int p = 0; p < controller->Params.Count(); ++p) {
+            oneLine(controller->Params[p].Name);
         }
     }
     EnsureDirectory(directory_, true);

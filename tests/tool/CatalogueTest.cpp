@@ -300,10 +300,16 @@ TEST(CatalogueTest, EnsureDirectory) {
     EXPECT_THROW(list.Save(), Exception);
 }
 
-TEST(CatalogueTest, ControllerWithoutFileNameIsNotSaved) {
+// What would stop a save half-way (a missing file name; a line break, which would also put
+// keys of its own into the file) is found before the first file is written.
+TEST(CatalogueTest, NamesThatCannotBeSavedStopTheSaveBeforeAnyFile) {
     TemporaryDirectory directory;
     CControllerList list(directory.Path());
+    list.Add().File = "a.ini";
     list.Add().Name = "Без файла";
+    EXPECT_THROW(list.Save(), Exception);
+    list[1].File = "b.ini";
+    list[1].Params.Add().Name = "X\r\nCount=0";
     EXPECT_THROW(list.Save(), Exception);
     EXPECT_EQ(test::Listing(directory.Path()), "");
 }

@@ -263,6 +263,7 @@ TEST_F(ValueExchangeTest, ReadsCellsInOrderFromRamOrRom) {
     ValueLayout layout = Layout(2, 0, 2);
     layout.cells = {0x80, 0x81};
     layout.rom = true;
+    EXPECT_EQ(CellAddress(0x80, true), 0x180);
     const ShownValue shown = ReadValue(driver, 1, 3, layout);
     EXPECT_EQ(shown.text, "12.34");
     EXPECT_TRUE(shown.linkGood);
