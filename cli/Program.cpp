@@ -9,6 +9,7 @@
 #include "cli/Commands.h"
 #include "cli/Format.h"
 #include "driver/Exceptions.h"
+#include "driver/Version.h"
 
 namespace fuel::cli {
 namespace {
@@ -362,6 +363,7 @@ int RunInfo(CommandContext& context) {
     Session& session = context.session();
     TVM30& driver = session.Driver();
     std::ostream& out = context.out;
+    out << "version      " << kVersion << "\n";
     out << "protocol     " << driver.GetProtocolDescription() << "\n";
     out << "options      OrigAdres=" << driver.OrigAdres << " StartInLiter=" << driver.StartInLiter
         << " WStart=" << driver.WStart << " WDoza=" << driver.WDoza << "\n";
@@ -640,7 +642,8 @@ void PrintParagraph(std::ostream& out, std::string_view text) {
 void PrintFaultKinds(std::ostream& out);
 
 void PrintProgramHelp(std::ostream& out) {
-    out << "Usage: " << kProgram << " COMMAND [OPERANDS] [OPTIONS]\n\n"
+    out << "Usage: " << kProgram << " COMMAND [OPERANDS] [OPTIONS]\n"
+        << "       " << kProgram << " --version | --help\n\n"
         << "Drives the fuel-dispenser driver against the embedded controller emulator (or a\n"
         << "serial line). The service tool's commands (catalogue, param) keep the catalogue\n"
         << "and the audit log in a settings directory: --settings DIR, else $FUELCTL_SETTINGS,\n"
@@ -752,6 +755,10 @@ int Dispatch(std::span<const std::string> words, std::istream& in, std::ostream&
     const std::string& name = words[0];
     if (name == "--help" || name == "-h") {
         PrintProgramHelp(out);
+        return kExitSuccess;
+    }
+    if (name == "--version") {
+        out << kProgram << " " << kVersion << "\n";
         return kExitSuccess;
     }
     const Command* command = FindCommand(name);

@@ -14,6 +14,7 @@
 #include <string_view>
 #include <vector>
 
+#include "driver/Version.h"
 #include "emulator/Emulator.h"
 #include "emulator/SerialServer.h"
 #include "emulator/TcpServer.h"
@@ -48,6 +49,7 @@ Options:
   --config FILE       the bus configuration (default: the example bus, dispensers 1 and 3)
   --fault KIND[@N]    the reply to request N (default: the next one) gets the fault; repeatable
   --quiet             print nothing but the device path or the address
+  --version           the program's version
   --help              this text
 
 Fault kinds: first-byte, only-ack, no-end, checksum, non-digit, silence, late, split.
@@ -107,6 +109,9 @@ Settings Parse(int argc, char** argv) {
         };
         if (word == "--help" || word == "-h") {
             std::cout << kUsage;
+            std::exit(0);
+        } else if (word == "--version") {
+            std::cout << "fuel-emulator " << fuel::kVersion << "\n";
             std::exit(0);
         } else if (word == "--pty") {
             settings.device.reset();

@@ -13,6 +13,7 @@
 
 #include "driver/TVM30.h"
 #include "driver/Text1251.h"
+#include "driver/Version.h"
 #include "tests/win32/HostCalls.h"
 #include "tests/win32/TestHost.h"
 
@@ -238,6 +239,48 @@ TEST_F(DllHost, TwoFactoryCallsGiveTwoIndependentObjects) {
     host_.QueueAck();
     ASSERT_FALSE(Op(first, kStartPump, {1, 1, 1}).raised);
     EXPECT_EQ(host_.validators[1].object, first);
+}
+
+// ---- The version resource, as Explorer and a host that checks versions read it.
+
+std::wstring VersionString(const std::vector<std::uint8_t>& block, const wchar_t* name) {
+    wchar_t* value = nullptr;
+    UINT length = 0;
+    const std::wstring path = std::wstring(L"\\StringFileInfo\\040904B0\\") + name;
+    if (!VerQueryValueW(block.data(), path.c_str(), reinterpret_cast<void**>(&value), &length) ||
+        length == 0) {
+        return L"(none)";
+    }
+    return std::wstring(value, length - 1);
+}
+
+TEST_F(DllHost, TheVersionResourceCarriesTheBuildsVersion) {
+    wchar_t file[MAX_PATH] = {};
+    ASSERT_NE(GetModuleFileNameW(module_, file, MAX_PATH), 0u);
+    DWORD ignored = 0;
+    const DWORD size = GetFileVersionInfoSizeW(file, &ignored);
+    ASSERT_NE(size, 0u);
+    std::vector<std::uint8_t> block(size);
+    ASSERT_TRUE(GetFileVersionInfoW(file, 0, size, block.data()));
+
+    const std::string text = kVersion;
+    const std::wstring version(text.begin(), text.end());
+    EXPECT_EQ(VersionString(block, L"FileVersion"), version);
+    EXPECT_EQ(VersionString(block, L"ProductVersion"), version);
+    EXPECT_EQ(VersionString(block, L"OriginalFilename"), L"fueldriver.dll");
+    for (const wchar_t* name :
+         {L"CompanyName", L"FileDescription", L"LegalCopyright", L"ProductName"}) {
+        EXPECT_NE(VersionString(block, name), L"(none)") << "no " << name;
+    }
+
+    VS_FIXEDFILEINFO* fixed = nullptr;
+    UINT length = 0;
+    ASSERT_TRUE(VerQueryValueW(block.data(), L"\\", reinterpret_cast<void**>(&fixed), &length));
+    unsigned major = 0, minor = 0, patch = 0;
+    ASSERT_EQ(std::sscanf(kVersion, "%u.%u.%u", &major, &minor, &patch), 3);
+    EXPECT_EQ(fixed->dwFileVersionMS, (major << 16) | minor);
+    EXPECT_EQ(fixed->dwFileVersionLS, patch << 16);
+    EXPECT_EQ(fixed->dwFileType, DWORD{VFT_DLL});
 }
 
 // ---- Operations through the table.
