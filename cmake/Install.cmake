@@ -1,0 +1,104 @@
+# What `cmake --install` puts where, the CMake package and the pkg-config files that let other
+# programs build against the library, and the Debian package made from the same install.
+set(CMAKE_INSTALL_DOCDIR share/doc/fuel-driver CACHE PATH "Documentation")
+include(GNUInstallDirs)
+include(CMakePackageConfigHelpers)
+
+set(FUEL_PACKAGE FuelDriver)
+set(FUEL_INCLUDE_DIR ${CMAKE_INSTALL_INCLUDEDIR}/fuel-driver)
+set(FUEL_CMAKE_DIR ${CMAKE_INSTALL_LIBDIR}/cmake/${FUEL_PACKAGE})
+
+# The libraries an integrator links: the driver, and the lines of our own that sit under it.
+# Each goes into the package under a short name: FuelDriver::driver and so on.
+set(FUEL_INSTALLED_LIBRARIES)
+foreach(library driver serial_link emulator emulator_link)
+  if(TARGET fuel_${library})
+    set_target_properties(fuel_${library} PROPERTIES EXPORT_NAME ${library}
+                                                     POSITION_INDEPENDENT_CODE ON)
+    list(APPEND FUEL_INSTALLED_LIBRARIES fuel_${library})
+  endif()
+endforeach()
+# The warnings target is linked privately; a static library's export still names it.
+install(TARGETS ${FUEL_INSTALLED_LIBRARIES} fuel_warnings
+        EXPORT ${FUEL_PACKAGE}Targets
+        ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR}
+        INCLUDES DESTINATION ${FUEL_INCLUDE_DIR})
+
+# Public headers keep their folder, so that code includes them as it does in this tree:
+# #include "driver/TVM30.h".
+install(FILES driver/TVM30.h driver/CheckedArray.h driver/Exceptions.h driver/HostLink.h
+              driver/StatusRecord.h ${PROJECT_BINARY_DIR}/generated/driver/Version.h
+        DESTINATION ${FUEL_INCLUDE_DIR}/driver)
+if(TARGET fuel_serial_link)
+  install(FILES link/SerialLink.h DESTINATION ${FUEL_INCLUDE_DIR}/link)
+endif()
+if(TARGET fuel_emulator_link)
+  install(FILES link/EmulatorLink.h DESTINATION ${FUEL_INCLUDE_DIR}/link)
+  install(FILES emulator/Emulator.h DESTINATION ${FUEL_INCLUDE_DIR}/emulator)
+endif()
+
+install(EXPORT ${FUEL_PACKAGE}Targets NAMESPACE ${FUEL_PACKAGE}:: DESTINATION ${FUEL_CMAKE_DIR})
+configure_package_config_file(cmake/FuelDriverConfig.cmake.in
+                              ${PROJECT_BINARY_DIR}/${FUEL_PACKAGE}Config.cmake
+                              INSTALL_DESTINATION ${FUEL_CMAKE_DIR})
+write_basic_package_version_file(${PROJECT_BINARY_DIR}/${FUEL_PACKAGE}ConfigVersion.cmake
+                                 COMPATIBILITY SameMajorVersion)
+install(FILES ${PROJECT_BINARY_DIR}/${FUEL_PACKAGE}Config.cmake
+              ${PROJECT_BINARY_DIR}/${FUEL_PACKAGE}ConfigVersion.cmake
+        DESTINATION ${FUEL_CMAKE_DIR})
+
+# pkg-config: fuel-driver for the driver alone, fuel-driver-serial and fuel-driver-emulator
+# for the lines beside it.
+# The prefix is found from the file's own place, so that one file serves every install prefix
+# (the package's /usr as well as a build's own --prefix).
+file(RELATIVE_PATH FUEL_PC_PREFIX /${CMAKE_INSTALL_LIBDIR}/pkgconfig /)
+function(fuel_pkg_config name description libraries requires)
+  set(FUEL_PC_NAME ${name})
+  set(FUEL_PC_DESCRIPTION ${description})
+  set(FUEL_PC_LIBS ${libraries})
+  set(FUEL_PC_REQUIRES ${requires})
+  configure_file(cmake/fuel-driver.pc.in ${PROJECT_BINARY_DIR}/pkgconfig/${name}.pc @ONLY)
+  install(FILES ${PROJECT_BINARY_DIR}/pkgconfig/${name}.pc
+          DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig)
+endfunction()
+fuel_pkg_config(fuel-driver "${PROJECT_DESCRIPTION}" "-lfuel_driver" "")
+if(TARGET fuel_serial_link)
+  fuel_pkg_config(fuel-driver-serial "The driver's own serial-port line" "-lfuel_serial_link"
+                  "fuel-driver")
+endif()
+if(TARGET fuel_emulator_link)
+  fuel_pkg_config(fuel-driver-emulator "The controller emulator and its in-process line"
+                  "-lfuel_emulator_link -lfuel_emulator" "fuel-driver")
+endif()
+
+# The programs, their manual pages and the shell completion.
+foreach(program fuelctl fuel-emulator)
+  if(TARGET ${program})
+    install(TARGETS ${program} RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+    install(FILES docs/${program}.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+  endif()
+endforeach()
+if(TARGET fuelctl)
+  install(FILES scripts/fuelctl-completion.bash
+          DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions RENAME fuelctl)
+endif()
+install(FILES README.md DESTINATION ${CMAKE_INSTALL_DOCDIR})
+install(DIRECTORY examples/ DESTINATION ${CMAKE_INSTALL_DOCDIR}/examples OPTIONAL)
+
+# cpack -G DEB: one package with the programs, the library and its headers. Its dependencies
+# are what dpkg-shlibdeps finds the programs need (the C and C++ runtimes), nothing else.
+set(CPACK_PACKAGE_NAME fuel-driver)
+set(CPACK_PACKAGE_VENDOR "The fuel-dispenser driver developers")
+set(CPACK_PACKAGE_CONTACT "The fuel-dispenser driver developers <fuel-driver@localhost>")
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "${PROJECT_DESCRIPTION}")
+set(CPACK_PACKAGE_DESCRIPTION
+    "The fuel-dispenser driver as a C++ library with its headers, the command-line program "
+    "fuelctl that runs the driver's operations and programs controller parameters, and "
+    "fuel-emulator, a controller emulator that serves a virtual bus on a pseudo-terminal.")
+set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+set(CPACK_DEBIAN_PACKAGE_SECTION devel)
+set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+set(CPACK_STRIP_FILES ON)
+set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
+set(CPACK_GENERATOR DEB)
+include(CPack)

@@ -1,0 +1,33 @@
+#!/usr/bin/env bash
+# The shell completion as bash runs it, against the built program: commands, sub-commands,
+# options and fault kinds, all read from the program's help.
+# Usage: completion-test.sh FUELCTL COMPLETION_SCRIPT
+set -uo pipefail
+program=$1
+source "$2"
+PATH=$(dirname "$program"):$PATH
+status=0
+
+# expect "WORDS TYPED" "EXPECTED COMPLETIONS": the last word is the one being completed.
+expect() {
+    read -r -a COMP_WORDS <<<"$1"
+    [[ $1 == *" " ]] && COMP_WORDS+=("")
+    COMP_CWORD=$((${#COMP_WORDS[@]} - 1))
+    _fuelctl
+    local got="${COMPREPLY[*]}"
+    if [ "$got" != "$2" ]; then
+        echo "FAIL: '$1' completes to '$got', expected '$2'"
+        status=1
+    fi
+}
+
+expect "fuelctl st" "status start stop"
+expect "fuelctl --ver" "--version"
+expect "fuelctl cell " "read write"
+expect "fuelctl status --fa" "--fault --fault-rate"
+expect "fuelctl status --nozz" "--nozzles"
+expect "fuelctl status --fault ch" "checksum"
+expect "fuelctl status --fault-rate si" "silence="
+expect "fuelctl status 1" ""
+[ $status -eq 0 ] && echo "completions as expected"
+exit $status

@@ -1,0 +1,33 @@
+#!/usr/bin/env bash
+# Builds the Debian package from the build directory and checks what it holds and what it
+# depends on: the C and C++ runtimes only. Usage: deb-test.sh BUILD_DIR VERSION
+set -uo pipefail
+build=$1
+version=$2
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+status=0
+fail() { echo "FAIL: $*"; status=1; }
+
+(cd "$work" && cpack -G DEB --config "$build/CPackConfig.cmake" >cpack.log 2>&1) ||
+    { cat "$work/cpack.log"; fail "cpack failed"; exit 1; }
+deb=$(find "$work" -maxdepth 1 -name 'fuel-driver_*.deb' | head -n 1)
+[ -n "$deb" ] || { fail "no package made"; exit 1; }
+
+info=$(dpkg-deb --info "$deb")
+grep -q "^ Version: $version\$" <<<"$info" || fail "version is not $version"
+depends=$(sed -n 's/^ Depends: //p' <<<"$info")
+for needed in libc6 libstdc++6 libgcc-s1; do
+    grep -q "$needed" <<<"$depends" || fail "does not depend on $needed: $depends"
+done
+others=$(tr ',' '\n' <<<"$depends" | sed 's/ *(.*//; s/^ *//' | grep -vxE 'libc6|libstdc\+\+6|libgcc-s1')
+[ -z "$others" ] || fail "depends on more than the runtimes: $others"
+
+contents=$(dpkg-deb --contents "$deb")
+for file in ./usr/bin/fuelctl ./usr/bin/fuel-emulator ./usr/share/man/man1/fuelctl.1 \
+            ./usr/share/bash-completion/completions/fuelctl ./usr/include/fuel-driver/driver/TVM30.h \
+            fuel-driver.pc FuelDriverConfig.cmake libfuel_driver.a; do
+    grep -q -- "$file" <<<"$contents" || fail "the package lacks $file"
+done
+[ $status -eq 0 ] && echo "$(basename "$deb"): Depends: $depends"
+exit $status
