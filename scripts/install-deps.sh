@@ -19,6 +19,10 @@ want libgtest-dev test -f /usr/include/gtest/gtest.h
 want libgmock-dev test -f /usr/include/gmock/gmock.h
 want googletest test -f /usr/src/googletest/CMakeLists.txt
 want libbenchmark-dev test -f /usr/include/benchmark/benchmark.h
+# The install and package tests: pkg-config for the consumer build, dpkg-shlibdeps for the
+# Debian package's dependencies.
+want pkgconf command -v pkg-config
+want dpkg-dev command -v dpkg-shlibdeps
 want g++-mingw-w64-i686 command -v i686-w64-mingw32-g++-posix
 want binutils-mingw-w64-i686 command -v i686-w64-mingw32-objdump
 # Wine for the 32-bit Windows tests: the 32-bit loader with its preloader, and the native
