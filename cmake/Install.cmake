@@ -30,7 +30,7 @@ install(FILES driver/TVM30.h driver/CheckedArray.h driver/Exceptions.h driver/Ho
               driver/StatusRecord.h ${PROJECT_BINARY_DIR}/generated/driver/Version.h
         DESTINATION ${FUEL_INCLUDE_DIR}/driver)
 if(TARGET fuel_serial_link)
-  install(FILES link/SerialLink.h DESTINATION ${FUEL_INCLUDE_DIR}/link)
+  install(FILES link/SerialLink.h link/Port.h DESTINATION ${FUEL_INCLUDE_DIR}/link)
 endif()
 if(TARGET fuel_emulator_link)
   install(FILES link/EmulatorLink.h DESTINATION ${FUEL_INCLUDE_DIR}/link)
