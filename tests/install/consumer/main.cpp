@@ -6,6 +6,7 @@
 #include "driver/Version.h"
 #include "emulator/Emulator.h"
 #include "link/EmulatorLink.h"
+#include "link/SerialLink.h"  // every installed header stands on its own
 
 int main() {
     fuel::emulator::Emulator bus{fuel::emulator::ParseConfig("[dispenser 2]\nnozzles = 1\n")};
