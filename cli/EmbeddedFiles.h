@@ -13,5 +13,7 @@ struct EmbeddedFile {
 
 // examples/catalogue/*.ini: the example catalogue for the built-in bus.
 const std::vector<EmbeddedFile>& ExampleCatalogueFiles();
+// examples/bus/station.conf: the built-in bus.
+const std::vector<EmbeddedFile>& BuiltInBusFiles();
 
 }  // namespace fuel::cli

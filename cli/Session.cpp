@@ -1,7 +1,6 @@
 #include "cli/Session.h"
 
 #include <algorithm>
-#include <initializer_list>
 #include <iomanip>
 #include <ostream>
 #include <set>
@@ -10,67 +9,16 @@
 #include <utility>
 
 #include "cli/Arguments.h"
+#include "cli/EmbeddedFiles.h"
 #include "cli/Format.h"
 #include "cli/SerialLine.h"
 
 namespace fuel::cli {
 namespace {
 
-// The cells that the parameters of the example catalogue (examples/catalogue) name, with
-// example values; each controller's adjustment coefficient differs a little.
-void AddExampleCatalogueCells(emulator::DispenserConfig& d) {
-    using Cells = std::initializer_list<std::pair<std::uint8_t, std::uint8_t>>;
-    const auto ram = [&d](Cells cells) { d.cells.insert(d.cells.end(), cells); };
-    const auto rom = [&d](Cells cells) { d.romCells.insert(d.romCells.end(), cells); };
-    const std::uint8_t coefficients[][3] = {
-        {0x01, 0x00, 0x00}, {0x00, 0x99, 0x87}, {0x01, 0x00, 0x12}, {0x01, 0x00, 0x00}};
-    const auto& coefficient = coefficients[(d.number / 2) % 4];
-    // Пример КУП-1.
-    ram({{0x20, coefficient[0]}, {0x21, coefficient[1]}, {0x22, coefficient[2]}});
-    ram({{0x24, 0x01}});                                                // pulse, 0.01
-    ram({{0x25, 0x00}, {0x26, 0x25}});                                  // start delay, 2.5
-    ram({{0x28, 0x00}, {0x29, 0x09}, {0x2A, 0x99}, {0x2B, 0x00}});      // largest dose, 999
-    ram({{0x2C, 0xD5}});                                                // correction, -0.7
-    ram({{0x2E, 0x12}, {0x2F, 0x34}});                                  // flags
-    ram({{0x50, 0x00}, {0x51, 0x00}, {0x52, 0x12}, {0x53, d.number}});  // starts
-    ram({{0x30, 0x01}, {0x40, 0x00}});                                  // active nozzles
-    // Пример КУП-2.
-    ram({{0x60, 0x10}, {0x61, 0x00}});  // coefficient, 1.000
-    ram({{0x62, 0x85}});                // correction, plain: 5 with the sign bit
-    ram({{0x41, 0x02}});                // second active nozzle
-    // Both: the network address and the firmware date.
-    rom({{0x80, d.number}, {0xF0, 0x05}, {0xF1, 0x12}, {0xF2, 0x07}});
-}
-
-// Four dispensers, one of each kind a station may have, so that every command and the
-// monitor show something without a configuration file: a plain '1'-mode controller, one
-// with marked replies, one in mode 0x42 with three volume decimals, and one in mode '0'.
-// Dispensers 1, 3, 5 and 7 with two nozzles each keep their nozzle codes apart.
+// The bus without a configuration file: examples/bus/station.conf, carried inside.
 emulator::Config BuiltInConfig() {
-    emulator::Config config;
-    const auto dispenser = [](std::uint8_t number, std::uint8_t mode, emulator::ReplyLayout layout,
-                              double price) {
-        emulator::DispenserConfig d;
-        d.number = number;
-        d.nozzles = 2;
-        d.mode = mode;
-        d.layout = layout;
-        d.volumeDecimals = mode == 0x42 ? 3 : 2;
-        d.flowRate = 0.8;
-        d.prices = {price, price + 2.5};
-        d.totals = {12000.0 + number, 8000.0 + number};
-        return d;
-    };
-    config.dispensers = {
-        dispenser(1, '1', emulator::ReplyLayout::Plain, 45.67),
-        dispenser(3, '1', emulator::ReplyLayout::Marked, 47.10),
-        dispenser(5, 0x42, emulator::ReplyLayout::Plain, 51.20),
-        dispenser(7, '0', emulator::ReplyLayout::Plain, 44.90),
-    };
-    for (emulator::DispenserConfig& d : config.dispensers) {
-        AddExampleCatalogueCells(d);
-    }
-    return config;
+    return emulator::ParseConfig(BuiltInBusFiles().front().bytes);
 }
 
 std::string Milliseconds(emulator::Duration d) {
