@@ -19,6 +19,8 @@ want libgtest-dev test -f /usr/include/gtest/gtest.h
 want libgmock-dev test -f /usr/include/gmock/gmock.h
 want googletest test -f /usr/src/googletest/CMakeLists.txt
 want libbenchmark-dev test -f /usr/include/benchmark/benchmark.h
+# fuelctl's --json (header-only).
+want nlohmann-json3-dev test -f /usr/include/nlohmann/json.hpp
 # The install and package tests: pkg-config for the consumer build, dpkg-shlibdeps for the
 # Debian package's dependencies.
 want pkgconf command -v pkg-config

@@ -2,8 +2,9 @@
 # Builds the command-line program and runs it: with no arguments, the demo (a whole fill on
 # two emulated dispensers, in a few seconds); otherwise the given fuelctl command, e.g.
 #   scripts/run.sh monitor --activity
-# On a fresh Debian machine it first installs the compiler and the build tools when run as
-# root; otherwise it names what is missing. The tests are left out of this build.
+# On a fresh Debian machine it first installs the compiler, the build tools and the JSON
+# library when run as root; otherwise it names what is missing. The tests are left out of
+# this build.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -11,6 +12,8 @@ need=()
 command -v cmake >/dev/null 2>&1 || need+=(cmake)
 command -v g++ >/dev/null 2>&1 || need+=(g++)
 command -v ninja >/dev/null 2>&1 || need+=(ninja-build)
+# fuelctl's --json (a header-only library).
+[ -f /usr/include/nlohmann/json.hpp ] || need+=(nlohmann-json3-dev)
 if [ ${#need[@]} -gt 0 ]; then
     if [ "$(id -u)" -ne 0 ]; then
         echo "missing: ${need[*]} (run this script as root to install them)" >&2
