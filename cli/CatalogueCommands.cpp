@@ -9,6 +9,7 @@
 #include <set>
 
 #include "cli/Commands.h"
+#include "cli/Json.h"
 #include "cli/Program.h"
 #include "cli/Settings.h"
 #include "cli/Terminal.h"
@@ -54,6 +55,17 @@ void PrintParameter(std::ostream& out, int position, const CParameter& p) {
 
 int List(CommandContext& context, const CControllerList& list) {
     std::ostream& out = context.out;
+    if (context.json) {
+        // What loaded is listed all the same; the script hears of the rest beside it.
+        std::optional<ErrorReport> error;
+        if (list.Incomplete()) {
+            error = ErrorReport{
+                "Failure", "the catalogue did not load whole: " + list.Incomplete()->Describe(),
+                ""};
+        }
+        out << ToJson(list, error ? &*error : nullptr) << "\n";
+        return error ? kExitFailure : kExitSuccess;
+    }
     out << "catalogue " << tool::Utf8FromPath(list.CatalogueFile()) << ": " << list.Count()
         << (list.Count() == 1 ? " controller" : " controllers") << "\n";
     for (int c = 0; c < list.Count(); ++c) {
@@ -218,6 +230,9 @@ int RunCatalogue(CommandContext& context) {
             throw UsageError(std::string("usage: fuelctl catalogue ") + usage);
         }
     };
+    if (!action.empty()) {
+        RefuseJson(context, "catalogue " + action);
+    }
     if (action == "delete") {
         operandCount(2, 3, "delete CONTROLLER [PARAMETER]");
         RequireOptions(context, action, {"yes", "force"});
@@ -334,7 +349,8 @@ std::vector<Command> CatalogueCommands() {
          "parameter's type follows its cells (1 to 4 cells); a deleted controller's file stays "
          "on disk. A catalogue that did not load whole is listed as far as it loaded (exit "
          "status 1) and is not saved over without --force. CONTROLLER and PARAMETER are names "
-         "or positions.",
+         "or positions. --json lists the catalogue as JSON (cell numbers in decimal); the "
+         "actions do not take it.",
          {{"name", "NAME", "edit: the new name (a controller's file keeps its name)"},
           {"active-nozzle", "HH", "the cell of the first active nozzle (00: none); default 30"},
           {"active-nozzle2", "HH", "the cell of the second active nozzle; default 40"},
@@ -352,7 +368,8 @@ std::vector<Command> CatalogueCommands() {
           SettingsOption()},
          0,
          3,
-         &RunCatalogue},
+         &RunCatalogue,
+         true},
     };
 }
 

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "cli/Arguments.h"
+#include "cli/Results.h"
 #include "cli/Session.h"
 #include "driver/StatusRecord.h"
 
@@ -19,7 +20,7 @@ namespace fuel::cli {
 // The dispenser or the line failed in a way the driver did not raise as an exception (a
 // reply it marked bad, a price the controller did not take): exit status 1.
 class Failure : public std::runtime_error {
-public:
+  public:
     using std::runtime_error::runtime_error;
 };
 
@@ -31,6 +32,8 @@ struct CommandContext {
     std::ostream& err;
     // The session of the common options, created on first use; a shell shares one.
     std::function<Session&()> session;
+    // --json: the result as a JSON document (cli/Json.h) instead of text.
+    bool json = false;
 };
 
 struct Command {
@@ -42,6 +45,8 @@ struct Command {
     std::size_t minOperands = 0;
     std::size_t maxOperands = 0;
     int (*run)(CommandContext&) = nullptr;
+    // It prints results, and so takes --json.
+    bool json = false;
 };
 
 const std::vector<Command>& Commands();
@@ -58,6 +63,15 @@ StatusRecordEx PollDispenser(Session& session, std::uint8_t dispenser, int count
 int NozzlesToPoll(Session& session, std::uint8_t dispenser);
 // After an operation that reports a bad reply only through the link state.
 void RequireGoodLink(Session& session, std::string_view what);
+// What a poll found, with each volume in the decimals the dispenser counts in.
+DispenserReading DescribePoll(Session& session, std::uint8_t dispenser,
+                              const StatusRecordEx& record, int polled);
+// Decimals to show a dispenser's volumes and amounts with: its own in modes 0x40..0x47 (at
+// least two), else two.
+int VolumeDecimalsShown(Session& session, std::uint8_t dispenser);
+int MoneyDecimalsShown(Session& session, std::uint8_t dispenser);
+// For the actions of a command that takes --json which print no results: a usage error.
+void RefuseJson(const CommandContext& context, const std::string& action);
 
 int RunMonitor(CommandContext& context);
 int RunDemo(CommandContext& context);

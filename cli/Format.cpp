@@ -1,5 +1,6 @@
 #include "cli/Format.h"
 
+#include <charconv>
 #include <cstdio>
 #include <sstream>
 
@@ -11,7 +12,9 @@ namespace {
 
 // The fill-related codes carry the nozzle in their low three bits; 208 and 216 are the bare
 // bases and mean no particular nozzle.
-int NozzleOf(std::uint8_t code) { return code & 0x07; }
+int NozzleOf(std::uint8_t code) {
+    return code & 0x07;
+}
 
 }  // namespace
 
@@ -19,7 +22,8 @@ std::string StatusWords(std::uint8_t code) {
     using namespace status_code;
     // The bare bases (208, 216, 224) come from the driver's own bookkeeping in mode '0',
     // where a fill's last steps carry no nozzle.
-    const std::string on = NozzleOf(code) == 0 ? "" : " on nozzle " + std::to_string(NozzleOf(code));
+    const std::string on =
+        NozzleOf(code) == 0 ? "" : " on nozzle " + std::to_string(NozzleOf(code));
     if (code == 0) {
         return "no status";
     }
@@ -36,9 +40,9 @@ std::string StatusWords(std::uint8_t code) {
         return "running" + on;
     }
     if (code >= kWaiting && code <= kWaiting + kNozzles) {
-        return NozzleOf(code) == 0 ? std::string("waiting for a start")
-                                   : "nozzle " + std::to_string(NozzleOf(code)) +
-                                         " lifted, waiting for a start";
+        return NozzleOf(code) == 0
+                   ? std::string("waiting for a start")
+                   : "nozzle " + std::to_string(NozzleOf(code)) + " lifted, waiting for a start";
     }
     return "code " + std::to_string(code);
 }
@@ -67,8 +71,7 @@ std::string StatusShort(std::uint8_t code) {
     return "?" + std::to_string(code);
 }
 
-std::string ModeWords(std::uint8_t mode, std::uint8_t volumeDecimals,
-                      std::uint8_t moneyDecimals) {
+std::string ModeWords(std::uint8_t mode, std::uint8_t volumeDecimals, std::uint8_t moneyDecimals) {
     char text[96];
     if (mode == 0) {
         return "not read yet";
@@ -123,6 +126,17 @@ std::string Fixed(double value, int decimals) {
     text.precision(decimals);
     text << value;
     return text.str();
+}
+
+std::string Fixed(const Quantity& quantity) {
+    return Fixed(quantity.value, quantity.decimals);
+}
+
+double AsShown(const Quantity& quantity) {
+    const std::string text = Fixed(quantity);
+    double value = 0;
+    std::from_chars(text.data(), text.data() + text.size(), value);
+    return value;
 }
 
 }  // namespace fuel::cli

@@ -7,6 +7,7 @@
 
 #include "cli/Commands.h"
 #include "cli/Format.h"
+#include "cli/Json.h"
 #include "cli/Program.h"
 #include "cli/Terminal.h"
 
@@ -14,15 +15,41 @@ namespace fuel::cli {
 namespace {
 
 // The table's nozzle cell: the status without the nozzle number (the column says it).
-std::string NozzleCell(std::uint16_t word, double volume) {
-    std::string status = StatusShort(static_cast<std::uint8_t>(word));
+std::string NozzleCell(const NozzleReading& nozzle) {
+    std::string status = StatusShort(nozzle.code);
     if (const auto space = status.find(' '); space != std::string::npos) {
         status.resize(space);
     }
     std::ostringstream cell;
     cell << std::left << std::setw(5) << status << std::right << std::setw(8)
-         << Fixed(volume, 2);
+         << Fixed(nozzle.volume);
     return cell.str();
+}
+
+std::string Table(const MonitorRefresh& refresh, int maxNozzles) {
+    std::ostringstream table;
+    table << "channel " << refresh.channel << ", " << refresh.rows.size() << " dispensers, refresh "
+          << refresh.refresh << "\n";
+    table << "disp  mode   summary  ";
+    for (int n = 1; n <= maxNozzles; ++n) {
+        table << " nozzle " << n << "      ";
+    }
+    table << "\n";
+    for (const MonitorRow& row : refresh.rows) {
+        table << std::setw(4) << row.dispenser << "  ";
+        if (row.reading) {
+            const DispenserReading& reading = *row.reading;
+            table << std::left << std::setw(6) << ModeWords(reading.mode, 0, 0).substr(0, 4) << " "
+                  << std::setw(8) << StatusShort(reading.summary) << std::right;
+            for (const NozzleReading& nozzle : reading.nozzles) {
+                table << "  " << NozzleCell(nozzle);
+            }
+        } else if (row.error) {
+            table << row.error->message;
+        }
+        table << "\n";
+    }
+    return table.str();
 }
 
 std::uint16_t WordOf(const StatusRecordEx& record, int nozzle) {
@@ -34,7 +61,7 @@ std::uint16_t WordOf(const StatusRecordEx& record, int nozzle) {
 // nozzle; the monitor, standing in for the station's host, gives a waiting nozzle a dose and
 // starts it, and the customer hangs up once the fill is over.
 class Customers {
-public:
+  public:
     explicit Customers(Session& session) : session_(session) {}
 
     void Act(std::uint8_t dispenser, const StatusRecordEx& record) {
@@ -71,7 +98,7 @@ public:
         }
     }
 
-private:
+  private:
     bool Chance(double p) { return std::bernoulli_distribution(p)(random_); }
     double Dose() {
         return std::round(std::uniform_real_distribution<double>(2, 12)(random_) * 100) / 100;
@@ -115,54 +142,45 @@ int RunMonitor(CommandContext& context) {
     int drawnLines = 0;
     bool failed = false;
     for (std::int64_t refresh = 1; !refreshes || refresh <= *refreshes; ++refresh) {
-        std::ostringstream table;
-        table << "channel " << int{session.Channel()} << ", " << dispensers.size()
-              << " dispensers, refresh " << refresh << "\n";
-        table << "disp  mode   summary  ";
-        for (int n = 1; n <= maxNozzles; ++n) {
-            table << " nozzle " << n << "      ";
-        }
-        table << "\n";
+        MonitorRefresh found{refresh, session.Channel(), {}};
         failed = false;
         for (const DispenserOnBus& d : dispensers) {
             const auto dispenser = static_cast<std::uint8_t>(d.number);
-            table << std::setw(4) << d.number << "  ";
+            MonitorRow& row = found.rows.emplace_back();
+            row.dispenser = d.number;
             try {
                 const int polled = NozzlesToPoll(session, dispenser);
                 const StatusRecordEx record = PollDispenser(session, dispenser, polled);
-                TVM30& driver = session.Driver();
-                const std::uint8_t mode = driver.DispenserMode[session.Channel()][dispenser];
-                std::string modeText = ModeWords(mode, 0, 0).substr(0, 4);
-                table << std::left << std::setw(6) << modeText << " " << std::setw(8)
-                      << StatusShort(record.bytes[0]) << std::right;
-                for (int n = 1; n <= polled; ++n) {
-                    table << "  "
-                          << NozzleCell(WordOf(record, n),
-                                        driver.NozzleVolume[session.Channel()][dispenser][n]);
-                }
+                row.reading = DescribePoll(session, dispenser, record, polled);
                 if (customers) {
                     customers->Act(dispenser, record);
                 }
             } catch (const Exception& error) {
                 failed = true;
-                table << error.Message();
+                row.reading.reset();
+                row.error = ErrorReport{error.ClassName(), error.Message(), ""};
             } catch (const Failure& error) {
                 failed = true;
-                table << error.what();
+                row.reading.reset();
+                row.error = ErrorReport{"Failure", error.what(), ""};
             }
-            table << "\n";
         }
-        if (terminal && drawnLines > 0) {
-            // Back to the table's first line, and clear what the last one drew.
-            out << "\x1b[" << drawnLines << "F\x1b[J";
+        if (context.json) {
+            // JSON Lines: one refresh a line, nothing redrawn.
+            out << ToJson(found) << "\n" << std::flush;
+        } else {
+            if (terminal && drawnLines > 0) {
+                // Back to the table's first line, and clear what the last one drew.
+                out << "\x1b[" << drawnLines << "F\x1b[J";
+            }
+            const std::string text = Table(found, maxNozzles);
+            out << text;
+            if (!terminal) {
+                out << "\n";
+            }
+            out << std::flush;
+            drawnLines = static_cast<int>(std::count(text.begin(), text.end(), '\n'));
         }
-        const std::string text = table.str();
-        out << text;
-        if (!terminal) {
-            out << "\n";
-        }
-        out << std::flush;
-        drawnLines = static_cast<int>(std::count(text.begin(), text.end(), '\n'));
         if (refreshes && refresh == *refreshes) {
             break;
         }

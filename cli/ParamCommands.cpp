@@ -13,6 +13,7 @@
 #include "cli/AuditLog.h"
 #include "cli/Commands.h"
 #include "cli/Format.h"
+#include "cli/Json.h"
 #include "cli/ParameterDump.h"
 #include "cli/Program.h"
 #include "cli/Settings.h"
@@ -79,17 +80,21 @@ std::uint32_t Address(const ParsedArguments& arguments) {
                  : kDefaultAddress;
 }
 
-std::string LineName(const CommandContext& context) {
+// What the channel is: "emulator", the device, or "port map FILE".
+std::string LineKind(const CommandContext& context) {
     const SessionOptions& options = context.sessionOptions;
-    std::string line = "channel " + std::to_string(options.channel) + " (";
     if (options.port) {
-        line += *options.port;
-    } else if (options.portMap) {
-        line += "port map " + *options.portMap;
-    } else {
-        line += "emulator";
+        return *options.port;
     }
-    return line + ")";
+    if (options.portMap) {
+        return "port map " + *options.portMap;
+    }
+    return "emulator";
+}
+
+std::string LineName(const CommandContext& context) {
+    return "channel " + std::to_string(context.sessionOptions.channel) + " (" + LineKind(context) +
+           ")";
 }
 
 void RequireOptions(const CommandContext& context, std::string_view subcommand,
@@ -240,6 +245,13 @@ int RunRead(CommandContext& context) {
     const ShownValue value =
         tool::ReadValue(session.Driver(), session.Channel(), address, target.layout);
     RequireGoodReply(value);
+    if (context.json) {
+        context.out << ToJson(ParameterReading{target.controller, target.parameter, address,
+                                               context.sessionOptions.channel, LineKind(context),
+                                               target.layout, value})
+                    << "\n";
+        return kExitSuccess;
+    }
     context.out << Describe(target, address, context) << "\n";
     context.out << "  value  " << value.text << "\n";
     context.out << "  cells  " << CellsWhere(target.layout);
@@ -492,6 +504,9 @@ int RunNozzles(CommandContext& context) {
 
 int RunParam(CommandContext& context) {
     const std::string& action = context.arguments.Operands()[0];
+    if (action != "read") {
+        RefuseJson(context, "param " + action);
+    }
     if (action == "read") {
         RequireOptions(context, action, {"address"});
         return RunRead(context);
@@ -567,7 +582,8 @@ std::vector<Command> ParamCommands() {
          "does. "
          "'param dump CONTROLLER' reads every parameter into a text that 'param restore FILE' "
          "reads back: it shows what differs, asks, writes only that, verifies and audits each. "
-         "'param nozzles CONTROLLER' reads the two active-nozzle cells.",
+         "'param nozzles CONTROLLER' reads the two active-nozzle cells. --json is for 'param "
+         "read'.",
          {{"address", "A", "the controller's bus address, 0..255; default 1 (restore: the dump's)"},
           {"yes", "", "write without asking"},
           {"dose", "V", "param adjust: the dose that was set"},
@@ -576,7 +592,8 @@ std::vector<Command> ParamCommands() {
           kSettingsOption},
          1,
          4,
-         &RunParam},
+         &RunParam,
+         true},
         {"adjust",
          "COEFFICIENT DOSE MEASURED",
          "the adjustment calculator: a new coefficient",

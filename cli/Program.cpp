@@ -8,6 +8,7 @@
 
 #include "cli/Commands.h"
 #include "cli/Format.h"
+#include "cli/Json.h"
 #include "driver/Exceptions.h"
 #include "driver/Version.h"
 
@@ -25,12 +26,16 @@ constexpr double kHighestDose = 1e7;
 constexpr double kHighestLitreUnits = 99999;   // five digits
 constexpr double kHighestMoneyUnits = 999999;  // six digits
 
-void PrintRecordLine(std::ostream& out, Session& session, std::uint8_t dispenser, int nozzle,
-                     std::uint16_t word) {
-    const double volume = session.Driver().NozzleVolume[session.Channel()][dispenser][nozzle];
-    out << "  nozzle " << nozzle << "  " << std::left << std::setw(36)
-        << StatusWords(static_cast<std::uint8_t>(word)) << std::right << std::setw(9)
-        << Fixed(volume, 2) << " l\n";
+void PrintStatus(std::ostream& out, const DispenserReading& reading) {
+    out << "dispenser " << reading.dispenser << " on channel " << reading.channel << ": "
+        << StatusWords(reading.summary) << "\n";
+    out << "  mode      " << ModeWords(reading.mode, reading.volumeDecimals, reading.moneyDecimals)
+        << "\n";
+    for (const NozzleReading& nozzle : reading.nozzles) {
+        out << "  nozzle " << nozzle.nozzle << "  " << std::left << std::setw(36)
+            << StatusWords(nozzle.code) << std::right << std::setw(9) << Fixed(nozzle.volume)
+            << " l\n";
+    }
 }
 
 // ---- the commands
@@ -45,22 +50,11 @@ int RunStatus(CommandContext& context) {
     Session& session = context.session();
     const int polled = count ? *count : NozzlesToPoll(session, dispenser);
     const StatusRecordEx record = PollDispenser(session, dispenser, polled);
-
-    TVM30& driver = session.Driver();
-    const std::uint8_t channel = session.Channel();
-    std::ostream& out = context.out;
-    out << "dispenser " << int{dispenser} << " on channel " << int{channel} << ": "
-        << StatusWords(record.bytes[0]) << "\n";
-    out << "  mode      "
-        << ModeWords(driver.DispenserMode[channel][dispenser],
-                     driver.VolumeDecimals[channel][dispenser],
-                     driver.MoneyDecimals[channel][dispenser])
-        << "\n";
-    for (int nozzle = 1; nozzle <= polled; ++nozzle) {
-        const std::size_t at = static_cast<std::size_t>(2 + 2 * (nozzle - 1));
-        const auto word =
-            static_cast<std::uint16_t>(record.bytes[at] | (record.bytes[at + 1] << 8));
-        PrintRecordLine(out, session, dispenser, nozzle, word);
+    const DispenserReading reading = DescribePoll(session, dispenser, record, polled);
+    if (context.json) {
+        context.out << ToJson(reading) << "\n";
+    } else {
+        PrintStatus(context.out, reading);
     }
     return kExitSuccess;
 }
@@ -252,21 +246,33 @@ int RunData(CommandContext& context, bool final) {
     TVM30& driver = session.Driver();
     const std::uint8_t channel = session.Channel();
 
-    double volume = 0;
-    double amount = 0;
+    FillReading reading;
+    reading.dispenser = dispenser;
+    reading.nozzle = nozzle;
+    reading.summary = record.bytes[0];
+    reading.final = final;
     if (final) {
-        driver.GetFinalDispensedData(channel, dispenser, volume, amount);
+        driver.GetFinalDispensedData(channel, dispenser, reading.volume.value,
+                                     reading.amount.value);
+        reading.limitsCleared = !InModeZero(session, dispenser);
     } else {
-        volume = driver.GetDispensedData(channel, dispenser, amount);
+        reading.volume.value = driver.GetDispensedData(channel, dispenser, reading.amount.value);
     }
     RequireGoodLink(session, "the dispensing data");
-    context.out << "dispenser " << int{dispenser} << " nozzle " << int{nozzle} << ": "
-                << Fixed(volume, 2) << " l, amount " << Fixed(amount, 2) << "  ("
-                << StatusWords(record.bytes[0]) << ")\n";
+    reading.volume.decimals = VolumeDecimalsShown(session, dispenser);
+    reading.amount.decimals = MoneyDecimalsShown(session, dispenser);
+    if (context.json) {
+        context.out << ToJson(reading) << "\n";
+        return kExitSuccess;
+    }
+    context.out << "dispenser " << reading.dispenser << " nozzle " << reading.nozzle << ": "
+                << Fixed(reading.volume) << " l, amount " << Fixed(reading.amount) << "  ("
+                << StatusWords(reading.summary) << ")\n";
     if (final) {
-        context.out << (InModeZero(session, dispenser)
-                            ? "  dose limits kept (mode '0': the driver judges the fill by them)\n"
-                            : "  dose limits cleared\n");
+        context.out
+            << (reading.limitsCleared
+                    ? "  dose limits cleared\n"
+                    : "  dose limits kept (mode '0': the driver judges the fill by them)\n");
     }
     return kExitSuccess;
 }
@@ -301,13 +307,17 @@ int RunTotaliser(CommandContext& context) {
     const std::uint8_t nozzle = NozzleOperand(operands[1]);
     Session& session = context.session();
     LearnMode(session, dispenser);
-    double volumeTotal = 0;
-    double moneyTotal = 0;
-    session.Driver().GetTotalizer(session.Channel(), dispenser, nozzle, volumeTotal, moneyTotal, 0,
-                                  0);
+    TotaliserReading reading{dispenser, nozzle, {0, VolumeDecimalsShown(session, dispenser)}};
+    double moneyTotal = 0;  // always 0 from this driver
+    session.Driver().GetTotalizer(session.Channel(), dispenser, nozzle, reading.volume.value,
+                                  moneyTotal, 0, 0);
     RequireGoodLink(session, "the totaliser");
-    context.out << "dispenser " << int{dispenser} << " nozzle " << int{nozzle} << ": volume total "
-                << Fixed(volumeTotal, 2) << " l\n";
+    if (context.json) {
+        context.out << ToJson(reading) << "\n";
+        return kExitSuccess;
+    }
+    context.out << "dispenser " << reading.dispenser << " nozzle " << reading.nozzle
+                << ": volume total " << Fixed(reading.volume) << " l\n";
     return kExitSuccess;
 }
 
@@ -334,6 +344,9 @@ int RunCell(CommandContext& context) {
         throw UsageError("say 'cell read' or 'cell write', not 'cell " + action + "'");
     }
     const bool write = action == "write";
+    if (write) {
+        RefuseJson(context, "cell write");
+    }
     if (operands.size() != (write ? 4u : 3u)) {
         throw UsageError(write ? "cell write needs ADDRESS CELL VALUE"
                                : "cell read needs ADDRESS CELL");
@@ -353,6 +366,10 @@ int RunCell(CommandContext& context) {
     } else {
         value = driver.ReadParameter(session.Channel(), address, cell);
         RequireGoodLink(session, "the cell read");
+        if (context.json) {
+            context.out << ToJson(CellReading{address, cell, value}) << "\n";
+            return kExitSuccess;
+        }
         std::snprintf(shown, sizeof shown, "%d (0x%02X)", value, value);
     }
     context.out << "address " << address << ", " << CellName(cell) << ": " << shown << "\n";
@@ -362,21 +379,36 @@ int RunCell(CommandContext& context) {
 int RunInfo(CommandContext& context) {
     Session& session = context.session();
     TVM30& driver = session.Driver();
-    std::ostream& out = context.out;
-    out << "version      " << kVersion << "\n";
-    out << "protocol     " << driver.GetProtocolDescription() << "\n";
-    out << "options      OrigAdres=" << driver.OrigAdres << " StartInLiter=" << driver.StartInLiter
-        << " WStart=" << driver.WStart << " WDoza=" << driver.WDoza << "\n";
-    out << "properties  ";
+    DriverDescription info{std::string(kVersion),
+                           driver.GetProtocolDescription(),
+                           driver.OrigAdres,
+                           driver.StartInLiter,
+                           driver.WStart,
+                           driver.WDoza,
+                           {},
+                           session.Dispensers()};
     for (std::uint32_t key = 1; key <= 10; ++key) {
         std::uint32_t value = 0;
         if (driver.GetDriverInfo(key, value)) {
-            out << " " << key << "=" << value;
+            info.properties.emplace_back(key, value);
         }
+    }
+    std::ostream& out = context.out;
+    if (context.json) {
+        out << ToJson(info) << "\n";
+        return kExitSuccess;
+    }
+    out << "version      " << info.version << "\n";
+    out << "protocol     " << info.protocol << "\n";
+    out << "options      OrigAdres=" << info.origAdres << " StartInLiter=" << info.startInLiter
+        << " WStart=" << info.wStart << " WDoza=" << info.wDoza << "\n";
+    out << "properties  ";
+    for (const auto& [key, value] : info.properties) {
+        out << " " << key << "=" << value;
     }
     out << "\n";
     out << "bus         ";
-    for (const DispenserOnBus& dispenser : session.Dispensers()) {
+    for (const DispenserOnBus& dispenser : info.bus) {
         out << " " << dispenser.number << " (" << dispenser.nozzles << " nozzles)";
     }
     out << "\n";
@@ -427,7 +459,8 @@ const std::vector<Command> kBaseCommands = {
        "the driver keeps one status word for the dispenser)"}},
      1,
      1,
-     &RunStatus},
+     &RunStatus,
+     true},
     {"start",
      "DISPENSER NOZZLE",
      "authorise a fill on a nozzle",
@@ -483,7 +516,8 @@ const std::vector<Command> kBaseCommands = {
        "filling, else the last started"}},
      1,
      1,
-     &RunDispensed},
+     &RunDispensed,
+     true},
     {"final",
      "DISPENSER",
      "final data of the fill, clearing the dose limits",
@@ -491,7 +525,8 @@ const std::vector<Command> kBaseCommands = {
      {{"nozzle", "N", "as for 'data'"}},
      1,
      1,
-     &RunFinal},
+     &RunFinal,
+     true},
     {"totaliser",
      "DISPENSER NOZZLE",
      "a nozzle's volume totaliser",
@@ -499,17 +534,19 @@ const std::vector<Command> kBaseCommands = {
      {},
      2,
      2,
-     &RunTotaliser},
+     &RunTotaliser,
+     true},
     {"cell",
      "read ADDRESS CELL | write ADDRESS CELL VALUE",
      "read or write a memory cell",
      "Reads or writes one controller memory cell. ADDRESS is the controller's bus address "
      "(its dispenser number), CELL 0..255 a RAM cell or 256 + k ROM cell k; numbers may be "
-     "given in hex as 0x..",
+     "given in hex as 0x... Only 'cell read' takes --json.",
      {{"rom", "", "CELL is a ROM cell number 0..255"}},
      3,
      4,
-     &RunCell},
+     &RunCell,
+     true},
     {"info",
      "",
      "the driver's description, options and properties",
@@ -518,18 +555,22 @@ const std::vector<Command> kBaseCommands = {
      {},
      0,
      0,
-     &RunInfo},
+     &RunInfo,
+     true},
     {"monitor",
      "",
      "a live table of every dispenser on the channel",
      "Polls every dispenser on the bus over and over and redraws the table in place (one "
-     "table after another when the output is not a terminal). Ends with Ctrl-C.",
+     "table after another when the output is not a terminal). Ends with Ctrl-C. With --json, "
+     "each refresh is one JSON document on a line of its own (JSON Lines), a dispenser that "
+     "failed carrying its error, and nothing is redrawn.",
      {{"interval", "SECONDS", "time between refreshes; default 0.5"},
       {"refreshes", "N", "stop after N refreshes"},
       {"activity", "", "have customers lift nozzles on the emulated dispensers"}},
      0,
      0,
-     &RunMonitor},
+     &RunMonitor,
+     true},
     {"demo",
      "",
      "a whole fill on two emulated dispensers",
@@ -649,6 +690,11 @@ void PrintProgramHelp(std::ostream& out) {
         << "and the audit log in a settings directory: --settings DIR, else $FUELCTL_SETTINGS,\n"
         << "else $XDG_CONFIG_HOME/fuelctl/Settings, else ~/.config/fuelctl/Settings; an\n"
         << "empty one gets the example catalogue for the built-in bus.\n\n"
+        << "For scripts, the commands that print results (status, data, final, totaliser,\n"
+        << "cell read, info, catalogue, param read, monitor) take --json: the result as one\n"
+        << "JSON document on one line (monitor: one a refresh), a failure as {\"error\":\n"
+        << "{\"class\": ..., \"message\": ...}}, the exit status unchanged. The other commands\n"
+        << "refuse --json as a usage error.\n\n"
         << "Commands:\n";
     for (const Command& command : AllCommands()) {
         out << "  " << std::left << std::setw(11) << command.name << std::right << command.summary
@@ -677,9 +723,13 @@ void PrintCommandHelp(std::ostream& out, const Command& command) {
     }
     out << " [OPTIONS]\n\n";
     PrintParagraph(out, command.description);
-    if (!command.options.empty()) {
+    std::vector<OptionDefinition> options = command.options;
+    if (command.json) {
+        options.push_back(JsonOption());
+    }
+    if (!options.empty()) {
         out << "\nOptions:\n";
-        PrintOptions(out, command.options);
+        PrintOptions(out, options);
     }
     out << "\nCommon options:\n";
     PrintOptions(out, kCommonOptions);
@@ -702,8 +752,11 @@ int RunHelp(CommandContext& context) {
     return kExitSuccess;
 }
 
+// --json is known to every command, so that one which prints no results can say so instead
+// of calling the option unknown.
 std::vector<OptionDefinition> OptionsOf(const Command& command) {
     std::vector<OptionDefinition> options = command.options;
+    options.push_back(JsonOption());
     options.insert(options.end(), kCommonOptions.begin(), kCommonOptions.end());
     return options;
 }
@@ -741,13 +794,30 @@ std::string AbsentDispenserHint(const Command& command, const ParsedArguments& a
     if (session->NozzleCount(dispenser) > 0) {
         return "";
     }
-    return "  (the bus configuration has no dispenser " + std::to_string(dispenser) +
-           "; 'fuelctl info' lists the dispensers)\n";
+    return "the bus configuration has no dispenser " + std::to_string(dispenser) +
+           "; 'fuelctl info' lists the dispensers";
 }
 
-// Runs one command line; problems are reported on err with the command's name.
+// A failure for the person (err: the message with the command's name) and, when the command
+// line asked for JSON, for the script too: the same as one document on out.
+struct Reporter {
+    std::ostream& out;
+    std::ostream& err;
+    bool json;
+
+    int operator()(int status, const ErrorReport& error, const std::string& text) const {
+        err << text;
+        if (json) {
+            out << ToJson(error) << "\n";
+        }
+        return status;
+    }
+};
+
+// Runs one command line; problems are reported on err with the command's name. json: the
+// command line asked for JSON, so failures are told in JSON on out as well.
 int Dispatch(std::span<const std::string> words, std::istream& in, std::ostream& out,
-             std::ostream& err, Session* sharedSession) {
+             std::ostream& err, Session* sharedSession, bool json) {
     if (words.empty()) {
         PrintProgramHelp(err);
         return kExitUsage;
@@ -762,6 +832,7 @@ int Dispatch(std::span<const std::string> words, std::istream& in, std::ostream&
         return kExitSuccess;
     }
     const Command* command = FindCommand(name);
+    const Reporter report{out, err, json};
     std::string where = std::string(kProgram);
     std::string hint;
     try {
@@ -775,6 +846,10 @@ int Dispatch(std::span<const std::string> words, std::istream& in, std::ostream&
             PrintCommandHelp(out, *command);
             return kExitSuccess;
         }
+        if (arguments.Has("json") && !command->json) {
+            throw UsageError("'" + std::string(command->name) +
+                             "' prints no results, so it takes no --json");
+        }
         const std::size_t count = arguments.Operands().size();
         if (count < command->minOperands || count > command->maxOperands) {
             throw UsageError(count < command->minOperands ? "missing operands"
@@ -787,17 +862,28 @@ int Dispatch(std::span<const std::string> words, std::istream& in, std::ostream&
                                      " holds for the whole shell: give it to 'shell'");
                 }
             }
+            if (arguments.Has("json")) {
+                throw UsageError("--json is for a single command: a shell's output is text");
+            }
         }
         std::unique_ptr<Session> ownSession;
         CommandContext context{CommonSettings(arguments), arguments, in, out, err, {}};
+        context.json = arguments.Has("json");
+        // With JSON on out, the trace and the counters go to err: out holds the document alone.
+        std::ostream& notes = context.json ? err : out;
         context.session = [&]() -> Session& {
             if (sharedSession != nullptr) {
                 return *sharedSession;
             }
             if (!ownSession) {
-                ownSession = std::make_unique<Session>(context.sessionOptions, out);
+                ownSession = std::make_unique<Session>(context.sessionOptions, notes);
             }
             return *ownSession;
+        };
+        const auto printStats = [&] {
+            if (ownSession && arguments.Has("stats")) {
+                ownSession->PrintStats(notes);
+            }
         };
         int status = kExitSuccess;
         try {
@@ -805,42 +891,34 @@ int Dispatch(std::span<const std::string> words, std::istream& in, std::ostream&
         } catch (const Exception&) {
             Session* used = sharedSession != nullptr ? sharedSession : ownSession.get();
             hint = AbsentDispenserHint(*command, arguments, used);
-            if (ownSession && arguments.Has("stats")) {
-                ownSession->PrintStats(out);
-            }
+            printStats();
             throw;
         } catch (...) {
-            if (ownSession && arguments.Has("stats")) {
-                ownSession->PrintStats(out);
-            }
+            printStats();
             throw;
         }
-        if (ownSession && arguments.Has("stats")) {
-            ownSession->PrintStats(out);
-        }
+        printStats();
         return status;
     } catch (const UsageError& error) {
-        err << where << ": " << error.what() << "\n";
-        if (command != nullptr) {
-            err << "Try '" << kProgram << " " << command->name << " --help'.\n";
-        } else {
-            err << "Try '" << kProgram << " --help'.\n";
-        }
-        return kExitUsage;
+        const std::string help = command != nullptr ? " " + std::string(command->name) : "";
+        return report(
+            kExitUsage, {"UsageError", error.what(), ""},
+            where + ": " + error.what() + "\nTry '" + std::string(kProgram) + help + " --help'.\n");
     } catch (const emulator::ConfigError& error) {
-        err << where << ": " << error.what() << "\n";
-        return kExitUsage;
-    } catch (const ERangeError& error) {
-        // The operands are checked before the driver sees them; a range error left over comes
-        // from a number the bus made (a dispenser the configuration allows, say).
-        err << where << ": " << error.Message() << " (" << error.ClassName() << ")\n";
-        return kExitFailure;
+        return report(kExitUsage, {"ConfigError", error.what(), ""},
+                      where + ": " + error.what() + "\n");
     } catch (const Exception& error) {
-        err << where << ": " << error.Message() << " (" << error.ClassName() << ")\n" << hint;
-        return kExitFailure;
+        // A range error has no hint: the operands are checked before the driver sees them, so
+        // one left over comes from a number the bus made (a dispenser the configuration
+        // allows, say).
+        const bool range = dynamic_cast<const ERangeError*>(&error) != nullptr;
+        const std::string shownHint = range ? "" : hint;
+        return report(kExitFailure, {error.ClassName(), error.Message(), shownHint},
+                      where + ": " + error.Message() + " (" + error.ClassName() + ")\n" +
+                          (shownHint.empty() ? "" : "  (" + shownHint + ")\n"));
     } catch (const Failure& error) {
-        err << where << ": " << error.what() << "\n";
-        return kExitFailure;
+        return report(kExitFailure, {"Failure", error.what(), ""},
+                      where + ": " + error.what() + "\n");
     }
 }
 
@@ -921,7 +999,7 @@ int RunShellLine(const std::vector<std::string>& words, CommandContext& context)
     if (name == "demo" || name == "shell" || name == "monitor") {
         throw UsageError("'" + name + "' does not run inside the shell");
     }
-    return Dispatch(words, context.in, context.out, context.err, &session);
+    return Dispatch(words, context.in, context.out, context.err, &session, false);
 }
 
 int RunShell(CommandContext& context) {
@@ -1000,15 +1078,62 @@ void RequireGoodLink(Session& session, std::string_view what) {
     }
 }
 
+DispenserReading DescribePoll(Session& session, std::uint8_t dispenser,
+                              const StatusRecordEx& record, int polled) {
+    TVM30& driver = session.Driver();
+    const std::uint8_t channel = session.Channel();
+    DispenserReading reading;
+    reading.dispenser = dispenser;
+    reading.channel = channel;
+    reading.summary = record.bytes[0];
+    reading.mode = driver.DispenserMode[channel][dispenser];
+    reading.volumeDecimals = driver.VolumeDecimals[channel][dispenser];
+    reading.moneyDecimals = driver.MoneyDecimals[channel][dispenser];
+    const int decimals = VolumeDecimalsShown(session, dispenser);
+    for (int nozzle = 1; nozzle <= polled; ++nozzle) {
+        const auto at = static_cast<std::size_t>(2 + 2 * (nozzle - 1));
+        // The word's low byte is the host status code; the high byte is the driver's own.
+        reading.nozzles.push_back({nozzle,
+                                   record.bytes[at],
+                                   {driver.NozzleVolume[channel][dispenser][nozzle], decimals}});
+    }
+    return reading;
+}
+
+// A controller in modes 0x40..0x47 counts in its own decimals (three for litres, say); two
+// decimals would hide the last digit it sent.
+int VolumeDecimalsShown(Session& session, std::uint8_t dispenser) {
+    TVM30& driver = session.Driver();
+    const std::uint8_t channel = session.Channel();
+    return driver.HasDecimalsMode(channel, dispenser)
+               ? std::max(2, int{driver.VolumeDecimals[channel][dispenser]})
+               : 2;
+}
+
+int MoneyDecimalsShown(Session& session, std::uint8_t dispenser) {
+    TVM30& driver = session.Driver();
+    const std::uint8_t channel = session.Channel();
+    return driver.HasDecimalsMode(channel, dispenser)
+               ? std::max(2, int{driver.MoneyDecimals[channel][dispenser]})
+               : 2;
+}
+
+void RefuseJson(const CommandContext& context, const std::string& action) {
+    if (context.json) {
+        throw UsageError("'" + action + "' prints no results, so it takes no --json");
+    }
+}
+
 int RunProgram(std::span<const std::string> words, std::istream& in, std::ostream& out,
                std::ostream& err) {
+    const bool json = JsonRequested(words);
     try {
-        return Dispatch(words, in, out, err, nullptr);
+        return Dispatch(words, in, out, err, nullptr, json);
     } catch (const std::exception& error) {
         // Whatever else went wrong (a configuration the emulator refused, a file that could not
         // be read) is reported, never left to abort the program.
-        err << kProgram << ": " << error.what() << "\n";
-        return kExitFailure;
+        return Reporter{out, err, json}(kExitFailure, {"Error", error.what(), ""},
+                                        std::string(kProgram) + ": " + error.what() + "\n");
     }
 }
 
