@@ -70,8 +70,10 @@ DispenserReading DescribePoll(Session& session, std::uint8_t dispenser,
 // least two), else two.
 int VolumeDecimalsShown(Session& session, std::uint8_t dispenser);
 int MoneyDecimalsShown(Session& session, std::uint8_t dispenser);
-// For the actions of a command that takes --json which print no results: a usage error.
-void RefuseJson(const CommandContext& context, const std::string& action);
+// For the actions of a command that takes --json which print no results (or print a form of
+// their own): a usage error that says so.
+void RefuseJson(const CommandContext& context, const std::string& action,
+                const std::string& why = "prints no results");
 
 int RunMonitor(CommandContext& context);
 int RunDemo(CommandContext& context);

@@ -181,6 +181,27 @@ std::string ToJson(const ParameterReading& reading) {
     return Dump(document);
 }
 
+std::string ToJson(const ActiveNozzleReading& reading) {
+    Json cells = Json::array();
+    for (const ActiveNozzle& cell : reading.cells) {
+        Json entry = {{"cell", cell.cell},
+                      {"nozzle", cell.nozzle ? Json(*cell.nozzle) : Json(nullptr)}};
+        if (cell.error) {
+            entry["error"] = ErrorOf(*cell.error);
+        }
+        cells.push_back(entry);
+    }
+    return Dump({{"controller", reading.controller},
+                 {"address", reading.address},
+                 {"channel", reading.channel},
+                 {"line", reading.line},
+                 {"active_nozzles", cells}});
+}
+
+std::string ToJson(const CoefficientReading& reading) {
+    return Dump({{"coefficient", AsShown({reading.coefficient, 4})}});
+}
+
 std::string ToJson(const tool::CControllerList& list, const ErrorReport* error) {
     Json controllers = Json::array();
     for (int c = 0; c < list.Count(); ++c) {

@@ -28,6 +28,8 @@ std::string ToJson(const CellReading& reading);
 std::string ToJson(const DriverDescription& description);
 std::string ToJson(const MonitorRefresh& refresh);
 std::string ToJson(const ParameterReading& reading);
+std::string ToJson(const ActiveNozzleReading& reading);
+std::string ToJson(const CoefficientReading& reading);
 // The catalogue as listed; `error` is set when it did not load whole.
 std::string ToJson(const tool::CControllerList& list, const ErrorReport* error);
 // {"error": {"class": ..., "message": ..., "hint": ...}}

@@ -489,13 +489,32 @@ int RunNozzles(CommandContext& context) {
         list[FindController(list, context.arguments.Operands()[1])];
     const std::uint32_t address = Address(context.arguments);
     Session& session = context.session();
-    context.out << controller.Name << " at address " << address << ", " << LineName(context)
+    ActiveNozzleReading reading{
+        controller.Name, address, context.sessionOptions.channel, LineKind(context), {}};
+    for (const std::uint8_t cell : {controller.ActiveNozzle, controller.ActiveNozzle2}) {
+        ActiveNozzle& active = reading.cells.emplace_back();
+        active.cell = cell;
+        // As the dialog does, a cell that cannot be read is shown as such and the other one
+        // still read.
+        try {
+            active.nozzle =
+                tool::ReadActiveNozzle(session.Driver(), session.Channel(), address, cell);
+        } catch (const Exception& error) {
+            active.error = ErrorReport{error.ClassName(), error.Message(), ""};
+        }
+    }
+    if (context.json) {
+        context.out << ToJson(reading) << "\n";
+        return kExitSuccess;
+    }
+    context.out << reading.controller << " at address " << address << ", " << LineName(context)
                 << ": active nozzles ";
     bool first = true;
-    for (const std::uint8_t cell : {controller.ActiveNozzle, controller.ActiveNozzle2}) {
-        context.out << (first ? "" : ", ")
-                    << tool::ActiveNozzleText(session.Driver(), session.Channel(), address, cell)
-                    << " (cell " << Hex2(cell) << ")";
+    for (const ActiveNozzle& active : reading.cells) {
+        const std::string shown = active.error    ? "???"
+                                  : active.nozzle ? std::to_string(*active.nozzle)
+                                                  : "---";
+        context.out << (first ? "" : ", ") << shown << " (cell " << Hex2(active.cell) << ")";
         first = false;
     }
     context.out << "\n";
@@ -504,7 +523,9 @@ int RunNozzles(CommandContext& context) {
 
 int RunParam(CommandContext& context) {
     const std::string& action = context.arguments.Operands()[0];
-    if (action != "read") {
+    if (action == "dump") {
+        RefuseJson(context, "param dump", "writes the text that 'param restore' reads");
+    } else if (action != "read" && action != "nozzles") {
         RefuseJson(context, "param " + action);
     }
     if (action == "read") {
@@ -544,7 +565,12 @@ int RunCalculator(CommandContext& context) {
     if (!result.coefficient) {
         throw UsageError(result.error);
     }
-    context.out << tool::FormatCoefficient(*result.coefficient) << "\n";
+    const CoefficientReading reading{*result.coefficient};
+    if (context.json) {
+        context.out << ToJson(reading) << "\n";
+        return kExitSuccess;
+    }
+    context.out << tool::FormatCoefficient(reading.coefficient) << "\n";
     return kExitSuccess;
 }
 
@@ -583,7 +609,7 @@ std::vector<Command> ParamCommands() {
          "'param dump CONTROLLER' reads every parameter into a text that 'param restore FILE' "
          "reads back: it shows what differs, asks, writes only that, verifies and audits each. "
          "'param nozzles CONTROLLER' reads the two active-nozzle cells. --json is for 'param "
-         "read'.",
+         "read' and 'param nozzles'.",
          {{"address", "A", "the controller's bus address, 0..255; default 1 (restore: the dump's)"},
           {"yes", "", "write without asking"},
           {"dose", "V", "param adjust: the dose that was set"},
@@ -603,7 +629,8 @@ std::vector<Command> ParamCommands() {
          {},
          3,
          3,
-         &RunCalculator},
+         &RunCalculator,
+         true},
     };
 }
 

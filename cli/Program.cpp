@@ -691,10 +691,10 @@ void PrintProgramHelp(std::ostream& out) {
         << "else $XDG_CONFIG_HOME/fuelctl/Settings, else ~/.config/fuelctl/Settings; an\n"
         << "empty one gets the example catalogue for the built-in bus.\n\n"
         << "For scripts, the commands that print results (status, data, final, totaliser,\n"
-        << "cell read, info, catalogue, param read, monitor) take --json: the result as one\n"
-        << "JSON document on one line (monitor: one a refresh), a failure as {\"error\":\n"
-        << "{\"class\": ..., \"message\": ...}}, the exit status unchanged. The other commands\n"
-        << "refuse --json as a usage error.\n\n"
+        << "cell read, info, catalogue, param read, param nozzles, adjust, monitor) take\n"
+        << "--json: the result as one JSON document on one line (monitor: one a refresh), a\n"
+        << "failure as {\"error\": {\"class\": ..., \"message\": ...}}, the exit status\n"
+        << "unchanged. The other commands refuse --json as a usage error.\n\n"
         << "Commands:\n";
     for (const Command& command : AllCommands()) {
         out << "  " << std::left << std::setw(11) << command.name << std::right << command.summary
@@ -1118,9 +1118,9 @@ int MoneyDecimalsShown(Session& session, std::uint8_t dispenser) {
                : 2;
 }
 
-void RefuseJson(const CommandContext& context, const std::string& action) {
+void RefuseJson(const CommandContext& context, const std::string& action, const std::string& why) {
     if (context.json) {
-        throw UsageError("'" + action + "' prints no results, so it takes no --json");
+        throw UsageError("'" + action + "' " + why + ", so it takes no --json");
     }
 }
 

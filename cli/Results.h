@@ -97,4 +97,24 @@ struct ParameterReading {
     tool::ShownValue value;
 };
 
+// `param nozzles`: each active-nozzle cell of the controller and the nozzle it names.
+struct ActiveNozzle {
+    std::uint8_t cell = 0;               // 0: the controller has no such cell
+    std::optional<std::int32_t> nozzle;  // absent for cell 0 and when the read failed
+    std::optional<ErrorReport> error;    // the read failed
+};
+
+struct ActiveNozzleReading {
+    std::string controller;
+    std::uint32_t address = 0;
+    int channel = 0;
+    std::string line;
+    std::vector<ActiveNozzle> cells;
+};
+
+// `adjust`, the calculator: shown with four decimals.
+struct CoefficientReading {
+    double coefficient = 0;
+};
+
 }  // namespace fuel::cli

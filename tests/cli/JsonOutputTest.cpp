@@ -207,6 +207,31 @@ INSTANTIATE_TEST_SUITE_P(
                      ASSERT_EQ(d["bus"].size(), 4u);
                      EXPECT_EQ(d["bus"][2], (json{{"dispenser", 5}, {"nozzles", 2}}));
                  }},
+        JsonCase{"calculator",
+                 {"adjust", "0.9987", "10", "10,05"},
+                 0,
+                 [](const json& d) {
+                     EXPECT_EQ(d, (json{{"coefficient", 1.0037}}));
+                 }},
+        // The example catalogue's controllers: cells 30 and 40 (the first of the bus's
+        // dispensers holds 1 and 0 there), and none and 41.
+        JsonCase{"active_nozzles",
+                 {"param", "nozzles", "0"},
+                 0,
+                 [](const json& d) {
+                     EXPECT_EQ(d["active_nozzles"], json::parse(R"([{"cell": 48, "nozzle": 1},
+                                                                    {"cell": 64, "nozzle": 0}])"));
+                 }},
+        // One cell is no cell, the other is on a dispenser the bus lacks: shown as unreadable,
+        // as the dialog shows it, without failing the command.
+        JsonCase{"active_nozzles_unreadable",
+                 {"param", "nozzles", "Пример КУП-2", "--address", "2"},
+                 0,
+                 [](const json& d) {
+                     EXPECT_EQ(d["active_nozzles"][0], (json{{"cell", 0}, {"nozzle", nullptr}}));
+                     EXPECT_EQ(d["active_nozzles"][1]["nozzle"], nullptr);
+                     EXPECT_EQ(d["active_nozzles"][1]["error"]["class"], "ESerialIO");
+                 }},
         // Failures: the driver's exception, the program's own finding, usage errors.
         JsonCase{"absent_dispenser",
                  {"status", "2"},
@@ -232,6 +257,11 @@ INSTANTIATE_TEST_SUITE_P(
                  {"cell", "write", "1", "2", "3"},
                  2,
                  [](const json& d) { ExpectError(d, "UsageError", "'cell write' prints no"); }},
+        JsonCase{
+            "own_text_form",
+            {"param", "dump", "0"},
+            2,
+            [](const json& d) { ExpectError(d, "UsageError", "'param dump' writes the text"); }},
         JsonCase{"bad_operand",
                  {"status", "33"},
                  2,
