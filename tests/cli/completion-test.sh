@@ -26,6 +26,8 @@ expect "fuelctl --ver" "--version"
 expect "fuelctl cell " "read write"
 expect "fuelctl status --fa" "--fault --fault-rate"
 expect "fuelctl status --nozz" "--nozzles"
+expect "fuelctl status --js" "--json"
+expect "fuelctl price --js" ""  # it prints no results
 expect "fuelctl status --fault ch" "checksum"
 expect "fuelctl status --fault-rate si" "silence="
 expect "fuelctl status 1" ""
