@@ -128,25 +128,18 @@ INSTANTIATE_TEST_SUITE_P(
     BuiltInBus, JsonCommandTest,
     ::testing::Values(
         JsonCase{"status",
-                 {"status", "1"},
+                 {"status", "5"},
                  0,
                  [](const json& d) {
-                     EXPECT_EQ(d["dispenser"], 1);
+                     EXPECT_EQ(d["dispenser"], 5);
                      EXPECT_EQ(d["channel"], 1);
                      EXPECT_EQ(d["status"], (json{{"code", 200}, {"text", "idle"}}));
-                     EXPECT_EQ(d["mode"]["code"], 0x31);  // '1'
+                     EXPECT_EQ(d["mode"]["code"], 0x42);
+                     EXPECT_EQ(d["mode"]["volume_decimals"], 3);
                      ASSERT_EQ(d["nozzles"].size(), 2u);
                      EXPECT_EQ(d["nozzles"][1]["nozzle"], 2);
                      EXPECT_EQ(d["nozzles"][1]["status"]["code"], 200);
                      EXPECT_EQ(d["nozzles"][1]["volume"], 0.0);
-                 }},
-        JsonCase{"status_decimals_mode",
-                 {"status", "5"},
-                 0,
-                 [](const json& d) {
-                     EXPECT_EQ(d["mode"]["code"], 0x42);
-                     EXPECT_EQ(d["mode"]["volume_decimals"], 3);
-                     EXPECT_EQ(d["mode"]["money_decimals"], 2);
                  }},
         JsonCase{"status_mode_zero",
                  {"status", "7"},
@@ -155,15 +148,6 @@ INSTANTIATE_TEST_SUITE_P(
                      EXPECT_EQ(d["mode"]["code"], 0x30);  // '0'
                      EXPECT_EQ(d["status"]["code"], 192);
                      EXPECT_EQ(d["nozzles"].size(), 1u);  // one status word in mode '0'
-                 }},
-        JsonCase{"data",
-                 {"data", "3"},
-                 0,
-                 [](const json& d) {
-                     EXPECT_EQ(d["dispenser"], 3);
-                     EXPECT_EQ(d["volume"], 0.0);
-                     EXPECT_EQ(d["amount"], 0.0);
-                     EXPECT_FALSE(d.contains("dose_limits"));
                  }},
         JsonCase{"final_mode_zero",
                  {"final", "7"},
@@ -176,10 +160,6 @@ INSTANTIATE_TEST_SUITE_P(
             [](const json& d) {
                 EXPECT_EQ(d, (json{{"dispenser", 1}, {"nozzle", 2}, {"volume_total", 8001.0}}));
             }},
-        JsonCase{"totaliser_decimals_mode",
-                 {"totaliser", "5", "1"},
-                 0,
-                 [](const json& d) { EXPECT_EQ(d["volume_total"], 12005.0); }},
         JsonCase{"cell_read",
                  {"cell", "read", "5", "150"},
                  0,
@@ -257,15 +237,6 @@ INSTANTIATE_TEST_SUITE_P(
                  {"cell", "write", "1", "2", "3"},
                  2,
                  [](const json& d) { ExpectError(d, "UsageError", "'cell write' prints no"); }},
-        JsonCase{
-            "own_text_form",
-            {"param", "dump", "0"},
-            2,
-            [](const json& d) { ExpectError(d, "UsageError", "'param dump' writes the text"); }},
-        JsonCase{"bad_operand",
-                 {"status", "33"},
-                 2,
-                 [](const json& d) { ExpectError(d, "UsageError", "dispenser must be"); }},
         JsonCase{"no_command",
                  {"\xff\xfe"},
                  2,
