@@ -44,7 +44,8 @@ struct UsageCase {
 };
 
 void PrintTo(const UsageCase& c, std::ostream* os) {
-    for (const auto& w : c.words) *os << w << " ";
+    for (const auto& w : c.words)
+        *os << w << " ";
 }
 
 class UsageErrorTest : public ::testing::TestWithParam<UsageCase> {};
@@ -59,8 +60,7 @@ TEST_P(UsageErrorTest, ExitsWithTwoAndSaysWhy) {
 INSTANTIATE_TEST_SUITE_P(
     CommandLines, UsageErrorTest,
     ::testing::Values(
-        UsageCase{{"bogus"}, "no command 'bogus'"},
-        UsageCase{{"status"}, "missing operands"},
+        UsageCase{{"bogus"}, "no command 'bogus'"}, UsageCase{{"status"}, "missing operands"},
         UsageCase{{"status", "1", "2"}, "too many operands"},
         UsageCase{{"status", "0"}, "dispenser must be a whole number from 1 to 32, not '0'"},
         UsageCase{{"status", "33"}, "dispenser must be"},
@@ -106,8 +106,7 @@ TEST(ProgramTest, EveryCommandHasHelp) {
     for (const Command& command : Commands()) {
         const Outcome run = RunWords({std::string(command.name), "--help"});
         EXPECT_EQ(run.status, kExitSuccess) << command.name;
-        EXPECT_TRUE(Contains(run.out, "Usage: fuelctl " + std::string(command.name)))
-            << run.out;
+        EXPECT_TRUE(Contains(run.out, "Usage: fuelctl " + std::string(command.name))) << run.out;
         for (const OptionDefinition& option : command.options) {
             EXPECT_TRUE(Contains(run.out, "--" + std::string(option.name))) << command.name;
         }
@@ -146,7 +145,9 @@ struct FaultCase {
     const char* message;  // what the user is told once the retries are gone
 };
 
-void PrintTo(const FaultCase& c, std::ostream* os) { *os << c.fault; }
+void PrintTo(const FaultCase& c, std::ostream* os) {
+    *os << c.fault;
+}
 
 class FaultTest : public ::testing::TestWithParam<FaultCase> {};
 
@@ -191,14 +192,14 @@ TEST(ProgramTest, AnAbsentDispenserFailsWithTheDriversMessage) {
 
 TEST(ProgramTest, AShellRunsAWholeFillOnOneBus) {
     const Outcome run = RunWords({"shell"},
-                             "price 1 1 45.67\n"
-                             "dose 1 1 --litres 3   # 3.75 s at 0.8 l/s\n"
-                             "start 1 1\n"
-                             "wait 1\n"
-                             "status 1\n"
-                             "wait 5\n"
-                             "final 1\n"
-                             "totaliser 1 1\n");
+                                 "price 1 1 45.67\n"
+                                 "dose 1 1 --litres 3   # 3.75 s at 0.8 l/s\n"
+                                 "start 1 1\n"
+                                 "wait 1\n"
+                                 "status 1\n"
+                                 "wait 5\n"
+                                 "final 1\n"
+                                 "totaliser 1 1\n");
     ASSERT_EQ(run.status, kExitSuccess) << run.err;
     EXPECT_TRUE(Contains(run.out, "dispenser 1 on channel 1: running on nozzle 1"));
     EXPECT_TRUE(Contains(run.out, "dispenser 1 nozzle 1: 3.00 l, amount 137.01")) << run.out;
@@ -237,16 +238,16 @@ TEST(ProgramTest, MonitorDrawsOneTableARefreshWhenNotOnATerminal) {
     EXPECT_TRUE(Contains(run.out, "refresh 2\n"));
     EXPECT_FALSE(Contains(run.out, "refresh 3"));
     EXPECT_FALSE(Contains(run.out, "\x1b"));  // no cursor movement into a file or a pipe
-    for (const char* row : {"   1  '1'    idle", "   3  '1'    idle", "   5  0x42   idle",
-                            "   7  '0'    none"}) {
+    for (const char* row :
+         {"   1  '1'    idle", "   3  '1'    idle", "   5  0x42   idle", "   7  '0'    none"}) {
         EXPECT_TRUE(Contains(run.out, row)) << row << "\n" << run.out;
     }
 }
 
 TEST(ProgramTest, StopGoesToTheNozzleThatIsFilling) {
     // 'data --nozzle 1' leaves the driver's current nozzle at 1 while nozzle 2 runs.
-    const Outcome run = RunWords({"shell", "--trace"},
-                                 "start 3 2\nwait 1\ndata 3 --nozzle 1\nstop 3\nstatus 3\n");
+    const Outcome run =
+        RunWords({"shell", "--trace"}, "start 3 2\nwait 1\ndata 3 --nozzle 1\nstop 3\nstatus 3\n");
     ASSERT_EQ(run.status, kExitSuccess) << run.err;
     EXPECT_TRUE(Contains(run.out, "  -> 48 04 73 04 45\n")) << run.out;  // 's' to code 4
     EXPECT_FALSE(Contains(run.out, "  -> 48 03 73 03 45\n"));
@@ -306,9 +307,10 @@ TEST(ProgramTest, AShellRunsAModeZeroFill) {
 }
 
 TEST(ProgramTest, AShellRefusesPerLineOptionsThatHoldForTheWholeBus) {
-    const Outcome run = RunWords({"shell"}, "status 1 --trace\nstatus \"1\n");
+    const Outcome run = RunWords({"shell"}, "status 1 --trace\nstatus \"1\nstatus 1 --json\n");
     EXPECT_EQ(run.status, kExitUsage);
     EXPECT_TRUE(Contains(run.err, "--trace holds for the whole shell")) << run.err;
+    EXPECT_TRUE(Contains(run.err, "--json is for a single command")) << run.err;
     EXPECT_TRUE(Contains(run.err, "line 2: unclosed quote")) << run.err;
 }
 
