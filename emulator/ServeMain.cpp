@@ -39,6 +39,7 @@ Options:
   --tcp PORT          serve on TCP port PORT of the loopback address (127.0.0.1) instead, a
                       raw byte stream, one client at a time; 0 takes a free port
   --baud N            the line's baud rate (default 4800); behind --tcp, the converter's
+                      serial line
   --turnaround MS     from a request's end to the reply's first byte (default: the
                       configuration's turnaround-ms, else 5)
   --no-pace           on a pseudo-terminal or a TCP port, answer at once instead of at the
