@@ -87,6 +87,23 @@ void ComboBox::Select(int index) {
     }
 }
 
+void ComboBox::Clear() {
+    Items.clear();
+    itemIndex_ = -1;
+}
+
+void ComboBox::Delete(int index) {
+    if (index < 0 || index >= static_cast<int>(Items.size())) {
+        return;
+    }
+    Items.erase(Items.begin() + index);
+    if (itemIndex_ == index) {
+        itemIndex_ = -1;
+    } else if (itemIndex_ > index) {
+        --itemIndex_;
+    }
+}
+
 Control* Form::Find(std::string_view name) const {
     for (Control* control : controls_) {
         if (control->Name() == name) {

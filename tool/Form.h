@@ -102,6 +102,11 @@ class ComboBox : public Control {
     void Select(int index);  // a person's choice: SetItemIndex, then OnChange
     std::string Text;        // the text line of an editable box
     std::function<void()> OnChange;
+    // Empties the list; nothing is selected then.
+    void Clear();
+    // Removes one line, as a window list does: the selection goes with a removed selected
+    // line and follows a line that moves up.
+    void Delete(int index);
 
   private:
     int itemIndex_ = -1;
@@ -133,6 +138,12 @@ class RadioGroup : public Control {
     int ItemIndex = -1;
 };
 
+// Keeps a form's window where a person left it, across runs, where the system keeps such
+// settings. Only the position: the size is the form's own.
+struct FormPlacement {
+    bool PositionOnly = true;
+};
+
 // A timer that a window system runs while its form is shown: OnTimer every Interval
 // milliseconds while Enabled.
 struct Timer {
@@ -150,13 +161,18 @@ class FormServices {
     virtual bool Confirm(std::string_view text) = 0;
     // A box titled "Error" with the error icon and OK.
     virtual void ShowError(std::string_view text) = 0;
-    // Shows form modally and returns how it was closed.
+    // Shows form modally and returns how it was closed: runs form.FormShow() once the form is
+    // up and form.FormClose() as it closes, whatever closes it. While it is shown the form's
+    // enabled timers run, and a button with a modal result other than None closes it with
+    // that result (after its OnClick, if any); the window's own close is Cancel.
     virtual ModalResult ShowModal(class Form& form) = 0;
     // The decimal separator of the system's number format.
     virtual char DecimalSeparator() const { return '.'; }
 };
 
 enum class BorderStyle { Dialog, Sizeable };
+// Where a form's window first appears.
+enum class FormPosition { Designed, ScreenCenter };
 
 class Form {
   public:
@@ -170,12 +186,18 @@ class Form {
     int ClientWidth = 0;
     int ClientHeight = 0;
     BorderStyle Border = BorderStyle::Dialog;
+    FormPosition Position = FormPosition::ScreenCenter;
+    // The control that gets the input focus when the form is shown (after FormShow, which may
+    // change it); none: the window system's choice.
+    Control* ActiveControl = nullptr;
 
     // Every control in tab order, for a window system to build and copy.
     const std::vector<Control*>& Controls() const { return controls_; }
     Control* Find(std::string_view name) const;
     // Timers the form runs while shown.
     const std::vector<Timer*>& Timers() const { return timers_; }
+    // The keeper of the window's position, when the form has one.
+    const FormPlacement* Placement() const { return placement_; }
 
     // The form was shown / is closing (after a button's modal result or the window's close).
     virtual void FormShow() {}
@@ -186,12 +208,14 @@ class Form {
   protected:
     void Add(Control& control) { controls_.push_back(&control); }
     void Add(Timer& timer) { timers_.push_back(&timer); }
+    void Add(FormPlacement& placement) { placement_ = &placement; }
 
   private:
     std::string name_;
     FormServices& services_;
     std::vector<Control*> controls_;
     std::vector<Timer*> timers_;
+    FormPlacement* placement_ = nullptr;
 };
 
 }  // namespace fuel::tool
