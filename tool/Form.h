@@ -44,6 +44,11 @@ class Control {
     ControlKind kind_;
 };
 
+class Panel : public Control {
+  public:
+    explicit Panel(std::string name) : Control(std::move(name), ControlKind::Panel) {}
+};
+
 class CheckBox : public Control {
   public:
     explicit CheckBox(std::string name) : Control(std::move(name), ControlKind::CheckBox) {}
