@@ -18,4 +18,12 @@ bool FitsCp1251(std::string_view text) {
     return Cp1251ToUtf8(Utf8ToCp1251(text)) == text;
 }
 
+std::optional<std::string> NameRefusal(std::string_view name) {
+    if (FitsCp1251(name)) {
+        return std::nullopt;
+    }
+    return "В наименовании \"" + std::string(name) +
+           "\" есть знаки, которых нет в кодировке Windows-1251: файлы каталога их не сохранят";
+}
+
 }  // namespace fuel::tool

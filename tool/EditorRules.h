@@ -3,6 +3,8 @@
 
 #include <array>
 #include <cstdint>
+#include <optional>
+#include <string>
 #include <string_view>
 
 namespace fuel::tool {
@@ -19,5 +21,9 @@ std::uint8_t TypeFromCells(const std::array<std::uint8_t, 6>& cells);
 
 // Whether the catalogue files (Windows-1251) can hold every character of the UTF-8 text.
 bool FitsCp1251(std::string_view text);
+
+// Why a name typed into an editor cannot go into the catalogue files (a character they cannot
+// hold would come back as another), or nothing when it can.
+std::optional<std::string> NameRefusal(std::string_view name);
 
 }  // namespace fuel::tool

@@ -1,5 +1,9 @@
 #include "tool/KUPUnit.h"
 
+#include "tool/ControllerFileName.h"
+#include "tool/EditorDialog.h"
+#include "tool/EditorRules.h"
+
 namespace fuel::tool {
 
 TKUPForm::TKUPForm(FormServices& services) : Form("KUPForm", services) {
@@ -26,10 +30,37 @@ TKUPForm::TKUPForm(FormServices& services) : Form("KUPForm", services) {
     }
 }
 
-bool TKUPForm::EditController(CController*, const CControllerList&, std::unique_ptr<CController>&) {
-    return false;
+bool TKUPForm::EditController(CController* controller, const CControllerList& list,
+                              std::unique_ptr<CController>& created) {
+    created.reset();
+    if (controller == nullptr) {
+        edName.Text = kNewControllerName;
+        edCurNozzle1.SetValue(kDefaultActiveNozzle);
+        edCurNozzle2.SetValue(kDefaultActiveNozzle2);
+    } else {
+        edName.Text = controller->Name;
+        edCurNozzle1.SetValue(controller->ActiveNozzle);
+        edCurNozzle2.SetValue(controller->ActiveNozzle2);
+    }
+
+    if (!ConfirmedWithStorableName(*this, edName)) {
+        return false;
+    }
+    if (controller == nullptr) {
+        created = std::make_unique<CController>();
+        // Named once, at creation: the file keeps its name when the controller is renamed.
+        created->File = NewControllerFileName(edName.Text, list);
+        controller = created.get();
+    }
+    controller->Name = edName.Text;
+    controller->ActiveNozzle = static_cast<std::uint8_t>(edCurNozzle1.Value(kDefaultActiveNozzle));
+    controller->ActiveNozzle2 =
+        static_cast<std::uint8_t>(edCurNozzle2.Value(kDefaultActiveNozzle2));
+    return true;
 }
 
-void TKUPForm::FormShow() {}
+void TKUPForm::FormShow() {
+    ActiveControl = &edName;
+}
 
 }  // namespace fuel::tool

@@ -1,6 +1,27 @@
 #include "tool/UstUnit.h"
 
+#include <optional>
+#include <string>
+
+#include "tool/Adjustment.h"
+
 namespace fuel::tool {
+namespace {
+
+constexpr double kFirstDose = 10;
+
+// A decimal field's value as typed, with either separator, as the field itself accepts.
+std::optional<long double> FieldValue(const SpinEdit& field, char separator) {
+    std::string text = field.Text();
+    for (char& c : text) {
+        if (c == ',' || c == '.') {
+            c = separator;
+        }
+    }
+    return ParseFieldValue(text, separator);
+}
+
+}  // namespace
 
 TUstForm::TUstForm(FormServices& services) : Form("UstForm", services) {
     Caption = "Расчет юстировочного коэффициента";
@@ -32,11 +53,34 @@ TUstForm::TUstForm(FormServices& services) : Form("UstForm", services) {
 }
 
 double TUstForm::RunAdjustment(double coefficient) {
-    return coefficient;
+    OldCoefficient = coefficient;
+    NewCoefficient = coefficient;
+    return Services().ShowModal(*this) == ModalResult::Ok ? NewCoefficient : coefficient;
 }
 
-void TUstForm::FormShow() {}
+void TUstForm::FormShow() {
+    edKo.Text = FormatCoefficient(OldCoefficient, Services().DecimalSeparator());
+    edKn.Text.clear();
+    edVz.SetValue(kFirstDose);
+    edVm.SetValue(kFirstDose);
+}
 
-void TUstForm::BitBtn3Click() {}
+// Always from OldCoefficient, so pressing it again with the same fields gives the same value.
+void TUstForm::BitBtn3Click() {
+    const char separator = Services().DecimalSeparator();
+    const auto dose = FieldValue(edVz, separator);
+    const auto measured = FieldValue(edVm, separator);
+    if (!dose || !measured) {
+        Services().ShowError("Значение \"" + (dose ? edVm : edVz).Text() + "\" не число ");
+        return;
+    }
+    const AdjustmentResult result = CalculateCoefficient(OldCoefficient, *dose, *measured);
+    if (!result.coefficient) {
+        Services().ShowError(result.error + " ");
+        return;
+    }
+    NewCoefficient = *result.coefficient;
+    edKn.Text = FormatCoefficient(NewCoefficient, separator);
+}
 
 }  // namespace fuel::tool
