@@ -130,6 +130,9 @@ class TLParamForm : public Form {
     // whole number within its limits.
     std::uint32_t Channel() const;
     std::uint32_t Address() const;
+    // An active-nozzle cell as the refresh shows it: "---" for cell 0 (nothing is read), the
+    // number, or "???" when it could not be read.
+    std::string ActiveNozzleShown(std::uint8_t cell);
     void ShowFailure(const std::string& message);
 
     ParamFormSettings settings_;
