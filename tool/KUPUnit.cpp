@@ -1,5 +1,7 @@
 #include "tool/KUPUnit.h"
 
+#include <initializer_list>
+
 #include "tool/ControllerFileName.h"
 #include "tool/EditorDialog.h"
 #include "tool/EditorRules.h"

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <exception>
+#include <initializer_list>
 
 #include "driver/Exceptions.h"
 #include "tool/DriverOptionsFile.h"
@@ -134,39 +135,19 @@ TLParamForm::TLParamForm(FormServices& services, ParamFormSettings settings)
     edCurNozzle2.OnChange = [this] { edCurNozzle2Change(); };
     PZU.OnClick = [this] { PZUClick(); };
 
-    for (Control* control : std::initializer_list<Control*>{&Panel1,
-                                                            &OriginalAdresEdit,
-                                                            &StartInLiterEdit,
-                                                            &WStartEdit,
-                                                            &WDozaEdit,
-                                                            &edCOM,
-                                                            &edAddress,
-                                                            &cbCntList,
-                                                            &btnAdd_Kup,
-                                                            &btnDel_Kup,
-                                                            &btnEdit_Kup,
-                                                            &cbParamList,
-                                                            &btnAdd_Pr,
-                                                            &btnDel_Pr,
-                                                            &btnEdit_Pr,
-                                                            &edS0,
-                                                            &edS1,
-                                                            &edS2,
-                                                            &edS3,
-                                                            &PZU,
-                                                            &ReadValueBtn,
-                                                            &edReadValue,
-                                                            &WriteValueBtn,
-                                                            &edValue,
-                                                            &FuncBtn,
-                                                            &edActiveNozzle1,
-                                                            &edActiveNozzle2,
-                                                            &edCurNozzle1,
-                                                            &edCurNozzle2,
-                                                            &BitBtn2,
-                                                            &BitBtn1}) {
+    // clang-format off
+    for (Control* control : std::initializer_list<Control*>{
+             &Panel1, &OriginalAdresEdit, &StartInLiterEdit, &WStartEdit, &WDozaEdit,
+             &edCOM, &edAddress,
+             &cbCntList, &btnAdd_Kup, &btnDel_Kup, &btnEdit_Kup,
+             &cbParamList, &btnAdd_Pr, &btnDel_Pr, &btnEdit_Pr,
+             &edS0, &edS1, &edS2, &edS3, &PZU,
+             &ReadValueBtn, &edReadValue, &WriteValueBtn, &edValue, &FuncBtn,
+             &edActiveNozzle1, &edActiveNozzle2, &edCurNozzle1, &edCurNozzle2,
+             &BitBtn2, &BitBtn1}) {
         Add(*control);
     }
+    // clang-format on
     Add(Timer1);
 }
 
@@ -265,6 +246,7 @@ void TLParamForm::cbParamListChange() {
         return;
     }
     edValue.Decimals = parameter->Dec;
+    edValue.DecimalSeparator = Services().DecimalSeparator();
     edValue.Mode =
         IsBinaryScale(parameter->Scale) ? SpinEdit::Entry::Hexadecimal : SpinEdit::Entry::Decimal;
     edValue.SetValue(0);  // its 0 as the parameter's own entry shows it ("0.00")

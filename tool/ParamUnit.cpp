@@ -1,6 +1,7 @@
 #include "tool/ParamUnit.h"
 
 #include <array>
+#include <initializer_list>
 
 #include "tool/EditorDialog.h"
 #include "tool/EditorRules.h"

@@ -1,5 +1,6 @@
 #include "tool/UstUnit.h"
 
+#include <initializer_list>
 #include <optional>
 #include <string>
 
