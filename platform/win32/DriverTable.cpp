@@ -15,6 +15,7 @@
 #include "driver/Text1251.h"
 #include "platform/win32/Boundary.h"
 #include "platform/win32/HostLinkProxy.h"
+#include "platform/win32/MenuEntry.h"
 
 namespace fuel::win32 {
 namespace {
@@ -284,14 +285,11 @@ void __stdcall StopFill(DriverObject* self, u32 channel, u32 dispenser, u32 rese
     FUEL_BOUNDARY(Driver(self).StopFill(channel, dispenser, reserved, Byte(stopFlag)));
 }
 
-// 24: the menu entry arrives with the service tool; until then it fails as an operation the
-// driver does not provide.
+// 24: the service tool's item in the host's menu, once per process (MenuEntry).
 void __stdcall AddMenuItems(DriverObject* self, void* rootItem, void* itemFactory) {
-    (void)rootItem;
-    (void)itemFactory;
     FUEL_BOUNDARY({
         Driver(self);
-        throw EAbstractError();
+        AddProgrammingMenuItem(rootItem, itemFactory);
     });
 }
 

@@ -18,7 +18,7 @@ if [ "$exports" != "GetDriver25 GetVE30 " ]; then
     fail "exports are '$exports', expected exactly GetDriver25 and GetVE30"
 fi
 
-system_dlls=" kernel32.dll user32.dll gdi32.dll advapi32.dll msvcrt.dll ntdll.dll comctl32.dll
+system_dlls=" kernel32.dll user32.dll gdi32.dll advapi32.dll msvcrt.dll ntdll.dll comctl32.dll 
  comdlg32.dll shell32.dll ole32.dll oleaut32.dll ws2_32.dll version.dll "
 imports=$(printf '%s\n' "$headers" | sed -n 's/^\s*DLL Name: //p' | tr 'A-Z' 'a-z')
 [ -n "$imports" ] || fail "no imports found"
@@ -38,7 +38,7 @@ declare -A expected=(
     [WriteParameter]=20 [StartFill]=20 [GetDriverInfo]=12 [PollDispenserStatus]=20
     [StopFillOnRequest]=20 [StopFill]=20 [AddMenuItems]=12 [ReservedOperationC]=12
     [ReservedOperationD]=12 [PollDispenserStatusEx]=20 [HandleHostEvent]=24
-    [ReplyCheckEntry]=24 [ApplyLinkSettingsEntry]=8
+    [ReplyCheckEntry]=24 [ApplyLinkSettingsEntry]=8 [ProgrammingMenuClick]=8
 )
 declare -A seen=()
 while read -r name hex; do
