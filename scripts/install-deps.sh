@@ -35,9 +35,13 @@ want wine32:i386 test -e /usr/lib/wine/wine
 want wine32-preloader:i386 test -e /usr/lib/wine/wine-preloader
 want wine64 test -x /usr/lib/wine/wineserver64
 want qemu-user-static command -v qemu-i386-static
-# The locale data for ru_RU.UTF-8, under which Wine reads files in the Windows-1251 code page
-# (the INI reader's test against the Windows profile functions).
-want locales test -d /usr/share/i18n/locales
+# The dialog tests and the screenshots: a private X server, a window dump, the PNG converter,
+# and the Russian locale under which Wine runs the Windows side (its code page, its decimal
+# separator).
+want xvfb command -v Xvfb
+want x11-apps command -v xwd
+want imagemagick test -x /usr/bin/import
+want locales command -v localedef
 
 # Some virtual machines give processes no 32-bit code segment: 32-bit programs fail with
 # "Exec format error", and Wine's WoW64 mode faults on its switch to 32-bit code. There,
@@ -69,17 +73,19 @@ register_i386_emulator() {
     fi
 }
 
-# Wine takes its ANSI code page from the process's locale, which must exist.
+# Wine takes its ANSI code page (Windows-1251 for the catalogue files and the INI test against
+# the Windows profile functions) and its decimal separator from the process's locale, which
+# must exist: ru_RU.UTF-8, generated once (the package ships the definitions, not the
+# compiled locale).
 generate_russian_locale() {
     if locale -a 2>/dev/null | grep -qix 'ru_RU.utf-\?8'; then
         return 0
     fi
     if [ "$(id -u)" -ne 0 ]; then
-        echo "note: no ru_RU.UTF-8 locale; run this script as root to generate it, or the" \
-             "Cyrillic cases of the Windows INI test are skipped" >&2
+        echo "note: no ru_RU.UTF-8 locale; run this script as root to generate it" >&2
         return 0
     fi
-    localedef -i ru_RU -f UTF-8 ru_RU.UTF-8 || echo "warning: ru_RU.UTF-8 not generated" >&2
+    localedef -i ru_RU -f UTF-8 ru_RU.UTF-8 || echo "warning: could not generate ru_RU.UTF-8" >&2
 }
 
 if [ ${#need_packages[@]} -eq 0 ]; then

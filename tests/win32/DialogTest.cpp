@@ -1,0 +1,305 @@
+// The programming dialog as a technician uses it: the host adds the menu item, the item is
+// clicked, and a second thread works the real dialog through window messages while the
+// first runs it modally, as the host's user-interface thread would. Behind the driver is
+// the controller emulator, so every cell read or written is a real cell.
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <iterator>
+#include <sstream>
+#include <thread>
+
+#include "driver/TVM30.h"
+#include "emulator/Emulator.h"
+#include "platform/win32/FormLayout.h"
+#include "tests/win32/BridgeMenu.h"
+#include "tests/win32/DialogDriver.h"
+#include "tests/win32/DllSession.h"
+#include "tests/win32/EmulatedHost.h"
+#include "tests/win32/Scene.h"
+
+namespace fuel::test::win32 {
+namespace {
+
+using fuel::win32::LayoutOf;
+
+constexpr char kDialogCaption[] = "Программирование параметров ТРК";
+constexpr const char* kSettings = kSettingsDirectory;
+
+std::string ReadFile(const std::string& path) {
+    std::ifstream file(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(file), {});
+}
+
+std::string CnfIniPath() {
+    char directory[MAX_PATH] = {};
+    GetWindowsDirectoryA(directory, MAX_PATH);
+    return std::string(directory) + "\\cnf.INI";
+}
+
+std::string Separator() {
+    wchar_t separator[8] = {};
+    GetLocaleInfoW(LOCALE_USER_DEFAULT, LOCALE_SDECIMAL, separator, 8);
+    return separator[0] == L',' ? "," : ".";
+}
+
+// What the person saw, gathered on the driving thread and judged on the test's own.
+struct Seen {
+    bool opened = false;
+    std::string controllerAfterShow, parameterAfterShow, cell0, cell1;
+    std::string read, readAfterWrite, writeBox, errorBox;
+    std::string active1, active2;
+    std::string editorName, renamedParameter;
+    int controllersAfterAdd = 0;
+    std::string newController;
+    std::string coefficient, computed, valueAfterCalculator;
+    std::string saveQuestion;
+    bool closed = false;
+    std::vector<std::string> failures;
+    // The second opening.
+    int controllersOnReopen = 0;
+    std::string addressOnReopen;
+};
+
+class ProgrammingDialog : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        ASSERT_TRUE(dll_.Loaded());
+        DeleteFileA(CnfIniPath().c_str());
+        WriteCatalogue();
+        object_ = dll_.Create(0, host_.Object());
+        ASSERT_NE(object_, nullptr);
+        BridgeItem* trk = menu_.root.Add(Cp1251("&ТРК"));
+        (void)trk;
+        ASSERT_FALSE(dll_.AddMenuItems(object_, &menu_.root, BridgeMenu::Factory()).raised);
+        ASSERT_EQ(menu_.calls.size(), 1u);
+        item_ = menu_.calls[0].created;
+    }
+
+    // The technician picks the menu item: the dialog runs modally until it is closed.
+    GuardedOutcome ClickMenuItem() {
+        return CallStdcallGuarded(item_->clickRoutine, {Word(item_->clickObject), Word(item_)});
+    }
+
+    emulator::Emulator bus_{SceneBus()};
+    EmulatedHost host_{bus_};
+    DllSession dll_;
+    BridgeMenu menu_;
+    void* object_ = nullptr;
+    BridgeItem* item_ = nullptr;
+};
+
+// The control of the programming dialog named in its layout.
+HWND Control(HWND dialog, std::string_view form, std::string_view name) {
+    const auto* place = LayoutOf(form)->Find(name);
+    return place == nullptr ? nullptr
+                            : DialogDriver::ControlAt(dialog, place->place.x, place->place.y);
+}
+
+void Work(const DialogDriver& person, Seen& seen) {
+    const std::string sep = Separator();
+    auto fail = [&](const std::string& what) { seen.failures.push_back(what); };
+    HWND dialog = person.WaitForWindow(kDialogCaption);
+    if (dialog == nullptr) {
+        return fail("the dialog did not open");
+    }
+    seen.opened = true;
+    auto control = [&](std::string_view name) { return Control(dialog, "LParamForm", name); };
+    HWND controllers = control("cbCntList");
+    HWND parameters = control("cbParamList");
+    HWND readValue = control("edReadValue");
+    HWND value = control("edValue");
+    HWND save = DialogDriver::ButtonCalled(dialog, "Сохранить изменения");
+    if (controllers == nullptr || parameters == nullptr || readValue == nullptr ||
+        value == nullptr || save == nullptr) {
+        return fail("a control of the dialog is missing");
+    }
+    // FormShow selected the first controller and its first parameter.
+    person.WaitFor([&] { return DialogDriver::Selection(parameters) >= 0; });
+    seen.controllerAfterShow =
+        DialogDriver::Item(controllers, DialogDriver::Selection(controllers));
+    seen.parameterAfterShow = DialogDriver::Item(parameters, DialogDriver::Selection(parameters));
+    seen.cell0 = DialogDriver::Text(control("edS0"));
+    seen.cell1 = DialogDriver::Text(control("edS1"));
+
+    // Another controller and back, then the price.
+    DialogDriver::Choose(controllers, 1);
+    DialogDriver::Choose(controllers, 0);
+    DialogDriver::Choose(parameters, 0);
+    DialogDriver::Click(DialogDriver::ButtonCalled(dialog, "Считать"));
+    seen.read = DialogDriver::Text(readValue);
+
+    // A new price, written, and read back from the controller.
+    DialogDriver::Type(value, "56" + sep + "78");
+    DialogDriver::PostClick(DialogDriver::ButtonCalled(dialog, "Записать"));
+    if (HWND box = DialogDriver(GetWindowThreadProcessId(dialog, nullptr), 5s)
+                       .WaitForWindow("Message", L"#32770")) {
+        seen.writeBox = DialogDriver::BoxText(box);
+        DialogDriver::Answer(box, IDYES);
+    }
+    DialogDriver::Click(DialogDriver::ButtonCalled(dialog, "Считать"));
+    seen.readAfterWrite = DialogDriver::Text(readValue);
+
+    // A value that is no number: an error box, nothing sent.
+    DialogDriver::Type(value, "abc");
+    DialogDriver::PostClick(DialogDriver::ButtonCalled(dialog, "Записать"));
+    if (HWND box = person.WaitForWindow("Error", L"#32770")) {
+        seen.errorBox = DialogDriver::BoxText(box);
+        DialogDriver::Answer(box, IDOK);
+    }
+
+    // A tick of the refresh timer reads both active-nozzle cells.
+    PostMessageW(dialog, WM_TIMER, 1, 0);
+    HWND active1 = control("edActiveNozzle1");
+    HWND active2 = control("edActiveNozzle2");
+    person.WaitFor([&] { return DialogDriver::Text(active2) != "0"; });
+    seen.active1 = DialogDriver::Text(active1);
+    seen.active2 = DialogDriver::Text(active2);
+
+    // The parameter editor: the price renamed.
+    DialogDriver::PostClick(control("btnEdit_Pr"));
+    if (HWND editor = person.WaitForWindow("Параметр")) {
+        HWND name = Control(editor, "ParamForm", "edName");
+        seen.editorName = DialogDriver::Text(name);
+        DialogDriver::Type(name, "Цена за литр");
+        DialogDriver::Click(DialogDriver::ButtonCalled(editor, "OK"));
+        person.WaitUntilGone("Параметр");
+    } else {
+        fail("the parameter editor did not open");
+    }
+    DialogDriver::Choose(controllers, 0);
+    seen.renamedParameter = DialogDriver::Item(parameters, 0);
+
+    // The controller editor: a new controller.
+    DialogDriver::PostClick(control("btnAdd_Kup"));
+    if (HWND editor = person.WaitForWindow("КУП")) {
+        DialogDriver::Type(Control(editor, "KUPForm", "edName"), "КУП-3");
+        DialogDriver::Click(DialogDriver::ButtonCalled(editor, "OK"));
+        person.WaitUntilGone("КУП");
+    } else {
+        fail("the controller editor did not open");
+    }
+    seen.controllersAfterAdd = DialogDriver::Count(controllers);
+    seen.newController = DialogDriver::Item(controllers, seen.controllersAfterAdd - 1);
+
+    // The calculator, for the coefficient.
+    DialogDriver::Choose(controllers, 0);
+    DialogDriver::Choose(parameters, 1);
+    DialogDriver::PostClick(control("FuncBtn"));
+    if (HWND calculator = person.WaitForWindow("Расчет юстировочного коэффициента")) {
+        seen.coefficient = DialogDriver::Text(Control(calculator, "UstForm", "edKo"));
+        DialogDriver::Type(Control(calculator, "UstForm", "edVm"), "10" + sep + "05");
+        DialogDriver::Click(DialogDriver::ButtonCalled(calculator, "Рассчитать"));
+        seen.computed = DialogDriver::Text(Control(calculator, "UstForm", "edKn"));
+        DialogDriver::Click(DialogDriver::ButtonCalled(calculator, "OK"));
+        person.WaitUntilGone("Расчет юстировочного коэффициента");
+        seen.valueAfterCalculator = DialogDriver::Text(value);
+    } else {
+        fail("the calculator did not open");
+    }
+
+    // An option, then everything saved.
+    DialogDriver::Click(control("WDozaEdit"));
+    DialogDriver::PostClick(save);
+    if (HWND box = person.WaitForWindow("Message", L"#32770")) {
+        seen.saveQuestion = DialogDriver::BoxText(box);
+        DialogDriver::Answer(box, IDYES);
+        person.WaitUntilGone("Message");
+    } else {
+        fail("no question before saving");
+    }
+
+    DialogDriver::Click(DialogDriver::ButtonCalled(dialog, "Выход"));
+    seen.closed = person.WaitUntilGone(kDialogCaption);
+}
+
+void Reopen(const DialogDriver& person, Seen& seen) {
+    HWND dialog = person.WaitForWindow(kDialogCaption);
+    if (dialog == nullptr) {
+        seen.failures.push_back("the dialog did not open again");
+        return;
+    }
+    HWND controllers = Control(dialog, "LParamForm", "cbCntList");
+    person.WaitFor([&] { return DialogDriver::Count(controllers) > 0; });
+    seen.controllersOnReopen = DialogDriver::Count(controllers);
+    seen.addressOnReopen = DialogDriver::Text(Control(dialog, "LParamForm", "edAddress"));
+    DialogDriver::Click(DialogDriver::ButtonCalled(dialog, "Выход"));
+    person.WaitUntilGone(kDialogCaption);
+}
+
+// Runs the menu item on this thread while work drives the dialog from another; a step that
+// gets stuck closes everything, so that the test always ends.
+template <typename Click, typename Work>
+GuardedOutcome RunDialog(Click click, Work work, Seen& seen) {
+    DialogDriver person(GetCurrentThreadId());
+    std::thread driver([&] {
+        work(person, seen);
+        if (!seen.failures.empty()) {
+            person.CloseEverything();
+        }
+    });
+    const GuardedOutcome outcome = click();
+    driver.join();
+    return outcome;
+}
+
+TEST_F(ProgrammingDialog, ATechnicianReadsWritesEditsAndSaves) {
+    Seen seen;
+    const GuardedOutcome run = RunDialog([this] { return ClickMenuItem(); }, Work, seen);
+    EXPECT_FALSE(run.raised) << run.className << ": " << run.message;
+    EXPECT_EQ(run.call.stackImbalance, 0);
+    for (const std::string& failure : seen.failures) {
+        ADD_FAILURE() << failure;
+    }
+    const std::string sep = Separator();
+    EXPECT_TRUE(seen.opened);
+    EXPECT_EQ(seen.controllerAfterShow, "КУП-1");
+    EXPECT_EQ(seen.parameterAfterShow, "Цена");
+    EXPECT_EQ(seen.cell0, "10");
+    EXPECT_EQ(seen.cell1, "11");
+    EXPECT_EQ(seen.read, "12" + sep + "34");
+    EXPECT_EQ(seen.readAfterWrite, "56" + sep + "78");
+    EXPECT_FALSE(seen.errorBox.empty());
+    EXPECT_EQ(seen.active1, "2");
+    EXPECT_EQ(seen.active2, "15");
+    EXPECT_EQ(seen.editorName, "Цена");
+    EXPECT_EQ(seen.renamedParameter, "Цена за литр");
+    EXPECT_EQ(seen.controllersAfterAdd, 3);
+    EXPECT_EQ(seen.newController, "КУП-3");
+    EXPECT_EQ(seen.coefficient, "1" + sep + "0000");
+    EXPECT_EQ(seen.computed, "1" + sep + "0050");
+    EXPECT_EQ(seen.valueAfterCalculator, "1" + sep + "005");
+    EXPECT_EQ(seen.saveQuestion, "Записать изменения?");
+    EXPECT_TRUE(seen.closed);
+
+    // The real cells, the files, and the driver's options.
+    EXPECT_EQ(bus_.RamCell(1, 0x10), 0x56);
+    EXPECT_EQ(bus_.RamCell(1, 0x11), 0x78);
+    const std::string catalogue = ReadFile(std::string(kSettings) + "VPP.ini");
+    EXPECT_NE(catalogue.find(Cp1251("КУП-3")), std::string::npos) << catalogue;
+    const std::string parameters = ReadFile(std::string(kSettings) + "kup1.ini");
+    EXPECT_NE(parameters.find(Cp1251("Цена за литр")), std::string::npos) << parameters;
+    const std::string options = ReadFile(CnfIniPath());
+    for (const char* line : {"OrigAdres=0", "StartInLiter=1", "WStart=0", "WDoza=1"}) {
+        EXPECT_NE(options.find(line), std::string::npos) << options;
+    }
+    struct ObjectView {
+        const void* const* table;
+        TVM30* driver;
+    };
+    EXPECT_TRUE(static_cast<ObjectView*>(object_)->driver->WDoza);
+
+    // Opened again: the saved catalogue, the control values of the last opening.
+    Seen again;
+    RunDialog([this] { return ClickMenuItem(); }, Reopen, again);
+    for (const std::string& failure : again.failures) {
+        ADD_FAILURE() << failure;
+    }
+    EXPECT_EQ(again.controllersOnReopen, 3);
+    EXPECT_EQ(again.addressOnReopen, "1");
+}
+
+}  // namespace
+}  // namespace fuel::test::win32
