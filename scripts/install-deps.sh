@@ -42,6 +42,9 @@ want xvfb command -v Xvfb
 want x11-apps command -v xwd
 want imagemagick test -x /usr/bin/import
 want locales command -v localedef
+# Wine's own dialog fonts (Tahoma, and Marlett for the caption buttons), so that the dialogs
+# are measured and drawn with what Windows has rather than whatever the system substitutes.
+want fonts-wine test -f /usr/share/wine/fonts/tahoma.ttf
 
 # Some virtual machines give processes no 32-bit code segment: 32-bit programs fail with
 # "Exec format error", and Wine's WoW64 mode faults on its switch to 32-bit code. There,

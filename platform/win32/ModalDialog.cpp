@@ -67,10 +67,12 @@ ModalDialog::~ModalDialog() {
 
 void ModalDialog::Create(std::string_view caption, int width, int height, bool sizeable) {
     RegisterWindowClass(&ModalDialog::Procedure);
+    // No minimise or maximise box and no icon, as befits a modal dialog (the caption keeps
+    // its room); and no clipping of the children, so that the dialog's own background shows
+    // inside a group box.
     const DWORD style =
-        WS_POPUP | WS_CAPTION | WS_SYSMENU | WS_CLIPCHILDREN |
-        (sizeable ? WS_THICKFRAME | WS_MINIMIZEBOX | WS_MAXIMIZEBOX : DS_MODALFRAME);
-    const DWORD exStyle = WS_EX_CONTROLPARENT | (sizeable ? 0 : WS_EX_DLGMODALFRAME);
+        WS_POPUP | WS_CAPTION | WS_SYSMENU | (sizeable ? WS_THICKFRAME : DS_MODALFRAME);
+    const DWORD exStyle = WS_EX_CONTROLPARENT | WS_EX_DLGMODALFRAME;
     RECT frame{0, 0, width, height};
     AdjustWindowRectEx(&frame, style, FALSE, exStyle);
     minimumSize_ = SIZE{frame.right - frame.left, frame.bottom - frame.top};
