@@ -40,9 +40,14 @@ export WINEDLLOVERRIDES="winedbg.exe=d;winemenubuilder.exe=d;mscoree,mshtml="
 set -m
 "$loader" "$@" &
 group=$!
+finish() {
+    "${WINESERVER:-${loader%/*}/wineserver}" -k >/dev/null 2>&1
+    kill -KILL -- "-$group" >/dev/null 2>&1
+    rm -rf "$prefix"
+}
+# A run stopped from outside (a test's time-out) takes its Wine processes with it.
+trap 'finish; exit 143' TERM INT HUP
 wait "$group"
 status=$?
-"${WINESERVER:-${loader%/*}/wineserver}" -k >/dev/null 2>&1
-kill -KILL -- "-$group" >/dev/null 2>&1
-rm -rf "$prefix"
+finish
 exit $status

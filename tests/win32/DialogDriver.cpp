@@ -22,6 +22,13 @@ std::vector<HWND> ThreadWindows(DWORD thread) {
     return windows;
 }
 
+// A top-level window's caption, read without a message to its thread.
+std::string Caption(HWND window) {
+    wchar_t text[512] = {};
+    InternalGetWindowText(window, text, 512);
+    return Utf8(text);
+}
+
 std::wstring ClassOf(HWND window) {
     wchar_t name[64] = {};
     GetClassNameW(window, name, 64);
@@ -30,6 +37,16 @@ std::wstring ClassOf(HWND window) {
 
 HWND Parent(HWND control) {
     return GetParent(control);
+}
+
+// Every message to the dialog's thread has a time limit: a thread that has left its message
+// loops (its dialog closed meanwhile) would otherwise hold this one for ever.
+LRESULT Send(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    DWORD_PTR result = 0;
+    if (SendMessageTimeoutW(window, message, wParam, lParam, SMTO_NORMAL, 30000, &result) == 0) {
+        return 0;
+    }
+    return static_cast<LRESULT>(result);
 }
 
 }  // namespace
@@ -49,7 +66,7 @@ HWND DialogDriver::WaitForWindow(std::string_view caption, const wchar_t* window
     HWND found = nullptr;
     WaitFor([&] {
         for (HWND window : ThreadWindows(uiThread_)) {
-            if (IsWindowVisible(window) && Text(window) == caption &&
+            if (IsWindowVisible(window) && Caption(window) == caption &&
                 (windowClass == nullptr || ClassOf(window) == windowClass)) {
                 found = window;
                 return true;
@@ -63,7 +80,7 @@ HWND DialogDriver::WaitForWindow(std::string_view caption, const wchar_t* window
 bool DialogDriver::WaitUntilGone(std::string_view caption) const {
     return WaitFor([&] {
         for (HWND window : ThreadWindows(uiThread_)) {
-            if (IsWindowVisible(window) && Text(window) == caption) {
+            if (IsWindowVisible(window) && Caption(window) == caption) {
                 return false;
             }
         }
@@ -105,16 +122,16 @@ HWND DialogDriver::ButtonCalled(HWND dialog, std::string_view caption) {
 
 std::string DialogDriver::Text(HWND window) {
     wchar_t text[512] = {};
-    SendMessageW(window, WM_GETTEXT, 512, reinterpret_cast<LPARAM>(text));
+    Send(window, WM_GETTEXT, 512, reinterpret_cast<LPARAM>(text));
     return Utf8(text);
 }
 
 bool DialogDriver::Checked(HWND button) {
-    return SendMessageW(button, BM_GETCHECK, 0, 0) == BST_CHECKED;
+    return Send(button, BM_GETCHECK, 0, 0) == BST_CHECKED;
 }
 
 void DialogDriver::Click(HWND button) {
-    SendMessageW(button, BM_CLICK, 0, 0);
+    Send(button, BM_CLICK, 0, 0);
 }
 
 void DialogDriver::PostClick(HWND button) {
@@ -122,33 +139,32 @@ void DialogDriver::PostClick(HWND button) {
 }
 
 void DialogDriver::Type(HWND edit, std::string_view text) {
-    SendMessageW(edit, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(Wide(text).c_str()));
+    Send(edit, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(Wide(text).c_str()));
     // As a keystroke does, whether or not WM_SETTEXT told the dialog already.
-    SendMessageW(Parent(edit), WM_COMMAND, MAKEWPARAM(GetDlgCtrlID(edit), EN_CHANGE),
-                 reinterpret_cast<LPARAM>(edit));
+    Send(Parent(edit), WM_COMMAND, MAKEWPARAM(GetDlgCtrlID(edit), EN_CHANGE),
+         reinterpret_cast<LPARAM>(edit));
 }
 
 void DialogDriver::Choose(HWND comboBox, int index) {
-    SendMessageW(comboBox, CB_SETCURSEL, static_cast<WPARAM>(index), 0);
-    SendMessageW(Parent(comboBox), WM_COMMAND, MAKEWPARAM(GetDlgCtrlID(comboBox), CBN_SELCHANGE),
-                 reinterpret_cast<LPARAM>(comboBox));
+    Send(comboBox, CB_SETCURSEL, static_cast<WPARAM>(index), 0);
+    Send(Parent(comboBox), WM_COMMAND, MAKEWPARAM(GetDlgCtrlID(comboBox), CBN_SELCHANGE),
+         reinterpret_cast<LPARAM>(comboBox));
 }
 
 int DialogDriver::Selection(HWND comboBox) {
-    return static_cast<int>(SendMessageW(comboBox, CB_GETCURSEL, 0, 0));
+    return static_cast<int>(Send(comboBox, CB_GETCURSEL, 0, 0));
 }
 
 int DialogDriver::Count(HWND comboBox) {
-    return static_cast<int>(SendMessageW(comboBox, CB_GETCOUNT, 0, 0));
+    return static_cast<int>(Send(comboBox, CB_GETCOUNT, 0, 0));
 }
 
 std::string DialogDriver::Item(HWND comboBox, int index) {
     wchar_t text[512] = {};
-    if (SendMessageW(comboBox, CB_GETLBTEXTLEN, static_cast<WPARAM>(index), 0) >= 512) {
+    if (Send(comboBox, CB_GETLBTEXTLEN, static_cast<WPARAM>(index), 0) >= 512) {
         return {};
     }
-    SendMessageW(comboBox, CB_GETLBTEXT, static_cast<WPARAM>(index),
-                 reinterpret_cast<LPARAM>(text));
+    Send(comboBox, CB_GETLBTEXT, static_cast<WPARAM>(index), reinterpret_cast<LPARAM>(text));
     return Utf8(text);
 }
 
@@ -166,7 +182,7 @@ std::string DialogDriver::BoxText(HWND box) {
 void DialogDriver::Answer(HWND box, int button) {
     HWND control = GetDlgItem(box, button);
     if (control != nullptr) {
-        SendMessageW(control, BM_CLICK, 0, 0);
+        Send(control, BM_CLICK, 0, 0);
     } else {
         PostMessageW(box, WM_COMMAND, MAKEWPARAM(button, BN_CLICKED), 0);
     }

@@ -6,6 +6,8 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <cstdio>
 #include <fstream>
 #include <iterator>
 #include <sstream>
@@ -98,9 +100,16 @@ HWND Control(HWND dialog, std::string_view form, std::string_view name) {
                             : DialogDriver::ControlAt(dialog, place->place.x, place->place.y);
 }
 
+// Each step, on the test's output: under an emulated Wine a step may take seconds, and a
+// stuck one is then plain to see.
+void Step(const char* what) {
+    std::fprintf(stderr, "[ person   ] %s\n", what);
+}
+
 void Work(const DialogDriver& person, Seen& seen) {
     const std::string sep = Separator();
     auto fail = [&](const std::string& what) { seen.failures.push_back(what); };
+    Step("waiting for the dialog");
     HWND dialog = person.WaitForWindow(kDialogCaption);
     if (dialog == nullptr) {
         return fail("the dialog did not open");
@@ -124,14 +133,14 @@ void Work(const DialogDriver& person, Seen& seen) {
     seen.cell0 = DialogDriver::Text(control("edS0"));
     seen.cell1 = DialogDriver::Text(control("edS1"));
 
-    // Another controller and back, then the price.
+    Step("choosing a controller and a parameter, reading");
     DialogDriver::Choose(controllers, 1);
     DialogDriver::Choose(controllers, 0);
     DialogDriver::Choose(parameters, 0);
     DialogDriver::Click(DialogDriver::ButtonCalled(dialog, "Считать"));
     seen.read = DialogDriver::Text(readValue);
 
-    // A new price, written, and read back from the controller.
+    Step("writing a new price and reading it back");
     DialogDriver::Type(value, "56" + sep + "78");
     DialogDriver::PostClick(DialogDriver::ButtonCalled(dialog, "Записать"));
     if (HWND box = DialogDriver(GetWindowThreadProcessId(dialog, nullptr), 5s)
@@ -142,7 +151,7 @@ void Work(const DialogDriver& person, Seen& seen) {
     DialogDriver::Click(DialogDriver::ButtonCalled(dialog, "Считать"));
     seen.readAfterWrite = DialogDriver::Text(readValue);
 
-    // A value that is no number: an error box, nothing sent.
+    Step("writing a value that is no number");
     DialogDriver::Type(value, "abc");
     DialogDriver::PostClick(DialogDriver::ButtonCalled(dialog, "Записать"));
     if (HWND box = person.WaitForWindow("Error", L"#32770")) {
@@ -150,7 +159,7 @@ void Work(const DialogDriver& person, Seen& seen) {
         DialogDriver::Answer(box, IDOK);
     }
 
-    // A tick of the refresh timer reads both active-nozzle cells.
+    Step("a timer tick");
     PostMessageW(dialog, WM_TIMER, 1, 0);
     HWND active1 = control("edActiveNozzle1");
     HWND active2 = control("edActiveNozzle2");
@@ -158,7 +167,7 @@ void Work(const DialogDriver& person, Seen& seen) {
     seen.active1 = DialogDriver::Text(active1);
     seen.active2 = DialogDriver::Text(active2);
 
-    // The parameter editor: the price renamed.
+    Step("the parameter editor: the price renamed");
     DialogDriver::PostClick(control("btnEdit_Pr"));
     if (HWND editor = person.WaitForWindow("Параметр")) {
         HWND name = Control(editor, "ParamForm", "edName");
@@ -172,7 +181,7 @@ void Work(const DialogDriver& person, Seen& seen) {
     DialogDriver::Choose(controllers, 0);
     seen.renamedParameter = DialogDriver::Item(parameters, 0);
 
-    // The controller editor: a new controller.
+    Step("the controller editor: a new controller");
     DialogDriver::PostClick(control("btnAdd_Kup"));
     if (HWND editor = person.WaitForWindow("КУП")) {
         DialogDriver::Type(Control(editor, "KUPForm", "edName"), "КУП-3");
@@ -184,7 +193,7 @@ void Work(const DialogDriver& person, Seen& seen) {
     seen.controllersAfterAdd = DialogDriver::Count(controllers);
     seen.newController = DialogDriver::Item(controllers, seen.controllersAfterAdd - 1);
 
-    // The calculator, for the coefficient.
+    Step("the calculator");
     DialogDriver::Choose(controllers, 0);
     DialogDriver::Choose(parameters, 1);
     DialogDriver::PostClick(control("FuncBtn"));
@@ -200,7 +209,7 @@ void Work(const DialogDriver& person, Seen& seen) {
         fail("the calculator did not open");
     }
 
-    // An option, then everything saved.
+    Step("an option, then saving");
     DialogDriver::Click(control("WDozaEdit"));
     DialogDriver::PostClick(save);
     if (HWND box = person.WaitForWindow("Message", L"#32770")) {
@@ -211,11 +220,14 @@ void Work(const DialogDriver& person, Seen& seen) {
         fail("no question before saving");
     }
 
+    Step("closing");
     DialogDriver::Click(DialogDriver::ButtonCalled(dialog, "Выход"));
     seen.closed = person.WaitUntilGone(kDialogCaption);
+    Step(seen.closed ? "closed" : "still open");
 }
 
 void Reopen(const DialogDriver& person, Seen& seen) {
+    Step("waiting for the dialog to open again");
     HWND dialog = person.WaitForWindow(kDialogCaption);
     if (dialog == nullptr) {
         seen.failures.push_back("the dialog did not open again");
@@ -225,6 +237,7 @@ void Reopen(const DialogDriver& person, Seen& seen) {
     person.WaitFor([&] { return DialogDriver::Count(controllers) > 0; });
     seen.controllersOnReopen = DialogDriver::Count(controllers);
     seen.addressOnReopen = DialogDriver::Text(Control(dialog, "LParamForm", "edAddress"));
+    Step("closing again");
     DialogDriver::Click(DialogDriver::ButtonCalled(dialog, "Выход"));
     person.WaitUntilGone(kDialogCaption);
 }
@@ -234,13 +247,23 @@ void Reopen(const DialogDriver& person, Seen& seen) {
 template <typename Click, typename Work>
 GuardedOutcome RunDialog(Click click, Work work, Seen& seen) {
     DialogDriver person(GetCurrentThreadId());
+    std::atomic<bool> done{false};
     std::thread driver([&] {
         work(person, seen);
-        if (!seen.failures.empty()) {
-            person.CloseEverything();
-        }
+        // Whatever happened, the dialog's loop must end for the test to report.
+        person.CloseEverything();
+        done = true;
     });
     const GuardedOutcome outcome = click();
+    Step("the menu item's handler returned");
+    // The host's thread goes on serving its messages, as a host's does.
+    while (!done) {
+        MSG message{};
+        while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+            DispatchMessageW(&message);
+        }
+        Sleep(20);
+    }
     driver.join();
     return outcome;
 }
