@@ -36,7 +36,7 @@ set -m
 runner=$!
 
 status=0
-for name in programming parameter controller adjustment; do
+for name in programming-dialog parameter-editor controller-editor adjustment-calculator; do
     echo "render-dialogs: waiting for the $name dialog"
     for _ in $(seq 1 1200); do
         [ -f "$work/$name.ready" ] && break

@@ -76,17 +76,17 @@ void Photograph(const std::string& directory, const DialogDriver& person) {
     DialogDriver::Type(control("edValue"), Number("1", "005"));
     PostMessageW(dialog, WM_TIMER, 1, 0);
     person.WaitFor([&] { return DialogDriver::Text(control("edActiveNozzle2")) != "0"; });
-    Pose(directory, "programming", dialog, person);
+    Pose(directory, "programming-dialog", dialog, person);
 
     DialogDriver::PostClick(control("btnEdit_Pr"));
     if (HWND editor = person.WaitForWindow("Параметр")) {
-        Pose(directory, "parameter", editor, person);
+        Pose(directory, "parameter-editor", editor, person);
         DialogDriver::Click(DialogDriver::ButtonCalled(editor, "Отмена"));
         person.WaitUntilGone("Параметр");
     }
     DialogDriver::PostClick(control("btnEdit_Kup"));
     if (HWND editor = person.WaitForWindow("КУП")) {
-        Pose(directory, "controller", editor, person);
+        Pose(directory, "controller-editor", editor, person);
         DialogDriver::Click(DialogDriver::ButtonCalled(editor, "Отмена"));
         person.WaitUntilGone("КУП");
     }
@@ -95,7 +95,7 @@ void Photograph(const std::string& directory, const DialogDriver& person) {
     if (HWND calculator = person.WaitForWindow("Расчет юстировочного коэффициента")) {
         DialogDriver::Type(Control(calculator, "UstForm", "edVm"), Number("10", "05"));
         DialogDriver::Click(DialogDriver::ButtonCalled(calculator, "Рассчитать"));
-        Pose(directory, "adjustment", calculator, person);
+        Pose(directory, "adjustment-calculator", calculator, person);
         DialogDriver::Click(DialogDriver::ButtonCalled(calculator, "Отмена"));
         person.WaitUntilGone("Расчет юстировочного коэффициента");
     }
