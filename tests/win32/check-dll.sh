@@ -4,6 +4,8 @@
 # in `ret N` with the stack size of the host's contract.
 # Usage: check-dll.sh OBJDUMP DLL
 set -uo pipefail
+# objdump speaks the user's language; the patterns below read its English.
+export LC_ALL=C
 objdump=$1
 dll=$2
 status=0
