@@ -314,6 +314,18 @@ TEST_F(ProgrammingDialog, ATechnicianReadsWritesEditsAndSaves) {
     };
     EXPECT_TRUE(static_cast<ObjectView*>(object_)->driver->WDoza);
 
+    // Where the dialog stood, kept for the next run.
+    HKEY key = nullptr;
+    ASSERT_EQ(RegOpenKeyExW(HKEY_CURRENT_USER, L"Software\\FuelDriver\\ServiceTool\\LParamForm", 0,
+                            KEY_QUERY_VALUE, &key),
+              ERROR_SUCCESS);
+    for (const wchar_t* name : {L"Left", L"Top"}) {
+        DWORD type = 0;
+        EXPECT_EQ(RegQueryValueExW(key, name, nullptr, &type, nullptr, nullptr), ERROR_SUCCESS);
+        EXPECT_EQ(type, DWORD{REG_DWORD});
+    }
+    RegCloseKey(key);
+
     // Opened again: the saved catalogue, the control values of the last opening.
     Seen again;
     RunDialog([this] { return ClickMenuItem(); }, Reopen, again);
