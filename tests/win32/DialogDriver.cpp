@@ -179,6 +179,17 @@ std::string DialogDriver::BoxText(HWND box) {
     return text;
 }
 
+int DialogDriver::DefaultButton(HWND box) {
+    for (const int id : {IDOK, IDCANCEL, IDYES, IDNO}) {
+        HWND button = GetDlgItem(box, id);
+        if (button != nullptr &&
+            (GetWindowLongW(button, GWL_STYLE) & BS_TYPEMASK) == BS_DEFPUSHBUTTON) {
+            return id;
+        }
+    }
+    return 0;
+}
+
 void DialogDriver::Answer(HWND box, int button) {
     HWND control = GetDlgItem(box, button);
     if (control != nullptr) {

@@ -54,6 +54,8 @@ class DialogDriver {
     // A message box of the thread titled caption: its text, and a press of its button id
     // (IDYES, IDNO, IDOK).
     static std::string BoxText(HWND box);
+    // The button that Enter presses in a box.
+    static int DefaultButton(HWND box);
     static void Answer(HWND box, int button);
 
     // Closes every window of the thread, boxes first, until none is left: after a failed

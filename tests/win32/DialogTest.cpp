@@ -51,7 +51,10 @@ std::string Separator() {
 struct Seen {
     bool opened = false;
     std::string controllerAfterShow, parameterAfterShow, cell0, cell1;
-    std::string read, readAfterWrite, writeBox, errorBox;
+    std::string read, readAfterWrite, errorBox;
+    std::string deleteQuestion;
+    int deleteDefaultButton = 0;
+    int parametersAfterNo = 0;
     std::string active1, active2;
     std::string editorName, renamedParameter;
     int controllersAfterAdd = 0;
@@ -142,12 +145,7 @@ void Work(const DialogDriver& person, Seen& seen) {
 
     Step("writing a new price and reading it back");
     DialogDriver::Type(value, "56" + sep + "78");
-    DialogDriver::PostClick(DialogDriver::ButtonCalled(dialog, "Записать"));
-    if (HWND box = DialogDriver(GetWindowThreadProcessId(dialog, nullptr), 5s)
-                       .WaitForWindow("Message", L"#32770")) {
-        seen.writeBox = DialogDriver::BoxText(box);
-        DialogDriver::Answer(box, IDYES);
-    }
+    DialogDriver::Click(DialogDriver::ButtonCalled(dialog, "Записать"));
     DialogDriver::Click(DialogDriver::ButtonCalled(dialog, "Считать"));
     seen.readAfterWrite = DialogDriver::Text(readValue);
 
@@ -166,6 +164,18 @@ void Work(const DialogDriver& person, Seen& seen) {
     person.WaitFor([&] { return DialogDriver::Text(active2) != "0"; });
     seen.active1 = DialogDriver::Text(active1);
     seen.active2 = DialogDriver::Text(active2);
+
+    Step("deleting a parameter, answered No");
+    DialogDriver::PostClick(control("btnDel_Pr"));
+    if (HWND box = person.WaitForWindow("Message", L"#32770")) {
+        seen.deleteQuestion = DialogDriver::BoxText(box);
+        seen.deleteDefaultButton = DialogDriver::DefaultButton(box);
+        DialogDriver::Answer(box, IDNO);
+        person.WaitUntilGone("Message");
+    } else {
+        fail("no question before deleting");
+    }
+    seen.parametersAfterNo = DialogDriver::Count(parameters);
 
     Step("the parameter editor: the price renamed");
     DialogDriver::PostClick(control("btnEdit_Pr"));
@@ -285,6 +295,9 @@ TEST_F(ProgrammingDialog, ATechnicianReadsWritesEditsAndSaves) {
     EXPECT_EQ(seen.read, "12" + sep + "34");
     EXPECT_EQ(seen.readAfterWrite, "56" + sep + "78");
     EXPECT_FALSE(seen.errorBox.empty());
+    EXPECT_EQ(seen.deleteQuestion, "Удалить параметр?");
+    EXPECT_EQ(seen.deleteDefaultButton, IDNO);
+    EXPECT_EQ(seen.parametersAfterNo, 2);
     EXPECT_EQ(seen.active1, "2");
     EXPECT_EQ(seen.active2, "15");
     EXPECT_EQ(seen.editorName, "Цена");
