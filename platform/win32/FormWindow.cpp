@@ -58,10 +58,7 @@ void FormWindow::OnInit() {
         bound.id = kFirstId + static_cast<int>(i) * kIdsPerControl;
         if (const ControlLayout* place = layout_.Find(bound.model->Name())) {
             bound.place = place->place;
-        } else {
-            // A control the layout does not place stays out of sight rather than on top of
-            // another one.
-            bound.model->Visible = false;
+            bound.placed = true;
         }
         Build(bound);
     }
@@ -70,9 +67,11 @@ void FormWindow::OnInit() {
 void FormWindow::Build(Bound& bound) {
     tool::Control& model = *bound.model;
     const Placement& place = bound.place;
-    const DWORD shown = model.Visible ? WS_VISIBLE : 0;
+    // A control the layout does not place stays out of sight rather than on top of another.
+    const bool visible = model.Visible && bound.placed;
+    const DWORD shown = visible ? WS_VISIBLE : 0;
     const DWORD enabled = model.Enabled ? 0 : WS_DISABLED;
-    bound.visible = model.Visible;
+    bound.visible = visible;
     bound.enabled = model.Enabled;
     HWND parent = Handle();
     switch (model.Kind()) {
@@ -167,21 +166,22 @@ void FormWindow::Sync() {
 void FormWindow::SyncControl(Bound& bound) {
     tool::Control& model = *bound.model;
     if (model.Kind() == ControlKind::Panel) {
-        if (bound.visible != model.Visible) {
-            bound.visible = model.Visible;
+        if (bound.visible != (model.Visible && bound.placed)) {
+            bound.visible = model.Visible && bound.placed;
             InvalidateRect(Handle(), nullptr, TRUE);
         }
         return;
     }
     Window& window = bound.window;
-    if (bound.visible != model.Visible) {
-        bound.visible = model.Visible;
-        window.Show(model.Visible);
+    const bool visible = model.Visible && bound.placed;
+    if (bound.visible != visible) {
+        bound.visible = visible;
+        window.Show(visible);
         if (bound.upDown.Handle() != nullptr) {
-            bound.upDown.Show(model.Visible);
+            bound.upDown.Show(visible);
         }
         for (ButtonWindow& item : bound.items) {
-            item.Show(model.Visible);
+            item.Show(visible);
         }
     }
     if (bound.enabled != model.Enabled) {
@@ -456,7 +456,7 @@ void FormWindow::OnTimer(UINT_PTR id) {
 
 void FormWindow::OnPaint(HDC dc) {
     for (const Bound& bound : bound_) {
-        if (bound.model->Kind() == ControlKind::Panel && bound.model->Visible) {
+        if (bound.model->Kind() == ControlKind::Panel && bound.visible) {
             RECT frame{bound.place.x, bound.place.y, bound.place.x + bound.place.width,
                        bound.place.y + bound.place.height};
             DrawEdge(dc, &frame, BDR_RAISEDINNER, BF_RECT);

@@ -40,6 +40,7 @@ class FormWindow final : public ModalDialog {
         UpDownWindow upDown;              // spin fields
         std::vector<ButtonWindow> items;  // the buttons of a radio group
         Placement place;
+        bool placed = false;  // the layout has a place for it; else it is never shown
         // What was last copied, so that only changes reach the window.
         bool visible = true;
         bool enabled = true;

@@ -17,6 +17,7 @@ namespace {
 std::atomic<bool> menuPending{true};
 
 constexpr char kHostMenuCaption[] = "&ТРК";
+int clickTarget = 0;
 constexpr char kItemCaption[] = "Программирование параметров (Варно)";
 
 // The host calls it when the technician picks the item; the dialog opens on the driver object
@@ -54,7 +55,9 @@ void AddThroughBridge(void* rootItem, void* itemFactory) {
     item.SetHint(caption);
     item.SetHelpContext(0);
     item.SetShortCut(0);
-    item.SetOnClick(&ProgrammingMenuClick, nullptr);
+    // The handler needs no object of its own; a host may still take a method pointer without
+    // one for no handler at all, so it gets the library's marker.
+    item.SetOnClick(&ProgrammingMenuClick, &clickTarget);
 }
 
 }  // namespace

@@ -1,5 +1,7 @@
 #include "tests/win32/DialogDriver.h"
 
+#include <commctrl.h>
+
 #include <thread>
 #include <vector>
 
@@ -143,6 +145,34 @@ void DialogDriver::Type(HWND edit, std::string_view text) {
     // As a keystroke does, whether or not WM_SETTEXT told the dialog already.
     Send(Parent(edit), WM_COMMAND, MAKEWPARAM(GetDlgCtrlID(edit), EN_CHANGE),
          reinterpret_cast<LPARAM>(edit));
+}
+
+struct ArrowSearch {
+    HWND edit;
+    HWND found;
+};
+
+BOOL CALLBACK MatchBuddy(HWND child, LPARAM context) {
+    auto& search = *reinterpret_cast<ArrowSearch*>(context);
+    if (ClassOf(child) == L"msctls_updown32" &&
+        reinterpret_cast<HWND>(Send(child, UDM_GETBUDDY, 0, 0)) == search.edit) {
+        search.found = child;
+        return FALSE;
+    }
+    return TRUE;
+}
+
+void DialogDriver::Spin(HWND edit, bool up) {
+    ArrowSearch search{edit, nullptr};
+    EnumChildWindows(Parent(edit), &MatchBuddy, reinterpret_cast<LPARAM>(&search));
+    if (search.found == nullptr) {
+        return;
+    }
+    RECT arrows{};
+    GetClientRect(search.found, &arrows);
+    const LPARAM at = MAKELPARAM(arrows.right / 2, up ? arrows.bottom / 4 : arrows.bottom * 3 / 4);
+    Send(search.found, WM_LBUTTONDOWN, MK_LBUTTON, at);
+    Send(search.found, WM_LBUTTONUP, 0, at);
 }
 
 void DialogDriver::Choose(HWND comboBox, int index) {

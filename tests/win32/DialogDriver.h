@@ -46,6 +46,8 @@ class DialogDriver {
     // A click whose handler opens a box or a dialog: returns at once.
     static void PostClick(HWND button);
     static void Type(HWND edit, std::string_view text);
+    // A click on the upper (up) or lower arrow of a spin field's up-down control.
+    static void Spin(HWND edit, bool up);
     static void Choose(HWND comboBox, int index);
     static int Selection(HWND comboBox);
     static int Count(HWND comboBox);

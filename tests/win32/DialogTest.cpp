@@ -55,7 +55,8 @@ struct Seen {
     std::string deleteQuestion;
     int deleteDefaultButton = 0;
     int parametersAfterNo = 0;
-    std::string active1, active2;
+    std::string activeAtOpen, active1, active2;
+    bool timerRan = false;
     std::string editorName, renamedParameter;
     int controllersAfterAdd = 0;
     std::string newController;
@@ -66,6 +67,7 @@ struct Seen {
     // The second opening.
     int controllersOnReopen = 0;
     std::string addressOnReopen;
+    std::string addressAfterArrows;
 };
 
 class ProgrammingDialog : public ::testing::Test {
@@ -119,6 +121,9 @@ void Work(const DialogDriver& person, Seen& seen) {
     }
     seen.opened = true;
     auto control = [&](std::string_view name) { return Control(dialog, "LParamForm", name); };
+    HWND active1 = control("edActiveNozzle1");
+    HWND active2 = control("edActiveNozzle2");
+    seen.activeAtOpen = DialogDriver::Text(active1) + " " + DialogDriver::Text(active2);
     HWND controllers = control("cbCntList");
     HWND parameters = control("cbParamList");
     HWND readValue = control("edReadValue");
@@ -157,11 +162,11 @@ void Work(const DialogDriver& person, Seen& seen) {
         DialogDriver::Answer(box, IDOK);
     }
 
-    Step("a timer tick");
+    Step("the refresh timer, and a tick of it");
+    // The dialog's own timer refreshes the active nozzles every 4 seconds.
+    seen.timerRan = person.WaitFor([&] { return DialogDriver::Text(active2) != "0"; });
     PostMessageW(dialog, WM_TIMER, 1, 0);
-    HWND active1 = control("edActiveNozzle1");
-    HWND active2 = control("edActiveNozzle2");
-    person.WaitFor([&] { return DialogDriver::Text(active2) != "0"; });
+    person.WaitFor([&] { return DialogDriver::Text(active1) != "0"; });
     seen.active1 = DialogDriver::Text(active1);
     seen.active2 = DialogDriver::Text(active2);
 
@@ -246,7 +251,13 @@ void Reopen(const DialogDriver& person, Seen& seen) {
     HWND controllers = Control(dialog, "LParamForm", "cbCntList");
     person.WaitFor([&] { return DialogDriver::Count(controllers) > 0; });
     seen.controllersOnReopen = DialogDriver::Count(controllers);
-    seen.addressOnReopen = DialogDriver::Text(Control(dialog, "LParamForm", "edAddress"));
+    HWND address = Control(dialog, "LParamForm", "edAddress");
+    seen.addressOnReopen = DialogDriver::Text(address);
+    Step("the address's arrows");
+    DialogDriver::Spin(address, true);
+    DialogDriver::Spin(address, true);
+    DialogDriver::Spin(address, false);
+    seen.addressAfterArrows = DialogDriver::Text(address);
     Step("closing again");
     DialogDriver::Click(DialogDriver::ButtonCalled(dialog, "Выход"));
     person.WaitUntilGone(kDialogCaption);
@@ -298,6 +309,8 @@ TEST_F(ProgrammingDialog, ATechnicianReadsWritesEditsAndSaves) {
     EXPECT_EQ(seen.deleteQuestion, "Удалить параметр?");
     EXPECT_EQ(seen.deleteDefaultButton, IDNO);
     EXPECT_EQ(seen.parametersAfterNo, 2);
+    EXPECT_EQ(seen.activeAtOpen, "0 0");  // until the first tick
+    EXPECT_TRUE(seen.timerRan);
     EXPECT_EQ(seen.active1, "2");
     EXPECT_EQ(seen.active2, "15");
     EXPECT_EQ(seen.editorName, "Цена");
@@ -347,6 +360,7 @@ TEST_F(ProgrammingDialog, ATechnicianReadsWritesEditsAndSaves) {
     }
     EXPECT_EQ(again.controllersOnReopen, 3);
     EXPECT_EQ(again.addressOnReopen, "1");
+    EXPECT_EQ(again.addressAfterArrows, "2");
 }
 
 }  // namespace

@@ -50,6 +50,7 @@ TEST_F(MenuItem, IsAddedOnceAtTheEndOfTheFirstMenuCaptionedExactlyTrk) {
     EXPECT_EQ(item.helpContext, 0);
     EXPECT_EQ(item.shortcut, 0);
     EXPECT_NE(item.clickRoutine, nullptr);
+    EXPECT_NE(item.clickObject, nullptr);
     EXPECT_TRUE(second->children.empty());
 
     // Later calls add nothing, through this object or another one.
