@@ -35,13 +35,12 @@ want wine32:i386 test -e /usr/lib/wine/wine
 want wine32-preloader:i386 test -e /usr/lib/wine/wine-preloader
 want wine64 test -x /usr/lib/wine/wineserver64
 want qemu-user-static command -v qemu-i386-static
-# The dialog tests and the screenshots: a private X server, a window dump, the PNG converter,
+# The dialog tests and the screenshots: a private X server, ImageMagick for the pictures,
 # and the Russian locale under which Wine runs the Windows side (its code page, its decimal
 # separator).
 want xvfb command -v Xvfb
-want x11-apps command -v xwd
 want imagemagick test -x /usr/bin/import
-want locales command -v localedef
+want locales test -f /usr/share/i18n/locales/ru_RU
 # Wine's own dialog fonts (Tahoma, and Marlett for the caption buttons), so that the dialogs
 # are measured and drawn with what Windows has rather than whatever the system substitutes.
 want fonts-wine test -f /usr/share/wine/fonts/tahoma.ttf

@@ -1,7 +1,11 @@
 #include "tests/win32/BridgeMenu.h"
 
+#include <windows.h>
+
 #include <algorithm>
 #include <cstring>
+
+#include "tests/win32/TestHost.h"
 
 namespace fuel::test::win32 {
 namespace {
@@ -22,6 +26,9 @@ void* __stdcall GetItem(void* item, std::int32_t index) {
                : nullptr;
 }
 std::int32_t __stdcall GetCaption(void* item, char* buffer, std::int32_t size) {
+    if (Of(item).raiseInGetCaption) {
+        RaiseException(kHostExceptionCode, EXCEPTION_NONCONTINUABLE, 0, nullptr);
+    }
     const std::string& caption = Of(item).caption;
     if (size > 0) {
         const std::size_t n = std::min(caption.size(), static_cast<std::size_t>(size - 1));

@@ -22,6 +22,7 @@ struct BridgeItem {
     void* clickRoutine = nullptr;
     void* clickObject = nullptr;
     int setCaptionCalls = 0;
+    bool raiseInGetCaption = false;     // the host's own exception, as a broken host item raises
     std::vector<BridgeItem*> children;  // a null entry stands for a broken host item
 
     BridgeItem* Add(std::string captionCp1251);

@@ -235,7 +235,8 @@ void Work(const DialogDriver& person, Seen& seen) {
         fail("no question before saving");
     }
 
-    Step("closing");
+    Step("closing, with another address typed");
+    DialogDriver::Type(control("edAddress"), "3");
     DialogDriver::Click(DialogDriver::ButtonCalled(dialog, "Выход"));
     seen.closed = person.WaitUntilGone(kDialogCaption);
     Step(seen.closed ? "closed" : "still open");
@@ -359,8 +360,8 @@ TEST_F(ProgrammingDialog, ATechnicianReadsWritesEditsAndSaves) {
         ADD_FAILURE() << failure;
     }
     EXPECT_EQ(again.controllersOnReopen, 3);
-    EXPECT_EQ(again.addressOnReopen, "1");
-    EXPECT_EQ(again.addressAfterArrows, "2");
+    EXPECT_EQ(again.addressOnReopen, "3");
+    EXPECT_EQ(again.addressAfterArrows, "4");
 }
 
 }  // namespace

@@ -108,6 +108,16 @@ INSTANTIATE_TEST_SUITE_P(Cases, BrokenHostMenu,
                                            BrokenHost{"NullNewItem", false, true}),
                          [](const auto& info) { return std::string(info.param.name); });
 
+TEST_F(MenuItem, AnExceptionOfTheHostsMenuReachesTheHostWithItsOwnCode) {
+    BridgeMenu menu;
+    menu.root.Add(Cp1251("&Файл"))->raiseInGetCaption = true;
+    menu.root.Add(Cp1251("&ТРК"));
+    const GuardedOutcome outcome = Add(menu);
+    ASSERT_TRUE(outcome.raised);
+    EXPECT_EQ(outcome.code, kHostExceptionCode);
+    EXPECT_TRUE(menu.calls.empty());
+}
+
 // Its own process (its own ctest entry): the flag is the process's, and this test must be
 // the first to call AddMenuItems in it.
 TEST(MenuFirstCallWithoutTrk, AddsNothingForTheRestOfTheProcess) {
