@@ -2,6 +2,7 @@
 // registered, and record the link's verdict in LinkState.
 #include <array>
 
+#include "driver/ExchangeSteps.h"
 #include "driver/TVM30.h"
 
 namespace fuel {
@@ -51,65 +52,50 @@ LineInitializer TVM30::ApplyLinkSettingsHandler() {
 
 std::int32_t TVM30::Exchange(std::uint8_t channel, std::span<std::uint8_t> buffer, std::uint8_t n,
                              std::uint8_t replyLength, std::uint32_t) {
-    // Nothing goes out on a channel whose verdict could not be recorded, and neither the
-    // data nor the reply may pass the caller's buffer.
-    LinkState.Check(channel);
-    if (n > buffer.size() || replyLength > buffer.size()) {
-        throw ERangeError();
-    }
-
-    Frame frame;
-    BuildFrame(frame, buffer.first(n));
-    HostLink->SetReplyValidator(channel, ReplyCheckHandler());
-
-    std::int32_t result;
-    try {
-        result = HostLink->Transact(channel, frame.bytes.data(), frame.length, buffer.data(),
-                                    replyLength, 0);
-        LinkState[channel] = static_cast<std::uint8_t>(HostLink->GetChannelState(channel) & 0xFF);
-    } catch (...) {
-        // Whatever the line raised, the caller learns of it only as the link's error code;
-        // LinkState keeps the value it had.
-        result = HostLink->GetChannelError(channel);
-    }
-    return result;
+    UnwatchedExchange unwatched;
+    return ExchangeWatched(channel, buffer, n, replyLength, unwatched);
 }
 
 bool TVM30::ReplyCheck(std::uint32_t channel, const std::uint8_t* reply, std::int32_t high,
                        const std::uint8_t& receivedCount, const std::uint8_t& expectedCount) {
+    return ReportVerdict(channel, JudgeReply(reply, high, receivedCount, expectedCount));
+}
+
+std::int32_t TVM30::JudgeReply(const std::uint8_t* reply, std::int32_t high,
+                               const std::uint8_t& receivedCount,
+                               const std::uint8_t& expectedCount) const {
     const CheckedBytes bytes(reply, high);
-
-    const auto verdict = [&](std::int32_t code) {
-        const bool accepted = code == reply_code::kAccepted;
-        HostLink->SetChannelState(channel, accepted ? link_state::kGood : link_state::kBad);
-        HostLink->SetChannelError(channel, code);
-        return accepted;
-    };
-
     if (bytes[0] != kAcknowledge) {
-        return verdict(reply_code::kBadStart);
+        return reply_code::kBadStart;
     }
     if (receivedCount == 1 && expectedCount > 1) {
-        return verdict(reply_code::kOnlyAcknowledge);
+        return reply_code::kOnlyAcknowledge;
     }
     if (receivedCount <= 1) {
-        return verdict(reply_code::kAccepted);
+        return reply_code::kAccepted;
     }
     const std::int32_t c = receivedCount;
     if (bytes[1] != kFrameStart) {
-        return verdict(reply_code::kBadStart);
+        return reply_code::kBadStart;
     }
     if (bytes[c - 1] != kFrameEnd) {
-        return verdict(reply_code::kNoEnd);
+        return reply_code::kNoEnd;
     }
     std::uint8_t sum = bytes[c - 1];
     for (std::int32_t i = 1; i <= c - 3; ++i) {
         sum = static_cast<std::uint8_t>(sum + bytes[i]);
     }
     if (bytes[c - 2] != sum) {
-        return verdict(reply_code::kBadChecksum);
+        return reply_code::kBadChecksum;
     }
-    return verdict(reply_code::kAccepted);
+    return reply_code::kAccepted;
+}
+
+bool TVM30::ReportVerdict(std::uint32_t channel, std::int32_t code) {
+    const bool accepted = code == reply_code::kAccepted;
+    HostLink->SetChannelState(channel, accepted ? link_state::kGood : link_state::kBad);
+    HostLink->SetChannelError(channel, code);
+    return accepted;
 }
 
 std::uint8_t TVM30::NozzleCode(std::uint8_t dispenser, std::uint8_t nozzle) const {

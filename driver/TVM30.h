@@ -142,19 +142,28 @@ class TVM30 {
     virtual void HandleHostEvent(std::uint32_t event, std::uint32_t reserved, std::uint8_t channel,
                                  std::uint8_t dispenser, std::uint8_t nozzle);
 
-    // ---- The exchange with a dispenser.
+    // ---- The exchange with a dispenser. Virtual, like the host operations, so that a driver
+    // that records what it does (TracedDriver) sees every exchange and every reply check;
+    // the plain driver pays one indirect call for it and nothing else.
 
     // Sends buffer[0..n-1] framed, has the reply placed in buffer[0..R-1] and returns the
     // link's result (0 = success). LinkState follows the link's verdict.
-    std::int32_t Exchange(std::uint8_t channel, std::span<std::uint8_t> buffer, std::uint8_t n,
-                          std::uint8_t replyLength, std::uint32_t reserved = 0);
+    virtual std::int32_t Exchange(std::uint8_t channel, std::span<std::uint8_t> buffer,
+                                  std::uint8_t n, std::uint8_t replyLength,
+                                  std::uint32_t reserved = 0);
     // Judges a reply for the link: reads only reply[0..high].
-    bool ReplyCheck(std::uint32_t channel, const std::uint8_t* reply, std::int32_t high,
-                    const std::uint8_t& receivedCount, const std::uint8_t& expectedCount);
+    virtual bool ReplyCheck(std::uint32_t channel, const std::uint8_t* reply, std::int32_t high,
+                            const std::uint8_t& receivedCount, const std::uint8_t& expectedCount);
+    // The reply check's two halves: the code a reply earns (reply_code, reading only
+    // reply[0..high]), and reporting it to the link (state, then code; true when accepted).
+    std::int32_t JudgeReply(const std::uint8_t* reply, std::int32_t high,
+                            const std::uint8_t& receivedCount,
+                            const std::uint8_t& expectedCount) const;
+    bool ReportVerdict(std::uint32_t channel, std::int32_t code);
     // The bus address of a nozzle.
     std::uint8_t NozzleCode(std::uint8_t dispenser, std::uint8_t nozzle) const;
     // The line-settings routine that InitLink registers with the link.
-    std::int32_t ApplyLinkSettings(std::uint32_t channel);
+    virtual std::int32_t ApplyLinkSettings(std::uint32_t channel);
 
     // The handlers as the link holds them: routine plus this object.
     ReplyHandler ReplyCheckHandler();
@@ -199,6 +208,13 @@ class TVM30 {
 
     // Reads the four options from section "Varno", each defaulting to its current value.
     void ReadOptions(const std::string& cnfIniPath);
+
+  protected:
+    // The steps of Exchange, with a watcher told of each (driver/ExchangeSteps.h): the plain
+    // driver's does nothing and compiles away.
+    template <typename Watch>
+    std::int32_t ExchangeWatched(std::uint8_t channel, std::span<std::uint8_t> buffer,
+                                 std::uint8_t n, std::uint8_t replyLength, Watch& watch);
 };
 
 // The factories. Each call creates a new driver object (the caller owns it; the driver
