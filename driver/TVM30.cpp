@@ -3,6 +3,8 @@
 #include <cstdlib>
 
 #include "driver/IniFile.h"
+#include "driver/TraceSettings.h"
+#include "driver/TracedDriver.h"
 
 namespace fuel {
 namespace {
@@ -83,8 +85,15 @@ void TVM30::ReservedOperationC(std::uint32_t, std::uint32_t) {}
 
 void TVM30::ReservedOperationD(std::uint32_t, std::uint32_t) {}
 
-TVM30* CreateDriver(std::uint32_t flags, fuel::HostLink* hostLink, const std::string& cnfIniPath) {
-    auto* driver = new TVM30(flags, hostLink, cnfIniPath);
+TVM30* CreateDriver(std::uint32_t flags, fuel::HostLink* hostLink, const std::string& cnfIniPath,
+                    std::shared_ptr<TraceSink> sink) {
+    if (!sink) {
+        if (auto settings = ReadTraceSettings(IniFile::Load(cnfIniPath), cnfIniPath)) {
+            sink = std::make_shared<TraceFile>(std::move(*settings), "driver", nullptr);
+        }
+    }
+    TVM30* driver = sink ? new TracedDriver(flags, hostLink, cnfIniPath, std::move(sink))
+                         : new TVM30(flags, hostLink, cnfIniPath);
     libraryDriver = driver;
     return driver;
 }

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <span>
 #include <string>
 #include <string_view>
@@ -217,11 +218,16 @@ class TVM30 {
                                  std::uint8_t n, std::uint8_t replyLength, Watch& watch);
 };
 
+class TraceSink;
+
 // The factories. Each call creates a new driver object (the caller owns it; the driver
 // never frees it) and makes it the library-wide driver reference. Only bits 4..6 of the
 // flags' low byte count; the other arguments are ignored. These read the options from
-// DefaultCnfIniPath(); CreateDriver takes the path from the caller.
-TVM30* CreateDriver(std::uint32_t flags, fuel::HostLink* hostLink, const std::string& cnfIniPath);
+// DefaultCnfIniPath(); CreateDriver takes the path from the caller. When the options file
+// names a trace file (driver/TraceSettings.h) the driver records what it does there; a
+// caller with a sink of its own passes it instead, and the driver traces into that.
+TVM30* CreateDriver(std::uint32_t flags, fuel::HostLink* hostLink, const std::string& cnfIniPath,
+                    std::shared_ptr<TraceSink> sink = nullptr);
 TVM30* GetVE30(std::uint32_t flags, std::uint32_t reserved, fuel::HostLink* hostLink);
 TVM30* GetDriver25(std::uint32_t flags, std::uint32_t reserved, fuel::HostLink* hostLink,
                    std::uint32_t, std::uint32_t, std::uint32_t, std::uint32_t, std::uint32_t);
