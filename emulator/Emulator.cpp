@@ -288,6 +288,16 @@ Reply Emulator::Handle(std::span<const std::uint8_t> request) {
     return reply;
 }
 
+std::uint8_t Emulator::DispenserOf(std::span<const std::uint8_t> request) const {
+    if (request.size() < 3) return 0;
+    const std::uint8_t address = request[1];
+    if (IsParameterCommand(request[2])) {
+        return controllerByNumber_[address] != 0 ? address : std::uint8_t{0};
+    }
+    const std::uint8_t index = nozzleByAddress_[address].first;
+    return index != 0 ? controllers_[index - 1u].config.number : std::uint8_t{0};
+}
+
 std::size_t Emulator::Answer(std::span<const std::uint8_t> data, Reply& reply) {
     const std::uint8_t address = data[0];
     const std::uint8_t letter = data[1];

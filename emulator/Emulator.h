@@ -238,6 +238,9 @@ public:
     std::uint8_t RomCell(std::uint8_t dispenser, std::uint8_t cell) const;
     // The mode the controller works in now (from its cells, as a host reads them).
     std::uint8_t Mode(std::uint8_t dispenser) const;
+    // The dispenser a request frame is meant for: a parameter command's controller by its
+    // number, any other command's by the nozzle address; 0 when no controller has it.
+    std::uint8_t DispenserOf(std::span<const std::uint8_t> request) const;
     const EmulatorCounters& Counters() const { return counters_; }
 
 private:

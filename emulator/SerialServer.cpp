@@ -153,7 +153,16 @@ void SerialServer::Answer(std::span<const std::uint8_t> frame, SteadyClock::time
     if (onRequest) {
         onRequest(requests_, frame);
     }
+    const auto begun = SteadyClock::now();
     const Reply reply = bus_.Handle(frame);
+    Send(reply, frame.size(), frameStart);
+    if (onReply) {
+        onReply(requests_, frame, reply, SteadyClock::now() - begun);
+    }
+}
+
+void SerialServer::Send(const Reply& reply, std::size_t frameSize,
+                        SteadyClock::time_point frameStart) {
     if (reply.Silent()) {
         return;
     }
@@ -162,7 +171,7 @@ void SerialServer::Answer(std::span<const std::uint8_t> frame, SteadyClock::time
     // once, so its wire time is counted from its first byte.
     auto requestEnd = now;
     if (options_.pace) {
-        requestEnd = std::max(now, frameStart + LineTime(frame.size(), options_.baudRate));
+        requestEnd = std::max(now, frameStart + LineTime(frameSize, options_.baudRate));
     }
     const auto start = requestEnd + reply.delay;
     const std::span<const std::uint8_t> bytes = reply.Bytes();

@@ -62,6 +62,10 @@ class SerialServer {
 
     // Called with each complete request before the bus answers it: its number from 1.
     std::function<void(std::uint64_t number, std::span<const std::uint8_t> frame)> onRequest;
+    // Called once the reply is out (or the bus kept silent), with the time it took.
+    std::function<void(std::uint64_t number, std::span<const std::uint8_t> frame,
+                       const Reply& reply, Duration took)>
+        onReply;
 
     // Serves until stop is set (checked at least every 50 ms). Throws std::runtime_error
     // when the line fails.
@@ -79,6 +83,7 @@ class SerialServer {
   private:
     using SteadyClock = std::chrono::steady_clock;
     void Answer(std::span<const std::uint8_t> frame, SteadyClock::time_point frameStart);
+    void Send(const Reply& reply, std::size_t frameSize, SteadyClock::time_point frameStart);
     void WriteAll(const std::uint8_t* bytes, std::size_t count);
 
     Emulator& bus_;

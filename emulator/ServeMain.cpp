@@ -14,9 +14,12 @@
 #include <string_view>
 #include <vector>
 
+#include "driver/TraceFile.h"
+#include "driver/TraceSettings.h"
 #include "driver/Version.h"
 #include "emulator/Emulator.h"
 #include "emulator/SerialServer.h"
+#include "emulator/ServeTrace.h"
 #include "emulator/TcpServer.h"
 
 namespace {
@@ -49,6 +52,10 @@ Options:
                       machine delivers replies
   --config FILE       the bus configuration (default: the example bus, dispensers 1 and 3)
   --fault KIND[@N]    the reply to request N (default: the next one) gets the fault; repeatable
+  --trace-file FILE   write a line for every request and its reply (the fault, if one was
+                      injected) to FILE, in the driver's trace format ('fuelctl trace FILE')
+  --trace-max-kb N    the size of one trace file in KiB (16..1048576, default 1024), after
+                      which it becomes FILE.1 and a new one begins
   --quiet             print nothing but the device path or the address
   --version           the program's version
   --help              this text
@@ -96,6 +103,8 @@ struct Settings {
     std::optional<std::string> config;
     std::vector<FaultAt> faults;
     bool quiet = false;
+    std::optional<std::string> traceFile;
+    std::optional<std::int64_t> traceMaxKb;
 };
 
 Settings Parse(int argc, char** argv) {
@@ -150,6 +159,10 @@ Settings Parse(int argc, char** argv) {
                 entry.request = Number(text.substr(at + 1), "the fault's request", 1, 1'000'000);
             }
             settings.faults.push_back(entry);
+        } else if (word == "--trace-file") {
+            settings.traceFile = std::string(value());
+        } else if (word == "--trace-max-kb") {
+            settings.traceMaxKb = Number(value(), "--trace-max-kb", 16, 1048576);
         } else if (word == "--quiet") {
             settings.quiet = true;
         } else {
@@ -233,6 +246,22 @@ int Serve(const Settings& settings) {
             }
         }
     };
+
+    std::unique_ptr<fuel::TraceFile> trace;
+    if (settings.traceFile) {
+        trace = std::make_unique<fuel::TraceFile>(
+            fuel::TraceFileSettings{*settings.traceFile,
+                                    fuel::TraceCapFromKilobytes(settings.traceMaxKb)},
+            "emulator", nullptr);
+        server.onReply = [&](std::uint64_t number, std::span<const std::uint8_t> frame,
+                             const Reply& reply, Duration took) {
+            if (trace->NewFileDue()) {
+                trace->BeginFile();
+            }
+            trace->Record(ServeEvent(trace->Now().wall, number, 0, bus.DispenserOf(frame), frame,
+                                     reply.Bytes(), reply.fault, took));
+        };
+    }
 
     int status = 0;
     try {

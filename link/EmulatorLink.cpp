@@ -148,6 +148,7 @@ std::int32_t EmulatorLink::Attempt(std::uint32_t channel, Channel& line,
         verdict.code = line.error;
         verdict.state = line.state;
         verdict.wireTime = sendTime + elapsed;
+        verdict.fault = answer.fault;
         if (onReply) onReply(channel, got, verdict);
     };
 

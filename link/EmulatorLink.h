@@ -11,6 +11,7 @@
 #include <chrono>
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <span>
 
 #include "driver/HostLink.h"
@@ -50,6 +51,7 @@ struct ReplyVerdict {
     std::uint8_t expectedCount = 0;
     int attempt = 1;            // 1 for the first try, 2 for the first retry …
     emulator::Duration wireTime{};  // this attempt's time on the line
+    std::optional<emulator::Fault> fault;  // the fault the emulator shaped the reply with
 };
 
 struct LatencyCounters {
