@@ -77,6 +77,9 @@ void RefuseJson(const CommandContext& context, const std::string& action,
 
 int RunMonitor(CommandContext& context);
 int RunDemo(CommandContext& context);
+// The trace commands (cli/TraceCommands.cpp).
+Command TraceSummaryCommand();
+Command ReplayCommand();
 
 // The service tool's commands (cli/CatalogueCommands.cpp, cli/ParamCommands.cpp).
 std::vector<Command> CatalogueCommands();

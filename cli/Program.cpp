@@ -426,6 +426,13 @@ const std::vector<OptionDefinition> kCommonOptions = {
      "bus configuration, since both ends must number the nozzles alike)"},
     {"flags", "BYTE", "the driver's flags byte (bits 4..6 set option defaults); default 0"},
     {"trace", "", "print every frame and reply in hex with the reply check's verdict"},
+    {"trace-file", "FILE",
+     "have the driver write its trace to FILE (every operation and exchange, and on the "
+     "embedded emulator its side of each exchange; 'fuelctl trace FILE' summarises it); "
+     "default: the options file's TraceFile, if it names one"},
+    {"trace-max-kb", "N",
+     "the size of one trace file in KiB (16..1048576, default 1024), after which it becomes "
+     "FILE.1 and a new one begins"},
     {"stats", "", "print the link's counters at the end"},
     {"fault", "KIND[@N]",
      "make the emulator answer with a fault: the next reply it fits, or the reply to the "
@@ -594,6 +601,8 @@ const std::vector<Command> kBaseCommands = {
      0,
      0,
      &RunShell},
+    TraceSummaryCommand(),
+    ReplayCommand(),
     {"help",
      "[COMMAND]",
      "show help",
@@ -772,6 +781,10 @@ SessionOptions CommonSettings(const ParsedArguments& arguments) {
         options.flags = static_cast<std::uint32_t>(ParseInteger(*value, "--flags", 0, 255));
     }
     options.trace = arguments.Has("trace");
+    options.traceFile = arguments.Value("trace-file");
+    if (const auto value = arguments.Value("trace-max-kb")) {
+        options.traceMaxKb = ParseInteger(*value, "--trace-max-kb", 16, 1048576);
+    }
     options.faults = arguments.Values("fault");
     options.faultRates = arguments.Values("fault-rate");
     options.port = arguments.Value("port");

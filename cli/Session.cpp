@@ -12,6 +12,9 @@
 #include "cli/EmbeddedFiles.h"
 #include "cli/Format.h"
 #include "cli/SerialLine.h"
+#include "driver/TraceFile.h"
+#include "driver/TraceSettings.h"
+#include "emulator/ServeTrace.h"
 
 namespace fuel::cli {
 namespace {
@@ -42,6 +45,23 @@ std::string VerdictWords(const ReplyVerdict& verdict) {
            std::to_string(verdict.expectedCount) + " bytes, " + Milliseconds(verdict.wireTime) +
            "]";
 }
+
+// The trace's time on the emulated bus: its clock, counted from the moment the run began, so
+// that a run on the virtual clock shows the time each exchange takes on the line.
+class BusTraceClock final : public TraceClock {
+  public:
+    explicit BusTraceClock(const emulator::Clock& bus)
+        : bus_(bus), start_(SystemTraceClock().Now().wall) {}
+    TraceTime Now() override {
+        const auto elapsed = bus_.Now();
+        return {start_ + std::chrono::duration_cast<std::chrono::microseconds>(elapsed).count(),
+                elapsed};
+    }
+
+  private:
+    const emulator::Clock& bus_;
+    TraceStamp start_;
+};
 
 }  // namespace
 
@@ -92,6 +112,8 @@ struct Session::Impl {
     std::vector<FaultRequest> timedFaults;  // faults for a given request number
     std::uint64_t framesSent = 0;
     std::unique_ptr<SerialLine> serial;  // --port: the driver's line instead of `link`
+    std::shared_ptr<TraceSink> trace;    // the driver's trace, and the embedded bus's side
+    std::vector<std::uint8_t> lastFrame;
 
     explicit Impl(std::ostream& o) : out(o) {}
 };
@@ -133,12 +155,35 @@ Session::Session(const SessionOptions& options, std::ostream& out)
         }
     }
 
+    // The driver's trace: --trace-file, else the options file's TraceFile.
+    std::optional<TraceFileSettings> traceSettings;
+    if (options.traceFile) {
+        traceSettings =
+            TraceFileSettings{std::filesystem::path(*options.traceFile), kDefaultTraceBytes};
+    } else {
+        traceSettings = ReadTraceSettings(IniFile::Load(options.cnfIniPath), options.cnfIniPath);
+    }
+    const bool onSerialLine = options.port.has_value() || options.portMap.has_value();
+    if (traceSettings) {
+        if (options.traceMaxKb) {
+            traceSettings->maxBytes = TraceCapFromKilobytes(*options.traceMaxKb);
+        }
+        std::shared_ptr<TraceClock> clock;
+        if (onSerialLine) {
+            clock = std::make_shared<SystemTraceClock>();
+        } else {
+            clock = std::make_shared<BusTraceClock>(*s.clock);
+        }
+        s.trace = std::make_shared<TraceFile>(std::move(*traceSettings), "fuelctl", clock);
+    }
+
     // Frames are counted as they go out, so that a fault meant for request N meets it.
     const bool trace = options.trace;
     s.link.onFrame = [this, trace](std::uint32_t, std::span<const std::uint8_t> frame,
                                    int attempt) {
         Impl& self = *impl_;
         ++self.framesSent;
+        self.lastFrame.assign(frame.begin(), frame.end());
         for (const FaultRequest& fault : self.timedFaults) {
             if (static_cast<std::uint64_t>(fault.request) == self.framesSent) {
                 self.bus->InjectFault(fault.fault);
@@ -152,11 +197,22 @@ Session::Session(const SessionOptions& options, std::ostream& out)
             self.out << "\n";
         }
     };
-    if (trace) {
-        s.link.onReply = [this](std::uint32_t, std::span<const std::uint8_t> reply,
-                                const ReplyVerdict& verdict) {
-            impl_->out << "  <- " << (reply.empty() ? std::string("(nothing)") : Hex(reply))
-                       << "   " << VerdictWords(verdict) << "\n";
+    if (trace || s.trace) {
+        s.link.onReply = [this, trace](std::uint32_t channel, std::span<const std::uint8_t> reply,
+                                       const ReplyVerdict& verdict) {
+            Impl& self = *impl_;
+            if (trace) {
+                self.out << "  <- " << (reply.empty() ? std::string("(nothing)") : Hex(reply))
+                         << "   " << VerdictWords(verdict) << "\n";
+            }
+            if (self.trace) {
+                // The bus's side: what it was asked, what it put on the line, and the fault
+                // it was told to shape the reply with.
+                self.trace->Record(
+                    emulator::ServeEvent(self.trace->Now().wall, self.framesSent, channel,
+                                         self.bus->DispenserOf(self.lastFrame), self.lastFrame,
+                                         reply, verdict.fault, verdict.wireTime));
+            }
         };
     }
 
@@ -171,7 +227,7 @@ Session::Session(const SessionOptions& options, std::ostream& out)
                                                 options.retries, options.trace, out);
         line = &s.serial->Link();
     }
-    s.driver.reset(CreateDriver(options.flags, line, options.cnfIniPath));
+    s.driver.reset(CreateDriver(options.flags, line, options.cnfIniPath, s.trace));
     // Both ends of the line must number the nozzles alike; the bus configuration says how.
     s.driver->OrigAdres = config.interleavedAddressing;
     // As a host does before it uses a line.

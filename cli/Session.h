@@ -37,6 +37,9 @@ struct SessionOptions {
     // describes what is on the line).
     std::optional<std::string> port;     // the channel's device
     std::optional<std::string> portMap;  // a port map file
+    // The driver's trace: this file, or else the one the options file names.
+    std::optional<std::string> traceFile;
+    std::optional<std::int64_t> traceMaxKb;
 };
 
 struct DispenserOnBus {

@@ -78,20 +78,27 @@ class ExchangeRecorder {
         TraceSink& sink = *driver_.sink_;
         const auto& checks = driver_.checks_;
         // Every check before the last is a reply the link tried again after.
+        const auto* open = driver_.Innermost();
+        const auto where = [&](TraceEvent& event) {
+            if (open != nullptr) {
+                event.With("op", open->number);
+                if (open->dispenser != 0) {
+                    event.With("disp", open->dispenser);
+                }
+            }
+        };
         for (std::size_t i = 0; i + 1 < checks.size(); ++i) {
-            TraceEvent check = driver_.CheckEvent(checks[i]);
-            check.fields.insert(check.fields.begin() + 1, {"n", std::to_string(i + 1)});
+            TraceEvent check(checks[i].time, "check");
+            check.With("ch", checks[i].channel).With("n", i + 1);
+            where(check);
+            TraceEvent judged = driver_.CheckEvent(checks[i]);
+            check.fields.insert(check.fields.end(), judged.fields.begin() + 1, judged.fields.end());
             sink.Record(check);
         }
 
         TraceEvent exchange(end_.wall, "xchg");
         exchange.With("ch", channel_);
-        if (const auto* open = driver_.Innermost()) {
-            exchange.With("op", open->number);
-            if (open->dispenser != 0) {
-                exchange.With("disp", open->dispenser);
-            }
-        }
+        where(exchange);
         exchange.WithHex("frame", std::span(frame_.bytes.data(), frame_.length));
         exchange.With("result", result).With("state", state);
         if (checks.empty()) {

@@ -244,7 +244,8 @@ TEST(TracedRetryTest, EachReplyTheLinkTriedAgainAfterShowsBeforeTheExchange) {
 
     const auto lines = Only(sink->events, {"check", "xchg"});
     ASSERT_EQ(lines.size(), 3u);
-    EXPECT_EQ(lines[0], "check ch=1 n=1 verdict=rejected code=223 want=1 got=1 high=0 bytes=42");
+    EXPECT_EQ(lines[0],
+              "check ch=1 n=1 op=1 disp=1 verdict=rejected code=223 want=1 got=1 high=0 bytes=42");
     EXPECT_NE(lines[1].find("verdict=accepted code=0 checks=2"), std::string::npos) << lines[1];
     EXPECT_NE(lines[2].find(" got=1 seen=5A reply=01"), std::string::npos) << lines[2];
 }

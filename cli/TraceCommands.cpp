@@ -1,0 +1,93 @@
+// The commands that read traces: 'trace' summarises one for a support engineer, 'replay' runs
+// its host operations again on a fresh driver and says where the driver now decides
+// otherwise.
+#include <ostream>
+
+#include "cli/Commands.h"
+#include "cli/Program.h"
+#include "cli/TraceLog.h"
+#include "cli/TraceReplay.h"
+#include "cli/TraceSummary.h"
+
+namespace fuel::cli {
+namespace {
+
+int RunTraceSummary(CommandContext& context) {
+    const TraceLog log = ReadTraceFiles(context.arguments.Operands());
+    PrintSummary(Summarise(log), log, context.out);
+    return kExitSuccess;
+}
+
+int RunReplay(CommandContext& context) {
+    const ParsedArguments& arguments = context.arguments;
+    ReplaySettings settings;
+    if (arguments.Has("cnf")) {
+        settings.cnfIniPath = context.sessionOptions.cnfIniPath;
+    }
+    if (arguments.Has("flags")) {
+        settings.flags = context.sessionOptions.flags;
+    }
+    settings.onlyDifferences = arguments.Has("differences");
+    const TraceLog log = ReadTraceFiles(arguments.Operands());
+    const ReplayTally tally = Replay(log, settings, context.out);
+
+    std::ostream& out = context.out;
+    out << "replayed " << tally.operations << " operations: " << tally.same << " as recorded, "
+        << tally.different << " otherwise";
+    if (tally.firstDifference) {
+        out << " (the first at " << *tally.firstDifference << ")";
+    }
+    out << "\n";
+    if (tally.skippedLines > 0) {
+        out << "  " << tally.skippedLines
+            << " lines outside the host's operations (or the rest of one begun before the "
+               "file) were not replayed\n";
+    }
+    if (log.unreadable > 0) {
+        out << "  " << log.unreadable << " lines did not read";
+        if (!log.problems.empty()) {
+            out << ", the first: " << log.problems.front();
+        }
+        out << "\n";
+    }
+    return tally.different > 0 ? kExitFailure : kExitSuccess;
+}
+
+}  // namespace
+
+Command TraceSummaryCommand() {
+    return {"trace",
+            "FILE...",
+            "summarise a trace file: failures, silent dispensers, slow exchanges",
+            "Reads a trace written by the driver (the options file's TraceFile), by fuelctl "
+            "--trace-file or by fuel-emulator --trace-file and shows what support reads first: "
+            "the time span, the operations and exchanges per channel and dispenser, failures "
+            "by the reply check's codes and by the line's own codes, dispensers that did not "
+            "answer, retries, the slowest exchanges, the stretches in which a channel's link "
+            "state stayed bad, and the faults an emulator injected. Give FILE.1 before FILE to "
+            "read both halves of a rotated trace. Lines that do not read are counted and named.",
+            {},
+            1,
+            64,
+            &RunTraceSummary};
+}
+
+Command ReplayCommand() {
+    return {"replay",
+            "FILE...",
+            "run a trace's host operations again and show the driver's decisions",
+            "Runs the host operations of a trace again, in order, on a fresh driver whose line "
+            "serves the recorded replies, and shows for each the frames sent, how the replies "
+            "were judged, the operations it ran inside, and its outcome (status codes, volumes "
+            "and amounts, or the exception). Where the driver now sends another frame, judges "
+            "a reply otherwise or ends otherwise than the trace says, a line marked '!' says so. "
+            "The driver starts with the options and the tables the trace records; --cnf FILE "
+            "and --flags BYTE replay with other options instead. Exit status 1 when anything "
+            "was decided otherwise.",
+            {{"differences", "", "show only the operations decided otherwise"}},
+            1,
+            64,
+            &RunReplay};
+}
+
+}  // namespace fuel::cli
