@@ -184,9 +184,9 @@ RecordedExchange ExchangeOf(const TraceLine& line, std::vector<RecordedCheck> ea
             last.bytes = e.Hex("seen");
         } else {
             // The check read the driver's buffer: its first `got` bytes, at least byte 0.
-            const std::size_t count =
-                std::min<std::size_t>(std::max<std::size_t>(last.received, 1),
-                                      static_cast<std::size_t>(std::max(last.high + 1, 0)));
+            const std::size_t count = std::min<std::size_t>(
+                std::max<std::size_t>(last.received, 1),
+                static_cast<std::size_t>(std::max<std::int64_t>(std::int64_t{last.high} + 1, 0)));
             last.bytes.assign(exchange.reply.begin(),
                               exchange.reply.begin() + static_cast<std::ptrdiff_t>(
                                                            std::min(count, exchange.reply.size())));
@@ -348,6 +348,24 @@ std::vector<double> Reals(const std::string& list) {
     }
 }
 
+std::vector<std::int64_t> Wholes(const std::string& list, std::int64_t low, std::int64_t high) {
+    std::vector<std::int64_t> values;
+    std::size_t at = 0;
+    while (true) {
+        const std::size_t comma = list.find(',', at);
+        const auto value = ParseWhole(list.substr(at, comma - at));
+        if (!value || *value < low || *value > high) {
+            throw TraceFormatError("a list of whole numbers from " + std::to_string(low) + " to " +
+                                   std::to_string(high) + " should not hold '" + list + "'");
+        }
+        values.push_back(*value);
+        if (comma == std::string::npos) {
+            return values;
+        }
+        at = comma + 1;
+    }
+}
+
 void ApplyState(TVM30& driver, const TraceEvent& state) {
     const std::int64_t channel = state.Integer("ch", 1, kChannels);
     if (state.Has("link")) {
@@ -365,7 +383,7 @@ void ApplyState(TVM30& driver, const TraceEvent& state) {
     driver.CurrentNozzle[channel][dispenser] = U8(state, "nozzle");
     driver.VolumeLimit[channel][dispenser] = state.Real("vlimit");
     driver.MoneyLimit[channel][dispenser] = state.Real("mlimit");
-    const auto status = Reals(state.Text("status"));
+    const auto status = Wholes(state.Text("status"), 0, 0xFFFF);
     const auto price = Reals(state.Text("price"));
     const auto volume = Reals(state.Text("volume"));
     for (int nozzle = 1; nozzle <= kNozzles; ++nozzle) {
