@@ -8,6 +8,8 @@
 #include <array>
 #include <cstdio>
 #include <cstring>
+#include <fstream>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -222,6 +224,87 @@ TEST_F(DllHost, CnfIniInTheWindowsDirectoryOverridesTheFlags) {
     ASSERT_FALSE(Op(object, kStartPump, {1, 1, 2}).raised);
     ASSERT_EQ(host_.sent.size(), 1u);
     EXPECT_EQ(host_.sent[0].frame, (Bytes{0x48, 0x04, 0x75, 0x06, 0x45}));
+}
+
+std::string WindowsDirectory() {
+    char directory[MAX_PATH] = {};
+    GetWindowsDirectoryA(directory, MAX_PATH);
+    return directory;
+}
+
+std::set<std::string> FilesIn(const std::string& directory) {
+    std::set<std::string> names;
+    WIN32_FIND_DATAA found;
+    const HANDLE search = FindFirstFileA((directory + "\\*").c_str(), &found);
+    if (search == INVALID_HANDLE_VALUE) {
+        return names;
+    }
+    do {
+        names.insert(found.cFileName);
+    } while (FindNextFileA(search, &found));
+    FindClose(search);
+    return names;
+}
+
+std::vector<std::string> LinesOf(const std::string& path) {
+    std::vector<std::string> lines;
+    std::ifstream in(path, std::ios::binary);
+    for (std::string line; std::getline(in, line);) {
+        lines.push_back(line);
+    }
+    return lines;
+}
+
+void WriteCnfIni(const std::string& text) {
+    std::FILE* file = std::fopen(CnfIniPathOfPrefix().c_str(), "wb");
+    ASSERT_NE(file, nullptr);
+    std::fputs(text.c_str(), file);
+    std::fclose(file);
+}
+
+// The trace as a station switches it on: two keys in cnf.INI, a file name relative to the
+// Windows directory; every slot run writes its call, its exchanges and its outcome.
+TEST_F(DllHost, TheTraceKeysInCnfIniMakeASlotRunWriteTheTrace) {
+    const std::string path = WindowsDirectory() + "\\fuel-dll-test.trace";
+    DeleteFileA(path.c_str());
+    WriteCnfIni("[Varno]\r\nWStart=1\r\nTraceFile=fuel-dll-test.trace\r\nTraceMaxKB=64\r\n");
+    void* object = Create(0);
+    ASSERT_NE(object, nullptr);
+    EXPECT_TRUE(Behind(object).WStart);  // the options are read as ever
+
+    host_.QueueAck();
+    ASSERT_FALSE(Op(object, kStartPump, {1, 1, 1}).raised);
+    host_.Queue({HostReply::Kind::Silence, {}, {}, {}, false});
+    ExpectDriverFailure(Op(object, kReadParameter, {1, 1, 148}), "ESerialIO",
+                        Utf8ToCp1251("Невозможно считать параметр"));
+
+    const auto lines = LinesOf(path);
+    DeleteFileA(path.c_str());
+    ASSERT_EQ(lines.size(), 8u);
+    const auto has = [&](std::size_t i, const std::string& part) {
+        EXPECT_NE(lines[i].find(part), std::string::npos) << lines[i];
+    };
+    has(0, " trace format=1 source=driver");
+    has(1, " options flags=0 OrigAdres=0 StartInLiter=1 WStart=1 WDoza=0");
+    has(2, " call 1 StartPump ch=1 disp=1 nozzle=1");
+    // The reply check ran as the host called it back, through its stdcall entry.
+    has(3,
+        " xchg ch=1 op=1 disp=1 frame=4801750345 result=0 state=1 verdict=accepted code=0 "
+        "checks=1 ");
+    has(4, " done 1 StartPump result=0 link=1");
+    has(5, " call 2 ReadParameter ch=1 addr=1 cell=148");
+    has(6, " xchg ch=1 op=2 disp=1 frame=48015839345345 result=1000 state=3 verdict=none ");
+    // Messages in the trace are UTF-8, whatever the host is given.
+    has(7, " fail 2 ReadParameter class=ESerialIO msg=\"Невозможно считать параметр\" link=3");
+}
+
+TEST_F(DllHost, WithoutTheTraceKeysNoTraceFileAppears) {
+    WriteCnfIni("[Varno]\r\nWStart=1\r\n");
+    const std::set<std::string> before = FilesIn(WindowsDirectory());
+    void* object = Create(0);
+    host_.QueueAck();
+    ASSERT_FALSE(Op(object, kStartPump, {1, 1, 1}).raised);
+    EXPECT_EQ(FilesIn(WindowsDirectory()), before);
 }
 
 TEST_F(DllHost, TwoFactoryCallsGiveTwoIndependentObjects) {
