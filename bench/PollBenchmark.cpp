@@ -1,14 +1,19 @@
 // The host polls every dispenser continuously, so a poll must cost one exchange per nozzle
 // and allocate nothing. This measures a 6-nozzle poll through the recording test link (with
 // recording off, serving replies it keeps without allocating): time per nozzle, and heap
-// allocations per poll counted by a replaced global operator new.
+// allocations per poll counted by a replaced global operator new. The same poll with the
+// driver's trace on shows what the trace costs: its lines formatted only, and written to a
+// file (flushed line by line, capped and rotated as at a station).
 #include <benchmark/benchmark.h>
 
 #include <array>
 #include <cstdlib>
+#include <filesystem>
 #include <new>
 
 #include "driver/TVM30.h"
+#include "driver/TraceFile.h"
+#include "driver/TracedDriver.h"
 #include "tests/support/RecordingLink.h"
 
 namespace {
@@ -56,12 +61,14 @@ std::array<Bytes, kNozzles + 1> RunningReplies() {
     return replies;
 }
 
+template <typename Driver = fuel::TVM30>
 struct PolledDispenser {
     fuel::test::RecordingLink link;
-    fuel::TVM30 driver{0, &link, ""};
+    Driver driver;
     std::array<Bytes, kNozzles + 1> replies = RunningReplies();
 
-    PolledDispenser() {
+    template <typename... Trace>
+    explicit PolledDispenser(Trace&&... trace) : driver(0, &link, "", trace...) {
         link.recording = false;
         link.server = [this](std::span<const std::uint8_t> frame) {
             return std::span<const std::uint8_t>(replies[frame[1]]);
@@ -79,7 +86,7 @@ void ReportCounters(benchmark::State& state, std::size_t allocationsInLoop) {
 }
 
 void BM_PollDispenserStatus(benchmark::State& state) {
-    PolledDispenser dispenser;
+    PolledDispenser<> dispenser;
     fuel::StatusRecord record;
     const std::size_t before = allocations;
     for (auto _ : state) {
@@ -96,7 +103,7 @@ BENCHMARK(BM_PollDispenserStatus);
 // The extended poll a host usually makes: the controller mode is re-read less and less
 // often while it stays the same, so in a long run its cost fades.
 void BM_PollDispenserStatusEx(benchmark::State& state) {
-    PolledDispenser dispenser;
+    PolledDispenser<> dispenser;
     dispenser.driver.ModeRecheckCountdown[1][1] = 1 << 30;  // no cell reads in the loop
     fuel::StatusRecordEx record;
     const std::size_t before = allocations;
@@ -107,6 +114,49 @@ void BM_PollDispenserStatusEx(benchmark::State& state) {
     ReportCounters(state, allocations - before);
 }
 BENCHMARK(BM_PollDispenserStatusEx);
+
+// A sink that makes every line and keeps none: the trace's own work without the disk.
+class FormattingSink final : public fuel::TraceSink {
+  public:
+    fuel::TraceTime Now() override { return clock_.Now(); }
+    void Record(const fuel::TraceEvent& event) noexcept override {
+        benchmark::DoNotOptimize(fuel::FormatTraceLine(event));
+    }
+
+  private:
+    fuel::SystemTraceClock clock_;
+};
+
+template <typename Sink>
+void PollTraced(benchmark::State& state, std::shared_ptr<Sink> sink) {
+    PolledDispenser<fuel::TracedDriver> dispenser(sink);
+    fuel::StatusRecord record;
+    const std::size_t before = allocations;
+    for (auto _ : state) {
+        dispenser.driver.PollDispenserStatus(1, 1, kNozzles, record);
+        benchmark::DoNotOptimize(record);
+    }
+    ReportCounters(state, allocations - before);
+    if (record.Summary() != 217) {
+        state.SkipWithError("the poll did not decode the replies");
+    }
+}
+
+void BM_PollDispenserStatusTracedFormatOnly(benchmark::State& state) {
+    PollTraced(state, std::make_shared<FormattingSink>());
+}
+BENCHMARK(BM_PollDispenserStatusTracedFormatOnly);
+
+void BM_PollDispenserStatusTracedToFile(benchmark::State& state) {
+    const auto path = std::filesystem::temp_directory_path() / "fuel-poll-benchmark.trace";
+    PollTraced(state,
+               std::make_shared<fuel::TraceFile>(
+                   fuel::TraceFileSettings{path, fuel::kDefaultTraceBytes}, "benchmark", nullptr));
+    std::error_code ignored;
+    std::filesystem::remove(path, ignored);
+    std::filesystem::remove(fuel::TraceFile::Predecessor(path), ignored);
+}
+BENCHMARK(BM_PollDispenserStatusTracedToFile);
 
 }  // namespace
 
