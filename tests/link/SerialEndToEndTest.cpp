@@ -74,6 +74,7 @@ class Workspace {
         return path;
     }
     std::string Output() const { return (dir_ / "output.txt").string(); }
+    std::string File(const std::string& name) const { return (dir_ / name).string(); }
 
   private:
     static inline int counter_ = 0;
@@ -469,6 +470,40 @@ TEST(SerialCommandLine, FaultInjectedReplyFailsWithoutRetriesAndIsRetriedWithThe
     EXPECT_NE(run.output.find("-> 48 03 44 D4 45   (retry 1)"), std::string::npos) << run.output;
     EXPECT_NE(run.output.find("1 retries"), std::string::npos) << run.output;
     EXPECT_NE(run.output.find("222: 1"), std::string::npos) << run.output;
+}
+
+// A bench run traced at both ends of a real line: the emulator's trace counts the fault
+// where it was injected, the driver's the rejection and the retry it caused, and the
+// driver's replays to the same decisions.
+TEST(SerialCommandLine, BothEndsTraceAFaultAndTheReplayDecidesAlike) {
+    Workspace work;
+    const std::string emulatorTrace = work.File("emulator.trace");
+    const std::string driverTrace = work.File("driver.trace");
+    {
+        EmulatorProcess emulator(work, {"--fault", "checksum@2", "--trace-file", emulatorTrace});
+        const ProgramRun run = Fuelctl("status 3 --ports " + work.Ports() + " --config " +
+                                       work.Config() + " --retries 1 --trace-file " + driverTrace);
+        EXPECT_EQ(run.status, 0) << run.output;
+    }
+    const ProgramRun served = Fuelctl("trace " + emulatorTrace);
+    EXPECT_NE(served.output.find("written by: emulator"), std::string::npos) << served.output;
+    EXPECT_NE(served.output.find("dispenser 3: 4 requests served, 0 unanswered"), std::string::npos)
+        << served.output;
+    EXPECT_NE(served.output.find("    checksum: request 2 (dispenser 3)"), std::string::npos)
+        << served.output;
+
+    const ProgramRun sent = Fuelctl("trace " + driverTrace);
+    EXPECT_NE(sent.output.find("rejected 222: wrong checksum: 1 (channel 1 dispenser 3: 1)"),
+              std::string::npos)
+        << sent.output;
+    EXPECT_NE(sent.output.find("exchanges: 3, 0 failed, 1 retries after a rejected reply"),
+              std::string::npos)
+        << sent.output;
+
+    const ProgramRun replay = Fuelctl("replay " + driverTrace);
+    EXPECT_EQ(replay.status, 0) << replay.output;
+    EXPECT_NE(replay.output.find(": 2 as recorded, 0 otherwise"), std::string::npos)
+        << replay.output;
 }
 
 TEST(SerialCommandLine, DemoFillsOverTheLine) {
