@@ -254,7 +254,15 @@ class Summariser {
     }
 
     void Serve(const TraceEvent& e) {
-        const Place place{Field(e, "ch"), Field(e, "disp")};
+        Place place{Field(e, "ch"), Field(e, "disp")};
+        if (place.dispenser == 0) {
+            // Nobody on the bus has it; a parameter command still names its controller.
+            const auto frame = ParseHex(e.Text("frame")).value_or(std::vector<std::uint8_t>{});
+            if (frame.size() > 2 && std::string_view("XYxy").find(static_cast<char>(frame[2])) !=
+                                        std::string_view::npos) {
+                place.dispenser = frame[1];
+            }
+        }
         TraceSummary::Tally& tally = s_.places[place];
         ++s_.requests;
         ++tally.requests;

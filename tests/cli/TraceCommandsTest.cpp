@@ -123,6 +123,11 @@ TEST_F(TraceCommandsTest, SilenceAndABadLinkShowWhereTheyHappened) {
     EXPECT_TRUE(Contains(run.out, "silent (no reply reached the reply check)")) << run.out;
     EXPECT_TRUE(Contains(run.out, "channel 1 dispenser 9: 1 of 1 exchanges, never answered"))
         << run.out;
+    // The bus's side: the emulator has no dispenser 9, yet the requests were for it.
+    EXPECT_TRUE(Contains(run.out,
+                         "channel 1 dispenser 9: 1 operations, 1 exchanges, 1 failed, "
+                         "0 retries, 1 silent, 3 requests served, 3 unanswered"))
+        << run.out;
     EXPECT_TRUE(Contains(run.out,
                          "link code 1000 (no reply before the time-out): 1 (channel 1 "
                          "dispenser 9: 1)"))
