@@ -29,6 +29,9 @@ install(TARGETS ${FUEL_INSTALLED_LIBRARIES} fuel_warnings
 install(FILES driver/TVM30.h driver/CheckedArray.h driver/Exceptions.h driver/HostLink.h
               driver/StatusRecord.h ${PROJECT_BINARY_DIR}/generated/driver/Version.h
         DESTINATION ${FUEL_INCLUDE_DIR}/driver)
+# The trace, for a program that hands CreateDriver a sink of its own or writes the file itself.
+install(FILES driver/TraceSink.h driver/TraceFormat.h driver/TraceFile.h
+        DESTINATION ${FUEL_INCLUDE_DIR}/driver)
 if(TARGET fuel_serial_link)
   install(FILES link/SerialLink.h link/Port.h DESTINATION ${FUEL_INCLUDE_DIR}/link)
 endif()
