@@ -5,6 +5,7 @@
 
 #include "driver/Exceptions.h"
 #include "platform/win32/Boundary.h"
+#include "platform/win32/ProcessMemory.h"
 #include "platform/win32/StructuredGuard.h"
 
 namespace fuel::win32 {
@@ -31,18 +32,17 @@ template <typename Result, typename... Arguments>
 Result BridgeMenuItem::Call(Entry entry, Arguments... arguments) {
     using Routine = Result(__stdcall*)(void*, Arguments...);
     void* const item = item_;
-    bool missing = false;
+    // An item that is no bridge item (its table unreadable, the entry missing or no code)
+    // is refused before anything of it runs: jumping into data would not even fail reliably.
+    const auto table = ReadWord(reinterpret_cast<std::uintptr_t>(item));
+    const auto slot = table ? Offset(*table, static_cast<std::ptrdiff_t>(entry) * 4) : std::nullopt;
+    const auto address = slot ? ReadWord(*slot) : std::nullopt;
+    if (!address || !IsExecutable(*address)) {
+        throw ERangeError();
+    }
+    const auto routine = reinterpret_cast<Routine>(static_cast<std::uintptr_t>(*address));
     std::conditional_t<std::is_void_v<Result>, int, Result> result{};
-    // The table is read under the guard too: an object that is no menu item then fails as
-    // the host's access fault instead of ending the process.
     auto call = [&]() noexcept {
-        void* const* const table = *static_cast<void* const* const*>(item);
-        void* const address = table != nullptr ? table[entry] : nullptr;
-        if (address == nullptr) {
-            missing = true;
-            return;
-        }
-        const auto routine = reinterpret_cast<Routine>(address);
         if constexpr (std::is_void_v<Result>) {
             routine(item, arguments...);
         } else {
@@ -50,9 +50,6 @@ Result BridgeMenuItem::Call(Entry entry, Arguments... arguments) {
         }
     };
     Guarded(call);
-    if (missing) {
-        throw ERangeError();
-    }
     if constexpr (!std::is_void_v<Result>) {
         return result;
     }

@@ -17,6 +17,9 @@ class BridgeMenuItem {
 
     explicit BridgeMenuItem(void* item);  // ERangeError for a null item
 
+    // Each call is an ERangeError when the item's table cannot be read or its entry is not
+    // the address of code; whatever the routine raises comes back as a HostFault.
+
     std::int32_t Count();
     void* Item(std::int32_t index);
     std::string Caption();  // Windows-1251, as the host keeps it

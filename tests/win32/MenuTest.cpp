@@ -118,6 +118,18 @@ TEST_F(MenuItem, AnExceptionOfTheHostsMenuReachesTheHostWithItsOwnCode) {
     EXPECT_TRUE(menu.calls.empty());
 }
 
+// A child whose table holds data where its routines should be: refused before any of it
+// runs, as jumping into data may do anything at all.
+TEST_F(MenuItem, AChildThatIsNoBridgeItemIsARangeErrorNotACall) {
+    BridgeMenu menu;
+    menu.root.Add(Cp1251("&Файл"));
+    const std::uint32_t data[8] = {1, 2, 3, 4, 5, 6, 7, 8};
+    const void* notAnItem = data;
+    menu.root.children.push_back(reinterpret_cast<BridgeItem*>(&notAnItem));
+    ExpectRangeError(Add(menu));
+    menu.root.children.pop_back();  // not the menu's to delete
+}
+
 // Its own process (its own ctest entry): the flag is the process's, and this test must be
 // the first to call AddMenuItems in it.
 TEST(MenuFirstCallWithoutTrk, AddsNothingForTheRestOfTheProcess) {
