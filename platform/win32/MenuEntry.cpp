@@ -1,5 +1,7 @@
 #include "platform/win32/MenuEntry.h"
 
+#include <windows.h>
+
 #include <atomic>
 #include <string>
 
@@ -8,7 +10,10 @@
 #include "driver/Text1251.h"
 #include "platform/win32/Boundary.h"
 #include "platform/win32/MenuBridge.h"
+#include "platform/win32/MenuRoot.h"
+#include "platform/win32/NativeMenuEntry.h"
 #include "platform/win32/ServiceTool.h"
+#include "platform/win32/WideText.h"
 
 namespace fuel::win32 {
 namespace {
@@ -27,6 +32,26 @@ void __stdcall ProgrammingMenuClick(void* handlerObject, void* sender) {
     (void)sender;
     if (!Capture([] { OpenProgrammingDialog(LibraryDriver()); })) {
         RaisePendingFailure();
+    }
+}
+
+// The same for the entry in the host's native menu. The library's own window procedure runs
+// it, with no frame of the host's in between that would show a failure to the person, so a
+// failure is shown the way the tool shows its own.
+void NativeMenuChosen(HWND window) {
+    std::string failure;
+    try {
+        OpenProgrammingDialog(LibraryDriver());
+        return;
+    } catch (const std::exception& error) {
+        failure = error.what();
+    } catch (...) {
+        failure = "Exception";
+    }
+    try {
+        MessageBoxW(window, Wide(failure + " ").c_str(), L"Error", MB_OK | MB_ICONERROR);
+    } catch (...) {
+        // No memory even for the text: nothing more to show.
     }
 }
 
@@ -73,9 +98,18 @@ void AddProgrammingMenuItem(void* rootItem, void* itemFactory) {
     if (!menuPending.exchange(false)) {
         return;
     }
-    // Only the bridge's items are known so far; a host that hands over its own runtime's
-    // menu objects is to be recognised here, before anything is called on them.
-    AddThroughBridge(rootItem, itemFactory);
+    switch (ClassifyMenuRoot(rootItem)) {
+        case MenuRootKind::BridgeItem:
+            AddThroughBridge(rootItem, itemFactory);
+            break;
+        case MenuRootKind::RuntimeMenuItem:
+            // Neither the item nor the runtime's factory can be called from here.
+            KeepNativeMenuEntry(kHostMenuCaption, kItemCaption, &NativeMenuChosen);
+            break;
+        case MenuRootKind::Unrecognised:
+            // Calling into it could only crash the host; its menu stays as it is.
+            break;
+    }
 }
 
 }  // namespace fuel::win32
