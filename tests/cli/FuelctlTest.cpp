@@ -1,56 +1,26 @@
 // The built program, run as a person runs it: its output and its exit status.
 #include <gtest/gtest.h>
-#include <sys/wait.h>
 
-#include <cstdlib>
-#include <filesystem>
-#include <fstream>
-#include <sstream>
 #include <string>
+#include <vector>
+
+#include "tests/cli/CliTestSupport.h"
 
 namespace {
 
-struct Outcome {
-    int status = -1;
-    std::string out;
-    std::string err;
-};
+using fuel::cli::test::BuiltProgram;
+using fuel::cli::test::Contains;
+using fuel::cli::test::Outcome;
 
-std::string ReadFile(const std::filesystem::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
-// Runs fuelctl with the given arguments (already quoted for the shell).
-Outcome RunFuelctl(const std::string& arguments) {
-    const auto dir = std::filesystem::temp_directory_path() /
-                     ("fuelctl-test-" + std::to_string(::getpid()));
-    std::filesystem::create_directories(dir);
-    const auto out = dir / "out";
-    const auto err = dir / "err";
-    const std::string command = std::string("CNF_INI=/nonexistent/cnf.INI '") + FUELCTL_PATH +
-                                "' " + arguments + " >'" + out.string() + "' 2>'" +
-                                err.string() + "' </dev/null";
-    const int raw = std::system(command.c_str());
-    Outcome run;
-    run.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
-    run.out = ReadFile(out);
-    run.err = ReadFile(err);
-    std::filesystem::remove_all(dir);
-    return run;
-}
-
-bool Contains(const std::string& text, const std::string& part) {
-    return text.find(part) != std::string::npos;
+Outcome RunFuelctl(const std::vector<std::string>& words) {
+    return BuiltProgram().Run(words);
 }
 
 // The demo as the README runs it, on real time: it checks its own figures as it goes, and
 // these are the ones a person sees. Dispenser 1 nozzle 1 at 45.67 with 8 litres; dispenser 3
 // nozzle 2 at 61.05 with 250.00 in money, which is 4.095 litres.
 TEST(FuelctlTest, DemoRunsAWholeFillOnTwoDispensers) {
-    const Outcome run = RunFuelctl("demo");
+    const Outcome run = RunFuelctl({"demo"});
     ASSERT_EQ(run.status, 0) << run.out << run.err;
     EXPECT_EQ(run.err, "");
     EXPECT_TRUE(Contains(run.out, "dispenser 1 nozzle 1: 45.67, read back 45.67"));
@@ -66,7 +36,7 @@ TEST(FuelctlTest, DemoRunsAWholeFillOnTwoDispensers) {
 // One reply to the poll of nozzle 1 comes with a wrong checksum: the trace shows it rejected
 // and the link's retry accepted.
 TEST(FuelctlTest, StatusTraceShowsAnInjectedFaultAndTheRetry) {
-    const Outcome run = RunFuelctl("status 1 --trace --fault checksum@2");
+    const Outcome run = RunFuelctl({"status", "1", "--trace", "--fault", "checksum@2"});
     ASSERT_EQ(run.status, 0) << run.out << run.err;
     const std::string rejected =
         "  -> 48 01 44 D2 45\n"
@@ -81,7 +51,8 @@ TEST(FuelctlTest, StatusTraceShowsAnInjectedFaultAndTheRetry) {
 }
 
 TEST(FuelctlTest, StatusFailsWithTheDriversMessageWhenNoRetryIsLeft) {
-    const Outcome run = RunFuelctl("status 1 --trace --fault checksum@2 --retries 0");
+    const Outcome run =
+        RunFuelctl({"status", "1", "--trace", "--fault", "checksum@2", "--retries", "0"});
     EXPECT_EQ(run.status, 1);
     EXPECT_TRUE(Contains(run.out, "rejected 222: wrong checksum"));
     EXPECT_EQ(run.err,
@@ -90,7 +61,7 @@ TEST(FuelctlTest, StatusFailsWithTheDriversMessageWhenNoRetryIsLeft) {
 }
 
 TEST(FuelctlTest, UsageErrorsExitWithTwo) {
-    const Outcome run = RunFuelctl("status");
+    const Outcome run = RunFuelctl({"status"});
     EXPECT_EQ(run.status, 2);
     EXPECT_TRUE(Contains(run.err, "Try 'fuelctl status --help'."));
 }

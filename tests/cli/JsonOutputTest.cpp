@@ -3,15 +3,11 @@
 // failures included; and in-process, over a whole fill on one bus, the numbers in JSON must be
 // those of the text form.
 #include <gtest/gtest.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <functional>
 #include <nlohmann/json.hpp>
-#include <random>
 #include <regex>
 #include <sstream>
 #include <string>
@@ -21,66 +17,28 @@
 #include "cli/Json.h"
 #include "cli/Program.h"
 #include "driver/Version.h"
+#include "tests/cli/CliTestSupport.h"
 
 namespace fuel::cli {
 namespace {
 
 namespace fs = std::filesystem;
 using nlohmann::json;
+using test::Contains;
+using test::Outcome;
 
-struct Outcome {
-    int status = -1;
-    std::string out;
-    std::string err;
-};
-
-std::string ReadFile(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
-std::string Quoted(const std::string& word) {
-    std::string quoted = "'";
-    for (const char c : word) {
-        quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
-    }
-    return quoted + "'";
-}
-
-bool Contains(const std::string& text, const std::string& part) {
-    return text.find(part) != std::string::npos;
-}
-
-// The built program with the words, standard input empty, the driver's options file absent.
+// The built program with the words, standard input empty, the service tool's catalogue in a
+// folder of the test's own.
 class Fuelctl {
   public:
-    Fuelctl() { fs::create_directories(dir_); }
-    ~Fuelctl() { fs::remove_all(dir_); }
-    Fuelctl(const Fuelctl&) = delete;
-    Fuelctl& operator=(const Fuelctl&) = delete;
-
-    fs::path Settings() const { return dir_ / "Settings"; }
+    fs::path Settings() const { return program_.Dir() / "Settings"; }
 
     Outcome Run(const std::vector<std::string>& words) const {
-        // The service tool's catalogue in a folder of the test's own.
-        std::string command =
-            "CNF_INI=/nonexistent/cnf.INI FUELCTL_SETTINGS=" + Quoted(Settings().string()) + " " +
-            Quoted(FUELCTL_PATH);
-        for (const std::string& word : words) {
-            command += " " + Quoted(word);
-        }
-        command += " >" + Quoted((dir_ / "out").string()) + " 2>" +
-                   Quoted((dir_ / "err").string()) + " </dev/null";
-        const int raw = std::system(command.c_str());
-        return {WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, ReadFile(dir_ / "out"),
-                ReadFile(dir_ / "err")};
+        return program_.Run(words, "", {"FUELCTL_SETTINGS=" + Settings().string()});
     }
 
   private:
-    fs::path dir_ = fs::temp_directory_path() / ("fuelctl-json-" + std::to_string(::getpid()) +
-                                                 "-" + std::to_string(std::random_device{}()));
+    test::BuiltProgram program_;
 };
 
 // Standard output as one document on one line; a test failure when it is anything else.

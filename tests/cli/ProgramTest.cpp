@@ -5,38 +5,19 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <sstream>
 #include <string>
 #include <vector>
 
 #include "cli/Commands.h"
+#include "tests/cli/CliTestSupport.h"
 
 namespace fuel::cli {
 namespace {
 
-// Keeps the machine's driver options file out of the tests: a missing file leaves the
-// defaults (StartInLiter on, the others off).
-const bool kOptionsIsolated = ::setenv("CNF_INI", "/nonexistent/cnf.INI", 1) == 0;
-
-struct Outcome {
-    int status;
-    std::string out;
-    std::string err;
-};
-
-Outcome RunWords(const std::vector<std::string>& words, const std::string& input = "") {
-    EXPECT_TRUE(kOptionsIsolated);
-    std::istringstream in(input);
-    std::ostringstream out;
-    std::ostringstream err;
-    const int status = RunProgram(words, in, out, err);
-    return {status, out.str(), err.str()};
-}
-
-bool Contains(const std::string& text, const std::string& part) {
-    return text.find(part) != std::string::npos;
-}
+using test::Contains;
+using test::Outcome;
+using test::RunInProcess;
 
 struct UsageCase {
     std::vector<std::string> words;
@@ -51,7 +32,7 @@ void PrintTo(const UsageCase& c, std::ostream* os) {
 class UsageErrorTest : public ::testing::TestWithParam<UsageCase> {};
 
 TEST_P(UsageErrorTest, ExitsWithTwoAndSaysWhy) {
-    const Outcome run = RunWords(GetParam().words);
+    const Outcome run = RunInProcess(GetParam().words);
     EXPECT_EQ(run.status, kExitUsage);
     EXPECT_TRUE(Contains(run.err, GetParam().message)) << run.err;
     EXPECT_EQ(run.out, "");  // nothing reached the bus, nothing was reported as done
@@ -104,18 +85,18 @@ TEST(ProgramTest, NoCommandIsAUsageError) {
 
 TEST(ProgramTest, EveryCommandHasHelp) {
     for (const Command& command : Commands()) {
-        const Outcome run = RunWords({std::string(command.name), "--help"});
+        const Outcome run = RunInProcess({std::string(command.name), "--help"});
         EXPECT_EQ(run.status, kExitSuccess) << command.name;
         EXPECT_TRUE(Contains(run.out, "Usage: fuelctl " + std::string(command.name))) << run.out;
         for (const OptionDefinition& option : command.options) {
             EXPECT_TRUE(Contains(run.out, "--" + std::string(option.name))) << command.name;
         }
-        EXPECT_EQ(RunWords({"help", std::string(command.name)}).out, run.out);
+        EXPECT_EQ(RunInProcess({"help", std::string(command.name)}).out, run.out);
     }
 }
 
 TEST(ProgramTest, TraceShowsEveryFrameAndReplyWithTheVerdict) {
-    const Outcome run = RunWords({"status", "1", "--trace"});
+    const Outcome run = RunInProcess({"status", "1", "--trace"});
     ASSERT_EQ(run.status, kExitSuccess) << run.err;
     // The mode cell 148 of controller 1, then nozzles 1 and 2 of dispenser 1.
     EXPECT_TRUE(Contains(run.out, "  -> 48 01 58 39 34 53 45\n"));
@@ -126,7 +107,7 @@ TEST(ProgramTest, TraceShowsEveryFrameAndReplyWithTheVerdict) {
 }
 
 TEST(ProgramTest, AModeZeroDispenserIsPolledWithACountOfOne) {
-    const Outcome run = RunWords({"status", "7", "--trace"});
+    const Outcome run = RunInProcess({"status", "7", "--trace"});
     ASSERT_EQ(run.status, kExitSuccess) << run.err;
     EXPECT_TRUE(Contains(run.out, "  -> 48 07 44 D8 45\n"));
     EXPECT_FALSE(Contains(run.out, "  -> 48 08 44 D9 45\n"));
@@ -134,7 +115,7 @@ TEST(ProgramTest, AModeZeroDispenserIsPolledWithACountOfOne) {
 }
 
 TEST(ProgramTest, StatsCountTheExchanges) {
-    const Outcome run = RunWords({"status", "1", "--stats", "--fault", "checksum@2"});
+    const Outcome run = RunInProcess({"status", "1", "--stats", "--fault", "checksum@2"});
     ASSERT_EQ(run.status, kExitSuccess) << run.err;
     EXPECT_TRUE(Contains(run.out, "link: 3 exchanges, 4 frames sent (1 retries)")) << run.out;
     EXPECT_TRUE(Contains(run.out, "(223: 0, 219: 0, 209: 0, 222: 1, other: 0)")) << run.out;
@@ -153,7 +134,7 @@ class FaultTest : public ::testing::TestWithParam<FaultCase> {};
 
 // Request 2 is the poll of nozzle 1 of dispenser 3 (marked replies), after its mode read.
 TEST_P(FaultTest, WithoutRetriesTheRunFailsWithTheDriversMessage) {
-    const Outcome run = RunWords(
+    const Outcome run = RunInProcess(
         {"status", "3", "--fault", std::string(GetParam().fault) + "@2", "--retries", "0"});
     EXPECT_EQ(run.status, kExitFailure);
     EXPECT_TRUE(Contains(run.err, GetParam().message)) << run.err;
@@ -161,7 +142,8 @@ TEST_P(FaultTest, WithoutRetriesTheRunFailsWithTheDriversMessage) {
 }
 
 TEST_P(FaultTest, ARetryRecoversUnlessTheFrameWasSound) {
-    const Outcome run = RunWords({"status", "3", "--fault", std::string(GetParam().fault) + "@2"});
+    const Outcome run =
+        RunInProcess({"status", "3", "--fault", std::string(GetParam().fault) + "@2"});
     if (std::string(GetParam().fault) == "non-digit") {
         // The frame passes the reply check, so the link has nothing to retry: the driver
         // marks the link bad and the poll must not be reported as a status.
@@ -184,22 +166,22 @@ INSTANTIATE_TEST_SUITE_P(
                       FaultCase{"non-digit", "garbled or implausible (link state 3)"}));
 
 TEST(ProgramTest, AnAbsentDispenserFailsWithTheDriversMessage) {
-    const Outcome run = RunWords({"start", "2", "1"});
+    const Outcome run = RunInProcess({"start", "2", "1"});
     EXPECT_EQ(run.status, kExitFailure);
     EXPECT_TRUE(Contains(run.err, "Невозможно считать параметр (ESerialIO)")) << run.err;
     EXPECT_TRUE(Contains(run.err, "the bus configuration has no dispenser 2")) << run.err;
 }
 
 TEST(ProgramTest, AShellRunsAWholeFillOnOneBus) {
-    const Outcome run = RunWords({"shell"},
-                                 "price 1 1 45.67\n"
-                                 "dose 1 1 --litres 3   # 3.75 s at 0.8 l/s\n"
-                                 "start 1 1\n"
-                                 "wait 1\n"
-                                 "status 1\n"
-                                 "wait 5\n"
-                                 "final 1\n"
-                                 "totaliser 1 1\n");
+    const Outcome run = RunInProcess({"shell"},
+                                     "price 1 1 45.67\n"
+                                     "dose 1 1 --litres 3   # 3.75 s at 0.8 l/s\n"
+                                     "start 1 1\n"
+                                     "wait 1\n"
+                                     "status 1\n"
+                                     "wait 5\n"
+                                     "final 1\n"
+                                     "totaliser 1 1\n");
     ASSERT_EQ(run.status, kExitSuccess) << run.err;
     EXPECT_TRUE(Contains(run.out, "dispenser 1 on channel 1: running on nozzle 1"));
     EXPECT_TRUE(Contains(run.out, "dispenser 1 nozzle 1: 3.00 l, amount 137.01")) << run.out;
@@ -207,7 +189,7 @@ TEST(ProgramTest, AShellRunsAWholeFillOnOneBus) {
 }
 
 TEST(ProgramTest, AShellReportsTheWorstStatusAndGoesOn) {
-    const Outcome run = RunWords({"shell"}, "status 99\nstart 2 1\nstatus 1\n");
+    const Outcome run = RunInProcess({"shell"}, "status 99\nstart 2 1\nstatus 1\n");
     EXPECT_EQ(run.status, kExitUsage);
     EXPECT_TRUE(Contains(run.err, "dispenser must be"));
     EXPECT_TRUE(Contains(run.err, "Невозможно считать параметр"));
@@ -215,7 +197,7 @@ TEST(ProgramTest, AShellReportsTheWorstStatusAndGoesOn) {
 }
 
 TEST(ProgramTest, APriceIsReadBack) {
-    const Outcome run = RunWords({"price", "3", "2", "61.05", "--trace"});
+    const Outcome run = RunInProcess({"price", "3", "2", "61.05", "--trace"});
     ASSERT_EQ(run.status, kExitSuccess) << run.err;
     // Nozzle 2 of dispenser 3 has code 4: 'c' with the digits 6105.
     EXPECT_TRUE(Contains(run.out, "  -> 48 04 63 36 31 30 35 C0 45\n")) << run.out;
@@ -223,16 +205,16 @@ TEST(ProgramTest, APriceIsReadBack) {
 }
 
 TEST(ProgramTest, CellsAreReadAndWritten) {
-    Outcome run = RunWords({"cell", "read", "5", "150"});
+    Outcome run = RunInProcess({"cell", "read", "5", "150"});
     ASSERT_EQ(run.status, kExitSuccess) << run.err;
     EXPECT_EQ(run.out, "address 5, RAM cell 150 (0x96): 66 (0x42)\n");
-    run = RunWords({"cell", "write", "1", "0x81", "0x5f", "--trace"});
+    run = RunInProcess({"cell", "write", "1", "0x81", "0x5f", "--trace"});
     ASSERT_EQ(run.status, kExitSuccess) << run.err;
     EXPECT_TRUE(Contains(run.out, "  -> 48 01 78 38 31 35 3F E3 45\n")) << run.out;
 }
 
 TEST(ProgramTest, MonitorDrawsOneTableARefreshWhenNotOnATerminal) {
-    const Outcome run = RunWords({"monitor", "--refreshes", "2", "--interval", "0.05"});
+    const Outcome run = RunInProcess({"monitor", "--refreshes", "2", "--interval", "0.05"});
     ASSERT_EQ(run.status, kExitSuccess) << run.err;
     EXPECT_TRUE(Contains(run.out, "refresh 1\n"));
     EXPECT_TRUE(Contains(run.out, "refresh 2\n"));
@@ -246,8 +228,8 @@ TEST(ProgramTest, MonitorDrawsOneTableARefreshWhenNotOnATerminal) {
 
 TEST(ProgramTest, StopGoesToTheNozzleThatIsFilling) {
     // 'data --nozzle 1' leaves the driver's current nozzle at 1 while nozzle 2 runs.
-    const Outcome run =
-        RunWords({"shell", "--trace"}, "start 3 2\nwait 1\ndata 3 --nozzle 1\nstop 3\nstatus 3\n");
+    const Outcome run = RunInProcess({"shell", "--trace"},
+                                     "start 3 2\nwait 1\ndata 3 --nozzle 1\nstop 3\nstatus 3\n");
     ASSERT_EQ(run.status, kExitSuccess) << run.err;
     EXPECT_TRUE(Contains(run.out, "  -> 48 04 73 04 45\n")) << run.out;  // 's' to code 4
     EXPECT_FALSE(Contains(run.out, "  -> 48 03 73 03 45\n"));
@@ -255,7 +237,7 @@ TEST(ProgramTest, StopGoesToTheNozzleThatIsFilling) {
 }
 
 TEST(ProgramTest, AFaultOnEveryReplyWearsOutTheRetries) {
-    const Outcome run = RunWords({"status", "1", "--fault-rate", "checksum=1", "--stats"});
+    const Outcome run = RunInProcess({"status", "1", "--fault-rate", "checksum=1", "--stats"});
     EXPECT_EQ(run.status, kExitFailure);
     EXPECT_TRUE(Contains(run.err, "Невозможно считать параметр (ESerialIO)")) << run.err;
     // One exchange, three frames (two retries), each rejected for its checksum.
@@ -265,7 +247,7 @@ TEST(ProgramTest, AFaultOnEveryReplyWearsOutTheRetries) {
 
 TEST(ProgramTest, ADoseThatFitsIsSentInTheDispensersUnits) {
     // Dispenser 5 counts litres in thousandths: 99.999 l is the largest five-digit dose.
-    const Outcome run = RunWords({"dose", "5", "1", "--litres", "99.999", "--trace"});
+    const Outcome run = RunInProcess({"dose", "5", "1", "--litres", "99.999", "--trace"});
     ASSERT_EQ(run.status, kExitSuccess) << run.err;
     EXPECT_TRUE(Contains(run.out, "  -> 48 05 64 39 39 39 39 39 13 45\n")) << run.out;
     EXPECT_TRUE(Contains(run.out, "dose 99.999 l set"));
@@ -275,20 +257,20 @@ TEST(ProgramTest, ADoseThatFitsIsSentInTheDispensersUnits) {
 // dose keyed in at the pump, and the driver derives the status from the volume: 209 at the
 // dose, then 208 and 192 on the next polls once the volume stands still.
 TEST(ProgramTest, AShellRunsAModeZeroFill) {
-    const Outcome run = RunWords({"shell"},
-                                 "price 7 1 44.90\n"
-                                 "dose 7 1 --litres 2\n"
-                                 "start 7 1\n"
-                                 "lift 7 1 2\n"
-                                 "wait 1\n"
-                                 "status 7\n"
-                                 "wait 3\n"
-                                 "status 7\n"
-                                 "status 7\n"
-                                 "status 7\n"
-                                 "hangup 7 1\n"
-                                 "final 7\n"
-                                 "totaliser 7 1\n");
+    const Outcome run = RunInProcess({"shell"},
+                                     "price 7 1 44.90\n"
+                                     "dose 7 1 --litres 2\n"
+                                     "start 7 1\n"
+                                     "lift 7 1 2\n"
+                                     "wait 1\n"
+                                     "status 7\n"
+                                     "wait 3\n"
+                                     "status 7\n"
+                                     "status 7\n"
+                                     "status 7\n"
+                                     "hangup 7 1\n"
+                                     "final 7\n"
+                                     "totaliser 7 1\n");
     ASSERT_EQ(run.status, kExitSuccess) << run.err;
     const auto running = run.out.find("7 on channel 1: running on nozzle 1");
     const auto ended = run.out.find("7 on channel 1: fill stopped or ended on nozzle 1\n");
@@ -307,7 +289,7 @@ TEST(ProgramTest, AShellRunsAModeZeroFill) {
 }
 
 TEST(ProgramTest, AShellRefusesPerLineOptionsThatHoldForTheWholeBus) {
-    const Outcome run = RunWords({"shell"}, "status 1 --trace\nstatus \"1\nstatus 1 --json\n");
+    const Outcome run = RunInProcess({"shell"}, "status 1 --trace\nstatus \"1\nstatus 1 --json\n");
     EXPECT_EQ(run.status, kExitUsage);
     EXPECT_TRUE(Contains(run.err, "--trace holds for the whole shell")) << run.err;
     EXPECT_TRUE(Contains(run.err, "--json is for a single command")) << run.err;

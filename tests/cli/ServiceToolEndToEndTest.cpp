@@ -2,45 +2,21 @@
 // catalogue that the program puts into an empty settings directory: every kind of parameter
 // read, written with its read-back and audit line, dumped and restored.
 #include <gtest/gtest.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <random>
 #include <sstream>
 #include <string>
 #include <vector>
 
+#include "tests/cli/CliTestSupport.h"
+
 namespace {
 
 namespace fs = std::filesystem;
-
-struct Outcome {
-    int status = -1;
-    std::string out;
-    std::string err;
-};
-
-std::string ReadFile(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
-std::string Quoted(const std::string& word) {
-    std::string quoted = "'";
-    for (const char c : word) {
-        quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
-    }
-    return quoted + "'";
-}
-
-bool Contains(const std::string& text, const std::string& part) {
-    return text.find(part) != std::string::npos;
-}
+using fuel::cli::test::Contains;
+using fuel::cli::test::Outcome;
+using fuel::cli::test::ReadFile;
 
 int Count(const std::string& text, const std::string& part) {
     int count = 0;
@@ -62,29 +38,17 @@ std::vector<std::string> Lines(const std::string& text) {
 
 class ServiceToolEndToEnd : public ::testing::Test {
   protected:
-    fs::path dir = fs::temp_directory_path() / ("fuelctl-tool-" + std::to_string(::getpid()) + "-" +
-                                                std::to_string(std::random_device{}()));
+    fuel::cli::test::BuiltProgram program;
+    const fs::path& dir = program.Dir();
     fs::path settings = dir / "Settings";
 
-    void SetUp() override { fs::create_directories(dir); }
-    void TearDown() override { fs::remove_all(dir); }
-
     // Runs fuelctl with the words, --settings added, standard input from `input`.
-    Outcome Run(const std::vector<std::string>& words, const std::string& input = "",
+    Outcome Run(std::vector<std::string> words, const std::string& input = "",
                 bool withSettings = true) {
-        std::string command = "CNF_INI=/nonexistent/cnf.INI " + Quoted(FUELCTL_PATH);
-        for (const std::string& word : words) {
-            command += " " + Quoted(word);
-        }
         if (withSettings) {
-            command += " --settings " + Quoted(settings.string());
+            words.insert(words.end(), {"--settings", settings.string()});
         }
-        std::ofstream(dir / "in") << input;
-        command += " <" + Quoted((dir / "in").string()) + " >" + Quoted((dir / "out").string()) +
-                   " 2>" + Quoted((dir / "err").string());
-        const int raw = std::system(command.c_str());
-        return {WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, ReadFile(dir / "out"),
-                ReadFile(dir / "err")};
+        return program.Run(words, input);
     }
 
     std::vector<std::string> Audit() { return Lines(ReadFile(settings / "fuelctl-audit.log")); }
@@ -109,10 +73,9 @@ TEST_F(ServiceToolEndToEnd, AnEmptySettingsDirectoryGetsTheExampleOnce) {
 }
 
 TEST_F(ServiceToolEndToEnd, DefaultSettingsDirectoryIsUnderHome) {
-    const std::string words = "HOME=" + Quoted(dir.string()) +
-                              " XDG_CONFIG_HOME= " + "FUELCTL_SETTINGS= " + Quoted(FUELCTL_PATH) +
-                              " catalogue >/dev/null 2>&1";
-    ASSERT_EQ(std::system(words.c_str()), 0);
+    const Outcome run = program.Run(
+        {"catalogue"}, "", {"HOME=" + dir.string(), "XDG_CONFIG_HOME=", "FUELCTL_SETTINGS="});
+    ASSERT_EQ(run.status, 0) << run.err;
     EXPECT_TRUE(fs::exists(dir / ".config" / "fuelctl" / "Settings" / "VPP.ini"));
 }
 

@@ -1,7 +1,6 @@
 // The catalogue commands and the refusals of the parameter commands, in-process.
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <random>
@@ -12,6 +11,7 @@
 #include "cli/Program.h"
 #include "cli/Settings.h"
 #include "driver/Text1251.h"
+#include "tests/cli/CliTestSupport.h"
 #include "tool/Catalogue.h"
 #include "tool/Utf8Path.h"
 
@@ -19,25 +19,9 @@ namespace fuel::cli {
 namespace {
 
 namespace fs = std::filesystem;
-
-const bool kOptionsIsolated = ::setenv("CNF_INI", "/nonexistent/cnf.INI", 1) == 0;
-
-struct Outcome {
-    int status;
-    std::string out;
-    std::string err;
-};
-
-bool Contains(const std::string& text, const std::string& part) {
-    return text.find(part) != std::string::npos;
-}
-
-std::string ReadFile(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
+using test::Contains;
+using test::Outcome;
+using test::ReadFile;
 
 class ServiceToolTest : public ::testing::Test {
   protected:
@@ -48,14 +32,9 @@ class ServiceToolTest : public ::testing::Test {
     void TearDown() override { fs::remove_all(settings); }
 
     Outcome Run(std::vector<std::string> words, const std::string& input = "") {
-        EXPECT_TRUE(kOptionsIsolated);
         words.push_back("--settings");
         words.push_back(settings.string());
-        std::istringstream in(input);
-        std::ostringstream out;
-        std::ostringstream err;
-        const int status = RunProgram(words, in, out, err);
-        return {status, out.str(), err.str()};
+        return test::RunInProcess(words, input);
     }
 
     void WriteCatalogue(const std::string& catalogue) {
@@ -203,12 +182,9 @@ INSTANTIATE_TEST_SUITE_P(
                  "no parameter of 'Пример КУП-1' 'Нет такого'"}));
 
 TEST(CalculatorTest, TakesCommasAsPoints) {
-    const std::vector<std::string> words = {"adjust", "1,5", "10", "10,1"};
-    std::istringstream in;
-    std::ostringstream out;
-    std::ostringstream err;
-    EXPECT_EQ(RunProgram(words, in, out, err), 0);
-    EXPECT_EQ(out.str(), "1.5150\n");
+    const Outcome run = test::RunInProcess({"adjust", "1,5", "10", "10,1"});
+    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(run.out, "1.5150\n");
 }
 
 }  // namespace

@@ -4,39 +4,22 @@
 // decides otherwise.
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
 
 #include "cli/Program.h"
 #include "driver/TraceFormat.h"
+#include "tests/cli/CliTestSupport.h"
 
 namespace fuel::cli {
 namespace {
 
 namespace fs = std::filesystem;
 
-const bool kOptionsIsolated = ::setenv("CNF_INI", "/nonexistent/cnf.INI", 1) == 0;
-
-struct Outcome {
-    int status;
-    std::string out;
-    std::string err;
-};
-
-Outcome Fuelctl(const std::vector<std::string>& words, const std::string& input = "") {
-    EXPECT_TRUE(kOptionsIsolated);
-    std::istringstream in(input);
-    std::ostringstream out;
-    std::ostringstream err;
-    const int status = RunProgram(words, in, out, err);
-    return {status, out.str(), err.str()};
-}
-
-bool Contains(const std::string& text, const std::string& part) {
-    return text.find(part) != std::string::npos;
-}
+using test::Contains;
+using test::Outcome;
+using test::RunInProcess;
 
 std::vector<std::string> LinesOf(const fs::path& path) {
     std::ifstream in(path);
@@ -81,7 +64,7 @@ class TraceCommandsTest : public ::testing::Test {
         const std::string path = (dir_ / name).string();
         std::vector<std::string> words = {"shell", "--trace-file", path};
         words.insert(words.end(), options.begin(), options.end());
-        const Outcome run = Fuelctl(words, kFill);
+        const Outcome run = RunInProcess(words, kFill);
         EXPECT_EQ(run.status, status) << run.out << run.err;
         return path;
     }
@@ -94,7 +77,7 @@ TEST_F(TraceCommandsTest, TheSummaryCountsInjectedFaultsWhereTheyWereInjected) {
     // during the fill (each retry sends one more).
     const std::string trace = Record(
         "fill.trace", {"--fault", "checksum@2", "--fault", "silence@6", "--fault", "only-ack@11"});
-    const Outcome run = Fuelctl({"trace", trace});
+    const Outcome run = RunInProcess({"trace", trace});
     ASSERT_EQ(run.status, kExitSuccess) << run.err;
     const std::string& out = run.out;
     EXPECT_TRUE(Contains(out, "written by: fuelctl")) << out;
@@ -118,8 +101,8 @@ TEST_F(TraceCommandsTest, TheSummaryCountsInjectedFaultsWhereTheyWereInjected) {
 TEST_F(TraceCommandsTest, SilenceAndABadLinkShowWhereTheyHappened) {
     // Dispenser 9 is not on the bus: every exchange with it goes unanswered.
     const std::string path = (dir_ / "silent.trace").string();
-    Fuelctl({"shell", "--trace-file", path}, "status 9\nstatus 1\n");
-    const Outcome run = Fuelctl({"trace", path});
+    RunInProcess({"shell", "--trace-file", path}, "status 9\nstatus 1\n");
+    const Outcome run = RunInProcess({"trace", path});
     EXPECT_TRUE(Contains(run.out, "silent (no reply reached the reply check)")) << run.out;
     EXPECT_TRUE(Contains(run.out, "channel 1 dispenser 9: 1 of 1 exchanges, never answered"))
         << run.out;
@@ -143,7 +126,7 @@ TEST_F(TraceCommandsTest, AReplayOfAFaultyRunMakesTheSameDecisions) {
     // driver set the link state bad, and that status command fails.
     const std::string trace =
         Record("fill.trace", {"--fault", "checksum@2", "--fault", "non-digit@12"}, kExitFailure);
-    const Outcome run = Fuelctl({"replay", trace});
+    const Outcome run = RunInProcess({"replay", trace});
     EXPECT_EQ(run.status, kExitSuccess) << run.out << run.err;
     EXPECT_TRUE(Contains(run.out, " otherwise")) << run.out;
     EXPECT_TRUE(Contains(run.out, ", 0 otherwise")) << run.out;
@@ -197,7 +180,7 @@ TEST_P(DoctoredTraceTest, ReplaysToAnotherDecisionAndSaysWhere) {
     const std::string changed = (dir_ / "doctored.trace").string();
     Write(changed, lines);
 
-    const Outcome run = Fuelctl({"replay", changed, "--differences"});
+    const Outcome run = RunInProcess({"replay", changed, "--differences"});
     EXPECT_EQ(run.status, kExitFailure) << run.out;
     EXPECT_TRUE(Contains(run.out, GetParam().difference)) << run.out;
     EXPECT_TRUE(Contains(run.out, "(the first at " + changed + " line")) << run.out;
@@ -217,7 +200,7 @@ TEST_F(TraceCommandsTest, OtherOptionsShowWhatTheDriverWouldHaveDone) {
     const std::string trace = Record("fill.trace");
     const fs::path cnf = dir_ / "cnf.INI";
     std::ofstream(cnf) << "[Varno]\r\nWDoza=1\r\n";
-    const Outcome run = Fuelctl({"replay", trace, "--cnf", cnf.string(), "--differences"});
+    const Outcome run = RunInProcess({"replay", trace, "--cnf", cnf.string(), "--differences"});
     EXPECT_EQ(run.status, kExitFailure) << run.out;
     // The dose goes out a second time, and the trace has no reply for it.
     EXPECT_TRUE(Contains(run.out, "SetVolumeLimit ch=1 disp=1 nozzle=1 r1=0 limit=3")) << run.out;
@@ -235,7 +218,7 @@ TEST_F(TraceCommandsTest, ARotatedTraceReplaysFromTheStateItsFileBeginsWith) {
     }
     script += "final 1\n";
     const std::string path = (dir_ / "long.trace").string();
-    ASSERT_EQ(Fuelctl({"shell", "--trace-file", path, "--trace-max-kb", "16"}, script).status,
+    ASSERT_EQ(RunInProcess({"shell", "--trace-file", path, "--trace-max-kb", "16"}, script).status,
               kExitSuccess);
     ASSERT_TRUE(fs::exists(path + ".1"));
     const auto lines = LinesOf(path);
@@ -248,7 +231,7 @@ TEST_F(TraceCommandsTest, ARotatedTraceReplaysFromTheStateItsFileBeginsWith) {
          {std::vector<std::string>{path}, std::vector<std::string>{path + ".1", path}}) {
         std::vector<std::string> words = {"replay", "--differences"};
         words.insert(words.end(), files.begin(), files.end());
-        const Outcome run = Fuelctl(words);
+        const Outcome run = RunInProcess(words);
         EXPECT_EQ(run.status, kExitSuccess) << run.out;
         EXPECT_TRUE(Contains(run.out, ", 0 otherwise")) << run.out;
     }
@@ -263,14 +246,14 @@ TEST_F(TraceCommandsTest, GarbageIsNamedByLineAndNothingBreaks) {
     const std::string bad = (dir_ / "bad.trace").string();
     Write(bad, lines);
 
-    const Outcome summary = Fuelctl({"trace", bad});
+    const Outcome summary = RunInProcess({"trace", bad});
     EXPECT_EQ(summary.status, kExitSuccess);
     EXPECT_TRUE(Contains(summary.out, "lines did not read")) << summary.out;
     EXPECT_TRUE(Contains(summary.out, bad + " line 6: a quoted value has no closing quote"))
         << summary.out;
     EXPECT_TRUE(Contains(summary.out, bad + " line 10: no time stamp")) << summary.out;
 
-    const Outcome replay = Fuelctl({"replay", bad});
+    const Outcome replay = RunInProcess({"replay", bad});
     EXPECT_NE(replay.status, kExitUsage) << replay.err;
     EXPECT_TRUE(Contains(replay.out, "lines did not read, the first: " + bad + " line 6"))
         << replay.out;
@@ -280,7 +263,7 @@ TEST_F(TraceCommandsTest, ANewerFormatIsRefusedRatherThanMisread) {
     const std::string path = (dir_ / "future.trace").string();
     Write(path, {"2030-01-01T00:00:00.000000Z trace format=2 source=driver",
                  "2030-01-01T00:00:00.000000Z call 1 Levitate ch=1"});
-    const Outcome run = Fuelctl({"trace", path});
+    const Outcome run = RunInProcess({"trace", path});
     EXPECT_TRUE(Contains(run.out,
                          "line 1: trace format 2 is not one this program reads (it "
                          "reads 1); the rest of the file is left unread"))
@@ -289,7 +272,7 @@ TEST_F(TraceCommandsTest, ANewerFormatIsRefusedRatherThanMisread) {
 }
 
 TEST_F(TraceCommandsTest, AMissingFileIsAUsageError) {
-    const Outcome run = Fuelctl({"trace", (dir_ / "none.trace").string()});
+    const Outcome run = RunInProcess({"trace", (dir_ / "none.trace").string()});
     EXPECT_EQ(run.status, kExitUsage);
     EXPECT_TRUE(Contains(run.err, "cannot open the trace file")) << run.err;
 }
