@@ -8,8 +8,8 @@
 // switched off never holds an exchange longer than that. (A host name is looked up first, by
 // the system's resolver and within its own time-outs; an address needs no lookup.)
 //
-// Implemented once per platform (TcpPortPosix.cpp, TcpPortWin32.cpp); every failure is a
-// PortError naming the line as the port map does.
+// Written once (TcpPort.cpp) over the system's calls, which are once per platform
+// (link/TcpSocket.h); every failure is a PortError naming the line as the port map does.
 #pragma once
 
 #include <chrono>

@@ -1,5 +1,5 @@
-// TcpPort on POSIX: a non-blocking socket, waited on with poll so that no call outlives its
-// deadline, the connect included.
+// TcpPort's system calls on POSIX: a non-blocking socket, waited on with poll so that no call
+// outlives its deadline, the connect included.
 #include <fcntl.h>
 #include <netdb.h>
 #include <netinet/in.h>
@@ -9,24 +9,22 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <array>
 #include <cerrno>
 #include <cstring>
+#include <memory>
 
-#include "link/TcpPort.h"
+#include "link/TcpSocket.h"
 
-namespace fuel {
+namespace fuel::tcp {
 namespace {
-
-using Clock = Port::Clock;
 
 // A converter that vanishes without closing the connection (switched off, its cable pulled)
 // leaves our requests unacknowledged; after this long the system gives the connection up, so
 // that later exchanges connect afresh and find the converter when it is back.
 constexpr unsigned kUnacknowledgedLimitMs = 5000;
 
-int Descriptor(std::intptr_t handle) {
-    return static_cast<int>(handle);
+int Descriptor(Socket socket) {
+    return static_cast<int>(socket);
 }
 
 // poll's time-out in whole milliseconds, rounded up so that we never wake before the deadline.
@@ -39,15 +37,6 @@ int MillisecondsUntil(Clock::time_point deadline) {
     return static_cast<int>(std::min<std::int64_t>(ms, 60'000));
 }
 
-[[noreturn]] void Fail(const std::string& device, std::string_view what, int error) {
-    std::string message = device + ": " + std::string(what);
-    if (error != 0) {
-        message += ": ";
-        message += std::strerror(error);
-    }
-    throw PortError(message);
-}
-
 #ifdef TCP_USER_TIMEOUT
 void LimitUnacknowledged(int fd) {
     const unsigned limit = kUnacknowledgedLimitMs;
@@ -57,23 +46,57 @@ void LimitUnacknowledged(int fd) {
 void LimitUnacknowledged(int) {}
 #endif
 
-// Waits until fd is ready for events (or has failed, which the next call then reports);
-// false once the deadline has passed.
-bool Wait(int fd, short events, Clock::time_point deadline) {
-    for (;;) {
-        pollfd waiting{fd, events, 0};
-        const int ready = ::poll(&waiting, 1, MillisecondsUntil(deadline));
-        if (ready > 0) {
-            return true;
-        }
-        if ((ready == 0 || errno != EINTR) && Clock::now() >= deadline) {
-            return false;
-        }
+// The outcome of a send or receive that moved no byte, by errno.
+Transfer NothingMoved() {
+    const int error = errno;
+    if (error == EINTR) {
+        return {Step::Interrupted, 0, 0};
     }
+    if (error == EAGAIN || error == EWOULDBLOCK) {
+        return {Step::WouldBlock, 0, 0};
+    }
+    return {Step::Failed, 0, error};
 }
 
-// One address: 0 and the connected socket, or the reason it failed.
-int ConnectTo(const addrinfo& address, Clock::time_point deadline, int& connected) {
+}  // namespace
+
+struct Endpoint {
+    const addrinfo& info;
+};
+
+const int kTimedOut = ETIMEDOUT;
+
+std::string ErrorText(int error) {
+    return std::strerror(error);
+}
+
+void StartSockets(const std::string&) {}
+
+void StopSockets() {}
+
+std::string ForEachEndpoint(const TcpAddress& address,
+                            const std::function<bool(const Endpoint&)>& connect) {
+    addrinfo hints{};
+    hints.ai_family = AF_UNSPEC;
+    hints.ai_socktype = SOCK_STREAM;
+    hints.ai_flags = AI_NUMERICSERV;
+    addrinfo* found = nullptr;
+    const std::string service = std::to_string(address.port);
+    const int lookup = ::getaddrinfo(address.host.c_str(), service.c_str(), &hints, &found);
+    if (lookup != 0) {
+        return ::gai_strerror(lookup);
+    }
+    const std::unique_ptr<addrinfo, decltype(&::freeaddrinfo)> owned(found, &::freeaddrinfo);
+    for (const addrinfo* each = found; each != nullptr; each = each->ai_next) {
+        if (connect(Endpoint{*each})) {
+            break;
+        }
+    }
+    return "";
+}
+
+int ConnectTo(const Endpoint& endpoint, Clock::time_point deadline, Socket& connected) {
+    const addrinfo& address = endpoint.info;
     const int fd = ::socket(address.ai_family, address.ai_socktype, address.ai_protocol);
     if (fd < 0) {
         return errno;
@@ -88,7 +111,7 @@ int ConnectTo(const addrinfo& address, Clock::time_point deadline, int& connecte
     if (::connect(fd, address.ai_addr, address.ai_addrlen) != 0) {
         error = errno;
         if (error == EINPROGRESS || error == EINTR) {
-            if (!Wait(fd, POLLOUT, deadline)) {
+            if (!WaitReady(fd, Direction::Write, deadline)) {
                 ::close(fd);
                 return ETIMEDOUT;
             }
@@ -106,45 +129,8 @@ int ConnectTo(const addrinfo& address, Clock::time_point deadline, int& connecte
     return 0;
 }
 
-}  // namespace
-
-TcpPort::TcpPort(const std::string& device, std::chrono::milliseconds connectTimeout)
-    : device_(device) {
-    TcpAddress address;
-    try {
-        address = ParseTcpAddress(device);
-    } catch (const std::invalid_argument& error) {
-        throw PortError(error.what());
-    }
-    const auto deadline = Clock::now() + connectTimeout;
-    addrinfo hints{};
-    hints.ai_family = AF_UNSPEC;
-    hints.ai_socktype = SOCK_STREAM;
-    hints.ai_flags = AI_NUMERICSERV;
-    addrinfo* found = nullptr;
-    const std::string service = std::to_string(address.port);
-    const int lookup = ::getaddrinfo(address.host.c_str(), service.c_str(), &hints, &found);
-    if (lookup != 0) {
-        throw PortError(device + ": cannot find " + address.host + ": " + ::gai_strerror(lookup));
-    }
-    int error = ETIMEDOUT;
-    int fd = -1;
-    for (const addrinfo* each = found; each != nullptr && fd < 0; each = each->ai_next) {
-        if (Clock::now() >= deadline) {
-            error = ETIMEDOUT;
-            break;
-        }
-        error = ConnectTo(*each, deadline, fd);
-    }
-    ::freeaddrinfo(found);
-    if (fd < 0) {
-        if (error == ETIMEDOUT) {
-            Fail(device_, "no connection within " + std::to_string(connectTimeout.count()) + " ms",
-                 0);
-        }
-        Fail(device_, "cannot connect", error);
-    }
-    handle_ = fd;
+void SetUp(Socket socket) {
+    const int fd = Descriptor(socket);
     // A request is a few bytes that must leave at once, not wait for more to join them.
     const int on = 1;
     ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
@@ -152,82 +138,46 @@ TcpPort::TcpPort(const std::string& device, std::chrono::milliseconds connectTim
     LimitUnacknowledged(fd);
 }
 
-TcpPort::~TcpPort() {
-    if (handle_ >= 0) {
-        ::close(Descriptor(handle_));
-    }
+void Close(Socket socket) {
+    ::close(Descriptor(socket));
 }
 
-void TcpPort::Apply(const LineSettings&) {}
+Transfer Receive(Socket socket, std::span<std::uint8_t> into) {
+    const ssize_t got = ::recv(Descriptor(socket), into.data(), into.size(), MSG_DONTWAIT);
+    if (got > 0) {
+        return {Step::Moved, static_cast<std::size_t>(got), 0};
+    }
+    if (got == 0) {
+        return {Step::Closed, 0, 0};
+    }
+    return NothingMoved();
+}
 
-void TcpPort::DiscardInput() {
-    const int fd = Descriptor(handle_);
-    std::array<std::uint8_t, 256> scratch;
+Transfer Send(Socket socket, std::span<const std::uint8_t> bytes) {
+    // MSG_NOSIGNAL: a connection the converter closed is an error to report, not a signal
+    // that ends the program.
+    const ssize_t done = ::send(Descriptor(socket), bytes.data(), bytes.size(), MSG_NOSIGNAL);
+    if (done > 0) {
+        return {Step::Moved, static_cast<std::size_t>(done), 0};
+    }
+    if (done == 0) {
+        return {Step::WouldBlock, 0, 0};
+    }
+    return NothingMoved();
+}
+
+bool WaitReady(Socket socket, Direction direction, Clock::time_point deadline) {
+    const short events = direction == Direction::Read ? POLLIN : POLLOUT;
     for (;;) {
-        const ssize_t got = ::recv(fd, scratch.data(), scratch.size(), MSG_DONTWAIT);
-        if (got > 0) {
-            continue;
+        pollfd waiting{Descriptor(socket), events, 0};
+        const int ready = ::poll(&waiting, 1, MillisecondsUntil(deadline));
+        if (ready > 0) {
+            return true;
         }
-        if (got == 0) {
-            Fail(device_, "the converter closed the connection", 0);
-        }
-        if (errno == EINTR) {
-            continue;
-        }
-        if (errno == EAGAIN || errno == EWOULDBLOCK) {
-            return;
-        }
-        Fail(device_, "connection lost", errno);
-    }
-}
-
-void TcpPort::Write(std::span<const std::uint8_t> bytes, Clock::time_point deadline) {
-    const int fd = Descriptor(handle_);
-    std::size_t written = 0;
-    while (written < bytes.size()) {
-        // MSG_NOSIGNAL: a connection the converter closed is an error to report, not a signal
-        // that ends the program.
-        const ssize_t done =
-            ::send(fd, bytes.data() + written, bytes.size() - written, MSG_NOSIGNAL);
-        if (done > 0) {
-            written += static_cast<std::size_t>(done);
-            continue;
-        }
-        if (done < 0 && errno == EINTR) {
-            continue;
-        }
-        if (done < 0 && errno != EAGAIN && errno != EWOULDBLOCK) {
-            Fail(device_, "connection lost", errno);
-        }
-        if (!Wait(fd, POLLOUT, deadline)) {
-            Fail(device_, "write timed out", 0);
+        if ((ready == 0 || errno != EINTR) && Clock::now() >= deadline) {
+            return false;
         }
     }
 }
 
-std::size_t TcpPort::Read(std::span<std::uint8_t> into, Clock::time_point deadline) {
-    const int fd = Descriptor(handle_);
-    if (into.empty()) {
-        return 0;
-    }
-    for (;;) {
-        const ssize_t got = ::recv(fd, into.data(), into.size(), MSG_DONTWAIT);
-        if (got > 0) {
-            return static_cast<std::size_t>(got);
-        }
-        if (got == 0) {
-            Fail(device_, "the converter closed the connection", 0);
-        }
-        if (errno == EINTR) {
-            continue;
-        }
-        if (errno != EAGAIN && errno != EWOULDBLOCK) {
-            Fail(device_, "connection lost", errno);
-        }
-        if (!Wait(fd, POLLIN, deadline)) {
-            return 0;
-        }
-    }
-}
-
-}  // namespace fuel
+}  // namespace fuel::tcp

@@ -1,39 +1,20 @@
-// TcpPort on Windows: a non-blocking Winsock socket, waited on with select so that no call
-// outlives its deadline, the connect included (select reports a failed connect among the
-// exceptions, where WSAPoll on older systems reports nothing at all).
+// TcpPort's system calls on Windows: a non-blocking Winsock socket, waited on with select so
+// that no call outlives its deadline, the connect included (select reports a failed connect
+// among the exceptions, where WSAPoll on older systems reports nothing at all).
 #include <winsock2.h>
 #include <ws2tcpip.h>
 
 #include <algorithm>
-#include <array>
+#include <memory>
 #include <string>
 
-#include "link/TcpPort.h"
+#include "link/TcpSocket.h"
 
-namespace fuel {
+namespace fuel::tcp {
 namespace {
 
-using Clock = Port::Clock;
-
-SOCKET Socket(std::intptr_t handle) {
-    return static_cast<SOCKET>(handle);
-}
-
-[[noreturn]] void Fail(const std::string& device, std::string_view what, int error) {
-    std::string message = device + ": " + std::string(what);
-    if (error != 0) {
-        message += ": Windows error " + std::to_string(error);
-    }
-    throw PortError(message);
-}
-
-// Winsock counts its users; every TcpPort is one, from its first call to its destructor.
-void StartWinsock(const std::string& device) {
-    WSADATA data;
-    const int error = ::WSAStartup(MAKEWORD(2, 2), &data);
-    if (error != 0) {
-        Fail(device, "cannot start Winsock", error);
-    }
+SOCKET Native(Socket socket) {
+    return static_cast<SOCKET>(socket);
 }
 
 timeval Until(Clock::time_point deadline) {
@@ -71,8 +52,62 @@ Readiness Wait(SOCKET socket, bool forWriting, Clock::time_point deadline) {
     }
 }
 
-// One address: 0 and the connected socket, or the reason it failed.
-int ConnectTo(const addrinfo& address, Clock::time_point deadline, SOCKET& connected) {
+// The outcome of a send or receive that moved no byte, by WSAGetLastError.
+Transfer NothingMoved() {
+    const int error = ::WSAGetLastError();
+    if (error == WSAEWOULDBLOCK) {
+        return {Step::WouldBlock, 0, 0};
+    }
+    return {Step::Failed, 0, error};
+}
+
+}  // namespace
+
+struct Endpoint {
+    const addrinfo& info;
+};
+
+const int kTimedOut = WSAETIMEDOUT;
+
+std::string ErrorText(int error) {
+    return "Windows error " + std::to_string(error);
+}
+
+void StartSockets(const std::string& device) {
+    WSADATA data;
+    const int error = ::WSAStartup(MAKEWORD(2, 2), &data);
+    if (error != 0) {
+        throw Failure(device, "cannot start Winsock", error);
+    }
+}
+
+void StopSockets() {
+    ::WSACleanup();
+}
+
+std::string ForEachEndpoint(const TcpAddress& address,
+                            const std::function<bool(const Endpoint&)>& connect) {
+    addrinfo hints{};
+    hints.ai_family = AF_UNSPEC;
+    hints.ai_socktype = SOCK_STREAM;
+    hints.ai_protocol = IPPROTO_TCP;
+    addrinfo* found = nullptr;
+    const std::string service = std::to_string(address.port);
+    const int lookup = ::getaddrinfo(address.host.c_str(), service.c_str(), &hints, &found);
+    if (lookup != 0) {
+        return ErrorText(lookup);
+    }
+    const std::unique_ptr<addrinfo, decltype(&::freeaddrinfo)> owned(found, &::freeaddrinfo);
+    for (const addrinfo* each = found; each != nullptr; each = each->ai_next) {
+        if (connect(Endpoint{*each})) {
+            break;
+        }
+    }
+    return "";
+}
+
+int ConnectTo(const Endpoint& endpoint, Clock::time_point deadline, Socket& connected) {
+    const addrinfo& address = endpoint.info;
     const SOCKET socket = ::socket(address.ai_family, address.ai_socktype, address.ai_protocol);
     if (socket == INVALID_SOCKET) {
         return ::WSAGetLastError();
@@ -102,128 +137,44 @@ int ConnectTo(const addrinfo& address, Clock::time_point deadline, SOCKET& conne
         ::closesocket(socket);
         return error;
     }
-    connected = socket;
+    connected = static_cast<Socket>(socket);
     return 0;
 }
 
-}  // namespace
-
-TcpPort::TcpPort(const std::string& device, std::chrono::milliseconds connectTimeout)
-    : device_(device) {
-    TcpAddress address;
-    try {
-        address = ParseTcpAddress(device);
-    } catch (const std::invalid_argument& error) {
-        throw PortError(error.what());
-    }
-    const auto deadline = Clock::now() + connectTimeout;
-    StartWinsock(device);
-    addrinfo hints{};
-    hints.ai_family = AF_UNSPEC;
-    hints.ai_socktype = SOCK_STREAM;
-    hints.ai_protocol = IPPROTO_TCP;
-    addrinfo* found = nullptr;
-    const std::string service = std::to_string(address.port);
-    const int lookup = ::getaddrinfo(address.host.c_str(), service.c_str(), &hints, &found);
-    if (lookup != 0) {
-        ::WSACleanup();
-        Fail(device_, "cannot find " + address.host, lookup);
-    }
-    int error = WSAETIMEDOUT;
-    SOCKET socket = INVALID_SOCKET;
-    for (const addrinfo* each = found; each != nullptr && socket == INVALID_SOCKET;
-         each = each->ai_next) {
-        if (Clock::now() >= deadline) {
-            error = WSAETIMEDOUT;
-            break;
-        }
-        error = ConnectTo(*each, deadline, socket);
-    }
-    ::freeaddrinfo(found);
-    if (socket == INVALID_SOCKET) {
-        ::WSACleanup();
-        if (error == WSAETIMEDOUT) {
-            Fail(device_, "no connection within " + std::to_string(connectTimeout.count()) + " ms",
-                 0);
-        }
-        Fail(device_, "cannot connect", error);
-    }
-    handle_ = static_cast<std::intptr_t>(socket);
+void SetUp(Socket socket) {
     // A request is a few bytes that must leave at once, not wait for more to join them.
     const BOOL on = TRUE;
-    ::setsockopt(socket, IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&on), sizeof on);
+    ::setsockopt(Native(socket), IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&on),
+                 sizeof on);
 }
 
-TcpPort::~TcpPort() {
-    if (Socket(handle_) != INVALID_SOCKET) {
-        ::closesocket(Socket(handle_));
-        ::WSACleanup();
-    }
+void Close(Socket socket) {
+    ::closesocket(Native(socket));
 }
 
-void TcpPort::Apply(const LineSettings&) {}
-
-void TcpPort::DiscardInput() {
-    const SOCKET socket = Socket(handle_);
-    std::array<char, 256> scratch;
-    for (;;) {
-        const int got = ::recv(socket, scratch.data(), static_cast<int>(scratch.size()), 0);
-        if (got > 0) {
-            continue;
-        }
-        if (got == 0) {
-            Fail(device_, "the converter closed the connection", 0);
-        }
-        const int error = ::WSAGetLastError();
-        if (error == WSAEWOULDBLOCK) {
-            return;
-        }
-        Fail(device_, "connection lost", error);
+Transfer Receive(Socket socket, std::span<std::uint8_t> into) {
+    const int got = ::recv(Native(socket), reinterpret_cast<char*>(into.data()),
+                           static_cast<int>(into.size()), 0);
+    if (got > 0) {
+        return {Step::Moved, static_cast<std::size_t>(got), 0};
     }
+    if (got == 0) {
+        return {Step::Closed, 0, 0};
+    }
+    return NothingMoved();
 }
 
-void TcpPort::Write(std::span<const std::uint8_t> bytes, Clock::time_point deadline) {
-    const SOCKET socket = Socket(handle_);
-    std::size_t written = 0;
-    while (written < bytes.size()) {
-        const int done = ::send(socket, reinterpret_cast<const char*>(bytes.data() + written),
-                                static_cast<int>(bytes.size() - written), 0);
-        if (done > 0) {
-            written += static_cast<std::size_t>(done);
-            continue;
-        }
-        const int error = ::WSAGetLastError();
-        if (error != WSAEWOULDBLOCK) {
-            Fail(device_, "connection lost", error);
-        }
-        if (Wait(socket, true, deadline) == Readiness::TimedOut) {
-            Fail(device_, "write timed out", 0);
-        }
+Transfer Send(Socket socket, std::span<const std::uint8_t> bytes) {
+    const int done = ::send(Native(socket), reinterpret_cast<const char*>(bytes.data()),
+                            static_cast<int>(bytes.size()), 0);
+    if (done > 0) {
+        return {Step::Moved, static_cast<std::size_t>(done), 0};
     }
+    return NothingMoved();
 }
 
-std::size_t TcpPort::Read(std::span<std::uint8_t> into, Clock::time_point deadline) {
-    const SOCKET socket = Socket(handle_);
-    if (into.empty()) {
-        return 0;
-    }
-    for (;;) {
-        const int got =
-            ::recv(socket, reinterpret_cast<char*>(into.data()), static_cast<int>(into.size()), 0);
-        if (got > 0) {
-            return static_cast<std::size_t>(got);
-        }
-        if (got == 0) {
-            Fail(device_, "the converter closed the connection", 0);
-        }
-        const int error = ::WSAGetLastError();
-        if (error != WSAEWOULDBLOCK) {
-            Fail(device_, "connection lost", error);
-        }
-        if (Wait(socket, false, deadline) == Readiness::TimedOut) {
-            return 0;
-        }
-    }
+bool WaitReady(Socket socket, Direction direction, Clock::time_point deadline) {
+    return Wait(Native(socket), direction == Direction::Write, deadline) != Readiness::TimedOut;
 }
 
-}  // namespace fuel
+}  // namespace fuel::tcp
