@@ -4,6 +4,7 @@
 // the same exchange over either.
 #pragma once
 
+#include <algorithm>
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
@@ -45,5 +46,17 @@ class Port {
     // came in time.
     virtual std::size_t Read(std::span<std::uint8_t> into, Clock::time_point deadline) = 0;
 };
+
+// What is left until a deadline, for a system call that waits in whole milliseconds: rounded
+// up, so that no wait ends before the deadline; 0 once it has passed; at most a minute, after
+// which the caller waits again.
+inline int MillisecondsUntil(Port::Clock::time_point deadline) {
+    const auto left = deadline - Port::Clock::now();
+    if (left <= Port::Clock::duration::zero()) {
+        return 0;
+    }
+    const auto ms = std::chrono::ceil<std::chrono::milliseconds>(left).count();
+    return static_cast<int>(std::min<std::int64_t>(ms, 60'000));
+}
 
 }  // namespace fuel

@@ -39,16 +39,6 @@ speed_t SpeedOf(std::uint32_t baudRate) {
     return B0;
 }
 
-// poll's time-out in whole milliseconds, rounded up so that we never wake before the deadline.
-int MillisecondsUntil(Clock::time_point deadline) {
-    const auto left = deadline - Clock::now();
-    if (left <= Clock::duration::zero()) {
-        return 0;
-    }
-    const auto ms = std::chrono::ceil<std::chrono::milliseconds>(left).count();
-    return static_cast<int>(std::min<std::int64_t>(ms, 60'000));
-}
-
 }  // namespace
 
 SerialPort::SerialPort(const std::string& device) : device_(device) {

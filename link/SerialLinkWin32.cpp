@@ -16,16 +16,6 @@ HANDLE Handle(std::intptr_t handle) {
     return reinterpret_cast<HANDLE>(handle);
 }
 
-// Whole milliseconds left, rounded up so that no wait ends before the deadline.
-DWORD MillisecondsUntil(Clock::time_point deadline) {
-    const auto left = deadline - Clock::now();
-    if (left <= Clock::duration::zero()) {
-        return 0;
-    }
-    const auto ms = std::chrono::ceil<std::chrono::milliseconds>(left).count();
-    return static_cast<DWORD>(std::min<std::int64_t>(ms, 60'000));
-}
-
 }  // namespace
 
 SerialPort::SerialPort(const std::string& device) : device_(device) {
@@ -98,7 +88,8 @@ void SerialPort::Write(std::span<const std::uint8_t> bytes, Clock::time_point de
     std::size_t written = 0;
     while (written < bytes.size()) {
         COMMTIMEOUTS timeouts{};
-        timeouts.WriteTotalTimeoutConstant = std::max<DWORD>(MillisecondsUntil(deadline), 1);
+        timeouts.WriteTotalTimeoutConstant =
+            std::max(static_cast<DWORD>(MillisecondsUntil(deadline)), DWORD{1});
         if (!::SetCommTimeouts(port, &timeouts)) {
             Fail("cannot set time-outs");
         }
@@ -121,7 +112,7 @@ std::size_t SerialPort::Read(std::span<std::uint8_t> into, Clock::time_point dea
         return 0;
     }
     for (;;) {
-        const DWORD wait = MillisecondsUntil(deadline);
+        const auto wait = static_cast<DWORD>(MillisecondsUntil(deadline));
         // MAXDWORD, MAXDWORD, n: return at once with what is there, else with the first
         // byte that comes within n ms. With nothing left to wait, only take what is there.
         COMMTIMEOUTS timeouts{};

@@ -8,7 +8,6 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <memory>
@@ -25,16 +24,6 @@ constexpr unsigned kUnacknowledgedLimitMs = 5000;
 
 int Descriptor(Socket socket) {
     return static_cast<int>(socket);
-}
-
-// poll's time-out in whole milliseconds, rounded up so that we never wake before the deadline.
-int MillisecondsUntil(Clock::time_point deadline) {
-    const auto left = deadline - Clock::now();
-    if (left <= Clock::duration::zero()) {
-        return 0;
-    }
-    const auto ms = std::chrono::ceil<std::chrono::milliseconds>(left).count();
-    return static_cast<int>(std::min<std::int64_t>(ms, 60'000));
 }
 
 #ifdef TCP_USER_TIMEOUT
