@@ -1,7 +1,6 @@
 // The service tool's catalogue on the command line: the controllers and their parameters,
 // and the editors' changes to them, saved as the programming dialog saves.
 #include <array>
-#include <cstdio>
 #include <ctime>
 #include <iomanip>
 #include <istream>
@@ -9,10 +8,10 @@
 #include <set>
 
 #include "cli/Commands.h"
+#include "cli/Format.h"
 #include "cli/Json.h"
 #include "cli/Program.h"
 #include "cli/Settings.h"
-#include "cli/Terminal.h"
 #include "driver/Exceptions.h"
 #include "tool/ControllerFileName.h"
 #include "tool/EditorRules.h"
@@ -26,12 +25,6 @@ using tool::CController;
 using tool::CControllerList;
 using tool::CParameter;
 
-std::string Hex2(std::uint8_t value) {
-    char text[4];
-    std::snprintf(text, sizeof text, "%02X", value);
-    return text;
-}
-
 std::string FunctionWords(std::int32_t function) {
     return function == 1   ? "adjustment"
            : function == 0 ? "-"
@@ -41,7 +34,7 @@ std::string FunctionWords(std::int32_t function) {
 void PrintParameter(std::ostream& out, int position, const CParameter& p) {
     std::string cells = p.PZU ? "ROM" : "RAM";
     for (int k = 0; k < tool::CellCount(p.Type); ++k) {
-        cells += " " + Hex2(p.Cells[static_cast<std::size_t>(k)]);
+        cells += " " + Hex(p.Cells[static_cast<std::size_t>(k)]);
     }
     if (tool::CellCount(p.Type) == 0) {
         cells += " -";
@@ -71,8 +64,8 @@ int List(CommandContext& context, const CControllerList& list) {
     for (int c = 0; c < list.Count(); ++c) {
         const CController& controller = list[c];
         out << std::setw(2) << c << "  " << controller.Name << "   (file \"" << controller.File
-            << "\", active-nozzle cells " << Hex2(controller.ActiveNozzle) << " "
-            << Hex2(controller.ActiveNozzle2) << ")\n";
+            << "\", active-nozzle cells " << Hex(controller.ActiveNozzle) << " "
+            << Hex(controller.ActiveNozzle2) << ")\n";
         if (controller.Params.Count() > 0) {
             out << "     #  type  dec  cells           scale  access     function    name\n";
         }
@@ -212,16 +205,6 @@ const std::set<std::string_view> kParameterFields = {"name",      "cells",     "
                                                      "ram",       "read-only", "writable", "adjust",
                                                      "no-adjust", "scale",     "force"};
 
-bool Consent(CommandContext& context, const std::string& question) {
-    if (context.arguments.Has("yes")) {
-        return true;
-    }
-    context.out << question << " [y/N] " << std::flush;
-    std::string answer;
-    std::getline(context.in, answer);
-    return answer == "y" || answer == "Y" || answer == "yes" || answer == "д" || answer == "да";
-}
-
 int RunCatalogue(CommandContext& context) {
     const auto& operands = context.arguments.Operands();
     const std::string action = operands.empty() ? "" : operands[0];
@@ -236,9 +219,7 @@ int RunCatalogue(CommandContext& context) {
     if (action == "delete") {
         operandCount(2, 3, "delete CONTROLLER [PARAMETER]");
         RequireOptions(context, action, {"yes", "force"});
-        if (!context.arguments.Has("yes") && !IsTerminalInput(context.in)) {
-            throw UsageError("standard input is not a terminal, so nobody can confirm: give --yes");
-        }
+        RequireSomeoneToAsk(context);
     }
 
     CControllerList list(SettingsDirectory(context.arguments));
@@ -288,7 +269,7 @@ int RunCatalogue(CommandContext& context) {
             }
             ApplyActiveNozzles(context.arguments, controller);
             out << "controller " << controller.Name << ": active-nozzle cells "
-                << Hex2(controller.ActiveNozzle) << " " << Hex2(controller.ActiveNozzle2)
+                << Hex(controller.ActiveNozzle) << " " << Hex(controller.ActiveNozzle2)
                 << ", file \"" << controller.File << "\"\n";
         } else {
             RequireOptions(context, action, kParameterFields);

@@ -74,6 +74,11 @@ int MoneyDecimalsShown(Session& session, std::uint8_t dispenser);
 // their own): a usage error that says so.
 void RefuseJson(const CommandContext& context, const std::string& action,
                 const std::string& why = "prints no results");
+// Before a change a person must confirm: nobody can be asked when the input is a pipe or a
+// file, so a script says --yes; else a usage error saying so (`what`: "the write").
+void RequireSomeoneToAsk(const CommandContext& context, std::string_view what = "");
+// Asks the question on a terminal, unless --yes answered it: true for yes.
+bool Consent(CommandContext& context, const std::string& question);
 
 int RunMonitor(CommandContext& context);
 int RunDemo(CommandContext& context);

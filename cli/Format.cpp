@@ -92,6 +92,10 @@ std::string ModeWords(std::uint8_t mode, std::uint8_t volumeDecimals, std::uint8
     return text;
 }
 
+std::string Hex(std::uint8_t byte) {
+    return Hex(std::span(&byte, 1));
+}
+
 std::string Hex(std::span<const std::uint8_t> bytes) {
     std::string text;
     text.reserve(bytes.size() * 3);

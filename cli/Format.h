@@ -17,6 +17,8 @@ std::string StatusShort(std::uint8_t code);
 std::string ModeWords(std::uint8_t mode, std::uint8_t volumeDecimals, std::uint8_t moneyDecimals);
 // Bytes as "48 01 44 D2 45".
 std::string Hex(std::span<const std::uint8_t> bytes);
+// One byte as "D2".
+std::string Hex(std::uint8_t byte);
 // What a reply-check code means, for the trace: "accepted", "rejected 219: only 'A' ...".
 std::string ReplyCodeWords(std::int32_t code);
 // Fixed decimals, no thousands separator: "12.35".

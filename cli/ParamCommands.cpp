@@ -3,7 +3,6 @@
 // the first frame goes out, shows the old and the new value with their cells, asks (or wants
 // --yes), and says whether the controller holds the new value afterwards.
 #include <array>
-#include <cstdio>
 #include <ctime>
 #include <iomanip>
 #include <istream>
@@ -17,7 +16,6 @@
 #include "cli/ParameterDump.h"
 #include "cli/Program.h"
 #include "cli/Settings.h"
-#include "cli/Terminal.h"
 #include "driver/Exceptions.h"
 #include "tool/Adjustment.h"
 #include "tool/AtomicFile.h"
@@ -43,12 +41,6 @@ struct Target {
     std::int32_t function = 0;
 };
 
-std::string Hex2(std::uint8_t value) {
-    char text[4];
-    std::snprintf(text, sizeof text, "%02X", value);
-    return text;
-}
-
 // "RAM 20 21 22", or "none" for a type without cells.
 std::string CellsWhere(const ValueLayout& layout) {
     const int count = tool::CellCount(layout.type);
@@ -57,21 +49,13 @@ std::string CellsWhere(const ValueLayout& layout) {
     }
     std::string text = layout.rom ? "ROM" : "RAM";
     for (int k = 0; k < count; ++k) {
-        text += " " + Hex2(layout.cells[static_cast<std::size_t>(k)]);
-    }
-    return text;
-}
-
-std::string CellsBytes(const CellBytes& cells) {
-    std::string text;
-    for (const std::uint8_t byte : cells.View()) {
-        text += (text.empty() ? "" : " ") + Hex2(byte);
+        text += " " + Hex(layout.cells[static_cast<std::size_t>(k)]);
     }
     return text;
 }
 
 std::string WithCells(const ShownValue& value) {
-    return value.text + " [" + CellsBytes(value.cells) + "]";
+    return value.text + " [" + Hex(value.cells.View()) + "]";
 }
 
 std::uint32_t Address(const ParsedArguments& arguments) {
@@ -126,30 +110,24 @@ Target Resolve(const tool::CControllerList& list, const std::string& controllerW
     return {list[controller].Name, p.Name, tool::LayoutOf(p), p.Function};
 }
 
-void RequireGoodReply(const ShownValue& value) {
+// A parameter's value as the controller holds it; a Failure when the reply was garbled.
+ShownValue ReadGoodValue(Session& session, std::uint32_t address, const ValueLayout& layout) {
+    ShownValue value = tool::ReadValue(session.Driver(), session.Channel(), address, layout);
     if (!value.linkGood) {
         throw Failure(
             "the controller's reply to a cell read was garbled or implausible (the driver took "
             "the cell as 0)");
     }
+    return value;
 }
 
-// Nobody can be asked when the input is a pipe or a file: a script says --yes.
-void RequireSomeoneToAsk(const CommandContext& context) {
-    if (!context.arguments.Has("yes") && !IsTerminalInput(context.in)) {
-        throw UsageError(
-            "standard input is not a terminal, so nobody can confirm the write: give --yes");
+// "RAM 20 21 22 = 00 99 87": where the value is and what the cells hold.
+std::string CellsRead(const ValueLayout& layout, const ShownValue& value) {
+    std::string text = CellsWhere(layout);
+    if (value.cells.count > 0) {
+        text += " = " + Hex(value.cells.View());
     }
-}
-
-bool Consent(CommandContext& context, const std::string& question) {
-    if (context.arguments.Has("yes")) {
-        return true;
-    }
-    context.out << question << " [y/N] " << std::flush;
-    std::string answer;
-    std::getline(context.in, answer);
-    return answer == "y" || answer == "Y" || answer == "yes" || answer == "д" || answer == "да";
+    return text;
 }
 
 std::string Describe(const Target& target, std::uint32_t address, const CommandContext& context) {
@@ -171,7 +149,7 @@ bool WriteAndVerify(CommandContext& context, Session& session, const std::filesy
                      target.parameter,
                      CellsWhere(target.layout),
                      WithCells(old),
-                     newText + " [" + CellsBytes(cells) + "]",
+                     newText + " [" + Hex(cells.View()) + "]",
                      ""};
     std::size_t written = 0;
     try {
@@ -209,7 +187,7 @@ int WriteValue(CommandContext& context, Session& session, const std::filesystem:
     std::ostream& out = context.out;
     out << Describe(target, address, context) << ", " << CellsWhere(target.layout) << "\n";
     out << "  now  " << WithCells(old) << "\n";
-    out << "  new  " << tool::DecodeValue(target.layout, cells).text << " [" << CellsBytes(cells)
+    out << "  new  " << tool::DecodeValue(target.layout, cells).text << " [" << Hex(cells.View())
         << "]\n";
     if (old.cells == cells) {
         out << "  the controller already holds this value: nothing written\n";
@@ -242,9 +220,7 @@ int RunRead(CommandContext& context) {
     const Target target = Resolve(list, operands[1], operands[2]);
     const std::uint32_t address = Address(context.arguments);
     Session& session = context.session();
-    const ShownValue value =
-        tool::ReadValue(session.Driver(), session.Channel(), address, target.layout);
-    RequireGoodReply(value);
+    const ShownValue value = ReadGoodValue(session, address, target.layout);
     if (context.json) {
         context.out << ToJson(ParameterReading{target.controller, target.parameter, address,
                                                context.sessionOptions.channel, LineKind(context),
@@ -254,11 +230,7 @@ int RunRead(CommandContext& context) {
     }
     context.out << Describe(target, address, context) << "\n";
     context.out << "  value  " << value.text << "\n";
-    context.out << "  cells  " << CellsWhere(target.layout);
-    if (value.cells.count > 0) {
-        context.out << " = " << CellsBytes(value.cells);
-    }
-    context.out << "\n";
+    context.out << "  cells  " << CellsRead(target.layout, value) << "\n";
     return kExitSuccess;
 }
 
@@ -271,11 +243,9 @@ int RunWrite(CommandContext& context) {
     const std::uint32_t address = Address(context.arguments);
     // Every check before the first frame: the value, and whether anyone can confirm.
     const CellBytes cells = CellsOrRefuse(target, tool::SplitValue(target.layout, operands[3]));
-    RequireSomeoneToAsk(context);
+    RequireSomeoneToAsk(context, "the write");
     Session& session = context.session();
-    const ShownValue old =
-        tool::ReadValue(session.Driver(), session.Channel(), address, target.layout);
-    RequireGoodReply(old);
+    const ShownValue old = ReadGoodValue(session, address, target.layout);
     return WriteValue(context, session, list.Directory() / kAuditLogName, target, address, old,
                       cells);
 }
@@ -317,11 +287,9 @@ int RunAdjust(CommandContext& context) {
     if (doseValue == 0) {
         throw UsageError(tool::CalculateCoefficient(1, 0, measuredValue).error);
     }
-    RequireSomeoneToAsk(context);
+    RequireSomeoneToAsk(context, "the write");
     Session& session = context.session();
-    const ShownValue old =
-        tool::ReadValue(session.Driver(), session.Channel(), address, target.layout);
-    RequireGoodReply(old);
+    const ShownValue old = ReadGoodValue(session, address, target.layout);
     const auto result = tool::CalculateCoefficient(old.lastValue, doseValue, measuredValue);
     if (!result.coefficient) {
         throw UsageError(result.error);
@@ -359,14 +327,8 @@ int RunDump(CommandContext& context) {
     const tool::CParameterList& params = list[controller].Params;
     for (int p = 0; p < params.Count(); ++p) {
         const ValueLayout layout = tool::LayoutOf(params[p]);
-        const ShownValue value =
-            tool::ReadValue(session.Driver(), session.Channel(), address, layout);
-        RequireGoodReply(value);
-        std::string cells = CellsWhere(layout);
-        if (value.cells.count > 0) {
-            cells += " = " + CellsBytes(value.cells);
-        }
-        dump.entries.push_back({p, params[p].Name, cells, value.text, 0});
+        const ShownValue value = ReadGoodValue(session, address, layout);
+        dump.entries.push_back({p, params[p].Name, CellsRead(layout, value), value.text, 0});
     }
     const std::string text = FormatDump(dump);
     if (const auto output = context.arguments.Value("output")) {
@@ -432,7 +394,7 @@ int RunRestore(CommandContext& context) {
     }
     const std::uint32_t address =
         context.arguments.Has("address") ? Address(context.arguments) : dump.address;
-    RequireSomeoneToAsk(context);
+    RequireSomeoneToAsk(context, "the write");
 
     Session& session = context.session();
     std::ostream& out = context.out;
@@ -443,9 +405,7 @@ int RunRestore(CommandContext& context) {
         if (tool::CellCount(item.target.layout.type) == 0) {
             continue;
         }
-        const ShownValue now =
-            tool::ReadValue(session.Driver(), session.Channel(), address, item.target.layout);
-        RequireGoodReply(now);
+        const ShownValue now = ReadGoodValue(session, address, item.target.layout);
         if (now.text == item.entry->value) {
             continue;
         }
@@ -457,7 +417,7 @@ int RunRestore(CommandContext& context) {
         }
         out << "  " << item.target.parameter << ": now " << WithCells(now) << ", restore "
             << tool::DecodeValue(item.target.layout, item.cells).text << " ["
-            << CellsBytes(item.cells) << "]\n";
+            << Hex(item.cells.View()) << "]\n";
         differing.emplace_back(&item, now);
     }
     if (differing.empty()) {
@@ -514,7 +474,7 @@ int RunNozzles(CommandContext& context) {
         const std::string shown = active.error    ? "???"
                                   : active.nozzle ? std::to_string(*active.nozzle)
                                                   : "---";
-        context.out << (first ? "" : ", ") << shown << " (cell " << Hex2(active.cell) << ")";
+        context.out << (first ? "" : ", ") << shown << " (cell " << Hex(active.cell) << ")";
         first = false;
     }
     context.out << "\n";

@@ -9,6 +9,7 @@
 #include "cli/Commands.h"
 #include "cli/Format.h"
 #include "cli/Json.h"
+#include "cli/Terminal.h"
 #include "driver/Exceptions.h"
 #include "driver/Version.h"
 
@@ -1135,6 +1136,23 @@ void RefuseJson(const CommandContext& context, const std::string& action, const 
     if (context.json) {
         throw UsageError("'" + action + "' " + why + ", so it takes no --json");
     }
+}
+
+void RequireSomeoneToAsk(const CommandContext& context, std::string_view what) {
+    if (!context.arguments.Has("yes") && !IsTerminalInput(context.in)) {
+        throw UsageError("standard input is not a terminal, so nobody can confirm" +
+                         (what.empty() ? "" : " " + std::string(what)) + ": give --yes");
+    }
+}
+
+bool Consent(CommandContext& context, const std::string& question) {
+    if (context.arguments.Has("yes")) {
+        return true;
+    }
+    context.out << question << " [y/N] " << std::flush;
+    std::string answer;
+    std::getline(context.in, answer);
+    return answer == "y" || answer == "Y" || answer == "yes" || answer == "д" || answer == "да";
 }
 
 int RunProgram(std::span<const std::string> words, std::istream& in, std::ostream& out,
