@@ -5,6 +5,7 @@
 #pragma once
 
 #include <functional>
+#include <initializer_list>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -212,6 +213,9 @@ class Form {
 
   protected:
     void Add(Control& control) { controls_.push_back(&control); }
+    void Add(std::initializer_list<Control*> inTabOrder) {
+        controls_.insert(controls_.end(), inTabOrder);
+    }
     void Add(Timer& timer) { timers_.push_back(&timer); }
     void Add(FormPlacement& placement) { placement_ = &placement; }
 

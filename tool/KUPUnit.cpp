@@ -1,7 +1,5 @@
 #include "tool/KUPUnit.h"
 
-#include <initializer_list>
-
 #include "tool/ControllerFileName.h"
 #include "tool/EditorDialog.h"
 #include "tool/EditorRules.h"
@@ -13,23 +11,11 @@ TKUPForm::TKUPForm(FormServices& services) : Form("KUPForm", services) {
     ClientWidth = 324;
     ClientHeight = 130;
 
-    for (SpinEdit* field : {&edCurNozzle1, &edCurNozzle2}) {
-        field->Mode = SpinEdit::Entry::Hexadecimal;
-        field->MinValue = 0;
-        field->MaxValue = 0xFF;
-        field->MaxLength = 2;
-    }
-    BitBtn1.Caption = "OK";
-    BitBtn1.Result = ModalResult::Ok;
-    BitBtn1.Default = true;
-    BitBtn2.Caption = "Отмена";
-    BitBtn2.Result = ModalResult::Cancel;
-    BitBtn2.Cancel = true;
+    SetUpCellField(edCurNozzle1);
+    SetUpCellField(edCurNozzle2);
+    SetUpOkCancel(BitBtn1, BitBtn2);
 
-    for (Control* control : std::initializer_list<Control*>{&edName, &edCurNozzle1, &edCurNozzle2,
-                                                            &BitBtn1, &BitBtn2}) {
-        Add(*control);
-    }
+    Add({&edName, &edCurNozzle1, &edCurNozzle2, &BitBtn1, &BitBtn2});
 }
 
 bool TKUPForm::EditController(CController* controller, const CControllerList& list,

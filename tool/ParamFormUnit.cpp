@@ -7,6 +7,7 @@
 
 #include "driver/Exceptions.h"
 #include "tool/DriverOptionsFile.h"
+#include "tool/EditorDialog.h"
 #include "tool/NumberText.h"
 
 namespace fuel::tool {
@@ -45,13 +46,6 @@ std::uint32_t WholeNumber(const SpinEdit& field, const char* label) {
                         std::to_string(low) + " до " + std::to_string(high));
     }
     return static_cast<std::uint32_t>(value);
-}
-
-void SetUpCellField(SpinEdit& field) {
-    field.Mode = SpinEdit::Entry::Hexadecimal;
-    field.MinValue = 0;
-    field.MaxValue = 0xFF;
-    field.MaxLength = 2;
 }
 
 void SetUpTagButton(Button& button, const char* caption, const char* hint, int tag) {
@@ -136,17 +130,14 @@ TLParamForm::TLParamForm(FormServices& services, ParamFormSettings settings)
     PZU.OnClick = [this] { PZUClick(); };
 
     // clang-format off
-    for (Control* control : std::initializer_list<Control*>{
-             &Panel1, &OriginalAdresEdit, &StartInLiterEdit, &WStartEdit, &WDozaEdit,
-             &edCOM, &edAddress,
-             &cbCntList, &btnAdd_Kup, &btnDel_Kup, &btnEdit_Kup,
-             &cbParamList, &btnAdd_Pr, &btnDel_Pr, &btnEdit_Pr,
-             &edS0, &edS1, &edS2, &edS3, &PZU,
-             &ReadValueBtn, &edReadValue, &WriteValueBtn, &edValue, &FuncBtn,
-             &edActiveNozzle1, &edActiveNozzle2, &edCurNozzle1, &edCurNozzle2,
-             &BitBtn2, &BitBtn1}) {
-        Add(*control);
-    }
+    Add({&Panel1, &OriginalAdresEdit, &StartInLiterEdit, &WStartEdit, &WDozaEdit,
+         &edCOM, &edAddress,
+         &cbCntList, &btnAdd_Kup, &btnDel_Kup, &btnEdit_Kup,
+         &cbParamList, &btnAdd_Pr, &btnDel_Pr, &btnEdit_Pr,
+         &edS0, &edS1, &edS2, &edS3, &PZU,
+         &ReadValueBtn, &edReadValue, &WriteValueBtn, &edValue, &FuncBtn,
+         &edActiveNozzle1, &edActiveNozzle2, &edCurNozzle1, &edCurNozzle2,
+         &BitBtn2, &BitBtn1});
     // clang-format on
     Add(Timer1);
 }

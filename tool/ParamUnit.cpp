@@ -1,7 +1,6 @@
 #include "tool/ParamUnit.h"
 
 #include <array>
-#include <initializer_list>
 
 #include "tool/EditorDialog.h"
 #include "tool/EditorRules.h"
@@ -27,10 +26,7 @@ TParamForm::TParamForm(FormServices& services) : Form("ParamForm", services) {
     ClientHeight = 274;
 
     for (SpinEdit* field : {&edS0, &edS1, &edS2, &edS3}) {
-        field->Mode = SpinEdit::Entry::Hexadecimal;
-        field->MinValue = 0;
-        field->MaxValue = 0xFF;
-        field->MaxLength = 2;
+        SetUpCellField(*field);
     }
     PZU.Caption = "Работать с ПЗУ";
     PZU.Bold = true;
@@ -44,18 +40,10 @@ TParamForm::TParamForm(FormServices& services) : Form("ParamForm", services) {
     rgScale.Caption = "Система счисления";
     rgScale.Items = {"Двоично-десятичная", "Шестнадцатиричная"};
     rgScale.ItemIndex = 0;
-    BitBtn1.Caption = "OK";
-    BitBtn1.Result = ModalResult::Ok;
-    BitBtn1.Default = true;
-    BitBtn2.Caption = "Отмена";
-    BitBtn2.Result = ModalResult::Cancel;
-    BitBtn2.Cancel = true;
+    SetUpOkCancel(BitBtn1, BitBtn2);
 
-    for (Control* control :
-         std::initializer_list<Control*>{&edName, &edS0, &edS1, &edS2, &edS3, &PZU, &edDec,
-                                         &cbReadOnly, &cbFunction, &rgScale, &BitBtn1, &BitBtn2}) {
-        Add(*control);
-    }
+    Add({&edName, &edS0, &edS1, &edS2, &edS3, &PZU, &edDec, &cbReadOnly, &cbFunction, &rgScale,
+         &BitBtn1, &BitBtn2});
 }
 
 bool TParamForm::EditParameter(CParameter* parameter, std::unique_ptr<CParameter>& created) {

@@ -1,10 +1,10 @@
 #include "tool/UstUnit.h"
 
-#include <initializer_list>
 #include <optional>
 #include <string>
 
 #include "tool/Adjustment.h"
+#include "tool/EditorDialog.h"
 
 namespace fuel::tool {
 namespace {
@@ -40,17 +40,9 @@ TUstForm::TUstForm(FormServices& services) : Form("UstForm", services) {
     BitBtn3.Caption = "Рассчитать";
     BitBtn3.OnClick = [this] { BitBtn3Click(); };
     edKn.ReadOnly = true;
-    BitBtn1.Caption = "OK";
-    BitBtn1.Result = ModalResult::Ok;
-    BitBtn1.Default = true;
-    BitBtn2.Caption = "Отмена";
-    BitBtn2.Result = ModalResult::Cancel;
-    BitBtn2.Cancel = true;
+    SetUpOkCancel(BitBtn1, BitBtn2);
 
-    for (Control* control : std::initializer_list<Control*>{&edKo, &edVz, &edVm, &BitBtn3, &edKn,
-                                                            &BitBtn1, &BitBtn2}) {
-        Add(*control);
-    }
+    Add({&edKo, &edVz, &edVm, &BitBtn3, &edKn, &BitBtn1, &BitBtn2});
 }
 
 double TUstForm::RunAdjustment(double coefficient) {
