@@ -309,6 +309,15 @@ namespace {
 // Outcome of an operation that hands nothing back.
 void Nothing(TraceEvent&, bool) {}
 
+// Outcome of an operation that hands back a value: the value under `key`, once it has one.
+template <typename T>
+auto Returned(std::string_view key, const T& value) {
+    return [key, &value](TraceEvent& e, bool finished) {
+        if (finished)
+            e.With(key, value);
+    };
+}
+
 }  // namespace
 
 void TracedDriver::AbstractOperation() {
@@ -322,11 +331,7 @@ std::string TracedDriver::GetProtocolDescription() {
     std::string text;
     Operation(
         "GetProtocolDescription", 0, 0, [](TraceEvent&) {},
-        [&] { text = TVM30::GetProtocolDescription(); },
-        [&](TraceEvent& e, bool finished) {
-            if (finished)
-                e.With("text", text);
-        });
+        [&] { text = TVM30::GetProtocolDescription(); }, Returned("text", text));
     return text;
 }
 
@@ -341,11 +346,7 @@ std::uint8_t TracedDriver::GetLinkState(std::uint8_t channel) {
     std::uint8_t result = 0;
     Operation(
         "GetLinkState", channel, 0, [&](TraceEvent& e) { e.With("ch", channel); },
-        [&] { result = TVM30::GetLinkState(channel); },
-        [&](TraceEvent& e, bool finished) {
-            if (finished)
-                e.With("result", result);
-        });
+        [&] { result = TVM30::GetLinkState(channel); }, Returned("result", result));
     return result;
 }
 
@@ -358,10 +359,7 @@ std::int32_t TracedDriver::StopPump(std::uint32_t channel, std::uint32_t dispens
             e.With("ch", channel).With("disp", dispenser).With("flag", stopFlag);
         },
         [&] { result = TVM30::StopPump(channel, dispenser, stopFlag); },
-        [&](TraceEvent& e, bool finished) {
-            if (finished)
-                e.With("result", result);
-        });
+        Returned("result", result));
     return result;
 }
 
@@ -369,11 +367,7 @@ std::int32_t TracedDriver::ReservedQuery(std::uint32_t value) {
     std::int32_t result = 0;
     Operation(
         "ReservedQuery", 0, 0, [&](TraceEvent& e) { e.With("value", value); },
-        [&] { result = TVM30::ReservedQuery(value); },
-        [&](TraceEvent& e, bool finished) {
-            if (finished)
-                e.With("result", result);
-        });
+        [&] { result = TVM30::ReservedQuery(value); }, Returned("result", result));
     return result;
 }
 
@@ -442,11 +436,7 @@ std::uint8_t TracedDriver::GetStatusCode(std::uint8_t channel, std::uint8_t disp
     Operation(
         "GetStatusCode", channel, dispenser,
         [&](TraceEvent& e) { e.With("ch", channel).With("disp", dispenser); },
-        [&] { result = TVM30::GetStatusCode(channel, dispenser); },
-        [&](TraceEvent& e, bool finished) {
-            if (finished)
-                e.With("result", result);
-        });
+        [&] { result = TVM30::GetStatusCode(channel, dispenser); }, Returned("result", result));
     return result;
 }
 
@@ -508,11 +498,7 @@ std::int32_t TracedDriver::StartPump(std::uint32_t channel, std::uint32_t dispen
         [&](TraceEvent& e) {
             e.With("ch", channel).With("disp", dispenser).With("nozzle", nozzle);
         },
-        [&] { result = TVM30::StartPump(channel, dispenser, nozzle); },
-        [&](TraceEvent& e, bool finished) {
-            if (finished)
-                e.With("result", result);
-        });
+        [&] { result = TVM30::StartPump(channel, dispenser, nozzle); }, Returned("result", result));
     return result;
 }
 
@@ -520,11 +506,7 @@ std::int32_t TracedDriver::InitLink(std::uint32_t channel) {
     std::int32_t result = 0;
     Operation(
         "InitLink", channel, 0, [&](TraceEvent& e) { e.With("ch", channel); },
-        [&] { result = TVM30::InitLink(channel); },
-        [&](TraceEvent& e, bool finished) {
-            if (finished)
-                e.With("result", result);
-        });
+        [&] { result = TVM30::InitLink(channel); }, Returned("result", result));
     return result;
 }
 
@@ -534,11 +516,7 @@ std::int32_t TracedDriver::ReadParameter(std::uint32_t channel, std::uint32_t ad
     Operation(
         "ReadParameter", channel, address,
         [&](TraceEvent& e) { e.With("ch", channel).With("addr", address).With("cell", cell); },
-        [&] { result = TVM30::ReadParameter(channel, address, cell); },
-        [&](TraceEvent& e, bool finished) {
-            if (finished)
-                e.With("result", result);
-        });
+        [&] { result = TVM30::ReadParameter(channel, address, cell); }, Returned("result", result));
     return result;
 }
 
@@ -551,10 +529,7 @@ std::int32_t TracedDriver::WriteParameter(std::uint32_t channel, std::uint32_t a
             e.With("ch", channel).With("addr", address).With("cell", cell).With("value", value);
         },
         [&] { result = TVM30::WriteParameter(channel, address, cell, value); },
-        [&](TraceEvent& e, bool finished) {
-            if (finished)
-                e.With("result", result);
-        });
+        Returned("result", result));
     return result;
 }
 
@@ -700,11 +675,7 @@ std::int32_t TracedDriver::ApplyLinkSettings(std::uint32_t channel) {
     std::int32_t result = 0;
     Operation(
         "ApplyLinkSettings", channel, 0, [&](TraceEvent& e) { e.With("ch", channel); },
-        [&] { result = TVM30::ApplyLinkSettings(channel); },
-        [&](TraceEvent& e, bool finished) {
-            if (finished)
-                e.With("result", result);
-        });
+        [&] { result = TVM30::ApplyLinkSettings(channel); }, Returned("result", result));
     return result;
 }
 
