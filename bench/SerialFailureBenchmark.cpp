@@ -5,8 +5,6 @@
 // once, so the figures are the link's own waits.
 #include <fcntl.h>
 #include <poll.h>
-#include <pty.h>
-#include <termios.h>
 #include <unistd.h>
 
 #include <benchmark/benchmark.h>
@@ -14,12 +12,12 @@
 #include <atomic>
 #include <chrono>
 #include <filesystem>
-#include <stdexcept>
 #include <string>
 #include <thread>
 
 #include "driver/TVM30.h"
 #include "link/SerialLink.h"
+#include "tests/support/PseudoTerminal.h"
 
 namespace {
 
@@ -29,18 +27,10 @@ enum class Answer { OnlyAcknowledge, Nothing };
 class Peer {
   public:
     explicit Peer(Answer answer) : answer_(answer) {
-        int master = -1;
-        int slave = -1;
-        if (::openpty(&master, &slave, nullptr, nullptr, nullptr) != 0) {
-            throw std::runtime_error("openpty failed");
-        }
-        master_ = master;
-        slave_ = slave;
-        path_ = ::ttyname(slave);
-        termios raw{};
-        ::tcgetattr(slave, &raw);
-        ::cfmakeraw(&raw);
-        ::tcsetattr(slave, TCSANOW, &raw);
+        const fuel::test::PseudoTerminal pair = fuel::test::OpenRawPseudoTerminal();
+        master_ = pair.master;
+        slave_ = pair.slave;
+        path_ = pair.path;
         thread_ = std::thread([this] { Run(); });
     }
     ~Peer() {

@@ -7,7 +7,6 @@
 #include <linux/sockios.h>
 #include <netinet/in.h>
 #include <poll.h>
-#include <pty.h>
 #include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <termios.h>
@@ -29,6 +28,7 @@
 #include "driver/TVM30.h"
 #include "link/SerialLink.h"
 #include "link/TcpPort.h"
+#include "tests/support/PseudoTerminal.h"
 
 namespace fuel::test {
 namespace {
@@ -177,19 +177,11 @@ class ScriptedPeer {
 class PtyPeer final : public ScriptedPeer {
   public:
     PtyPeer() {
-        int master = -1;
-        int slave = -1;
-        if (::openpty(&master, &slave, nullptr, nullptr, nullptr) != 0) {
-            throw std::runtime_error("openpty failed");
-        }
-        line_ = master;
-        slave_ = slave;
-        path_ = ::ttyname(slave);
-        termios raw{};
-        ::tcgetattr(slave, &raw);
-        ::cfmakeraw(&raw);
-        ::tcsetattr(slave, TCSANOW, &raw);
-        ::fcntl(master, F_SETFL, ::fcntl(master, F_GETFL) | O_NONBLOCK);
+        const PseudoTerminal pair = OpenRawPseudoTerminal();
+        line_ = pair.master;
+        slave_ = pair.slave;
+        path_ = pair.path;
+        ::fcntl(line_, F_SETFL, ::fcntl(line_, F_GETFL) | O_NONBLOCK);
         Start();
     }
     ~PtyPeer() override { Unplug(); }
