@@ -2,16 +2,13 @@
 
 #include <gtest/gtest.h>
 #include <sys/wait.h>
-#include <unistd.h>
 
 #include <cstdlib>
-#include <fstream>
-#include <random>
 #include <sstream>
 
 #include "cli/Program.h"
 
-namespace fuel::cli::test {
+namespace fuel::test {
 namespace {
 
 namespace fs = std::filesystem;
@@ -34,30 +31,13 @@ bool Contains(const std::string& text, const std::string& part) {
     return text.find(part) != std::string::npos;
 }
 
-std::string ReadFile(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
 Outcome RunInProcess(const std::vector<std::string>& words, const std::string& input) {
     EXPECT_TRUE(kOptionsIsolated);
     std::istringstream in(input);
     std::ostringstream out;
     std::ostringstream err;
-    const int status = RunProgram(words, in, out, err);
+    const int status = cli::RunProgram(words, in, out, err);
     return {status, out.str(), err.str()};
-}
-
-BuiltProgram::BuiltProgram()
-    : dir_(fs::temp_directory_path() / ("fuelctl-test-" + std::to_string(::getpid()) + "-" +
-                                        std::to_string(std::random_device{}()))) {
-    fs::create_directories(dir_);
-}
-
-BuiltProgram::~BuiltProgram() {
-    fs::remove_all(dir_);
 }
 
 Outcome BuiltProgram::Run(const std::vector<std::string>& words, const std::string& input,
@@ -71,11 +51,12 @@ Outcome BuiltProgram::Run(const std::vector<std::string>& words, const std::stri
     for (const std::string& word : words) {
         command += " " + Quoted(word);
     }
-    std::ofstream(dir_ / "in", std::ios::binary) << input;
-    command += " <" + Quoted((dir_ / "in").string()) + " >" + Quoted((dir_ / "out").string()) +
-               " 2>" + Quoted((dir_ / "err").string());
+    const fs::path& dir = Dir();
+    WriteBytes(dir / "in", input);
+    command += " <" + Quoted((dir / "in").string()) + " >" + Quoted((dir / "out").string()) +
+               " 2>" + Quoted((dir / "err").string());
     const int raw = std::system(command.c_str());
-    return {WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, ReadFile(dir_ / "out"), ReadFile(dir_ / "err")};
+    return {WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, ReadBytes(dir / "out"), ReadBytes(dir / "err")};
 }
 
-}  // namespace fuel::cli::test
+}  // namespace fuel::test

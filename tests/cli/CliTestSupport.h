@@ -8,7 +8,9 @@
 #include <string>
 #include <vector>
 
-namespace fuel::cli::test {
+#include "tests/support/TestFiles.h"
+
+namespace fuel::test {
 
 struct Outcome {
     int status = -1;
@@ -17,28 +19,22 @@ struct Outcome {
 };
 
 bool Contains(const std::string& text, const std::string& part);
-std::string ReadFile(const std::filesystem::path& path);
 
 // The words run as the program runs them, with `input` as standard input.
 Outcome RunInProcess(const std::vector<std::string>& words, const std::string& input = "");
 
 // The built fuelctl run by the shell, its standard input, output and error in files of a
-// directory of its own, which goes away with it.
+// directory of its own (Dir), which goes away with it.
 class BuiltProgram {
   public:
-    BuiltProgram();
-    ~BuiltProgram();
-    BuiltProgram(const BuiltProgram&) = delete;
-    BuiltProgram& operator=(const BuiltProgram&) = delete;
-
-    const std::filesystem::path& Dir() const { return dir_; }
+    const std::filesystem::path& Dir() const { return dir_.Path(); }
 
     // environment: NAME=VALUE words set for this run only.
     Outcome Run(const std::vector<std::string>& words, const std::string& input = "",
                 const std::vector<std::string>& environment = {}) const;
 
   private:
-    std::filesystem::path dir_;
+    TemporaryDirectory dir_;
 };
 
-}  // namespace fuel::cli::test
+}  // namespace fuel::test

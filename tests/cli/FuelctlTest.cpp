@@ -8,9 +8,9 @@
 
 namespace {
 
-using fuel::cli::test::BuiltProgram;
-using fuel::cli::test::Contains;
-using fuel::cli::test::Outcome;
+using fuel::test::BuiltProgram;
+using fuel::test::Contains;
+using fuel::test::Outcome;
 
 Outcome RunFuelctl(const std::vector<std::string>& words) {
     return BuiltProgram().Run(words);

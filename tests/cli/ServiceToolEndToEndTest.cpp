@@ -14,9 +14,9 @@
 namespace {
 
 namespace fs = std::filesystem;
-using fuel::cli::test::Contains;
-using fuel::cli::test::Outcome;
-using fuel::cli::test::ReadFile;
+using fuel::test::Contains;
+using fuel::test::Outcome;
+using fuel::test::ReadBytes;
 
 int Count(const std::string& text, const std::string& part) {
     int count = 0;
@@ -38,7 +38,7 @@ std::vector<std::string> Lines(const std::string& text) {
 
 class ServiceToolEndToEnd : public ::testing::Test {
   protected:
-    fuel::cli::test::BuiltProgram program;
+    fuel::test::BuiltProgram program;
     const fs::path& dir = program.Dir();
     fs::path settings = dir / "Settings";
 
@@ -51,7 +51,7 @@ class ServiceToolEndToEnd : public ::testing::Test {
         return program.Run(words, input);
     }
 
-    std::vector<std::string> Audit() { return Lines(ReadFile(settings / "fuelctl-audit.log")); }
+    std::vector<std::string> Audit() { return Lines(ReadBytes(settings / "fuelctl-audit.log")); }
 };
 
 TEST_F(ServiceToolEndToEnd, AnEmptySettingsDirectoryGetsTheExampleOnce) {
@@ -257,9 +257,9 @@ TEST_F(ServiceToolEndToEnd, DumpAndRestoreWriteBackOnlyWhatDiffers) {
     const auto withoutTime = [](const std::string& text) {
         return text.substr(text.find("controller: "));
     };
-    const std::string dumped = ReadFile(dir / "before.txt");
+    const std::string dumped = ReadBytes(dir / "before.txt");
     ASSERT_TRUE(Contains(dumped, "controller: Пример КУП-1\naddress: 5\n")) << dumped;
-    EXPECT_EQ(withoutTime(ReadFile(dir / "after.txt")), withoutTime(dumped));
+    EXPECT_EQ(withoutTime(ReadBytes(dir / "after.txt")), withoutTime(dumped));
     EXPECT_TRUE(Contains(dumped,
                          "parameter 4: Поправка температуры (пример)\n"
                          "  cells: RAM 2C = D5\n  value: -0.7\n"));

@@ -3,7 +3,6 @@
 
 #include <filesystem>
 #include <fstream>
-#include <random>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -21,15 +20,12 @@ namespace {
 namespace fs = std::filesystem;
 using test::Contains;
 using test::Outcome;
-using test::ReadFile;
+using test::ReadBytes;
 
 class ServiceToolTest : public ::testing::Test {
   protected:
-    fs::path settings =
-        fs::temp_directory_path() / ("fuelctl-settings-" + std::to_string(std::random_device{}()) +
-                                     std::to_string(std::random_device{}()));
-
-    void TearDown() override { fs::remove_all(settings); }
+    test::TemporaryDirectory dir;
+    fs::path settings = dir.Path() / "Settings";
 
     Outcome Run(std::vector<std::string> words, const std::string& input = "") {
         words.push_back("--settings");
@@ -93,7 +89,7 @@ TEST_F(ServiceToolTest, NamesTheFilesCannotHoldAreRefused) {
         const Outcome run = Run({"catalogue", "add-controller", name});
         EXPECT_EQ(run.status, kExitUsage) << name;
     }
-    EXPECT_EQ(ReadFile(settings / "VPP.ini"), "[main]\r\nCount=0\r\n");
+    EXPECT_EQ(ReadBytes(settings / "VPP.ini"), "[main]\r\nCount=0\r\n");
 }
 
 // A catalogue that stopped loading is shown as far as it loaded, with the file and the key,
@@ -114,7 +110,7 @@ TEST_F(ServiceToolTest, IncompleteCatalogueIsToldAndKept) {
     const Outcome refused = Run({"catalogue", "add-controller", "D"});
     EXPECT_EQ(refused.status, kExitFailure);
     EXPECT_TRUE(Contains(refused.err, "give --force")) << refused.err;
-    EXPECT_EQ(ReadFile(settings / "VPP.ini"), catalogue);
+    EXPECT_EQ(ReadBytes(settings / "VPP.ini"), catalogue);
 
     EXPECT_EQ(Run({"catalogue", "add-controller", "D", "--force"}).status, 0);
     tool::CControllerList list(settings);

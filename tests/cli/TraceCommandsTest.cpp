@@ -50,14 +50,6 @@ constexpr char kFill[] =
 
 class TraceCommandsTest : public ::testing::Test {
   protected:
-    TraceCommandsTest() {
-        static int counter = 0;
-        dir_ = fs::temp_directory_path() /
-               ("fuelctl-trace-" + std::to_string(::getpid()) + "-" + std::to_string(++counter));
-        fs::create_directories(dir_);
-    }
-    ~TraceCommandsTest() override { fs::remove_all(dir_); }
-
     // Runs the fill in a shell with its trace in `name`; extra options go to the shell.
     std::string Record(const std::string& name, std::vector<std::string> options = {},
                        int status = kExitSuccess) {
@@ -69,7 +61,8 @@ class TraceCommandsTest : public ::testing::Test {
         return path;
     }
 
-    fs::path dir_;
+    test::TemporaryDirectory scratch_;
+    const fs::path& dir_ = scratch_.Path();
 };
 
 TEST_F(TraceCommandsTest, TheSummaryCountsInjectedFaultsWhereTheyWereInjected) {

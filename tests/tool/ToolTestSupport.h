@@ -1,5 +1,6 @@
 // What the service tool's tests share: a private directory that goes away with the test,
-// files as bytes, and a controller's memory behind a recording link.
+// files as bytes (tests/support/TestFiles.h), and a controller's memory behind a recording
+// link.
 #pragma once
 
 #include <array>
@@ -9,23 +10,10 @@
 #include <string>
 
 #include "tests/support/RecordingLink.h"
+#include "tests/support/TestFiles.h"
 
 namespace fuel::test {
 
-class TemporaryDirectory {
-  public:
-    TemporaryDirectory();
-    ~TemporaryDirectory();
-    TemporaryDirectory(const TemporaryDirectory&) = delete;
-    TemporaryDirectory& operator=(const TemporaryDirectory&) = delete;
-    const std::filesystem::path& Path() const { return path_; }
-
-  private:
-    std::filesystem::path path_;
-};
-
-void WriteBytes(const std::filesystem::path& path, const std::string& bytes);
-std::string ReadBytes(const std::filesystem::path& path);
 // The names in a directory, sorted.
 std::string Listing(const std::filesystem::path& directory);
 
