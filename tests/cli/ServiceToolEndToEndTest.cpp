@@ -160,41 +160,7 @@ INSTANTIATE_TEST_SUITE_P(
                       WriteCase{"1", "0", "9.999", "1 [10 00]", "9.999 [99 99]"},
                       WriteCase{"1", "1", "7F", "00000005 [85]", "0000007F [7F]"}));
 
-struct RefusalCase {
-    const char* controller;
-    const char* parameter;
-    const char* value;
-    const char* message;
-};
-
-class ParamRefusalTest : public ServiceToolEndToEnd,
-                         public ::testing::WithParamInterface<RefusalCase> {};
-
-// A value the cells cannot hold whole, or a parameter that must not be written: refused
-// before the first frame, and nothing reaches the audit log.
-TEST_P(ParamRefusalTest, SendsNothing) {
-    const RefusalCase& c = GetParam();
-    const Outcome run =
-        Run({"param", "write", c.controller, c.parameter, c.value, "--yes", "--trace"});
-    EXPECT_EQ(run.status, 2);
-    EXPECT_EQ(Count(run.out, "->"), 0) << run.out;
-    EXPECT_TRUE(Contains(run.err, c.message)) << run.err;
-    EXPECT_FALSE(fs::exists(settings / "fuelctl-audit.log"));
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Values, ParamRefusalTest,
-    ::testing::Values(
-        RefusalCase{"0", "1", "1.00", "не помещается в 1 ячейку параметра: допустимо от 0 до 0.99"},
-        RefusalCase{"0", "3", "1000000", "допустимо от 0 до 999999.99"},
-        RefusalCase{"0", "4", "12.8", "допустимо от -3.7 до 12.7"},
-        RefusalCase{"0", "0", "1.00001", "больше знаков после запятой, чем у параметра (4)"},
-        RefusalCase{"0", "8", "100", "допустимо от 0 до FF"},
-        RefusalCase{"1", "1", "-1", "допустимо от 0 до 7F"},
-        RefusalCase{"0", "6", "1", "только для чтения"},
-        RefusalCase{"0", "9", "05.12.08", "только для чтения"},
-        RefusalCase{"0", "1", "abc", "не число"}));
-
+// Standard input a file, as a script gives it: nobody to ask.
 TEST_F(ServiceToolEndToEnd, WithoutATerminalAWriteWantsYes) {
     const Outcome run = Run({"param", "write", "0", "1", "0.5", "--trace"});
     EXPECT_EQ(run.status, 2);

@@ -135,47 +135,75 @@ TEST_F(ServiceToolTest, ControllersAndParametersByNameOrPosition) {
               kExitUsage);
 }
 
-struct DumpCase {
+// 'param ACTION' on the example catalogue, with --yes and --trace; DUMP in the action stands
+// for a file that holds `dump`.
+struct RefusalCase {
     const char* name;
-    const char* dump;
+    const char* action;
     const char* message;
+    const char* dump = "";
 };
 
-class RestoreRefusalTest : public ServiceToolTest,
-                           public ::testing::WithParamInterface<DumpCase> {};
+class RefusalTest : public ServiceToolTest, public ::testing::WithParamInterface<RefusalCase> {};
 
-// A dump that does not fit the catalogue is refused whole, before anything is read or sent.
-TEST_P(RestoreRefusalTest, NothingIsSent) {
+// A value the cells cannot hold whole, a parameter that must not be written, a dump that does
+// not fit the catalogue: refused whole, before anything is read or sent, and nothing reaches
+// the audit log.
+TEST_P(RefusalTest, NothingIsSent) {
     ASSERT_EQ(Run({"catalogue"}).status, 0);
-    std::ofstream(settings / "dump.txt") << GetParam().dump;
-    const Outcome run =
-        Run({"param", "restore", (settings / "dump.txt").string(), "--yes", "--trace"});
+    const fs::path dump = settings / "dump.txt";
+    std::ofstream(dump) << GetParam().dump;
+    std::vector<std::string> words = {"param"};
+    std::istringstream action(GetParam().action);
+    for (std::string word; action >> word;) {
+        words.push_back(word == "DUMP" ? dump.string() : word);
+    }
+    words.insert(words.end(), {"--yes", "--trace"});
+    const Outcome run = Run(words);
     EXPECT_EQ(run.status, kExitUsage);
     EXPECT_TRUE(Contains(run.err, GetParam().message)) << run.err;
     EXPECT_FALSE(Contains(run.out, "->")) << run.out;
+    EXPECT_FALSE(fs::exists(settings / kAuditLogName));
 }
 
 INSTANTIATE_TEST_SUITE_P(
-    Dumps, RestoreRefusalTest,
+    Writes, RefusalTest,
+    ::testing::Values(RefusalCase{"one_cell", "write 0 1 1.00",
+                                  "не помещается в 1 ячейку параметра: допустимо от 0 до 0.99"},
+                      RefusalCase{"four_cells", "write 0 3 1000000", "допустимо от 0 до 999999.99"},
+                      RefusalCase{"signed", "write 0 4 12.8", "допустимо от -3.7 до 12.7"},
+                      RefusalCase{"decimals", "write 0 0 1.00001",
+                                  "больше знаков после запятой, чем у параметра (4)"},
+                      RefusalCase{"byte", "write 0 8 100", "допустимо от 0 до FF"},
+                      RefusalCase{"seven_bits", "write 1 1 -1", "допустимо от 0 до 7F"},
+                      RefusalCase{"read_only", "write 0 6 1", "только для чтения"},
+                      RefusalCase{"read_only_rom", "write 0 9 05.12.08", "только для чтения"},
+                      RefusalCase{"not_a_number", "write 0 1 abc", "не число"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+INSTANTIATE_TEST_SUITE_P(
+    Dumps, RefusalTest,
     ::testing::Values(
-        DumpCase{"not_a_dump", "hello\n", "line 1 of the dump: expected 'key: value'"},
-        DumpCase{"no_controller", "address: 1\n", "names no controller"},
-        DumpCase{"value_missing",
-                 "controller: 0\naddress: 1\nparameter 1: Цена импульса, л (пример)\n"
-                 "  cells: RAM 24 = 01\n",
-                 "line 3 of the dump: parameter 1 needs its cells and its value"},
-        DumpCase{"cells_moved",
-                 "controller: Пример КУП-1\naddress: 1\nparameter 1: Цена импульса, л (пример)\n"
-                 "  cells: RAM 25 = 01\n  value: 0.01\n",
-                 "was in cells RAM 25 = 01, the catalogue has it in RAM 24"},
-        DumpCase{"value_too_large",
-                 "controller: Пример КУП-1\naddress: 1\nparameter 1: Цена импульса, л (пример)\n"
-                 "  cells: RAM 24 = 01\n  value: 1.5\n",
-                 "line 3 of the dump: Цена импульса, л (пример): Значение 1.5 не помещается"},
-        DumpCase{"unknown_parameter",
-                 "controller: Пример КУП-1\naddress: 1\nparameter 1: Нет такого\n"
-                 "  cells: RAM 24 = 01\n  value: 1\n",
-                 "no parameter of 'Пример КУП-1' 'Нет такого'"}));
+        RefusalCase{"not_a_dump", "restore DUMP", "line 1 of the dump: expected 'key: value'",
+                    "hello\n"},
+        RefusalCase{"no_controller", "restore DUMP", "names no controller", "address: 1\n"},
+        RefusalCase{"value_missing", "restore DUMP",
+                    "line 3 of the dump: parameter 1 needs its cells and its value",
+                    "controller: 0\naddress: 1\nparameter 1: Цена импульса, л (пример)\n"
+                    "  cells: RAM 24 = 01\n"},
+        RefusalCase{"cells_moved", "restore DUMP",
+                    "was in cells RAM 25 = 01, the catalogue has it in RAM 24",
+                    "controller: Пример КУП-1\naddress: 1\nparameter 1: Цена импульса, л "
+                    "(пример)\n  cells: RAM 25 = 01\n  value: 0.01\n"},
+        RefusalCase{"value_too_large", "restore DUMP",
+                    "line 3 of the dump: Цена импульса, л (пример): Значение 1.5 не помещается",
+                    "controller: Пример КУП-1\naddress: 1\nparameter 1: Цена импульса, л "
+                    "(пример)\n  cells: RAM 24 = 01\n  value: 1.5\n"},
+        RefusalCase{"unknown_parameter", "restore DUMP",
+                    "no parameter of 'Пример КУП-1' 'Нет такого'",
+                    "controller: Пример КУП-1\naddress: 1\nparameter 1: Нет такого\n"
+                    "  cells: RAM 24 = 01\n  value: 1\n"}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 TEST(CalculatorTest, TakesCommasAsPoints) {
     const Outcome run = test::RunInProcess({"adjust", "1,5", "10", "10,1"});
