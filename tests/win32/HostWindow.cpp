@@ -32,13 +32,13 @@ HMENU MakePopup(const std::vector<std::string>& items, UINT firstCommand) {
     return popup;
 }
 
-HMENU MakeMenuBar(const std::vector<PopupSpec>& popups) {
+HMENU MakeMenuBar(const std::vector<PopupItems>& popups) {
     HMENU bar = CreateMenu();
     UINT command = 100;
-    for (const PopupSpec& spec : popups) {
-        HMENU popup = MakePopup(spec.items, command);
-        command += static_cast<UINT>(spec.items.size());
-        AppendMenuW(bar, MF_POPUP, reinterpret_cast<UINT_PTR>(popup), Wide(spec.caption).c_str());
+    for (const PopupItems& wanted : popups) {
+        HMENU popup = MakePopup(wanted.items, command);
+        command += static_cast<UINT>(wanted.items.size());
+        AppendMenuW(bar, MF_POPUP, reinterpret_cast<UINT_PTR>(popup), Wide(wanted.caption).c_str());
     }
     return bar;
 }

@@ -10,13 +10,13 @@
 
 namespace fuel::test::win32 {
 
-struct PopupSpec {
+struct PopupItems {
     std::string caption;  // UTF-8
     std::vector<std::string> items;
 };
 
 // A menu bar; the items get the commands 100, 101, ... in order.
-HMENU MakeMenuBar(const std::vector<PopupSpec>& popups);
+HMENU MakeMenuBar(const std::vector<PopupItems>& popups);
 HMENU MakePopup(const std::vector<std::string>& items, UINT firstCommand = 200);
 
 // The first popup of window's bar captioned caption, or nullptr.
