@@ -21,10 +21,11 @@ want googletest test -f /usr/src/googletest/CMakeLists.txt
 want libbenchmark-dev test -f /usr/include/benchmark/benchmark.h
 # fuelctl's --json (header-only).
 want nlohmann-json3-dev test -f /usr/include/nlohmann/json.hpp
-# The install and package tests: pkg-config for the consumer build, dpkg-shlibdeps for the
-# Debian package's dependencies.
+# The install and package tests: pkg-config for the consumer build, dpkg-shlibdeps (and the
+# file utility CPack finds the programs with) for the Debian package's dependencies.
 want pkgconf command -v pkg-config
 want dpkg-dev command -v dpkg-shlibdeps
+want file command -v file
 want g++-mingw-w64-i686 command -v i686-w64-mingw32-g++-posix
 want binutils-mingw-w64-i686 command -v i686-w64-mingw32-objdump
 # Wine for the 32-bit Windows tests: the 32-bit loader with its preloader, and the native
