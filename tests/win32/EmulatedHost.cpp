@@ -1,45 +1,10 @@
 #include "tests/win32/EmulatedHost.h"
 
 #include "driver/Exceptions.h"
+#include "tests/win32/HostTable.h"
 
 namespace fuel::test::win32 {
 namespace {
-
-using ValidatorRoutine = std::uint8_t(__stdcall*)(void* object, std::uint32_t channel,
-                                                  const std::uint8_t* reply, std::int32_t high,
-                                                  const std::uint8_t* receivedCount,
-                                                  const std::uint8_t* expectedCount);
-using InitializerRoutine = std::int32_t(__stdcall*)(void* object, std::uint32_t channel);
-
-template <typename Routine>
-const void* Entry(Routine routine) {
-    return reinterpret_cast<const void*>(routine);
-}
-
-const void* const kTable[22] = {
-    nullptr,
-    Entry(&EmulatedHost::GetChannelError),
-    Entry(&EmulatedHost::SetChannelError),
-    Entry(&EmulatedHost::SetChannelState),
-    Entry(&EmulatedHost::GetChannelState),
-    nullptr,
-    nullptr,
-    nullptr,
-    nullptr,
-    nullptr,
-    nullptr,
-    nullptr,
-    nullptr,
-    nullptr,
-    nullptr,
-    nullptr,
-    Entry(&EmulatedHost::Transact),
-    Entry(&EmulatedHost::ConfigureLine),
-    nullptr,
-    Entry(&EmulatedHost::SetReplyValidator),
-    nullptr,
-    Entry(&EmulatedHost::SetLineInitializer),
-};
 
 std::size_t Line(std::uint32_t channel) {
     return channel >= 1 && channel <= 32 ? channel : 0;
@@ -48,19 +13,19 @@ std::size_t Line(std::uint32_t channel) {
 }  // namespace
 
 EmulatedHost::EmulatedHost(emulator::Emulator& bus, std::uint32_t channel)
-    : object_{kTable, this}, link_(bus, channel) {}
+    : object_{HostTable<EmulatedHost>(), this}, link_(bus, channel) {}
 
 bool EmulatedHost::CallValidator(void* handler, std::uint32_t channel, const std::uint8_t* reply,
                                  std::int32_t high, const std::uint8_t& received,
                                  const std::uint8_t& expected) {
     const auto& registered = *static_cast<const Handler*>(handler);
-    const auto routine = reinterpret_cast<ValidatorRoutine>(registered.routine);
+    const auto routine = reinterpret_cast<ReplyCheckRoutine>(registered.routine);
     return routine(registered.object, channel, reply, high, &received, &expected) != 0;
 }
 
 std::int32_t EmulatedHost::CallInitializer(void* handler, std::uint32_t channel) {
     const auto& registered = *static_cast<const Handler*>(handler);
-    return reinterpret_cast<InitializerRoutine>(registered.routine)(registered.object, channel);
+    return reinterpret_cast<LineInitializerRoutine>(registered.routine)(registered.object, channel);
 }
 
 std::int32_t __stdcall EmulatedHost::GetChannelError(void* self, std::uint32_t channel) {

@@ -3,44 +3,10 @@
 #include <algorithm>
 #include <cstring>
 
+#include "tests/win32/HostTable.h"
+
 namespace fuel::test::win32 {
 namespace {
-
-using CheckRoutine = std::uint8_t(__stdcall*)(void* object, std::uint32_t channel,
-                                              const std::uint8_t* reply, std::int32_t high,
-                                              const std::uint8_t* receivedCount,
-                                              const std::uint8_t* expectedCount);
-
-template <typename Routine>
-const void* Entry(Routine routine) {
-    return reinterpret_cast<const void*>(routine);
-}
-
-// Entries the driver must never call stay empty: a call would fault at once.
-const void* const kTable[22] = {
-    nullptr,
-    Entry(&TestHost::GetChannelError),
-    Entry(&TestHost::SetChannelError),
-    Entry(&TestHost::SetChannelState),
-    Entry(&TestHost::GetChannelState),
-    nullptr,
-    nullptr,
-    nullptr,
-    nullptr,
-    nullptr,
-    nullptr,
-    nullptr,
-    nullptr,
-    nullptr,
-    nullptr,
-    nullptr,
-    Entry(&TestHost::Transact),
-    Entry(&TestHost::ConfigureLine),
-    nullptr,
-    Entry(&TestHost::SetReplyValidator),
-    nullptr,
-    Entry(&TestHost::SetLineInitializer),
-};
 
 Bytes ZeroDataReply(std::uint32_t length) {
     if (length <= 1) {
@@ -60,7 +26,7 @@ Bytes ZeroDataReply(std::uint32_t length) {
 
 }  // namespace
 
-TestHost::TestHost() : object_{kTable, this} {}
+TestHost::TestHost() : object_{HostTable<TestHost>(), this} {}
 
 void TestHost::Record(std::uint32_t channel, const std::uint8_t* frame, std::uint32_t frameLength,
                       std::uint32_t replyLength, std::uint32_t reserved) {
@@ -152,7 +118,7 @@ std::int32_t __stdcall TestHost::Transact(void* self, std::uint32_t channel,
     const std::int32_t high =
         answer.hasHigh ? answer.high : static_cast<std::int32_t>(replyLength) - 1;
     const Handler validator = host.validators[line];
-    const auto check = reinterpret_cast<CheckRoutine>(validator.routine);
+    const auto check = reinterpret_cast<ReplyCheckRoutine>(validator.routine);
 
     Link(termination, host.transactLog);
     const std::uint8_t accepted = check(validator.object, channel, reply, high,

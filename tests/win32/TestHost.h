@@ -91,7 +91,7 @@ class TestHost {
     // Calls the line initializer registered for the channel.
     GuardedOutcome CallInitializer(std::uint32_t channel);
 
-    // Table routines; public for the table in TestHost.cpp.
+    // Table routines; public for the host table (HostTable.h).
     static std::int32_t __stdcall GetChannelError(void* self, std::uint32_t channel);
     static void __stdcall SetChannelError(void* self, std::uint32_t channel, std::int32_t code);
     static void __stdcall SetChannelState(void* self, std::uint32_t channel, std::int32_t state);
