@@ -14,7 +14,7 @@
 #include "driver/TVM30.h"
 #include "driver/TraceFile.h"
 #include "driver/TracedDriver.h"
-#include "tests/support/RecordingLink.h"
+#include "testing/RecordingLink.h"
 
 namespace {
 

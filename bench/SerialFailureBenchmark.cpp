@@ -17,7 +17,7 @@
 
 #include "driver/TVM30.h"
 #include "link/SerialLink.h"
-#include "tests/support/PseudoTerminal.h"
+#include "testing/PseudoTerminal.h"
 
 namespace {
 

@@ -5,7 +5,7 @@
 
 #include "driver/TVM30.h"
 #include "fuzz/FuzzInput.h"
-#include "tests/support/RecordingLink.h"
+#include "testing/RecordingLink.h"
 
 using fuel::fuzz::FuzzInput;
 

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "driver/TVM30.h"
-#include "tests/support/RecordingLink.h"
+#include "testing/RecordingLink.h"
 
 namespace fuel::test {
 

@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "driver/TVM30.h"
-#include "tests/support/RecordingLink.h"
+#include "testing/RecordingLink.h"
 
 namespace fuel {
 namespace {

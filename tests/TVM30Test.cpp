@@ -8,8 +8,8 @@
 #include <optional>
 
 #include "driver/Text1251.h"
-#include "tests/support/Environment.h"
-#include "tests/support/RecordingLink.h"
+#include "testing/Environment.h"
+#include "testing/RecordingLink.h"
 
 namespace fuel {
 namespace {

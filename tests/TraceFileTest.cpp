@@ -10,7 +10,7 @@
 #include "driver/TraceFile.h"
 #include "driver/TraceSettings.h"
 #include "driver/TracedDriver.h"
-#include "tests/support/RecordingLink.h"
+#include "testing/RecordingLink.h"
 
 namespace fuel {
 namespace {

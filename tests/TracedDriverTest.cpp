@@ -6,7 +6,7 @@
 
 #include "driver/TracedDriver.h"
 #include "tests/DriverFixture.h"
-#include "tests/support/RecordingLink.h"
+#include "testing/RecordingLink.h"
 
 namespace fuel {
 namespace {

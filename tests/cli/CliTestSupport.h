@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "tests/support/TestFiles.h"
+#include "testing/TestFiles.h"
 
 namespace fuel::test {
 

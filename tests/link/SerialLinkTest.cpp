@@ -28,7 +28,7 @@
 #include "driver/TVM30.h"
 #include "link/SerialLink.h"
 #include "link/TcpPort.h"
-#include "tests/support/PseudoTerminal.h"
+#include "testing/PseudoTerminal.h"
 
 namespace fuel::test {
 namespace {

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "driver/TVM30.h"
-#include "tests/support/RecordingLink.h"
+#include "testing/RecordingLink.h"
 #include "tests/tool/FormTestSupport.h"
 #include "tests/tool/ToolTestSupport.h"
 #include "tool/ParamFormUnit.h"

@@ -1,5 +1,5 @@
 // What the service tool's tests share: a private directory that goes away with the test,
-// files as bytes (tests/support/TestFiles.h), and a controller's memory behind a recording
+// files as bytes (testing/TestFiles.h), and a controller's memory behind a recording
 // link.
 #pragma once
 
@@ -9,8 +9,8 @@
 #include <map>
 #include <string>
 
-#include "tests/support/RecordingLink.h"
-#include "tests/support/TestFiles.h"
+#include "testing/RecordingLink.h"
+#include "testing/TestFiles.h"
 
 namespace fuel::test {
 

@@ -1,4 +1,4 @@
-#include "tests/support/TestFiles.h"
+#include "testing/TestFiles.h"
 
 #include <fstream>
 #include <iterator>

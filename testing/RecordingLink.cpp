@@ -1,4 +1,4 @@
-#include "tests/support/RecordingLink.h"
+#include "testing/RecordingLink.h"
 
 #include <algorithm>
 

@@ -1,4 +1,4 @@
-#include "tests/support/Environment.h"
+#include "testing/Environment.h"
 
 #include <cstdlib>
 
