@@ -39,7 +39,8 @@ constexpr std::uint8_t kStatusStopped = 0x08;
 constexpr std::uint8_t kStatusEnded = 0x0C;
 
 constexpr std::array<std::string_view, kFaultCount> kFaultNames = {
-    "first-byte", "only-ack", "no-end", "checksum", "non-digit", "silence", "late", "split"};
+    "first-byte", "only-ack", "no-end", "checksum", "non-digit",
+    "silence",    "late",     "split",  "short"};
 
 struct CommandShape {
     std::uint8_t letter;
@@ -500,6 +501,7 @@ bool Emulator::Fits(Fault fault, const Reply& reply, std::size_t numberEnd) {
         case Fault::MissingEnd:
         case Fault::WrongChecksum:
         case Fault::SplitBytes:
+        case Fault::ShortFrame:
             return data;
         case Fault::NonDigit:
             return data && numberEnd != 0;
@@ -530,11 +532,12 @@ void Emulator::ApplyFault(Reply& reply, std::size_t numberEnd) {
     reply.fault = fault;
     const std::size_t length = reply.length;
     const auto reseal = [&] {
+        const std::size_t sealed = reply.length;
         std::uint8_t sum = kFrameEnd;
-        for (std::size_t i = 1; i + 2 < length; ++i) {
+        for (std::size_t i = 1; i + 2 < sealed; ++i) {
             sum = static_cast<std::uint8_t>(sum + reply.bytes[i]);
         }
-        reply.bytes[length - 2] = sum;
+        reply.bytes[sealed - 2] = sum;
     };
     switch (*fault) {
         case Fault::WrongFirstByte:
@@ -563,6 +566,14 @@ void Emulator::ApplyFault(Reply& reply, std::size_t numberEnd) {
             break;
         case Fault::SplitBytes:
             reply.byteGap = config_.splitGap;
+            break;
+        case Fault::ShortFrame:
+            // The last data byte goes; the checksum and the 'E' move up and are made to fit,
+            // so that only the length betrays it.
+            reply.length = static_cast<std::uint8_t>(length - 1);
+            reply.bytes[length - 2] = kFrameEnd;
+            reply.bytes[length - 1] = 0;
+            reseal();
             break;
     }
 }

@@ -140,13 +140,16 @@ enum class Fault : std::uint8_t {
     Silence,          // no reply at all
     LateReply,        // the reply comes after Config::lateDelay
     SplitBytes,       // the reply's bytes come one at a time, Config::splitGap apart
+    ShortFrame,       // the data frame stops a data byte early, resealed: sound, yet short
 };
-inline constexpr std::size_t kFaultCount = 8;
+inline constexpr std::size_t kFaultCount = 9;
 inline constexpr std::array<Fault, kFaultCount> kAllFaults = {
-    Fault::WrongFirstByte, Fault::OnlyAcknowledge, Fault::MissingEnd, Fault::WrongChecksum,
-    Fault::NonDigit,       Fault::Silence,         Fault::LateReply,  Fault::SplitBytes};
+    Fault::WrongFirstByte, Fault::OnlyAcknowledge, Fault::MissingEnd,
+    Fault::WrongChecksum,  Fault::NonDigit,        Fault::Silence,
+    Fault::LateReply,      Fault::SplitBytes,      Fault::ShortFrame};
 
-// "first-byte", "only-ack", "no-end", "checksum", "non-digit", "silence", "late", "split".
+// "first-byte", "only-ack", "no-end", "checksum", "non-digit", "silence", "late", "split",
+// "short".
 std::string_view FaultName(Fault fault);
 std::optional<Fault> FaultFromName(std::string_view name);
 

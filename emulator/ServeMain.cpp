@@ -60,7 +60,7 @@ Options:
   --version           the program's version
   --help              this text
 
-Fault kinds: first-byte, only-ack, no-end, checksum, non-digit, silence, late, split.
+Fault kinds: first-byte, only-ack, no-end, checksum, non-digit, silence, late, split, short.
 Exit status: 0 after an interrupt, 1 when the line (or listening) failed, 2 on a usage error.
 )";
 

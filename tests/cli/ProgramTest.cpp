@@ -162,7 +162,7 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(FaultCase{"first-byte", kPollFailed}, FaultCase{"only-ack", kPollFailed},
                       FaultCase{"no-end", kPollFailed}, FaultCase{"checksum", kPollFailed},
                       FaultCase{"silence", kPollFailed}, FaultCase{"late", kPollFailed},
-                      FaultCase{"split", kPollFailed},
+                      FaultCase{"split", kPollFailed}, FaultCase{"short", kPollFailed},
                       FaultCase{"non-digit", "garbled or implausible (link state 3)"}));
 
 TEST(ProgramTest, AnAbsentDispenserFailsWithTheDriversMessage) {
