@@ -45,7 +45,7 @@ struct Channel {
 };
 
 void Report(benchmark::State& state, const Channel& channel, std::uint64_t cycles) {
-    const fuel::LinkCounters& c = channel.link.Counters();
+    const fuel::LineCounters& c = channel.link.Counters();
     const auto exchanges = static_cast<double>(c.exchanges);
     state.counters["exchanges_per_cycle"] = exchanges / static_cast<double>(cycles);
     // CPU time per exchange (the benchmark's own time is per cycle).
@@ -103,7 +103,7 @@ void BM_ChannelCycleWireTime(benchmark::State& state) {
             channel.driver.PollDispenserStatus(kChannel, d, kNozzlesPerDispenser, record);
         }
     }
-    const fuel::LinkCounters& c = channel.link.Counters();
+    const fuel::LineCounters& c = channel.link.Counters();
     state.counters["wire_ms_per_cycle"] =
         std::chrono::duration<double, std::milli>(c.wireTime).count();
     state.counters["wire_ms_per_exchange"] =

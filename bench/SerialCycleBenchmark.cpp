@@ -13,29 +13,18 @@
 // line's time, which the emulator's settings give; the link itself knows no wire time for
 // a TCP line, only what it measured (measured_ms: sends to replies, the network included),
 // so whatever the network adds counts against the limit.
-#include <poll.h>
-#include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include <benchmark/benchmark.h>
 
 #include <chrono>
-#include <filesystem>
-#include <fstream>
-#include <stdexcept>
+#include <optional>
 #include <string>
-#include <vector>
 
-#include "driver/TVM30.h"
-#include "link/SerialLink.h"
-
-extern char** environ;
+#include "testing/DriverOnSerialLine.h"
+#include "testing/EmulatorProcess.h"
+#include "testing/TestFiles.h"
 
 namespace {
 
-namespace fs = std::filesystem;
 constexpr int kTurnaroundMs = 5;
 constexpr std::uint32_t kBaud = 4800;
 
@@ -49,64 +38,18 @@ std::string ChannelConfig() {
 
 enum class Line { Pty, Tcp };
 
-// fuel-emulator on a pseudo-terminal or a TCP port, for the benchmark's life.
-class Emulator {
-  public:
-    explicit Emulator(Line line) {
-        dir_ = fs::temp_directory_path() / ("serial-cycle-" + std::to_string(::getpid()));
-        fs::create_directories(dir_);
-        std::ofstream(dir_ / "bus.conf") << ChannelConfig();
-        std::vector<std::string> words = {
-            FUEL_EMULATOR_PATH,    "--config",     (dir_ / "bus.conf").string(),  "--baud",
-            std::to_string(kBaud), "--turnaround", std::to_string(kTurnaroundMs), "--quiet"};
-        if (line == Line::Tcp) {
-            words.insert(words.end(), {"--tcp", "0"});
-        }
-        std::vector<char*> argv;
-        for (std::string& word : words) {
-            argv.push_back(word.data());
-        }
-        argv.push_back(nullptr);
-        int out[2];
-        if (::pipe(out) != 0) {
-            throw std::runtime_error("pipe failed");
-        }
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
-        posix_spawn_file_actions_addclose(&actions, out[0]);
-        const int spawned = ::posix_spawn(&pid_, argv[0], &actions, nullptr, argv.data(), environ);
-        posix_spawn_file_actions_destroy(&actions);
-        ::close(out[1]);
-        if (spawned != 0) {
-            throw std::runtime_error("cannot start fuel-emulator");
-        }
-        char c = 0;
-        pollfd waiting{out[0], POLLIN, 0};
-        while (::poll(&waiting, 1, 5000) > 0 && ::read(out[0], &c, 1) == 1 && c != '\n') {
-            device_ += c;
-        }
-        ::close(out[0]);
-    }
-    ~Emulator() {
-        ::kill(pid_, SIGTERM);
-        ::waitpid(pid_, nullptr, 0);
-        std::error_code ignored;
-        fs::remove_all(dir_, ignored);
-    }
-    const std::string& Device() const { return device_; }
-
-  private:
-    fs::path dir_;
-    pid_t pid_ = -1;
-    std::string device_;
-};
-
 enum class Timeouts { Wide, Driver };
 
 void BM_SerialPollingCycle(benchmark::State& state, Line line, Timeouts timeouts) {
-    Emulator emulator(line);
-    fuel::PortMap map;
+    const fuel::test::TemporaryDirectory dir;
+    fuel::test::WriteBytes(dir.Path() / "bus.conf", ChannelConfig());
+    const fuel::test::EmulatorProcess emulator({
+        .program = FUEL_EMULATOR_PATH,
+        .config = (dir.Path() / "bus.conf").string(),
+        .tcpPort = line == Line::Tcp ? std::optional<std::uint16_t>(0) : std::nullopt,
+        .arguments = {"--baud", std::to_string(kBaud), "--turnaround",
+                      std::to_string(kTurnaroundMs)},
+    });
     fuel::PortSettings port;
     port.device = emulator.Device();
     if (timeouts == Timeouts::Wide) {
@@ -116,11 +59,11 @@ void BM_SerialPollingCycle(benchmark::State& state, Line line, Timeouts timeouts
         port.replyTimeout = std::chrono::milliseconds(500);
         port.interByteTimeout = std::chrono::milliseconds(100);
     }
-    map.Assign(1, port);
-    fuel::SerialLink link(std::move(map));
-    fuel::TVM30 driver(0, &link, "");
-    if (driver.InitLink(1) != 0) {
-        state.SkipWithError(("no line: " + link.LastProblem(1)).c_str());
+    fuel::test::DriverOnSerialLine serial(port);
+    fuel::SerialLink& link = serial.link;
+    fuel::TVM30& driver = serial.driver;
+    if (const std::string problem = serial.Open(); !problem.empty()) {
+        state.SkipWithError(("no line: " + problem).c_str());
         return;
     }
     const auto cycle = [&] {
@@ -133,7 +76,7 @@ void BM_SerialPollingCycle(benchmark::State& state, Line line, Timeouts timeouts
     // stopped on the way out.
     const auto failed = [&](const fuel::Exception& error) {
         state.SkipWithError(("the line failed: " + error.Message() + " (" +
-                             std::string(fuel::DescribeSerialCode(link.GetChannelError(1))) + ")")
+                             std::string(fuel::DescribeLineCode(link.GetChannelError(1))) + ")")
                                 .c_str());
     };
     try {
@@ -147,7 +90,7 @@ void BM_SerialPollingCycle(benchmark::State& state, Line line, Timeouts timeouts
     double measured = 0;
     double limit = 0;
     for (auto _ : state) {
-        const fuel::SerialCounters before = link.Counters();
+        const fuel::LineCounters before = link.Counters();
         const auto started = std::chrono::steady_clock::now();
         try {
             cycle();
@@ -156,7 +99,7 @@ void BM_SerialPollingCycle(benchmark::State& state, Line line, Timeouts timeouts
             return;
         }
         const std::chrono::duration<double> took = std::chrono::steady_clock::now() - started;
-        const fuel::SerialCounters& after = link.Counters();
+        const fuel::LineCounters& after = link.Counters();
         const auto bytes =
             (after.bytesSent - before.bytesSent) + (after.bytesReceived - before.bytesReceived);
         const auto frames = after.attempts - before.attempts;
@@ -167,7 +110,7 @@ void BM_SerialPollingCycle(benchmark::State& state, Line line, Timeouts timeouts
         limit += wire;
     }
     const auto cycles = static_cast<double>(state.iterations());
-    const fuel::SerialCounters& c = link.Counters();
+    const fuel::LineCounters& c = link.Counters();
     state.counters["cycle_ms"] = measured / cycles * 1000.0;
     state.counters["limit_ms"] = limit / cycles * 1000.0;
     state.counters["over_limit_%"] = (measured / limit - 1.0) * 100.0;

@@ -15,8 +15,7 @@
 #include <string>
 #include <thread>
 
-#include "driver/TVM30.h"
-#include "link/SerialLink.h"
+#include "testing/DriverOnSerialLine.h"
 #include "testing/PseudoTerminal.h"
 
 namespace {
@@ -79,19 +78,17 @@ class Peer {
 
 void BM_FailedExchange(benchmark::State& state, Answer answer) {
     Peer peer(answer);
-    fuel::PortMap map;
     fuel::PortSettings port;
     port.device = peer.Path();
-    map.Assign(1, port);
-    fuel::SerialLink link(std::move(map));
-    fuel::TVM30 driver(0, &link, "");
-    if (driver.InitLink(1) != 0) {
-        state.SkipWithError(("no line: " + link.LastProblem(1)).c_str());
+    fuel::test::DriverOnSerialLine serial(port);
+    fuel::TVM30& driver = serial.driver;
+    if (const std::string problem = serial.Open(); !problem.empty()) {
+        state.SkipWithError(("no line: " + problem).c_str());
         return;
     }
     const std::int32_t expected = answer == Answer::OnlyAcknowledge
                                       ? fuel::reply_code::kOnlyAcknowledge
-                                      : fuel::serial_code::kSilence;
+                                      : fuel::line_code::kSilence;
     fuel::CommandBuffer buffer{};
     for (auto _ : state) {
         buffer = {0x02, 'U'};  // a dispensing-data request: 18 bytes asked for
@@ -104,7 +101,7 @@ void BM_FailedExchange(benchmark::State& state, Answer answer) {
             return;
         }
     }
-    const fuel::SerialCounters& c = link.Counters();
+    const fuel::LineCounters& c = serial.link.Counters();
     state.counters["frames"] =
         static_cast<double>(c.attempts) / static_cast<double>(state.iterations());
 }

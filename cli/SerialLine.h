@@ -15,17 +15,16 @@ namespace fuel::cli {
 class SerialLine {
   public:
     // port: the device for the session's channel; portMap: a port map file for any channels.
-    // Both may be given; --port then wins for its channel. Throws UsageError for a port map
-    // that cannot be read.
+    // Both may be given; --port then wins for its channel. retries: --retries, for the
+    // session's channel. Port failures are reported on out as they happen. Throws UsageError
+    // for a port map that cannot be read.
     SerialLine(const std::optional<std::string>& port, const std::optional<std::string>& portMap,
-               std::uint8_t channel, std::optional<int> retries, bool trace, std::ostream& out);
+               std::uint8_t channel, std::optional<int> retries, std::ostream& out);
 
     SerialLink& Link() { return *link_; }
-    void PrintStats(std::ostream& out) const;
 
   private:
     std::unique_ptr<SerialLink> link_;
-    std::uint8_t channel_;
 };
 
 }  // namespace fuel::cli

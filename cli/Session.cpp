@@ -11,6 +11,7 @@
 #include "cli/Arguments.h"
 #include "cli/EmbeddedFiles.h"
 #include "cli/Format.h"
+#include "cli/LinePrinter.h"
 #include "cli/SerialLine.h"
 #include "driver/TraceFile.h"
 #include "driver/TraceSettings.h"
@@ -22,28 +23,6 @@ namespace {
 // The bus without a configuration file: examples/bus/station.conf, carried inside.
 emulator::Config BuiltInConfig() {
     return emulator::ParseConfig(BuiltInBusFiles().front().bytes);
-}
-
-std::string Milliseconds(emulator::Duration d) {
-    return Fixed(std::chrono::duration<double, std::milli>(d).count(), 1) + " ms";
-}
-
-std::string VerdictWords(const ReplyVerdict& verdict) {
-    std::string words;
-    if (verdict.accepted) {
-        words = "accepted";
-    } else if (!verdict.received) {
-        words = "no reply before the timeout";
-    } else if (verdict.checked) {
-        words = ReplyCodeWords(verdict.code);
-    } else if (verdict.code == link_error::kShortReply) {
-        words = "short reply";
-    } else {
-        words = "failed, code " + std::to_string(verdict.code);
-    }
-    return words + " [" + std::to_string(verdict.receivedCount) + " of " +
-           std::to_string(verdict.expectedCount) + " bytes, " + Milliseconds(verdict.wireTime) +
-           "]";
 }
 
 // The trace's time on the emulated bus: its clock, counted from the moment the run began, so
@@ -107,11 +86,12 @@ struct Session::Impl {
     std::unique_ptr<emulator::Clock> clock;
     std::unique_ptr<emulator::Emulator> bus;
     EmulatorLink link;
+    Line* line = &link;  // the driver's: the embedded bus's link, or the serial line's
     std::unique_ptr<TVM30> driver;
     std::set<int> modeKnown;
     std::vector<FaultRequest> timedFaults;  // faults for a given request number
     std::uint64_t framesSent = 0;
-    std::unique_ptr<SerialLine> serial;  // --port: the driver's line instead of `link`
+    std::unique_ptr<SerialLine> serial;  // --port and --ports
     std::shared_ptr<TraceSink> trace;    // the driver's trace, and the embedded bus's side
     std::vector<std::uint8_t> lastFrame;
 
@@ -142,7 +122,7 @@ Session::Session(const SessionOptions& options, std::ostream& out)
     s.bus = std::make_unique<emulator::Emulator>(config, s.clock.get());
     s.link.Attach(s.channel, s.bus.get());
     if (options.retries) {
-        s.link.Options(s.channel).retries = *options.retries;
+        s.link.Options(s.channel).retry = RetryPolicy::WithRetries(*options.retries);
     }
     for (const auto& [fault, probability] : faultRates) {
         s.bus->SetFaultRate(fault, probability);
@@ -177,10 +157,22 @@ Session::Session(const SessionOptions& options, std::ostream& out)
         s.trace = std::make_shared<TraceFile>(std::move(*traceSettings), "fuelctl", clock);
     }
 
+    const bool onBus = !onSerialLine;
+    if (onSerialLine) {
+        if (!faults.empty() || !faultRates.empty()) {
+            throw UsageError(
+                "--fault shapes the embedded emulator's replies; on a serial line "
+                "give the faults to fuel-emulator");
+        }
+        s.serial = std::make_unique<SerialLine>(options.port, options.portMap, s.channel,
+                                                options.retries, out);
+        s.line = &s.serial->Link();
+    }
+
     // Frames are counted as they go out, so that a fault meant for request N meets it.
     const bool trace = options.trace;
-    s.link.onFrame = [this, trace](std::uint32_t, std::span<const std::uint8_t> frame,
-                                   int attempt) {
+    s.line->onFrame = [this, trace](std::uint32_t, std::span<const std::uint8_t> frame,
+                                    int attempt) {
         Impl& self = *impl_;
         ++self.framesSent;
         self.lastFrame.assign(frame.begin(), frame.end());
@@ -190,44 +182,29 @@ Session::Session(const SessionOptions& options, std::ostream& out)
             }
         }
         if (trace) {
-            self.out << "  -> " << Hex(frame);
-            if (attempt > 1) {
-                self.out << "   (retry " << attempt - 1 << ")";
-            }
-            self.out << "\n";
+            PrintFrame(self.out, frame, attempt);
         }
     };
-    if (trace || s.trace) {
-        s.link.onReply = [this, trace](std::uint32_t channel, std::span<const std::uint8_t> reply,
-                                       const ReplyVerdict& verdict) {
+    if (trace || (s.trace && onBus)) {
+        s.line->onReply = [this, trace, onBus](std::uint32_t channel,
+                                               std::span<const std::uint8_t> reply,
+                                               const AttemptVerdict& verdict) {
             Impl& self = *impl_;
             if (trace) {
-                self.out << "  <- " << (reply.empty() ? std::string("(nothing)") : Hex(reply))
-                         << "   " << VerdictWords(verdict) << "\n";
+                PrintReply(self.out, reply, verdict);
             }
-            if (self.trace) {
+            if (self.trace && onBus) {
                 // The bus's side: what it was asked, what it put on the line, and the fault
                 // it was told to shape the reply with.
-                self.trace->Record(
-                    emulator::ServeEvent(self.trace->Now().wall, self.framesSent, channel,
-                                         self.bus->DispenserOf(self.lastFrame), self.lastFrame,
-                                         reply, verdict.fault, verdict.wireTime));
+                self.trace->Record(emulator::ServeEvent(
+                    self.trace->Now().wall, self.framesSent, channel,
+                    self.bus->DispenserOf(self.lastFrame), self.lastFrame, reply,
+                    emulator::FaultFromName(verdict.fault), verdict.wireTime));
             }
         };
     }
 
-    HostLink* line = &s.link;
-    if (options.port || options.portMap) {
-        if (!faults.empty() || !faultRates.empty()) {
-            throw UsageError(
-                "--fault shapes the embedded emulator's replies; on a serial line "
-                "give the faults to fuel-emulator");
-        }
-        s.serial = std::make_unique<SerialLine>(options.port, options.portMap, s.channel,
-                                                options.retries, options.trace, out);
-        line = &s.serial->Link();
-    }
-    s.driver.reset(CreateDriver(options.flags, line, options.cnfIniPath, s.trace));
+    s.driver.reset(CreateDriver(options.flags, s.line, options.cnfIniPath, s.trace));
     // Both ends of the line must number the nozzles alike; the bus configuration says how.
     s.driver->OrigAdres = config.interleavedAddressing;
     // As a host does before it uses a line.
@@ -311,36 +288,22 @@ void Session::MarkModeKnown(int dispenser) {
 }
 
 Session::ExchangeSummary Session::Summary() const {
+    const LineCounters& c = impl_->line->Counters();
     if (impl_->serial) {
-        const SerialCounters& c = impl_->serial->Link().Counters();
         return {c.exchanges, c.failed, std::nullopt, 0};
     }
-    const LinkCounters& c = impl_->link.Counters();
     return {c.exchanges, c.failed, std::chrono::duration<double>(c.wireTime).count(),
             impl_->link.Options(impl_->channel).baudRate};
 }
 
 void Session::PrintStats(std::ostream& out) const {
+    LineFacts facts;
     if (impl_->serial) {
-        impl_->serial->PrintStats(out);
-        return;
+        facts.lastProblem = impl_->serial->Link().LastProblem(impl_->channel);
+    } else {
+        facts.baudRate = impl_->link.Options(impl_->channel).baudRate;
     }
-    const LinkCounters& c = impl_->link.Counters();
-    out << "link: " << c.exchanges << " exchanges, " << c.attempts << " frames sent (" << c.retries
-        << " retries), " << c.accepted << " accepted, " << c.failed << " failed\n";
-    out << "  rejected by the reply check: " << c.Rejected() << " (223: " << c.rejectedBadStart
-        << ", 219: " << c.rejectedOnlyAcknowledge << ", 209: " << c.rejectedNoEnd
-        << ", 222: " << c.rejectedBadChecksum << ", other: " << c.rejectedOther << ")\n";
-    out << "  timeouts: " << c.timeouts << ", short replies: " << c.shortReplies << "\n";
-    out << "  bytes: " << c.bytesSent << " sent, " << c.bytesReceived << " received, "
-        << c.bytesDiscarded << " discarded\n";
-    const std::uint32_t baud = impl_->link.Options(impl_->channel).baudRate;
-    out << "  wire time: " << Milliseconds(c.wireTime) << " at " << baud << " baud\n";
-    if (c.exchanges > 0) {
-        const auto mean = c.latency.total / static_cast<std::int64_t>(c.exchanges);
-        out << "  latency per exchange: min " << Milliseconds(c.latency.min) << ", mean "
-            << Milliseconds(mean) << ", max " << Milliseconds(c.latency.max) << "\n";
-    }
+    PrintLineStats(out, impl_->line->Counters(), facts);
 }
 
 }  // namespace fuel::cli

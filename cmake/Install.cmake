@@ -11,7 +11,7 @@ set(FUEL_CMAKE_DIR ${CMAKE_INSTALL_LIBDIR}/cmake/${FUEL_PACKAGE})
 # The libraries an integrator links: the driver, and the lines of our own that sit under it.
 # Each goes into the package under a short name: FuelDriver::driver and so on.
 set(FUEL_INSTALLED_LIBRARIES)
-foreach(library driver serial_link emulator emulator_link)
+foreach(library driver line serial_link emulator emulator_link)
   if(TARGET fuel_${library})
     set_target_properties(fuel_${library} PROPERTIES EXPORT_NAME ${library}
                                                      POSITION_INDEPENDENT_CODE ON)
@@ -32,6 +32,9 @@ install(FILES driver/TVM30.h driver/CheckedArray.h driver/Exceptions.h driver/Ho
 # The trace, for a program that hands CreateDriver a sink of its own or writes the file itself.
 install(FILES driver/TraceSink.h driver/TraceFormat.h driver/TraceFile.h
         DESTINATION ${FUEL_INCLUDE_DIR}/driver)
+if(TARGET fuel_line)
+  install(FILES link/Line.h DESTINATION ${FUEL_INCLUDE_DIR}/link)
+endif()
 if(TARGET fuel_serial_link)
   install(FILES link/SerialLink.h link/Port.h DESTINATION ${FUEL_INCLUDE_DIR}/link)
 endif()
@@ -66,12 +69,12 @@ function(fuel_pkg_config name description libraries requires)
 endfunction()
 fuel_pkg_config(fuel-driver "${PROJECT_DESCRIPTION}" "-lfuel_driver" "")
 if(TARGET fuel_serial_link)
-  fuel_pkg_config(fuel-driver-serial "The driver's own serial-port line" "-lfuel_serial_link"
-                  "fuel-driver")
+  fuel_pkg_config(fuel-driver-serial "The driver's own serial-port line"
+                  "-lfuel_serial_link -lfuel_line" "fuel-driver")
 endif()
 if(TARGET fuel_emulator_link)
   fuel_pkg_config(fuel-driver-emulator "The controller emulator and its in-process line"
-                  "-lfuel_emulator_link -lfuel_emulator" "fuel-driver")
+                  "-lfuel_emulator_link -lfuel_line -lfuel_emulator" "fuel-driver")
 endif()
 
 # The programs, their manual pages and the shell completion.

@@ -22,11 +22,17 @@ EmulatorLink::Channel& EmulatorLink::At(std::uint32_t channel) {
     return channels_[channel];
 }
 
-void EmulatorLink::Attach(std::uint32_t channel, emulator::Emulator* bus) { At(channel).bus = bus; }
+void EmulatorLink::Attach(std::uint32_t channel, emulator::Emulator* bus) {
+    At(channel).bus = bus;
+}
 
-EmulatorLinkOptions& EmulatorLink::Options(std::uint32_t channel) { return At(channel).options; }
+EmulatorLinkOptions& EmulatorLink::Options(std::uint32_t channel) {
+    return At(channel).options;
+}
 
-std::int32_t EmulatorLink::GetChannelError(std::uint32_t channel) { return At(channel).error; }
+std::int32_t EmulatorLink::GetChannelError(std::uint32_t channel) {
+    return At(channel).error;
+}
 
 void EmulatorLink::SetChannelError(std::uint32_t channel, std::int32_t code) {
     At(channel).error = code;
@@ -36,13 +42,15 @@ void EmulatorLink::SetChannelState(std::uint32_t channel, std::int32_t state) {
     At(channel).state = state;
 }
 
-std::int32_t EmulatorLink::GetChannelState(std::uint32_t channel) { return At(channel).state; }
+std::int32_t EmulatorLink::GetChannelState(std::uint32_t channel) {
+    return At(channel).state;
+}
 
 std::int32_t EmulatorLink::ConfigureLine(std::uint32_t channel, std::uint32_t timeout,
                                          std::uint32_t baudRate) {
     Channel& line = At(channel);
     if (timeout == 0 || baudRate == 0) {
-        return link_error::kBadRequest;
+        return line_code::kBadRequest;
     }
     line.options.responseTimeout = std::chrono::milliseconds(timeout);
     line.options.baudRate = baudRate;
@@ -59,7 +67,7 @@ void EmulatorLink::SetLineInitializer(std::uint32_t channel, LineInitializer han
 
 std::int32_t EmulatorLink::Reinitialize(std::uint32_t channel) {
     const LineInitializer initializer = At(channel).initializer;
-    return initializer ? initializer(channel) : link_error::kNoInitializer;
+    return initializer ? initializer(channel) : line_code::kNoInitializer;
 }
 
 EmulatorLink::Duration EmulatorLink::WireTime(std::uint32_t channel, std::size_t bytes) {
@@ -77,36 +85,29 @@ std::int32_t EmulatorLink::Transact(std::uint32_t channel, const std::uint8_t* f
     const auto fail = [&](std::int32_t code) {
         line.state = link_state::kBad;
         line.error = code;
-        ++counters_.failed;
+        CountExchange(false, {});
         return code;
     };
     if (frame == nullptr || frameLength == 0 || reply == nullptr || replyLength == 0) {
-        return fail(link_error::kBadRequest);
+        return fail(line_code::kBadRequest);
     }
     if (line.bus == nullptr) {
-        return fail(link_error::kNoBus);
+        return fail(line_code::kNoPort);
     }
 
     emulator::Clock& clock = line.bus->GetClock();
     const Duration start = clock.Now();
     const std::span<const std::uint8_t> request(frame, frameLength);
     std::int32_t result = 0;
-    const int attempts = 1 + std::max(line.options.retries, 0);
+    const int attempts = std::max(line.options.retry.attempts, 1);
     for (int attempt = 1; attempt <= attempts; ++attempt) {
-        if (attempt > 1) ++counters_.retries;
+        if (attempt > 1)
+            ++counters_.retries;
         result = Attempt(channel, line, request, reply, replyLength, attempt);
-        if (result == 0) break;
+        if (result == 0)
+            break;
     }
-
-    const Duration latency = clock.Now() - start;
-    counters_.latency.total += latency;
-    counters_.latency.min = std::min(counters_.latency.min, latency);
-    counters_.latency.max = std::max(counters_.latency.max, latency);
-    if (result == 0) {
-        ++counters_.accepted;
-    } else {
-        ++counters_.failed;
-    }
+    CountExchange(result == 0, clock.Now() - start);
     return result;
 }
 
@@ -116,10 +117,7 @@ std::int32_t EmulatorLink::Attempt(std::uint32_t channel, Channel& line,
     emulator::Clock& clock = line.bus->GetClock();
     const EmulatorLinkOptions& options = line.options;
     ++counters_.attempts;
-    // Should anything below raise (the reply check, a trace hook), the caller asks for the
-    // channel's error: it must not find the previous exchange's 0 there.
-    line.state = link_state::kBad;
-    line.error = link_error::kUnjudged;
+    BeginAttempt(channel);
 
     // A reply still on the line (a late one, or the tail of a cut one) would be taken for
     // the answer to this request: let it finish and drop it first.
@@ -127,7 +125,8 @@ std::int32_t EmulatorLink::Attempt(std::uint32_t channel, Channel& line,
         clock.Advance(line.quietAt - now);
     }
 
-    if (onFrame) onFrame(channel, frame, attempt);
+    if (onFrame)
+        onFrame(channel, frame, attempt);
     const Duration sendTime = WireTime(channel, frame.size());
     counters_.bytesSent += frame.size();
     clock.Advance(sendTime);
@@ -140,19 +139,18 @@ std::int32_t EmulatorLink::Attempt(std::uint32_t channel, Channel& line,
         return answer.delay + byteTime * static_cast<Duration::rep>(i + 1) +
                answer.byteGap * static_cast<Duration::rep>(i);
     };
-    const auto record = [&](std::span<const std::uint8_t> got, ReplyVerdict verdict,
+    const auto record = [&](std::span<const std::uint8_t> got, AttemptVerdict verdict,
                             Duration elapsed) {
         counters_.wireTime += sendTime + elapsed;
         verdict.attempt = attempt;
         verdict.expectedCount = replyLength;
-        verdict.code = line.error;
-        verdict.state = line.state;
         verdict.wireTime = sendTime + elapsed;
-        verdict.fault = answer.fault;
-        if (onReply) onReply(channel, got, verdict);
+        verdict.fault = answer.fault ? emulator::FaultName(*answer.fault) : std::string_view{};
+        if (onReply)
+            onReply(channel, got, verdict);
+        return verdict.code;
     };
 
-    ReplyVerdict verdict;
     if (answer.Silent() || answer.delay > options.responseTimeout) {
         clock.Advance(options.responseTimeout);
         if (!answer.Silent()) {
@@ -161,9 +159,11 @@ std::int32_t EmulatorLink::Attempt(std::uint32_t channel, Channel& line,
         }
         ++counters_.timeouts;
         line.state = link_state::kBad;
-        line.error = link_error::kSilence;
-        record({}, verdict, options.responseTimeout);
-        return link_error::kSilence;
+        line.error = line_code::kSilence;
+        AttemptVerdict verdict;
+        verdict.code = line.error;
+        verdict.state = line.state;
+        return record({}, verdict, options.responseTimeout);
     }
 
     // Read as a port does: up to the asked count, each byte within the inter-byte timeout
@@ -176,7 +176,6 @@ std::int32_t EmulatorLink::Attempt(std::uint32_t channel, Channel& line,
     Duration done = arrival(count - 1);
     if (count < replyLength) {
         done += options.interByteTimeout;  // waited for a byte that never came in time
-        ++counters_.shortReplies;
     }
     if (count < answer.length) {
         line.quietAt = sent + arrival(answer.length - 1u);
@@ -185,45 +184,10 @@ std::int32_t EmulatorLink::Attempt(std::uint32_t channel, Channel& line,
     clock.Advance(done);
     std::copy_n(answer.bytes.begin(), count, reply);
     counters_.bytesReceived += count;
-    verdict.received = true;
-    verdict.receivedCount = static_cast<std::uint8_t>(count);
-    const std::span<const std::uint8_t> got(reply, count);
-
-    if (!line.validator) {
-        line.state = link_state::kBad;
-        line.error = link_error::kUnjudged;
-        record(got, verdict, done);
-        return link_error::kUnjudged;
-    }
-    const std::uint8_t receivedCount = verdict.receivedCount;
-    const std::uint8_t expectedCount = replyLength;
-    verdict.checked = true;
-    const bool accepted = line.validator(channel, reply, std::int32_t{replyLength} - 1,
-                                         receivedCount, expectedCount);
-    if (accepted && count == replyLength) {
-        verdict.accepted = true;
-        record(got, verdict, done);
-        return 0;
-    }
-    if (accepted) {
-        // A complete-looking frame shorter than the command's reply: the bytes the caller
-        // reads past it would be stale.
-        line.error = link_error::kShortReply;
-    } else {
-        switch (line.error) {
-            case reply_code::kBadStart: ++counters_.rejectedBadStart; break;
-            case reply_code::kOnlyAcknowledge: ++counters_.rejectedOnlyAcknowledge; break;
-            case reply_code::kNoEnd: ++counters_.rejectedNoEnd; break;
-            case reply_code::kBadChecksum: ++counters_.rejectedBadChecksum; break;
-            default: ++counters_.rejectedOther; break;
-        }
-        if (line.error == 0) {
-            line.error = link_error::kUnjudged;  // rejected without a code: still a failure
-        }
-    }
-    line.state = link_state::kBad;
-    record(got, verdict, done);
-    return line.error;
+    const AttemptVerdict verdict =
+        Judge(channel, line.validator, reply, std::int32_t{replyLength} - 1,
+              static_cast<std::uint8_t>(count), replyLength);
+    return record(std::span<const std::uint8_t>(reply, count), verdict, done);
 }
 
 }  // namespace fuel

@@ -39,7 +39,14 @@ std::string_view DescribeLineCode(std::int32_t code);
 // rejected reply or a short one.
 struct RetryPolicy {
     static constexpr int kDefaultAttempts = 3;
+    // Ten retries at the most: a line that has not answered by then will not, and every
+    // attempt holds the driver for a reply time-out or more.
+    static constexpr int kMaxRetries = 10;
+    static constexpr int kMaxAttempts = kMaxRetries + 1;
     int attempts = kDefaultAttempts;
+
+    // N retries after the first send.
+    static constexpr RetryPolicy WithRetries(int retries) { return RetryPolicy{retries + 1}; }
 };
 
 // The word on one attempt, as the line's trace hook hands it over.
@@ -51,9 +58,9 @@ struct AttemptVerdict {
     std::int32_t state = 0;  // the channel state after the attempt (1 or 3)
     std::uint8_t receivedCount = 0;
     std::uint8_t expectedCount = 0;
-    int attempt = 1;                     // 1 for the first try, 2 for the first retry ...
+    int attempt = 1;                      // 1 for the first try, 2 for the first retry ...
     std::chrono::nanoseconds wireTime{};  // this attempt's time on the line, where known
-    std::string_view fault;              // the fault an emulated controller shaped it with
+    std::string_view fault{};             // the fault an emulated controller shaped it with
 };
 
 // Health of a line over its life.
@@ -110,6 +117,22 @@ class Line : public HostLink {
         onReply;
 
   protected:
+    // Judges a reply that came (at least one byte): the channel's reply check first, then
+    // the rule every line keeps beyond it, that a reply shorter than asked for is no success
+    // however sound its frame. Leaves the channel's error and state as the attempt ends
+    // (state 1 only when accepted), counts a short or rejected reply, and returns the
+    // verdict; the attempt's number and times are the caller's to fill in.
+    AttemptVerdict Judge(std::uint32_t channel, const ReplyHandler& check, std::uint8_t* reply,
+                         std::int32_t high, std::uint8_t received, std::uint8_t expected);
+    // Before each attempt: should anything raise before its verdict (the reply check, a
+    // trace hook), the caller asks for the channel's error and must not find the last
+    // exchange's 0 there.
+    void BeginAttempt(std::uint32_t channel);
+    // An exchange's end: accepted or failed, and an accepted one's latency.
+    void CountExchange(bool accepted, LineCounters::Duration latency);
+    // A reply the check rejected, under its code.
+    void CountRejection(std::int32_t code);
+
     LineCounters counters_;
 };
 

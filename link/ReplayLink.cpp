@@ -50,20 +50,25 @@ std::int32_t ReplayLink::Transact(std::uint32_t channel, const std::uint8_t* fra
                                   std::uint8_t frameLength, std::uint8_t* reply,
                                   std::uint8_t replyLength, std::uint32_t) {
     const std::size_t slot = Slot(channel);
+    ++counters_.exchanges;
     Served served;
     if (frame != nullptr) {
         served.frame.assign(frame, frame + frameLength);
     }
+    const std::span<const std::uint8_t> request(served.frame);
     if (queue_.empty()) {
         log_.push_back(std::move(served));
+        ++counters_.attempts;
+        ++counters_.timeouts;
         states_[slot] = link_state::kBad;
-        errors_[slot] = kNothingRecorded;
-        return kNothingRecorded;
+        errors_[slot] = line_code::kSilence;
+        CountExchange(false, {});
+        return line_code::kSilence;
     }
     const std::size_t index = queue_.front();
     queue_.pop_front();
     served.recorded = index;
-    log_.push_back(served);
+    log_.push_back(std::move(served));
     Served& entry = log_.back();
     const RecordedExchange& recorded = exchanges_[index];
 
@@ -72,7 +77,16 @@ std::int32_t ReplayLink::Transact(std::uint32_t channel, const std::uint8_t* fra
     errors_[slot] = recorded.result;
     bool accepted = false;
     std::int32_t lastCode = recorded.result;
+    int attempt = 0;
     for (const RecordedCheck& check : recorded.checks) {
+        ++attempt;
+        ++counters_.attempts;
+        counters_.retries += attempt > 1 ? 1 : 0;
+        counters_.bytesSent += request.size();
+        counters_.bytesReceived += check.received;
+        if (onFrame) {
+            onFrame(channel, request, attempt);
+        }
         std::array<std::uint8_t, 256> bytes{};
         std::copy_n(check.bytes.begin(), std::min(check.bytes.size(), bytes.size()), bytes.begin());
         const ReplyHandler& validator = validators_[slot];
@@ -83,10 +97,36 @@ std::int32_t ReplayLink::Transact(std::uint32_t channel, const std::uint8_t* fra
         if (!check.code || lastCode != *check.code) {
             entry.verdictsDiffer = true;
         }
-        if (ok) {
-            accepted = true;
+        const bool isShort = check.received < check.expected;
+        counters_.shortReplies += isShort ? 1 : 0;
+        if (!ok) {
+            CountRejection(lastCode);
+        } else if (isShort) {
+            // The line went on to its next attempt, as every line of ours does.
+            lastCode = line_code::kShortReply;
+        }
+        accepted = ok && !isShort;
+        if (onReply) {
+            AttemptVerdict verdict;
+            verdict.received = check.received > 0;
+            verdict.accepted = accepted;
+            verdict.checked = static_cast<bool>(validator);
+            verdict.code = accepted ? 0 : lastCode;
+            verdict.state = accepted ? link_state::kGood : link_state::kBad;
+            verdict.receivedCount = check.received;
+            verdict.expectedCount = check.expected;
+            verdict.attempt = attempt;
+            onReply(channel,
+                    std::span<const std::uint8_t>(
+                        bytes.data(), std::min<std::size_t>(check.received, bytes.size())),
+                    verdict);
+        }
+        if (accepted) {
             break;
         }
+    }
+    if (recorded.checks.empty()) {
+        ++counters_.attempts;  // sent, and no reply reached a check
     }
     if (reply != nullptr) {
         std::copy_n(recorded.reply.begin(),
@@ -95,14 +135,15 @@ std::int32_t ReplayLink::Transact(std::uint32_t channel, const std::uint8_t* fra
     if (recorded.raised) {
         throw ReplayedFault();
     }
-    if (!entry.verdictsDiffer) {
+    std::int32_t result = recorded.result;
+    if (entry.verdictsDiffer) {
+        result = accepted ? 0 : (lastCode != 0 ? lastCode : recorded.result);
+        states_[slot] = accepted ? link_state::kGood : link_state::kBad;
+    } else {
         states_[slot] = recorded.state;
-        errors_[slot] = recorded.result;
-        return recorded.result;
     }
-    states_[slot] = accepted ? link_state::kGood : link_state::kBad;
-    const std::int32_t result = accepted ? 0 : (lastCode != 0 ? lastCode : recorded.result);
     errors_[slot] = result;
+    CountExchange(result == 0, {});
     return result;
 }
 

@@ -3,7 +3,9 @@
 // recorded buffer, result and link state. The driver's own reply check judges those replies
 // again, so a driver of another version, with other options or given doctored replies, may
 // decide otherwise; where its verdicts differ from the recorded ones the link's answer is
-// rebuilt as a careful line gives it: 0 once a reply is accepted, else the last code.
+// rebuilt as every line of ours gives it: 0 once a reply of the length asked for is accepted,
+// else the last code (a short reply the check accepts is line_code::kShortReply). A frame
+// with nothing recorded for it meets silence.
 #pragma once
 
 #include <array>
@@ -14,6 +16,7 @@
 #include <vector>
 
 #include "driver/HostLink.h"
+#include "link/Line.h"
 
 namespace fuel {
 
@@ -42,11 +45,8 @@ class ReplayedFault : public std::runtime_error {
     ReplayedFault() : std::runtime_error("the recorded line raised an exception here") {}
 };
 
-class ReplayLink final : public HostLink {
+class ReplayLink final : public Line {
   public:
-    // A frame with nothing recorded for it: it meets silence, with this code.
-    static constexpr std::int32_t kNothingRecorded = 1000;
-
     // The exchanges and line-settings results of one operation, in order.
     void Serve(std::vector<RecordedExchange> exchanges, std::vector<std::int32_t> configureResults);
 

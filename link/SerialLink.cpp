@@ -16,7 +16,6 @@ namespace {
 
 using Clock = Port::Clock;
 
-constexpr int kMaxAttempts = 10;
 // Bounds the wait for a quiet line after a rejected reply: a controller babbling without end
 // must not hold the exchange.
 constexpr std::size_t kMaxDrainBytes = 1024;
@@ -51,7 +50,7 @@ void ParseOption(PortSettings& port, std::size_t line, std::string_view option) 
     const std::string key(option.substr(0, equals));
     const std::string_view text = option.substr(equals + 1);
     const auto number = Number(text);
-    const auto bad = [&](const char* expected) {
+    const auto bad = [&](const std::string& expected) {
         Refuse(line, key + "=" + std::string(text) + ": expected " + expected);
     };
     if (key == "baud") {
@@ -89,10 +88,10 @@ void ParseOption(PortSettings& port, std::size_t line, std::string_view option) 
         }
         port.stopBits = static_cast<std::uint8_t>(*number);
     } else if (key == "attempts") {
-        if (!number || *number < 1 || *number > kMaxAttempts) {
-            bad("1 to 10 sends per exchange");
+        if (!number || *number < 1 || *number > RetryPolicy::kMaxAttempts) {
+            bad("1 to " + std::to_string(RetryPolicy::kMaxAttempts) + " sends per exchange");
         }
-        port.attempts = static_cast<int>(*number);
+        port.retry.attempts = static_cast<int>(*number);
     } else {
         Refuse(line, "unknown setting \"" + key +
                          "\" (known: baud, timeout, interbyte, connect, data, parity, stop, "
@@ -115,35 +114,6 @@ std::string Problem(const PortSettings& port) {
 }
 
 }  // namespace
-
-std::string_view DescribeSerialCode(std::int32_t code) {
-    switch (code) {
-        case 0:
-            return "accepted";
-        case reply_code::kBadStart:
-            return "reply does not start with 'A' / frame with 'H'";
-        case reply_code::kOnlyAcknowledge:
-            return "only 'A' where data was expected";
-        case reply_code::kNoEnd:
-            return "frame does not end with 'E'";
-        case reply_code::kBadChecksum:
-            return "wrong checksum";
-        case serial_code::kSilence:
-            return "no reply within the time-out";
-        case serial_code::kPortUnavailable:
-            return "port unavailable";
-        case serial_code::kNoPort:
-            return "channel has no port";
-        case serial_code::kBadRequest:
-            return "empty frame or no reply length";
-        case serial_code::kUnjudged:
-            return "reply not judged";
-        case serial_code::kBadSettings:
-            return "port refused the line settings";
-        default:
-            return "unknown code";
-    }
-}
 
 Milliseconds DefaultInterByteTimeout(Milliseconds replyTimeout, std::uint32_t baudRate) {
     return replyTimeout +
@@ -214,8 +184,9 @@ bool PortSettings::IsTcp() const {
 
 void PortMap::Assign(std::uint32_t channel, PortSettings settings) {
     CheckedArray<int, 1, 32>::Check(channel);
-    if (settings.attempts < 1 || settings.attempts > kMaxAttempts) {
-        throw PortMapError("channel " + std::to_string(channel) + ": attempts must be 1..10");
+    if (settings.retry.attempts < 1 || settings.retry.attempts > RetryPolicy::kMaxAttempts) {
+        throw PortMapError("channel " + std::to_string(channel) + ": attempts must be 1.." +
+                           std::to_string(RetryPolicy::kMaxAttempts));
     }
     if (const std::string problem = Problem(settings); !problem.empty()) {
         throw PortMapError("channel " + std::to_string(channel) + ": " + problem);
@@ -313,7 +284,7 @@ void SerialLink::PortFailed(std::uint32_t number, Channel& channel, const std::s
 std::int32_t SerialLink::Open(std::uint32_t number, Channel& channel) {
     if (channel.settings == nullptr) {
         channel.problem = "channel " + std::to_string(number) + " has no port in the port map";
-        return serial_code::kNoPort;
+        return line_code::kNoPort;
     }
     try {
         const PortSettings& settings = *channel.settings;
@@ -325,13 +296,13 @@ std::int32_t SerialLink::Open(std::uint32_t number, Channel& channel) {
         }
     } catch (const PortError& error) {
         PortFailed(number, channel, error.what());
-        return serial_code::kPortUnavailable;
+        return line_code::kPortUnavailable;
     }
     try {
         channel.port->Apply(LineOf(channel));
     } catch (const PortError& error) {
         PortFailed(number, channel, error.what());
-        return serial_code::kBadSettings;
+        return line_code::kBadSettings;
     }
     ++counters_.opens;
     channel.problem.clear();
@@ -360,7 +331,7 @@ std::int32_t SerialLink::ConfigureLine(std::uint32_t channel, std::uint32_t time
                                        std::uint32_t baudRate) {
     Channel& line = channels_[channel];
     if (baudRate == 0 || timeout == 0) {
-        return serial_code::kBadSettings;
+        return line_code::kBadSettings;
     }
     line.requestedTimeout = timeout;
     line.requestedBaudRate = baudRate;
@@ -371,7 +342,7 @@ std::int32_t SerialLink::ConfigureLine(std::uint32_t channel, std::uint32_t time
         line.port->Apply(LineOf(line));
     } catch (const PortError& error) {
         PortFailed(channel, line, error.what());
-        return serial_code::kBadSettings;
+        return line_code::kBadSettings;
     }
     return 0;
 }
@@ -423,11 +394,11 @@ std::int32_t SerialLink::Transact(std::uint32_t channel, const std::uint8_t* fra
     Channel& line = channels_[channel];
     ++counters_.exchanges;
     const auto fail = [&](std::int32_t code) {
-        ++counters_.failed;
+        CountExchange(false, {});
         return Fail(line, code);
     };
     if (frame == nullptr || frameLength == 0 || reply == nullptr || replyLength == 0) {
-        return fail(serial_code::kBadRequest);
+        return fail(line_code::kBadRequest);
     }
     if (!line.port) {
         const std::int32_t opened = Open(channel, line);
@@ -438,11 +409,12 @@ std::int32_t SerialLink::Transact(std::uint32_t channel, const std::uint8_t* fra
 
     const std::span<const std::uint8_t> request(frame, frameLength);
     const std::span<std::uint8_t> answer(reply, replyLength);
-    const int attempts = line.settings->attempts;
+    const int attempts = line.settings->retry.attempts;
     const auto started = Clock::now();
-    std::int32_t outcome = serial_code::kSilence;
+    std::int32_t outcome = line_code::kSilence;
 
     for (int attempt = 1; attempt <= attempts; ++attempt) {
+        BeginAttempt(channel);
         std::size_t received = 0;
         try {
             if (attempt == 1) {
@@ -467,77 +439,31 @@ std::int32_t SerialLink::Transact(std::uint32_t channel, const std::uint8_t* fra
             CountLineTime(line, Clock::now() - sending, frameLength + received);
         } catch (const PortError& error) {
             PortFailed(channel, line, error.what());
-            return fail(serial_code::kPortUnavailable);
+            return fail(line_code::kPortUnavailable);
         }
         counters_.bytesReceived += received;
 
-        SerialVerdict verdict;
-        verdict.attempt = attempt;
-        verdict.receivedCount = static_cast<std::uint8_t>(received);
-        verdict.expectedCount = replyLength;
+        AttemptVerdict verdict;
         if (received == 0) {
             ++counters_.timeouts;
-            outcome = serial_code::kSilence;
-            Fail(line, outcome);
-            verdict.code = outcome;
-            verdict.state = line.state;
-            if (onReply) {
-                onReply(channel, {}, verdict);
-            }
-            continue;
-        }
-        if (received < replyLength) {
-            ++counters_.shortReplies;
-            // Bytes of an earlier attempt past this reply's end must not pass for data.
-            std::fill(answer.begin() + static_cast<std::ptrdiff_t>(received), answer.end(),
-                      std::uint8_t{0});
-        }
-
-        const std::uint8_t receivedCount = verdict.receivedCount;
-        const std::uint8_t expectedCount = replyLength;
-        line.error = 0;
-        verdict.received = true;
-        verdict.checked = static_cast<bool>(line.check);
-        verdict.accepted = line.check && line.check(channel, reply, std::int32_t{replyLength} - 1,
-                                                    receivedCount, expectedCount);
-        if (verdict.accepted) {
-            // The driver reads the state right after a success and must find it good.
-            line.state = link_state::kGood;
-            ++counters_.accepted;
-            const auto latency = Clock::now() - started;
-            counters_.latency.total += latency;
-            counters_.latency.min = std::min(counters_.latency.min, latency);
-            counters_.latency.max = std::max(counters_.latency.max, latency);
+            Fail(line, line_code::kSilence);
             verdict.code = line.error;
             verdict.state = line.state;
-            if (onReply) {
-                onReply(channel, answer.first(received), verdict);
-            }
-            return 0;
+        } else {
+            verdict = Judge(channel, line.check, reply, std::int32_t{replyLength} - 1,
+                            static_cast<std::uint8_t>(received), replyLength);
         }
-        outcome = line.error != 0 ? line.error : serial_code::kUnjudged;
-        switch (outcome) {
-            case reply_code::kBadStart:
-                ++counters_.rejectedBadStart;
-                break;
-            case reply_code::kOnlyAcknowledge:
-                ++counters_.rejectedOnlyAcknowledge;
-                break;
-            case reply_code::kNoEnd:
-                ++counters_.rejectedNoEnd;
-                break;
-            case reply_code::kBadChecksum:
-                ++counters_.rejectedBadChecksum;
-                break;
-            default:
-                ++counters_.rejectedOther;
-                break;
+        verdict.attempt = attempt;
+        verdict.expectedCount = replyLength;
+        outcome = verdict.code;
+        if (verdict.accepted) {
+            CountExchange(true, Clock::now() - started);
         }
-        Fail(line, outcome);
-        verdict.code = outcome;
-        verdict.state = line.state;
         if (onReply) {
             onReply(channel, answer.first(received), verdict);
+        }
+        if (verdict.accepted) {
+            return 0;
         }
     }
     return fail(outcome);

@@ -11,20 +11,21 @@
 // One exchange: discard stale input, send the frame, wait up to the reply time-out for the
 // first byte, then read until the expected count is in or the line stays quiet for the
 // inter-byte time-out (by default as long as the reply time-out: see
-// DefaultInterByteTimeout), and let the driver's reply check judge what came. Silence and
-// rejected replies are retried a bounded number of times, each retry once the line has been
-// quiet for a reply time-out (or the longer inter-byte time-out), so that the tail of a late
-// reply is not read as the start of the next one. A port that fails (an adapter pulled out,
-// a converter's connection dropped) ends the exchange at once and is reopened by a later one,
-// which then runs the driver's line initializer again, as after any open. Connecting to a
-// converter has a time-out of its own.
+// DefaultInterByteTimeout), and let the driver's reply check judge what came. Silence,
+// rejected and short replies are retried a bounded number of times, each retry once the
+// line has been quiet for a reply time-out (or the longer inter-byte time-out), so that the
+// tail of a late reply is not read as the start of the next one. A port that fails (an
+// adapter pulled out, a converter's connection dropped) ends the exchange at once and is
+// reopened by a later one, which then runs the driver's line initializer again, as after any
+// open. Connecting to a converter has a time-out of its own.
 //
 // A converter's line is the same exchange with the same time-outs; its baud rate, parity and
 // stop bits are set on the converter (the baud rate, the driver's or the map's, still counts
 // for the request's time on the converter's line before the reply time-out starts).
 //
 // Failure codes: the reply check's own (223, 219, 209, 222) when the last attempt was
-// rejected, kSilence when nothing came, and the other serial_code values below.
+// rejected, and otherwise the line's own (link/Line.h): silence, a short reply, a port that
+// is missing or failed.
 //
 // The line itself is a Port: SerialPort (POSIX termios or Win32 COM) or TcpPort (POSIX or
 // Winsock sockets); the build picks each one's platform file.
@@ -44,22 +45,10 @@
 
 #include "driver/CheckedArray.h"
 #include "driver/HostLink.h"
+#include "link/Line.h"
 #include "link/Port.h"
 
 namespace fuel {
-
-// The link's own failure codes, apart from the reply check's (209, 219, 222, 223).
-namespace serial_code {
-inline constexpr std::int32_t kSilence = 1000;          // no reply byte within the time-out
-inline constexpr std::int32_t kPortUnavailable = 1001;  // did not open or connect, or failed
-inline constexpr std::int32_t kNoPort = 1002;           // channel missing from the port map
-inline constexpr std::int32_t kBadRequest = 1003;       // empty frame, or no reply asked for
-inline constexpr std::int32_t kUnjudged = 1004;         // no reply check, or it gave no code
-inline constexpr std::int32_t kBadSettings = 1005;      // the port refused the line settings
-}  // namespace serial_code
-
-// A short description of a code this link may return, for messages and traces.
-std::string_view DescribeSerialCode(std::int32_t code);
 
 using Milliseconds = std::chrono::milliseconds;
 
@@ -78,7 +67,7 @@ struct PortSettings {
     std::uint8_t dataBits = 8;
     Parity parity = Parity::None;
     std::uint8_t stopBits = 1;
-    int attempts = 3;  // sends per exchange: the first and the retries
+    RetryPolicy retry;
 
     bool IsTcp() const;
 };
@@ -119,58 +108,7 @@ class PortMap {
     std::map<std::uint32_t, PortSettings> ports_;
 };
 
-// The reply check's word on one attempt, as traces show it (the same fields as the
-// emulator link's verdict, so that one printer serves both lines).
-struct SerialVerdict {
-    bool received = false;   // at least one byte arrived
-    bool accepted = false;   // the exchange succeeded
-    bool checked = false;    // the reply check was asked
-    std::int32_t code = 0;   // the channel error after the attempt (0, 209 ... or serial_code)
-    std::int32_t state = 0;  // the channel state after the attempt
-    std::uint8_t receivedCount = 0;
-    std::uint8_t expectedCount = 0;
-    int attempt = 1;  // 1 for the first try, 2 for the first retry ...
-};
-
-// Health of the line over the link's life, named as the emulator link names its counters.
-struct SerialCounters {
-    using Duration = std::chrono::nanoseconds;
-    std::uint64_t exchanges = 0;  // Transact calls
-    std::uint64_t attempts = 0;   // frames sent
-    std::uint64_t retries = 0;
-    std::uint64_t accepted = 0;      // exchanges that returned 0
-    std::uint64_t failed = 0;        // exchanges that returned non-zero
-    std::uint64_t timeouts = 0;      // attempts that saw no byte in time
-    std::uint64_t shortReplies = 0;  // attempts whose reply stopped before the asked length
-    std::uint64_t rejectedBadStart = 0;
-    std::uint64_t rejectedOnlyAcknowledge = 0;
-    std::uint64_t rejectedNoEnd = 0;
-    std::uint64_t rejectedBadChecksum = 0;
-    std::uint64_t rejectedOther = 0;
-    std::uint64_t bytesSent = 0;
-    std::uint64_t bytesReceived = 0;  // bytes handed to the reply check
-    std::uint64_t portFailures = 0;   // opens that failed and ports that went away
-    std::uint64_t opens = 0;
-    // Time from each send to the end of its attempt (the reply's count in, the quiet gap
-    // after it, or the time-out), on the wall clock. On serial ports, also the bytes' own
-    // wire time at the port's settings. A converter's line has a wire time too, but at the
-    // converter's own settings: a TCP line's time is only what was measured.
-    Duration serialTime{};
-    Duration wireTime{};
-    Duration networkTime{};
-    struct {
-        Duration total{};
-        Duration min = Duration::max();
-        Duration max{};
-    } latency;  // accepted exchanges, first send to verdict, wall clock
-
-    std::uint64_t Rejected() const {
-        return rejectedBadStart + rejectedOnlyAcknowledge + rejectedNoEnd + rejectedBadChecksum +
-               rejectedOther;
-    }
-};
-
-class SerialLink final : public HostLink {
+class SerialLink final : public Line {
   public:
     explicit SerialLink(PortMap ports);
     ~SerialLink() override;
@@ -191,16 +129,7 @@ class SerialLink final : public HostLink {
     void SetReplyValidator(std::uint32_t channel, ReplyHandler handler) override;
     void SetLineInitializer(std::uint32_t channel, LineInitializer handler) override;
 
-    const SerialCounters& Counters() const { return counters_; }
-    void ResetCounters() { counters_ = SerialCounters{}; }
-
-    // Trace hooks: every frame as sent (each attempt), every reply with the verdict on it
-    // (silence shows as an empty reply), and every port failure with its reason.
-    std::function<void(std::uint32_t channel, std::span<const std::uint8_t> frame, int attempt)>
-        onFrame;
-    std::function<void(std::uint32_t channel, std::span<const std::uint8_t> reply,
-                       const SerialVerdict& verdict)>
-        onReply;
+    // Every port failure with its reason, beside the line's trace hooks.
     std::function<void(std::uint32_t channel, const std::string& problem)> onPortFailure;
     // Why the channel's port last failed, for the user; empty when it did not.
     const std::string& LastProblem(std::uint32_t channel) const;
@@ -235,7 +164,6 @@ class SerialLink final : public HostLink {
 
     PortMap ports_;
     CheckedArray<Channel, 1, 32> channels_;
-    SerialCounters counters_;
 };
 
 }  // namespace fuel

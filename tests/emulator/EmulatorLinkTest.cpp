@@ -30,7 +30,7 @@ protected:
 
     static EmulatorLinkOptions NoRetries() {
         EmulatorLinkOptions o;
-        o.retries = 0;
+        o.retry.attempts = 1;
         return o;
     }
     std::int32_t Status() {
@@ -47,7 +47,7 @@ TEST_F(EmulatorLinkTest, CleanExchangeTakesTheLinesTime) {
     ASSERT_EQ(Status(), 0);
     EXPECT_EQ(Reply(18), kIdleStatus1);
     EXPECT_EQ(driver.LinkState[1], 1);
-    const LinkCounters& c = link.Counters();
+    const LineCounters& c = link.Counters();
     EXPECT_EQ(c.exchanges, 1u);
     EXPECT_EQ(c.accepted, 1u);
     EXPECT_EQ(c.bytesSent, 5u);
@@ -64,14 +64,14 @@ TEST_F(EmulatorLinkTest, CleanExchangeTakesTheLinesTime) {
     EXPECT_EQ(link.ConfigureLine(1, 75, 9600), 0);
     EXPECT_NEAR(static_cast<double>(link.WireTime(1, 23).count()),
                 static_cast<double>((23 * kByte / 2).count()), 1000);
-    EXPECT_EQ(link.ConfigureLine(1, 75, 0), link_error::kBadRequest);
+    EXPECT_EQ(link.ConfigureLine(1, 75, 0), line_code::kBadRequest);
 }
 
 // Each fault, with no retries: the code the exchange returns and the counter that saw it.
 struct FaultCase {
     Fault fault;
     std::int32_t code;
-    std::uint64_t LinkCounters::*counter;
+    std::uint64_t LineCounters::*counter;
     std::uint8_t receivedCount;
 };
 
@@ -79,8 +79,8 @@ class LinkFaultTest : public EmulatorLinkTest, public ::testing::WithParamInterf
 
 TEST_P(LinkFaultTest, EndsInTheLinksVerdictAndTheNextExchangeRecovers) {
     const FaultCase& f = GetParam();
-    std::vector<ReplyVerdict> verdicts;
-    link.onReply = [&](std::uint32_t, std::span<const std::uint8_t>, const ReplyVerdict& v) {
+    std::vector<AttemptVerdict> verdicts;
+    link.onReply = [&](std::uint32_t, std::span<const std::uint8_t>, const AttemptVerdict& v) {
         verdicts.push_back(v);
     };
     bus.InjectFault(f.fault);
@@ -102,14 +102,14 @@ TEST_P(LinkFaultTest, EndsInTheLinksVerdictAndTheNextExchangeRecovers) {
 INSTANTIATE_TEST_SUITE_P(
     LineFaults, LinkFaultTest,
     ::testing::Values(
-        FaultCase{Fault::WrongFirstByte, 223, &LinkCounters::rejectedBadStart, 18},
-        FaultCase{Fault::OnlyAcknowledge, 219, &LinkCounters::rejectedOnlyAcknowledge, 1},
-        FaultCase{Fault::MissingEnd, 209, &LinkCounters::rejectedNoEnd, 17},
-        FaultCase{Fault::WrongChecksum, 222, &LinkCounters::rejectedBadChecksum, 18},
-        FaultCase{Fault::Silence, link_error::kSilence, &LinkCounters::timeouts, 0},
-        FaultCase{Fault::LateReply, link_error::kSilence, &LinkCounters::timeouts, 0},
+        FaultCase{Fault::WrongFirstByte, 223, &LineCounters::rejectedBadStart, 18},
+        FaultCase{Fault::OnlyAcknowledge, 219, &LineCounters::rejectedOnlyAcknowledge, 1},
+        FaultCase{Fault::MissingEnd, 209, &LineCounters::rejectedNoEnd, 17},
+        FaultCase{Fault::WrongChecksum, 222, &LineCounters::rejectedBadChecksum, 18},
+        FaultCase{Fault::Silence, line_code::kSilence, &LineCounters::timeouts, 0},
+        FaultCase{Fault::LateReply, line_code::kSilence, &LineCounters::timeouts, 0},
         // The gaps exceed the inter-byte timeout: the port hands over the lone 'A'.
-        FaultCase{Fault::SplitBytes, 219, &LinkCounters::rejectedOnlyAcknowledge, 1}),
+        FaultCase{Fault::SplitBytes, 219, &LineCounters::rejectedOnlyAcknowledge, 1}),
     [](const auto& info) {
         std::string name(emulator::FaultName(info.param.fault));
         std::erase(name, '-');
@@ -118,7 +118,7 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST_F(EmulatorLinkTest, LateReplyIsLetFinishAndDroppedBeforeTheNextRequest) {
     bus.InjectFault(Fault::LateReply);
-    ASSERT_EQ(Status(), link_error::kSilence);
+    ASSERT_EQ(Status(), line_code::kSilence);
     const Duration afterTimeout = bus.Now();
     EXPECT_NEAR(static_cast<double>(afterTimeout.count()),
                 static_cast<double>((5 * kByte + 75ms).count()), 1000);
@@ -136,14 +136,14 @@ TEST_F(EmulatorLinkTest, LateReplyIsLetFinishAndDroppedBeforeTheNextRequest) {
 }
 
 TEST_F(EmulatorLinkTest, RetriesAbsorbASingleFaultAndAreCounted) {
-    link.Options(1).retries = 2;
+    link.Options(1).retry.attempts = 3;
     std::vector<std::int32_t> codes;
     std::vector<int> attempts;
     link.onFrame = [&](std::uint32_t, std::span<const std::uint8_t> frame, int attempt) {
         EXPECT_EQ(Bytes(frame.begin(), frame.end()), (Bytes{'H', 0x01, 'D', 0xD2, 'E'}));
         attempts.push_back(attempt);
     };
-    link.onReply = [&](std::uint32_t, std::span<const std::uint8_t>, const ReplyVerdict& v) {
+    link.onReply = [&](std::uint32_t, std::span<const std::uint8_t>, const AttemptVerdict& v) {
         codes.push_back(v.code);
     };
     bus.InjectFault(Fault::WrongChecksum);
@@ -158,7 +158,7 @@ TEST_F(EmulatorLinkTest, RetriesAbsorbASingleFaultAndAreCounted) {
     link.ResetCounters();
     bus.SetFaultRate(Fault::Silence, 1.0);
     const Duration before = bus.Now();
-    EXPECT_EQ(Status(), link_error::kSilence);
+    EXPECT_EQ(Status(), line_code::kSilence);
     EXPECT_EQ(link.Counters().timeouts, 3u);
     EXPECT_EQ(link.Counters().retries, 2u);
     EXPECT_EQ(link.Counters().failed, 1u);
@@ -182,32 +182,32 @@ TEST_F(EmulatorLinkTest, ACheckThatRaisesLeavesAFailureBehind) {
     const Bytes status = {'H', 0x01, 'D', 0xD2, 'E'};
     link.SetReplyValidator(1, ReplyHandler{&Raise, nullptr});
     EXPECT_THROW(link.Transact(1, status.data(), 5, reply.data(), 18, 0), ERangeError);
-    EXPECT_EQ(link.GetChannelError(1), link_error::kUnjudged);
+    EXPECT_EQ(link.GetChannelError(1), line_code::kUnjudged);
     EXPECT_EQ(link.GetChannelState(1), 3);
     // The same for a trace hook, through the driver: the exchange fails.
     link.onFrame = [](std::uint32_t, std::span<const std::uint8_t>, int) {
         throw std::runtime_error("trace output failed");
     };
-    EXPECT_EQ(Status(), link_error::kUnjudged);
+    EXPECT_EQ(Status(), line_code::kUnjudged);
 }
 
 TEST_F(EmulatorLinkTest, RefusesWhatCannotBeJudgedOrIsShort) {
     std::array<std::uint8_t, 18> reply{};
     const Bytes start = {'H', 0x01, 'u', 0x03, 'E'};
     // Nobody registered a reply check.
-    EXPECT_EQ(link.Transact(1, start.data(), 5, reply.data(), 1, 0), link_error::kUnjudged);
+    EXPECT_EQ(link.Transact(1, start.data(), 5, reply.data(), 1, 0), line_code::kUnjudged);
     EXPECT_EQ(link.GetChannelState(1), 3);
     // A lenient check accepts a lone 'A' where 18 bytes were asked: the link does not.
     link.SetReplyValidator(1, ReplyHandler{&AcceptEverything, nullptr});
-    EXPECT_EQ(link.Transact(1, start.data(), 5, reply.data(), 18, 0), link_error::kShortReply);
+    EXPECT_EQ(link.Transact(1, start.data(), 5, reply.data(), 18, 0), line_code::kShortReply);
     EXPECT_EQ(link.Transact(1, start.data(), 5, reply.data(), 1, 0), 0);
     // No bus, no frame, no channel.
-    EXPECT_EQ(link.Transact(2, start.data(), 5, reply.data(), 1, 0), link_error::kNoBus);
-    EXPECT_EQ(link.Transact(1, start.data(), 0, reply.data(), 1, 0), link_error::kBadRequest);
+    EXPECT_EQ(link.Transact(2, start.data(), 5, reply.data(), 1, 0), line_code::kNoPort);
+    EXPECT_EQ(link.Transact(1, start.data(), 0, reply.data(), 1, 0), line_code::kBadRequest);
     EXPECT_THROW(link.Transact(33, start.data(), 5, reply.data(), 1, 0), ERangeError);
     EXPECT_THROW(link.GetChannelError(0), ERangeError);
     // Without an initializer there is nothing to rerun; the driver's forwards to ConfigureLine.
-    EXPECT_EQ(link.Reinitialize(1), link_error::kNoInitializer);
+    EXPECT_EQ(link.Reinitialize(1), line_code::kNoInitializer);
     driver.InitLink(1);
     EXPECT_EQ(link.Reinitialize(1), 0);
 }

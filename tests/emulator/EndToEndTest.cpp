@@ -51,7 +51,7 @@ protected:
 
     static EmulatorLinkOptions Options() {
         EmulatorLinkOptions o;
-        o.retries = 0;
+        o.retry.attempts = 1;
         return o;
     }
     bool ModeZero() const { return GetParam().mode == '0'; }

@@ -101,7 +101,7 @@ class FaultInjection : public ::testing::TestWithParam<Case> {
     }
     static EmulatorLinkOptions Options() {
         EmulatorLinkOptions o;
-        o.retries = 0;
+        o.retry.attempts = 1;
         return o;
     }
 
@@ -166,7 +166,7 @@ TEST(FaultsAtARate, NothingWrongIsEverAccepted) {
         emulator::ParseConfig("[dispenser 1]\nnozzles = 2\nflow = 0.2\n"
                               "price = 45.67\n")};
     EmulatorLink link{bus};
-    link.Options(1).retries = 0;
+    link.Options(1).retry.attempts = 1;
     TVM30 driver{0, &link, ""};
     bus.SetFaultSeed(42);
     for (const Fault f :

@@ -4,9 +4,7 @@
 // behind an emulated converter's TCP port on the loopback address, as to controllers behind
 // a serial-to-Ethernet converter.
 #include <netinet/in.h>
-#include <poll.h>
 #include <signal.h>
-#include <spawn.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -27,8 +25,8 @@
 #include "driver/TVM30.h"
 #include "link/SerialLink.h"
 #include "link/TcpPort.h"
-
-extern char** environ;
+#include "testing/DriverOnSerialLine.h"
+#include "testing/EmulatorProcess.h"
 
 namespace fuel::test {
 namespace {
@@ -83,90 +81,26 @@ class Workspace {
 
 enum class LineKind { Pty, Tcp };
 
-// Where fuel-emulator serves: its pseudo-terminal behind the workspace's stable name, or a
-// TCP port on the loopback address (0: a free one).
-std::vector<std::string> On(LineKind kind, const Workspace& work, std::uint16_t port = 0) {
+// fuel-emulator serving the workspace's bus on its pseudo-terminal, behind the workspace's
+// stable name, or on a TCP port of the loopback address (0: a free one).
+EmulatorLaunch Launch(const Workspace& work, std::vector<std::string> extra = {},
+                      LineKind kind = LineKind::Pty, std::uint16_t port = 0) {
+    EmulatorLaunch launch{.program = FUEL_EMULATOR_PATH, .config = work.Config()};
     if (kind == LineKind::Pty) {
-        return {"--link", work.Line()};
+        launch.link = work.Line();
+    } else {
+        launch.tcpPort = port;
     }
-    return {"--tcp", std::to_string(port)};
+    launch.arguments = {"--turnaround", "2"};
+    launch.arguments.insert(launch.arguments.end(), extra.begin(), extra.end());
+    return launch;
 }
 
-// fuel-emulator as a child process, serving on a pseudo-terminal behind a stable name, or
-// on a TCP port.
-class EmulatorProcess {
-  public:
-    // Without extra arguments it serves the workspace's bus on the pseudo-terminal.
-    EmulatorProcess(const Workspace& work, std::vector<std::string> extra = {},
-                    std::vector<std::string> where = {}) {
-        if (where.empty()) {
-            where = On(LineKind::Pty, work);
-        }
-        std::vector<std::string> words = {FUEL_EMULATOR_PATH, "--turnaround", "2", "--quiet"};
-        words.insert(words.end(), where.begin(), where.end());
-        if (std::find(extra.begin(), extra.end(), "--example-bus") == extra.end()) {
-            words.insert(words.end(), {"--config", work.Config()});
-        } else {
-            extra.erase(std::find(extra.begin(), extra.end(), "--example-bus"));
-        }
-        words.insert(words.end(), extra.begin(), extra.end());
-        std::vector<char*> argv;
-        for (std::string& word : words) {
-            argv.push_back(word.data());
-        }
-        argv.push_back(nullptr);
-
-        int out[2];
-        if (::pipe(out) != 0) {
-            throw std::runtime_error("pipe failed");
-        }
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
-        posix_spawn_file_actions_addclose(&actions, out[0]);
-        const int spawned = ::posix_spawn(&pid_, argv[0], &actions, nullptr, argv.data(), environ);
-        posix_spawn_file_actions_destroy(&actions);
-        ::close(out[1]);
-        if (spawned != 0) {
-            ::close(out[0]);
-            throw std::runtime_error("cannot start fuel-emulator");
-        }
-        // The first line is the device path or the TCP address; the link is in place, or the
-        // port listening, before it is printed.
-        std::string line;
-        char c = 0;
-        pollfd waiting{out[0], POLLIN, 0};
-        while (::poll(&waiting, 1, 5000) > 0 && ::read(out[0], &c, 1) == 1 && c != '\n') {
-            line += c;
-        }
-        ::close(out[0]);
-        device_ = line;
-        if (device_.rfind("/dev/", 0) != 0 && device_.rfind("tcp://127.0.0.1:", 0) != 0) {
-            Stop();
-            throw std::runtime_error("fuel-emulator printed no device path or address");
-        }
-    }
-    ~EmulatorProcess() { Stop(); }
-
-    const std::string& Device() const { return device_; }
-    std::uint16_t TcpPort() const {
-        return static_cast<std::uint16_t>(std::stoi(device_.substr(device_.rfind(':') + 1)));
-    }
-    // The emulator goes away: SIGTERM, and wait for it.
-    void Stop() {
-        if (pid_ <= 0) {
-            return;
-        }
-        ::kill(pid_, SIGTERM);
-        int status = 0;
-        ::waitpid(pid_, &status, 0);
-        pid_ = -1;
-    }
-
-  private:
-    pid_t pid_ = -1;
-    std::string device_;
-};
+// The same, on the emulator's own bus.
+EmulatorLaunch OwnBus(EmulatorLaunch launch) {
+    launch.config.reset();
+    return launch;
+}
 
 struct ProgramRun {
     int status;
@@ -190,15 +124,12 @@ ProgramRun Fuelctl(const std::string& arguments) {
 }
 
 // The workspace's wide time-outs, on the emulator's line.
-PortMap MapOf(const Workspace& work, const EmulatorProcess& emulator, int attempts) {
-    PortMap map = PortMap::Load(work.Ports());
-    PortSettings port = *map.Find(kChannel);
-    port.attempts = attempts;
+PortSettings PortOf(const Workspace& work, const EmulatorProcess& emulator) {
+    PortSettings port = *PortMap::Load(work.Ports()).Find(kChannel);
     if (IsTcpDevice(emulator.Device())) {
         port.device = emulator.Device();
     }
-    map.Assign(kChannel, port);
-    return map;
+    return port;
 }
 
 std::string KindName(const ::testing::TestParamInfo<LineKind>& info) {
@@ -210,9 +141,10 @@ class SerialEndToEnd : public ::testing::TestWithParam<LineKind> {
   protected:
     Workspace work;
     std::unique_ptr<EmulatorProcess> emulator =
-        std::make_unique<EmulatorProcess>(work, std::vector<std::string>{}, On(GetParam(), work));
-    SerialLink link{MapOf(work, *emulator, 3)};
-    TVM30 driver{kMoneyDoses, &link, ""};
+        std::make_unique<EmulatorProcess>(Launch(work, {}, GetParam()));
+    DriverOnSerialLine line{PortOf(work, *emulator), kMoneyDoses};
+    SerialLink& link = line.link;
+    TVM30& driver = line.driver;
 
     std::uint8_t Poll() {
         StatusRecordEx record;
@@ -268,15 +200,14 @@ TEST_P(SerialEndToEnd, EmulatorGoesAwayAndComesBack) {
 
     emulator->Stop();
     EXPECT_THROW(Poll(), ESerialIO);
-    EXPECT_EQ(link.GetChannelError(kChannel), serial_code::kPortUnavailable);
+    EXPECT_EQ(link.GetChannelError(kChannel), line_code::kPortUnavailable);
     EXPECT_FALSE(link.IsOpen(kChannel));
     EXPECT_THROW(Poll(), ESerialIO);  // still gone: the reopen fails as cleanly
 
     // The same driver and link, without a restart, once the line is back: the same name,
     // or the same port.
     const std::uint16_t port = GetParam() == LineKind::Tcp ? emulator->TcpPort() : 0;
-    emulator = std::make_unique<EmulatorProcess>(work, std::vector<std::string>{},
-                                                 On(GetParam(), work, port));
+    emulator = std::make_unique<EmulatorProcess>(Launch(work, {}, GetParam(), port));
     EXPECT_EQ(Poll(), 200);
     EXPECT_EQ(driver.LinkState[kChannel], 1);
     EXPECT_EQ(link.Counters().opens, 2u);
@@ -287,7 +218,7 @@ TEST_P(SerialEndToEnd, EmulatorGoesAwayAndComesBack) {
 
 TEST(SerialCommandLine, StatusOverThePort) {
     Workspace work;
-    EmulatorProcess emulator(work);
+    EmulatorProcess emulator(Launch(work));
     // The map gives the line's settings, --port the device.
     const ProgramRun run = Fuelctl("status 3 --ports " + work.Ports() + " --port " + work.Line() +
                                    " --config " + work.Config() + " --trace --stats");
@@ -311,7 +242,7 @@ TEST(SerialCommandLine, StatusOverThePort) {
 // exchange fail at a station.
 TEST(SerialCommandLine, RepliesInBurstsAreAcceptedAtTheFirstSend) {
     Workspace work;
-    EmulatorProcess emulator(work, {"--pause", "6:25"});
+    EmulatorProcess emulator(Launch(work, {"--pause", "6:25"}));
     const ProgramRun run =
         Fuelctl("status 3 --port " + work.Line() + " --config " + work.Config() + " --stats");
     EXPECT_EQ(run.status, 0) << run.output;
@@ -348,7 +279,7 @@ std::string ReadFile(const std::string& path) {
 
 TEST(SerialCommandLine, WholeFillThroughAConverter) {
     Workspace work;
-    EmulatorProcess emulator(work, {"--example-bus"}, On(LineKind::Tcp, work));
+    EmulatorProcess emulator(OwnBus(Launch(work, {}, LineKind::Tcp)));
     const ProgramRun run = Fuelctl("demo --stats --ports " +
                                    work.PortsFor(emulator.Device(), "timeout=500 interbyte=200"));
     EXPECT_EQ(run.status, 0) << run.output;
@@ -365,8 +296,7 @@ TEST(SerialCommandLine, WholeFillThroughAConverter) {
 // next command after it is back succeeds, without a restart.
 TEST(SerialCommandLine, ConverterRestartedMidRun) {
     Workspace work;
-    auto emulator = std::make_unique<EmulatorProcess>(work, std::vector<std::string>{},
-                                                      On(LineKind::Tcp, work));
+    auto emulator = std::make_unique<EmulatorProcess>(Launch(work, {}, LineKind::Tcp));
     const std::uint16_t port = emulator->TcpPort();
     const std::string command = std::string(FUELCTL_PATH) + " shell --config " + work.Config() +
                                 " --ports " +
@@ -388,8 +318,7 @@ TEST(SerialCommandLine, ConverterRestartedMidRun) {
     EXPECT_TRUE(WaitForOutput(work.Output(), "Невозможно", 1)) << ReadFile(work.Output());
     send("status 3\n");
     EXPECT_TRUE(WaitForOutput(work.Output(), "Невозможно", 2)) << ReadFile(work.Output());
-    emulator = std::make_unique<EmulatorProcess>(work, std::vector<std::string>{},
-                                                 On(LineKind::Tcp, work, port));
+    emulator = std::make_unique<EmulatorProcess>(Launch(work, {}, LineKind::Tcp, port));
     send("status 3\n");
     EXPECT_TRUE(WaitForOutput(work.Output(), idle, 2)) << ReadFile(work.Output());
     const int status = ::pclose(shell);
@@ -405,6 +334,29 @@ TEST(SerialCommandLine, ConverterRestartedMidRun) {
         << output;
     // The last command's status came after the failures.
     EXPECT_GT(output.rfind(idle), output.rfind("Невозможно")) << output;
+}
+
+// A crash, as the forecourt's recovery tests stage one: the process is gone at once and
+// reaped, and its port refuses connections.
+TEST(EmulatorProcessTest, KillEndsItAtOnce) {
+    Workspace work;
+    EmulatorProcess emulator(Launch(work, {}, LineKind::Tcp));
+    const pid_t pid = emulator.Pid();
+    ASSERT_GT(pid, 0);
+    const std::uint16_t port = emulator.TcpPort();
+    ASSERT_NE(port, 0);
+
+    emulator.Kill();
+    EXPECT_EQ(emulator.Pid(), -1);
+    EXPECT_NE(::kill(pid, 0), 0);  // no such process, not even a zombie
+    const int probe = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(port);
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    EXPECT_NE(::connect(probe, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    ::close(probe);
+    emulator.Stop();  // nothing left to stop
 }
 
 TEST(SerialCommandLine, ConverterNobodyListensOnIsALineFailure) {
@@ -433,7 +385,7 @@ TEST(SerialCommandLine, ConverterNobodyListensOnIsALineFailure) {
 // waiting, and takes the next once the first has gone.
 TEST(SerialCommandLine, SecondClientOfTheEmulatedConverterIsTurnedAway) {
     Workspace work;
-    EmulatorProcess emulator(work, {}, On(LineKind::Tcp, work));
+    EmulatorProcess emulator(Launch(work, {}, LineKind::Tcp));
     const int first = ::socket(AF_INET, SOCK_STREAM, 0);
     sockaddr_in address{};
     address.sin_family = AF_INET;
@@ -456,14 +408,14 @@ TEST(SerialCommandLine, FaultInjectedReplyFailsWithoutRetriesAndIsRetriedWithThe
     Workspace work;
     {
         // The second request (nozzle 1's status) gets a reply with a wrong checksum.
-        EmulatorProcess emulator(work, {"--fault", "checksum@2"});
+        EmulatorProcess emulator(Launch(work, {"--fault", "checksum@2"}));
         const ProgramRun run = Fuelctl("status 3 --ports " + work.Ports() + " --config " +
                                        work.Config() + " --trace --retries 0");
         EXPECT_EQ(run.status, 1) << run.output;
         EXPECT_NE(run.output.find("rejected 222: wrong checksum"), std::string::npos) << run.output;
         EXPECT_NE(run.output.find("(ESerialIO)"), std::string::npos) << run.output;
     }
-    EmulatorProcess emulator(work, {"--fault", "checksum@2"});
+    EmulatorProcess emulator(Launch(work, {"--fault", "checksum@2"}));
     const ProgramRun run = Fuelctl("status 3 --ports " + work.Ports() + " --config " +
                                    work.Config() + " --trace --stats --retries 1");
     EXPECT_EQ(run.status, 0) << run.output;
@@ -480,7 +432,8 @@ TEST(SerialCommandLine, BothEndsTraceAFaultAndTheReplayDecidesAlike) {
     const std::string emulatorTrace = work.File("emulator.trace");
     const std::string driverTrace = work.File("driver.trace");
     {
-        EmulatorProcess emulator(work, {"--fault", "checksum@2", "--trace-file", emulatorTrace});
+        EmulatorProcess emulator(
+            Launch(work, {"--fault", "checksum@2", "--trace-file", emulatorTrace}));
         const ProgramRun run = Fuelctl("status 3 --ports " + work.Ports() + " --config " +
                                        work.Config() + " --retries 1 --trace-file " + driverTrace);
         EXPECT_EQ(run.status, 0) << run.output;
@@ -508,7 +461,7 @@ TEST(SerialCommandLine, BothEndsTraceAFaultAndTheReplayDecidesAlike) {
 
 TEST(SerialCommandLine, DemoFillsOverTheLine) {
     Workspace work;
-    EmulatorProcess emulator(work, {"--example-bus"});  // the demo's own two dispensers
+    EmulatorProcess emulator(OwnBus(Launch(work)));  // the demo's own dispensers
     const ProgramRun run = Fuelctl("demo --ports " + work.Ports());
     EXPECT_EQ(run.status, 0) << run.output;
     EXPECT_NE(run.output.find("both doses reached"), std::string::npos) << run.output;

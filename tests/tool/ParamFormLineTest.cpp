@@ -25,7 +25,7 @@ class ParamFormLine : public ::testing::Test {
   protected:
     test::TemporaryDirectory dir;
     emulator::Emulator bus{emulator::ParseConfig("[dispenser 1]\nrom 0x20 = 0x42\n")};
-    EmulatorLink link{bus, 1, EmulatorLinkOptions{.retries = 0}};
+    EmulatorLink link{bus, 1, EmulatorLinkOptions{.retry = {.attempts = 1}}};
     TVM30 driver{0, &link, ""};
     test::ScriptedServices services;
     TLParamForm form{services, {dir.Path(), dir.Path() / "cnf.INI"}};

@@ -54,7 +54,7 @@ std::int32_t __stdcall EmulatedHost::Transact(void* self, std::uint32_t channel,
         return Of(self).link_.Transact(channel, frame, static_cast<std::uint8_t>(frameLength),
                                        reply, static_cast<std::uint8_t>(replyLength), reserved);
     } catch (const fuel::Exception&) {
-        return link_error::kNoBus;
+        return line_code::kNoPort;
     }
 }
 
