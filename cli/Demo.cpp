@@ -56,6 +56,19 @@ std::string Where(const DemoFill& fill) {
     return "dispenser " + std::to_string(fill.dispenser) + " nozzle " + std::to_string(fill.nozzle);
 }
 
+// The built-in bus's dispensers the demo fills: a plain one, and one that counts litres in
+// thousandths.
+constexpr std::uint8_t kDemoDispensers[] = {1, 5};
+
+const emulator::DispenserConfig& DemoDispenser(const emulator::Config& bus, std::uint8_t number) {
+    for (const emulator::DispenserConfig& d : bus.dispensers) {
+        if (d.number == number) {
+            return d;
+        }
+    }
+    throw Failure("the built-in bus has no dispenser " + std::to_string(number));
+}
+
 }  // namespace
 
 int RunDemo(CommandContext& context) {
@@ -65,9 +78,9 @@ int RunDemo(CommandContext& context) {
                              " does not apply");
         }
     }
+    // The built-in bus (the demo takes no --config), which fuel-emulator serves as well when
+    // it is given no configuration.
     SessionOptions options = context.sessionOptions;
-    options.config = emulator::ExampleConfig();
-    options.configPath.reset();
     // No options file: the demo's behaviour must not depend on the machine. Flags bit 4 turns
     // StartInLiter off, so that the money dose goes to the controller as money.
     options.cnfIniPath = "";
@@ -82,19 +95,17 @@ int RunDemo(CommandContext& context) {
     const std::uint8_t channel = session.Channel();
     const bool terminal = IsTerminal(out);
 
-    const auto& dispensers = bus.dispensers;
-    if (dispensers.size() < 2) {
-        throw Failure("the demo's bus needs two dispensers");
-    }
+    const emulator::DispenserConfig& first = DemoDispenser(bus, kDemoDispensers[0]);
+    const emulator::DispenserConfig& second = DemoDispenser(bus, kDemoDispensers[1]);
     DemoFill fills[2] = {
-        {dispensers[0].number, 1, dispensers[0].prices[0], 8.0, 0},
-        {dispensers[1].number, 2, dispensers[1].prices[1], 0, 250.0},
+        {first.number, 1, first.prices[0], 3.0, 0},
+        {second.number, 2, second.prices[1], 0, 100.0},
     };
 
-    out << "Demo: two dispensers on the emulated bus, channel " << int{channel} << ", "
+    out << "Demo: two dispensers of the built-in bus, channel " << int{channel} << ", "
         << (realTime ? "real time" : "virtual time") << "\n";
-    for (const auto& d : dispensers) {
-        out << "  " << DescribeDispenser(d) << "\n";
+    for (const emulator::DispenserConfig* d : {&first, &second}) {
+        out << "  " << DescribeDispenser(*d) << "\n";
     }
 
     out << "\n1. Status (the driver reads each controller's mode)\n";

@@ -2,18 +2,14 @@
 #pragma once
 
 #include <string_view>
+#include <utility>
 #include <vector>
 
 namespace fuel::cli {
 
-struct EmbeddedFile {
-    std::string_view name;   // UTF-8
-    std::string_view bytes;  // as in the source tree
-};
-
-// examples/catalogue/*.ini: the example catalogue for the built-in bus.
-const std::vector<EmbeddedFile>& ExampleCatalogueFiles();
-// examples/bus/station.conf: the built-in bus.
-const std::vector<EmbeddedFile>& BuiltInBusFiles();
+// examples/catalogue/*.ini, the example catalogue for the built-in bus: each file's name
+// (UTF-8) and bytes (as in the source tree). The built-in bus itself is the emulator's
+// (emulator/BuiltInBus.h).
+const std::vector<std::pair<std::string_view, std::string_view>>& ExampleCatalogueFiles();
 
 }  // namespace fuel::cli

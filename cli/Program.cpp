@@ -582,9 +582,10 @@ const std::vector<Command> kBaseCommands = {
     {"demo",
      "",
      "a whole fill on two emulated dispensers",
-     "On its own emulated bus: two dispensers get prices, one a dose in litres and one in "
-     "money, both are started and polled with a progress line until the doses are reached, "
-     "then the final data and the totalisers are read.",
+     "On dispensers 1 and 5 of the built-in bus (the bus fuel-emulator serves when it is "
+     "given no configuration): both get prices, one a dose in litres and one in money, both "
+     "are started and polled with a progress line until the doses are reached, then the "
+     "final data and the totalisers are read.",
      {{"virtual", "", "run on the virtual clock (no waiting) instead of real time"}},
      0,
      0,

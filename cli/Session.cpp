@@ -9,21 +9,16 @@
 #include <utility>
 
 #include "cli/Arguments.h"
-#include "cli/EmbeddedFiles.h"
 #include "cli/Format.h"
 #include "cli/LinePrinter.h"
 #include "cli/SerialLine.h"
 #include "driver/TraceFile.h"
 #include "driver/TraceSettings.h"
+#include "emulator/BuiltInBus.h"
 #include "emulator/ServeTrace.h"
 
 namespace fuel::cli {
 namespace {
-
-// The bus without a configuration file: examples/bus/station.conf, carried inside.
-emulator::Config BuiltInConfig() {
-    return emulator::ParseConfig(BuiltInBusFiles().front().bytes);
-}
 
 // The trace's time on the emulated bus: its clock, counted from the moment the run began, so
 // that a run on the virtual clock shows the time each exchange takes on the line.
@@ -113,7 +108,7 @@ Session::Session(const SessionOptions& options, std::ostream& out)
     }
     emulator::Config config = options.config       ? *options.config
                               : options.configPath ? emulator::LoadConfig(*options.configPath)
-                                                   : BuiltInConfig();
+                                                   : emulator::BuiltInConfig();
     if (options.time == BusTime::Virtual) {
         s.clock = std::make_unique<emulator::VirtualClock>();
     } else {

@@ -84,10 +84,10 @@ void SeedExampleCatalogue(const std::filesystem::path& directory, std::ostream& 
         return;
     }
     tool::EnsureDirectory(directory, true);
-    for (const EmbeddedFile& file : ExampleCatalogueFiles()) {
-        const auto path = directory / tool::PathFromUtf8(file.name);
+    for (const auto& [name, bytes] : ExampleCatalogueFiles()) {
+        const auto path = directory / tool::PathFromUtf8(name);
         if (!std::filesystem::exists(path, error)) {
-            tool::SaveFileAtomically(path, file.bytes);
+            tool::SaveFileAtomically(path, bytes);
         }
     }
     note << "fuelctl: " << tool::Utf8FromPath(directory)

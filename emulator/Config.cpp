@@ -1,4 +1,4 @@
-// The bus configuration: its small text format, its validation, and the demo's bus.
+// The bus configuration: its small text format and its validation.
 #include <algorithm>
 #include <cctype>
 #include <charconv>
@@ -273,29 +273,5 @@ Config LoadConfig(const std::string& path) {
         throw ConfigError(path + ": " + e.what());
     }
 }
-
-std::string ExampleConfigText() {
-    return "# The demo's bus: two dispensers of two nozzles on one channel.\n"
-           "addressing = sequential\n"
-           "\n"
-           "[dispenser 1]\n"
-           "nozzles = 2\n"
-           "mode = 1\n"
-           "layout = plain\n"
-           "flow = 2.5\n"
-           "price = 45.67 52.30\n"
-           "total = 1520.00 874.25\n"
-           "\n"
-           "[dispenser 3]\n"
-           "nozzles = 2\n"
-           "mode = 0x42\n"
-           "decimals = 3 2\n"
-           "layout = marked\n"
-           "flow = 2.5\n"
-           "price = 48.90 61.05\n"
-           "total = 20480.50 3310.00\n";
-}
-
-Config ExampleConfig() { return ParseConfig(ExampleConfigText()); }
 
 }  // namespace fuel::emulator

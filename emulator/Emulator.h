@@ -113,7 +113,7 @@ public:
     using std::runtime_error::runtime_error;
 };
 
-// Reads the small text format (see emulator/README.md and ExampleConfig()); throws
+// Reads the small text format (see emulator/README.md and examples/bus/station.conf); throws
 // ConfigError with the line number. The result has been validated.
 Config ParseConfig(std::string_view text);
 Config LoadConfig(const std::string& path);
@@ -121,10 +121,6 @@ Config LoadConfig(const std::string& path);
 // a dispenser twice, or two nozzles with the same bus address ("nozzle code 5 is used by
 // dispenser 2 nozzle 4 and dispenser 5 nozzle 1").
 void Validate(const Config& config);
-// The configuration of the demo: dispensers 1 (mode '1', plain replies) and 3 (mode 0x42
-// with 3 volume decimals, marked replies), two priced nozzles each (codes 1, 2 and 3, 4).
-Config ExampleConfig();
-std::string ExampleConfigText();
 
 // The bus address of a nozzle under the given addressing.
 std::uint8_t NozzleAddress(bool interleaved, std::uint8_t dispenser, std::uint8_t nozzle);

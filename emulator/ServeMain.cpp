@@ -17,6 +17,7 @@
 #include "driver/TraceFile.h"
 #include "driver/TraceSettings.h"
 #include "driver/Version.h"
+#include "emulator/BuiltInBus.h"
 #include "emulator/Emulator.h"
 #include "emulator/SerialServer.h"
 #include "emulator/ServeTrace.h"
@@ -50,7 +51,8 @@ Options:
   --pause N:MS        send every reply in two bursts: its first N bytes, MS milliseconds of
                       silence, then the rest, as a USB adapter, a converter or a loaded
                       machine delivers replies
-  --config FILE       the bus configuration (default: the example bus, dispensers 1 and 3)
+  --config FILE       the bus configuration (default: the built-in bus of fuelctl,
+                      examples/bus/station.conf: dispensers 1, 3, 5 and 7)
   --fault KIND[@N]    the reply to request N (default: the next one) gets the fault; repeatable
   --trace-file FILE   write a line for every request and its reply (the fault, if one was
                       injected) to FILE, in the driver's trace format ('fuelctl trace FILE')
@@ -179,7 +181,7 @@ Settings Parse(int argc, char** argv) {
 }
 
 int Serve(const Settings& settings) {
-    Config config = settings.config ? LoadConfig(*settings.config) : ExampleConfig();
+    Config config = settings.config ? LoadConfig(*settings.config) : BuiltInConfig();
     if (settings.turnaroundMs) {
         config.turnaround = std::chrono::milliseconds(*settings.turnaroundMs);
     }

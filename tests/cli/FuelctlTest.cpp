@@ -17,19 +17,20 @@ Outcome RunFuelctl(const std::vector<std::string>& words) {
 }
 
 // The demo as the README runs it, on real time: it checks its own figures as it goes, and
-// these are the ones a person sees. Dispenser 1 nozzle 1 at 45.67 with 8 litres; dispenser 3
-// nozzle 2 at 61.05 with 250.00 in money, which is 4.095 litres.
+// these are the ones a person sees. On the built-in bus: dispenser 1 nozzle 1 at 45.67 with 3
+// litres; dispenser 5 nozzle 2 (litres in thousandths) at 53.70 with 100.00 in money, which
+// is 1.862 litres.
 TEST(FuelctlTest, DemoRunsAWholeFillOnTwoDispensers) {
     const Outcome run = RunFuelctl({"demo"});
     ASSERT_EQ(run.status, 0) << run.out << run.err;
     EXPECT_EQ(run.err, "");
     EXPECT_TRUE(Contains(run.out, "dispenser 1 nozzle 1: 45.67, read back 45.67"));
-    EXPECT_TRUE(Contains(run.out, "dispenser 3 nozzle 2: 61.05, read back 61.05"));
+    EXPECT_TRUE(Contains(run.out, "dispenser 5 nozzle 2: 53.70, read back 53.70"));
     EXPECT_TRUE(Contains(run.out, "both doses reached"));
-    EXPECT_TRUE(Contains(run.out, "dispenser 1 nozzle 1: 8.00 l, amount 365.36")) << run.out;
-    EXPECT_TRUE(Contains(run.out, "dispenser 3 nozzle 2: 4.09 l, amount 250.00")) << run.out;
-    EXPECT_TRUE(Contains(run.out, "dispenser 1 nozzle 1: 1528.00 l (+8.00)")) << run.out;
-    EXPECT_TRUE(Contains(run.out, "dispenser 3 nozzle 2: 3314.09 l (+4.09)")) << run.out;
+    EXPECT_TRUE(Contains(run.out, "dispenser 1 nozzle 1: 3.00 l, amount 137.01")) << run.out;
+    EXPECT_TRUE(Contains(run.out, "dispenser 5 nozzle 2: 1.86 l, amount 100.00")) << run.out;
+    EXPECT_TRUE(Contains(run.out, "dispenser 1 nozzle 1: 12004.00 l (+3.00)")) << run.out;
+    EXPECT_TRUE(Contains(run.out, "dispenser 5 nozzle 2: 8006.86 l (+1.86)")) << run.out;
     EXPECT_TRUE(Contains(run.out, " 0 failed"));
 }
 

@@ -2,9 +2,13 @@
 #include <gtest/gtest.h>
 
 #include <array>
+#include <filesystem>
 #include <string>
+#include <vector>
 
+#include "emulator/BuiltInBus.h"
 #include "emulator/Emulator.h"
+#include "testing/TestFiles.h"
 
 namespace fuel::emulator {
 namespace {
@@ -104,7 +108,8 @@ TEST(ParseConfig, RefusesWithTheLineAndTheReason) {
         {"[dispenser 1]\nmode\n", "line 2: expected key = value"},
         {"", "the bus has no dispenser"},
         {"[dispenser 1]\n[dispenser 1]\n", "dispenser 1 is configured twice"},
-        {"[dispenser 1]\nflow = 0\n", "dispenser 1: the flow rate must be above 0 litres per second"},
+        {"[dispenser 1]\nflow = 0\n",
+         "dispenser 1: the flow rate must be above 0 litres per second"},
     };
     for (const Case& c : cases) {
         try {
@@ -156,12 +161,19 @@ TEST(LoadConfig, NamesTheFile) {
     }
 }
 
-TEST(ExampleConfig, IsTheDemoBus) {
-    const Config c = ExampleConfig();
-    ASSERT_EQ(c.dispensers.size(), 2u);
-    EXPECT_EQ(c.dispensers[0].number, 1);
-    EXPECT_EQ(c.dispensers[1].number, 3);
-    EXPECT_EQ(c.dispensers[1].mode, 0x42);
+// What fuel-emulator serves without a configuration and fuelctl's embedded emulator runs:
+// the example file itself, byte for byte, not a copy that could drift from it.
+TEST(BuiltInConfig, IsTheExampleStation) {
+    ASSERT_EQ(BuiltInBusFiles().size(), 1u);
+    EXPECT_EQ(BuiltInBusFiles().front().first, "station.conf");
+    EXPECT_EQ(BuiltInBusFiles().front().second,
+              test::ReadBytes(std::filesystem::path(FUEL_EXAMPLES_DIR) / "bus" / "station.conf"));
+    const Config c = BuiltInConfig();
+    std::vector<int> numbers;
+    for (const DispenserConfig& d : c.dispensers) {
+        numbers.push_back(d.number);
+    }
+    EXPECT_EQ(numbers, (std::vector<int>{1, 3, 5, 7}));
 }
 
 }  // namespace

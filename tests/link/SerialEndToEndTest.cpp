@@ -284,9 +284,9 @@ TEST(SerialCommandLine, WholeFillThroughAConverter) {
                                    work.PortsFor(emulator.Device(), "timeout=500 interbyte=200"));
     EXPECT_EQ(run.status, 0) << run.output;
     EXPECT_NE(run.output.find("both doses reached"), std::string::npos) << run.output;
-    EXPECT_NE(run.output.find("dispenser 1 nozzle 1: 8.00 l, amount 365.36"), std::string::npos)
+    EXPECT_NE(run.output.find("dispenser 1 nozzle 1: 3.00 l, amount 137.01"), std::string::npos)
         << run.output;
-    EXPECT_NE(run.output.find("(+8.00)"), std::string::npos) << run.output;
+    EXPECT_NE(run.output.find("(+3.00)"), std::string::npos) << run.output;
     // Only what was measured: no wire time for a line whose settings are the converter's.
     EXPECT_NE(run.output.find("  network: "), std::string::npos) << run.output;
     EXPECT_EQ(run.output.find("wire time"), std::string::npos) << run.output;
@@ -461,13 +461,31 @@ TEST(SerialCommandLine, BothEndsTraceAFaultAndTheReplayDecidesAlike) {
 
 TEST(SerialCommandLine, DemoFillsOverTheLine) {
     Workspace work;
-    EmulatorProcess emulator(OwnBus(Launch(work)));  // the demo's own dispensers
+    EmulatorProcess emulator(OwnBus(Launch(work)));  // the built-in bus, the demo's
     const ProgramRun run = Fuelctl("demo --ports " + work.Ports());
     EXPECT_EQ(run.status, 0) << run.output;
     EXPECT_NE(run.output.find("both doses reached"), std::string::npos) << run.output;
-    EXPECT_NE(run.output.find("dispenser 1 nozzle 1: 8.00 l, amount 365.36"), std::string::npos)
+    EXPECT_NE(run.output.find("dispenser 1 nozzle 1: 3.00 l, amount 137.01"), std::string::npos)
         << run.output;
-    EXPECT_NE(run.output.find("(+8.00)"), std::string::npos) << run.output;
+    EXPECT_NE(run.output.find("(+3.00)"), std::string::npos) << run.output;
+}
+
+// fuel-emulator without a configuration serves the bus fuelctl takes without one: in every
+// refresh, every dispenser of the monitor's table answers.
+TEST(SerialCommandLine, MonitorMeetsEveryDispenserOfTheDefaultBus) {
+    Workspace work;
+    EmulatorProcess emulator(OwnBus(Launch(work)));
+    const ProgramRun run = Fuelctl("monitor --refreshes 3 --interval 0.05 --ports " + work.Ports());
+    EXPECT_EQ(run.status, 0) << run.output;
+    for (const char* row :
+         {"   1  '1'    idle", "   3  '1'    idle", "   5  0x42   idle", "   7  '0'    none"}) {
+        std::size_t rows = 0;
+        for (auto at = run.output.find(row); at != std::string::npos;
+             at = run.output.find(row, at + 1)) {
+            ++rows;
+        }
+        EXPECT_EQ(rows, 3u) << row << "\n" << run.output;
+    }
 }
 
 TEST(SerialCommandLine, MissingPortIsALineFailure) {
