@@ -27,28 +27,9 @@ bool ParsedArguments::Has(std::string_view name) const {
                        [&](const auto& option) { return option.first == name; });
 }
 
-std::optional<std::string> ParsedArguments::Value(std::string_view name) const {
-    std::optional<std::string> value;
-    for (const auto& option : options_) {
-        if (option.first == name) {
-            value = option.second;
-        }
-    }
-    return value;
-}
-
-std::vector<std::string> ParsedArguments::Values(std::string_view name) const {
-    std::vector<std::string> values;
-    for (const auto& option : options_) {
-        if (option.first == name && option.second) {
-            values.push_back(*option.second);
-        }
-    }
-    return values;
-}
-
 ParsedArguments ParseArguments(std::span<const std::string> words,
-                               std::span<const OptionDefinition> options) {
+                               std::span<const OptionDefinition> options,
+                               const std::function<void(std::string_view)>& refuse) {
     ParsedArguments parsed;
     bool optionsEnded = false;
     for (std::size_t i = 0; i < words.size(); ++i) {
@@ -58,6 +39,9 @@ ParsedArguments ParseArguments(std::span<const std::string> words,
             word.size() >= 2 && word[0] == '-' &&
             ((word[1] >= '0' && word[1] <= '9') || word[1] == '.' || word[1] == ',');
         if (optionsEnded || word.size() < 2 || word[0] != '-' || negativeNumber) {
+            if (!parsed.firstOperandAt_) {
+                parsed.firstOperandAt_ = i;
+            }
             parsed.operands_.push_back(word);
             continue;
         }
@@ -80,6 +64,9 @@ ParsedArguments ParseArguments(std::span<const std::string> words,
         }
         const OptionDefinition* option = FindOption(options, name);
         if (option == nullptr) {
+            if (refuse) {
+                refuse(name);
+            }
             throw UsageError("unknown option " + Quoted("--" + std::string(name)));
         }
         if (option->valueName.empty()) {

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <span>
 #include <stdexcept>
@@ -27,24 +28,30 @@ struct OptionDefinition {
 class ParsedArguments {
   public:
     bool Has(std::string_view name) const;
-    // The option's last value, when it was given.
-    std::optional<std::string> Value(std::string_view name) const;
-    // Every value of an option that may be repeated, in order.
-    std::vector<std::string> Values(std::string_view name) const;
     const std::vector<std::string>& Operands() const { return operands_; }
+    // Where the first operand stands among the words, when there is one.
+    std::optional<std::size_t> FirstOperandAt() const { return firstOperandAt_; }
+    // Every option as given, in order: its name and its value (none for a switch).
+    using Given = std::vector<std::pair<std::string, std::optional<std::string>>>;
+    const Given& AllGiven() const { return options_; }
 
   private:
     friend ParsedArguments ParseArguments(std::span<const std::string>,
-                                          std::span<const OptionDefinition>);
-    std::vector<std::pair<std::string, std::optional<std::string>>> options_;
+                                          std::span<const OptionDefinition>,
+                                          const std::function<void(std::string_view)>&);
+    Given options_;
     std::vector<std::string> operands_;
+    std::optional<std::size_t> firstOperandAt_;
 };
 
 // Options may stand anywhere among the operands; "--name=VALUE" and "--name VALUE" are the
 // same; a negative number is an operand; "--" ends the options (so that any other word
-// starting with '-' can still be given as an operand).
+// starting with '-' can still be given as an operand). An option that is not among `options`
+// goes to `refuse` (its name without the dashes), which throws the UsageError that says why;
+// without one it is an unknown option.
 ParsedArguments ParseArguments(std::span<const std::string> words,
-                               std::span<const OptionDefinition> options);
+                               std::span<const OptionDefinition> options,
+                               const std::function<void(std::string_view)>& refuse = {});
 
 // Whole numbers in decimal or, with 0x, hexadecimal, within [low, high]; what names the
 // thing in the error message ("dispenser", "cell").

@@ -69,15 +69,7 @@ const emulator::DispenserConfig& DemoDispenser(const emulator::Config& bus, std:
     throw Failure("the built-in bus has no dispenser " + std::to_string(number));
 }
 
-}  // namespace
-
 int RunDemo(CommandContext& context) {
-    for (const char* own : {"config", "cnf", "flags"}) {
-        if (context.arguments.Has(own)) {
-            throw UsageError(std::string("the demo runs on its own bus and options; --") + own +
-                             " does not apply");
-        }
-    }
     // The built-in bus (the demo takes no --config), which fuel-emulator serves as well when
     // it is given no configuration.
     SessionOptions options = context.sessionOptions;
@@ -85,7 +77,7 @@ int RunDemo(CommandContext& context) {
     // StartInLiter off, so that the money dose goes to the controller as money.
     options.cnfIniPath = "";
     options.flags = 0x10;
-    const bool realTime = !context.arguments.Has("virtual");
+    const bool realTime = !context.options.virtualTime;
     options.time = realTime ? BusTime::Paced : BusTime::Virtual;
 
     std::ostream& out = context.out;
@@ -235,10 +227,34 @@ int RunDemo(CommandContext& context) {
             << " baud";
     }
     out << ".\n";
-    if (context.arguments.Has("stats")) {
+    if (context.options.stats) {
         session.PrintStats(out);
     }
     return kExitSuccess;
+}
+
+}  // namespace
+
+Command DemoCommand() {
+    std::vector<OptionUse> options = {{"virtual"}};
+    // Its own bus and driver options: the demo's figures must not depend on the machine.
+    for (const std::string_view name : kLineOptions) {
+        if (name != "config" && name != "cnf" && name != "flags") {
+            options.push_back({name});
+        }
+    }
+    return {.name = "demo",
+            .operands = "",
+            .summary = "a whole fill on two emulated dispensers",
+            .description =
+                "On dispensers 1 and 5 of the built-in bus (the bus fuel-emulator serves when it "
+                "is given no configuration): both get prices, one a dose in litres and one in "
+                "money, both are started and polled with a progress line until the doses are "
+                "reached, then the final data and the totalisers are read. The driver runs "
+                "with its default options, not the machine's options file.",
+            .options = std::move(options),
+            .run = &RunDemo,
+            .inShell = false};
 }
 
 }  // namespace fuel::cli

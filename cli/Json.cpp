@@ -12,12 +12,6 @@ namespace {
 // Keys come out in the order they are put in, which is the order the text form reads in.
 using Json = nlohmann::ordered_json;
 
-const OptionDefinition kJsonOption{
-    "json", "",
-    "print the result as JSON: one document on one line (monitor: one a refresh; a failure: "
-    "{\"error\": {\"class\": ..., \"message\": ...}}); traces and --stats then go to "
-    "standard error"};
-
 // One line. A byte that is not UTF-8 (a word the user typed, echoed in a message) becomes
 // U+FFFD instead of ending the document half-written.
 std::string Dump(const Json& document) {
@@ -69,10 +63,6 @@ const char* Memory(bool rom) {
 }
 
 }  // namespace
-
-const OptionDefinition& JsonOption() {
-    return kJsonOption;
-}
 
 bool JsonRequested(std::span<const std::string> words) {
     for (const std::string& word : words) {

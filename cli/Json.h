@@ -14,8 +14,6 @@ class CControllerList;
 
 namespace fuel::cli {
 
-// --json, for the commands that print results.
-const OptionDefinition& JsonOption();
 // Whether the command line asks for JSON: --json among its options (not after "--"). It is
 // looked at before the words are parsed, so that even a usage error answers in JSON.
 bool JsonRequested(std::span<const std::string> words);

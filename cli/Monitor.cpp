@@ -108,20 +108,9 @@ class Customers {
     std::mt19937 random_{std::random_device{}()};
 };
 
-}  // namespace
-
 int RunMonitor(CommandContext& context) {
-    double interval = 0.5;
-    if (const auto value = context.arguments.Value("interval")) {
-        interval = ParseQuantity(*value, "--interval", 60);
-        if (interval < 0.05) {
-            throw UsageError("--interval must be at least 0.05 seconds");
-        }
-    }
-    std::optional<std::int64_t> refreshes;
-    if (const auto value = context.arguments.Value("refreshes")) {
-        refreshes = ParseInteger(*value, "--refreshes", 1, 1000000);
-    }
+    const double interval = context.options.interval;
+    const std::optional<std::int64_t>& refreshes = context.options.refreshes;
     // Every exchange takes its time on the line, so that the table refreshes as fast as a
     // real line at 4800 baud allows and the latency counters mean what they say.
     context.sessionOptions.time = BusTime::Paced;
@@ -130,7 +119,7 @@ int RunMonitor(CommandContext& context) {
     const bool terminal = IsTerminal(out);
     const auto dispensers = session.Dispensers();
     std::optional<Customers> customers;
-    if (context.arguments.Has("activity")) {
+    if (context.options.activity) {
         customers.emplace(session);
     }
     int maxNozzles = 1;
@@ -196,6 +185,22 @@ int RunMonitor(CommandContext& context) {
         }
     }
     return failed ? kExitFailure : kExitSuccess;
+}
+
+}  // namespace
+
+Command MonitorCommand() {
+    return {.name = "monitor",
+            .operands = "",
+            .summary = "a live table of every dispenser on the channel",
+            .description =
+                "Polls every dispenser on the bus over and over and redraws the table in place "
+                "(one table after another when the output is not a terminal). Ends with Ctrl-C. "
+                "With --json, each refresh is one JSON document on a line of its own (JSON "
+                "Lines), a dispenser that failed carrying its error, and nothing is redrawn.",
+            .options = WithLineOptions({{"interval"}, {"refreshes"}, {"activity"}, {"json"}}),
+            .run = &RunMonitor,
+            .inShell = false};
 }
 
 }  // namespace fuel::cli

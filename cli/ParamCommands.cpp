@@ -7,7 +7,6 @@
 #include <iomanip>
 #include <istream>
 #include <ostream>
-#include <set>
 
 #include "cli/AuditLog.h"
 #include "cli/Commands.h"
@@ -58,10 +57,8 @@ std::string WithCells(const ShownValue& value) {
     return value.text + " [" + Hex(value.cells.View()) + "]";
 }
 
-std::uint32_t Address(const ParsedArguments& arguments) {
-    const auto value = arguments.Value("address");
-    return value ? static_cast<std::uint32_t>(ParseInteger(*value, "--address", 0, 255))
-                 : kDefaultAddress;
+std::uint32_t Address(const CommandContext& context) {
+    return context.options.address.value_or(kDefaultAddress);
 }
 
 // What the channel is: "emulator", the device, or "port map FILE".
@@ -81,25 +78,10 @@ std::string LineName(const CommandContext& context) {
            ")";
 }
 
-void RequireOptions(const CommandContext& context, std::string_view subcommand,
-                    const std::set<std::string_view>& allowed) {
-    static constexpr std::string_view kOwn[] = {"address", "yes", "output", "dose", "measured"};
-    for (const std::string_view option : kOwn) {
-        if (context.arguments.Has(option) && !allowed.contains(option)) {
-            throw UsageError("--" + std::string(option) + " is not for 'param " +
-                             std::string(subcommand) + "'");
-        }
-    }
-}
-
-void RequireOperands(const CommandContext& context, std::size_t count, const char* usage) {
-    if (context.arguments.Operands().size() != count) {
-        throw UsageError(std::string("usage: fuelctl param ") + usage);
-    }
-}
-
-void LoadCatalogueOf(CommandContext& context, tool::CControllerList& list) {
+tool::CControllerList LoadedCatalogue(CommandContext& context) {
+    tool::CControllerList list(SettingsDirectory(context.options.settings));
     LoadCatalogue(list, context.err);
+    return list;
 }
 
 Target Resolve(const tool::CControllerList& list, const std::string& controllerWord,
@@ -213,12 +195,10 @@ CellBytes CellsOrRefuse(const Target& target, const SplitResult& split) {
 }
 
 int RunRead(CommandContext& context) {
-    RequireOperands(context, 3, "read CONTROLLER PARAMETER");
     const auto& operands = context.arguments.Operands();
-    tool::CControllerList list(SettingsDirectory(context.arguments));
-    LoadCatalogueOf(context, list);
-    const Target target = Resolve(list, operands[1], operands[2]);
-    const std::uint32_t address = Address(context.arguments);
+    const tool::CControllerList list = LoadedCatalogue(context);
+    const Target target = Resolve(list, operands[0], operands[1]);
+    const std::uint32_t address = Address(context);
     Session& session = context.session();
     const ShownValue value = ReadGoodValue(session, address, target.layout);
     if (context.json) {
@@ -235,14 +215,12 @@ int RunRead(CommandContext& context) {
 }
 
 int RunWrite(CommandContext& context) {
-    RequireOperands(context, 4, "write CONTROLLER PARAMETER VALUE");
     const auto& operands = context.arguments.Operands();
-    tool::CControllerList list(SettingsDirectory(context.arguments));
-    LoadCatalogueOf(context, list);
-    const Target target = Resolve(list, operands[1], operands[2]);
-    const std::uint32_t address = Address(context.arguments);
+    const tool::CControllerList list = LoadedCatalogue(context);
+    const Target target = Resolve(list, operands[0], operands[1]);
+    const std::uint32_t address = Address(context);
     // Every check before the first frame: the value, and whether anyone can confirm.
-    const CellBytes cells = CellsOrRefuse(target, tool::SplitValue(target.layout, operands[3]));
+    const CellBytes cells = CellsOrRefuse(target, tool::SplitValue(target.layout, operands[2]));
     RequireSomeoneToAsk(context, "the write");
     Session& session = context.session();
     const ShownValue old = ReadGoodValue(session, address, target.layout);
@@ -250,37 +228,23 @@ int RunWrite(CommandContext& context) {
                       cells);
 }
 
-// A quantity as the calculator's fields hold it: the user's text in extended precision.
-long double FieldValue(const std::string& text, std::string_view what) {
-    ParseQuantity(text, what, kHighestQuantity);
-    std::string plain = text;
-    for (char& c : plain) {
-        if (c == ',') {
-            c = '.';
-        }
-    }
-    return tool::ParseFieldValue(plain).value_or(0);
-}
-
 int RunAdjust(CommandContext& context) {
-    RequireOperands(context, 3, "adjust CONTROLLER PARAMETER --dose V --measured M");
     const auto& operands = context.arguments.Operands();
-    const auto dose = context.arguments.Value("dose");
-    const auto measured = context.arguments.Value("measured");
+    const std::optional<FieldValue>& dose = context.options.dose;
+    const std::optional<FieldValue>& measured = context.options.measured;
     if (!dose || !measured) {
         throw UsageError("param adjust needs --dose and --measured");
     }
-    const long double doseValue = FieldValue(*dose, "--dose");
-    const long double measuredValue = FieldValue(*measured, "--measured");
-    tool::CControllerList list(SettingsDirectory(context.arguments));
-    LoadCatalogueOf(context, list);
-    const Target target = Resolve(list, operands[1], operands[2]);
+    const long double doseValue = dose->value;
+    const long double measuredValue = measured->value;
+    const tool::CControllerList list = LoadedCatalogue(context);
+    const Target target = Resolve(list, operands[0], operands[1]);
     if (target.function != 1) {
         throw UsageError(target.parameter +
                          " is not an adjustment coefficient (its function is not 1); "
                          "'param write' writes any value");
     }
-    const std::uint32_t address = Address(context.arguments);
+    const std::uint32_t address = Address(context);
     if (target.layout.readOnly) {
         throw UsageError(target.parameter + ": " + tool::SplitValue(target.layout, "0").error);
     }
@@ -295,9 +259,10 @@ int RunAdjust(CommandContext& context) {
         throw UsageError(result.error);
     }
     const std::string entry = tool::EntryText(target.layout, *result.coefficient);
-    context.out << "adjustment: " << *measured << " x " << tool::FormatCoefficient(old.lastValue)
-                << " / " << *dose << " = " << tool::FormatCoefficient(*result.coefficient)
-                << " (written as " << entry << ")\n";
+    context.out << "adjustment: " << measured->text << " x "
+                << tool::FormatCoefficient(old.lastValue) << " / " << dose->text << " = "
+                << tool::FormatCoefficient(*result.coefficient) << " (written as " << entry
+                << ")\n";
     const CellBytes cells = CellsOrRefuse(target, tool::SplitValue(target.layout, entry));
     return WriteValue(context, session, list.Directory() / kAuditLogName, target, address, old,
                       cells);
@@ -311,11 +276,9 @@ std::string LocalTime() {
 }
 
 int RunDump(CommandContext& context) {
-    RequireOperands(context, 2, "dump CONTROLLER [--output FILE]");
-    tool::CControllerList list(SettingsDirectory(context.arguments));
-    LoadCatalogueOf(context, list);
-    const int controller = FindController(list, context.arguments.Operands()[1]);
-    const std::uint32_t address = Address(context.arguments);
+    const tool::CControllerList list = LoadedCatalogue(context);
+    const int controller = FindController(list, context.arguments.Operands()[0]);
+    const std::uint32_t address = Address(context);
     Session& session = context.session();
     ParameterDump dump;
     dump.comments = {
@@ -331,7 +294,7 @@ int RunDump(CommandContext& context) {
         dump.entries.push_back({p, params[p].Name, CellsRead(layout, value), value.text, 0});
     }
     const std::string text = FormatDump(dump);
-    if (const auto output = context.arguments.Value("output")) {
+    if (const auto& output = context.options.output) {
         tool::SaveFileAtomically(tool::PathFromUtf8(*output), text);
         context.out << params.Count() << " parameters of " << dump.controller << " at address "
                     << address << " written to " << *output << "\n";
@@ -378,22 +341,19 @@ RestoreItem MatchEntry(const tool::CControllerList& list, int controller, const 
 }
 
 int RunRestore(CommandContext& context) {
-    RequireOperands(context, 2, "restore FILE");
-    const std::string& file = context.arguments.Operands()[1];
+    const std::string& file = context.arguments.Operands()[0];
     const auto text = tool::ReadExistingFile(tool::PathFromUtf8(file));
     if (!text) {
         throw UsageError("no file " + file);
     }
     const ParameterDump dump = ParseDump(*text);
-    tool::CControllerList list(SettingsDirectory(context.arguments));
-    LoadCatalogueOf(context, list);
+    const tool::CControllerList list = LoadedCatalogue(context);
     const int controller = FindController(list, dump.controller);
     std::vector<RestoreItem> items;
     for (const DumpEntry& entry : dump.entries) {
         items.push_back(MatchEntry(list, controller, entry));
     }
-    const std::uint32_t address =
-        context.arguments.Has("address") ? Address(context.arguments) : dump.address;
+    const std::uint32_t address = context.options.address.value_or(dump.address);
     RequireSomeoneToAsk(context, "the write");
 
     Session& session = context.session();
@@ -442,12 +402,10 @@ int RunRestore(CommandContext& context) {
 }
 
 int RunNozzles(CommandContext& context) {
-    RequireOperands(context, 2, "nozzles CONTROLLER");
-    tool::CControllerList list(SettingsDirectory(context.arguments));
-    LoadCatalogueOf(context, list);
+    const tool::CControllerList list = LoadedCatalogue(context);
     const tool::CController& controller =
-        list[FindController(list, context.arguments.Operands()[1])];
-    const std::uint32_t address = Address(context.arguments);
+        list[FindController(list, context.arguments.Operands()[0])];
+    const std::uint32_t address = Address(context);
     Session& session = context.session();
     ActiveNozzleReading reading{
         controller.Name, address, context.sessionOptions.channel, LineKind(context), {}};
@@ -481,46 +439,12 @@ int RunNozzles(CommandContext& context) {
     return kExitSuccess;
 }
 
-int RunParam(CommandContext& context) {
-    const std::string& action = context.arguments.Operands()[0];
-    if (action == "dump") {
-        RefuseJson(context, "param dump", "writes the text that 'param restore' reads");
-    } else if (action != "read" && action != "nozzles") {
-        RefuseJson(context, "param " + action);
-    }
-    if (action == "read") {
-        RequireOptions(context, action, {"address"});
-        return RunRead(context);
-    }
-    if (action == "write") {
-        RequireOptions(context, action, {"address", "yes"});
-        return RunWrite(context);
-    }
-    if (action == "adjust") {
-        RequireOptions(context, action, {"address", "yes", "dose", "measured"});
-        return RunAdjust(context);
-    }
-    if (action == "dump") {
-        RequireOptions(context, action, {"address", "output"});
-        return RunDump(context);
-    }
-    if (action == "restore") {
-        RequireOptions(context, action, {"address", "yes"});
-        return RunRestore(context);
-    }
-    if (action == "nozzles") {
-        RequireOptions(context, action, {"address"});
-        return RunNozzles(context);
-    }
-    throw UsageError("'param " + action +
-                     "': the actions are read, write, adjust, dump, restore and nozzles");
-}
-
 int RunCalculator(CommandContext& context) {
     const auto& operands = context.arguments.Operands();
     const double coefficient = ParseQuantity(operands[0], "the coefficient", kHighestQuantity);
-    const long double dose = FieldValue(operands[1], "the dose");
-    const long double measured = FieldValue(operands[2], "the measured volume");
+    const long double dose = ParseField(operands[1], "the dose", kHighestQuantity).value;
+    const long double measured =
+        ParseField(operands[2], "the measured volume", kHighestQuantity).value;
     const auto result = tool::CalculateCoefficient(coefficient, dose, measured);
     if (!result.coefficient) {
         throw UsageError(result.error);
@@ -534,64 +458,105 @@ int RunCalculator(CommandContext& context) {
     return kExitSuccess;
 }
 
-const OptionDefinition kSettingsOption{
-    "settings", "DIR",
-    "the catalogue's directory; default $FUELCTL_SETTINGS, else "
-    "$XDG_CONFIG_HOME/fuelctl/Settings, else ~/.config/fuelctl/Settings (the example "
-    "catalogue is put there when it has none)"};
-
 }  // namespace
 
-const OptionDefinition& SettingsOption() {
-    return kSettingsOption;
+Command ParamCommand() {
+    const OptionUse address = {"address"};
+    const OptionUse yes = {"yes"};
+    const OptionUse settings = {"settings"};
+    return {
+        .name = "param",
+        .summary = "read and write catalogue parameters of a controller",
+        .description =
+            "Reads and writes the parameters of the service tool's catalogue (see 'catalogue') "
+            "in a controller at --address (default 1) on the channel. CONTROLLER and PARAMETER "
+            "are names or positions. A write is checked whole before anything is sent, shows "
+            "the current and the new value with their cells, asks on a terminal (--yes for "
+            "scripts; refused without it when standard input is not a terminal), writes, reads "
+            "back and fails when the controller does not hold the new value; each write "
+            "appends a line to fuelctl-audit.log in the settings directory.",
+        .subcommands = {
+            {.name = "read",
+             .operands = "CONTROLLER PARAMETER",
+             .summary = "a parameter's value, as the programming dialog shows it",
+             .description =
+                 "Shows the parameter's value as the programming dialog shows it, and its cells.",
+             .options = WithLineOptions({address, {"json"}, settings}),
+             .minOperands = 2,
+             .maxOperands = 2,
+             .run = &RunRead},
+            {.name = "write",
+             .operands = "CONTROLLER PARAMETER VALUE",
+             .summary = "write a parameter, read back and audited",
+             .description =
+                 "Checks the value first (nothing is sent for a value the cells cannot hold "
+                 "whole, a read-only parameter, more decimals than the parameter has; "
+                 "plain-byte parameters take hexadecimal, as they are shown), reads the current "
+                 "value, shows both with their cells, asks, writes, reads back and fails when "
+                 "the controller does not hold the new value; the write is audited.",
+             .options = WithLineOptions({address, yes, settings}),
+             .minOperands = 3,
+             .maxOperands = 3,
+             .run = &RunWrite},
+            {.name = "adjust",
+             .operands = "CONTROLLER PARAMETER --dose V --measured M",
+             .summary = "compute an adjustment coefficient and write it",
+             .description = "Reads an adjustment coefficient (a parameter of function 1), "
+                            "computes measured x coefficient / dose and writes it as 'param "
+                            "write' does.",
+             .options = WithLineOptions({address, yes, {"dose"}, {"measured"}, settings}),
+             .minOperands = 2,
+             .maxOperands = 2,
+             .run = &RunAdjust},
+            {.name = "dump",
+             .operands = "CONTROLLER",
+             .summary = "every parameter into a text that 'param restore' reads",
+             .description = "Reads every parameter of the controller into a text that 'param "
+                            "restore' reads back.",
+             .options = WithLineOptions(
+                 {address, {"output", "write the dump to FILE instead of the output"}, settings}),
+             .minOperands = 1,
+             .maxOperands = 1,
+             .run = &RunDump,
+             .withoutJson = "writes the text that 'param restore' reads"},
+            {.name = "restore",
+             .operands = "FILE",
+             .summary = "write back what differs from a dump",
+             .description =
+                 "Reads a dump that 'param dump' wrote, shows what differs from the controller, "
+                 "asks, writes only that, verifies and audits each. The address is the dump's "
+                 "unless --address says otherwise.",
+             .options = WithLineOptions(
+                 {{"address", "the controller's bus address, 0..255; default: the dump's"},
+                  yes,
+                  settings}),
+             .minOperands = 1,
+             .maxOperands = 1,
+             .run = &RunRestore},
+            {.name = "nozzles",
+             .operands = "CONTROLLER",
+             .summary = "the controller's two active-nozzle cells",
+             .description = "Reads the two active-nozzle cells the catalogue names for the "
+                            "controller, as the dialog shows them.",
+             .options = WithLineOptions({address, {"json"}, settings}),
+             .minOperands = 1,
+             .maxOperands = 1,
+             .run = &RunNozzles},
+        }};
 }
 
-std::vector<Command> ParamCommands() {
-    return {
-        {"param",
-         "read|write|adjust|dump|restore|nozzles CONTROLLER ...",
-         "read and write catalogue parameters of a controller",
-         "Reads and writes the parameters of the service tool's catalogue (see 'catalogue') in "
-         "a controller at --address (default 1) on the channel. CONTROLLER and PARAMETER are "
-         "names or positions. "
-         "'param read CONTROLLER PARAMETER' shows the value as the programming dialog shows it "
-         "and the cells. "
-         "'param write CONTROLLER PARAMETER VALUE' checks the value first (nothing is sent for "
-         "a value the cells cannot hold whole, a read-only parameter, more decimals than the "
-         "parameter has; plain-byte parameters take hexadecimal, as they are shown), reads the "
-         "current value, shows both with their cells, asks on a terminal (--yes for scripts; "
-         "refused without it when standard input is not a terminal), writes, reads back and "
-         "fails when the controller does not hold the new value; each write appends a line to "
-         "fuelctl-audit.log in the settings directory. "
-         "'param adjust CONTROLLER PARAMETER --dose V --measured M' reads an adjustment "
-         "coefficient, computes measured x coefficient / dose and writes it as 'param write' "
-         "does. "
-         "'param dump CONTROLLER' reads every parameter into a text that 'param restore FILE' "
-         "reads back: it shows what differs, asks, writes only that, verifies and audits each. "
-         "'param nozzles CONTROLLER' reads the two active-nozzle cells. --json is for 'param "
-         "read' and 'param nozzles'.",
-         {{"address", "A", "the controller's bus address, 0..255; default 1 (restore: the dump's)"},
-          {"yes", "", "write without asking"},
-          {"dose", "V", "param adjust: the dose that was set"},
-          {"measured", "M", "param adjust: what the measuring vessel showed"},
-          {"output", "FILE", "param dump: write the dump to FILE instead of the output"},
-          kSettingsOption},
-         1,
-         4,
-         &RunParam,
-         true},
-        {"adjust",
-         "COEFFICIENT DOSE MEASURED",
-         "the adjustment calculator: a new coefficient",
-         "Computes the adjustment coefficient after a test dose: MEASURED (what the measuring "
-         "vessel showed) x COEFFICIENT / DOSE (the dose that was set), shown with four "
-         "decimals. Nothing is sent; 'param adjust' writes it.",
-         {},
-         3,
-         3,
-         &RunCalculator,
-         true},
-    };
+Command CalculatorCommand() {
+    return {.name = "adjust",
+            .operands = "COEFFICIENT DOSE MEASURED",
+            .summary = "the adjustment calculator: a new coefficient",
+            .description =
+                "Computes the adjustment coefficient after a test dose: MEASURED (what the "
+                "measuring vessel showed) x COEFFICIENT / DOSE (the dose that was set), shown "
+                "with four decimals. Nothing is sent; 'param adjust' writes it.",
+            .options = {{"json"}},
+            .minOperands = 3,
+            .maxOperands = 3,
+            .run = &RunCalculator};
 }
 
 }  // namespace fuel::cli

@@ -98,14 +98,8 @@ Session::Session(const SessionOptions& options, std::ostream& out)
     Impl& s = *impl_;
     s.channel = options.channel;
     s.time = options.time;
-    std::vector<FaultRequest> faults;
-    for (const std::string& text : options.faults) {
-        faults.push_back(ParseFault(text));
-    }
-    std::vector<std::pair<emulator::Fault, double>> faultRates;
-    for (const std::string& text : options.faultRates) {
-        faultRates.push_back(ParseFaultRate(text));
-    }
+    const std::vector<FaultRequest>& faults = options.faults;
+    const std::vector<std::pair<emulator::Fault, double>>& faultRates = options.faultRates;
     emulator::Config config = options.config       ? *options.config
                               : options.configPath ? emulator::LoadConfig(*options.configPath)
                                                    : emulator::BuiltInConfig();

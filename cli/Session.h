@@ -22,6 +22,12 @@ enum class BusTime {
     Paced     // real time, and every exchange takes its time on the line
 };
 
+// A fault as the user names it: KIND (the next reply it fits) or KIND@N (request N of the run).
+struct FaultRequest {
+    emulator::Fault fault;
+    int request = 0;  // 0: the next reply the fault fits
+};
+
 struct SessionOptions {
     std::uint8_t channel = 1;
     std::optional<std::string> configPath;   // the emulator's configuration file
@@ -31,8 +37,8 @@ struct SessionOptions {
     bool trace = false;
     std::optional<int> retries;  // the link's default when unset
     BusTime time = BusTime::Virtual;
-    std::vector<std::string> faults;      // KIND or KIND@N, as the user wrote them
-    std::vector<std::string> faultRates;  // KIND=PROBABILITY
+    std::vector<FaultRequest> faults;
+    std::vector<std::pair<emulator::Fault, double>> faultRates;  // the fault, its probability
     // A serial line instead of the embedded emulator (the bus configuration then only
     // describes what is on the line).
     std::optional<std::string> port;     // the channel's device
@@ -96,11 +102,7 @@ class Session {
     std::unique_ptr<Impl> impl_;
 };
 
-// A fault as the user names it: KIND (the next reply it fits) or KIND@N (request N of the run).
-struct FaultRequest {
-    emulator::Fault fault;
-    int request = 0;  // 0: the next reply the fault fits
-};
+// KIND or KIND@N, as the user names a fault.
 FaultRequest ParseFault(const std::string& text);
 // KIND=P: every reply the fault fits gets it with probability P.
 std::pair<emulator::Fault, double> ParseFaultRate(const std::string& text);

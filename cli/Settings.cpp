@@ -58,12 +58,9 @@ int Find(int count, const std::string& word, const std::string& what, NameAt nam
 
 }  // namespace
 
-std::filesystem::path SettingsDirectory(const ParsedArguments& arguments) {
-    if (const auto value = arguments.Value("settings")) {
-        if (value->empty()) {
-            throw UsageError("--settings needs a directory");
-        }
-        return tool::PathFromUtf8(*value);
+std::filesystem::path SettingsDirectory(const std::optional<std::string>& option) {
+    if (option) {
+        return tool::PathFromUtf8(*option);
     }
     if (auto path = FromVariable(kSettingsVariable); !path.empty()) {
         return path;

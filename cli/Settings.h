@@ -4,6 +4,7 @@
 
 #include <filesystem>
 #include <iosfwd>
+#include <optional>
 #include <string>
 
 #include "cli/Arguments.h"
@@ -14,9 +15,9 @@ namespace fuel::cli {
 inline constexpr char kSettingsVariable[] = "FUELCTL_SETTINGS";
 inline constexpr char kAuditLogName[] = "fuelctl-audit.log";
 
-// --settings DIR, else $FUELCTL_SETTINGS, else $XDG_CONFIG_HOME/fuelctl/Settings, else
-// $HOME/.config/fuelctl/Settings. UsageError when none of them gives a directory.
-std::filesystem::path SettingsDirectory(const ParsedArguments& arguments);
+// --settings DIR (`option`), else $FUELCTL_SETTINGS, else $XDG_CONFIG_HOME/fuelctl/Settings,
+// else $HOME/.config/fuelctl/Settings. UsageError when none of them gives a directory.
+std::filesystem::path SettingsDirectory(const std::optional<std::string>& option);
 
 // When the directory holds no catalogue yet, the example catalogue goes there (files already
 // there are kept), and `note` hears of it once.

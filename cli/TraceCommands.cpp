@@ -22,12 +22,12 @@ int RunReplay(CommandContext& context) {
     const ParsedArguments& arguments = context.arguments;
     ReplaySettings settings;
     if (arguments.Has("cnf")) {
-        settings.cnfIniPath = context.sessionOptions.cnfIniPath;
+        settings.cnfIniPath = context.options.session.cnfIniPath;
     }
     if (arguments.Has("flags")) {
-        settings.flags = context.sessionOptions.flags;
+        settings.flags = context.options.session.flags;
     }
-    settings.onlyDifferences = arguments.Has("differences");
+    settings.onlyDifferences = context.options.differences;
     const TraceLog log = ReadTraceFiles(arguments.Operands());
     const ReplayTally tally = Replay(log, settings, context.out);
 
@@ -84,7 +84,9 @@ Command ReplayCommand() {
             "The driver starts with the options and the tables the trace records; --cnf FILE "
             "and --flags BYTE replay with other options instead. Exit status 1 when anything "
             "was decided otherwise.",
-            {{"differences", "", "show only the operations decided otherwise"}},
+            {{"differences"},
+             {"cnf", "replay with this options file instead"},
+             {"flags", "replay with this flags byte instead"}},
             1,
             64,
             &RunReplay};

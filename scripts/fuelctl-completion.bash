@@ -1,8 +1,17 @@
-# Bash completion for fuelctl. The commands, their sub-commands and options and the fault
+# Bash completion for fuelctl. The commands, their subcommands and options and the fault
 # kinds are read from the program's own --help, so they never fall behind the program.
 
-_fuelctl_help() {  # _fuelctl_help [COMMAND]: the program's help text, quietly
+_fuelctl_help() {  # _fuelctl_help [COMMAND [SUBCOMMAND]]: the program's help text, quietly
     "${COMP_WORDS[0]}" "$@" --help 2>/dev/null
+}
+
+# The names of a help text's list (Commands:, Subcommands:) or its options (the sections
+# Options: and Line options:), one a line.
+_fuelctl_list() {
+    sed -n "/^$1:/,/^\$/s/^  \\([a-z][a-z-]*\\) .*/\\1/p"
+}
+_fuelctl_options() {
+    sed -n '/^\(Line o\|O\)ptions/,/^$/s/^  \(--[a-z][a-z0-9-]*\).*/\1/p' | sort -u
 }
 
 _fuelctl() {
@@ -12,7 +21,7 @@ _fuelctl() {
 
     if [[ $COMP_CWORD -eq 1 ]]; then
         local commands
-        commands=$(_fuelctl_help | sed -n '/^Commands:/,/^$/s/^  \([a-z][a-z-]*\) .*/\1/p')
+        commands=$(_fuelctl_help | _fuelctl_list Commands)
         COMPREPLY=($(compgen -W "$commands --help --version" -- "$cur"))
         return
     fi
@@ -31,7 +40,7 @@ _fuelctl() {
             COMPREPLY=($(compgen -f -- "${cur:-/dev/tty}"))
             return
             ;;
-        --config | --cnf | --ports | --trace-file)
+        --config | --cnf | --ports | --trace-file | --output)
             COMPREPLY=($(compgen -f -- "$cur"))
             return
             ;;
@@ -41,18 +50,27 @@ _fuelctl() {
             ;;
     esac
 
+    # A command with subcommands (cell read, param write) has them in its help; the
+    # subcommand, once typed, has options of its own.
+    local subcommands path=$command word
+    subcommands=$(_fuelctl_help "$command" | _fuelctl_list Subcommands)
+    if [[ -n $subcommands ]]; then
+        for word in "${COMP_WORDS[@]:2:COMP_CWORD-2}"; do
+            if [[ $word != -* ]] && grep -qx -- "$word" <<<"$subcommands"; then
+                path="$command $word"
+                break
+            fi
+        done
+    fi
+
     if [[ $cur == -* ]]; then
         local options
-        options=$(_fuelctl_help "$command" | grep -o -- '--[a-z][a-z-]*' | sort -u)
+        options=$(_fuelctl_help $path | _fuelctl_options)
         COMPREPLY=($(compgen -W "$options" -- "$cur"))
         return
     fi
 
-    # A command with sub-commands names them in its usage line: "cell read ... | write ...".
-    if [[ $COMP_CWORD -eq 2 ]]; then
-        local usage subcommands
-        usage=$(_fuelctl_help "$command" | sed -n "s/^Usage: [^ ]* $command //p" | head -n 1)
-        subcommands=$(tr '|[' '\n\n' <<<"$usage" | sed -n 's/^ *\([a-z][a-z-]*\).*/\1/p')
+    if [[ $COMP_CWORD -eq 2 && -n $subcommands ]]; then
         COMPREPLY=($(compgen -W "$subcommands" -- "$cur"))
     fi
 }

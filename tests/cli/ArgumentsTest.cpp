@@ -13,16 +13,21 @@ const std::array<OptionDefinition, 3> kOptions = {{
     {"fault", "KIND", ""},
 }};
 
-ParsedArguments Parse(std::vector<std::string> words) { return ParseArguments(words, kOptions); }
+ParsedArguments Parse(std::vector<std::string> words) {
+    return ParseArguments(words, kOptions);
+}
 
 TEST(ArgumentsTest, OptionsStandAnywhereAmongOperands) {
     const ParsedArguments parsed = Parse({"1", "--trace", "2", "--litres=12,5", "--fault",
                                           "silence", "--fault", "late", "--", "--trace"});
     EXPECT_EQ(parsed.Operands(), (std::vector<std::string>{"1", "2", "--trace"}));
+    EXPECT_EQ(parsed.FirstOperandAt(), 0u);
     EXPECT_TRUE(parsed.Has("trace"));
-    EXPECT_EQ(parsed.Value("litres"), "12,5");
-    EXPECT_EQ(parsed.Values("fault"), (std::vector<std::string>{"silence", "late"}));
     EXPECT_FALSE(parsed.Has("nozzle"));
+    // In the order given, a repeated one each time: the reader keeps the last or all.
+    const ParsedArguments::Given given = {
+        {"trace", std::nullopt}, {"litres", "12,5"}, {"fault", "silence"}, {"fault", "late"}};
+    EXPECT_EQ(parsed.AllGiven(), given);
 }
 
 TEST(ArgumentsTest, NegativeNumbersAreOperands) {
@@ -31,7 +36,28 @@ TEST(ArgumentsTest, NegativeNumbersAreOperands) {
     EXPECT_TRUE(parsed.Has("trace"));
 }
 
-TEST(ArgumentsTest, ShortHelpIsHelp) { EXPECT_TRUE(Parse({"-h"}).Has("help")); }
+// A subcommand is the first operand, whatever options stand before it.
+TEST(ArgumentsTest, TheFirstOperandIsFoundPastTheOptionsAndTheirValues) {
+    EXPECT_EQ(Parse({"--litres", "5", "--trace", "read", "1"}).FirstOperandAt(), 3u);
+    EXPECT_EQ(Parse({"--trace", "--litres=5"}).FirstOperandAt(), std::nullopt);
+}
+
+// The caller says why an option is not taken; the parser only finds it.
+TEST(ArgumentsTest, AnOptionNotTakenGoesToTheRefusal) {
+    const std::vector<std::string> words = {"1", "--money", "5"};
+    std::string refused;
+    EXPECT_THROW(ParseArguments(words, kOptions,
+                                [&](std::string_view name) {
+                                    refused = name;
+                                    throw UsageError("not taken");
+                                }),
+                 UsageError);
+    EXPECT_EQ(refused, "money");
+}
+
+TEST(ArgumentsTest, ShortHelpIsHelp) {
+    EXPECT_TRUE(Parse({"-h"}).Has("help"));
+}
 
 struct BadWords {
     std::vector<std::string> words;
@@ -50,12 +76,11 @@ TEST_P(BadArgumentsTest, IsAUsageErrorThatSaysWhy) {
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Words, BadArgumentsTest,
-    ::testing::Values(BadWords{{"--nozle", "1"}, "unknown option '--nozle'"},
-                      BadWords{{"-x"}, "unknown option '-x'"},
-                      BadWords{{"--litres"}, "--litres needs a value"},
-                      BadWords{{"--trace=1"}, "--trace takes no value"}));
+INSTANTIATE_TEST_SUITE_P(Words, BadArgumentsTest,
+                         ::testing::Values(BadWords{{"--nozle", "1"}, "unknown option '--nozle'"},
+                                           BadWords{{"-x"}, "unknown option '-x'"},
+                                           BadWords{{"--litres"}, "--litres needs a value"},
+                                           BadWords{{"--trace=1"}, "--trace takes no value"}));
 
 struct Number {
     const char* text;
@@ -76,11 +101,11 @@ TEST_P(QuantityTest, AcceptsOnlyFiniteNumbersInRange) {
 
 INSTANTIATE_TEST_SUITE_P(Texts, QuantityTest,
                          ::testing::Values(Number{"45.67", true, 45.67},
-                                           Number{"45,67", true, 45.67},
-                                           Number{"0", true, 0}, Number{"99.99", true, 99.99},
-                                           Number{"100", false, 0}, Number{"-1", false, 0},
-                                           Number{"nan", false, 0}, Number{"inf", false, 0},
-                                           Number{"4x", false, 0}, Number{"", false, 0}));
+                                           Number{"45,67", true, 45.67}, Number{"0", true, 0},
+                                           Number{"99.99", true, 99.99}, Number{"100", false, 0},
+                                           Number{"-1", false, 0}, Number{"nan", false, 0},
+                                           Number{"inf", false, 0}, Number{"4x", false, 0},
+                                           Number{"", false, 0}));
 
 class IntegerTest : public ::testing::TestWithParam<Number> {};
 

@@ -344,24 +344,16 @@ class OneBus {
   public:
     OneBus() : session_(Options(), notes_) {}
 
-    std::string Run(const std::vector<std::string>& words, bool json = false) {
-        const Command* command = nullptr;
-        for (const Command& candidate : Commands()) {
-            if (candidate.name == words[0]) {
-                command = &candidate;
-            }
+    std::string Run(std::vector<std::string> words, bool json = false) {
+        if (json) {
+            words.push_back("--json");
         }
-        EXPECT_NE(command, nullptr) << words[0];
-        std::vector<OptionDefinition> options = command->options;
-        options.push_back(JsonOption());
-        options.insert(options.end(), CommonOptions().begin(), CommonOptions().end());
-        const ParsedArguments arguments = ParseArguments(std::span(words).subspan(1), options);
         std::istringstream in;
         std::ostringstream out;
-        CommandContext context{Options(), arguments, in, out, notes_, {}};
-        context.session = [this]() -> Session& { return session_; };
-        context.json = json;
-        EXPECT_EQ(command->run(context), kExitSuccess) << words[0] << ": " << out.str();
+        EXPECT_EQ(
+            RunCommandLine(words, in, out, notes_, {.sharedSession = &session_, .json = json}),
+            kExitSuccess)
+            << words[0] << ": " << out.str() << notes_.str();
         return out.str();
     }
 

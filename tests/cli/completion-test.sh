@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# The shell completion as bash runs it, against the built program: commands, sub-commands,
-# options and fault kinds, all read from the program's help.
+# The shell completion as bash runs it, against the built program: commands, subcommands,
+# each one's options and the fault kinds, all read from the program's help.
 # Usage: completion-test.sh FUELCTL COMPLETION_SCRIPT
 set -uo pipefail
 program=$1
@@ -23,7 +23,6 @@ expect() {
 
 expect "fuelctl st" "status start stop"
 expect "fuelctl --ver" "--version"
-expect "fuelctl cell " "read write"
 expect "fuelctl status --fa" "--fault --fault-rate"
 expect "fuelctl status --nozz" "--nozzles"
 expect "fuelctl status --js" "--json"
@@ -31,5 +30,17 @@ expect "fuelctl price --js" ""  # it prints no results
 expect "fuelctl status --fault ch" "checksum"
 expect "fuelctl status --fault-rate si" "silence="
 expect "fuelctl status 1" ""
+# Only the options a command takes: the calculator and the catalogue talk to no line.
+expect "fuelctl adjust --po" ""
+expect "fuelctl catalogue --ret" ""
+expect "fuelctl trace --" "--help"
+# Subcommands, and each one's own options, wherever the options stand.
+expect "fuelctl cell " "read write"
+expect "fuelctl catalogue a" "add-controller add-parameter"
+expect "fuelctl cell read --r" "--retries --rom"
+expect "fuelctl cell --trace read 1 --js" "--json"
+expect "fuelctl cell write --js" ""
+expect "fuelctl param dump --o" "--output"
+expect "fuelctl param read --o" ""
 [ $status -eq 0 ] && echo "completions as expected"
 exit $status

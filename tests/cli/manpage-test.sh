@@ -1,8 +1,7 @@
 #!/usr/bin/env bash
-# A manual page against the program it describes: every command of the program's --help has
-# its entry under COMMANDS (for a program with commands), and the options of its --help are in
-# the page, as are those several of fuelctl's commands share (--json, --settings); a command's
-# own options are left to its --help, as the page says.
+# A manual page against the program it describes: every command and subcommand of the
+# program's help has its entry under COMMANDS (for a program with commands), and every option
+# that the program's help and each command's and subcommand's help list is in the page.
 # Usage: manpage-test.sh PROGRAM MANUAL_PAGE [MORE_OPTIONS...]
 set -uo pipefail
 program=$1
@@ -10,24 +9,43 @@ page=$2
 shift 2
 status=0
 
-commands=$("$program" --help | sed -n '/^Commands:/,/^$/s/^  \([a-z][a-z-]*\) .*/\1/p')
+# The names of a help text's list (Commands:, Subcommands:), and its options (the sections
+# Options: and Line options:).
+list() { sed -n "/^$1:/,/^\$/s/^  \\([a-z][a-z-]*\\) .*/\\1/p"; }
+options_of() { sed -n '/^\(Line o\|O\)ptions/,/^$/s/^  \(--[a-z][a-z0-9-]*\).*/\1/p'; }
+
 section=$(sed -n '/^\.SH COMMANDS/,/^\.SH /p' "$page")
-for command in $commands; do
-    # An entry's first word, after .B or .BI, possibly inside quotes: .BI "cell read" ...
-    if ! grep -qE "^\.BI? \"?$command( |\"|$)" <<<"$section"; then
+# An entry's first words, after .B or .BI, possibly inside quotes: .BI "cell read" ...; the
+# page spells a dash as \-.
+has_entry() {
+    local words=${1//-/\\\\-}
+    grep -qE "^\.BI? \"?$words( |\"|$)" <<<"$section"
+}
+
+help=$("$program" --help)
+options=$(options_of <<<"$help")
+[ -n "$options" ] || { echo "FAIL: no options in '$program --help'"; exit 1; }
+for command in $(list Commands <<<"$help"); do
+    if ! has_entry "$command"; then
         echo "FAIL: the manual page's COMMANDS lack '$command'"
         status=1
     fi
+    command_help=$("$program" "$command" --help)
+    options+=$'\n'$(options_of <<<"$command_help")
+    for subcommand in $(list Subcommands <<<"$command_help"); do
+        if ! has_entry "$command $subcommand"; then
+            echo "FAIL: the manual page's COMMANDS lack '$command $subcommand'"
+            status=1
+        fi
+        options+=$'\n'$("$program" "$command" "$subcommand" --help | options_of)
+    done
 done
 
-common=$("$program" --help | sed -n '/^Options/,/^$/s/^  \(--[a-z][a-z-]*\).*/\1/p')
-[ -n "$common" ] || { echo "FAIL: no options in '$program --help'"; exit 1; }
-for option in $common "$@"; do
-    # The page spells a dash as \-.
+for option in $(sort -u <<<"$options") "$@"; do
     if ! grep -qF -- "${option//-/\\-}" "$page"; then
         echo "FAIL: the manual page does not mention $option"
         status=1
     fi
 done
-[ $status -eq 0 ] && echo "the manual page names every command and option"
+[ $status -eq 0 ] && echo "the manual page names every command, subcommand and option"
 exit $status
