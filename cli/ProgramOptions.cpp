@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "driver/TVM30.h"
+#include "link/Line.h"
 #include "tool/Adjustment.h"
 #include "tool/EditorRules.h"
 #include "tool/NumberText.h"
@@ -87,7 +88,9 @@ const ProgramOption kOptions[] = {
       "repeated"},
      [](O& o, V v) { o.session.faultRates.push_back(ParseFaultRate(v)); }},
     {{"retries", "N", "the link's further attempts after a failed one; default 2"},
-     [](O& o, V v) { o.session.retries = Whole<int>(v, "--retries", 0, 10); }},
+     [](O& o, V v) {
+         o.session.retries = Whole<int>(v, "--retries", 0, RetryPolicy::kMaxRetries);
+     }},
     {{"port", "DEVICE",
       "talk to the dispensers on this serial device (e.g. /dev/ttyUSB0, or the path "
       "fuel-emulator prints), or through a serial-to-Ethernet converter's TCP port "

@@ -100,9 +100,8 @@ Session::Session(const SessionOptions& options, std::ostream& out)
     s.time = options.time;
     const std::vector<FaultRequest>& faults = options.faults;
     const std::vector<std::pair<emulator::Fault, double>>& faultRates = options.faultRates;
-    emulator::Config config = options.config       ? *options.config
-                              : options.configPath ? emulator::LoadConfig(*options.configPath)
-                                                   : emulator::BuiltInConfig();
+    emulator::Config config =
+        options.configPath ? emulator::LoadConfig(*options.configPath) : emulator::BuiltInConfig();
     if (options.time == BusTime::Virtual) {
         s.clock = std::make_unique<emulator::VirtualClock>();
     } else {

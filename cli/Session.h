@@ -30,10 +30,9 @@ struct FaultRequest {
 
 struct SessionOptions {
     std::uint8_t channel = 1;
-    std::optional<std::string> configPath;   // the emulator's configuration file
-    std::optional<emulator::Config> config;  // or one the program builds itself
-    std::string cnfIniPath;                  // the driver's options file
-    std::uint32_t flags = 0;                 // the factory's flags byte
+    std::optional<std::string> configPath;  // the emulator's configuration file
+    std::string cnfIniPath;                 // the driver's options file
+    std::uint32_t flags = 0;                // the factory's flags byte
     bool trace = false;
     std::optional<int> retries;  // the link's default when unset
     BusTime time = BusTime::Virtual;
