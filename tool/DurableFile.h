@@ -1,7 +1,7 @@
 // The two operating-system steps of a save that survives a crash or a full disk: a new file
 // whose bytes are on the disk before it is used, and putting it in place of the old file in
-// one step. One implementation per platform (platform/posix, platform/win32), picked by the
-// build.
+// one step. Each platform's library implements them (platform/posix, platform/win32), and
+// the build links the tool with its own platform's.
 #pragma once
 
 #include <filesystem>

@@ -12,13 +12,13 @@
 #include <string>
 
 #include "driver/Exceptions.h"
-#include "tool/Utf8Path.h"
 
 namespace fuel::tool::durable {
 namespace {
 
+// A POSIX path is its bytes, which the program's paths make UTF-8.
 [[noreturn]] void Fail(const char* what, const std::filesystem::path& path, int error) {
-    throw Exception(std::string(what) + Utf8FromPath(path) + ": " + std::strerror(error));
+    throw Exception(std::string(what) + path.string() + ": " + std::strerror(error));
 }
 
 // A directory whose entries changed is flushed too; some file systems cannot, which costs

@@ -8,7 +8,7 @@
 #include <string>
 
 #include "driver/Exceptions.h"
-#include "tool/Utf8Path.h"
+#include "platform/win32/WideText.h"
 
 namespace fuel::tool::durable {
 namespace {
@@ -25,7 +25,7 @@ std::string SystemMessage(DWORD error) {
                                  wide.back() == L' ' || wide.back() == L'.')) {
             wide.pop_back();
         }
-        message = Utf8FromPath(std::filesystem::path(wide)) + " (" + message + ")";
+        message = win32::Utf8(wide) + " (" + message + ")";
     }
     if (text != nullptr) {
         LocalFree(text);
@@ -34,7 +34,7 @@ std::string SystemMessage(DWORD error) {
 }
 
 [[noreturn]] void Fail(const char* what, const std::filesystem::path& path, DWORD error) {
-    throw Exception(std::string(what) + Utf8FromPath(path) + ": " + SystemMessage(error));
+    throw Exception(std::string(what) + win32::Utf8(path.wstring()) + ": " + SystemMessage(error));
 }
 
 // A file that could not be written whole is not left behind.
