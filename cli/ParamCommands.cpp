@@ -246,7 +246,7 @@ int RunAdjust(CommandContext& context) {
     }
     const std::uint32_t address = Address(context);
     if (target.layout.readOnly) {
-        throw UsageError(target.parameter + ": " + tool::SplitValue(target.layout, "0").error);
+        throw UsageError(target.parameter + ": " + tool::kReadOnlyRefusal);
     }
     if (doseValue == 0) {
         throw UsageError(tool::CalculateCoefficient(1, 0, measuredValue).error);

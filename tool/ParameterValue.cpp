@@ -155,12 +155,14 @@ ShownValue ReadValue(TVM30& driver, std::uint32_t channel, std::uint32_t address
 }
 
 SplitResult SplitValue(const ValueLayout& layout, std::string_view typed, char separator) {
-    if (layout.readOnly) {
-        return Refuse("Параметр только для чтения: записывать его нельзя");
-    }
+    // Nothing to write goes before read-only: such a parameter sends nothing and says
+    // nothing, whatever its flag.
     const int count = CellCount(layout.type);
     if (layout.type == 30 || count == 0) {
         return SplitResult{};
+    }
+    if (layout.readOnly) {
+        return Refuse(kReadOnlyRefusal);
     }
     const bool binary = IsBinaryScale(layout.scale);
     std::int64_t number = 0;

@@ -87,9 +87,13 @@ struct SplitResult {
     std::string error;
 };
 
-// Turns a typed value into the bytes of its cells, or refuses it. Decimal scale: a decimal
+inline constexpr char kReadOnlyRefusal[] = "Параметр только для чтения: записывать его нельзя";
+
+// Turns a typed value into the bytes of its cells, or refuses it. Type 30 and types without
+// cells have nothing to write, read-only or not. Decimal scale: a decimal
 // number (the separator given) with at most `dec` decimals, scaled exactly by 10^dec. Scale 1:
-// a hexadecimal number, unscaled, as a read shows it. Refused: a read-only parameter; text
+// a hexadecimal number, unscaled, as a read shows it. Refused: a read-only parameter
+// (kReadOnlyRefusal); text
 // that is no number; a negative value; a value the cells cannot hold whole (nothing is cut:
 // one decimal cell holds 0..99, two 0..9999, one plain cell 0..FF ...). Type 10 is written
 // so that a read shows the same value again: decimal scale -37..127 (in units of 10^-dec),

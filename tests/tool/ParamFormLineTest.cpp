@@ -146,7 +146,15 @@ INSTANTIATE_TEST_SUITE_P(
         WriteCase{"signed_negative", 10, 0, 0, false, "-7", {0xD5, U, U, U}, ""},
         WriteCase{"one_decimal_cell_holds_99", 1, 0, 0, false, "123", {U, U, U, U}, "Значение 123"},
         WriteCase{"read_only", 1, 0, 0, true, "5", {U, U, U, U}, "Параметр только для чтения"},
-        WriteCase{"dotted_sends_nothing", 30, 0, 0, false, "5", {U, U, U, U}, ""}),
+        WriteCase{"dotted_sends_nothing", 30, 0, 0, false, "5", {U, U, U, U}, ""},
+        WriteCase{"dotted_read_only_sends_nothing_and_shows_nothing",
+                  30,
+                  0,
+                  0,
+                  true,
+                  "5",
+                  {U, U, U, U},
+                  ""}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(ParamFormLine, AFailedWriteKeepsTheCellsBeforeItAndSendsNoneAfter) {

@@ -170,11 +170,17 @@ TEST(SplitValueTest, RefusalSaysWhatFits) {
               "Значение 13 не помещается в 1 ячейку параметра: допустимо от -3,7 до 12,7");
 }
 
+// Read-only or not: nothing to send is no refusal either.
 TEST(SplitValueTest, TypesWithoutAValueFieldWriteNothing) {
     for (const int type : {30, 0, 5, 255}) {
-        const SplitResult result = SplitValue(Layout(static_cast<std::uint8_t>(type), 0, 0), "5");
-        EXPECT_EQ(result.outcome, SplitResult::Outcome::NothingToWrite) << type;
-        EXPECT_EQ(result.cells.count, 0u);
+        for (const bool readOnly : {false, true}) {
+            ValueLayout layout = Layout(static_cast<std::uint8_t>(type), 0, 0);
+            layout.readOnly = readOnly;
+            const SplitResult result = SplitValue(layout, "5");
+            EXPECT_EQ(result.outcome, SplitResult::Outcome::NothingToWrite) << type << readOnly;
+            EXPECT_EQ(result.cells.count, 0u);
+            EXPECT_EQ(result.error, "");
+        }
     }
 }
 
