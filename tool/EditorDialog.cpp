@@ -8,6 +8,7 @@ void SetUpCellField(SpinEdit& field) {
     field.Mode = SpinEdit::Entry::Hexadecimal;
     field.MinValue = 0;
     field.MaxValue = 0xFF;
+    field.Digits = 2;
     field.MaxLength = 2;
 }
 

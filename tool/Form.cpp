@@ -61,7 +61,7 @@ void SpinEdit::SetValue(double value) {
     value = Clamp(value, MinValue, MaxValue);
     char text[64];
     if (Mode == Entry::Hexadecimal) {
-        std::snprintf(text, sizeof text, "%llX",
+        std::snprintf(text, sizeof text, "%0*llX", std::clamp(Digits, 0, 16),
                       static_cast<unsigned long long>(std::llround(std::max(value, 0.0))));
     } else if (Mode == Entry::Integer) {
         std::snprintf(text, sizeof text, "%lld", std::llround(value));

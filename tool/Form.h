@@ -75,6 +75,7 @@ class SpinEdit : public Control {
     double MaxValue = 0;
     double Increment = 1;
     int Decimals = 0;   // decimal places shown in Decimal entry
+    int Digits = 0;     // Hexadecimal entry: at least this many digits shown (leading zeros)
     int MaxLength = 0;  // characters a person may type; 0: no limit
 
     // The field's text as typed: the truth, since a person may leave it unparsable.
@@ -84,8 +85,8 @@ class SpinEdit : public Control {
     // The text read as a number in the field's entry mode (hexadecimal digits without prefix
     // in Hexadecimal entry), clamped to the limits; fallback when it does not parse.
     double Value(double fallback = 0) const;
-    // Shows value in the field's entry mode (upper-case hexadecimal, or Decimals places
-    // with DecimalSeparator), clamped to the limits.
+    // Shows value in the field's entry mode (upper-case hexadecimal of at least Digits
+    // digits, or Decimals places with DecimalSeparator), clamped to the limits.
     void SetValue(double value);
     // The arrows: Increment up (delta 1) or down (delta -1), within the limits.
     void Step(int delta);

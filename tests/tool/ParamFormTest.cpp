@@ -11,6 +11,7 @@
 #include "testing/RecordingLink.h"
 #include "tests/tool/FormTestSupport.h"
 #include "tests/tool/ToolTestSupport.h"
+#include "tool/EditorDialog.h"
 #include "tool/ParamFormUnit.h"
 
 namespace fuel::tool {
@@ -312,7 +313,7 @@ TEST_P(ParamFormKeeps, OnlyWhatWasSaved) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Exits, ParamFormKeeps,
-                         ::testing::Values(KeepCase{"saved", {true}, "7 41 1"},
+                         ::testing::Values(KeepCase{"saved", {true}, "07 41 1"},
                                            KeepCase{"save_answered_no", {false}, "20 31 0"}),
                          [](const auto& info) { return std::string(info.param.name); });
 
@@ -410,6 +411,34 @@ TEST_F(ParamFormTest, TheDialogIsCreatedOnceAndShownOnlyWithADriver) {
     EXPECT_EQ(dialog->Driver, &driver);
     EXPECT_EQ(dialog->edCOM.Text(), "7");
     EXPECT_EQ(services.shown, std::vector<std::string>{"LParamForm"});
+}
+
+// Cell numbers show two hexadecimal digits, as a memory map does; a value in hexadecimal is
+// shown as the number it is.
+TEST(CellFieldTest, ShowsTwoDigits) {
+    struct Case {
+        double number;
+        const char* cell;   // as a cell field shows it
+        const char* value;  // as a hexadecimal value field shows it
+    };
+    for (const Case c : {Case{5, "05", "5"}, Case{0, "00", "0"}, Case{0xAB, "AB", "AB"},
+                         Case{0x1FF, "FF", "1FF"}}) {
+        SpinEdit cell("cell");
+        SetUpCellField(cell);
+        SpinEdit value("value");
+        value.Mode = SpinEdit::Entry::Hexadecimal;
+        cell.SetValue(c.number);
+        value.SetValue(c.number);
+        EXPECT_EQ(cell.Text() + " " + value.Text(), std::string(c.cell) + " " + c.value);
+    }
+    SpinEdit cell("cell");
+    SetUpCellField(cell);
+    cell.SetText("9");
+    cell.Step(1);
+    EXPECT_EQ(cell.Text(), "0A");
+    cell.SetText("FF");
+    cell.Step(1);
+    EXPECT_EQ(cell.Text(), "FF");
 }
 
 }  // namespace
