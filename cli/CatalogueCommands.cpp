@@ -42,8 +42,20 @@ void PrintParameter(std::ostream& out, int position, const CParameter& p) {
         << std::right << " " << p.Name << "\n";
 }
 
+std::string Joined(const std::vector<std::string>& lines) {
+    std::string text;
+    for (const std::string& line : lines) {
+        text += (text.empty() ? "" : "; ") + line;
+    }
+    return text;
+}
+
 int List(CommandContext& context, const CControllerList& list) {
     std::ostream& out = context.out;
+    // Parameters left unread (a file that is not in the directory) make a listing as
+    // incomplete as a load that stopped.
+    const std::string unread = Joined(list.UnreadParameterFiles());
+    const bool whole = !list.Incomplete() && unread.empty();
     if (context.json) {
         // What loaded is listed all the same; the script hears of the rest beside it.
         std::optional<ErrorReport> error;
@@ -51,6 +63,8 @@ int List(CommandContext& context, const CControllerList& list) {
             error = ErrorReport{
                 "Failure", "the catalogue did not load whole: " + list.Incomplete()->Describe(),
                 ""};
+        } else if (!unread.empty()) {
+            error = ErrorReport{"Failure", "parameters not read: " + unread, ""};
         }
         out << ToJson(list, error ? &*error : nullptr) << "\n";
         return error ? kExitFailure : kExitSuccess;
@@ -70,10 +84,15 @@ int List(CommandContext& context, const CControllerList& list) {
         }
     }
     // A catalogue that did not load whole is no success, even though what loaded is shown.
-    return list.Incomplete() ? kExitFailure : kExitSuccess;
+    return whole ? kExitSuccess : kExitFailure;
 }
 
 void Save(CommandContext& context, CControllerList& list) {
+    if (const auto conflicts = list.FileConflicts(); !conflicts.empty()) {
+        throw Failure("the catalogue is not saved, no file changed: " + Joined(conflicts) +
+                      ". 'fuelctl catalogue edit CONTROLLER' gives a controller a parameter "
+                      "file of its own");
+    }
     if (list.Incomplete()) {
         if (!context.options.force) {
             throw Failure("the catalogue did not load whole (" + list.Incomplete()->Describe() +
@@ -228,6 +247,9 @@ int RunEdit(CommandContext& context) {
             controller.Name = CheckedName(*context.options.name);  // the file keeps its name
         }
         ApplyActiveNozzles(context.options, controller);
+        if (tool::GiveOwnFileWhenNeeded(controller, list)) {
+            context.out << "note: " << controller.Name << " gets a parameter file of its own\n";
+        }
         context.out << "controller " << controller.Name << ": active-nozzle cells "
                     << Hex(controller.ActiveNozzle) << " " << Hex(controller.ActiveNozzle2)
                     << ", file \"" << controller.File << "\"\n";
@@ -301,7 +323,11 @@ Command CatalogueCommand() {
             "The subcommands change it and save it as the programming dialog saves: a new "
             "controller's parameter file is named after it (made safe and unique); a "
             "parameter's type follows its cells (1 to 4 cells); a deleted controller's file "
-            "stays on disk. A catalogue that did not load whole is listed as far as it loaded "
+            "stays on disk. A parameter file is always one of the settings directory: a name with "
+            "a leading / or \\ is taken inside it, and a name that leaves it (a drive, ..) is "
+            "neither read nor written; while two controllers share a file, or one names such a "
+            "file, the catalogue is not saved until 'edit CONTROLLER' gives it a file of its own. "
+            "A catalogue that did not load whole is listed as far as it loaded "
             "(exit status 1) and is not saved over without --force. CONTROLLER and PARAMETER "
             "are names or positions.",
         .options = {{"json"}, {"settings"}},

@@ -99,6 +99,10 @@ void LoadCatalogue(tool::CControllerList& list, std::ostream& note) {
              << "\n  (nothing after that place was loaded; a catalogue command that saves "
                 "refuses without --force, which would drop it)\n";
     }
+    for (const std::string& unread : list.UnreadParameterFiles()) {
+        note << "fuelctl: warning: " << unread
+             << "\n  ('fuelctl catalogue edit CONTROLLER' gives it a file of its own)\n";
+    }
 }
 
 int FindController(const tool::CControllerList& list, const std::string& word) {

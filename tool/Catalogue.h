@@ -69,8 +69,11 @@ class CParameterList {
     // came before kept, and the stop is returned. Does not create the directory.
     std::optional<LoadStop> LoadFromFile(const std::filesystem::path& directory,
                                          const std::string& fileName);
-    // Creates the directory when needed, then writes "Count" and one item section per
-    // parameter into the file, keeping every other line of it, and replaces it atomically.
+    // Creates the directory (and a folder of it that the name gives) when needed, then writes
+    // "Count" and one item section per parameter into the file, keeping every other line of
+    // it, and replaces it atomically.
+    // Both raise fuel::Exception, reading or writing nothing, for a name that is no file of
+    // the directory (ParameterFile.h).
     void SaveToFile(const std::filesystem::path& directory, const std::string& fileName) const;
 
   private:
@@ -106,8 +109,19 @@ class CControllerList {
     // A missing catalogue is empty. A stored byte above 255 stops the load: the controllers
     // appended before it stay (the one whose file stopped it is not appended), and the stop
     // is returned and kept (Incomplete()) until a save writes the list over it.
+    // A controller whose file name is no file of the directory is loaded without its
+    // parameters: nothing outside the directory is read (UnreadParameterFiles()).
     std::optional<LoadStop> Load();
     const std::optional<LoadStop>& Incomplete() const { return incomplete_; }
+    // The controllers whose parameters were not read, one line each for the technician,
+    // naming the controller and the file.
+    std::vector<std::string> UnreadParameterFiles() const;
+    // What keeps the list from being saved without losing parameters or writing outside the
+    // directory, one line each naming the controllers and the file: a file name that is no
+    // file of the directory; one file named by two controllers or more, whose parameters
+    // would overwrite each other; a parameter file that is the catalogue file. Giving each
+    // such controller a file of its own (ControllerFileName.h) clears it.
+    std::vector<std::string> FileConflicts() const;
 
     enum class Overwrite {
         WholeOnly,      // refuse to save over a catalogue that did not load whole
@@ -118,7 +132,8 @@ class CControllerList {
     // file, each atomically and keeping the lines it does not write. Item sections and
     // parameter files left over from a longer catalogue stay on disk, unread. Refuses
     // (fuel::Exception, nothing written) to save after an incomplete load unless told to,
-    // when a controller has no parameter file name, and when a name holds a line break.
+    // when a controller has no parameter file name, when a name holds a line break, and
+    // when there are FileConflicts(), whatever `overwrite` says.
     void Save(Overwrite overwrite = Overwrite::WholeOnly);
 
     // Clears the list and adds every controller's name in order.

@@ -6,7 +6,7 @@
 #include "driver/Text1251.h"
 #include "tool/AtomicFile.h"
 #include "tool/Catalogue.h"
-#include "tool/Utf8Path.h"
+#include "tool/ParameterFile.h"
 
 namespace fuel::tool {
 namespace {
@@ -89,6 +89,18 @@ class Reader {
     std::string section_;
 };
 
+std::string Named(const CController& controller) {
+    return "КУП \"" + controller.Name + "\"";
+}
+
+std::string Joined(const std::vector<std::string>& lines) {
+    std::string text;
+    for (const std::string& line : lines) {
+        text += (text.empty() ? "" : "; ") + line;
+    }
+    return text;
+}
+
 }  // namespace
 
 std::string LoadStop::Describe() const {
@@ -97,8 +109,9 @@ std::string LoadStop::Describe() const {
 
 std::optional<LoadStop> CParameterList::LoadFromFile(const std::filesystem::path& directory,
                                                      const std::string& fileName) {
+    const std::filesystem::path path = ParameterFilePath(directory, fileName);
     Clear();
-    const IniFile ini = IniFile::LoadFile(directory / PathFromUtf8(fileName));
+    const IniFile ini = IniFile::LoadFile(path);
     Reader reader(ini, fileName);
     try {
         const int count = reader.Count();
@@ -126,8 +139,10 @@ std::optional<LoadStop> CParameterList::LoadFromFile(const std::filesystem::path
 
 void CParameterList::SaveToFile(const std::filesystem::path& directory,
                                 const std::string& fileName) const {
+    const std::filesystem::path path = ParameterFilePath(directory, fileName);
     EnsureDirectory(directory, true);
-    UpdateIniFile(directory / PathFromUtf8(fileName), [this](IniFile& ini) {
+    EnsureDirectory(path.parent_path(), true);
+    UpdateIniFile(path, [this](IniFile& ini) {
         ini.WriteInteger(kMain, kCount, Count());
         for (int n = 0; n < Count(); ++n) {
             const CParameter& parameter = (*this)[n];
@@ -162,9 +177,15 @@ std::optional<LoadStop> CControllerList::Load() {
             controller->ActiveNozzle = reader.HexByte("ActiveNozzle", "30", kDefaultActiveNozzle);
             controller->ActiveNozzle2 =
                 reader.HexByte("ActiveNozzle2", "40", kDefaultActiveNozzle2);
-            if (auto stop = controller->Params.LoadFromFile(directory_, controller->File)) {
-                incomplete_ = std::move(stop);
-                return incomplete_;
+            // A controller without a file has no parameters to read; one whose file is not
+            // in the directory keeps its own out of the list (UnreadParameterFiles()).
+            const bool readable =
+                !controller->File.empty() && !ParameterFileRefusal(controller->File);
+            if (readable) {
+                if (auto stop = controller->Params.LoadFromFile(directory_, controller->File)) {
+                    incomplete_ = std::move(stop);
+                    return incomplete_;
+                }
             }
             Add(std::move(controller));
         }
@@ -172,6 +193,63 @@ std::optional<LoadStop> CControllerList::Load() {
         incomplete_ = stopped.where;
     }
     return incomplete_;
+}
+
+std::vector<std::string> CControllerList::UnreadParameterFiles() const {
+    std::vector<std::string> unread;
+    for (const auto& controller : items_) {
+        if (controller->File.empty()) {
+            continue;
+        }
+        if (const auto refusal = ParameterFileRefusal(controller->File)) {
+            unread.push_back(Named(*controller) + ": " + *refusal +
+                             "; его параметры не загружены и не будут записаны");
+        }
+    }
+    return unread;
+}
+
+std::vector<std::string> CControllerList::FileConflicts() const {
+    std::vector<std::string> conflicts;
+    std::vector<bool> told(items_.size(), false);
+    for (std::size_t i = 0; i < items_.size(); ++i) {
+        const CController& controller = *items_[i];
+        if (controller.File.empty() || told[i]) {
+            continue;
+        }
+        if (const auto refusal = ParameterFileRefusal(controller.File)) {
+            conflicts.push_back(Named(controller) + ": " + *refusal);
+            continue;
+        }
+        if (SameParameterFile(controller.File, kCatalogueFileName)) {
+            conflicts.push_back(Named(controller) + ": файл параметров \"" + controller.File +
+                                "\" - это файл каталога");
+            continue;
+        }
+        // Everyone else who writes this file, each named once, and the file as each names it.
+        std::vector<std::string> names = {"\"" + controller.Name + "\""};
+        std::string spellings;
+        for (std::size_t j = i + 1; j < items_.size(); ++j) {
+            const CController& other = *items_[j];
+            if (!told[j] && SameParameterFile(controller.File, other.File)) {
+                told[j] = true;
+                names.push_back("\"" + other.Name + "\"");
+                if (other.File != controller.File) {
+                    spellings += (spellings.empty() ? " (он же \"" : ", \"") + other.File + "\"";
+                }
+            }
+        }
+        if (names.size() > 1) {
+            std::string all = names.front();
+            for (std::size_t n = 1; n < names.size(); ++n) {
+                all += (n + 1 == names.size() ? " и " : ", ") + names[n];
+            }
+            conflicts.push_back("КУПы " + all + " записывают параметры в один файл \"" +
+                                controller.File + "\"" +
+                                (spellings.empty() ? "" : spellings + ")"));
+        }
+    }
+    return conflicts;
 }
 
 void CControllerList::Save(Overwrite overwrite) {
@@ -194,6 +272,11 @@ void CControllerList::Save(Overwrite overwrite) {
         for (int p = 0; p < controller->Params.Count(); ++p) {
             oneLine(controller->Params[p].Name);
         }
+    }
+    if (const auto conflicts = FileConflicts(); !conflicts.empty()) {
+        throw Exception("Каталог не записан, ни один файл не изменён: " + Joined(conflicts) +
+                        ". Дайте такому КУПу свой файл параметров: его получает КУП, "
+                        "подтверждённый в редакторе КУПа (\"...\")");
     }
     EnsureDirectory(directory_, true);
     // The parameter files first: the catalogue names a new controller only once its file is

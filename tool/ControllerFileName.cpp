@@ -1,8 +1,7 @@
 #include "tool/ControllerFileName.h"
 
-#include <array>
-
 #include "driver/Text1251.h"
+#include "tool/ParameterFile.h"
 
 namespace fuel::tool {
 namespace {
@@ -19,21 +18,6 @@ bool Forbidden(char c) {
         if (c == f) {
             return true;
         }
-    }
-    return false;
-}
-
-bool DeviceName(std::string_view cp1251) {
-    const std::string_view stem = cp1251.substr(0, cp1251.find('.'));
-    static constexpr std::array<std::string_view, 4> kPlain = {"CON", "PRN", "AUX", "NUL"};
-    for (const std::string_view device : kPlain) {
-        if (SameIgnoringCaseCp1251(stem, device)) {
-            return true;
-        }
-    }
-    if (stem.size() == 4 && stem[3] >= '1' && stem[3] <= '9') {
-        return SameIgnoringCaseCp1251(stem.substr(0, 3), "COM") ||
-               SameIgnoringCaseCp1251(stem.substr(0, 3), "LPT");
     }
     return false;
 }
@@ -64,18 +48,20 @@ std::string SafeStem(std::string_view name) {
     if (stem.empty() || stem.find_first_not_of('.') == std::string::npos) {
         stem = Utf8ToCp1251(kFallbackName);
     }
-    if (DeviceName(stem)) {
+    if (IsDeviceName(stem)) {
         stem += '_';
     }
     return stem;
 }
 
+// Any file another controller names is taken, however the name is written ("\X1.ini" and
+// "x1.INI" are one file).
 bool Taken(std::string_view candidate, const CControllerList& list) {
-    if (SameIgnoringCaseCp1251(candidate, kCatalogueFileName)) {
+    if (SameParameterFile(candidate, kCatalogueFileName)) {
         return true;
     }
     for (int i = 0; i < list.Count(); ++i) {
-        if (SameIgnoringCaseCp1251(candidate, Utf8ToCp1251(list[i].File))) {
+        if (SameParameterFile(candidate, list[i].File)) {
             return true;
         }
     }
@@ -85,12 +71,33 @@ bool Taken(std::string_view candidate, const CControllerList& list) {
 }  // namespace
 
 std::string NewControllerFileName(std::string_view name, const CControllerList& list) {
-    const std::string stem = SafeStem(name);
+    const std::string stem = Cp1251ToUtf8(SafeStem(name));
     std::string candidate = stem + kExtension;
     for (int copy = 2; Taken(candidate, list); ++copy) {
         candidate = stem + " (" + std::to_string(copy) + ")" + kExtension;
     }
-    return Cp1251ToUtf8(candidate);
+    return candidate;
+}
+
+bool NeedsOwnFile(const CController& controller, const CControllerList& list) {
+    if (controller.File.empty() || ParameterFileRefusal(controller.File) ||
+        SameParameterFile(controller.File, kCatalogueFileName)) {
+        return true;
+    }
+    for (int i = 0; i < list.Count(); ++i) {
+        if (&list[i] != &controller && SameParameterFile(controller.File, list[i].File)) {
+            return true;
+        }
+    }
+    return false;
+}
+
+bool GiveOwnFileWhenNeeded(CController& controller, const CControllerList& list) {
+    if (!NeedsOwnFile(controller, list)) {
+        return false;
+    }
+    controller.File = NewControllerFileName(controller.Name, list);
+    return true;
 }
 
 }  // namespace fuel::tool

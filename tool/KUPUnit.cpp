@@ -44,6 +44,11 @@ bool TKUPForm::EditController(CController* controller, const CControllerList& li
     controller->ActiveNozzle = static_cast<std::uint8_t>(edCurNozzle1.Value(kDefaultActiveNozzle));
     controller->ActiveNozzle2 =
         static_cast<std::uint8_t>(edCurNozzle2.Value(kDefaultActiveNozzle2));
+    if (!created) {
+        // The way out for a controller that the catalogue cannot be saved with: one whose
+        // file another controller writes too, or one whose file is not in the directory.
+        GiveOwnFileWhenNeeded(*controller, list);
+    }
     return true;
 }
 

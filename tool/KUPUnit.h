@@ -24,9 +24,10 @@ class TKUPForm : public Form {
 
     // Shows the editor for `controller`, or for a new controller when it is null, and returns
     // whether OK was pressed. On OK an existing controller is changed in place (its parameter
-    // file keeps its name); a new one, with no parameters and a parameter file named after
-    // it that no controller of `list` uses, is handed back in `created` for the caller to
-    // append to `list`. On cancel nothing changes and nothing is created.
+    // file keeps its name, unless it needs a file of its own: ControllerFileName.h); a new
+    // one, with no parameters and a parameter file named after it that no controller of
+    // `list` uses, is handed back in `created` for the caller to append to `list`. On cancel
+    // nothing changes and nothing is created.
     bool EditController(CController* controller, const CControllerList& list,
                         std::unique_ptr<CController>& created);
 };

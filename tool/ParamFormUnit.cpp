@@ -197,10 +197,18 @@ void TLParamForm::FormShow() {
     Timer1.Enabled = true;
     cbCntListChange();
     cbParamListChange();
+    // What did not load, in one box.
+    std::string unloaded;
     if (notWhole_) {
-        ShowFailure("Каталог загружен не полностью: " + *notWhole_ +
-                    ". Что стоит в файлах после этого места, здесь не показано; прежде чем "
-                    "записать каталог поверх него, \"Сохранить изменения\" спросит об этом.");
+        unloaded = "Каталог загружен не полностью: " + *notWhole_ +
+                   ". Что стоит в файлах после этого места, здесь не показано; прежде чем "
+                   "записать каталог поверх него, \"Сохранить изменения\" спросит об этом.";
+    }
+    for (const std::string& unread : Controllers->UnreadParameterFiles()) {
+        unloaded += (unloaded.empty() ? "" : "\n") + unread + ".";
+    }
+    if (!unloaded.empty()) {
+        ShowFailure(unloaded);
     }
 }
 

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -11,6 +12,7 @@
 #include "tests/tool/ToolTestSupport.h"
 #include "tool/Catalogue.h"
 #include "tool/ControllerFileName.h"
+#include "tool/ParameterFile.h"
 #include "tool/Utf8Path.h"
 
 namespace fuel::tool {
@@ -378,6 +380,206 @@ TEST(CatalogueTest, TwoNewControllersOfOneNameKeepTheirOwnParameters) {
     EXPECT_EQ(reloaded.GetParameter(1, 0).Name, "второй");
     EXPECT_EQ(reloaded[1].File, "Новый КУП (2).ini");
 }
+
+// ---- Parameter file names: the file is always one of the settings directory.
+
+// Every file and folder under root, by its path relative to root ('/' between the parts),
+// with the file's bytes.
+std::map<std::string, std::string> Tree(const std::filesystem::path& root) {
+    std::map<std::string, std::string> tree;
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(root)) {
+        const std::string name =
+            Utf8FromPath(std::filesystem::relative(entry.path(), root).generic_u8string());
+        tree[name] = entry.is_regular_file() ? ReadBytes(entry.path()) : "<folder>";
+    }
+    return tree;
+}
+
+std::string ParameterFileWith(const std::string& parameter) {
+    return "[main]\r\nCount=1\r\n[item0]\r\nName=" + Utf8ToCp1251(parameter) +
+           "\r\nType=1\r\nCell0=24\r\n";
+}
+
+std::string ParameterNames(const CControllerList& list, int controller) {
+    std::vector<std::string> names;
+    list.GetParameterNames(controller, names);
+    std::string text;
+    for (const std::string& name : names) {
+        text += (text.empty() ? "" : ",") + name;
+    }
+    return text;
+}
+
+std::string Replaced(std::string text, const std::string& token, const std::string& by) {
+    for (auto at = text.find(token); at != std::string::npos; at = text.find(token, at)) {
+        text.replace(at, token.size(), by);
+        at += by.size();
+    }
+    return text;
+}
+
+bool Has(const std::string& text, const std::string& part) {
+    return text.find(part) != std::string::npos;
+}
+
+// "{outside}" stands for the path of TMP/outside.ini without its root: a leading separator
+// before it is what, joined as a path, used to reach that file.
+struct StoredFileCase {
+    const char* name;
+    const char* fileA;
+    const char* fileB;
+    const char* insideA;  // A's file in the settings directory, "" when A's name is refused
+    const char* loadedA;  // A's parameters after the load
+    std::vector<const char*> refusal;  // what a refused save names; empty: it saves
+};
+
+void PrintTo(const StoredFileCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
+class StoredFileNameTest : public ::testing::TestWithParam<StoredFileCase> {};
+
+TEST_P(StoredFileNameTest, ReadsAndWritesOnlyInTheSettingsDirectory) {
+    const StoredFileCase& c = GetParam();
+    TemporaryDirectory tmp;
+    const std::filesystem::path outside = tmp.Path() / "outside.ini";
+    WriteBytes(outside, ParameterFileWith("снаружи"));
+    const std::string rootless = Utf8FromPath(outside.relative_path());
+    const std::string fileA = Replaced(c.fileA, "{outside}", rootless);
+    const std::string insideA = Replaced(c.insideA, "{outside}", rootless);
+    const std::filesystem::path settings = tmp.Path() / "Settings";
+    std::filesystem::create_directories(settings);
+    WriteBytes(settings / "VPP.ini",
+               "[main]\r\nCount=2\r\n[item0]\r\nName=A\r\nFile=" + Utf8ToCp1251(fileA) +
+                   "\r\n[item1]\r\nName=B\r\nFile=" + c.fileB + "\r\n");
+    WriteBytes(settings / "b.ini", ParameterFileWith("бэ"));
+    const std::filesystem::path inside = settings / PathFromUtf8(insideA);
+    if (*c.insideA != '\0') {
+        std::filesystem::create_directories(inside.parent_path());
+        WriteBytes(inside, ParameterFileWith("внутри"));
+    }
+    const auto outsideBefore = [&] {
+        auto tree = Tree(tmp.Path());
+        std::erase_if(tree, [](const auto& item) { return item.first.rfind("Settings", 0) == 0; });
+        return tree;
+    }();
+
+    CControllerList list(settings);
+    EXPECT_FALSE(list.Load());
+    EXPECT_EQ(ParameterNames(list, 0), c.loadedA);
+    const auto unread = list.UnreadParameterFiles();
+    if (*c.insideA == '\0' && c.loadedA == std::string()) {
+        ASSERT_EQ(unread.size(), 1u);
+        EXPECT_TRUE(Has(unread[0], "\"A\"") && Has(unread[0], fileA)) << unread[0];
+    } else {
+        EXPECT_TRUE(unread.empty()) << unread[0];
+    }
+
+    list[0].Params.Add().Name = "новый";
+    const auto before = Tree(tmp.Path());
+    if (c.refusal.empty()) {
+        list.Save();
+        EXPECT_TRUE(Has(ReadBytes(inside), Utf8ToCp1251("новый"))) << Utf8FromPath(inside);
+    } else {
+        try {
+            list.Save();
+            ADD_FAILURE() << "saved";
+        } catch (const Exception& e) {
+            for (const char* part : c.refusal) {
+                EXPECT_TRUE(Has(e.Message(), Replaced(part, "{fileA}", fileA))) << e.Message();
+            }
+        }
+        EXPECT_EQ(Tree(tmp.Path()), before);
+    }
+    auto outsideAfter = Tree(tmp.Path());
+    std::erase_if(outsideAfter,
+                  [](const auto& item) { return item.first.rfind("Settings", 0) == 0; });
+    EXPECT_EQ(outsideAfter, outsideBefore);
+}
+
+const std::vector<const char*> kRefusedA = {"\"A\"", "{fileA}"};
+const std::vector<const char*> kSharedAB = {"\"A\"", "\"B\"", "a.ini"};
+
+INSTANTIATE_TEST_SUITE_P(
+    Names, StoredFileNameTest,
+    ::testing::Values(
+        StoredFileCase{"leading_slash", "/a.ini", "b.ini", "a.ini", "внутри", {}},
+        StoredFileCase{"leading_backslash", "\\a.ini", "b.ini", "a.ini", "внутри", {}},
+        StoredFileCase{"doubled_backslashes", "\\\\srv\\a.ini", "b.ini", "srv/a.ini", "внутри", {}},
+        StoredFileCase{"dot_segment", "./a.ini", "b.ini", "a.ini", "внутри", {}},
+        StoredFileCase{
+            "rooted_path_of_a_file_outside", "/{outside}", "b.ini", "{outside}", "внутри", {}},
+        StoredFileCase{"parent", "../outside.ini", "b.ini", "", "", kRefusedA},
+        StoredFileCase{"parent_backslash", "..\\outside.ini", "b.ini", "", "", kRefusedA},
+        StoredFileCase{"parent_further_in", "sub/../../outside.ini", "b.ini", "", "", kRefusedA},
+        StoredFileCase{"three_dots", ".../outside.ini", "b.ini", "", "", kRefusedA},
+        StoredFileCase{"drive_relative", "D:outside.ini", "b.ini", "", "", kRefusedA},
+        StoredFileCase{"drive_absolute", "C:\\outside.ini", "b.ini", "", "", kRefusedA},
+        StoredFileCase{"device", "NUL", "b.ini", "", "", kRefusedA},
+        StoredFileCase{"device_with_extension", "sub/con.ini", "b.ini", "", "", kRefusedA},
+        StoredFileCase{"shared", "a.ini", "a.ini", "a.ini", "внутри", kSharedAB},
+        StoredFileCase{"shared_in_other_case", "a.ini", "A.INI", "a.ini", "внутри", kSharedAB},
+        StoredFileCase{"shared_after_the_join", "a.ini", "\\a.ini", "a.ini", "внутри", kSharedAB},
+        StoredFileCase{
+            "the_catalogue_file", "\\VPP.ini", "b.ini", "", "A,B", {"\"A\"", "VPP.ini"}}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST(CatalogueTest, OneParameterListNeitherReadsNorWritesAFileOutside) {
+    TemporaryDirectory tmp;
+    WriteBytes(tmp.Path() / "x.ini", ParameterFileWith("снаружи"));
+    const auto settings = tmp.Path() / "Settings";
+    CParameterList params;
+    params.Add().Name = "был";
+    EXPECT_THROW(params.LoadFromFile(settings, "../x.ini"), Exception);
+    EXPECT_EQ(params.Count(), 1);
+    EXPECT_THROW(params.SaveToFile(settings, "../x.ini"), Exception);
+    EXPECT_EQ(ReadBytes(tmp.Path() / "x.ini"), ParameterFileWith("снаружи"));
+    EXPECT_FALSE(std::filesystem::exists(settings));
+}
+
+// The way out of a catalogue that cannot be saved: the controller gets a file of its own,
+// its parameters as they are in memory go there, and the old file stays for the other.
+struct OwnFileCase {
+    const char* name;
+    const char* fileA;
+    const char* fileB;
+    bool needed;  // B needs a file of its own
+};
+
+class OwnFileTest : public ::testing::TestWithParam<OwnFileCase> {};
+
+TEST_P(OwnFileTest, ClearsTheConflict) {
+    const OwnFileCase& c = GetParam();
+    TemporaryDirectory tmp;
+    const auto settings = tmp.Path() / "Settings";
+    std::filesystem::create_directories(settings);
+    WriteBytes(settings / "VPP.ini",
+               std::string("[main]\r\nCount=2\r\n[item0]\r\nName=A\r\nFile=") + c.fileA +
+                   "\r\n[item1]\r\nName=B\r\nFile=" + c.fileB + "\r\n");
+    WriteBytes(settings / "a.ini", ParameterFileWith("общий"));
+    WriteBytes(tmp.Path() / "outside.ini", ParameterFileWith("снаружи"));
+    CControllerList list(settings);
+    list.Load();
+    const std::string bFile = list[1].File;
+    EXPECT_EQ(GiveOwnFileWhenNeeded(list[1], list), c.needed);
+    EXPECT_EQ(list[1].File, c.needed ? "B.ini" : bFile);
+    EXPECT_TRUE(list.FileConflicts().empty());
+    list.Save();
+
+    CControllerList reloaded(settings);
+    EXPECT_FALSE(reloaded.Load());
+    EXPECT_EQ(ParameterNames(reloaded, 0), ParameterNames(list, 0));
+    EXPECT_EQ(ParameterNames(reloaded, 1), ParameterNames(list, 1));
+    EXPECT_EQ(ReadBytes(tmp.Path() / "outside.ini"), ParameterFileWith("снаружи"));
+}
+
+INSTANTIATE_TEST_SUITE_P(Controllers, OwnFileTest,
+                         ::testing::Values(OwnFileCase{"shared", "a.ini", "A.ini", true},
+                                           OwnFileCase{"outside", "a.ini", "../outside.ini", true},
+                                           OwnFileCase{"none", "a.ini", "", true},
+                                           OwnFileCase{"the_catalogue", "a.ini", "VPP.ini", true},
+                                           OwnFileCase{"its_own_already", "a.ini", "b.ini", false}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace
 }  // namespace fuel::tool

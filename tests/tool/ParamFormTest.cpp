@@ -413,6 +413,51 @@ TEST_F(ParamFormTest, TheDialogIsCreatedOnceAndShownOnlyWithADriver) {
     EXPECT_EQ(services.shown, std::vector<std::string>{"LParamForm"});
 }
 
+// A catalogue written by hand: B shares A's file, C names a file above the directory. The
+// dialog opens with what it could read, says what it did not, and saves nothing until each
+// of them has a file of its own, which the controller editor gives.
+TEST_F(ParamFormTest, SharedAndOutsideFilesAreNotSavedUntilEditedApart) {
+    test::SaveCatalogue(dir.Path(), {{"A", {Parameter("a1", 1)}}});
+    test::WriteBytes(dir.Path() / "VPP.ini",
+                     "[main]\r\nCount=3\r\n[item0]\r\nName=A\r\nFile=A.ini\r\n[item1]\r\n"
+                     "Name=B\r\nFile=\\A.ini\r\n[item2]\r\nName=C\r\nFile=..\\c.ini\r\n");
+    const std::string before = Files();
+    form.Driver = &driver;
+    form.FormShow();
+    ASSERT_EQ(services.errors.size(), 1u);
+    EXPECT_NE(services.errors[0].find("\"C\": файл параметров \"..\\c.ini\""), std::string::npos)
+        << services.errors[0];
+    EXPECT_EQ(Lists(), "A,B,C[0] a1[0]");
+
+    services.answers = {true};
+    form.BitBtn2.OnClick();
+    ASSERT_EQ(services.errors.size(), 2u);
+    for (const char* named : {"\"A\" и \"B\"", "\"A.ini\"", "\"C\"", "..\\c.ini"}) {
+        EXPECT_NE(services.errors[1].find(named), std::string::npos) << services.errors[1];
+    }
+    EXPECT_EQ(Files(), before);
+    EXPECT_FALSE(std::filesystem::exists(dir.Path() / "cnf.INI"));
+
+    const auto confirmed = Person<TKUPForm>([](TKUPForm&) {}, ModalResult::Ok);
+    services.modals = {confirmed, confirmed};
+    form.cbCntList.Select(1);
+    form.btnEdit_Kup.OnClick();
+    form.cbCntList.Select(2);
+    form.btnEdit_Kup.OnClick();
+    services.answers = {true};
+    form.BitBtn2.OnClick();
+    EXPECT_EQ(services.errors.size(), 2u) << services.errors.back();
+    form.FormClose();
+    form.FormShow();
+    std::vector<std::string> files;
+    for (int c = 0; c < form.Controllers->Count(); ++c) {
+        files.push_back((*form.Controllers)[c].File + ":" +
+                        std::to_string((*form.Controllers)[c].Params.Count()));
+    }
+    EXPECT_EQ(files, (std::vector<std::string>{"A.ini:1", "B.ini:1", "C.ini:0"}));
+    EXPECT_FALSE(std::filesystem::exists(dir.Path().parent_path() / "c.ini"));
+}
+
 // Cell numbers show two hexadecimal digits, as a memory map does; a value in hexadecimal is
 // shown as the number it is.
 TEST(CellFieldTest, ShowsTwoDigits) {
