@@ -235,4 +235,55 @@ TEST_F(ServiceToolEndToEnd, DumpAndRestoreWriteBackOnlyWhatDiffers) {
         << audit[7];
 }
 
+// A catalogue edited by hand whose controller K names a file by its full path elsewhere: the
+// name is taken inside the settings directory, and the file elsewhere is never touched.
+TEST_F(ServiceToolEndToEnd, AFileNamedFromTheRootStaysInTheSettingsDirectory) {
+    const fs::path outside = dir / "elsewhere" / "outside.ini";
+    fs::create_directories(outside.parent_path());
+    const std::string kept = "[main]\r\nCount=1\r\n[item0]\r\nName=P\r\nType=1\r\nCell0=24\r\n";
+    std::ofstream(outside, std::ios::binary) << kept;
+    fs::create_directories(settings);
+    std::ofstream(settings / "VPP.ini", std::ios::binary)
+        << "[main]\r\nCount=1\r\n[item0]\r\nName=K\r\nFile=" << outside.string() << "\r\n";
+
+    const Outcome listed = Run({"catalogue"});
+    EXPECT_EQ(listed.status, 0) << listed.err;
+    EXPECT_FALSE(Contains(listed.out, " P\n")) << listed.out;
+    const Outcome edited = Run({"catalogue", "edit", "K", "--name", "Renamed"});
+    EXPECT_EQ(edited.status, 0) << edited.err;
+    const Outcome written = Run({"param", "write", "Renamed", "P", "5", "--yes"});
+    EXPECT_NE(written.status, 0);
+    EXPECT_TRUE(Contains(written.err, "no parameter")) << written.err;
+
+    EXPECT_EQ(ReadBytes(outside), kept);
+    EXPECT_TRUE(fs::exists(settings / outside.relative_path()));
+}
+
+// A name that leaves the directory: the controller loads without parameters, nothing of the
+// catalogue is saved until it has a file of its own, and 'catalogue edit' gives it one.
+TEST_F(ServiceToolEndToEnd, AFileAboveTheDirectoryIsRefusedUntilTheControllerHasItsOwn) {
+    const std::string kept = "[main]\r\nCount=1\r\n[item0]\r\nName=P\r\n";
+    std::ofstream(dir / "outside.ini", std::ios::binary) << kept;
+    fs::create_directories(settings);
+    const std::string catalogue =
+        "[main]\r\nCount=2\r\n[item0]\r\nName=K\r\nFile=..\\outside.ini\r\n[item1]\r\n"
+        "Name=G\r\nFile=g.ini\r\n";
+    std::ofstream(settings / "VPP.ini", std::ios::binary) << catalogue;
+
+    const Outcome listed = Run({"catalogue"});
+    EXPECT_EQ(listed.status, 1);
+    EXPECT_TRUE(Contains(listed.err, "\"K\": файл параметров \"..\\outside.ini\"")) << listed.err;
+    const Outcome other = Run({"catalogue", "edit", "G", "--name", "X"});
+    EXPECT_EQ(other.status, 1);
+    EXPECT_TRUE(Contains(other.err, "not saved")) << other.err;
+    EXPECT_TRUE(Contains(other.err, "\"K\"")) << other.err;
+    EXPECT_EQ(ReadBytes(settings / "VPP.ini"), catalogue);
+
+    const Outcome own = Run({"catalogue", "edit", "K"});
+    EXPECT_EQ(own.status, 0) << own.err;
+    EXPECT_TRUE(Contains(own.out, "file \"K.ini\"")) << own.out;
+    EXPECT_EQ(Run({"catalogue"}).status, 0);
+    EXPECT_EQ(ReadBytes(dir / "outside.ini"), kept);
+}
+
 }  // namespace
