@@ -11,14 +11,9 @@
 #include <string_view>
 #include <vector>
 
-namespace fuel::win32 {
+#include "platform/win32/Placement.h"
 
-struct Placement {
-    int x = 0;
-    int y = 0;
-    int width = 0;
-    int height = 0;
-};
+namespace fuel::win32 {
 
 // Creates a child window of parent with the given class, text, styles and place.
 HWND CreateChild(HWND parent, const wchar_t* windowClass, std::string_view text, DWORD style,

@@ -127,8 +127,14 @@ const ControlLayout* FormLayout::Find(std::string_view name) const {
     return nullptr;
 }
 
+std::span<const FormLayout* const> Layouts() {
+    static const FormLayout* const kAll[] = {&kProgramming, &kParameter, &kController,
+                                             &kAdjustment};
+    return kAll;
+}
+
 const FormLayout* LayoutOf(std::string_view formName) {
-    for (const FormLayout* layout : {&kProgramming, &kParameter, &kController, &kAdjustment}) {
+    for (const FormLayout* layout : Layouts()) {
         if (layout->form == formName) {
             return layout;
         }
