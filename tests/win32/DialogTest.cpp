@@ -364,5 +364,98 @@ TEST_F(ProgrammingDialog, ATechnicianReadsWritesEditsAndSaves) {
     EXPECT_EQ(again.addressAfterArrows, "4");
 }
 
+// A catalogue edited by hand: КУП-2 names КУП-1's file in other letters (one file on
+// Windows), КУП-3 a file above the settings directory, КУП-4 its file with a leading
+// backslash. What the technician sees, and that a save writes nothing.
+struct SeenRefusals {
+    std::string loadBox, saveQuestion, saveBox, fourthsParameter;
+    int secondsParameters = 0;
+    bool closed = false;
+    std::vector<std::string> failures;
+};
+
+constexpr char kAboveSettings[] = "C:\\KORA\\outside.ini";
+
+void WorkRefusals(const DialogDriver& person, SeenRefusals& seen) {
+    auto fail = [&](const std::string& what) { seen.failures.push_back(what); };
+    Step("waiting for the dialog and the box about what did not load");
+    HWND dialog = person.WaitForWindow(kDialogCaption);
+    if (dialog == nullptr) {
+        return fail("the dialog did not open");
+    }
+    if (HWND box = person.WaitForWindow("Error", L"#32770")) {
+        seen.loadBox = DialogDriver::BoxText(box);
+        DialogDriver::Answer(box, IDOK);
+        person.WaitUntilGone("Error");
+    } else {
+        fail("no box about the file above the settings directory");
+    }
+    HWND controllers = Control(dialog, "LParamForm", "cbCntList");
+    HWND parameters = Control(dialog, "LParamForm", "cbParamList");
+    person.WaitFor([&] { return DialogDriver::Count(controllers) == 4; });
+    DialogDriver::Choose(controllers, 3);
+    seen.fourthsParameter = DialogDriver::Item(parameters, 0);
+    DialogDriver::Choose(controllers, 1);
+    seen.secondsParameters = DialogDriver::Count(parameters);
+
+    Step("saving, answered Yes");
+    DialogDriver::PostClick(DialogDriver::ButtonCalled(dialog, "Сохранить изменения"));
+    if (HWND question = person.WaitForWindow("Message", L"#32770")) {
+        seen.saveQuestion = DialogDriver::BoxText(question);
+        DialogDriver::Answer(question, IDYES);
+        person.WaitUntilGone("Message");
+    } else {
+        fail("no question before saving");
+    }
+    if (HWND box = person.WaitForWindow("Error", L"#32770")) {
+        seen.saveBox = DialogDriver::BoxText(box);
+        DialogDriver::Answer(box, IDOK);
+        person.WaitUntilGone("Error");
+    } else {
+        fail("no box refusing the save");
+    }
+    DialogDriver::Click(DialogDriver::ButtonCalled(dialog, "Выход"));
+    seen.closed = person.WaitUntilGone(kDialogCaption);
+}
+
+TEST_F(ProgrammingDialog, SharedAndOutsideFilesAreRefusedAndNothingIsWritten) {
+    const std::string settings = kSettings;
+    const std::string catalogue = Cp1251(
+        "[main]\r\nCount=4\r\n[item0]\r\nName=КУП-1\r\nFile=kup1.ini\r\n[item1]\r\n"
+        "Name=КУП-2\r\nFile=KUP1.INI\r\n[item2]\r\nName=КУП-3\r\nFile=..\\outside.ini\r\n"
+        "[item3]\r\nName=КУП-4\r\nFile=\\kup4.ini\r\n");
+    const std::string above = "[main]\r\nCount=1\r\n[item0]\r\nName=P\r\n";
+    std::ofstream(settings + "VPP.ini", std::ios::binary) << catalogue;
+    std::ofstream(settings + "kup4.ini", std::ios::binary)
+        << Cp1251("[main]\r\nCount=1\r\n[item0]\r\nName=Д1\r\nType=1\r\nCell0=10\r\n");
+    std::ofstream(kAboveSettings, std::ios::binary) << above;
+    const std::string first = ReadFile(settings + "kup1.ini");
+
+    SeenRefusals seen;
+    const GuardedOutcome run = RunDialog([this] { return ClickMenuItem(); }, WorkRefusals, seen);
+    EXPECT_FALSE(run.raised) << run.className << ": " << run.message;
+    for (const std::string& failure : seen.failures) {
+        ADD_FAILURE() << failure;
+    }
+    EXPECT_NE(seen.loadBox.find("\"КУП-3\""), std::string::npos) << seen.loadBox;
+    EXPECT_NE(seen.loadBox.find("..\\outside.ini"), std::string::npos) << seen.loadBox;
+    EXPECT_EQ(seen.fourthsParameter, "Д1");
+    EXPECT_EQ(seen.secondsParameters, 2);
+    EXPECT_EQ(seen.saveQuestion, "Записать изменения?");
+    for (const char* named : {"\"КУП-1\" и \"КУП-2\"", "kup1.ini", "KUP1.INI", "\"КУП-3\""}) {
+        EXPECT_NE(seen.saveBox.find(named), std::string::npos) << seen.saveBox;
+    }
+    EXPECT_TRUE(seen.closed);
+    EXPECT_EQ(ReadFile(settings + "VPP.ini"), catalogue);
+    EXPECT_EQ(ReadFile(settings + "kup1.ini"), first);
+    EXPECT_EQ(ReadFile(kAboveSettings), above);
+    EXPECT_EQ(GetFileAttributesA(CnfIniPath().c_str()), INVALID_FILE_ATTRIBUTES);
+    // The next test starts from its own catalogue.
+    for (const std::string& file :
+         {settings + "VPP.ini", settings + "kup4.ini", std::string(kAboveSettings)}) {
+        DeleteFileA(file.c_str());
+    }
+}
+
 }  // namespace
 }  // namespace fuel::test::win32
