@@ -19,6 +19,9 @@ want libgtest-dev test -f /usr/include/gtest/gtest.h
 want libgmock-dev test -f /usr/include/gmock/gmock.h
 want googletest test -f /usr/src/googletest/CMakeLists.txt
 want libbenchmark-dev test -f /usr/include/benchmark/benchmark.h
+# The format check of changed files (scripts/check-format.sh), with the version the root
+# .clang-format is kept with.
+want clang-format-14 command -v clang-format-14
 # fuelctl's --json (header-only).
 want nlohmann-json3-dev test -f /usr/include/nlohmann/json.hpp
 # The install and package tests: pkg-config for the consumer build, dpkg-shlibdeps (and the

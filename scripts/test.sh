@@ -1,11 +1,16 @@
 #!/usr/bin/env bash
-# Builds and runs every test preset: native, asan and, when the cross tools are present, win32.
+# Checks the format of the C++ files the change touched, then builds and runs every test
+# preset: native, asan and, when the cross tools are present, win32.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh
 
-presets=$(cmake --list-presets=test 2>/dev/null | sed -n 's/^ *"\([^"]*\)".*/\1/p')
 status=0
+# First, as it takes a second; the tests run all the same, and the verdict is repeated last.
+format=0
+scripts/check-format.sh || format=1
+
+presets=$(cmake --list-presets=test 2>/dev/null | sed -n 's/^ *"\([^"]*\)".*/\1/p')
 for preset in $presets; do
     echo "=== $preset ==="
     cmake --preset "$preset" >/dev/null
@@ -14,4 +19,8 @@ for preset in $presets; do
         status=1
     fi
 done
+if [ $format -ne 0 ]; then
+    echo "=== the format check failed: see its message at the start ===" >&2
+    status=1
+fi
 exit $status
