@@ -93,14 +93,6 @@ std::string Named(const CController& controller) {
     return "КУП \"" + controller.Name + "\"";
 }
 
-std::string Joined(const std::vector<std::string>& lines) {
-    std::string text;
-    for (const std::string& line : lines) {
-        text += (text.empty() ? "" : "; ") + line;
-    }
-    return text;
-}
-
 }  // namespace
 
 std::string LoadStop::Describe() const {
@@ -274,9 +266,14 @@ void CControllerList::Save(Overwrite overwrite) {
         }
     }
     if (const auto conflicts = FileConflicts(); !conflicts.empty()) {
-        throw Exception("Каталог не записан, ни один файл не изменён: " + Joined(conflicts) +
-                        ". Дайте такому КУПу свой файл параметров: его получает КУП, "
-                        "подтверждённый в редакторе КУПа (\"...\")");
+        // One line each: the box shows them one under the other.
+        std::string lines;
+        for (const std::string& conflict : conflicts) {
+            lines += "\n" + conflict + ".";
+        }
+        throw Exception("Каталог не записан, ни один файл не изменён:" + lines +
+                        "\nДайте такому КУПу свой файл параметров: его получает КУП, "
+                        "подтверждённый в редакторе КУПа (\"...\").");
     }
     EnsureDirectory(directory_, true);
     // The parameter files first: the catalogue names a new controller only once its file is

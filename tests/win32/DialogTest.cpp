@@ -266,8 +266,8 @@ void Reopen(const DialogDriver& person, Seen& seen) {
 
 // Runs the menu item on this thread while work drives the dialog from another; a step that
 // gets stuck closes everything, so that the test always ends.
-template <typename Click, typename Work>
-GuardedOutcome RunDialog(Click click, Work work, Seen& seen) {
+template <typename Click, typename Work, typename Record>
+GuardedOutcome RunDialog(Click click, Work work, Record& seen) {
     DialogDriver person(GetCurrentThreadId());
     std::atomic<bool> done{false};
     std::thread driver([&] {
