@@ -188,6 +188,10 @@ CellBytes CellsOrRefuse(const Target& target, const SplitResult& split) {
         throw UsageError(target.parameter + ": " + split.error);
     }
     if (split.outcome == SplitResult::Outcome::NothingToWrite) {
+        // On the command line a refusal is said in any case; read-only is the reason to say.
+        if (target.layout.readOnly) {
+            throw UsageError(target.parameter + ": " + tool::kReadOnlyRefusal);
+        }
         throw UsageError(target.parameter + " has no value to write (type " +
                          std::to_string(target.layout.type) + ")");
     }
