@@ -73,7 +73,9 @@ struct PolledDispenser {
         link.server = [this](std::span<const std::uint8_t> frame) {
             return std::span<const std::uint8_t>(replies[frame[1]]);
         };
-        driver.DispenserMode[1][1] = 0x31;
+        fuel::DispenserState state;
+        state.DispenserMode = 0x31;
+        driver.RestoreDispenser(1, 1, state);
     }
 };
 
@@ -94,7 +96,7 @@ void BM_PollDispenserStatus(benchmark::State& state) {
         benchmark::DoNotOptimize(record);
     }
     ReportCounters(state, allocations - before);
-    if (record.Summary() != 217 || dispenser.driver.NozzleVolume[1][1][6] != 12.34) {
+    if (record.Summary() != 217 || dispenser.driver.Tables().NozzleVolume[1][1][6] != 12.34) {
         state.SkipWithError("the poll did not decode the replies");
     }
 }
@@ -104,7 +106,9 @@ BENCHMARK(BM_PollDispenserStatus);
 // often while it stays the same, so in a long run its cost fades.
 void BM_PollDispenserStatusEx(benchmark::State& state) {
     PolledDispenser<> dispenser;
-    dispenser.driver.ModeRecheckCountdown[1][1] = 1 << 30;  // no cell reads in the loop
+    fuel::DispenserState quiet = dispenser.driver.Tables().Dispenser(1, 1);
+    quiet.ModeRecheckCountdown = 1 << 30;  // no cell reads in the loop
+    dispenser.driver.RestoreDispenser(1, 1, quiet);
     fuel::StatusRecordEx record;
     const std::size_t before = allocations;
     for (auto _ : state) {

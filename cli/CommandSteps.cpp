@@ -21,7 +21,8 @@ std::uint8_t NozzleOperand(const std::string& word) {
 int NozzlesToPoll(Session& session, std::uint8_t dispenser) {
     // In mode '0' the driver keeps one status word for the dispenser and reads it by the
     // poll's nozzle count, so a host polls such a dispenser with a count of 1.
-    const std::uint8_t cached = session.Driver().DispenserMode[session.Channel()][dispenser];
+    const std::uint8_t cached =
+        session.Driver().Tables().DispenserMode[session.Channel()][dispenser];
     const bool modeZero =
         cached == kModeZero || (cached == 0 && session.NozzleCount(dispenser) > 0 &&
                                 session.Bus().Mode(dispenser) == kModeZero);
@@ -40,10 +41,10 @@ StatusRecordEx PollDispenser(Session& session, std::uint8_t dispenser, int count
 }
 
 void RequireGoodLink(Session& session, std::string_view what) {
-    if (session.Driver().LinkState[session.Channel()] != link_state::kGood) {
+    if (session.Driver().Tables().LinkState[session.Channel()] != link_state::kGood) {
         throw Failure("the reply to " + std::string(what) +
                       " was garbled or implausible (link state " +
-                      std::to_string(session.Driver().LinkState[session.Channel()]) + ")");
+                      std::to_string(session.Driver().Tables().LinkState[session.Channel()]) + ")");
     }
 }
 
@@ -55,16 +56,17 @@ DispenserReading DescribePoll(Session& session, std::uint8_t dispenser,
     reading.dispenser = dispenser;
     reading.channel = channel;
     reading.summary = record.bytes[0];
-    reading.mode = driver.DispenserMode[channel][dispenser];
-    reading.volumeDecimals = driver.VolumeDecimals[channel][dispenser];
-    reading.moneyDecimals = driver.MoneyDecimals[channel][dispenser];
+    reading.mode = driver.Tables().DispenserMode[channel][dispenser];
+    reading.volumeDecimals = driver.Tables().VolumeDecimals[channel][dispenser];
+    reading.moneyDecimals = driver.Tables().MoneyDecimals[channel][dispenser];
     const int decimals = VolumeDecimalsShown(session, dispenser);
     for (int nozzle = 1; nozzle <= polled; ++nozzle) {
         const auto at = static_cast<std::size_t>(2 + 2 * (nozzle - 1));
         // The word's low byte is the host status code; the high byte is the driver's own.
-        reading.nozzles.push_back({nozzle,
-                                   record.bytes[at],
-                                   {driver.NozzleVolume[channel][dispenser][nozzle], decimals}});
+        reading.nozzles.push_back(
+            {nozzle,
+             record.bytes[at],
+             {driver.Tables().NozzleVolume[channel][dispenser][nozzle], decimals}});
     }
     return reading;
 }
@@ -75,7 +77,7 @@ int VolumeDecimalsShown(Session& session, std::uint8_t dispenser) {
     TVM30& driver = session.Driver();
     const std::uint8_t channel = session.Channel();
     return driver.HasDecimalsMode(channel, dispenser)
-               ? std::max(2, int{driver.VolumeDecimals[channel][dispenser]})
+               ? std::max(2, int{driver.Tables().VolumeDecimals[channel][dispenser]})
                : 2;
 }
 
@@ -83,7 +85,7 @@ int MoneyDecimalsShown(Session& session, std::uint8_t dispenser) {
     TVM30& driver = session.Driver();
     const std::uint8_t channel = session.Channel();
     return driver.HasDecimalsMode(channel, dispenser)
-               ? std::max(2, int{driver.MoneyDecimals[channel][dispenser]})
+               ? std::max(2, int{driver.Tables().MoneyDecimals[channel][dispenser]})
                : 2;
 }
 

@@ -105,9 +105,9 @@ int RunDemo(CommandContext& context) {
         const StatusRecordEx record = PollDispenser(session, fill.dispenser);
         out << "  dispenser " << int{fill.dispenser} << ": " << StatusWords(record.bytes[0])
             << ", mode "
-            << ModeWords(driver.DispenserMode[channel][fill.dispenser],
-                         driver.VolumeDecimals[channel][fill.dispenser],
-                         driver.MoneyDecimals[channel][fill.dispenser])
+            << ModeWords(driver.Tables().DispenserMode[channel][fill.dispenser],
+                         driver.Tables().VolumeDecimals[channel][fill.dispenser],
+                         driver.Tables().MoneyDecimals[channel][fill.dispenser])
             << "\n";
     }
 
@@ -202,8 +202,8 @@ int RunDemo(CommandContext& context) {
         if (!doseMet || !Near(amount, volume * fill.price, fill.price / 100 + 0.011)) {
             throw Failure("the final data of " + Where(fill) + " do not match the dose");
         }
-        if (driver.VolumeLimit[channel][fill.dispenser] != 0 ||
-            driver.MoneyLimit[channel][fill.dispenser] != 0) {
+        if (driver.Tables().VolumeLimit[channel][fill.dispenser] != 0 ||
+            driver.Tables().MoneyLimit[channel][fill.dispenser] != 0) {
             throw Failure("the dose limits of dispenser " + std::to_string(fill.dispenser) +
                           " were not cleared");
         }

@@ -121,7 +121,7 @@ int RunDose(CommandContext& context) {
     // A money dose that goes out as litres is divided by the nozzle's price; without one
     // there is no litre figure to send.
     const bool asLitres = !litres && (driver.StartInLiter || InModeZero(session, dispenser));
-    const double nozzlePrice = driver.NozzlePrice[channel][dispenser][nozzle];
+    const double nozzlePrice = driver.Tables().NozzlePrice[channel][dispenser][nozzle];
     if (asLitres && nozzlePrice <= 0) {
         throw UsageError(
             "a money dose goes out as litres here and needs the nozzle's price: "
@@ -131,10 +131,10 @@ int RunDose(CommandContext& context) {
         const bool decimalsMode = driver.HasDecimalsMode(channel, dispenser);
         if (litres || asLitres) {
             const double sent = litres ? dose : dose / nozzlePrice;
-            RequireDoseFits(sent, decimalsMode, driver.VolumeDecimals[channel][dispenser],
+            RequireDoseFits(sent, decimalsMode, driver.Tables().VolumeDecimals[channel][dispenser],
                             driver.WDoza, kHighestLitreUnits, "litres");
         } else {
-            RequireDoseFits(dose, decimalsMode, driver.MoneyDecimals[channel][dispenser],
+            RequireDoseFits(dose, decimalsMode, driver.Tables().MoneyDecimals[channel][dispenser],
                             driver.WDoza, kHighestMoneyUnits, "money");
         }
     }
@@ -149,7 +149,7 @@ int RunDose(CommandContext& context) {
     if (InModeZero(session, dispenser)) {
         out << " (mode '0': kept by the driver, nothing sent)";
     } else if (!litres && driver.StartInLiter) {
-        out << " (sent as " << Fixed(driver.VolumeLimit[channel][dispenser], 2) << " l)";
+        out << " (sent as " << Fixed(driver.Tables().VolumeLimit[channel][dispenser], 2) << " l)";
     }
     out << "\n";
     return kExitSuccess;
@@ -201,7 +201,7 @@ std::uint8_t FillNozzle(CommandContext& context, std::uint8_t dispenser,
         return record.bytes[14];
     }
     Session& session = context.session();
-    return session.Driver().CurrentNozzle[session.Channel()][dispenser];
+    return session.Driver().Tables().CurrentNozzle[session.Channel()][dispenser];
 }
 
 struct FillTarget {
@@ -217,7 +217,7 @@ FillTarget AimAtFill(CommandContext& context, std::uint8_t dispenser) {
     const StatusRecordEx record = PollDispenser(session, dispenser);
     session.MarkModeKnown(dispenser);
     const std::uint8_t nozzle = FillNozzle(context, dispenser, record);
-    session.Driver().CurrentNozzle[session.Channel()][dispenser] = nozzle;
+    session.Driver().SelectNozzle(session.Channel(), dispenser, nozzle);
     return {record, nozzle};
 }
 

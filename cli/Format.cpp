@@ -2,7 +2,6 @@
 
 #include <charconv>
 #include <cstdio>
-#include <sstream>
 
 #include "driver/HostLink.h"
 #include "driver/TVM30.h"
@@ -90,46 +89,6 @@ std::string ModeWords(std::uint8_t mode, std::uint8_t volumeDecimals, std::uint8
     }
     std::snprintf(text, sizeof text, "0x%02X", mode);
     return text;
-}
-
-std::string Hex(std::uint8_t byte) {
-    return Hex(std::span(&byte, 1));
-}
-
-std::string Hex(std::span<const std::uint8_t> bytes) {
-    std::string text;
-    text.reserve(bytes.size() * 3);
-    char hex[4];
-    for (const std::uint8_t byte : bytes) {
-        std::snprintf(hex, sizeof hex, text.empty() ? "%02X" : " %02X", byte);
-        text += hex;
-    }
-    return text;
-}
-
-std::string ReplyCodeWords(std::int32_t code) {
-    switch (code) {
-        case reply_code::kAccepted:
-            return "accepted";
-        case reply_code::kBadStart:
-            return "rejected 223: no 'A' first, or no 'H' opening the frame";
-        case reply_code::kOnlyAcknowledge:
-            return "rejected 219: only 'A' where data was expected";
-        case reply_code::kNoEnd:
-            return "rejected 209: the frame does not end with 'E'";
-        case reply_code::kBadChecksum:
-            return "rejected 222: wrong checksum";
-        default:
-            return "rejected " + std::to_string(code);
-    }
-}
-
-std::string Fixed(double value, int decimals) {
-    std::ostringstream text;
-    text.setf(std::ios::fixed);
-    text.precision(decimals);
-    text << value;
-    return text.str();
 }
 
 std::string Fixed(const Quantity& quantity) {

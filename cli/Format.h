@@ -7,6 +7,8 @@
 #include <string>
 #include <string_view>
 
+#include "trace/Words.h"
+
 namespace fuel::cli {
 
 // "idle", "running on nozzle 2", ... for a status code the driver hands to the host.
@@ -15,14 +17,10 @@ std::string StatusWords(std::uint8_t code);
 std::string StatusShort(std::uint8_t code);
 // The controller mode byte as the driver caches it, with its decimals where they matter.
 std::string ModeWords(std::uint8_t mode, std::uint8_t volumeDecimals, std::uint8_t moneyDecimals);
-// Bytes as "48 01 44 D2 45".
-std::string Hex(std::span<const std::uint8_t> bytes);
-// One byte as "D2".
-std::string Hex(std::uint8_t byte);
-// What a reply-check code means, for the trace: "accepted", "rejected 219: only 'A' ...".
-std::string ReplyCodeWords(std::int32_t code);
-// Fixed decimals, no thousands separator: "12.35".
-std::string Fixed(double value, int decimals);
+// Bytes, the reply check's codes and fixed decimals as the trace's readers show them.
+using trace::Fixed;
+using trace::Hex;
+using trace::ReplyCodeWords;
 
 // A quantity and the decimals it is shown with: the dispenser's own where its mode has them.
 struct Quantity {

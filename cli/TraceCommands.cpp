@@ -5,22 +5,33 @@
 
 #include "cli/Commands.h"
 #include "cli/Program.h"
-#include "cli/TraceLog.h"
-#include "cli/TraceReplay.h"
-#include "cli/TraceSummary.h"
+#include "trace/TraceLog.h"
+#include "trace/TraceReplay.h"
+#include "trace/TraceSummary.h"
 
 namespace fuel::cli {
 namespace {
 
+using trace::TraceLog;
+
+// A file that cannot be opened is the user's mistake, answered as one.
+TraceLog ReadTraces(const std::vector<std::string>& paths) {
+    try {
+        return trace::ReadTraceFiles(paths);
+    } catch (const trace::TraceFileError& error) {
+        throw UsageError(error.what());
+    }
+}
+
 int RunTraceSummary(CommandContext& context) {
-    const TraceLog log = ReadTraceFiles(context.arguments.Operands());
-    PrintSummary(Summarise(log), log, context.out);
+    const TraceLog log = ReadTraces(context.arguments.Operands());
+    trace::PrintSummary(trace::Summarise(log), log, context.out);
     return kExitSuccess;
 }
 
 int RunReplay(CommandContext& context) {
     const ParsedArguments& arguments = context.arguments;
-    ReplaySettings settings;
+    trace::ReplaySettings settings;
     if (arguments.Has("cnf")) {
         settings.cnfIniPath = context.options.session.cnfIniPath;
     }
@@ -28,8 +39,8 @@ int RunReplay(CommandContext& context) {
         settings.flags = context.options.session.flags;
     }
     settings.onlyDifferences = context.options.differences;
-    const TraceLog log = ReadTraceFiles(arguments.Operands());
-    const ReplayTally tally = Replay(log, settings, context.out);
+    const TraceLog log = ReadTraces(arguments.Operands());
+    const trace::ReplayTally tally = trace::Replay(log, settings, context.out);
 
     std::ostream& out = context.out;
     out << "replayed " << tally.operations << " operations: " << tally.same << " as recorded, "

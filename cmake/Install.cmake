@@ -26,7 +26,8 @@ install(TARGETS ${FUEL_INSTALLED_LIBRARIES} fuel_warnings
 
 # Public headers keep their folder, so that code includes them as it does in this tree:
 # #include "driver/TVM30.h".
-install(FILES driver/TVM30.h driver/CheckedArray.h driver/Exceptions.h driver/HostLink.h
+install(FILES driver/TVM30.h driver/CheckedArray.h driver/DriverTables.h driver/Exceptions.h
+              driver/HostLink.h driver/HostOperations.def driver/HostSlots.h
               driver/StatusRecord.h ${PROJECT_BINARY_DIR}/generated/driver/Version.h
         DESTINATION ${FUEL_INCLUDE_DIR}/driver)
 # The trace, for a program that hands CreateDriver a sink of its own or writes the file itself.

@@ -39,6 +39,8 @@ class CheckedArray {
 
     void Fill(const T& value) { items_.fill(value); }
 
+    bool operator==(const CheckedArray&) const = default;
+
     auto begin() { return items_.begin(); }
     auto end() { return items_.end(); }
     auto begin() const { return items_.begin(); }

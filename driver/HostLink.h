@@ -3,6 +3,7 @@
 // the host's order, arguments and results; channel arguments hold a channel 1..32.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 namespace fuel {
@@ -47,6 +48,24 @@ namespace link_state {
 inline constexpr std::uint8_t kGood = 1;
 inline constexpr std::uint8_t kBad = 3;
 }  // namespace link_state
+
+// Where each operation stands in the table of routines of the host's line object, which a
+// host reads by position; the entries between them are the host's own, never called.
+enum class HostLinkEntry : std::size_t {
+    GetChannelError = 1,
+    SetChannelError = 2,
+    SetChannelState = 3,
+    GetChannelState = 4,
+    Transact = 16,
+    ConfigureLine = 17,
+    SetReplyValidator = 19,
+    SetLineInitializer = 21,
+};
+inline constexpr std::size_t kHostLinkTableSize = 22;
+
+constexpr std::size_t EntryNumber(HostLinkEntry entry) {
+    return static_cast<std::size_t>(entry);
+}
 
 class HostLink {
   public:

@@ -28,19 +28,6 @@ std::string DefaultCnfIniPath() {
 
 TVM30::TVM30(std::uint32_t flags, fuel::HostLink* hostLink, const std::string& cnfIniPath)
     : HostLink(hostLink) {
-    // Every table starts zero-filled; these are the entries that do not start at zero.
-    for (int channel = 1; channel <= kChannels; ++channel) {
-        LinkState[channel] = link_state::kGood;
-        for (int dispenser = 1; dispenser <= kDispensers; ++dispenser) {
-            CurrentNozzle[channel][dispenser] = 1;
-            DispenserMode[channel][dispenser] = 0;
-            ModeRecheckCountdown[channel][dispenser] = 0;
-            ModeStableCount[channel][dispenser] = 1;
-            NozzleStatus[channel][dispenser][1] = status_code::kNoActivity;
-            VolumeDecimals[channel][dispenser] = 2;
-            MoneyDecimals[channel][dispenser] = 2;
-        }
-    }
     const auto flagsByte = static_cast<std::uint8_t>(flags & 0xFF);
     WStart = (flagsByte & kFlagWStart) != 0;
     WDoza = (flagsByte & kFlagWDoza) != 0;
@@ -55,6 +42,31 @@ void TVM30::ReadOptions(const std::string& cnfIniPath) {
     WStart = ini.ReadBool(kOptionsSection, "WStart", WStart);
     WDoza = ini.ReadBool(kOptionsSection, "WDoza", WDoza);
 }
+
+void TVM30::SetOptions(const DriverOptions& options) {
+    OrigAdres = options.OrigAdres;
+    StartInLiter = options.StartInLiter;
+    WStart = options.WStart;
+    WDoza = options.WDoza;
+}
+
+void TVM30::RestoreDispenser(std::int64_t channel, std::int64_t dispenser,
+                             const DispenserState& state) {
+    SetDispenser(channel, dispenser, state);
+    TablesChanged(channel, dispenser);
+}
+
+void TVM30::RestoreLinkState(std::int64_t channel, std::uint8_t state) {
+    LinkState[channel] = state;
+    TablesChanged(channel, 0);
+}
+
+void TVM30::SelectNozzle(std::int64_t channel, std::int64_t dispenser, std::uint8_t nozzle) {
+    CurrentNozzle[channel][dispenser] = nozzle;
+    TablesChanged(channel, dispenser);
+}
+
+void TVM30::TablesChanged(std::int64_t, std::int64_t) {}
 
 void TVM30::AbstractOperation() {
     throw EAbstractError();

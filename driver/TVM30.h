@@ -10,40 +10,13 @@
 #include <string>
 #include <string_view>
 
-#include "driver/CheckedArray.h"
+#include "driver/DriverTables.h"
 #include "driver/Exceptions.h"
 #include "driver/HostLink.h"
+#include "driver/HostSlots.h"
 #include "driver/StatusRecord.h"
 
 namespace fuel {
-
-inline constexpr int kChannels = 32;
-inline constexpr int kDispensers = 32;
-inline constexpr int kNozzles = 6;
-
-template <typename T>
-using ByChannel = CheckedArray<T, 1, kChannels>;
-template <typename T>
-using ByDispenser = ByChannel<CheckedArray<T, 1, kDispensers>>;
-template <typename T>
-using ByNozzle = ByDispenser<CheckedArray<T, 1, kNozzles>>;
-
-// Status codes the driver hands to the host; the fill-related ones carry the nozzle number
-// in their low three bits.
-namespace status_code {
-inline constexpr std::uint8_t kNoActivity = 192;
-inline constexpr std::uint8_t kIdle = 200;
-inline constexpr std::uint8_t kFillEnded = 208;    // + nozzle
-inline constexpr std::uint8_t kFillRunning = 216;  // + nozzle
-inline constexpr std::uint8_t kWaiting = 224;      // + nozzle
-// A mode-'0' dispenser's words: a requested start reads as running on nozzle 1, a stop as
-// ended on nozzle 1.
-inline constexpr std::uint8_t kRunningOnNozzle1 = kFillRunning + 1;
-inline constexpr std::uint8_t kEndedOnNozzle1 = kFillEnded + 1;
-}  // namespace status_code
-
-// The controller mode whose status, doses and prices the driver keeps itself.
-inline constexpr std::uint8_t kModeZero = '0';
 
 // Where the driver's options file lives off Windows: $CNF_INI when set, else /etc/cnf.INI.
 std::string DefaultCnfIniPath();
@@ -62,7 +35,17 @@ void BuildFrame(Frame& frame, std::span<const std::uint8_t> data);
 inline constexpr std::size_t kCommandBufferSize = 20;
 using CommandBuffer = std::array<std::uint8_t, kCommandBufferSize>;
 
-class TVM30 {
+// The four options, as the options file and the programming dialog name them.
+struct DriverOptions {
+    bool OrigAdres = false;
+    bool StartInLiter = true;
+    bool WStart = false;
+    bool WDoza = false;
+
+    bool operator==(const DriverOptions&) const = default;
+};
+
+class TVM30 : protected DriverTables {
   public:
     // Construction: tables to their defaults, three options from the flags byte (bits 4..6),
     // then the four options from section "Varno" of the INI file at cnfIniPath.
@@ -71,77 +54,12 @@ class TVM30 {
     TVM30(const TVM30&) = delete;
     TVM30& operator=(const TVM30&) = delete;
 
-    // ---- Host operations, in the order of the host's table (slot numbers in comments).
-
-    // 0: declared, never provided.
-    [[noreturn]] virtual void AbstractOperation();
-    // 1: "v2.50#Протокол к ТРК-ВАРНО" (UTF-8 here; 26 characters).
-    virtual std::string GetProtocolDescription();
-    // 2, 3
-    virtual void SetLinkState(std::uint8_t channel, std::uint8_t value);
-    virtual std::uint8_t GetLinkState(std::uint8_t channel);
-    // 4
-    virtual std::int32_t StopPump(std::uint32_t channel, std::uint32_t dispenser,
-                                  std::uint8_t stopFlag);
-    // 5
-    virtual std::int32_t ReservedQuery(std::uint32_t value);
-    // 6
-    virtual void GetFinalDispensedData(std::uint32_t channel, std::uint32_t dispenser,
-                                       double& volume, double& amount);
-    // 7
-    virtual void GetTotalizer(std::uint32_t channel, std::uint32_t dispenser, std::uint32_t nozzle,
-                              double& volumeTotal, double& moneyTotal, std::uint32_t reserved1,
-                              std::uint32_t reserved2);
-    // 8
-    virtual void ReservedOperationA(std::uint32_t, std::uint32_t, std::uint32_t, std::uint32_t,
-                                    std::uint32_t, std::uint32_t, std::uint32_t);
-    // 9: returns the volume.
-    virtual double GetDispensedData(std::uint32_t channel, std::uint32_t dispenser, double& amount);
-    // 10
-    virtual std::uint8_t GetStatusCode(std::uint8_t channel, std::uint8_t dispenser);
-    // 11
-    virtual void SetPrice(std::uint32_t channel, std::uint32_t dispenser, std::uint32_t nozzle,
-                          std::uint32_t reserved1, std::uint32_t reserved2, double price);
-    // 12
-    virtual void ReservedOperationB(std::uint32_t, std::uint32_t, std::uint32_t);
-    // 13, 14
-    virtual void SetVolumeLimit(std::uint32_t channel, std::uint32_t dispenser,
-                                std::uint32_t nozzle, std::uint32_t reserved, double limit);
-    virtual void SetMoneyLimit(std::uint32_t channel, std::uint32_t dispenser, std::uint32_t nozzle,
-                               std::uint32_t reserved, double limit);
-    // 15: nozzle 0..255 accepted.
-    virtual std::int32_t StartPump(std::uint32_t channel, std::uint32_t dispenser,
-                                   std::uint32_t nozzle);
-    // 16
-    virtual std::int32_t InitLink(std::uint32_t channel);
-    // 17, 18: cell 0..255 RAM, 256 + k ROM cell k.
-    virtual std::int32_t ReadParameter(std::uint32_t channel, std::uint32_t address,
-                                       std::int32_t cell);
-    virtual std::int32_t WriteParameter(std::uint32_t channel, std::uint32_t address,
-                                        std::int32_t cell, std::int32_t value);
-    // 19
-    virtual void StartFill(std::uint32_t channel, std::uint32_t dispenser, std::uint32_t nozzle,
-                           std::uint8_t flag);
-    // 20
-    virtual bool GetDriverInfo(std::uint32_t key, std::uint32_t& value);
-    // 21
-    virtual void PollDispenserStatus(std::uint8_t channel, std::uint8_t dispenser,
-                                     std::uint8_t count, StatusRecord& record);
-    // 22, 23
-    virtual void StopFillOnRequest(std::uint32_t channel, std::uint32_t dispenser,
-                                   std::uint32_t reserved, std::uint8_t stopFlag);
-    virtual void StopFill(std::uint32_t channel, std::uint32_t dispenser, std::uint32_t reserved,
-                          std::uint8_t stopFlag);
-    // 24 (AddMenuItems) belongs to the service tool and the platform's menu bridge.
-    // 25, 26
-    virtual void ReservedOperationC(std::uint32_t, std::uint32_t);
-    virtual void ReservedOperationD(std::uint32_t, std::uint32_t);
-    // 27
-    virtual void PollDispenserStatusEx(std::uint8_t channel, std::uint8_t dispenser,
-                                       std::uint8_t count, StatusRecordEx& record);
-    // 28
-    virtual void HandleHostEvent(std::uint32_t event, std::uint32_t reserved, std::uint8_t channel,
-                                 std::uint8_t dispenser, std::uint8_t nozzle);
+    // ---- Host operations, in the order of the host's table: one virtual function for each
+    // operation of the list in driver/HostOperations.def, where their slots, parameters and
+    // notes are.
+#define FUEL_HOST_OPERATION(slot, name, result, resultKey, ...) \
+    virtual result name(FUEL_PARAMETERS(__VA_ARGS__));
+#include "driver/HostOperations.def"
 
     // ---- The exchange with a dispenser. Virtual, like the host operations, so that a driver
     // that records what it does (TracedDriver) sees every exchange and every reply check;
@@ -187,30 +105,41 @@ class TVM30 {
         return mode >= 0x40 && mode <= 0x47;
     }
 
-    // ---- State, in the order the host's driver declares it.
+    // ---- The tables (driver/DriverTables.h), read-only from outside the driver; the
+    // functions below change them on behalf of a caller that is no operation of the host.
+    const DriverTables& Tables() const {
+        return *this;
+    }
+    // Puts back what a trace recorded of a dispenser or a channel.
+    void RestoreDispenser(std::int64_t channel, std::int64_t dispenser,
+                          const DispenserState& state);
+    void RestoreLinkState(std::int64_t channel, std::uint8_t state);
+    // Points the dispenser's current nozzle (the one a stop and a data read address) at a
+    // nozzle, as a start of it would, without sending anything: for a program that finds a
+    // fill it did not start.
+    void SelectNozzle(std::int64_t channel, std::int64_t dispenser, std::uint8_t nozzle);
 
+    // ---- State the driver keeps besides its tables, in the order the host's driver
+    // declares it.
     fuel::HostLink* HostLink = nullptr;
-    ByNozzle<double> NozzlePrice;
-    ByDispenser<double> VolumeLimit;
-    ByDispenser<double> MoneyLimit;
-    ByNozzle<double> NozzleVolume;
-    ByChannel<std::uint8_t> LinkState;
-    ByDispenser<std::uint8_t> CurrentNozzle;
-    ByNozzle<std::uint16_t> NozzleStatus;
-    ByDispenser<std::uint8_t> DispenserMode;
-    ByDispenser<std::int32_t> ModeRecheckCountdown;
-    ByDispenser<std::int32_t> ModeStableCount;
-    ByDispenser<std::uint8_t> VolumeDecimals;
-    ByDispenser<std::uint8_t> MoneyDecimals;
     bool OrigAdres = false;
     bool StartInLiter = false;
     bool WStart = false;
     bool WDoza = false;
 
+    DriverOptions Options() const {
+        return {OrigAdres, StartInLiter, WStart, WDoza};
+    }
+    void SetOptions(const DriverOptions& options);
+
     // Reads the four options from section "Varno", each defaulting to its current value.
     void ReadOptions(const std::string& cnfIniPath);
 
   protected:
+    // Told of every change RestoreDispenser, RestoreLinkState and SelectNozzle make, which no
+    // operation of the host records: the traced driver writes it down.
+    virtual void TablesChanged(std::int64_t channel, std::int64_t dispenser);
+
     // The steps of Exchange, with a watcher told of each (driver/ExchangeSteps.h): the plain
     // driver's does nothing and compiles away.
     template <typename Watch>

@@ -4,6 +4,8 @@
 #include <functional>
 
 #include "driver/ExchangeSteps.h"
+#include "driver/HostOperations.h"
+#include "driver/TraceSchema.h"
 
 namespace fuel {
 namespace {
@@ -14,22 +16,6 @@ bool IsChannel(std::int64_t channel) {
 
 bool IsDispenser(std::int64_t channel, std::int64_t dispenser) {
     return IsChannel(channel) && CheckedArray<int, 1, kDispensers>::Contains(dispenser);
-}
-
-template <typename T, std::size_t N>
-std::string List(const std::array<T, N>& values) {
-    std::string text;
-    for (const T& value : values) {
-        if (!text.empty()) {
-            text += ',';
-        }
-        if constexpr (std::is_floating_point_v<T>) {
-            text += RealText(value);
-        } else {
-            text += std::to_string(value);
-        }
-    }
-    return text;
 }
 
 std::int64_t Microseconds(std::chrono::nanoseconds d) {
@@ -170,8 +156,7 @@ void TracedDriver::AtBoundary() noexcept {
             RecordState(now);
             return;
         }
-        const std::array<bool, 4> options = {OrigAdres, StartInLiter, WStart, WDoza};
-        if (recordedOptions_ != options) {
+        if (recordedOptions_ != Options()) {
             RecordOptions(now);
         }
     } catch (...) {
@@ -180,62 +165,31 @@ void TracedDriver::AtBoundary() noexcept {
 }
 
 void TracedDriver::RecordOptions(TraceStamp time) {
-    TraceEvent options(time, "options");
-    options.With("flags", flags_)
-        .With("OrigAdres", OrigAdres)
-        .With("StartInLiter", StartInLiter)
-        .With("WStart", WStart)
-        .With("WDoza", WDoza);
-    sink_->Record(options);
-    recordedOptions_ = std::array<bool, 4>{OrigAdres, StartInLiter, WStart, WDoza};
+    sink_->Record(OptionsLine(time, {flags_, Options()}));
+    recordedOptions_ = Options();
 }
 
 // What a fresh driver would not know: the tables' entries that have left their defaults,
 // so that a file that begins in the middle of a station's day can still be replayed.
 void TracedDriver::RecordState(TraceStamp time) {
-    for (int channel = 1; channel <= kChannels; ++channel) {
-        if (LinkState[channel] != link_state::kGood) {
-            TraceEvent state(time, "state");
-            state.With("ch", channel).With("link", LinkState[channel]);
-            sink_->Record(state);
-        }
-        for (int dispenser = 1; dispenser <= kDispensers; ++dispenser) {
-            std::array<std::uint16_t, kNozzles> status{};
-            std::array<double, kNozzles> price{};
-            std::array<double, kNozzles> volume{};
-            bool untouched =
-                CurrentNozzle[channel][dispenser] == 1 && DispenserMode[channel][dispenser] == 0 &&
-                ModeRecheckCountdown[channel][dispenser] == 0 &&
-                ModeStableCount[channel][dispenser] == 1 &&
-                VolumeDecimals[channel][dispenser] == 2 && MoneyDecimals[channel][dispenser] == 2 &&
-                VolumeLimit[channel][dispenser] == 0 && MoneyLimit[channel][dispenser] == 0;
-            for (int nozzle = 1; nozzle <= kNozzles; ++nozzle) {
-                const auto at = static_cast<std::size_t>(nozzle - 1);
-                status[at] = NozzleStatus[channel][dispenser][nozzle];
-                price[at] = NozzlePrice[channel][dispenser][nozzle];
-                volume[at] = NozzleVolume[channel][dispenser][nozzle];
-                const std::uint16_t fresh = nozzle == 1 ? status_code::kNoActivity : 0;
-                untouched = untouched && status[at] == fresh && price[at] == 0 && volume[at] == 0;
-            }
-            if (untouched) {
-                continue;
-            }
-            TraceEvent state(time, "state");
-            state.With("ch", channel)
-                .With("disp", dispenser)
-                .With("mode", DispenserMode[channel][dispenser])
-                .With("vdec", VolumeDecimals[channel][dispenser])
-                .With("mdec", MoneyDecimals[channel][dispenser])
-                .With("countdown", ModeRecheckCountdown[channel][dispenser])
-                .With("stable", ModeStableCount[channel][dispenser])
-                .With("nozzle", CurrentNozzle[channel][dispenser])
-                .With("vlimit", VolumeLimit[channel][dispenser])
-                .With("mlimit", MoneyLimit[channel][dispenser])
-                .With("status", List(status))
-                .With("price", List(price))
-                .With("volume", List(volume));
-            sink_->Record(state);
-        }
+    for (const TraceEvent& line : StateLines(time, Tables())) {
+        sink_->Record(line);
+    }
+}
+
+// A change no operation made (a program restoring a state or choosing the nozzle of a fill
+// it found): written down at once, so that a replay starts the next operation from it.
+void TracedDriver::TablesChanged(std::int64_t channel, std::int64_t dispenser) {
+    if (depth_ == 0) {
+        AtBoundary();
+    }
+    try {
+        const TraceStamp now = sink_->Now().wall;
+        sink_->Record(dispenser == 0 ? LinkStateLine(now, channel, LinkState[channel])
+                                     : DispenserStateLine(now, channel, dispenser,
+                                                          Tables().Dispenser(channel, dispenser)));
+    } catch (...) {
+        // Out of memory: the line is lost, the change stands.
     }
 }
 
@@ -291,273 +245,23 @@ void TracedDriver::End(std::uint64_t number, std::string_view name, bool finishe
     --depth_;
 }
 
-template <typename Arguments, typename Body, typename Outcome>
-void TracedDriver::Operation(std::string_view name, std::int64_t channel, std::int64_t dispenser,
-                             const Arguments& arguments, const Body& body, const Outcome& outcome) {
-    const std::uint64_t number = Begin(name, channel, dispenser, arguments);
-    try {
-        body();
-    } catch (...) {
-        End(number, name, false, outcome);
-        throw;
+namespace {
+
+// What an operation that hands back nothing returned, for the outcome hooks below.
+struct NoResult {};
+
+// ---- Outcomes that are more than the result and the numbers handed back.
+
+// Known keys only: the value of an unknown one is whatever the caller had.
+void Outcome(HostOperation<HostSlot::GetDriverInfo>, TraceEvent& e, bool finished, const TVM30&,
+             bool known, std::uint32_t, std::uint32_t value) {
+    if (finished) {
+        e.With("result", known);
     }
-    End(number, name, true, outcome);
+    if (finished && known) {
+        e.With("value", value);
+    }
 }
-
-namespace {
-
-// Outcome of an operation that hands nothing back.
-void Nothing(TraceEvent&, bool) {}
-
-// Outcome of an operation that hands back a value: the value under `key`, once it has one.
-template <typename T>
-auto Returned(std::string_view key, const T& value) {
-    return [key, &value](TraceEvent& e, bool finished) {
-        if (finished)
-            e.With(key, value);
-    };
-}
-
-}  // namespace
-
-void TracedDriver::AbstractOperation() {
-    Operation(
-        "AbstractOperation", 0, 0, [](TraceEvent&) {}, [&] { TVM30::AbstractOperation(); },
-        Nothing);
-    throw EAbstractError();  // not reached: the operation always raises
-}
-
-std::string TracedDriver::GetProtocolDescription() {
-    std::string text;
-    Operation(
-        "GetProtocolDescription", 0, 0, [](TraceEvent&) {},
-        [&] { text = TVM30::GetProtocolDescription(); }, Returned("text", text));
-    return text;
-}
-
-void TracedDriver::SetLinkState(std::uint8_t channel, std::uint8_t value) {
-    Operation(
-        "SetLinkState", channel, 0,
-        [&](TraceEvent& e) { e.With("ch", channel).With("value", value); },
-        [&] { TVM30::SetLinkState(channel, value); }, Nothing);
-}
-
-std::uint8_t TracedDriver::GetLinkState(std::uint8_t channel) {
-    std::uint8_t result = 0;
-    Operation(
-        "GetLinkState", channel, 0, [&](TraceEvent& e) { e.With("ch", channel); },
-        [&] { result = TVM30::GetLinkState(channel); }, Returned("result", result));
-    return result;
-}
-
-std::int32_t TracedDriver::StopPump(std::uint32_t channel, std::uint32_t dispenser,
-                                    std::uint8_t stopFlag) {
-    std::int32_t result = 0;
-    Operation(
-        "StopPump", channel, dispenser,
-        [&](TraceEvent& e) {
-            e.With("ch", channel).With("disp", dispenser).With("flag", stopFlag);
-        },
-        [&] { result = TVM30::StopPump(channel, dispenser, stopFlag); },
-        Returned("result", result));
-    return result;
-}
-
-std::int32_t TracedDriver::ReservedQuery(std::uint32_t value) {
-    std::int32_t result = 0;
-    Operation(
-        "ReservedQuery", 0, 0, [&](TraceEvent& e) { e.With("value", value); },
-        [&] { result = TVM30::ReservedQuery(value); }, Returned("result", result));
-    return result;
-}
-
-void TracedDriver::GetFinalDispensedData(std::uint32_t channel, std::uint32_t dispenser,
-                                         double& volume, double& amount) {
-    Operation(
-        "GetFinalDispensedData", channel, dispenser,
-        [&](TraceEvent& e) { e.With("ch", channel).With("disp", dispenser); },
-        [&] { TVM30::GetFinalDispensedData(channel, dispenser, volume, amount); },
-        [&](TraceEvent& e, bool) { e.With("volume", volume).With("amount", amount); });
-}
-
-void TracedDriver::GetTotalizer(std::uint32_t channel, std::uint32_t dispenser,
-                                std::uint32_t nozzle, double& volumeTotal, double& moneyTotal,
-                                std::uint32_t reserved1, std::uint32_t reserved2) {
-    Operation(
-        "GetTotalizer", channel, dispenser,
-        [&](TraceEvent& e) {
-            e.With("ch", channel)
-                .With("disp", dispenser)
-                .With("nozzle", nozzle)
-                .With("r1", reserved1)
-                .With("r2", reserved2);
-        },
-        [&] {
-            TVM30::GetTotalizer(channel, dispenser, nozzle, volumeTotal, moneyTotal, reserved1,
-                                reserved2);
-        },
-        [&](TraceEvent& e, bool) { e.With("volume", volumeTotal).With("money", moneyTotal); });
-}
-
-void TracedDriver::ReservedOperationA(std::uint32_t a, std::uint32_t b, std::uint32_t c,
-                                      std::uint32_t d, std::uint32_t e, std::uint32_t f,
-                                      std::uint32_t g) {
-    Operation(
-        "ReservedOperationA", 0, 0,
-        [&](TraceEvent& t) {
-            t.With("r1", a)
-                .With("r2", b)
-                .With("r3", c)
-                .With("r4", d)
-                .With("r5", e)
-                .With("r6", f)
-                .With("r7", g);
-        },
-        [&] { TVM30::ReservedOperationA(a, b, c, d, e, f, g); }, Nothing);
-}
-
-double TracedDriver::GetDispensedData(std::uint32_t channel, std::uint32_t dispenser,
-                                      double& amount) {
-    double volume = 0;
-    Operation(
-        "GetDispensedData", channel, dispenser,
-        [&](TraceEvent& e) { e.With("ch", channel).With("disp", dispenser); },
-        [&] { volume = TVM30::GetDispensedData(channel, dispenser, amount); },
-        [&](TraceEvent& e, bool finished) {
-            if (finished)
-                e.With("volume", volume);
-            e.With("amount", amount);
-        });
-    return volume;
-}
-
-std::uint8_t TracedDriver::GetStatusCode(std::uint8_t channel, std::uint8_t dispenser) {
-    std::uint8_t result = 0;
-    Operation(
-        "GetStatusCode", channel, dispenser,
-        [&](TraceEvent& e) { e.With("ch", channel).With("disp", dispenser); },
-        [&] { result = TVM30::GetStatusCode(channel, dispenser); }, Returned("result", result));
-    return result;
-}
-
-void TracedDriver::SetPrice(std::uint32_t channel, std::uint32_t dispenser, std::uint32_t nozzle,
-                            std::uint32_t reserved1, std::uint32_t reserved2, double price) {
-    Operation(
-        "SetPrice", channel, dispenser,
-        [&](TraceEvent& e) {
-            e.With("ch", channel)
-                .With("disp", dispenser)
-                .With("nozzle", nozzle)
-                .With("r1", reserved1)
-                .With("r2", reserved2)
-                .With("price", price);
-        },
-        [&] { TVM30::SetPrice(channel, dispenser, nozzle, reserved1, reserved2, price); }, Nothing);
-}
-
-void TracedDriver::ReservedOperationB(std::uint32_t a, std::uint32_t b, std::uint32_t c) {
-    Operation(
-        "ReservedOperationB", 0, 0,
-        [&](TraceEvent& e) { e.With("r1", a).With("r2", b).With("r3", c); },
-        [&] { TVM30::ReservedOperationB(a, b, c); }, Nothing);
-}
-
-void TracedDriver::SetVolumeLimit(std::uint32_t channel, std::uint32_t dispenser,
-                                  std::uint32_t nozzle, std::uint32_t reserved, double limit) {
-    Operation(
-        "SetVolumeLimit", channel, dispenser,
-        [&](TraceEvent& e) {
-            e.With("ch", channel)
-                .With("disp", dispenser)
-                .With("nozzle", nozzle)
-                .With("r1", reserved)
-                .With("limit", limit);
-        },
-        [&] { TVM30::SetVolumeLimit(channel, dispenser, nozzle, reserved, limit); }, Nothing);
-}
-
-void TracedDriver::SetMoneyLimit(std::uint32_t channel, std::uint32_t dispenser,
-                                 std::uint32_t nozzle, std::uint32_t reserved, double limit) {
-    Operation(
-        "SetMoneyLimit", channel, dispenser,
-        [&](TraceEvent& e) {
-            e.With("ch", channel)
-                .With("disp", dispenser)
-                .With("nozzle", nozzle)
-                .With("r1", reserved)
-                .With("limit", limit);
-        },
-        [&] { TVM30::SetMoneyLimit(channel, dispenser, nozzle, reserved, limit); }, Nothing);
-}
-
-std::int32_t TracedDriver::StartPump(std::uint32_t channel, std::uint32_t dispenser,
-                                     std::uint32_t nozzle) {
-    std::int32_t result = 0;
-    Operation(
-        "StartPump", channel, dispenser,
-        [&](TraceEvent& e) {
-            e.With("ch", channel).With("disp", dispenser).With("nozzle", nozzle);
-        },
-        [&] { result = TVM30::StartPump(channel, dispenser, nozzle); }, Returned("result", result));
-    return result;
-}
-
-std::int32_t TracedDriver::InitLink(std::uint32_t channel) {
-    std::int32_t result = 0;
-    Operation(
-        "InitLink", channel, 0, [&](TraceEvent& e) { e.With("ch", channel); },
-        [&] { result = TVM30::InitLink(channel); }, Returned("result", result));
-    return result;
-}
-
-std::int32_t TracedDriver::ReadParameter(std::uint32_t channel, std::uint32_t address,
-                                         std::int32_t cell) {
-    std::int32_t result = 0;
-    Operation(
-        "ReadParameter", channel, address,
-        [&](TraceEvent& e) { e.With("ch", channel).With("addr", address).With("cell", cell); },
-        [&] { result = TVM30::ReadParameter(channel, address, cell); }, Returned("result", result));
-    return result;
-}
-
-std::int32_t TracedDriver::WriteParameter(std::uint32_t channel, std::uint32_t address,
-                                          std::int32_t cell, std::int32_t value) {
-    std::int32_t result = 0;
-    Operation(
-        "WriteParameter", channel, address,
-        [&](TraceEvent& e) {
-            e.With("ch", channel).With("addr", address).With("cell", cell).With("value", value);
-        },
-        [&] { result = TVM30::WriteParameter(channel, address, cell, value); },
-        Returned("result", result));
-    return result;
-}
-
-void TracedDriver::StartFill(std::uint32_t channel, std::uint32_t dispenser, std::uint32_t nozzle,
-                             std::uint8_t flag) {
-    Operation(
-        "StartFill", channel, dispenser,
-        [&](TraceEvent& e) {
-            e.With("ch", channel).With("disp", dispenser).With("nozzle", nozzle).With("flag", flag);
-        },
-        [&] { TVM30::StartFill(channel, dispenser, nozzle, flag); }, Nothing);
-}
-
-bool TracedDriver::GetDriverInfo(std::uint32_t key, std::uint32_t& value) {
-    bool known = false;
-    Operation(
-        "GetDriverInfo", 0, 0, [&](TraceEvent& e) { e.With("key", key); },
-        [&] { known = TVM30::GetDriverInfo(key, value); },
-        [&](TraceEvent& e, bool finished) {
-            if (finished)
-                e.With("result", known);
-            if (finished && known)
-                e.With("value", value);
-        });
-    return known;
-}
-
-namespace {
 
 // A poll's outcome: the summary, its nozzle, the words and volumes of the nozzles polled,
 // and the record byte for byte.
@@ -572,7 +276,7 @@ void PollOutcome(TraceEvent& e, const TVM30& driver, std::uint8_t channel, std::
             words +=
                 (words.empty() ? "" : ",") + std::to_string(record[at] | (record[at + 1] << 8));
             volumes += (volumes.empty() ? "" : ",") +
-                       RealText(driver.NozzleVolume[channel][dispenser][nozzle]);
+                       RealText(driver.Tables().NozzleVolume[channel][dispenser][nozzle]);
         }
         if (!words.empty()) {
             e.With("words", words).With("volumes", volumes);
@@ -581,102 +285,108 @@ void PollOutcome(TraceEvent& e, const TVM30& driver, std::uint8_t channel, std::
     e.WithHex("record", record);
 }
 
+void Outcome(HostOperation<HostSlot::PollDispenserStatus>, TraceEvent& e, bool, const TVM30& driver,
+             NoResult, std::uint8_t channel, std::uint8_t dispenser, std::uint8_t count,
+             const StatusRecord& record) {
+    PollOutcome(e, driver, channel, dispenser, count, record.bytes);
+}
+
+void Outcome(HostOperation<HostSlot::PollDispenserStatusEx>, TraceEvent& e, bool,
+             const TVM30& driver, NoResult, std::uint8_t channel, std::uint8_t dispenser,
+             std::uint8_t count, const StatusRecordEx& record) {
+    PollOutcome(e, driver, channel, dispenser, count, record.bytes);
+    if (IsDispenser(channel, dispenser)) {
+        e.With("mode", driver.Tables().DispenserMode[channel][dispenser]);
+    }
+}
+
+// Where an operation runs, from its arguments keyed as a channel and a dispenser or a bus
+// address.
+template <typename Operation, typename... Arguments>
+std::pair<std::int64_t, std::int64_t> PlaceOf(const Arguments&... arguments) {
+    std::int64_t channel = 0;
+    std::int64_t dispenser = 0;
+    std::size_t i = 0;
+    [[maybe_unused]] const auto take = [&](const auto& argument) {
+        const std::string_view key = Operation::kKeys[i++];
+        if constexpr (std::is_integral_v<std::remove_cvref_t<decltype(argument)>>) {
+            if (key == trace_key::kChannel) {
+                channel = argument;
+            } else if (key == trace_key::kDispenser || key == trace_key::kAddress) {
+                dispenser = argument;
+            }
+        }
+    };
+    (take(arguments), ...);
+    return {channel, dispenser};
+}
+
 }  // namespace
 
-void TracedDriver::PollDispenserStatus(std::uint8_t channel, std::uint8_t dispenser,
-                                       std::uint8_t count, StatusRecord& record) {
-    Operation(
-        "PollDispenserStatus", channel, dispenser,
-        [&](TraceEvent& e) {
-            e.With("ch", channel)
-                .With("disp", dispenser)
-                .With("count", count)
-                .WithHex("record", record.bytes);
-        },
-        [&] { TVM30::PollDispenserStatus(channel, dispenser, count, record); },
-        [&](TraceEvent& e, bool) {
-            PollOutcome(e, *this, channel, dispenser, count, record.bytes);
-        });
-}
+template <typename Operation, typename Body, typename... Arguments>
+auto TracedDriver::Traced(const Body& body, Arguments&... arguments) -> decltype(body()) {
+    using Method = Signature<decltype(Operation::kMethod)>;
+    using Result = decltype(body());
+    static_assert(sizeof...(Arguments) == Operation::kKeys.size(), "a trace key per parameter");
+    constexpr auto indexes = std::index_sequence_for<Arguments...>{};
 
-void TracedDriver::StopFillOnRequest(std::uint32_t channel, std::uint32_t dispenser,
-                                     std::uint32_t reserved, std::uint8_t stopFlag) {
-    Operation(
-        "StopFillOnRequest", channel, dispenser,
-        [&](TraceEvent& e) {
-            e.With("ch", channel)
-                .With("disp", dispenser)
-                .With("r1", reserved)
-                .With("flag", stopFlag);
-        },
-        [&] { TVM30::StopFillOnRequest(channel, dispenser, reserved, stopFlag); }, Nothing);
-}
-
-void TracedDriver::StopFill(std::uint32_t channel, std::uint32_t dispenser, std::uint32_t reserved,
-                            std::uint8_t stopFlag) {
-    Operation(
-        "StopFill", channel, dispenser,
-        [&](TraceEvent& e) {
-            e.With("ch", channel)
-                .With("disp", dispenser)
-                .With("r1", reserved)
-                .With("flag", stopFlag);
-        },
-        [&] { TVM30::StopFill(channel, dispenser, reserved, stopFlag); }, Nothing);
-}
-
-void TracedDriver::ReservedOperationC(std::uint32_t a, std::uint32_t b) {
-    Operation(
-        "ReservedOperationC", 0, 0, [&](TraceEvent& e) { e.With("r1", a).With("r2", b); },
-        [&] { TVM30::ReservedOperationC(a, b); }, Nothing);
-}
-
-void TracedDriver::ReservedOperationD(std::uint32_t a, std::uint32_t b) {
-    Operation(
-        "ReservedOperationD", 0, 0, [&](TraceEvent& e) { e.With("r1", a).With("r2", b); },
-        [&] { TVM30::ReservedOperationD(a, b); }, Nothing);
-}
-
-void TracedDriver::PollDispenserStatusEx(std::uint8_t channel, std::uint8_t dispenser,
-                                         std::uint8_t count, StatusRecordEx& record) {
-    Operation(
-        "PollDispenserStatusEx", channel, dispenser,
-        [&](TraceEvent& e) {
-            e.With("ch", channel)
-                .With("disp", dispenser)
-                .With("count", count)
-                .WithHex("record", record.bytes);
-        },
-        [&] { TVM30::PollDispenserStatusEx(channel, dispenser, count, record); },
-        [&](TraceEvent& e, bool) {
-            PollOutcome(e, *this, channel, dispenser, count, record.bytes);
-            if (IsDispenser(channel, dispenser)) {
-                e.With("mode", DispenserMode[channel][dispenser]);
+    const auto [channel, dispenser] = PlaceOf<Operation>(arguments...);
+    const std::uint64_t number = Begin(Operation::kName, channel, dispenser, [&](TraceEvent& call) {
+        [&]<std::size_t... I>(std::index_sequence<I...>) {
+            (WriteArgument<typename Method::template Parameter<I>>(call, Operation::kKeys[I],
+                                                                   arguments),
+             ...);
+        }
+        (indexes);
+    });
+    std::conditional_t<std::is_void_v<Result>, NoResult, Result> result{};
+    const auto outcome = [&](TraceEvent& end, bool finished) {
+        if constexpr (requires {
+                          Outcome(Operation{}, end, finished, *this, result, arguments...);
+                      }) {
+            Outcome(Operation{}, end, finished, *this, result, arguments...);
+        } else {
+            if constexpr (!std::is_void_v<Result>) {
+                if (finished) {
+                    end.With(Operation::kResultKey, result);
+                }
             }
-        });
+            [&]<std::size_t... I>(std::index_sequence<I...>) {
+                (WriteHandedBack<typename Method::template Parameter<I>>(end, Operation::kKeys[I],
+                                                                         arguments),
+                 ...);
+            }
+            (indexes);
+        }
+    };
+    try {
+        if constexpr (std::is_void_v<Result>) {
+            body();
+        } else {
+            result = body();
+        }
+    } catch (...) {
+        End(number, Operation::kName, false, outcome);
+        throw;
+    }
+    End(number, Operation::kName, true, outcome);
+    if constexpr (!std::is_void_v<Result>) {
+        return result;
+    }
 }
 
-void TracedDriver::HandleHostEvent(std::uint32_t event, std::uint32_t reserved,
-                                   std::uint8_t channel, std::uint8_t dispenser,
-                                   std::uint8_t nozzle) {
-    Operation(
-        "HandleHostEvent", channel, dispenser,
-        [&](TraceEvent& e) {
-            e.With("event", event)
-                .With("r1", reserved)
-                .With("ch", channel)
-                .With("disp", dispenser)
-                .With("nozzle", nozzle);
-        },
-        [&] { TVM30::HandleHostEvent(event, reserved, channel, dispenser, nozzle); }, Nothing);
-}
+// Every host operation: the driver's own, between its lines.
+#define FUEL_HOST_OPERATION(slot, name, result, resultKey, ...) \
+    result TracedDriver::name(FUEL_PARAMETERS(__VA_ARGS__)) {   \
+        return Traced<HostOperation<HostSlot::name>>([&] {      \
+            return TVM30::name(FUEL_ARGUMENTS(__VA_ARGS__));    \
+        } __VA_OPT__(, ) FUEL_ARGUMENTS(__VA_ARGS__));          \
+    }
+#include "driver/HostOperations.def"
 
 std::int32_t TracedDriver::ApplyLinkSettings(std::uint32_t channel) {
-    std::int32_t result = 0;
-    Operation(
-        "ApplyLinkSettings", channel, 0, [&](TraceEvent& e) { e.With("ch", channel); },
-        [&] { result = TVM30::ApplyLinkSettings(channel); }, Returned("result", result));
-    return result;
+    return Traced<ApplyLinkSettingsOperation>([&] { return TVM30::ApplyLinkSettings(channel); },
+                                              channel);
 }
 
 std::int32_t TracedDriver::Exchange(std::uint8_t channel, std::span<std::uint8_t> buffer,

@@ -27,58 +27,18 @@ class TracedDriver final : public TVM30 {
 
     TraceSink& Sink() { return *sink_; }
 
-    [[noreturn]] void AbstractOperation() override;
-    std::string GetProtocolDescription() override;
-    void SetLinkState(std::uint8_t channel, std::uint8_t value) override;
-    std::uint8_t GetLinkState(std::uint8_t channel) override;
-    std::int32_t StopPump(std::uint32_t channel, std::uint32_t dispenser,
-                          std::uint8_t stopFlag) override;
-    std::int32_t ReservedQuery(std::uint32_t value) override;
-    void GetFinalDispensedData(std::uint32_t channel, std::uint32_t dispenser, double& volume,
-                               double& amount) override;
-    void GetTotalizer(std::uint32_t channel, std::uint32_t dispenser, std::uint32_t nozzle,
-                      double& volumeTotal, double& moneyTotal, std::uint32_t reserved1,
-                      std::uint32_t reserved2) override;
-    void ReservedOperationA(std::uint32_t a, std::uint32_t b, std::uint32_t c, std::uint32_t d,
-                            std::uint32_t e, std::uint32_t f, std::uint32_t g) override;
-    double GetDispensedData(std::uint32_t channel, std::uint32_t dispenser,
-                            double& amount) override;
-    std::uint8_t GetStatusCode(std::uint8_t channel, std::uint8_t dispenser) override;
-    void SetPrice(std::uint32_t channel, std::uint32_t dispenser, std::uint32_t nozzle,
-                  std::uint32_t reserved1, std::uint32_t reserved2, double price) override;
-    void ReservedOperationB(std::uint32_t a, std::uint32_t b, std::uint32_t c) override;
-    void SetVolumeLimit(std::uint32_t channel, std::uint32_t dispenser, std::uint32_t nozzle,
-                        std::uint32_t reserved, double limit) override;
-    void SetMoneyLimit(std::uint32_t channel, std::uint32_t dispenser, std::uint32_t nozzle,
-                       std::uint32_t reserved, double limit) override;
-    std::int32_t StartPump(std::uint32_t channel, std::uint32_t dispenser,
-                           std::uint32_t nozzle) override;
-    std::int32_t InitLink(std::uint32_t channel) override;
-    std::int32_t ReadParameter(std::uint32_t channel, std::uint32_t address,
-                               std::int32_t cell) override;
-    std::int32_t WriteParameter(std::uint32_t channel, std::uint32_t address, std::int32_t cell,
-                                std::int32_t value) override;
-    void StartFill(std::uint32_t channel, std::uint32_t dispenser, std::uint32_t nozzle,
-                   std::uint8_t flag) override;
-    bool GetDriverInfo(std::uint32_t key, std::uint32_t& value) override;
-    void PollDispenserStatus(std::uint8_t channel, std::uint8_t dispenser, std::uint8_t count,
-                             StatusRecord& record) override;
-    void StopFillOnRequest(std::uint32_t channel, std::uint32_t dispenser, std::uint32_t reserved,
-                           std::uint8_t stopFlag) override;
-    void StopFill(std::uint32_t channel, std::uint32_t dispenser, std::uint32_t reserved,
-                  std::uint8_t stopFlag) override;
-    void ReservedOperationC(std::uint32_t a, std::uint32_t b) override;
-    void ReservedOperationD(std::uint32_t a, std::uint32_t b) override;
-    void PollDispenserStatusEx(std::uint8_t channel, std::uint8_t dispenser, std::uint8_t count,
-                               StatusRecordEx& record) override;
-    void HandleHostEvent(std::uint32_t event, std::uint32_t reserved, std::uint8_t channel,
-                         std::uint8_t dispenser, std::uint8_t nozzle) override;
+#define FUEL_HOST_OPERATION(slot, name, result, resultKey, ...) \
+    result name(FUEL_PARAMETERS(__VA_ARGS__)) override;
+#include "driver/HostOperations.def"
 
     std::int32_t Exchange(std::uint8_t channel, std::span<std::uint8_t> buffer, std::uint8_t n,
                           std::uint8_t replyLength, std::uint32_t reserved = 0) override;
     bool ReplyCheck(std::uint32_t channel, const std::uint8_t* reply, std::int32_t high,
                     const std::uint8_t& receivedCount, const std::uint8_t& expectedCount) override;
     std::int32_t ApplyLinkSettings(std::uint32_t channel) override;
+
+  protected:
+    void TablesChanged(std::int64_t channel, std::int64_t dispenser) override;
 
   private:
     friend class ExchangeRecorder;
@@ -101,9 +61,10 @@ class TracedDriver final : public TVM30 {
         std::int64_t dispenser = 0;  // or the bus address of a parameter command
     };
 
-    template <typename Arguments, typename Body, typename Outcome>
-    void Operation(std::string_view name, std::int64_t channel, std::int64_t dispenser,
-                   const Arguments& arguments, const Body& body, const Outcome& outcome);
+    // Runs one operation of the list (driver/HostOperations.h) between its "call" line and
+    // its "done" or "fail" line.
+    template <typename Operation, typename Body, typename... Arguments>
+    auto Traced(const Body& body, Arguments&... arguments) -> decltype(body());
 
     std::uint64_t Begin(std::string_view name, std::int64_t channel, std::int64_t dispenser,
                         const std::function<void(TraceEvent&)>& arguments) noexcept;
@@ -129,7 +90,7 @@ class TracedDriver final : public TVM30 {
     std::size_t depth_ = 0;
     bool exchanging_ = false;
     std::vector<CheckRecord> checks_;
-    std::optional<std::array<bool, 4>> recordedOptions_;
+    std::optional<DriverOptions> recordedOptions_;
 };
 
 }  // namespace fuel

@@ -79,9 +79,11 @@ void RunOperation(fuel::TVM30& driver, FuzzInput& in) {
             if (fuel::CheckedArray<int, 1, 32>::Contains(channel) &&
                 fuel::CheckedArray<int, 1, 32>::Contains(dispenser)) {
                 static constexpr std::uint8_t kModes[] = {0, '0', '1', 0x40, 0x42, 0x47};
-                driver.DispenserMode[channel][dispenser] = kModes[in.Byte() % 6];
-                driver.VolumeDecimals[channel][dispenser] = in.Byte() % 16;
-                driver.MoneyDecimals[channel][dispenser] = in.Byte() % 16;
+                fuel::DispenserState state = driver.Tables().Dispenser(channel, dispenser);
+                state.DispenserMode = kModes[in.Byte() % 6];
+                state.VolumeDecimals = in.Byte() % 16;
+                state.MoneyDecimals = in.Byte() % 16;
+                driver.RestoreDispenser(channel, dispenser, state);
             }
             break;
     }

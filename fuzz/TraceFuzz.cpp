@@ -9,10 +9,10 @@
 #include <sstream>
 #include <string>
 
-#include "cli/TraceLog.h"
-#include "cli/TraceReplay.h"
-#include "cli/TraceSummary.h"
 #include "fuzz/FuzzInput.h"
+#include "trace/TraceLog.h"
+#include "trace/TraceReplay.h"
+#include "trace/TraceSummary.h"
 
 using fuel::fuzz::FuzzInput;
 
@@ -147,9 +147,9 @@ std::string Line(FuzzInput& in, int micro) {
 
 void Read(const std::string& text) {
     std::istringstream stream(text);
-    fuel::cli::TraceLog log;
-    fuel::cli::ReadTrace(stream, "fuzz", log);
-    for (const fuel::cli::TraceLine& line : log.lines) {
+    fuel::trace::TraceLog log;
+    fuel::trace::ReadTrace(stream, "fuzz", log);
+    for (const fuel::trace::TraceLine& line : log.lines) {
         const fuel::TraceEvent again = fuel::ParseTraceLine(fuel::FormatTraceLine(line.event));
         if (again.time != line.event.time || again.kind != line.event.kind ||
             again.words != line.event.words || again.fields != line.event.fields) {
@@ -157,8 +157,8 @@ void Read(const std::string& text) {
         }
     }
     std::ostream nowhere(nullptr);
-    fuel::cli::PrintSummary(fuel::cli::Summarise(log), log, nowhere);
-    fuel::cli::Replay(log, fuel::cli::ReplaySettings{}, nowhere);
+    fuel::trace::PrintSummary(fuel::trace::Summarise(log), log, nowhere);
+    fuel::trace::Replay(log, fuel::trace::ReplaySettings{}, nowhere);
 }
 
 }  // namespace

@@ -14,6 +14,7 @@ namespace {
 using test::Bytes;
 using test::DataReply;
 using test::DriverTest;
+using test::GivenDispenser;
 
 constexpr char kCannotPollData[] = "Невозможно выполнить опрос данных отлива";
 
@@ -56,14 +57,16 @@ class DispensedDataTest : public DriverTest, public ::testing::WithParamInterfac
   protected:
     // Channel 1, dispenser 2, current nozzle 3 (code 4).
     void SetUpFill(const DispensedCase& c) {
-        driver.DispenserMode[1][2] = c.mode;
-        driver.MoneyDecimals[1][2] = c.moneyDecimals;
-        driver.VolumeDecimals[1][2] = 5;  // must not matter for amounts
-        driver.CurrentNozzle[1][2] = 3;
-        driver.NozzleVolume[1][2][3] = c.volume;
-        driver.NozzlePrice[1][2][3] = c.price;
-        driver.VolumeLimit[1][2] = c.volumeLimit;
-        driver.MoneyLimit[1][2] = c.moneyLimit;
+        GivenDispenser(driver, 1, 2, [&](DispenserState& s) {
+            s.DispenserMode = c.mode;
+            s.MoneyDecimals = c.moneyDecimals;
+            s.VolumeDecimals = 5;  // must not matter for amounts
+            s.CurrentNozzle = 3;
+            s.NozzleVolume[3] = c.volume;
+            s.NozzlePrice[3] = c.price;
+            s.VolumeLimit = c.volumeLimit;
+            s.MoneyLimit = c.moneyLimit;
+        });
     }
 };
 
@@ -81,9 +84,9 @@ TEST_P(DispensedDataTest, VolumeAndReconciledAmount) {
     EXPECT_EQ(Sent(), (std::vector<Bytes>{{0x04, 'U'}}));
     EXPECT_EQ(link.sent[0].replyLength, 18);
     // Reading the fill changes no table but the link state.
-    EXPECT_EQ(driver.NozzleVolume[1][2][3], c.volume);
-    EXPECT_EQ(driver.VolumeLimit[1][2], c.volumeLimit);
-    EXPECT_EQ(driver.MoneyLimit[1][2], c.moneyLimit);
+    EXPECT_EQ(driver.Tables().NozzleVolume[1][2][3], c.volume);
+    EXPECT_EQ(driver.Tables().VolumeLimit[1][2], c.volumeLimit);
+    EXPECT_EQ(driver.Tables().MoneyLimit[1][2], c.moneyLimit);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -130,11 +133,13 @@ INSTANTIATE_TEST_SUITE_P(
 class DispensedDataQuietTest : public DriverTest {
   protected:
     void SetUp() override {
-        driver.DispenserMode[1][2] = 0x31;
-        driver.CurrentNozzle[1][2] = 3;
-        driver.NozzleVolume[1][2][3] = 10.0;
-        driver.NozzlePrice[1][2][3] = 45.67;
-        driver.MoneyLimit[1][2] = 456.5;  // within the tolerance of the computed 456.70
+        GivenDispenser(driver, 1, 2, [&](DispenserState& s) {
+            s.DispenserMode = 0x31;
+            s.CurrentNozzle = 3;
+            s.NozzleVolume[3] = 10.0;
+            s.NozzlePrice[3] = 45.67;
+            s.MoneyLimit = 456.5;  // within the tolerance of the computed 456.70
+        });
     }
 };
 
@@ -151,11 +156,11 @@ TEST_F(DispensedDataQuietTest, FailedExchangeAnswersFromTheTablesReconciled) {
 
 TEST_F(DispensedDataQuietTest, ModeZeroOrABadLinkAsksNothingAndSkipsTheReconciliation) {
     double amount = -1;
-    driver.DispenserMode[1][2] = '0';
+    GivenDispenser(driver, 1, 2, [&](DispenserState& s) { s.DispenserMode = '0'; });
     EXPECT_DOUBLE_EQ(driver.GetDispensedData(1, 2, amount), 10.0);
     EXPECT_DOUBLE_EQ(amount, 456.70);
 
-    driver.DispenserMode[1][2] = 0x31;
+    GivenDispenser(driver, 1, 2, [&](DispenserState& s) { s.DispenserMode = 0x31; });
     driver.SetLinkState(1, 3);
     amount = -1;
     EXPECT_DOUBLE_EQ(driver.GetDispensedData(1, 2, amount), 10.0);
@@ -164,7 +169,7 @@ TEST_F(DispensedDataQuietTest, ModeZeroOrABadLinkAsksNothingAndSkipsTheReconcili
 }
 
 TEST_F(DispensedDataQuietTest, NozzleOutOfRange) {
-    driver.CurrentNozzle[1][2] = 7;
+    GivenDispenser(driver, 1, 2, [&](DispenserState& s) { s.CurrentNozzle = 7; });
     double amount = 0;
     EXPECT_THROW(driver.GetDispensedData(1, 2, amount), ERangeError);
     EXPECT_THROW(driver.GetDispensedData(33, 2, amount), ERangeError);
@@ -173,10 +178,12 @@ TEST_F(DispensedDataQuietTest, NozzleOutOfRange) {
 
 // With no price the reported amount says nothing about the volume.
 TEST_F(DriverTest, DispensedDataAtPriceZeroStaysFinite) {
-    driver.DispenserMode[1][2] = 0x31;
-    driver.CurrentNozzle[1][2] = 3;
-    driver.NozzleVolume[1][2][3] = 10.0;
-    driver.VolumeLimit[1][2] = 5.0;
+    GivenDispenser(driver, 1, 2, [&](DispenserState& s) {
+        s.DispenserMode = 0x31;
+        s.CurrentNozzle = 3;
+        s.NozzleVolume[3] = 10.0;
+        s.VolumeLimit = 5.0;
+    });
     link.QueueReply(UReply('0', "0046000"));
     double amount = -1;
     const double volume = driver.GetDispensedData(1, 2, amount);
@@ -186,12 +193,14 @@ TEST_F(DriverTest, DispensedDataAtPriceZeroStaysFinite) {
 
 TEST_F(DriverTest, FinalDispensedDataForgetsTheLimitsExceptInModeZero) {
     for (const std::uint8_t mode : {std::uint8_t{0x31}, std::uint8_t{'0'}}) {
-        driver.DispenserMode[1][2] = mode;
-        driver.CurrentNozzle[1][2] = 3;
-        driver.NozzleVolume[1][2][3] = 10.0;
-        driver.NozzlePrice[1][2][3] = 45.67;
-        driver.VolumeLimit[1][2] = 9.5;
-        driver.MoneyLimit[1][2] = 600.0;
+        GivenDispenser(driver, 1, 2, [&](DispenserState& s) {
+            s.DispenserMode = mode;
+            s.CurrentNozzle = 3;
+            s.NozzleVolume[3] = 10.0;
+            s.NozzlePrice[3] = 45.67;
+            s.VolumeLimit = 9.5;
+            s.MoneyLimit = 600.0;
+        });
         link.QueueReply(UReply('0', "0046000"));
         double volume = -1;
         double amount = -1;
@@ -199,8 +208,8 @@ TEST_F(DriverTest, FinalDispensedDataForgetsTheLimitsExceptInModeZero) {
         const bool modeZero = mode == '0';
         EXPECT_DOUBLE_EQ(volume, modeZero ? 10.0 : 10.07) << int{mode};
         EXPECT_DOUBLE_EQ(amount, modeZero ? 456.70 : 460.0) << int{mode};
-        EXPECT_EQ(driver.VolumeLimit[1][2], modeZero ? 9.5 : 0.0) << int{mode};
-        EXPECT_EQ(driver.MoneyLimit[1][2], modeZero ? 600.0 : 0.0) << int{mode};
+        EXPECT_EQ(driver.Tables().VolumeLimit[1][2], modeZero ? 9.5 : 0.0) << int{mode};
+        EXPECT_EQ(driver.Tables().MoneyLimit[1][2], modeZero ? 600.0 : 0.0) << int{mode};
     }
 }
 
@@ -223,9 +232,11 @@ class TotalizerTest : public DriverTest, public ::testing::WithParamInterface<To
 
 TEST_P(TotalizerTest, VolumeTotal) {
     const TotalCase& c = GetParam();
-    driver.DispenserMode[1][2] = c.mode;
-    driver.VolumeDecimals[1][2] = c.volumeDecimals;
-    driver.MoneyDecimals[1][2] = 5;  // must not matter
+    GivenDispenser(driver, 1, 2, [&](DispenserState& s) {
+        s.DispenserMode = c.mode;
+        s.VolumeDecimals = c.volumeDecimals;
+        s.MoneyDecimals = 5;  // must not matter
+    });
     link.QueueReply(c.reply);
     double volumeTotal = -1;
     double moneyTotal = -1;
@@ -275,8 +286,10 @@ TEST_F(DriverTest, TotalizerFailureRaisesWithBothTotalsZero) {
 // ---- The unconditional stop.
 
 TEST_F(DriverTest, StopFillAlwaysStopsTheCurrentNozzle) {
-    driver.DispenserMode[1][2] = 0x31;
-    driver.CurrentNozzle[1][2] = 3;
+    GivenDispenser(driver, 1, 2, [&](DispenserState& s) {
+        s.DispenserMode = 0x31;
+        s.CurrentNozzle = 3;
+    });
     link.QueueAck();
     driver.StopFill(1, 2, 0, 0);
     EXPECT_EQ(Sent(), (std::vector<Bytes>{{0x04, 's'}}));
@@ -285,15 +298,17 @@ TEST_F(DriverTest, StopFillAlwaysStopsTheCurrentNozzle) {
 }
 
 TEST_F(DriverTest, StopFillInModeZeroEndsOnlyNozzle1sRunningWord) {
-    driver.DispenserMode[1][2] = '0';
-    driver.NozzleStatus[1][2][1] = 217;
-    driver.NozzleStatus[1][2][2] = 217;
+    GivenDispenser(driver, 1, 2, [&](DispenserState& s) {
+        s.DispenserMode = '0';
+        s.NozzleStatus[1] = 217;
+        s.NozzleStatus[2] = 217;
+    });
     driver.StopFill(1, 2, 0, 1);
-    EXPECT_EQ(driver.NozzleStatus[1][2][1], 209);
-    EXPECT_EQ(driver.NozzleStatus[1][2][2], 217);
-    driver.NozzleStatus[1][2][1] = 218;
+    EXPECT_EQ(driver.Tables().NozzleStatus[1][2][1], 209);
+    EXPECT_EQ(driver.Tables().NozzleStatus[1][2][2], 217);
+    GivenDispenser(driver, 1, 2, [&](DispenserState& s) { s.NozzleStatus[1] = 218; });
     driver.StopFill(1, 2, 0, 1);
-    EXPECT_EQ(driver.NozzleStatus[1][2][1], 218);
+    EXPECT_EQ(driver.Tables().NozzleStatus[1][2][1], 218);
     EXPECT_TRUE(link.sent.empty());
 }
 

@@ -9,6 +9,7 @@ namespace {
 
 using test::Bytes;
 using test::DriverTest;
+using test::GivenDispenser;
 
 constexpr char kCannotSetLitres[] = "Невозможно установить предел по литрам";
 constexpr char kCannotSetMoney[] = "Невозможно установить предел по сумме";
@@ -30,9 +31,11 @@ class VolumeLimitTest : public DriverTest, public ::testing::WithParamInterface<
 
 TEST_P(VolumeLimitTest, DigitsOnTheLine) {
     const LimitCase& c = GetParam();
-    driver.DispenserMode[1][2] = c.mode;
-    driver.VolumeDecimals[1][2] = c.decimals;
-    driver.MoneyDecimals[1][2] = 7;  // must not matter
+    GivenDispenser(driver, 1, 2, [&](DispenserState& s) {
+        s.DispenserMode = c.mode;
+        s.VolumeDecimals = c.decimals;
+        s.MoneyDecimals = 7;  // must not matter
+    });
     driver.WDoza = c.wDoza;
     link.responder = [](const Bytes&) { return Bytes{'A'}; };
     driver.SetVolumeLimit(1, 2, 3, 0, c.limit);
@@ -40,9 +43,9 @@ TEST_P(VolumeLimitTest, DigitsOnTheLine) {
     for (const auto& s : link.sent) {
         EXPECT_EQ(s.replyLength, 1);
     }
-    EXPECT_EQ(driver.VolumeLimit[1][2], c.limit);
-    EXPECT_EQ(driver.MoneyLimit[1][2], 0.0);
-    EXPECT_EQ(driver.CurrentNozzle[1][2], c.sent.empty() ? 1 : 3);
+    EXPECT_EQ(driver.Tables().VolumeLimit[1][2], c.limit);
+    EXPECT_EQ(driver.Tables().MoneyLimit[1][2], 0.0);
+    EXPECT_EQ(driver.Tables().CurrentNozzle[1][2], c.sent.empty() ? 1 : 3);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -100,42 +103,44 @@ INSTANTIATE_TEST_SUITE_P(
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(DriverTest, VolumeLimitFailureRaisesWithTheLimitStoredAndTheNozzleKept) {
-    driver.DispenserMode[1][1] = 0x31;
+    GivenDispenser(driver, 1, 1, [&](DispenserState& s) { s.DispenserMode = 0x31; });
     link.QueueSilence();
     EXPECT_TRUE(
         test::RaisesSerialIO([&] { driver.SetVolumeLimit(1, 1, 4, 0, 12.34); }, kCannotSetLitres));
-    EXPECT_EQ(driver.VolumeLimit[1][1], 12.34);
-    EXPECT_EQ(driver.CurrentNozzle[1][1], 1);
+    EXPECT_EQ(driver.Tables().VolumeLimit[1][1], 12.34);
+    EXPECT_EQ(driver.Tables().CurrentNozzle[1][1], 1);
     EXPECT_EQ(link.sent.size(), 1u);
 }
 
 TEST_F(DriverTest, VolumeLimitSecondSendFailureRaisesAfterTheNozzleIsStored) {
-    driver.DispenserMode[1][1] = 0x31;
+    GivenDispenser(driver, 1, 1, [&](DispenserState& s) { s.DispenserMode = 0x31; });
     driver.WDoza = true;
     link.QueueAck();
     link.QueueReply({'B'});
     EXPECT_TRUE(
         test::RaisesSerialIO([&] { driver.SetVolumeLimit(1, 1, 4, 0, 12.34); }, kCannotSetLitres));
-    EXPECT_EQ(driver.CurrentNozzle[1][1], 4);
+    EXPECT_EQ(driver.Tables().CurrentNozzle[1][1], 4);
     EXPECT_EQ(link.sent.size(), 2u);
 }
 
 TEST_F(DriverTest, VolumeLimitOutsideThe32BitRangeRaisesBeforeSending) {
-    driver.DispenserMode[1][1] = 0x31;
+    GivenDispenser(driver, 1, 1, [&](DispenserState& s) { s.DispenserMode = 0x31; });
     EXPECT_THROW(driver.SetVolumeLimit(1, 1, 1, 0, 3.0e7), ERangeError);  // 3e9 hundredths
-    driver.DispenserMode[1][1] = 0x47;
-    driver.VolumeDecimals[1][1] = 9;
+    GivenDispenser(driver, 1, 1, [&](DispenserState& s) {
+        s.DispenserMode = 0x47;
+        s.VolumeDecimals = 9;
+    });
     EXPECT_THROW(driver.SetVolumeLimit(1, 1, 1, 0, 3.0), ERangeError);
     EXPECT_TRUE(link.sent.empty());
 }
 
 TEST_F(DriverTest, NegativeVolumeLimitIsStoredButNeverSent) {
-    driver.DispenserMode[1][1] = 0x31;
+    GivenDispenser(driver, 1, 1, [&](DispenserState& s) { s.DispenserMode = 0x31; });
     link.responder = [](const Bytes&) { return Bytes{'A'}; };
     EXPECT_TRUE(
         test::RaisesSerialIO([&] { driver.SetVolumeLimit(1, 1, 2, 0, -1.0); }, kCannotSetLitres));
-    EXPECT_EQ(driver.VolumeLimit[1][1], -1.0);
-    EXPECT_EQ(driver.CurrentNozzle[1][1], 1);
+    EXPECT_EQ(driver.Tables().VolumeLimit[1][1], -1.0);
+    EXPECT_EQ(driver.Tables().CurrentNozzle[1][1], 1);
     EXPECT_TRUE(link.sent.empty());
 }
 
@@ -153,16 +158,18 @@ class MoneyLimitTest : public DriverTest, public ::testing::WithParamInterface<L
 TEST_P(MoneyLimitTest, DigitsOnTheLine) {
     const LimitCase& c = GetParam();
     driver.StartInLiter = false;
-    driver.DispenserMode[1][2] = c.mode;
-    driver.MoneyDecimals[1][2] = c.decimals;
-    driver.VolumeDecimals[1][2] = 7;  // must not matter
+    GivenDispenser(driver, 1, 2, [&](DispenserState& s) {
+        s.DispenserMode = c.mode;
+        s.MoneyDecimals = c.decimals;
+        s.VolumeDecimals = 7;  // must not matter
+    });
     driver.WDoza = c.wDoza;
     link.responder = [](const Bytes&) { return Bytes{'A'}; };
     driver.SetMoneyLimit(1, 2, 3, 0, c.limit);
     EXPECT_EQ(Sent(), c.sent);
-    EXPECT_EQ(driver.MoneyLimit[1][2], c.limit);
-    EXPECT_EQ(driver.VolumeLimit[1][2], 0.0);
-    EXPECT_EQ(driver.CurrentNozzle[1][2], 3);
+    EXPECT_EQ(driver.Tables().MoneyLimit[1][2], c.limit);
+    EXPECT_EQ(driver.Tables().VolumeLimit[1][2], 0.0);
+    EXPECT_EQ(driver.Tables().CurrentNozzle[1][2], 3);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -201,62 +208,66 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST_F(DriverTest, MoneyLimitInLitresWhenStartingInLitres) {
     ASSERT_TRUE(driver.StartInLiter);  // the default of flags 0
-    driver.DispenserMode[1][2] = 0x31;
-    driver.NozzlePrice[1][2][3] = 25.0;
+    GivenDispenser(driver, 1, 2, [&](DispenserState& s) {
+        s.DispenserMode = 0x31;
+        s.NozzlePrice[3] = 25.0;
+    });
     link.responder = [](const Bytes&) { return Bytes{'A'}; };
     driver.SetMoneyLimit(1, 2, 3, 0, 500.0);
     EXPECT_EQ(Sent(), (std::vector<Bytes>{{0x04, 'd', '0', '2', '0', '0', '0'}}));
-    EXPECT_EQ(driver.MoneyLimit[1][2], 500.0);
-    EXPECT_EQ(driver.VolumeLimit[1][2], 20.0);
-    EXPECT_EQ(driver.CurrentNozzle[1][2], 3);
+    EXPECT_EQ(driver.Tables().MoneyLimit[1][2], 500.0);
+    EXPECT_EQ(driver.Tables().VolumeLimit[1][2], 20.0);
+    EXPECT_EQ(driver.Tables().CurrentNozzle[1][2], 3);
 }
 
 TEST_F(DriverTest, MoneyLimitInModeZeroStoresBothLimitsAndSendsNothing) {
     driver.StartInLiter = false;
-    driver.DispenserMode[1][2] = '0';
-    driver.NozzlePrice[1][2][1] = 40.0;
+    GivenDispenser(driver, 1, 2, [&](DispenserState& s) {
+        s.DispenserMode = '0';
+        s.NozzlePrice[1] = 40.0;
+    });
     driver.SetMoneyLimit(1, 2, 1, 0, 500.0);
-    EXPECT_EQ(driver.MoneyLimit[1][2], 500.0);
-    EXPECT_EQ(driver.VolumeLimit[1][2], 12.5);
+    EXPECT_EQ(driver.Tables().MoneyLimit[1][2], 500.0);
+    EXPECT_EQ(driver.Tables().VolumeLimit[1][2], 12.5);
     EXPECT_TRUE(link.sent.empty());
 }
 
 TEST_F(DriverTest, MoneyLimitAtPriceZeroRaisesInsteadOfAnEndlessDose) {
     for (const std::uint8_t mode : {std::uint8_t{0x31}, std::uint8_t{'0'}}) {
-        driver.DispenserMode[1][2] = mode;
+        GivenDispenser(driver, 1, 2, [&](DispenserState& s) { s.DispenserMode = mode; });
         link.responder = [](const Bytes&) { return Bytes{'A'}; };
         EXPECT_TRUE(
             test::RaisesSerialIO([&] { driver.SetMoneyLimit(1, 2, 1, 0, 500.0); }, kCannotSetMoney))
             << "mode " << int{mode};
-        EXPECT_EQ(driver.MoneyLimit[1][2], 500.0);
-        EXPECT_EQ(driver.VolumeLimit[1][2], 0.0);
+        EXPECT_EQ(driver.Tables().MoneyLimit[1][2], 500.0);
+        EXPECT_EQ(driver.Tables().VolumeLimit[1][2], 0.0);
         EXPECT_TRUE(link.sent.empty());
     }
 }
 
 TEST_F(DriverTest, MoneyLimitFailureRaisesWithTheLimitStored) {
     driver.StartInLiter = false;
-    driver.DispenserMode[1][1] = 0x31;
+    GivenDispenser(driver, 1, 1, [&](DispenserState& s) { s.DispenserMode = 0x31; });
     link.QueueSilence();
     EXPECT_TRUE(
         test::RaisesSerialIO([&] { driver.SetMoneyLimit(1, 1, 2, 0, 500.0); }, kCannotSetMoney));
-    EXPECT_EQ(driver.MoneyLimit[1][1], 500.0);
-    EXPECT_EQ(driver.CurrentNozzle[1][1], 1);
+    EXPECT_EQ(driver.Tables().MoneyLimit[1][1], 500.0);
+    EXPECT_EQ(driver.Tables().CurrentNozzle[1][1], 1);
 }
 
 TEST_F(DriverTest, NegativeMoneyLimitIsStoredButNeverSent) {
     driver.StartInLiter = false;
-    driver.DispenserMode[1][1] = 0x31;
+    GivenDispenser(driver, 1, 1, [&](DispenserState& s) { s.DispenserMode = 0x31; });
     link.responder = [](const Bytes&) { return Bytes{'A'}; };
     EXPECT_TRUE(
         test::RaisesSerialIO([&] { driver.SetMoneyLimit(1, 1, 2, 0, -5.0); }, kCannotSetMoney));
-    EXPECT_EQ(driver.MoneyLimit[1][1], -5.0);
+    EXPECT_EQ(driver.Tables().MoneyLimit[1][1], -5.0);
     EXPECT_TRUE(link.sent.empty());
 }
 
 TEST_F(DriverTest, MoneyLimitOutsideThe32BitRangeRaisesBeforeSending) {
     driver.StartInLiter = false;
-    driver.DispenserMode[1][1] = 0x31;
+    GivenDispenser(driver, 1, 1, [&](DispenserState& s) { s.DispenserMode = 0x31; });
     EXPECT_THROW(driver.SetMoneyLimit(1, 1, 1, 0, 3.0e7), ERangeError);
     EXPECT_TRUE(link.sent.empty());
 }

@@ -29,6 +29,16 @@ class DriverTest : public ::testing::Test {
     }
 };
 
+// Sets what a test needs in one dispenser's tables before an operation, through the door a
+// replayed trace comes in by: what `change` sets, the rest as the driver has it.
+template <typename Change>
+void GivenDispenser(TVM30& driver, std::int64_t channel, std::int64_t dispenser,
+                    const Change& change) {
+    DispenserState state = driver.Tables().Dispenser(channel, dispenser);
+    change(state);
+    driver.RestoreDispenser(channel, dispenser, state);
+}
+
 // Runs f and judges what it raised by the class name and message the host would see.
 template <typename F>
 ::testing::AssertionResult Raises(F&& f, const std::string& className, const std::string& message) {

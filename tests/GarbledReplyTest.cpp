@@ -15,6 +15,7 @@ namespace fuel {
 namespace {
 
 using test::Bytes;
+using test::GivenDispenser;
 
 struct ReplyCase {
     const char* name;
@@ -40,13 +41,15 @@ TEST_P(GarbledReplyTest, EveryByteEveryOddValue) {
             for (const std::uint8_t odd : kOddBytes) {
                 test::RecordingLink link;
                 TVM30 driver(0, &link, "");
-                driver.DispenserMode[1][1] = mode;
-                driver.VolumeDecimals[1][1] = 3;
-                driver.MoneyDecimals[1][1] = 2;
-                driver.NozzlePrice[1][1][1] = 45.67;
-                driver.NozzleVolume[1][1][1] = 10.0;
-                driver.VolumeLimit[1][1] = 9.5;
-                driver.MoneyLimit[1][1] = 456.0;
+                GivenDispenser(driver, 1, 1, [&](DispenserState& s) {
+                    s.DispenserMode = mode;
+                    s.VolumeDecimals = 3;
+                    s.MoneyDecimals = 2;
+                    s.NozzlePrice[1] = 45.67;
+                    s.NozzleVolume[1] = 10.0;
+                    s.VolumeLimit = 9.5;
+                    s.MoneyLimit = 456.0;
+                });
                 Bytes data = c.goodData;
                 data[at] = odd;
                 const Bytes reply = test::DataReply(data);
@@ -82,7 +85,7 @@ INSTANTIATE_TEST_SUITE_P(
                   [](TVM30& d) {
                       StatusRecord record;
                       d.PollDispenserStatus(1, 1, 1, record);
-                      return std::vector<double>{d.NozzleVolume[1][1][1]};
+                      return std::vector<double>{d.Tables().NozzleVolume[1][1][1]};
                   }},
         ReplyCase{"fill_data",
                   {0x01, 'U', '0', '0', '0', '4', '5', '6', '7', '0', '9', '9', '9', '9'},

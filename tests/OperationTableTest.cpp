@@ -11,6 +11,7 @@ namespace fuel {
 namespace {
 
 using test::Bytes;
+using test::GivenDispenser;
 
 class SpyDriver : public TVM30 {
   public:
@@ -71,8 +72,10 @@ TEST_P(OperationTableTest, InnerCallsGoThroughTheTable) {
     const TableCase& c = GetParam();
     test::RecordingLink link;
     SpyDriver driver(0, &link, "");
-    driver.DispenserMode[1][1] = c.mode;
-    driver.NozzlePrice[1][1][2] = 25.0;
+    GivenDispenser(driver, 1, 1, [&](DispenserState& s) {
+        s.DispenserMode = c.mode;
+        s.NozzlePrice[2] = 25.0;
+    });
     // Idle to status requests, mode c.mode to cell reads, acknowledgement to the rest.
     const std::uint8_t mode = c.mode;
     link.responder = [mode](const Bytes& frame) {

@@ -9,6 +9,7 @@ namespace {
 using test::Bytes;
 using test::DataReply;
 using test::DriverTest;
+using test::GivenDispenser;
 using test::ScriptedReply;
 
 constexpr char kCannotSetPrice[] = "Невозможно установить цену";
@@ -37,7 +38,7 @@ class SetPriceTest : public DriverTest, public ::testing::WithParamInterface<Pri
 
 TEST_P(SetPriceTest, SendsUntilTheReadBackMatches) {
     const PriceCase& c = GetParam();
-    driver.DispenserMode[1][2] = 0x31;
+    GivenDispenser(driver, 1, 2, [&](DispenserState& s) { s.DispenserMode = 0x31; });
     for (const Bytes& readBack : c.readBacks) {
         link.QueueAck();
         if (readBack.empty()) {
@@ -57,7 +58,7 @@ TEST_P(SetPriceTest, SendsUntilTheReadBackMatches) {
     for (std::size_t i = 0; i < link.sent.size(); ++i) {
         EXPECT_EQ(link.sent[i].replyLength, i % 2 == 0 ? 1 : 11) << "frame " << i;
     }
-    EXPECT_EQ(driver.NozzlePrice[1][2][3], c.price);
+    EXPECT_EQ(driver.Tables().NozzlePrice[1][2][3], c.price);
     // Whatever the read-back did to the line, the channel is taken as good afterwards.
     EXPECT_EQ(driver.GetLinkState(1), 1);
     EXPECT_EQ(link.pendingReplies(), 2 * (c.readBacks.size() - static_cast<std::size_t>(c.sends)));
@@ -110,7 +111,7 @@ INSTANTIATE_TEST_SUITE_P(
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(DriverTest, PriceSentWhileTheLinkKeepsItsOwnStateIsNotReadBack) {
-    driver.DispenserMode[1][2] = 0x31;
+    GivenDispenser(driver, 1, 2, [&](DispenserState& s) { s.DispenserMode = 0x31; });
     link.forcedState = 5;
     link.responder = [](const Bytes&) { return Bytes{'A'}; };
     driver.SetPrice(1, 2, 3, 0, 0, 45.67);
@@ -118,12 +119,12 @@ TEST_F(DriverTest, PriceSentWhileTheLinkKeepsItsOwnStateIsNotReadBack) {
 }
 
 TEST_F(DriverTest, PriceSendFailureRaisesAtOnce) {
-    driver.DispenserMode[1][2] = 0x31;
+    GivenDispenser(driver, 1, 2, [&](DispenserState& s) { s.DispenserMode = 0x31; });
     link.QueueSilence();
     EXPECT_TRUE(
         test::RaisesSerialIO([&] { driver.SetPrice(1, 2, 3, 0, 0, 45.67); }, kCannotSetPrice));
     EXPECT_EQ(link.sent.size(), 1u);
-    EXPECT_EQ(driver.NozzlePrice[1][2][3], 45.67);
+    EXPECT_EQ(driver.Tables().NozzlePrice[1][2][3], 45.67);
 
     // A failure on a later send raises as well.
     link.sent.clear();
@@ -136,22 +137,22 @@ TEST_F(DriverTest, PriceSendFailureRaisesAtOnce) {
 }
 
 TEST_F(DriverTest, PriceInModeZeroIsOnlyStored) {
-    driver.DispenserMode[1][2] = '0';
+    GivenDispenser(driver, 1, 2, [&](DispenserState& s) { s.DispenserMode = '0'; });
     driver.SetPrice(1, 2, 3, 0, 0, 45.67);
-    EXPECT_EQ(driver.NozzlePrice[1][2][3], 45.67);
+    EXPECT_EQ(driver.Tables().NozzlePrice[1][2][3], 45.67);
     EXPECT_TRUE(link.sent.empty());
 }
 
 // The four-digit field cannot carry these; sending the low digits would give the controller
 // another price while the host is told it was set.
 TEST_F(DriverTest, PriceTheFieldCannotCarryIsStoredAndRefused) {
-    driver.DispenserMode[1][2] = 0x31;
+    GivenDispenser(driver, 1, 2, [&](DispenserState& s) { s.DispenserMode = 0x31; });
     link.responder = [](const Bytes&) { return Bytes{'A'}; };
     for (const double price : {100.0, 123.45, 1.0e6, -0.01, -45.67}) {
         EXPECT_TRUE(
             test::RaisesSerialIO([&] { driver.SetPrice(1, 2, 3, 0, 0, price); }, kCannotSetPrice))
             << price;
-        EXPECT_EQ(driver.NozzlePrice[1][2][3], price);
+        EXPECT_EQ(driver.Tables().NozzlePrice[1][2][3], price);
     }
     EXPECT_TRUE(link.sent.empty());
 }

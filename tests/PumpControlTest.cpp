@@ -9,6 +9,7 @@ namespace {
 
 using test::Bytes;
 using test::DriverTest;
+using test::GivenDispenser;
 
 constexpr char kCannotStart[] = "Can't START POMP";
 constexpr char kCannotStop[] = "Can't STOP POMP";
@@ -42,7 +43,7 @@ TEST_P(StartThenStopTest, StopUsesTheNozzleOfTheLastStart) {
     link.QueueAck();
     link.QueueAck();
     EXPECT_EQ(driver.StartPump(c.channel, c.dispenser, c.nozzle), 0);
-    EXPECT_EQ(driver.CurrentNozzle[c.channel][c.dispenser], c.nozzle);
+    EXPECT_EQ(driver.Tables().CurrentNozzle[c.channel][c.dispenser], c.nozzle);
     EXPECT_EQ(driver.StopPump(c.channel, c.dispenser, 1), 0);
     EXPECT_EQ(Sent(), (std::vector<Bytes>{c.start, c.stop}));
     EXPECT_EQ(link.sent[1].channel, c.channel);
@@ -80,7 +81,7 @@ TEST_F(DriverTest, StopPumpWithFlag0ChecksAndSendsNothing) {
 TEST_F(DriverTest, FailedStartRaisesAndKeepsTheNozzleItStored) {
     link.QueueSilence();
     EXPECT_TRUE(test::RaisesSerialIO([&] { driver.StartPump(1, 2, 4); }, kCannotStart));
-    EXPECT_EQ(driver.CurrentNozzle[1][2], 4);
+    EXPECT_EQ(driver.Tables().CurrentNozzle[1][2], 4);
     // The stop that follows addresses that nozzle.
     link.QueueReply({'B'});  // rejected by the reply check
     EXPECT_TRUE(test::RaisesSerialIO([&] { driver.StopPump(1, 2, 1); }, kCannotStop));
@@ -94,7 +95,7 @@ TEST_F(DriverTest, PumpCommandsOutOfRangeRaiseBeforeAnythingIsStoredOrSent) {
     EXPECT_THROW(driver.StartPump(1, 0, 1), ERangeError);
     EXPECT_THROW(driver.StartPump(1, 33, 1), ERangeError);
     EXPECT_THROW(driver.StartPump(1, 1, 256), ERangeError);
-    EXPECT_EQ(driver.CurrentNozzle[1][1], 1);
+    EXPECT_EQ(driver.Tables().CurrentNozzle[1][1], 1);
     EXPECT_THROW(driver.StopPump(33, 1, 1), ERangeError);
     EXPECT_THROW(driver.StopPump(1, 0, 1), ERangeError);
     EXPECT_TRUE(link.sent.empty());
@@ -120,13 +121,13 @@ class StartFillTest : public DriverTest, public ::testing::WithParamInterface<St
 
 TEST_P(StartFillTest, StartsSentAndStatusWord) {
     const StartFillCase& c = GetParam();
-    driver.DispenserMode[1][2] = c.mode;
+    GivenDispenser(driver, 1, 2, [&](DispenserState& s) { s.DispenserMode = c.mode; });
     driver.WStart = c.wStart;
-    driver.NozzleStatus[1][2][3] = c.statusWord;
+    GivenDispenser(driver, 1, 2, [&](DispenserState& s) { s.NozzleStatus[3] = c.statusWord; });
     link.responder = [](const Bytes&) { return Bytes{'A'}; };
     driver.StartFill(1, 2, 3, c.flag);
     EXPECT_EQ(Sent(), std::vector<Bytes>(static_cast<std::size_t>(c.starts), Bytes{0x04, 'u'}));
-    EXPECT_EQ(driver.NozzleStatus[1][2][3], c.wordAfter);
+    EXPECT_EQ(driver.Tables().NozzleStatus[1][2][3], c.wordAfter);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -148,7 +149,7 @@ INSTANTIATE_TEST_SUITE_P(
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(DriverTest, StartFillFailureReachesTheHost) {
-    driver.DispenserMode[1][1] = 0x31;
+    GivenDispenser(driver, 1, 1, [&](DispenserState& s) { s.DispenserMode = 0x31; });
     link.QueueSilence();
     EXPECT_TRUE(test::RaisesSerialIO([&] { driver.StartFill(1, 1, 1, 0); }, kCannotStart));
 }
@@ -157,7 +158,7 @@ TEST_F(DriverTest, StartFillOutOfRangeRaisesBeforeSending) {
     link.responder = [](const Bytes&) { return Bytes{'A'}; };
     EXPECT_THROW(driver.StartFill(33, 1, 1, 0), ERangeError);
     EXPECT_THROW(driver.StartFill(1, 0, 1, 0), ERangeError);
-    driver.DispenserMode[1][1] = '0';
+    GivenDispenser(driver, 1, 1, [&](DispenserState& s) { s.DispenserMode = '0'; });
     EXPECT_THROW(driver.StartFill(1, 1, 7, 0), ERangeError);
     EXPECT_TRUE(link.sent.empty());
 }
@@ -165,8 +166,10 @@ TEST_F(DriverTest, StartFillOutOfRangeRaisesBeforeSending) {
 // ---- The host's stop request and the mode-'0' word of nozzle 1.
 
 TEST_F(DriverTest, StopFillOnRequestPassesTheCallersFlag) {
-    driver.DispenserMode[1][3] = 0x31;
-    driver.CurrentNozzle[1][3] = 2;
+    GivenDispenser(driver, 1, 3, [&](DispenserState& s) {
+        s.DispenserMode = 0x31;
+        s.CurrentNozzle = 2;
+    });
     driver.StopFillOnRequest(1, 3, 12345, 0);
     EXPECT_TRUE(link.sent.empty());
     link.QueueAck();
@@ -191,12 +194,14 @@ class ModeZeroStopTest : public DriverTest,
 
 TEST_P(ModeZeroStopTest, OnlyNozzle1sRunningWordEnds) {
     const ModeZeroStopCase& c = GetParam();
-    driver.DispenserMode[2][4] = '0';
-    driver.NozzleStatus[2][4][1] = c.word1;
-    driver.NozzleStatus[2][4][2] = c.word2;
+    GivenDispenser(driver, 2, 4, [&](DispenserState& s) {
+        s.DispenserMode = '0';
+        s.NozzleStatus[1] = c.word1;
+        s.NozzleStatus[2] = c.word2;
+    });
     driver.StopFillOnRequest(2, 4, 0, 1);
-    EXPECT_EQ(driver.NozzleStatus[2][4][1], c.word1After);
-    EXPECT_EQ(driver.NozzleStatus[2][4][2], c.word2);
+    EXPECT_EQ(driver.Tables().NozzleStatus[2][4][1], c.word1After);
+    EXPECT_EQ(driver.Tables().NozzleStatus[2][4][2], c.word2);
     EXPECT_TRUE(link.sent.empty());
 }
 
@@ -209,11 +214,11 @@ INSTANTIATE_TEST_SUITE_P(Words, ModeZeroStopTest,
                          [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(DriverTest, ModeZeroStartThenStopRequest) {
-    driver.DispenserMode[1][1] = '0';
+    GivenDispenser(driver, 1, 1, [&](DispenserState& s) { s.DispenserMode = '0'; });
     driver.StartFill(1, 1, 1, 0);
-    EXPECT_EQ(driver.NozzleStatus[1][1][1], 217);
+    EXPECT_EQ(driver.Tables().NozzleStatus[1][1][1], 217);
     driver.StopFillOnRequest(1, 1, 0, 1);
-    EXPECT_EQ(driver.NozzleStatus[1][1][1], 209);
+    EXPECT_EQ(driver.Tables().NozzleStatus[1][1][1], 209);
     EXPECT_TRUE(link.sent.empty());
 }
 
@@ -239,12 +244,14 @@ class HostEventTest : public DriverTest, public ::testing::WithParamInterface<Ev
 
 TEST_P(HostEventTest, ResetsOnlyAModeZeroNozzleOnEvent4) {
     const EventCase& c = GetParam();
-    driver.DispenserMode[5][6] = c.mode;
-    driver.NozzleStatus[5][6][3] = 217;
-    driver.NozzleStatus[5][6][1] = 217;
+    GivenDispenser(driver, 5, 6, [&](DispenserState& s) {
+        s.DispenserMode = c.mode;
+        s.NozzleStatus[3] = 217;
+        s.NozzleStatus[1] = 217;
+    });
     driver.HandleHostEvent(c.event, 0xDEAD, 5, 6, 3);
-    EXPECT_EQ(driver.NozzleStatus[5][6][3], c.wordAfter);
-    EXPECT_EQ(driver.NozzleStatus[5][6][1], 217);
+    EXPECT_EQ(driver.Tables().NozzleStatus[5][6][3], c.wordAfter);
+    EXPECT_EQ(driver.Tables().NozzleStatus[5][6][1], 217);
     EXPECT_TRUE(link.sent.empty());
 }
 
@@ -262,7 +269,7 @@ TEST_F(DriverTest, HostEventChecksOnlyWhatItUses) {
     EXPECT_THROW(driver.HandleHostEvent(4, 0, 33, 1, 1), ERangeError);
     EXPECT_THROW(driver.HandleHostEvent(4, 0, 1, 0, 1), ERangeError);
     driver.HandleHostEvent(4, 0, 1, 1, 7);
-    driver.DispenserMode[1][1] = '0';
+    GivenDispenser(driver, 1, 1, [&](DispenserState& s) { s.DispenserMode = '0'; });
     EXPECT_THROW(driver.HandleHostEvent(4, 0, 1, 1, 7), ERangeError);
     EXPECT_THROW(driver.HandleHostEvent(4, 0, 1, 1, 0), ERangeError);
 }

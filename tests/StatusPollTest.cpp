@@ -14,6 +14,7 @@ namespace {
 using test::Bytes;
 using test::DataReply;
 using test::DriverTest;
+using test::GivenDispenser;
 
 constexpr char kCannotPoll[] = "Невозможно выполнить опрос состояния пистолета (Варно)";
 constexpr char kCannotRead[] = "Невозможно считать параметр";
@@ -98,16 +99,18 @@ class NozzleDecodeTest : public PollTest, public ::testing::WithParamInterface<N
 
 TEST_P(NozzleDecodeTest, CodeVolumeAndLink) {
     const NozzleCase& c = GetParam();
-    driver.DispenserMode[1][1] = c.mode;
-    driver.VolumeDecimals[1][1] = c.volumeDecimals;
-    driver.NozzleVolume[1][1][1] = 77.0;
+    GivenDispenser(driver, 1, 1, [&](DispenserState& s) {
+        s.DispenserMode = c.mode;
+        s.VolumeDecimals = c.volumeDecimals;
+        s.NozzleVolume[1] = 77.0;
+    });
     link.QueueReply(c.reply);
     const StatusRecord record = Poll(1);
     EXPECT_EQ(Sent(), (std::vector<Bytes>{{0x01, 'D'}}));
     EXPECT_EQ(link.sent[0].frame, (Bytes{0x48, 0x01, 0x44, 0xD2, 0x45}));
     EXPECT_EQ(link.sent[0].replyLength, 18);
     EXPECT_EQ(record.Word(1), c.code);
-    EXPECT_DOUBLE_EQ(driver.NozzleVolume[1][1][1], c.volume);
+    EXPECT_DOUBLE_EQ(driver.Tables().NozzleVolume[1][1][1], c.volume);
     EXPECT_EQ(driver.GetLinkState(1), c.linkAfter);
     // The summary takes the nozzle's code only while the link is good.
     const bool good = c.linkAfter == 1;
@@ -177,8 +180,10 @@ INSTANTIATE_TEST_SUITE_P(
     [](const auto& info) { return "char_" + std::to_string(info.param.character); });
 
 TEST_F(PollTest, StatusSixStopsTheDispenserThenStopFillOnAZeroVolume) {
-    driver.DispenserMode[1][1] = 0x31;
-    driver.CurrentNozzle[1][1] = 3;
+    GivenDispenser(driver, 1, 1, [&](DispenserState& s) {
+        s.DispenserMode = 0x31;
+        s.CurrentNozzle = 3;
+    });
     Answer({{1, Plain(1, ' ', "000000")}, {2, Plain(2, '6', "000000")}});
     const StatusRecord record = Poll(2);
     // The stop for '6', then the StopFill for 210 with nothing dispensed; both address the
@@ -191,16 +196,16 @@ TEST_F(PollTest, StatusSixStopsTheDispenserThenStopFillOnAZeroVolume) {
 }
 
 TEST_F(PollTest, StatusSixWithAVolumeStopsOnce) {
-    driver.DispenserMode[1][1] = 0x31;
+    GivenDispenser(driver, 1, 1, [&](DispenserState& s) { s.DispenserMode = 0x31; });
     Answer({{1, Plain(1, 0xB6, "000150")}});
     const StatusRecord record = Poll(1);
     EXPECT_EQ(Sent(), (std::vector<Bytes>{{0x01, 'D'}, {0x01, 's'}}));
     EXPECT_EQ(record.Word(1), 209);
-    EXPECT_DOUBLE_EQ(driver.NozzleVolume[1][1][1], 1.5);
+    EXPECT_DOUBLE_EQ(driver.Tables().NozzleVolume[1][1][1], 1.5);
 }
 
 TEST_F(PollTest, StatusSixStopFailureLeavesThePoll) {
-    driver.DispenserMode[1][1] = 0x31;
+    GivenDispenser(driver, 1, 1, [&](DispenserState& s) { s.DispenserMode = 0x31; });
     link.QueueReply(Plain(1, '6', "000150"));
     link.QueueSilence();
     StatusRecord record;
@@ -225,8 +230,10 @@ class EndedWithoutVolumeTest : public PollTest, public ::testing::WithParamInter
 
 TEST_P(EndedWithoutVolumeTest, StopFillOnlyFor209To213) {
     const EndedCase& c = GetParam();
-    driver.DispenserMode[1][1] = 0x31;
-    driver.CurrentNozzle[1][1] = 2;
+    GivenDispenser(driver, 1, 1, [&](DispenserState& s) {
+        s.DispenserMode = 0x31;
+        s.CurrentNozzle = 2;
+    });
     link.QueueReply(Plain(c.nozzle, c.status, c.volume));
     link.QueueAck();
     CommandBuffer buffer{};
@@ -270,15 +277,17 @@ class ModeZeroPollTest : public PollTest, public ::testing::WithParamInterface<M
 
 TEST_P(ModeZeroPollTest, WordAndCode) {
     const ModeZeroCase& c = GetParam();
-    driver.DispenserMode[1][1] = '0';
-    driver.NozzleStatus[1][1][1] = c.word;
-    driver.VolumeLimit[1][1] = c.limit;
-    driver.NozzleVolume[1][1][1] = c.previous;
+    GivenDispenser(driver, 1, 1, [&](DispenserState& s) {
+        s.DispenserMode = '0';
+        s.NozzleStatus[1] = c.word;
+        s.VolumeLimit = c.limit;
+        s.NozzleVolume[1] = c.previous;
+    });
     link.QueueReply(ModeZero(1, c.volume6));
     const StatusRecord record = Poll(1);
     EXPECT_EQ(record.Word(1), c.code);
-    EXPECT_EQ(driver.NozzleStatus[1][1][1], c.wordAfter);
-    EXPECT_DOUBLE_EQ(driver.NozzleVolume[1][1][1], c.volumeAfter);
+    EXPECT_EQ(driver.Tables().NozzleStatus[1][1][1], c.wordAfter);
+    EXPECT_DOUBLE_EQ(driver.Tables().NozzleVolume[1][1][1], c.volumeAfter);
     EXPECT_EQ(driver.GetLinkState(1), c.linkAfter);
     EXPECT_EQ(link.sent.size(), 1u);  // no stop goes out for a mode-'0' dispenser
 }
@@ -309,34 +318,38 @@ INSTANTIATE_TEST_SUITE_P(
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(PollTest, ModeZeroFillEndsOverThreePolls) {
-    driver.DispenserMode[1][1] = '0';
-    driver.NozzleStatus[1][1][1] = 217;
-    driver.VolumeLimit[1][1] = 10.0;
-    driver.NozzleVolume[1][1][1] = 9.5;
+    GivenDispenser(driver, 1, 1, [&](DispenserState& s) {
+        s.DispenserMode = '0';
+        s.NozzleStatus[1] = 217;
+        s.VolumeLimit = 10.0;
+        s.NozzleVolume[1] = 9.5;
+    });
     std::vector<std::uint8_t> codes;
     for (int i = 0; i < 3; ++i) {
         link.QueueReply(ModeZero(1, "010.00"));
         const StatusRecord record = Poll(1);
         codes.push_back(record.Summary());
-        EXPECT_EQ(record.Word(1), driver.NozzleStatus[1][1][1]);
+        EXPECT_EQ(record.Word(1), driver.Tables().NozzleStatus[1][1][1]);
     }
     EXPECT_EQ(codes, (std::vector<std::uint8_t>{209, 208, 192}));
 }
 
 TEST_F(PollTest, ModeZeroReadsTheWordNumberedByTheCount) {
-    driver.DispenserMode[1][1] = '0';
-    driver.NozzleStatus[1][1][1] = 192;
-    driver.NozzleStatus[1][1][2] = 217;
-    driver.VolumeLimit[1][1] = 10.0;
-    driver.NozzleVolume[1][1][1] = 9.5;
-    driver.NozzleVolume[1][1][2] = 10.0;
+    GivenDispenser(driver, 1, 1, [&](DispenserState& s) {
+        s.DispenserMode = '0';
+        s.NozzleStatus[1] = 192;
+        s.NozzleStatus[2] = 217;
+        s.VolumeLimit = 10.0;
+        s.NozzleVolume[1] = 9.5;
+        s.NozzleVolume[2] = 10.0;
+    });
     Answer({{1, ModeZero(1, "010.00")}, {2, ModeZero(2, "010.00")}});
     const StatusRecord record = Poll(2);
     // Nozzle 1 ends word 2's running fill; nozzle 2 then finds it stopped.
     EXPECT_EQ(record.Word(1), 209);
     EXPECT_EQ(record.Word(2), 208);
-    EXPECT_EQ(driver.NozzleStatus[1][1][1], 192);
-    EXPECT_EQ(driver.NozzleStatus[1][1][2], 208);
+    EXPECT_EQ(driver.Tables().NozzleStatus[1][1][1], 192);
+    EXPECT_EQ(driver.Tables().NozzleStatus[1][1][2], 208);
     EXPECT_EQ(record.Summary(), 209);
     EXPECT_EQ(record.SummaryNozzle(), 1);
 }
@@ -359,14 +372,14 @@ class SummaryTest : public PollTest, public ::testing::WithParamInterface<Summar
 
 TEST_P(SummaryTest, RecordAndNozzleStatus) {
     const SummaryCase& c = GetParam();
-    driver.DispenserMode[1][1] = 0x31;
+    GivenDispenser(driver, 1, 1, [&](DispenserState& s) { s.DispenserMode = 0x31; });
     std::map<std::uint8_t, Bytes> replies;
     for (std::uint8_t n = 1; n <= c.statusChars.size(); ++n) {
         replies[n] = Plain(n, c.statusChars[n - 1u], "000150");
     }
     Answer(replies);
     for (std::int64_t n = 1; n <= 6; ++n) {
-        driver.NozzleStatus[1][1][n] = 999;
+        GivenDispenser(driver, 1, 1, [&](DispenserState& s) { s.NozzleStatus[n] = 999; });
     }
     StatusRecord record;
     record.bytes.fill(0xEE);
@@ -381,11 +394,12 @@ TEST_P(SummaryTest, RecordAndNozzleStatus) {
     for (std::uint8_t n = 1; n <= 6; ++n) {
         if (n <= count) {
             EXPECT_EQ(record.Word(n), c.codes[n - 1u]) << "nozzle " << int{n};
-            EXPECT_EQ(driver.NozzleStatus[1][1][n], c.codes[n - 1u]) << "nozzle " << int{n};
+            EXPECT_EQ(driver.Tables().NozzleStatus[1][1][n], c.codes[n - 1u])
+                << "nozzle " << int{n};
         } else {
             // Nozzles not polled: the caller's record and the driver's words stay.
             EXPECT_EQ(record.Word(n), 0xEEEE) << "nozzle " << int{n};
-            EXPECT_EQ(driver.NozzleStatus[1][1][n], 999) << "nozzle " << int{n};
+            EXPECT_EQ(driver.Tables().NozzleStatus[1][1][n], 999) << "nozzle " << int{n};
         }
     }
 }
@@ -424,21 +438,25 @@ INSTANTIATE_TEST_SUITE_P(
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(PollTest, ModeZeroRecordIsNotCopiedToTheWords) {
-    driver.DispenserMode[1][1] = '0';
-    driver.NozzleStatus[1][1][1] = 192;
-    driver.NozzleStatus[1][1][2] = 555;
-    driver.NozzleVolume[1][1][1] = 1.0;
-    driver.NozzleVolume[1][1][2] = 1.0;
+    GivenDispenser(driver, 1, 1, [&](DispenserState& s) {
+        s.DispenserMode = '0';
+        s.NozzleStatus[1] = 192;
+        s.NozzleStatus[2] = 555;
+        s.NozzleVolume[1] = 1.0;
+        s.NozzleVolume[2] = 1.0;
+    });
     Answer({{1, ModeZero(1, "003.20")}, {2, ModeZero(2, "003.20")}});
     Poll(2);
-    EXPECT_EQ(driver.NozzleStatus[1][1][1], 192);
-    EXPECT_EQ(driver.NozzleStatus[1][1][2], 555);
+    EXPECT_EQ(driver.Tables().NozzleStatus[1][1][1], 192);
+    EXPECT_EQ(driver.Tables().NozzleStatus[1][1][2], 555);
 }
 
 TEST_F(PollTest, BadLinkAfterNozzle1EndsThePollUntouched) {
-    driver.DispenserMode[1][1] = 0x31;
-    driver.NozzleStatus[1][1][1] = 111;
-    driver.NozzleStatus[1][1][2] = 222;
+    GivenDispenser(driver, 1, 1, [&](DispenserState& s) {
+        s.DispenserMode = 0x31;
+        s.NozzleStatus[1] = 111;
+        s.NozzleStatus[2] = 222;
+    });
     Answer({{1, Plain(1, kEndedChar, "100001")}, {2, Plain(2, kIdleChar, "000000")}});
     const StatusRecord record = Poll(2);
     EXPECT_EQ(Sent(), (std::vector<Bytes>{{0x01, 'D'}}));
@@ -446,28 +464,32 @@ TEST_F(PollTest, BadLinkAfterNozzle1EndsThePollUntouched) {
     EXPECT_EQ(record.Word(2), 0xEEEE);
     EXPECT_EQ(record.Summary(), 0);
     EXPECT_EQ(record.SummaryNozzle(), 0);
-    EXPECT_EQ(driver.NozzleStatus[1][1][1], 111);
-    EXPECT_EQ(driver.NozzleStatus[1][1][2], 222);
+    EXPECT_EQ(driver.Tables().NozzleStatus[1][1][1], 111);
+    EXPECT_EQ(driver.Tables().NozzleStatus[1][1][2], 222);
     EXPECT_EQ(driver.GetLinkState(1), 3);
 }
 
 TEST_F(PollTest, LinkStateNotGoodAfterTheExchangeDecodesNothing) {
-    driver.DispenserMode[1][1] = 0x31;
-    driver.NozzleVolume[1][1][1] = 5.0;
-    driver.NozzleStatus[1][1][1] = 111;
+    GivenDispenser(driver, 1, 1, [&](DispenserState& s) {
+        s.DispenserMode = 0x31;
+        s.NozzleVolume[1] = 5.0;
+        s.NozzleStatus[1] = 111;
+    });
     link.forcedState = 3;
     Answer({{1, Plain(1, kIdleChar, "000000")}, {2, Plain(2, kIdleChar, "000000")}});
     const StatusRecord record = Poll(2);
     EXPECT_EQ(link.sent.size(), 1u);
     EXPECT_EQ(record.Word(1), 0);  // no code for a nozzle that could not be read
     EXPECT_EQ(record.Summary(), 0);
-    EXPECT_DOUBLE_EQ(driver.NozzleVolume[1][1][1], 5.0);
-    EXPECT_EQ(driver.NozzleStatus[1][1][1], 111);
+    EXPECT_DOUBLE_EQ(driver.Tables().NozzleVolume[1][1][1], 5.0);
+    EXPECT_EQ(driver.Tables().NozzleStatus[1][1][1], 111);
 }
 
 TEST_F(PollTest, ExchangeFailureOnNozzle2KeepsWhatNozzle1Gave) {
-    driver.DispenserMode[1][1] = 0x31;
-    driver.NozzleStatus[1][1][1] = 111;
+    GivenDispenser(driver, 1, 1, [&](DispenserState& s) {
+        s.DispenserMode = 0x31;
+        s.NozzleStatus[1] = 111;
+    });
     link.QueueReply(Plain(1, kRunningChar, "000150"));
     link.QueueReply({'A'});  // only the acknowledgement: rejected
     StatusRecord record;
@@ -478,7 +500,7 @@ TEST_F(PollTest, ExchangeFailureOnNozzle2KeepsWhatNozzle1Gave) {
     EXPECT_EQ(record.Summary(), 217);
     EXPECT_EQ(record.SummaryNozzle(), 1);
     EXPECT_EQ(record.Word(2), 0xEEEE);
-    EXPECT_EQ(driver.NozzleStatus[1][1][1], 111);
+    EXPECT_EQ(driver.Tables().NozzleStatus[1][1][1], 111);
 }
 
 TEST_F(PollTest, DispenserAbove32RaisesTheBaseExceptionBeforeSending) {
@@ -514,12 +536,14 @@ TEST_F(PollTest, OtherIndexesOutOfRange) {
 }
 
 TEST_F(PollTest, StatusCodePollsNothing) {
-    driver.NozzleStatus[1][5][1] = 217;
-    driver.NozzleStatus[1][5][2] = 226;
+    GivenDispenser(driver, 1, 5, [&](DispenserState& s) {
+        s.NozzleStatus[1] = 217;
+        s.NozzleStatus[2] = 226;
+    });
     EXPECT_EQ(driver.GetStatusCode(1, 5), 0);
     EXPECT_TRUE(link.sent.empty());
-    EXPECT_EQ(driver.NozzleStatus[1][5][1], 217);
-    EXPECT_EQ(driver.NozzleStatus[1][5][2], 226);
+    EXPECT_EQ(driver.Tables().NozzleStatus[1][5][1], 217);
+    EXPECT_EQ(driver.Tables().NozzleStatus[1][5][2], 226);
     EXPECT_TRUE(
         test::Raises([&] { driver.GetStatusCode(1, 33); }, "Exception", kDispenserOutOfRange));
 }
@@ -527,7 +551,7 @@ TEST_F(PollTest, StatusCodePollsNothing) {
 // ---- The extended poll and the cached controller mode.
 
 TEST_F(PollTest, ExtendedRecordLeavesByte15AndEndsInZeros) {
-    driver.DispenserMode[1][1] = 0x31;
+    GivenDispenser(driver, 1, 1, [&](DispenserState& s) { s.DispenserMode = 0x31; });
     Answer({{1, Plain(1, kWaitingChar, "000150")}, {2, Plain(2, kRunningChar, "000150")}},
            {{148, 0x31}});
     StatusRecordEx record;
@@ -549,12 +573,12 @@ TEST_F(PollTest, ModeIsReadAgainOnCalls1_3_6WhileItStaysTheSame) {
         driver.PollDispenserStatusEx(1, 4, 0, record);
         readsAfterCall.push_back(link.sent.size());
         if (call == 1) {
-            EXPECT_EQ(driver.DispenserMode[1][4], 0x31);
+            EXPECT_EQ(driver.Tables().DispenserMode[1][4], 0x31);
         }
     }
     EXPECT_EQ(readsAfterCall, (std::vector<std::size_t>{1, 1, 2, 2, 2, 3}));
-    EXPECT_EQ(driver.ModeStableCount[1][4], 3);
-    EXPECT_EQ(driver.ModeRecheckCountdown[1][4], 3);
+    EXPECT_EQ(driver.Tables().ModeStableCount[1][4], 3);
+    EXPECT_EQ(driver.Tables().ModeRecheckCountdown[1][4], 3);
     for (const Bytes& request : Sent()) {
         EXPECT_EQ(request, (Bytes{0x04, 'X', '9', '4'}));  // the dispenser is the address
     }
@@ -578,19 +602,21 @@ class RefreshModeTest : public PollTest, public ::testing::WithParamInterface<Mo
 
 TEST_P(RefreshModeTest, CellsReadAndModeCached) {
     const ModeCase& c = GetParam();
-    driver.DispenserMode[2][3] = c.cachedMode;
-    driver.ModeStableCount[2][3] = c.stableCount;
-    driver.VolumeDecimals[2][3] = 5;
-    driver.MoneyDecimals[2][3] = 6;
+    GivenDispenser(driver, 2, 3, [&](DispenserState& s) {
+        s.DispenserMode = c.cachedMode;
+        s.ModeStableCount = c.stableCount;
+        s.VolumeDecimals = 5;
+        s.MoneyDecimals = 6;
+    });
     Answer({}, c.cells);
     StatusRecordEx record;
     driver.PollDispenserStatusEx(2, 3, 0, record);
     EXPECT_EQ(Sent(), c.reads);
-    EXPECT_EQ(driver.DispenserMode[2][3], c.mode);
-    EXPECT_EQ(driver.VolumeDecimals[2][3], c.volumeDecimals);
-    EXPECT_EQ(driver.MoneyDecimals[2][3], c.moneyDecimals);
-    EXPECT_EQ(driver.ModeStableCount[2][3], c.stableAfter);
-    EXPECT_EQ(driver.ModeRecheckCountdown[2][3], c.stableAfter);
+    EXPECT_EQ(driver.Tables().DispenserMode[2][3], c.mode);
+    EXPECT_EQ(driver.Tables().VolumeDecimals[2][3], c.volumeDecimals);
+    EXPECT_EQ(driver.Tables().MoneyDecimals[2][3], c.moneyDecimals);
+    EXPECT_EQ(driver.Tables().ModeStableCount[2][3], c.stableAfter);
+    EXPECT_EQ(driver.Tables().ModeRecheckCountdown[2][3], c.stableAfter);
 }
 
 const Bytes kRead148{0x03, 'X', '9', '4'};
@@ -653,7 +679,7 @@ TEST_F(PollTest, NewDecimalsApplyToThePollOfTheSameCall) {
     Answer({{1, Plain(1, kWaitingChar, "012345")}}, {{148, 255}, {150, 0x42}, {129, 0x32}});
     StatusRecordEx record;
     driver.PollDispenserStatusEx(1, 1, 1, record);
-    EXPECT_DOUBLE_EQ(driver.NozzleVolume[1][1][1], 12.345);
+    EXPECT_DOUBLE_EQ(driver.Tables().NozzleVolume[1][1][1], 12.345);
 }
 
 TEST_F(PollTest, ModeReadFailureLeavesBeforeThePollAndRetriesNextTime) {
@@ -662,21 +688,21 @@ TEST_F(PollTest, ModeReadFailureLeavesBeforeThePollAndRetriesNextTime) {
     EXPECT_TRUE(
         test::RaisesSerialIO([&] { driver.PollDispenserStatusEx(1, 1, 1, record); }, kCannotRead));
     EXPECT_EQ(Sent(), (std::vector<Bytes>{{0x01, 'X', '9', '4'}}));
-    EXPECT_EQ(driver.ModeRecheckCountdown[1][1], 0);
+    EXPECT_EQ(driver.Tables().ModeRecheckCountdown[1][1], 0);
 }
 
 TEST_F(PollTest, ModeReadOnABadLinkCachesZero) {
-    driver.DispenserMode[1][1] = 0x31;
+    GivenDispenser(driver, 1, 1, [&](DispenserState& s) { s.DispenserMode = 0x31; });
     link.forcedState = 3;
     Answer({}, {{148, 0x31}});
     StatusRecordEx record;
     driver.PollDispenserStatusEx(1, 1, 0, record);
-    EXPECT_EQ(driver.DispenserMode[1][1], 0);
-    EXPECT_EQ(driver.ModeStableCount[1][1], 1);
+    EXPECT_EQ(driver.Tables().DispenserMode[1][1], 0);
+    EXPECT_EQ(driver.Tables().ModeStableCount[1][1], 1);
 }
 
 TEST_F(PollTest, ExtendedPollOfDispenser33) {
-    driver.ModeRecheckCountdown[1][1] = 5;
+    GivenDispenser(driver, 1, 1, [&](DispenserState& s) { s.ModeRecheckCountdown = 5; });
     StatusRecordEx record;
     EXPECT_THROW(driver.PollDispenserStatusEx(1, 33, 0, record), Exception);
 }
@@ -684,20 +710,20 @@ TEST_F(PollTest, ExtendedPollOfDispenser33) {
 // ---- The flagged start of a mode-'0' dispenser: a stop, then a poll of nozzle 1.
 
 TEST_F(PollTest, FlaggedModeZeroStartStopsAndPollsFirst) {
-    driver.DispenserMode[1][1] = '0';
+    GivenDispenser(driver, 1, 1, [&](DispenserState& s) { s.DispenserMode = '0'; });
     Answer({{1, ModeZero(1, "000.00")}}, {{148, '0'}});
     driver.StartFill(1, 1, 2, 1);
     EXPECT_EQ(Sent(), (std::vector<Bytes>{{0x01, 's'}, {0x01, 'X', '9', '4'}, {0x01, 'D'}}));
-    EXPECT_EQ(driver.NozzleStatus[1][1][2], 217);
-    EXPECT_EQ(driver.DispenserMode[1][1], '0');
+    EXPECT_EQ(driver.Tables().NozzleStatus[1][1][2], 217);
+    EXPECT_EQ(driver.Tables().DispenserMode[1][1], '0');
 }
 
 TEST_F(PollTest, FlaggedModeZeroStartWhoseStopFailsSetsNothing) {
-    driver.DispenserMode[1][1] = '0';
+    GivenDispenser(driver, 1, 1, [&](DispenserState& s) { s.DispenserMode = '0'; });
     link.QueueSilence();
     EXPECT_TRUE(
         test::Raises([&] { driver.StartFill(1, 1, 2, 1); }, "ESerialIO", "Can't STOP POMP"));
-    EXPECT_EQ(driver.NozzleStatus[1][1][2], 0);
+    EXPECT_EQ(driver.Tables().NozzleStatus[1][1][2], 0);
 }
 
 // ---- Line set-up and property queries.

@@ -99,18 +99,18 @@ TEST(TVM30Test, FreshObjectHasEveryDefault) {
     for (int c = 1; c <= 32; ++c) {
         ASSERT_EQ(driver.GetLinkState(static_cast<std::uint8_t>(c)), 1) << c;
         for (int d = 1; d <= 32; ++d) {
-            ASSERT_EQ(driver.CurrentNozzle[c][d], 1);
-            ASSERT_EQ(driver.DispenserMode[c][d], 0);
-            ASSERT_EQ(driver.ModeRecheckCountdown[c][d], 0);
-            ASSERT_EQ(driver.ModeStableCount[c][d], 1);
-            ASSERT_EQ(driver.VolumeDecimals[c][d], 2);
-            ASSERT_EQ(driver.MoneyDecimals[c][d], 2);
-            ASSERT_EQ(driver.VolumeLimit[c][d], 0.0);
-            ASSERT_EQ(driver.MoneyLimit[c][d], 0.0);
+            ASSERT_EQ(driver.Tables().CurrentNozzle[c][d], 1);
+            ASSERT_EQ(driver.Tables().DispenserMode[c][d], 0);
+            ASSERT_EQ(driver.Tables().ModeRecheckCountdown[c][d], 0);
+            ASSERT_EQ(driver.Tables().ModeStableCount[c][d], 1);
+            ASSERT_EQ(driver.Tables().VolumeDecimals[c][d], 2);
+            ASSERT_EQ(driver.Tables().MoneyDecimals[c][d], 2);
+            ASSERT_EQ(driver.Tables().VolumeLimit[c][d], 0.0);
+            ASSERT_EQ(driver.Tables().MoneyLimit[c][d], 0.0);
             for (int n = 1; n <= 6; ++n) {
-                ASSERT_EQ(driver.NozzleStatus[c][d][n], n == 1 ? 192 : 0) << c << d << n;
-                ASSERT_EQ(driver.NozzlePrice[c][d][n], 0.0);
-                ASSERT_EQ(driver.NozzleVolume[c][d][n], 0.0);
+                ASSERT_EQ(driver.Tables().NozzleStatus[c][d][n], n == 1 ? 192 : 0) << c << d << n;
+                ASSERT_EQ(driver.Tables().NozzlePrice[c][d][n], 0.0);
+                ASSERT_EQ(driver.Tables().NozzleVolume[c][d][n], 0.0);
             }
         }
     }
@@ -120,15 +120,57 @@ TEST(TVM30Test, FreshObjectHasEveryDefault) {
 TEST(TVM30Test, EveryTableRejectsIndexesOutsideItsRange) {
     RecordingLink link;
     TVM30 driver(0, &link, "");
-    EXPECT_THROW(driver.LinkState[0], ERangeError);
-    EXPECT_THROW(driver.LinkState[33], ERangeError);
-    EXPECT_THROW(driver.DispenserMode[1][0], ERangeError);
-    EXPECT_THROW(driver.DispenserMode[33][1], ERangeError);
-    EXPECT_THROW(driver.NozzleStatus[1][1][0], ERangeError);
-    EXPECT_THROW(driver.NozzleStatus[1][1][7], ERangeError);
-    EXPECT_THROW(driver.NozzlePrice[1][32][-1], ERangeError);
-    EXPECT_THROW(driver.NozzleVolume[1][1][0x100000001LL], ERangeError);
-    EXPECT_NO_THROW(driver.NozzleVolume[32][32][6]);
+    EXPECT_THROW(driver.Tables().LinkState[0], ERangeError);
+    EXPECT_THROW(driver.Tables().LinkState[33], ERangeError);
+    EXPECT_THROW(driver.Tables().DispenserMode[1][0], ERangeError);
+    EXPECT_THROW(driver.Tables().DispenserMode[33][1], ERangeError);
+    EXPECT_THROW(driver.Tables().NozzleStatus[1][1][0], ERangeError);
+    EXPECT_THROW(driver.Tables().NozzleStatus[1][1][7], ERangeError);
+    EXPECT_THROW(driver.Tables().NozzlePrice[1][32][-1], ERangeError);
+    EXPECT_THROW(driver.Tables().NozzleVolume[1][1][0x100000001LL], ERangeError);
+    EXPECT_NO_THROW(driver.Tables().NozzleVolume[32][32][6]);
+}
+
+// The functions that change the tables for a caller that is no host operation check every
+// index as the tables do, before anything changes.
+TEST(TVM30Test, NamedTableChangesRefuseIndexesOutsideTheirRange) {
+    RecordingLink link;
+    TVM30 driver(0, &link, "");
+    DispenserState changed;
+    changed.DispenserMode = '0';
+    changed.NozzlePrice[6] = 9.5;
+    const std::pair<std::int64_t, std::int64_t> places[] = {{0, 1}, {33, 1}, {1, 0}, {1, 33}};
+    for (const auto& [channel, dispenser] : places) {
+        EXPECT_THROW(driver.RestoreDispenser(channel, dispenser, changed), ERangeError);
+        EXPECT_THROW(driver.SelectNozzle(channel, dispenser, 2), ERangeError);
+    }
+    EXPECT_THROW(driver.RestoreLinkState(0, 3), ERangeError);
+    EXPECT_THROW(driver.RestoreLinkState(33, 3), ERangeError);
+    for (int c = 1; c <= 32; ++c) {
+        ASSERT_EQ(driver.Tables().LinkState[c], 1);
+        for (int d = 1; d <= 32; ++d) {
+            ASSERT_EQ(driver.Tables().Dispenser(c, d), DispenserState{}) << c << " " << d;
+        }
+    }
+}
+
+// A program that finds a fill it did not start points the driver at its nozzle: the stop
+// then goes to that nozzle, as after a start of it.
+TEST(TVM30Test, TheSelectedNozzleIsTheOneTheStopAddresses) {
+    RecordingLink started;
+    started.responder = [](const test::Bytes&) { return test::Bytes{'A'}; };
+    TVM30 starter(0, &started, "");
+    starter.StartPump(1, 3, 2);
+    starter.StopPump(1, 3, 1);
+
+    RecordingLink selected;
+    selected.responder = started.responder;
+    TVM30 driver(0, &selected, "");
+    driver.SelectNozzle(1, 3, 2);
+    driver.StopPump(1, 3, 1);
+    ASSERT_EQ(selected.sent.size(), 1u);
+    EXPECT_EQ(selected.sent[0].frame, started.sent.back().frame);
+    EXPECT_EQ(driver.Tables().CurrentNozzle[1][3], 2);
 }
 
 TEST(TVM30Test, LinkStateOperationsStoreAndRangeCheck) {

@@ -13,6 +13,7 @@ namespace {
 
 using test::Bytes;
 using test::DataReply;
+using test::GivenDispenser;
 using test::RecordingLink;
 
 // Lines without their time stamps, one a string.
@@ -107,7 +108,8 @@ INSTANTIATE_TEST_SUITE_P(
                       "fail 1 StartPump class=ERangeError msg=\"Range check error\" link=1"},
         OperationCase{"SetPriceInModeZero",
                       [](TVM30& d) {
-                          d.DispenserMode[1][2] = kModeZero;
+                          GivenDispenser(d, 1, 2,
+                                         [&](DispenserState& s) { s.DispenserMode = kModeZero; });
                           d.SetPrice(1, 2, 1, 0, 0, 45.67);
                       },
                       "call 1 SetPrice ch=1 disp=2 nozzle=1 r1=0 r2=0 price=45.67",
@@ -283,10 +285,13 @@ TEST(TracedStateTest, ANewFileBeginsWithWhatAFreshDriverWouldNotKnow) {
     RecordingLink link;
     auto sink = std::make_shared<FileLikeSink>();
     TracedDriver driver(0x40, &link, "", sink);
-    driver.DispenserMode[2][5] = 0x42;
-    driver.VolumeDecimals[2][5] = 3;
-    driver.NozzlePrice[2][5][2] = 51.2;
-    driver.LinkState[3] = 3;
+    GivenDispenser(driver, 2, 5, [&](DispenserState& s) {
+        s.DispenserMode = 0x42;
+        s.VolumeDecimals = 3;
+        s.NozzlePrice[2] = 51.2;
+    });
+    driver.RestoreLinkState(3, 3);
+    sink->memory.events.clear();
     sink->due = true;
     driver.GetLinkState(1);
 
@@ -350,8 +355,8 @@ TEST(TracedDecisionsTest, TheTraceChangesNothingTheDriverDecides) {
         EXPECT_EQ(tracedLink.sent[i].frame, plainLink.sent[i].frame) << "frame " << i;
     }
     EXPECT_EQ(tracedLink.reports, plainLink.reports);
-    EXPECT_EQ(traced.NozzleVolume[1][1][1], plain.NozzleVolume[1][1][1]);
-    EXPECT_EQ(traced.LinkState[1], plain.LinkState[1]);
+    EXPECT_EQ(traced.Tables().NozzleVolume[1][1][1], plain.Tables().NozzleVolume[1][1][1]);
+    EXPECT_EQ(traced.Tables().LinkState[1], plain.Tables().LinkState[1]);
 }
 
 }  // namespace

@@ -11,7 +11,9 @@
 #include <atomic>
 #include <cstring>
 #include <string>
+#include <type_traits>
 
+#include "driver/HostOperations.h"
 #include "driver/Text1251.h"
 #include "platform/win32/Boundary.h"
 #include "platform/win32/HostLinkProxy.h"
@@ -122,12 +124,9 @@ i32 __stdcall ApplyLinkSettingsEntry(void* object, u32 channel) {
     return result;
 }
 
-// ---- The operations, slot by slot.
-
-[[noreturn]] void __stdcall AbstractOperation(DriverObject* self) {
-    Capture([&] { Driver(self).AbstractOperation(); });
-    RaisePendingFailure();
-}
+// ---- The operations of the host's table. Those that pass words the driver takes as they
+// come (a byte argument in a whole stack slot, a number handed back through a pointer) are
+// made from the list of host operations below; those that are not are written here.
 
 // 1: the result is a length-prefixed string in the host's 256-byte buffer, through the
 // hidden result pointer in either place (Arrange).
@@ -141,112 +140,6 @@ void __stdcall GetProtocolDescription(u32 word0, u32 word1) {
         (&out)[0] = static_cast<std::uint8_t>(length);
         std::memcpy(&out + 1, text.data(), length);
     });
-}
-
-void __stdcall SetLinkState(DriverObject* self, u32 channel, u32 value) {
-    FUEL_BOUNDARY(Driver(self).SetLinkState(Byte(channel), Byte(value)));
-}
-
-std::uint8_t __stdcall GetLinkState(DriverObject* self, u32 channel) {
-    std::uint8_t result = 0;
-    FUEL_BOUNDARY(result = Driver(self).GetLinkState(Byte(channel)));
-    return result;
-}
-
-i32 __stdcall StopPump(DriverObject* self, u32 channel, u32 dispenser, u32 stopFlag) {
-    i32 result = 0;
-    FUEL_BOUNDARY(result = Driver(self).StopPump(channel, dispenser, Byte(stopFlag)));
-    return result;
-}
-
-i32 __stdcall ReservedQuery(DriverObject* self, u32 value) {
-    i32 result = 0;
-    FUEL_BOUNDARY(result = Driver(self).ReservedQuery(value));
-    return result;
-}
-
-void __stdcall GetFinalDispensedData(DriverObject* self, u32 channel, u32 dispenser, double* volume,
-                                     double* amount) {
-    FUEL_BOUNDARY(
-        Driver(self).GetFinalDispensedData(channel, dispenser, Target(volume), Target(amount)));
-}
-
-void __stdcall GetTotalizer(DriverObject* self, u32 channel, u32 dispenser, u32 nozzle,
-                            double* volumeTotal, double* moneyTotal, u32 reserved1, u32 reserved2) {
-    FUEL_BOUNDARY(Driver(self).GetTotalizer(channel, dispenser, nozzle, Target(volumeTotal),
-                                            Target(moneyTotal), reserved1, reserved2));
-}
-
-void __stdcall ReservedOperationA(DriverObject* self, u32 a, u32 b, u32 c, u32 d, u32 e, u32 f,
-                                  u32 g) {
-    FUEL_BOUNDARY(Driver(self).ReservedOperationA(a, b, c, d, e, f, g));
-}
-
-// 9: the volume comes back in ST(0).
-double __stdcall GetDispensedData(DriverObject* self, u32 channel, u32 dispenser, double* amount) {
-    double volume = 0;
-    FUEL_BOUNDARY(volume = Driver(self).GetDispensedData(channel, dispenser, Target(amount)));
-    return volume;
-}
-
-std::uint8_t __stdcall GetStatusCode(DriverObject* self, u32 channel, u32 dispenser) {
-    std::uint8_t result = 0;
-    FUEL_BOUNDARY(result = Driver(self).GetStatusCode(Byte(channel), Byte(dispenser)));
-    return result;
-}
-
-void __stdcall SetPrice(DriverObject* self, u32 channel, u32 dispenser, u32 nozzle, u32 reserved1,
-                        u32 reserved2, double price) {
-    FUEL_BOUNDARY(Driver(self).SetPrice(channel, dispenser, nozzle, reserved1, reserved2, price));
-}
-
-void __stdcall ReservedOperationB(DriverObject* self, u32 a, u32 b, u32 c) {
-    FUEL_BOUNDARY(Driver(self).ReservedOperationB(a, b, c));
-}
-
-void __stdcall SetVolumeLimit(DriverObject* self, u32 channel, u32 dispenser, u32 nozzle,
-                              u32 reserved, double limit) {
-    FUEL_BOUNDARY(Driver(self).SetVolumeLimit(channel, dispenser, nozzle, reserved, limit));
-}
-
-void __stdcall SetMoneyLimit(DriverObject* self, u32 channel, u32 dispenser, u32 nozzle,
-                             u32 reserved, double limit) {
-    FUEL_BOUNDARY(Driver(self).SetMoneyLimit(channel, dispenser, nozzle, reserved, limit));
-}
-
-i32 __stdcall StartPump(DriverObject* self, u32 channel, u32 dispenser, u32 nozzle) {
-    i32 result = 0;
-    FUEL_BOUNDARY(result = Driver(self).StartPump(channel, dispenser, nozzle));
-    return result;
-}
-
-i32 __stdcall InitLink(DriverObject* self, u32 channel) {
-    i32 result = 0;
-    FUEL_BOUNDARY(result = Driver(self).InitLink(channel));
-    return result;
-}
-
-i32 __stdcall ReadParameter(DriverObject* self, u32 channel, u32 address, u32 cell) {
-    i32 result = 0;
-    FUEL_BOUNDARY(result = Driver(self).ReadParameter(channel, address, static_cast<i32>(cell)));
-    return result;
-}
-
-i32 __stdcall WriteParameter(DriverObject* self, u32 channel, u32 address, u32 cell, u32 value) {
-    i32 result = 0;
-    FUEL_BOUNDARY(result = Driver(self).WriteParameter(channel, address, static_cast<i32>(cell),
-                                                       static_cast<i32>(value)));
-    return result;
-}
-
-void __stdcall StartFill(DriverObject* self, u32 channel, u32 dispenser, u32 nozzle, u32 flag) {
-    FUEL_BOUNDARY(Driver(self).StartFill(channel, dispenser, nozzle, Byte(flag)));
-}
-
-std::uint8_t __stdcall GetDriverInfo(DriverObject* self, u32 key, u32* value) {
-    bool known = false;
-    FUEL_BOUNDARY(known = Driver(self).GetDriverInfo(key, Target(value)));
-    return known ? 1 : 0;
 }
 
 // 21 and 27: the record goes through the hidden result pointer (Arrange). The driver fills
@@ -275,30 +168,12 @@ void __stdcall PollDispenserStatus(u32 word0, u32 word1, u32 word2, u32 word3, u
         PollInto(Arrange<3>({word0, word1, word2, word3, word4}), &TVM30::PollDispenserStatus));
 }
 
-void __stdcall StopFillOnRequest(DriverObject* self, u32 channel, u32 dispenser, u32 reserved,
-                                 u32 stopFlag) {
-    FUEL_BOUNDARY(Driver(self).StopFillOnRequest(channel, dispenser, reserved, Byte(stopFlag)));
-}
-
-void __stdcall StopFill(DriverObject* self, u32 channel, u32 dispenser, u32 reserved,
-                        u32 stopFlag) {
-    FUEL_BOUNDARY(Driver(self).StopFill(channel, dispenser, reserved, Byte(stopFlag)));
-}
-
 // 24: the service tool's item in the host's menu, once per process (MenuEntry).
 void __stdcall AddMenuItems(DriverObject* self, void* rootItem, void* itemFactory) {
     FUEL_BOUNDARY({
         Driver(self);
         AddProgrammingMenuItem(rootItem, itemFactory);
     });
-}
-
-void __stdcall ReservedOperationC(DriverObject* self, u32 a, u32 b) {
-    FUEL_BOUNDARY(Driver(self).ReservedOperationC(a, b));
-}
-
-void __stdcall ReservedOperationD(DriverObject* self, u32 a, u32 b) {
-    FUEL_BOUNDARY(Driver(self).ReservedOperationD(a, b));
 }
 
 // The driver fills the extended record only once the inner poll has succeeded, so a failed
@@ -308,11 +183,60 @@ void __stdcall PollDispenserStatusEx(u32 word0, u32 word1, u32 word2, u32 word3,
         PollInto(Arrange<3>({word0, word1, word2, word3, word4}), &TVM30::PollDispenserStatusEx));
 }
 
-void __stdcall HandleHostEvent(DriverObject* self, u32 event, u32 reserved, u32 channel,
-                               u32 dispenser, u32 nozzle) {
-    FUEL_BOUNDARY(Driver(self).HandleHostEvent(event, reserved, Byte(channel), Byte(dispenser),
-                                               Byte(nozzle)));
-}
+// How the host passes an argument of the driver's type T: in one 32-bit stack slot (of which
+// a byte argument's low byte counts), a double in two, a number handed back as a pointer to
+// the caller's variable.
+template <typename T>
+struct Wire {
+    static_assert(std::is_integral_v<T> && sizeof(T) <= sizeof(u32));
+    using Word = u32;
+    static T From(u32 word) { return static_cast<T>(word); }
+};
+template <>
+struct Wire<double> {
+    using Word = double;
+    static double From(double word) { return word; }
+};
+template <typename T>
+struct Wire<T&> {
+    using Word = T*;
+    static T& From(T* word) { return Target(word); }
+};
+
+// And how it takes the result back: a Boolean as a byte in AL, the rest as the driver's.
+template <typename T>
+struct WireResult {
+    using Word = T;
+    static T From(T result) { return result; }
+};
+template <>
+struct WireResult<void> {
+    using Word = void;
+};
+template <>
+struct WireResult<bool> {
+    using Word = std::uint8_t;
+    static std::uint8_t From(bool result) { return result ? 1 : 0; }
+};
+
+// The routine of an operation whose arguments and result all cross as Wire and WireResult
+// say: the driver's function, called inside Capture, on the driver behind the host's object.
+template <auto Method, typename = std::remove_cv_t<decltype(Method)>>
+struct HostRoutine;
+template <auto Method, typename R, typename... Parameters>
+struct HostRoutine<Method, R (TVM30::*)(Parameters...)> {
+    static typename WireResult<R>::Word __stdcall Entry(DriverObject* self,
+                                                        typename Wire<Parameters>::Word... words) {
+        if constexpr (std::is_void_v<R>) {
+            FUEL_BOUNDARY((Driver(self).*Method)(Wire<Parameters>::From(words)...));
+        } else {
+            typename WireResult<R>::Word result{};
+            FUEL_BOUNDARY(result = WireResult<R>::From(
+                              (Driver(self).*Method)(Wire<Parameters>::From(words)...)));
+            return result;
+        }
+    }
+};
 
 #undef FUEL_BOUNDARY
 
@@ -321,37 +245,35 @@ const void* Slot(Routine routine) {
     return reinterpret_cast<const void*>(routine);
 }
 
-const void* const kTable[kOperationCount] = {
-    Slot(&AbstractOperation),
-    Slot(&GetProtocolDescription),
-    Slot(&SetLinkState),
-    Slot(&GetLinkState),
-    Slot(&StopPump),
-    Slot(&ReservedQuery),
-    Slot(&GetFinalDispensedData),
-    Slot(&GetTotalizer),
-    Slot(&ReservedOperationA),
-    Slot(&GetDispensedData),
-    Slot(&GetStatusCode),
-    Slot(&SetPrice),
-    Slot(&ReservedOperationB),
-    Slot(&SetVolumeLimit),
-    Slot(&SetMoneyLimit),
-    Slot(&StartPump),
-    Slot(&InitLink),
-    Slot(&ReadParameter),
-    Slot(&WriteParameter),
-    Slot(&StartFill),
-    Slot(&GetDriverInfo),
-    Slot(&PollDispenserStatus),
-    Slot(&StopFillOnRequest),
-    Slot(&StopFill),
-    Slot(&AddMenuItems),
-    Slot(&ReservedOperationC),
-    Slot(&ReservedOperationD),
-    Slot(&PollDispenserStatusEx),
-    Slot(&HandleHostEvent),
+// The routine in each slot: the one made from the driver's function, or one written above.
+template <HostSlot S>
+const void* RoutineOf() {
+    return Slot(&HostRoutine<HostOperation<S>::kMethod>::Entry);
+}
+template <>
+const void* RoutineOf<HostSlot::GetProtocolDescription>() {
+    return Slot(&GetProtocolDescription);
+}
+template <>
+const void* RoutineOf<HostSlot::PollDispenserStatus>() {
+    return Slot(&PollDispenserStatus);
+}
+template <>
+const void* RoutineOf<HostSlot::AddMenuItems>() {
+    return Slot(&AddMenuItems);
+}
+template <>
+const void* RoutineOf<HostSlot::PollDispenserStatusEx>() {
+    return Slot(&PollDispenserStatusEx);
+}
+
+// Row by row from the list, so that no slot can be missing or out of its place.
+const void* const kTable[] = {
+#define FUEL_HOST_OPERATION(slot, name, ...) RoutineOf<HostSlot::name>(),
+#define FUEL_PLATFORM_OPERATION(slot, name) RoutineOf<HostSlot::name>(),
+#include "driver/HostOperations.def"
 };
+static_assert(std::size(kTable) == kOperationCount);
 
 }  // namespace
 

@@ -9,7 +9,7 @@
 
 namespace fuel::win32 {
 
-inline constexpr int kOperationCount = 29;
+inline constexpr int kOperationCount = fuel::kHostSlotCount;
 
 struct DriverObject {
     const void* const* table;

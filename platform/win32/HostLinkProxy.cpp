@@ -17,7 +17,7 @@ void HostLinkProxy::Bind(const void* driver, void* hostFacingObject, ReplyCheckR
 }
 
 template <typename Result, typename... Arguments>
-Result HostLinkProxy::Call(Entry entry, Arguments... arguments) {
+Result HostLinkProxy::Call(HostLinkEntry entry, Arguments... arguments) {
     using Routine = Result(__stdcall*)(void*, Arguments...);
     void* const host = host_;
     if (host == nullptr) {
@@ -29,7 +29,7 @@ Result HostLinkProxy::Call(Entry entry, Arguments... arguments) {
     std::conditional_t<std::is_void_v<Result>, int, Result> result{};
     auto call = [&]() noexcept {
         void* const* const table = *static_cast<void* const* const*>(host);
-        void* const address = table != nullptr ? table[entry] : nullptr;
+        void* const address = table != nullptr ? table[EntryNumber(entry)] : nullptr;
         if (address == nullptr) {
             missing = true;
             return;
@@ -60,44 +60,44 @@ void HostLinkProxy::CheckOwnHandler(const void* object) const {
 }
 
 std::int32_t HostLinkProxy::GetChannelError(std::uint32_t channel) {
-    return Call<std::int32_t>(kGetChannelError, channel);
+    return Call<std::int32_t>(HostLinkEntry::GetChannelError, channel);
 }
 
 void HostLinkProxy::SetChannelError(std::uint32_t channel, std::int32_t code) {
-    Call<void>(kSetChannelError, channel, code);
+    Call<void>(HostLinkEntry::SetChannelError, channel, code);
 }
 
 void HostLinkProxy::SetChannelState(std::uint32_t channel, std::int32_t state) {
-    Call<void>(kSetChannelState, channel, state);
+    Call<void>(HostLinkEntry::SetChannelState, channel, state);
 }
 
 std::int32_t HostLinkProxy::GetChannelState(std::uint32_t channel) {
-    return Call<std::int32_t>(kGetChannelState, channel);
+    return Call<std::int32_t>(HostLinkEntry::GetChannelState, channel);
 }
 
 std::int32_t HostLinkProxy::Transact(std::uint32_t channel, const std::uint8_t* frame,
                                      std::uint8_t frameLength, std::uint8_t* reply,
                                      std::uint8_t replyLength, std::uint32_t reserved) {
     // Byte values travel in whole 32-bit stack slots.
-    return Call<std::int32_t>(kTransact, channel, frame, std::uint32_t{frameLength}, reply,
-                              std::uint32_t{replyLength}, reserved);
+    return Call<std::int32_t>(HostLinkEntry::Transact, channel, frame, std::uint32_t{frameLength},
+                              reply, std::uint32_t{replyLength}, reserved);
 }
 
 std::int32_t HostLinkProxy::ConfigureLine(std::uint32_t channel, std::uint32_t timeout,
                                           std::uint32_t baudRate) {
-    return Call<std::int32_t>(kConfigureLine, channel, timeout, baudRate);
+    return Call<std::int32_t>(HostLinkEntry::ConfigureLine, channel, timeout, baudRate);
 }
 
 void HostLinkProxy::SetReplyValidator(std::uint32_t channel, ReplyHandler handler) {
     CheckOwnHandler(handler.object);
-    Call<void>(kSetReplyValidator, channel, reinterpret_cast<void*>(replyCheck_),
+    Call<void>(HostLinkEntry::SetReplyValidator, channel, reinterpret_cast<void*>(replyCheck_),
                hostFacingObject_);
 }
 
 void HostLinkProxy::SetLineInitializer(std::uint32_t channel, LineInitializer handler) {
     CheckOwnHandler(handler.object);
-    Call<void>(kSetLineInitializer, channel, reinterpret_cast<void*>(lineInitializer_),
-               hostFacingObject_);
+    Call<void>(HostLinkEntry::SetLineInitializer, channel,
+               reinterpret_cast<void*>(lineInitializer_), hostFacingObject_);
 }
 
 }  // namespace fuel::win32

@@ -41,21 +41,9 @@ class HostLinkProxy final : public fuel::HostLink {
     void SetReplyValidator(std::uint32_t channel, ReplyHandler handler) override;
     void SetLineInitializer(std::uint32_t channel, LineInitializer handler) override;
 
-    // Entries of the host's table.
-    enum Entry : std::size_t {
-        kGetChannelError = 1,
-        kSetChannelError = 2,
-        kSetChannelState = 3,
-        kGetChannelState = 4,
-        kTransact = 16,
-        kConfigureLine = 17,
-        kSetReplyValidator = 19,
-        kSetLineInitializer = 21,
-    };
-
   private:
     template <typename Result, typename... Arguments>
-    Result Call(Entry entry, Arguments... arguments);
+    Result Call(HostLinkEntry entry, Arguments... arguments);
 
     // The handler object must be this link's own driver: the host can only be handed
     // routines that it can call back with its own conventions.

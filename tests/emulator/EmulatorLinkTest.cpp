@@ -46,7 +46,7 @@ const Bytes kIdleStatus1 = {'A', 'H', 0x01, 'D', '0', '0', '0', '0', '0',
 TEST_F(EmulatorLinkTest, CleanExchangeTakesTheLinesTime) {
     ASSERT_EQ(Status(), 0);
     EXPECT_EQ(Reply(18), kIdleStatus1);
-    EXPECT_EQ(driver.LinkState[1], 1);
+    EXPECT_EQ(driver.Tables().LinkState[1], 1);
     const LineCounters& c = link.Counters();
     EXPECT_EQ(c.exchanges, 1u);
     EXPECT_EQ(c.accepted, 1u);
@@ -85,7 +85,7 @@ TEST_P(LinkFaultTest, EndsInTheLinksVerdictAndTheNextExchangeRecovers) {
     };
     bus.InjectFault(f.fault);
     EXPECT_EQ(Status(), f.code);
-    EXPECT_EQ(driver.LinkState[1], 3);
+    EXPECT_EQ(driver.Tables().LinkState[1], 3);
     EXPECT_EQ(link.Counters().*(f.counter), 1u);
     ASSERT_EQ(verdicts.size(), 1u);
     EXPECT_FALSE(verdicts[0].accepted);
@@ -94,7 +94,7 @@ TEST_P(LinkFaultTest, EndsInTheLinksVerdictAndTheNextExchangeRecovers) {
 
     EXPECT_EQ(Status(), 0);
     EXPECT_EQ(Reply(18), kIdleStatus1);
-    EXPECT_EQ(driver.LinkState[1], 1);
+    EXPECT_EQ(driver.Tables().LinkState[1], 1);
     EXPECT_EQ(link.Counters().failed, 1u);
     EXPECT_EQ(link.Counters().accepted, 1u);
 }

@@ -74,7 +74,7 @@ protected:
         for (int second = 0; second < 120; ++second) {
             bus.Advance(1s);
             const std::uint8_t code = Poll(count);
-            EXPECT_EQ(driver.LinkState[kChannel], 1);
+            EXPECT_EQ(driver.Tables().LinkState[kChannel], 1);
             if (seen.empty() || seen.back() != code) seen.push_back(code);
             if (code == last && bus.Nozzle(kDispenser, kNozzle).phase != emulator::NozzlePhase::Running) {
                 break;
@@ -91,9 +91,9 @@ protected:
 
 TEST_P(EndToEnd, ModeIsReadFromTheControllersCells) {
     Poll(2);
-    EXPECT_EQ(driver.DispenserMode[kChannel][kDispenser], GetParam().mode);
-    EXPECT_EQ(driver.VolumeDecimals[kChannel][kDispenser], GetParam().volumeDecimals);
-    EXPECT_EQ(driver.MoneyDecimals[kChannel][kDispenser], GetParam().moneyDecimals);
+    EXPECT_EQ(driver.Tables().DispenserMode[kChannel][kDispenser], GetParam().mode);
+    EXPECT_EQ(driver.Tables().VolumeDecimals[kChannel][kDispenser], GetParam().volumeDecimals);
+    EXPECT_EQ(driver.Tables().MoneyDecimals[kChannel][kDispenser], GetParam().moneyDecimals);
 }
 
 TEST_P(EndToEnd, LitreDoseFillFromStartToTotaliser) {
@@ -117,10 +117,10 @@ TEST_P(EndToEnd, LitreDoseFillFromStartToTotaliser) {
     driver.GetFinalDispensedData(kChannel, kDispenser, volume, amount);
     EXPECT_DOUBLE_EQ(volume, 10.0);
     EXPECT_NEAR(amount, 456.70, 1e-9);
-    EXPECT_EQ(driver.LinkState[kChannel], 1);
+    EXPECT_EQ(driver.Tables().LinkState[kChannel], 1);
     // The final data clears the limits, except where the driver keeps the status itself.
-    EXPECT_EQ(driver.VolumeLimit[kChannel][kDispenser], ModeZero() ? 10.0 : 0.0);
-    EXPECT_EQ(driver.MoneyLimit[kChannel][kDispenser], 0.0);
+    EXPECT_EQ(driver.Tables().VolumeLimit[kChannel][kDispenser], ModeZero() ? 10.0 : 0.0);
+    EXPECT_EQ(driver.Tables().MoneyLimit[kChannel][kDispenser], 0.0);
     EXPECT_NEAR(Total(), before + 10.0, 1e-9);
     EXPECT_NEAR(bus.Nozzle(kDispenser, kNozzle).total, 1530.0, 1e-9);
 }
@@ -149,7 +149,7 @@ TEST_P(EndToEnd, ModeRefreshCostsTheExchangesOfTheBackOff) {
     const auto cells = static_cast<std::uint64_t>(GetParam().cellsPerRefresh);
     EXPECT_EQ(link.Counters().exchanges, 6 * 2 + 3 * cells);
     EXPECT_EQ(bus.Counters().requests, link.Counters().attempts);
-    EXPECT_EQ(driver.ModeStableCount[kChannel][kDispenser], 3);
+    EXPECT_EQ(driver.Tables().ModeStableCount[kChannel][kDispenser], 3);
 }
 
 TEST_P(EndToEnd, PriceReadBackSucceeds) {

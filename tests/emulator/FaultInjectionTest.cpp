@@ -34,7 +34,7 @@ const std::vector<Operation>& Operations() {
          [](TVM30& d) {
              StatusRecord r;
              d.PollDispenserStatus(1, 1, 2, r);
-             return d.NozzleVolume[1][1][1];
+             return d.Tables().NozzleVolume[1][1][1];
          },
          [](const emulator::Emulator& e) { return e.Nozzle(1, 1).volume; }, 0.005},
         {"DispensedData", 'U',
@@ -115,7 +115,7 @@ class FaultInjection : public ::testing::TestWithParam<Case> {
         bus.Advance(20s);
         StatusRecord status;
         driver.PollDispenserStatus(1, 1, 2, status);
-        ASSERT_EQ(driver.LinkState[1], 1);
+        ASSERT_EQ(driver.Tables().LinkState[1], 1);
         ASSERT_EQ(bus.Nozzle(1, 1).phase, emulator::NozzlePhase::Ended);
     }
 };
@@ -134,9 +134,9 @@ TEST_P(FaultInjection, EndsInSerialErrorOrBadLinkAndRecovers) {
         raised = true;
     }
     EXPECT_EQ(bus.PendingFaults(), 0) << "the fault never met its reply";
-    EXPECT_TRUE(raised || driver.LinkState[1] == link_state::kBad)
+    EXPECT_TRUE(raised || driver.Tables().LinkState[1] == link_state::kBad)
         << "the fault went unnoticed; the host got " << got;
-    if (!raised && driver.LinkState[1] == link_state::kGood) {
+    if (!raised && driver.Tables().LinkState[1] == link_state::kGood) {
         EXPECT_NEAR(got, truth, op.tolerance) << "a wrong number was accepted";
     }
 
@@ -144,9 +144,9 @@ TEST_P(FaultInjection, EndsInSerialErrorOrBadLinkAndRecovers) {
     // (the dispensing data do not ask the controller while the link is bad).
     StatusRecord record;
     driver.PollDispenserStatus(1, 1, 2, record);
-    EXPECT_EQ(driver.LinkState[1], link_state::kGood);
+    EXPECT_EQ(driver.Tables().LinkState[1], link_state::kGood);
     got = op.run(driver);
-    EXPECT_EQ(driver.LinkState[1], link_state::kGood);
+    EXPECT_EQ(driver.Tables().LinkState[1], link_state::kGood);
     EXPECT_NEAR(got, truth, op.tolerance);
 }
 
@@ -184,13 +184,13 @@ TEST(FaultsAtARate, NothingWrongIsEverAccepted) {
             }
             StatusRecord record;
             driver.PollDispenserStatus(1, 1, 1, record);
-            if (driver.LinkState[1] != link_state::kGood) {
+            if (driver.Tables().LinkState[1] != link_state::kGood) {
                 ++failures;
                 continue;
             }
             ++accepted;
             // The fill flows on while the reply is on the line: 0.2 l/s for some 50 ms.
-            EXPECT_NEAR(driver.NozzleVolume[1][1][1], bus.Nozzle(1, 1).volume, 0.02);
+            EXPECT_NEAR(driver.Tables().NozzleVolume[1][1][1], bus.Nozzle(1, 1).volume, 0.02);
         } catch (const ESerialIO&) {
             ++failures;
         }

@@ -266,7 +266,7 @@ TEST_P(ShortReplyTest, EndsAlikeOnEveryLine) {
 
     EXPECT_EQ(result, c.result) << DescribeLineCode(result);
     EXPECT_EQ(line.GetChannelError(1), c.result);
-    EXPECT_EQ(driver.LinkState[1], c.result == 0 ? link_state::kGood : link_state::kBad);
+    EXPECT_EQ(driver.Tables().LinkState[1], c.result == 0 ? link_state::kGood : link_state::kBad);
     std::vector<std::int32_t> codes;
     for (const AttemptVerdict& verdict : verdicts) {
         codes.push_back(verdict.code);

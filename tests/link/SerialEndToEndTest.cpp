@@ -172,7 +172,7 @@ TEST_P(SerialEndToEnd, CompleteFillThroughTheLine) {
     std::vector<std::uint8_t> codes;
     for (int i = 0; i < 100; ++i) {
         const std::uint8_t code = Poll();
-        ASSERT_EQ(driver.LinkState[kChannel], 1);
+        ASSERT_EQ(driver.Tables().LinkState[kChannel], 1);
         if (codes.empty() || codes.back() != code) {
             codes.push_back(code);
         }
@@ -209,7 +209,7 @@ TEST_P(SerialEndToEnd, EmulatorGoesAwayAndComesBack) {
     const std::uint16_t port = GetParam() == LineKind::Tcp ? emulator->TcpPort() : 0;
     emulator = std::make_unique<EmulatorProcess>(Launch(work, {}, GetParam(), port));
     EXPECT_EQ(Poll(), 200);
-    EXPECT_EQ(driver.LinkState[kChannel], 1);
+    EXPECT_EQ(driver.Tables().LinkState[kChannel], 1);
     EXPECT_EQ(link.Counters().opens, 2u);
     EXPECT_GE(link.Counters().portFailures, 2u);
 }

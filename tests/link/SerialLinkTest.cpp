@@ -459,7 +459,7 @@ TEST_P(SerialExchangeTest, ResultRequestsAndState) {
 
     const std::int32_t result = Exchange();
     EXPECT_EQ(result, c.result) << link->LastProblem(1);
-    EXPECT_EQ(driver->LinkState[1], c.linkState);
+    EXPECT_EQ(driver->Tables().LinkState[1], c.linkState);
     EXPECT_EQ(link->GetChannelError(1), c.result);
     // The controller saw our frame exactly, once per attempt.
     EXPECT_EQ(peer->Requests(), std::vector<Bytes>(c.requests, kRequest));
@@ -547,7 +547,7 @@ TEST_P(SerialFailureTimeTest, FailsAfterThreeSendsWithinTheDocumentedTime) {
     EXPECT_EQ(Exchange(), c.result);
     const auto took = std::chrono::steady_clock::now() - started;
     EXPECT_EQ(peer->Requests().size(), 3u);
-    EXPECT_EQ(driver->LinkState[1], 3);
+    EXPECT_EQ(driver->Tables().LinkState[1], 3);
     EXPECT_GE(took, c.least);
     EXPECT_LT(took, c.least + 1000ms);
 }
@@ -638,7 +638,7 @@ TEST_F(SerialLinkTest, ChannelWithoutAPortFailsWithoutSending) {
     Connect(1);
     buffer = {0x02, 'U'};
     EXPECT_EQ(driver->Exchange(2, buffer, 2, 18), line_code::kNoPort);
-    EXPECT_EQ(driver->LinkState[2], 3);
+    EXPECT_EQ(driver->Tables().LinkState[2], 3);
     EXPECT_TRUE(peer->Requests().empty());
 }
 
@@ -667,7 +667,7 @@ TEST_P(SerialLineTest, UnpluggedPortFailsCleanlyAndIsReopenedLater) {
     EXPECT_EQ(Exchange(), line_code::kPortUnavailable);
     // A vanished port is not silence: no retries, no waiting out the time-outs.
     EXPECT_LT(std::chrono::steady_clock::now() - before, kReplyTimeout);
-    EXPECT_EQ(driver->LinkState[1], 3);
+    EXPECT_EQ(driver->Tables().LinkState[1], 3);
     EXPECT_FALSE(link->IsOpen(1));
     EXPECT_EQ(link->Counters().attempts, 1u);  // nothing was sent on the vanished line
 
@@ -682,7 +682,7 @@ TEST_P(SerialLineTest, UnpluggedPortFailsCleanlyAndIsReopenedLater) {
     peer->Queue(Whole(kReply));
     EXPECT_EQ(Exchange(), 0);
     EXPECT_EQ(Reply(), kReply);
-    EXPECT_EQ(driver->LinkState[1], 1);
+    EXPECT_EQ(driver->Tables().LinkState[1], 1);
     EXPECT_EQ(initializer.calls, 2);  // the line was set up again after the reopen
     EXPECT_EQ(peer->Requests(), std::vector<Bytes>{kRequest});
     EXPECT_EQ(link->Counters().portFailures, 2u);

@@ -65,7 +65,7 @@ TEST_F(SerialLinkOnWine, PortOpensWithTheDriverSettings) {
 
 TEST_F(SerialLinkOnWine, FirstReplyWithAWrongChecksumIsRetried) {
     EXPECT_EQ(Poll(), 200);  // idle
-    EXPECT_EQ(driver->LinkState[kChannel], 1);
+    EXPECT_EQ(driver->Tables().LinkState[kChannel], 1);
     EXPECT_EQ(link->Counters().retries, 1u);
     EXPECT_EQ(link->Counters().rejectedBadChecksum, 1u);
     EXPECT_EQ(link->Counters().failed, 0u);
@@ -82,7 +82,7 @@ TEST_F(SerialLinkOnWine, CompleteFillThroughTheComPort) {
     std::vector<std::uint8_t> codes;
     for (int i = 0; i < 100; ++i) {
         const std::uint8_t code = Poll();
-        ASSERT_EQ(driver->LinkState[kChannel], 1);
+        ASSERT_EQ(driver->Tables().LinkState[kChannel], 1);
         if (codes.empty() || codes.back() != code) {
             codes.push_back(code);
         }

@@ -24,39 +24,6 @@ namespace {
 
 using u32 = std::uint32_t;
 
-// Slots of the operation table.
-enum Slot : int {
-    kAbstractOperation = 0,
-    kGetProtocolDescription = 1,
-    kSetLinkState = 2,
-    kGetLinkState = 3,
-    kStopPump = 4,
-    kReservedQuery = 5,
-    kGetFinalDispensedData = 6,
-    kGetTotalizer = 7,
-    kReservedOperationA = 8,
-    kGetDispensedData = 9,
-    kGetStatusCode = 10,
-    kSetPrice = 11,
-    kReservedOperationB = 12,
-    kSetVolumeLimit = 13,
-    kSetMoneyLimit = 14,
-    kStartPump = 15,
-    kInitLink = 16,
-    kReadParameter = 17,
-    kWriteParameter = 18,
-    kStartFill = 19,
-    kGetDriverInfo = 20,
-    kPollDispenserStatus = 21,
-    kStopFillOnRequest = 22,
-    kStopFill = 23,
-    kAddMenuItems = 24,
-    kReservedOperationC = 25,
-    kReservedOperationD = 26,
-    kPollDispenserStatusEx = 27,
-    kHandleHostEvent = 28,
-};
-
 // What the host's object points to, read only to show the options a factory set (a real
 // host never looks behind the table).
 struct DriverObjectView {
@@ -103,11 +70,11 @@ class DllHost : public ::testing::Test {
         return reinterpret_cast<void*>(static_cast<std::uintptr_t>(created.call.eax));
     }
 
-    static const void* Routine(void* object, int slot) {
-        return (*static_cast<const void* const* const*>(object))[slot];
+    static const void* Routine(void* object, HostSlot slot) {
+        return (*static_cast<const void* const* const*>(object))[SlotNumber(slot)];
     }
 
-    GuardedOutcome Op(void* object, int slot, const std::vector<u32>& arguments,
+    GuardedOutcome Op(void* object, HostSlot slot, const std::vector<u32>& arguments,
                       Returns returns = Returns::Integer) {
         return CallStdcallGuarded(Routine(object, slot), Join({Word(object)}, arguments), returns);
     }
@@ -192,9 +159,9 @@ INSTANTIATE_TEST_SUITE_P(
 TEST_F(DllHost, WDozaFromTheFlagsSendsTheLitreDoseTwice) {
     host_.answerEverything = true;
     void* once = Create(0x00);
-    ASSERT_FALSE(Op(once, kSetVolumeLimit, Join({1, 1, 1, 0}, Words(12.34))).raised);
+    ASSERT_FALSE(Op(once, HostSlot::SetVolumeLimit, Join({1, 1, 1, 0}, Words(12.34))).raised);
     void* twice = Create(0x40);
-    ASSERT_FALSE(Op(twice, kSetVolumeLimit, Join({1, 1, 1, 0}, Words(12.34))).raised);
+    ASSERT_FALSE(Op(twice, HostSlot::SetVolumeLimit, Join({1, 1, 1, 0}, Words(12.34))).raised);
 
     const Bytes dose = {0x48, 0x01, 0x64, 0x30, 0x31, 0x32, 0x33, 0x34, 0xEC, 0x45};
     ASSERT_EQ(host_.sent.size(), 3u);
@@ -221,7 +188,7 @@ TEST_F(DllHost, CnfIniInTheWindowsDirectoryOverridesTheFlags) {
 
     // Interleaved addressing on: dispenser 1, nozzle 2 is bus address 4.
     host_.QueueAck();
-    ASSERT_FALSE(Op(object, kStartPump, {1, 1, 2}).raised);
+    ASSERT_FALSE(Op(object, HostSlot::StartPump, {1, 1, 2}).raised);
     ASSERT_EQ(host_.sent.size(), 1u);
     EXPECT_EQ(host_.sent[0].frame, (Bytes{0x48, 0x04, 0x75, 0x06, 0x45}));
 }
@@ -273,9 +240,9 @@ TEST_F(DllHost, TheTraceKeysInCnfIniMakeASlotRunWriteTheTrace) {
     EXPECT_TRUE(Behind(object).WStart);  // the options are read as ever
 
     host_.QueueAck();
-    ASSERT_FALSE(Op(object, kStartPump, {1, 1, 1}).raised);
+    ASSERT_FALSE(Op(object, HostSlot::StartPump, {1, 1, 1}).raised);
     host_.Queue({HostReply::Kind::Silence, {}, {}, {}, false});
-    ExpectDriverFailure(Op(object, kReadParameter, {1, 1, 148}), "ESerialIO",
+    ExpectDriverFailure(Op(object, HostSlot::ReadParameter, {1, 1, 148}), "ESerialIO",
                         Utf8ToCp1251("Невозможно считать параметр"));
 
     const auto lines = LinesOf(path);
@@ -303,7 +270,7 @@ TEST_F(DllHost, WithoutTheTraceKeysNoTraceFileAppears) {
     const std::set<std::string> before = FilesIn(WindowsDirectory());
     void* object = Create(0);
     host_.QueueAck();
-    ASSERT_FALSE(Op(object, kStartPump, {1, 1, 1}).raised);
+    ASSERT_FALSE(Op(object, HostSlot::StartPump, {1, 1, 1}).raised);
     EXPECT_EQ(FilesIn(WindowsDirectory()), before);
 }
 
@@ -311,16 +278,16 @@ TEST_F(DllHost, TwoFactoryCallsGiveTwoIndependentObjects) {
     void* first = Create(0);
     void* second = Create(0, true);
     ASSERT_NE(first, second);
-    ASSERT_FALSE(Op(first, kSetLinkState, {4, 3}).raised);
-    EXPECT_EQ(Op(first, kGetLinkState, {4}).call.eax & 0xFF, 3u);
-    EXPECT_EQ(Op(second, kGetLinkState, {4}).call.eax & 0xFF, 1u);
+    ASSERT_FALSE(Op(first, HostSlot::SetLinkState, {4, 3}).raised);
+    EXPECT_EQ(Op(first, HostSlot::GetLinkState, {4}).call.eax & 0xFF, 3u);
+    EXPECT_EQ(Op(second, HostSlot::GetLinkState, {4}).call.eax & 0xFF, 1u);
 
     // Each registers itself as the reply check's object.
     host_.QueueAck();
-    ASSERT_FALSE(Op(second, kStartPump, {1, 1, 1}).raised);
+    ASSERT_FALSE(Op(second, HostSlot::StartPump, {1, 1, 1}).raised);
     EXPECT_EQ(host_.validators[1].object, second);
     host_.QueueAck();
-    ASSERT_FALSE(Op(first, kStartPump, {1, 1, 1}).raised);
+    ASSERT_FALSE(Op(first, HostSlot::StartPump, {1, 1, 1}).raised);
     EXPECT_EQ(host_.validators[1].object, first);
 }
 
@@ -372,7 +339,8 @@ TEST_F(DllHost, ProtocolDescriptionIs27BytesOfWindows1251) {
     void* object = Create(0);
     std::array<std::uint8_t, 256> result;
     result.fill(0xCC);
-    const GuardedOutcome outcome = Op(object, kGetProtocolDescription, {Word(result.data())});
+    const GuardedOutcome outcome =
+        Op(object, HostSlot::GetProtocolDescription, {Word(result.data())});
     ASSERT_FALSE(outcome.raised);
     EXPECT_EQ(outcome.call.stackImbalance, 0);
     const std::array<std::uint8_t, 28> expected = {
@@ -384,55 +352,58 @@ TEST_F(DllHost, ProtocolDescriptionIs27BytesOfWindows1251) {
 TEST_F(DllHost, LinkStateSlotsUseTheLowByteOfTheirArguments) {
     void* object = Create(0);
     for (u32 channel = 1; channel <= 32; ++channel) {
-        EXPECT_EQ(Op(object, kGetLinkState, {channel}).call.eax & 0xFF, 1u) << channel;
+        EXPECT_EQ(Op(object, HostSlot::GetLinkState, {channel}).call.eax & 0xFF, 1u) << channel;
     }
-    ASSERT_FALSE(Op(object, kSetLinkState, {0x1205, 0x3403}).raised);
-    EXPECT_EQ(Op(object, kGetLinkState, {5}).call.eax & 0xFF, 3u);
-    EXPECT_EQ(Op(object, kGetLinkState, {0xAB05}).call.eax & 0xFF, 3u);
+    ASSERT_FALSE(Op(object, HostSlot::SetLinkState, {0x1205, 0x3403}).raised);
+    EXPECT_EQ(Op(object, HostSlot::GetLinkState, {5}).call.eax & 0xFF, 3u);
+    EXPECT_EQ(Op(object, HostSlot::GetLinkState, {0xAB05}).call.eax & 0xFF, 3u);
 }
 
 TEST_F(DllHost, ReservedSlotsReturnZeroAndTouchNothing) {
     void* object = Create(0);
-    const GuardedOutcome query = Op(object, kReservedQuery, {0xFFFFFFFF});
+    const GuardedOutcome query = Op(object, HostSlot::ReservedQuery, {0xFFFFFFFF});
     ASSERT_FALSE(query.raised);
     EXPECT_EQ(query.call.eax, 0u);
-    EXPECT_FALSE(Op(object, kReservedOperationA, {1, 2, 3, 4, 5, 6, 7}).raised);
-    EXPECT_FALSE(Op(object, kReservedOperationB, {1, 2, 3}).raised);
-    EXPECT_FALSE(Op(object, kReservedOperationC, {1, 2}).raised);
-    EXPECT_FALSE(Op(object, kReservedOperationD, {1, 2}).raised);
+    EXPECT_FALSE(Op(object, HostSlot::ReservedOperationA, {1, 2, 3, 4, 5, 6, 7}).raised);
+    EXPECT_FALSE(Op(object, HostSlot::ReservedOperationB, {1, 2, 3}).raised);
+    EXPECT_FALSE(Op(object, HostSlot::ReservedOperationC, {1, 2}).raised);
+    EXPECT_FALSE(Op(object, HostSlot::ReservedOperationD, {1, 2}).raised);
     EXPECT_TRUE(host_.sent.empty());
     EXPECT_TRUE(host_.channelStates.empty());
     for (u32 channel = 1; channel <= 32; ++channel) {
-        EXPECT_EQ(Op(object, kGetLinkState, {channel}).call.eax & 0xFF, 1u);
+        EXPECT_EQ(Op(object, HostSlot::GetLinkState, {channel}).call.eax & 0xFF, 1u);
     }
 }
 
 TEST_F(DllHost, SlotZeroRaisesTheAbstractErrorAndTheMenuSlotRefusesNullPointers) {
     void* object = Create(0);
-    ExpectDriverFailure(Op(object, kAbstractOperation, {}), "EAbstractError", "Abstract Error");
-    ExpectRangeError(Op(object, kAddMenuItems, {0, 0}));
+    ExpectDriverFailure(Op(object, HostSlot::AbstractOperation, {}), "EAbstractError",
+                        "Abstract Error");
+    ExpectRangeError(Op(object, HostSlot::AddMenuItems, {0, 0}));
 }
 
 TEST_F(DllHost, OutOfRangeArgumentsRaiseTheRangeErrorBeforeAnythingIsSent) {
     void* object = Create(0);
-    ExpectRangeError(Op(object, kGetLinkState, {0}));
-    ExpectRangeError(Op(object, kGetLinkState, {33}));
-    ExpectRangeError(Op(object, kSetLinkState, {33, 1}));
-    ExpectRangeError(Op(object, kStartPump, {33, 1, 1}));
-    ExpectRangeError(Op(object, kStartPump, {1, 33, 1}));
-    ExpectRangeError(Op(object, kStopPump, {0x101, 1, 1}));
+    ExpectRangeError(Op(object, HostSlot::GetLinkState, {0}));
+    ExpectRangeError(Op(object, HostSlot::GetLinkState, {33}));
+    ExpectRangeError(Op(object, HostSlot::SetLinkState, {33, 1}));
+    ExpectRangeError(Op(object, HostSlot::StartPump, {33, 1, 1}));
+    ExpectRangeError(Op(object, HostSlot::StartPump, {1, 33, 1}));
+    ExpectRangeError(Op(object, HostSlot::StopPump, {0x101, 1, 1}));
     // A 32-bit channel of 256 or more is checked before it is narrowed.
-    ExpectRangeError(Op(object, kReadParameter, {0x101, 1, 0}));
-    ExpectRangeError(Op(object, kWriteParameter, {1, 0x100, 0, 0}));
+    ExpectRangeError(Op(object, HostSlot::ReadParameter, {0x101, 1, 0}));
+    ExpectRangeError(Op(object, HostSlot::WriteParameter, {1, 0x100, 0, 0}));
     EXPECT_TRUE(host_.sent.empty());
 }
 
 // The host's own failure out of its line reaches the host again as the operation's failure.
 TEST_F(DllHost, ADispenserThatDoesNotAnswerFailsWithTheOperationsMessage) {
     void* object = Create(0);
-    ExpectDriverFailure(Op(object, kStartPump, {1, 1, 1}), "ESerialIO", "Can't START POMP");
+    ExpectDriverFailure(Op(object, HostSlot::StartPump, {1, 1, 1}), "ESerialIO",
+                        "Can't START POMP");
     host_.Queue({HostReply::Kind::Silence, {}, {}, {}, false});
-    ExpectDriverFailure(Op(object, kSetPrice, Join({1, 1, 1, 0, 0}, Words(12.34))), "ESerialIO",
+    ExpectDriverFailure(Op(object, HostSlot::SetPrice, Join({1, 1, 1, 0, 0}, Words(12.34))),
+                        "ESerialIO",
                         "\xCD\xE5\xE2\xEE\xE7\xEC\xEE\xE6\xED\xEE \xF3\xF1\xF2\xE0\xED\xEE\xE2"
                         "\xE8\xF2\xFC \xF6\xE5\xED\xF3");
 }
@@ -440,7 +411,7 @@ TEST_F(DllHost, ADispenserThatDoesNotAnswerFailsWithTheOperationsMessage) {
 // ---- Stack discipline: every slot removes exactly its own arguments.
 
 struct StackCase {
-    int slot;
+    HostSlot slot;
     std::size_t words;  // including the object: ret N / 4
     Returns returns;
 };
@@ -453,47 +424,49 @@ TEST_F(DllHost, EverySlotRemovesExactlyItsArguments) {
     u32 value = 0;
     std::array<std::uint8_t, 20> record{};
     const std::vector<std::pair<StackCase, std::vector<u32>>> cases = {
-        {{kGetProtocolDescription, 2, Returns::Integer}, {Word(text.data())}},
-        {{kSetLinkState, 3, Returns::Integer}, {1, 1}},
-        {{kGetLinkState, 2, Returns::Integer}, {1}},
-        {{kStopPump, 4, Returns::Integer}, {1, 1, 1}},
-        {{kReservedQuery, 2, Returns::Integer}, {0}},
-        {{kGetFinalDispensedData, 5, Returns::Integer}, {1, 1, Word(&volume), Word(&amount)}},
-        {{kGetTotalizer, 8, Returns::Integer}, {1, 1, 1, Word(&volume), Word(&amount), 0, 0}},
-        {{kReservedOperationA, 8, Returns::Integer}, {1, 2, 3, 4, 5, 6, 7}},
-        {{kGetDispensedData, 4, Returns::Double}, {1, 1, Word(&amount)}},
-        {{kGetStatusCode, 3, Returns::Integer}, {1, 1}},
-        {{kSetPrice, 8, Returns::Integer}, Join({1, 1, 1, 0, 0}, Words(0.0))},
-        {{kReservedOperationB, 4, Returns::Integer}, {1, 2, 3}},
-        {{kSetVolumeLimit, 7, Returns::Integer}, Join({1, 1, 1, 0}, Words(1.0))},
-        {{kSetMoneyLimit, 7, Returns::Integer}, Join({1, 1, 1, 0}, Words(1.0))},
-        {{kStartPump, 4, Returns::Integer}, {1, 1, 1}},
-        {{kInitLink, 2, Returns::Integer}, {1}},
-        {{kReadParameter, 4, Returns::Integer}, {1, 1, 0}},
-        {{kWriteParameter, 5, Returns::Integer}, {1, 1, 0, 0}},
-        {{kStartFill, 5, Returns::Integer}, {1, 1, 1, 0}},
-        {{kGetDriverInfo, 3, Returns::Integer}, {1, Word(&value)}},
-        {{kPollDispenserStatus, 5, Returns::Integer}, {1, 1, 1, Word(record.data())}},
-        {{kStopFillOnRequest, 5, Returns::Integer}, {1, 1, 0, 1}},
-        {{kStopFill, 5, Returns::Integer}, {1, 1, 0, 0}},
-        {{kReservedOperationC, 3, Returns::Integer}, {1, 2}},
-        {{kReservedOperationD, 3, Returns::Integer}, {1, 2}},
-        {{kPollDispenserStatusEx, 5, Returns::Integer}, {1, 1, 1, Word(record.data())}},
-        {{kHandleHostEvent, 6, Returns::Integer}, {4, 0, 1, 1, 1}},
+        {{HostSlot::GetProtocolDescription, 2, Returns::Integer}, {Word(text.data())}},
+        {{HostSlot::SetLinkState, 3, Returns::Integer}, {1, 1}},
+        {{HostSlot::GetLinkState, 2, Returns::Integer}, {1}},
+        {{HostSlot::StopPump, 4, Returns::Integer}, {1, 1, 1}},
+        {{HostSlot::ReservedQuery, 2, Returns::Integer}, {0}},
+        {{HostSlot::GetFinalDispensedData, 5, Returns::Integer},
+         {1, 1, Word(&volume), Word(&amount)}},
+        {{HostSlot::GetTotalizer, 8, Returns::Integer},
+         {1, 1, 1, Word(&volume), Word(&amount), 0, 0}},
+        {{HostSlot::ReservedOperationA, 8, Returns::Integer}, {1, 2, 3, 4, 5, 6, 7}},
+        {{HostSlot::GetDispensedData, 4, Returns::Double}, {1, 1, Word(&amount)}},
+        {{HostSlot::GetStatusCode, 3, Returns::Integer}, {1, 1}},
+        {{HostSlot::SetPrice, 8, Returns::Integer}, Join({1, 1, 1, 0, 0}, Words(0.0))},
+        {{HostSlot::ReservedOperationB, 4, Returns::Integer}, {1, 2, 3}},
+        {{HostSlot::SetVolumeLimit, 7, Returns::Integer}, Join({1, 1, 1, 0}, Words(1.0))},
+        {{HostSlot::SetMoneyLimit, 7, Returns::Integer}, Join({1, 1, 1, 0}, Words(1.0))},
+        {{HostSlot::StartPump, 4, Returns::Integer}, {1, 1, 1}},
+        {{HostSlot::InitLink, 2, Returns::Integer}, {1}},
+        {{HostSlot::ReadParameter, 4, Returns::Integer}, {1, 1, 0}},
+        {{HostSlot::WriteParameter, 5, Returns::Integer}, {1, 1, 0, 0}},
+        {{HostSlot::StartFill, 5, Returns::Integer}, {1, 1, 1, 0}},
+        {{HostSlot::GetDriverInfo, 3, Returns::Integer}, {1, Word(&value)}},
+        {{HostSlot::PollDispenserStatus, 5, Returns::Integer}, {1, 1, 1, Word(record.data())}},
+        {{HostSlot::StopFillOnRequest, 5, Returns::Integer}, {1, 1, 0, 1}},
+        {{HostSlot::StopFill, 5, Returns::Integer}, {1, 1, 0, 0}},
+        {{HostSlot::ReservedOperationC, 3, Returns::Integer}, {1, 2}},
+        {{HostSlot::ReservedOperationD, 3, Returns::Integer}, {1, 2}},
+        {{HostSlot::PollDispenserStatusEx, 5, Returns::Integer}, {1, 1, 1, Word(record.data())}},
+        {{HostSlot::HandleHostEvent, 6, Returns::Integer}, {4, 0, 1, 1, 1}},
     };
     for (const auto& [expected, arguments] : cases) {
-        ASSERT_EQ(arguments.size() + 1, expected.words) << "slot " << expected.slot;
+        ASSERT_EQ(arguments.size() + 1, expected.words) << "slot " << SlotNumber(expected.slot);
         const GuardedOutcome outcome = Op(object, expected.slot, arguments, expected.returns);
-        ASSERT_FALSE(outcome.raised) << "slot " << expected.slot << " raised " << std::hex
-                                     << outcome.code << " " << outcome.className;
-        EXPECT_EQ(outcome.call.stackImbalance, 0) << "slot " << expected.slot;
+        ASSERT_FALSE(outcome.raised) << "slot " << SlotNumber(expected.slot) << " raised "
+                                     << std::hex << outcome.code << " " << outcome.className;
+        EXPECT_EQ(outcome.call.stackImbalance, 0) << "slot " << SlotNumber(expected.slot);
     }
 }
 
 TEST_F(DllHost, HandlersRemoveExactlyTheirArguments) {
     host_.configureResult = 17;
     void* object = Create(0);
-    const GuardedOutcome init = Op(object, kInitLink, {2});
+    const GuardedOutcome init = Op(object, HostSlot::InitLink, {2});
     ASSERT_FALSE(init.raised);
     EXPECT_EQ(init.call.eax, 17u);
     EXPECT_EQ(host_.initializers[2].object, object);
@@ -510,7 +483,7 @@ TEST_F(DllHost, HandlersRemoveExactlyTheirArguments) {
     EXPECT_EQ(host_.configureCalls.size(), 2u);
 
     host_.QueueAck();
-    ASSERT_FALSE(Op(object, kStartPump, {2, 1, 1}).raised);
+    ASSERT_FALSE(Op(object, HostSlot::StartPump, {2, 1, 1}).raised);
     const std::uint8_t reply[1] = {'A'};
     const std::uint8_t one = 1;
     const GuardedOutcome check = host_.CallValidator(2, reply, 0, &one, &one);
@@ -523,11 +496,11 @@ TEST_F(DllHost, HandlersRemoveExactlyTheirArguments) {
 
 TEST_F(DllHost, StartAndStopFramesReachTheHostByteForByte) {
     void* object = Create(0);
-    ASSERT_FALSE(Op(object, kSetLinkState, {1, 3}).raised);
+    ASSERT_FALSE(Op(object, HostSlot::SetLinkState, {1, 3}).raised);
     host_.QueueAck();
     host_.QueueAck();
-    const GuardedOutcome start = Op(object, kStartPump, {1, 1, 1});
-    const GuardedOutcome stop = Op(object, kStopPump, {1, 1, 1});
+    const GuardedOutcome start = Op(object, HostSlot::StartPump, {1, 1, 1});
+    const GuardedOutcome stop = Op(object, HostSlot::StopPump, {1, 1, 1});
     ASSERT_FALSE(start.raised);
     ASSERT_FALSE(stop.raised);
     EXPECT_EQ(start.call.eax, 0u);
@@ -543,14 +516,15 @@ TEST_F(DllHost, StartAndStopFramesReachTheHostByteForByte) {
     EXPECT_EQ(host_.channelStates, (std::vector<std::int32_t>{1, 1}));
     EXPECT_EQ(host_.channelErrors, (std::vector<std::int32_t>{0, 0}));
     // The host's GetChannelState fills the rest of EAX with garbage; only its low byte counts.
-    EXPECT_EQ(Op(object, kGetLinkState, {1}).call.eax & 0xFF, 1u);
+    EXPECT_EQ(Op(object, HostSlot::GetLinkState, {1}).call.eax & 0xFF, 1u);
 }
 
 TEST_F(DllHost, SetPriceTakesItsDoubleFromTwoStackWords) {
     void* object = Create(0);
     host_.QueueAck();
     host_.QueueReply({0x41, 0x48, 0x30, 0x30, 0x30, 0x31, 0x32, 0x33, 0x34, 0xE7, 0x45});
-    const GuardedOutcome price = Op(object, kSetPrice, Join({1, 1, 1, 0, 0}, Words(12.34)));
+    const GuardedOutcome price =
+        Op(object, HostSlot::SetPrice, Join({1, 1, 1, 0, 0}, Words(12.34)));
     ASSERT_FALSE(price.raised) << price.className;
     ASSERT_EQ(host_.sent.size(), 2u);
     EXPECT_EQ(host_.sent[0].frame, (Bytes{0x48, 0x01, 0x63, 0x31, 0x32, 0x33, 0x34, 0xBB, 0x45}));
@@ -565,7 +539,7 @@ TEST_F(DllHost, DispensedVolumeComesBackInSt0AndTheAmountThroughItsPointer) {
                       0x30, 0x30, 0x30, 0x29, 0x45});
     std::array<std::uint8_t, 20> record;
     record.fill(0xCC);
-    ASSERT_FALSE(Op(object, kPollDispenserStatus, {1, 1, 1, Word(record.data())}).raised);
+    ASSERT_FALSE(Op(object, HostSlot::PollDispenserStatus, {1, 1, 1, Word(record.data())}).raised);
     // The 16-byte record: summary 217, nozzle 1's word, nozzles 2..6 as the caller had them,
     // the nozzle of the summary, a zero; nothing past it.
     const std::array<std::uint8_t, 20> polled = {0xD9, 0x00, 0xD9, 0x00, 0xCC, 0xCC, 0xCC,
@@ -577,7 +551,7 @@ TEST_F(DllHost, DispensedVolumeComesBackInSt0AndTheAmountThroughItsPointer) {
                       0x30, 0x30, 0x30, 0x2D, 0x45});
     double amount = -1;
     const GuardedOutcome data =
-        Op(object, kGetDispensedData, {1, 1, Word(&amount)}, Returns::Double);
+        Op(object, HostSlot::GetDispensedData, {1, 1, Word(&amount)}, Returns::Double);
     ASSERT_FALSE(data.raised);
     EXPECT_EQ(data.call.stackImbalance, 0);
     EXPECT_DOUBLE_EQ(data.call.st0, 12.34);
@@ -591,7 +565,8 @@ TEST_F(DllHost, TotalizerFillsBothOutPointers) {
                       0x34, 0x35, 0x36, 0x30, 0x30, 0x30, 0x30, 0x30, 0xA2, 0x45});
     double volumeTotal = -1, moneyTotal = -1;
     ASSERT_FALSE(
-        Op(object, kGetTotalizer, {1, 1, 1, Word(&volumeTotal), Word(&moneyTotal), 0, 0}).raised);
+        Op(object, HostSlot::GetTotalizer, {1, 1, 1, Word(&volumeTotal), Word(&moneyTotal), 0, 0})
+            .raised);
     EXPECT_DOUBLE_EQ(volumeTotal, 1234.56);
     EXPECT_DOUBLE_EQ(moneyTotal, 0.0);
     EXPECT_EQ(host_.sent.back().frame, (Bytes{0x48, 0x01, 0x53, 0xE1, 0x45}));
@@ -600,7 +575,7 @@ TEST_F(DllHost, TotalizerFillsBothOutPointers) {
 TEST_F(DllHost, ParameterReadReturnsTheCellInEax) {
     void* object = Create(0);
     host_.QueueReply({0x41, 0x48, 0x30, 0x30, 0x30, 0x33, 0x43, 0x30, 0x30, 0xF3, 0x45});
-    const GuardedOutcome read = Op(object, kReadParameter, {1, 7, 148});
+    const GuardedOutcome read = Op(object, HostSlot::ReadParameter, {1, 7, 148});
     ASSERT_FALSE(read.raised);
     EXPECT_EQ(read.call.eax, 0x33u);
     EXPECT_EQ(host_.sent.back().frame, (Bytes{0x48, 0x07, 0x58, 0x39, 0x34, 0x59, 0x45}));
@@ -609,11 +584,11 @@ TEST_F(DllHost, ParameterReadReturnsTheCellInEax) {
 TEST_F(DllHost, DriverInfoAnswersInAlAndThroughItsPointer) {
     void* object = Create(0);
     u32 value = 0xFFFFFFFF;
-    const GuardedOutcome known = Op(object, kGetDriverInfo, {7, Word(&value)});
+    const GuardedOutcome known = Op(object, HostSlot::GetDriverInfo, {7, Word(&value)});
     ASSERT_FALSE(known.raised);
     EXPECT_EQ(known.call.eax & 0xFF, 1u);
     EXPECT_EQ(value, 400u);
-    EXPECT_EQ(Op(object, kGetDriverInfo, {0, Word(&value)}).call.eax & 0xFF, 0u);
+    EXPECT_EQ(Op(object, HostSlot::GetDriverInfo, {0, Word(&value)}).call.eax & 0xFF, 0u);
 }
 
 TEST_F(DllHost, ExtendedPollWritesTwentyBytesAndKeepsByteFifteen) {
@@ -621,7 +596,8 @@ TEST_F(DllHost, ExtendedPollWritesTwentyBytesAndKeepsByteFifteen) {
     void* object = Create(0);
     std::array<std::uint8_t, 24> record;
     record.fill(0xCC);
-    ASSERT_FALSE(Op(object, kPollDispenserStatusEx, {1, 1, 0, Word(record.data())}).raised);
+    ASSERT_FALSE(
+        Op(object, HostSlot::PollDispenserStatusEx, {1, 1, 0, Word(record.data())}).raised);
     std::array<std::uint8_t, 24> expected{};
     expected[15] = 0xCC;
     for (std::size_t i = 20; i < 24; ++i) {
@@ -639,7 +615,7 @@ const Bytes kCellZeroReply = {0x41, 0x48, 0x30, 0x30, 0x30, 0x30, 0x30, 0x30, 0x
 
 struct LayoutCase {
     const char* name;
-    int slot;
+    HostSlot slot;
     std::vector<u32> arguments;  // the declared ones, after the object
     std::size_t resultSize;
 };
@@ -708,9 +684,9 @@ TEST_P(ResultLayouts, WordsThatAreNoDriverObjectAreARangeErrorWithNothingSent) {
 
 INSTANTIATE_TEST_SUITE_P(
     Slots, ResultLayouts,
-    ::testing::Values(LayoutCase{"ProtocolDescription", kGetProtocolDescription, {}, 27},
-                      LayoutCase{"Poll", kPollDispenserStatus, {1, 1, 1}, 16},
-                      LayoutCase{"PollEx", kPollDispenserStatusEx, {1, 1, 1}, 20}),
+    ::testing::Values(LayoutCase{"ProtocolDescription", HostSlot::GetProtocolDescription, {}, 27},
+                      LayoutCase{"Poll", HostSlot::PollDispenserStatus, {1, 1, 1}, 16},
+                      LayoutCase{"PollEx", HostSlot::PollDispenserStatusEx, {1, 1, 1}, 20}),
     [](const ::testing::TestParamInfo<LayoutCase>& info) { return info.param.name; });
 
 // ---- What the host's record holds after a failed poll.
@@ -719,7 +695,7 @@ TEST_F(DllHost, ADispenserAbove32StillZeroesTheSummaryBytesOfTheRecord) {
     void* object = Create(0);
     std::array<std::uint8_t, 16> record;
     record.fill(0xAB);
-    ExpectDriverFailure(Op(object, kPollDispenserStatus, {1, 33, 1, Word(record.data())}),
+    ExpectDriverFailure(Op(object, HostSlot::PollDispenserStatus, {1, 33, 1, Word(record.data())}),
                         "Exception", Utf8ToCp1251("Номер колонки выходит за допустимый диапозон"));
     std::array<std::uint8_t, 16> expected;
     expected.fill(0xAB);
@@ -734,7 +710,7 @@ TEST_F(DllHost, AFailedPollLeavesTheNozzlesPolledBeforeItInTheRecord) {
     host_.Queue({HostReply::Kind::Silence, {}, {}, {}, false});
     std::array<std::uint8_t, 16> record;
     record.fill(0xEE);
-    ExpectDriverFailure(Op(object, kPollDispenserStatus, {1, 1, 2, Word(record.data())}),
+    ExpectDriverFailure(Op(object, HostSlot::PollDispenserStatus, {1, 1, 2, Word(record.data())}),
                         "ESerialIO",
                         Utf8ToCp1251("Невозможно выполнить опрос состояния пистолета (Варно)"));
     // Summary 217 from nozzle 1 and its word; nozzle 2 never got a code.
@@ -751,7 +727,7 @@ TEST_F(DllHost, AFailedExtendedPollLeavesTheCallersTwentyBytesAlone) {
     host_.Queue({HostReply::Kind::Silence, {}, {}, {}, false});
     std::array<std::uint8_t, 20> record;
     record.fill(0xEE);
-    ExpectDriverFailure(Op(object, kPollDispenserStatusEx, {1, 1, 2, Word(record.data())}),
+    ExpectDriverFailure(Op(object, HostSlot::PollDispenserStatusEx, {1, 1, 2, Word(record.data())}),
                         "ESerialIO",
                         Utf8ToCp1251("Невозможно выполнить опрос состояния пистолета (Варно)"));
     std::array<std::uint8_t, 20> untouched;
@@ -764,28 +740,30 @@ TEST_F(DllHost, AFailedExtendedPollLeavesTheCallersTwentyBytesAlone) {
 
 TEST_F(DllHost, TransactRaisingFailsTheOperationAndKeepsLinkState) {
     void* object = Create(0);
-    ASSERT_FALSE(Op(object, kSetLinkState, {1, 7}).raised);
+    ASSERT_FALSE(Op(object, HostSlot::SetLinkState, {1, 7}).raised);
     host_.QueueRaise();
-    ExpectDriverFailure(Op(object, kStartPump, {1, 1, 1}), "ESerialIO", "Can't START POMP");
+    ExpectDriverFailure(Op(object, HostSlot::StartPump, {1, 1, 1}), "ESerialIO",
+                        "Can't START POMP");
     EXPECT_TRUE(host_.transactLog.ran);
     EXPECT_EQ(host_.transactLog.unwoundBy, kHostExceptionCode);
     EXPECT_EQ(host_.getChannelErrorCalls, 1);
-    EXPECT_EQ(Op(object, kGetLinkState, {1}).call.eax & 0xFF, 7u);
+    EXPECT_EQ(Op(object, HostSlot::GetLinkState, {1}).call.eax & 0xFF, 7u);
 
     // The thread's handler chain is whole again: the next exchange works.
     host_.QueueAck();
-    EXPECT_FALSE(Op(object, kStartPump, {1, 1, 1}).raised);
+    EXPECT_FALSE(Op(object, HostSlot::StartPump, {1, 1, 1}).raised);
 }
 
 TEST_F(DllHost, GetChannelStateRaisingIsCaughtLikeTransact) {
     void* object = Create(0);
-    ASSERT_FALSE(Op(object, kSetLinkState, {1, 7}).raised);
+    ASSERT_FALSE(Op(object, HostSlot::SetLinkState, {1, 7}).raised);
     host_.raiseInGetChannelState = true;
     host_.QueueAck();
-    ExpectDriverFailure(Op(object, kStartPump, {1, 1, 1}), "ESerialIO", "Can't START POMP");
+    ExpectDriverFailure(Op(object, HostSlot::StartPump, {1, 1, 1}), "ESerialIO",
+                        "Can't START POMP");
     EXPECT_EQ(host_.getChannelErrorCalls, 1);
     host_.raiseInGetChannelState = false;
-    EXPECT_EQ(Op(object, kGetLinkState, {1}).call.eax & 0xFF, 7u);
+    EXPECT_EQ(Op(object, HostSlot::GetLinkState, {1}).call.eax & 0xFF, 7u);
 }
 
 class ReplyCountBeyondHigh : public DllHost, public ::testing::WithParamInterface<std::int32_t> {};
@@ -796,14 +774,14 @@ class ReplyCountBeyondHigh : public DllHost, public ::testing::WithParamInterfac
 TEST_P(ReplyCountBeyondHigh, CrossesTheHostsFramesAndEndsInGetChannelError) {
     const std::int32_t channelError = GetParam();
     void* object = Create(0);
-    ASSERT_FALSE(Op(object, kSetLinkState, {1, 7}).raised);
+    ASSERT_FALSE(Op(object, HostSlot::SetLinkState, {1, 7}).raised);
     HostReply reply;
     reply.bytes = {'A', 'H', '0', '0', 'E'};
     reply.receivedCount = 5;
     reply.high = 0;
     host_.Queue(reply);
     host_.errors[1] = channelError;
-    const GuardedOutcome start = Op(object, kStartPump, {1, 1, 1});
+    const GuardedOutcome start = Op(object, HostSlot::StartPump, {1, 1, 1});
     if (channelError != 0) {
         ExpectDriverFailure(start, "ESerialIO", "Can't START POMP");
     } else {
@@ -814,7 +792,7 @@ TEST_P(ReplyCountBeyondHigh, CrossesTheHostsFramesAndEndsInGetChannelError) {
     EXPECT_EQ(host_.transactLog.className, "ERangeError");
     EXPECT_EQ(host_.getChannelErrorCalls, 1);
     EXPECT_TRUE(host_.channelStates.empty());  // the check ended before its verdict
-    EXPECT_EQ(Op(object, kGetLinkState, {1}).call.eax & 0xFF, 7u);
+    EXPECT_EQ(Op(object, HostSlot::GetLinkState, {1}).call.eax & 0xFF, 7u);
 }
 
 INSTANTIATE_TEST_SUITE_P(HostCodes, ReplyCountBeyondHigh, ::testing::Values(4242, 0));
@@ -826,7 +804,8 @@ TEST_F(DllHost, ANullCountFromTheHostIsARangeErrorNotACrash) {
     reply.nullReceivedCount = true;
     host_.Queue(reply);
     host_.errors[1] = 99;
-    ExpectDriverFailure(Op(object, kStartPump, {1, 1, 1}), "ESerialIO", "Can't START POMP");
+    ExpectDriverFailure(Op(object, HostSlot::StartPump, {1, 1, 1}), "ESerialIO",
+                        "Can't START POMP");
     EXPECT_EQ(host_.transactLog.className, "ERangeError");
 
     // Called by the host directly, outside any exchange, the check raises to the host.
@@ -838,7 +817,7 @@ TEST_F(DllHost, ANullCountFromTheHostIsARangeErrorNotACrash) {
 TEST_F(DllHost, AHostExceptionOutsideTransactReachesTheHostWithItsOwnCode) {
     void* object = Create(0);
     host_.raiseInSetReplyValidator = true;
-    const GuardedOutcome start = Op(object, kStartPump, {1, 1, 1});
+    const GuardedOutcome start = Op(object, HostSlot::StartPump, {1, 1, 1});
     ASSERT_TRUE(start.raised);
     EXPECT_EQ(start.code, kHostExceptionCode);
     ASSERT_EQ(start.parameterCount, 2u);
@@ -851,14 +830,14 @@ TEST_F(DllHost, NullPointersFromTheHostAreRangeErrors) {
     host_.answerEverything = true;
     void* object = Create(0);
     double number = 0;
-    ExpectRangeError(Op(object, kGetProtocolDescription, {0}));
-    ExpectRangeError(Op(object, kGetFinalDispensedData, {1, 1, Word(&number), 0}));
-    ExpectRangeError(Op(object, kGetFinalDispensedData, {1, 1, 0, Word(&number)}));
-    ExpectRangeError(Op(object, kGetTotalizer, {1, 1, 1, 0, Word(&number), 0, 0}));
-    ExpectRangeError(Op(object, kGetDispensedData, {1, 1, 0}, Returns::Double));
-    ExpectRangeError(Op(object, kGetDriverInfo, {1, 0}));
-    ExpectRangeError(Op(object, kPollDispenserStatus, {1, 1, 1, 0}));
-    ExpectRangeError(Op(object, kPollDispenserStatusEx, {1, 1, 1, 0}));
+    ExpectRangeError(Op(object, HostSlot::GetProtocolDescription, {0}));
+    ExpectRangeError(Op(object, HostSlot::GetFinalDispensedData, {1, 1, Word(&number), 0}));
+    ExpectRangeError(Op(object, HostSlot::GetFinalDispensedData, {1, 1, 0, Word(&number)}));
+    ExpectRangeError(Op(object, HostSlot::GetTotalizer, {1, 1, 1, 0, Word(&number), 0, 0}));
+    ExpectRangeError(Op(object, HostSlot::GetDispensedData, {1, 1, 0}, Returns::Double));
+    ExpectRangeError(Op(object, HostSlot::GetDriverInfo, {1, 0}));
+    ExpectRangeError(Op(object, HostSlot::PollDispenserStatus, {1, 1, 1, 0}));
+    ExpectRangeError(Op(object, HostSlot::PollDispenserStatusEx, {1, 1, 1, 0}));
 }
 
 TEST_F(DllHost, ADriverWithoutALineFailsItsCommandsInsteadOfCrashing) {
@@ -866,9 +845,9 @@ TEST_F(DllHost, ADriverWithoutALineFailsItsCommandsInsteadOfCrashing) {
     ASSERT_FALSE(created.raised);
     void* lineless = reinterpret_cast<void*>(static_cast<std::uintptr_t>(created.call.eax));
     ASSERT_NE(lineless, nullptr);
-    ExpectRangeError(Op(lineless, kStartPump, {1, 1, 1}));
-    ExpectRangeError(Op(lineless, kInitLink, {1}));
-    EXPECT_EQ(Op(lineless, kGetLinkState, {1}).call.eax & 0xFF, 1u);
+    ExpectRangeError(Op(lineless, HostSlot::StartPump, {1, 1, 1}));
+    ExpectRangeError(Op(lineless, HostSlot::InitLink, {1}));
+    EXPECT_EQ(Op(lineless, HostSlot::GetLinkState, {1}).call.eax & 0xFF, 1u);
 }
 
 }  // namespace

@@ -21,12 +21,12 @@ void* DllSession::Create(std::uint32_t flags, void* line) {
     return reinterpret_cast<void*>(static_cast<std::uintptr_t>(created.call.eax));
 }
 
-const void* DllSession::Routine(void* object, int slot) {
-    return (*static_cast<const void* const* const*>(object))[slot];
+const void* DllSession::Routine(void* object, HostSlot slot) {
+    return (*static_cast<const void* const* const*>(object))[SlotNumber(slot)];
 }
 
 GuardedOutcome DllSession::AddMenuItems(void* object, const void* root, const void* factory) {
-    const GuardedOutcome outcome = CallStdcallGuarded(Routine(object, kAddMenuItemsSlot),
+    const GuardedOutcome outcome = CallStdcallGuarded(Routine(object, HostSlot::AddMenuItems),
                                                       {Word(object), Word(root), Word(factory)});
     EXPECT_EQ(outcome.call.stackImbalance, 0);
     return outcome;

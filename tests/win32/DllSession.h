@@ -9,11 +9,10 @@
 #include <string>
 #include <vector>
 
+#include "driver/HostSlots.h"
 #include "tests/win32/HostCalls.h"
 
 namespace fuel::test::win32 {
-
-inline constexpr int kAddMenuItemsSlot = 24;
 
 class DllSession {
   public:
@@ -27,7 +26,7 @@ class DllSession {
     void* Create(std::uint32_t flags, void* line);
     GuardedOutcome AddMenuItems(void* object, const void* root, const void* factory);
     // The routine in a slot of an object's table.
-    static const void* Routine(void* object, int slot);
+    static const void* Routine(void* object, HostSlot slot);
 
   private:
     HMODULE module_ = nullptr;

@@ -3,7 +3,10 @@
 // empty, so a call through one faults at once.
 #pragma once
 
+#include <array>
 #include <cstdint>
+
+#include "driver/HostLink.h"
 
 namespace fuel::test::win32 {
 
@@ -20,34 +23,25 @@ const void* TableEntry(Routine routine) {
     return reinterpret_cast<const void*>(routine);
 }
 
-// One table per host class, built from its static routines.
+// One table per host class, built from its static routines, each in its entry.
 template <typename Host>
 const void* const* HostTable() {
-    static const void* const table[22] = {
-        nullptr,
-        TableEntry(&Host::GetChannelError),
-        TableEntry(&Host::SetChannelError),
-        TableEntry(&Host::SetChannelState),
-        TableEntry(&Host::GetChannelState),
-        nullptr,
-        nullptr,
-        nullptr,
-        nullptr,
-        nullptr,
-        nullptr,
-        nullptr,
-        nullptr,
-        nullptr,
-        nullptr,
-        nullptr,
-        TableEntry(&Host::Transact),
-        TableEntry(&Host::ConfigureLine),
-        nullptr,
-        TableEntry(&Host::SetReplyValidator),
-        nullptr,
-        TableEntry(&Host::SetLineInitializer),
-    };
-    return table;
+    static const auto table = [] {
+        std::array<const void*, kHostLinkTableSize> entries{};
+        const auto put = [&](HostLinkEntry entry, const void* routine) {
+            entries[EntryNumber(entry)] = routine;
+        };
+        put(HostLinkEntry::GetChannelError, TableEntry(&Host::GetChannelError));
+        put(HostLinkEntry::SetChannelError, TableEntry(&Host::SetChannelError));
+        put(HostLinkEntry::SetChannelState, TableEntry(&Host::SetChannelState));
+        put(HostLinkEntry::GetChannelState, TableEntry(&Host::GetChannelState));
+        put(HostLinkEntry::Transact, TableEntry(&Host::Transact));
+        put(HostLinkEntry::ConfigureLine, TableEntry(&Host::ConfigureLine));
+        put(HostLinkEntry::SetReplyValidator, TableEntry(&Host::SetReplyValidator));
+        put(HostLinkEntry::SetLineInitializer, TableEntry(&Host::SetLineInitializer));
+        return entries;
+    }();
+    return table.data();
 }
 
 }  // namespace fuel::test::win32

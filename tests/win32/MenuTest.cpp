@@ -68,7 +68,7 @@ TEST_F(MenuItem, NullArgumentsAreRangeErrorsAndLeaveTheMenuPending) {
     ExpectRangeError(dll_.AddMenuItems(object_, &menu.root, nullptr));
     // Not a driver object: refused before anything of the menu is touched.
     ExpectRangeError(
-        CallStdcallGuarded(DllSession::Routine(object_, kAddMenuItemsSlot),
+        CallStdcallGuarded(DllSession::Routine(object_, HostSlot::AddMenuItems),
                            {Word(&menu.root), Word(&menu.root), Word(BridgeMenu::Factory())}));
     EXPECT_TRUE(menu.calls.empty());
 

@@ -48,7 +48,11 @@ while read -r name hex; do
 done < <("$objdump" -d -C "$dll" | awk '
     /^[0-9a-f]+ <.*>:$/ {
         current = ""
+        # A routine written by hand, or one made from the driver function it calls.
         if (match($0, /fuel::win32::\(anonymous namespace\)::[A-Za-z]+\(/)) {
+            current = substr($0, RSTART, RLENGTH - 1)
+            sub(/.*::/, "", current)
+        } else if (match($0, /::HostRoutine<&fuel::TVM30::[A-Za-z]+,/)) {
             current = substr($0, RSTART, RLENGTH - 1)
             sub(/.*::/, "", current)
         }

@@ -12,9 +12,9 @@
 #include <optional>
 #include <string>
 
-#include "cli/TraceLog.h"
+#include "trace/TraceLog.h"
 
-namespace fuel::cli {
+namespace fuel::trace {
 
 struct ReplaySettings {
     std::optional<std::string> cnfIniPath;  // the options from this file, not the trace's
@@ -32,4 +32,4 @@ struct ReplayTally {
 
 ReplayTally Replay(const TraceLog& log, const ReplaySettings& settings, std::ostream& out);
 
-}  // namespace fuel::cli
+}  // namespace fuel::trace

@@ -1,4 +1,4 @@
-#include "cli/TraceReplay.h"
+#include "trace/TraceReplay.h"
 
 #include <cmath>
 #include <functional>
@@ -6,11 +6,13 @@
 #include <memory>
 #include <ostream>
 
-#include "cli/Format.h"
+#include "driver/TraceSchema.h"
 #include "driver/TracedDriver.h"
 #include "link/ReplayLink.h"
+#include "trace/OperationCall.h"
+#include "trace/Words.h"
 
-namespace fuel::cli {
+namespace fuel::trace {
 namespace {
 
 // ---- Rebuilding the host's calls from their lines.
@@ -23,131 +25,6 @@ std::uint8_t U8(const TraceEvent& e, std::string_view key) {
 }
 std::int32_t I32(const TraceEvent& e, std::string_view key) {
     return static_cast<std::int32_t>(e.Integer(key, INT32_MIN, INT32_MAX));
-}
-
-template <typename Record>
-Record RecordOf(const TraceEvent& e) {
-    Record record;
-    if (e.Has("record")) {
-        const auto bytes = e.Hex("record");
-        if (bytes.size() != Record::kSize) {
-            throw TraceFormatError("field 'record' should hold " + std::to_string(Record::kSize) +
-                                   " bytes, not " + std::to_string(bytes.size()));
-        }
-        std::copy(bytes.begin(), bytes.end(), record.bytes.begin());
-    }
-    return record;
-}
-
-using Invoker = std::function<void(TVM30&, const TraceEvent&)>;
-
-const std::map<std::string, Invoker, std::less<>>& Invokers() {
-    static const std::map<std::string, Invoker, std::less<>> invokers = {
-        {"AbstractOperation", [](TVM30& d, const TraceEvent&) { d.AbstractOperation(); }},
-        {"GetProtocolDescription", [](TVM30& d, const TraceEvent&) { d.GetProtocolDescription(); }},
-        {"SetLinkState",
-         [](TVM30& d, const TraceEvent& e) { d.SetLinkState(U8(e, "ch"), U8(e, "value")); }},
-        {"GetLinkState", [](TVM30& d, const TraceEvent& e) { d.GetLinkState(U8(e, "ch")); }},
-        {"StopPump",
-         [](TVM30& d, const TraceEvent& e) {
-             d.StopPump(U32(e, "ch"), U32(e, "disp"), U8(e, "flag"));
-         }},
-        {"ReservedQuery", [](TVM30& d, const TraceEvent& e) { d.ReservedQuery(U32(e, "value")); }},
-        {"GetFinalDispensedData",
-         [](TVM30& d, const TraceEvent& e) {
-             double volume = 0, amount = 0;
-             d.GetFinalDispensedData(U32(e, "ch"), U32(e, "disp"), volume, amount);
-         }},
-        {"GetTotalizer",
-         [](TVM30& d, const TraceEvent& e) {
-             double volume = 0, money = 0;
-             d.GetTotalizer(U32(e, "ch"), U32(e, "disp"), U32(e, "nozzle"), volume, money,
-                            U32(e, "r1"), U32(e, "r2"));
-         }},
-        {"ReservedOperationA",
-         [](TVM30& d, const TraceEvent& e) {
-             d.ReservedOperationA(U32(e, "r1"), U32(e, "r2"), U32(e, "r3"), U32(e, "r4"),
-                                  U32(e, "r5"), U32(e, "r6"), U32(e, "r7"));
-         }},
-        {"GetDispensedData",
-         [](TVM30& d, const TraceEvent& e) {
-             double amount = 0;
-             d.GetDispensedData(U32(e, "ch"), U32(e, "disp"), amount);
-         }},
-        {"GetStatusCode",
-         [](TVM30& d, const TraceEvent& e) { d.GetStatusCode(U8(e, "ch"), U8(e, "disp")); }},
-        {"SetPrice",
-         [](TVM30& d, const TraceEvent& e) {
-             d.SetPrice(U32(e, "ch"), U32(e, "disp"), U32(e, "nozzle"), U32(e, "r1"), U32(e, "r2"),
-                        e.Real("price"));
-         }},
-        {"ReservedOperationB",
-         [](TVM30& d, const TraceEvent& e) {
-             d.ReservedOperationB(U32(e, "r1"), U32(e, "r2"), U32(e, "r3"));
-         }},
-        {"SetVolumeLimit",
-         [](TVM30& d, const TraceEvent& e) {
-             d.SetVolumeLimit(U32(e, "ch"), U32(e, "disp"), U32(e, "nozzle"), U32(e, "r1"),
-                              e.Real("limit"));
-         }},
-        {"SetMoneyLimit",
-         [](TVM30& d, const TraceEvent& e) {
-             d.SetMoneyLimit(U32(e, "ch"), U32(e, "disp"), U32(e, "nozzle"), U32(e, "r1"),
-                             e.Real("limit"));
-         }},
-        {"StartPump",
-         [](TVM30& d, const TraceEvent& e) {
-             d.StartPump(U32(e, "ch"), U32(e, "disp"), U32(e, "nozzle"));
-         }},
-        {"InitLink", [](TVM30& d, const TraceEvent& e) { d.InitLink(U32(e, "ch")); }},
-        {"ReadParameter",
-         [](TVM30& d, const TraceEvent& e) {
-             d.ReadParameter(U32(e, "ch"), U32(e, "addr"), I32(e, "cell"));
-         }},
-        {"WriteParameter",
-         [](TVM30& d, const TraceEvent& e) {
-             d.WriteParameter(U32(e, "ch"), U32(e, "addr"), I32(e, "cell"), I32(e, "value"));
-         }},
-        {"StartFill",
-         [](TVM30& d, const TraceEvent& e) {
-             d.StartFill(U32(e, "ch"), U32(e, "disp"), U32(e, "nozzle"), U8(e, "flag"));
-         }},
-        {"GetDriverInfo",
-         [](TVM30& d, const TraceEvent& e) {
-             std::uint32_t value = 0;
-             d.GetDriverInfo(U32(e, "key"), value);
-         }},
-        {"PollDispenserStatus",
-         [](TVM30& d, const TraceEvent& e) {
-             StatusRecord record = RecordOf<StatusRecord>(e);
-             d.PollDispenserStatus(U8(e, "ch"), U8(e, "disp"), U8(e, "count"), record);
-         }},
-        {"StopFillOnRequest",
-         [](TVM30& d, const TraceEvent& e) {
-             d.StopFillOnRequest(U32(e, "ch"), U32(e, "disp"), U32(e, "r1"), U8(e, "flag"));
-         }},
-        {"StopFill",
-         [](TVM30& d, const TraceEvent& e) {
-             d.StopFill(U32(e, "ch"), U32(e, "disp"), U32(e, "r1"), U8(e, "flag"));
-         }},
-        {"ReservedOperationC",
-         [](TVM30& d, const TraceEvent& e) { d.ReservedOperationC(U32(e, "r1"), U32(e, "r2")); }},
-        {"ReservedOperationD",
-         [](TVM30& d, const TraceEvent& e) { d.ReservedOperationD(U32(e, "r1"), U32(e, "r2")); }},
-        {"PollDispenserStatusEx",
-         [](TVM30& d, const TraceEvent& e) {
-             StatusRecordEx record = RecordOf<StatusRecordEx>(e);
-             d.PollDispenserStatusEx(U8(e, "ch"), U8(e, "disp"), U8(e, "count"), record);
-         }},
-        {"HandleHostEvent",
-         [](TVM30& d, const TraceEvent& e) {
-             d.HandleHostEvent(U32(e, "event"), U32(e, "r1"), U8(e, "ch"), U8(e, "disp"),
-                               U8(e, "nozzle"));
-         }},
-        {"ApplyLinkSettings",
-         [](TVM30& d, const TraceEvent& e) { d.ApplyLinkSettings(U32(e, "ch")); }},
-    };
-    return invokers;
 }
 
 // ---- Rebuilding the line's answers from the exchange lines.
@@ -319,85 +196,9 @@ bool SameOutcome(const TraceEvent& recorded, const TraceEvent& replayed) {
 }
 
 struct SessionOptions {
-    std::uint32_t flags = 0;
-    std::array<bool, 4> options{false, true, false, false};  // the defaults of flags 0
+    TracedOptions traced;  // flags 0 and their defaults until an options line says otherwise
     std::vector<TraceEvent> states;
 };
-
-void ApplyOptions(TVM30& driver, const std::array<bool, 4>& options) {
-    driver.OrigAdres = options[0];
-    driver.StartInLiter = options[1];
-    driver.WStart = options[2];
-    driver.WDoza = options[3];
-}
-
-std::vector<double> Reals(const std::string& list) {
-    std::vector<double> values;
-    std::size_t at = 0;
-    while (true) {
-        const std::size_t comma = list.find(',', at);
-        const auto value = ParseReal(list.substr(at, comma - at));
-        if (!value) {
-            throw TraceFormatError("a list of numbers should not hold '" + list + "'");
-        }
-        values.push_back(*value);
-        if (comma == std::string::npos) {
-            return values;
-        }
-        at = comma + 1;
-    }
-}
-
-std::vector<std::int64_t> Wholes(const std::string& list, std::int64_t low, std::int64_t high) {
-    std::vector<std::int64_t> values;
-    std::size_t at = 0;
-    while (true) {
-        const std::size_t comma = list.find(',', at);
-        const auto value = ParseWhole(list.substr(at, comma - at));
-        if (!value || *value < low || *value > high) {
-            throw TraceFormatError("a list of whole numbers from " + std::to_string(low) + " to " +
-                                   std::to_string(high) + " should not hold '" + list + "'");
-        }
-        values.push_back(*value);
-        if (comma == std::string::npos) {
-            return values;
-        }
-        at = comma + 1;
-    }
-}
-
-void ApplyState(TVM30& driver, const TraceEvent& state) {
-    const std::int64_t channel = state.Integer("ch", 1, kChannels);
-    if (state.Has("link")) {
-        driver.LinkState[channel] = U8(state, "link");
-    }
-    if (!state.Has("disp")) {
-        return;
-    }
-    const std::int64_t dispenser = state.Integer("disp", 1, kDispensers);
-    driver.DispenserMode[channel][dispenser] = U8(state, "mode");
-    driver.VolumeDecimals[channel][dispenser] = U8(state, "vdec");
-    driver.MoneyDecimals[channel][dispenser] = U8(state, "mdec");
-    driver.ModeRecheckCountdown[channel][dispenser] = I32(state, "countdown");
-    driver.ModeStableCount[channel][dispenser] = I32(state, "stable");
-    driver.CurrentNozzle[channel][dispenser] = U8(state, "nozzle");
-    driver.VolumeLimit[channel][dispenser] = state.Real("vlimit");
-    driver.MoneyLimit[channel][dispenser] = state.Real("mlimit");
-    const auto status = Wholes(state.Text("status"), 0, 0xFFFF);
-    const auto price = Reals(state.Text("price"));
-    const auto volume = Reals(state.Text("volume"));
-    for (int nozzle = 1; nozzle <= kNozzles; ++nozzle) {
-        const auto at = static_cast<std::size_t>(nozzle - 1);
-        if (at < status.size()) {
-            driver.NozzleStatus[channel][dispenser][nozzle] =
-                static_cast<std::uint16_t>(status[at]);
-        }
-        if (at < price.size())
-            driver.NozzlePrice[channel][dispenser][nozzle] = price[at];
-        if (at < volume.size())
-            driver.NozzleVolume[channel][dispenser][nozzle] = volume[at];
-    }
-}
 
 class Replayer {
   public:
@@ -436,13 +237,9 @@ class Replayer {
   private:
     void TakeOptions(const TraceLine& line) {
         try {
-            const TraceEvent& e = line.event;
-            session_.flags = U32(e, "flags");
-            session_.options = {e.Integer("OrigAdres", 0, 1) != 0,
-                                e.Integer("StartInLiter", 0, 1) != 0,
-                                e.Integer("WStart", 0, 1) != 0, e.Integer("WDoza", 0, 1) != 0};
+            session_.traced = ReadOptionsLine(line.event);
             if (driver_ && !settings_.cnfIniPath) {
-                ApplyOptions(*driver_, session_.options);
+                driver_->SetOptions(session_.traced.options);
             }
         } catch (const TraceFormatError& error) {
             out_ << line.Where() << ": options not read: " << error.what() << "\n";
@@ -452,7 +249,7 @@ class Replayer {
     void TakeState(const TraceLine& line) {
         if (driver_) {
             try {
-                ApplyState(*driver_, line.event);
+                RestoreStateLine(*driver_, line.event);
             } catch (const std::exception& error) {
                 out_ << line.Where() << ": state not read: " << error.what() << "\n";
             }
@@ -463,15 +260,15 @@ class Replayer {
 
     TVM30& Driver(const TraceLine& at) {
         if (!driver_) {
-            const std::uint32_t flags = settings_.flags.value_or(session_.flags);
+            const std::uint32_t flags = settings_.flags.value_or(session_.traced.flags);
             driver_ = std::make_unique<TracedDriver>(flags, &link_,
                                                      settings_.cnfIniPath.value_or(""), sink_);
             if (!settings_.cnfIniPath) {
-                ApplyOptions(*driver_, session_.options);
+                driver_->SetOptions(session_.traced.options);
             }
             for (const TraceEvent& state : session_.states) {
                 try {
-                    ApplyState(*driver_, state);
+                    RestoreStateLine(*driver_, state);
                 } catch (const std::exception& error) {
                     out_ << at.Where() << ": a state line before it was not read: " << error.what()
                          << "\n";
@@ -523,10 +320,6 @@ class Replayer {
     void Run(const TraceLine& call, const std::vector<const TraceLine*>& body,
              const TraceLine* end) {
         const std::string name = call.event.WordAt(1, "operation name");
-        const auto invoker = Invokers().find(name);
-        if (invoker == Invokers().end()) {
-            throw TraceFormatError("no host operation '" + name + "'");
-        }
         // The line's answers for this operation.
         std::vector<RecordedExchange> exchanges;
         std::vector<const TraceEvent*> recorded;
@@ -552,10 +345,16 @@ class Replayer {
         TVM30& driver = Driver(call);
         link_.Serve(std::move(exchanges), std::move(configureResults));
         sink_->events.clear();
+        bool known = true;
         try {
-            invoker->second(driver, call.event);
+            known = InvokeCall(driver, name, call.event);
+        } catch (const TraceFormatError&) {
+            throw;
         } catch (const std::exception&) {
             // The driver's outcome is in its trace.
+        }
+        if (!known) {
+            throw TraceFormatError("no host operation '" + name + "'");
         }
         Report(call, recorded, end);
         sink_->events.clear();
@@ -655,4 +454,4 @@ ReplayTally Replay(const TraceLog& log, const ReplaySettings& settings, std::ost
     return replayer.Tally();
 }
 
-}  // namespace fuel::cli
+}  // namespace fuel::trace

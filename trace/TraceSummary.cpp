@@ -1,12 +1,12 @@
-#include "cli/TraceSummary.h"
+#include "trace/TraceSummary.h"
 
 #include <algorithm>
 #include <ostream>
 
-#include "cli/Format.h"
 #include "driver/HostLink.h"
+#include "trace/Words.h"
 
-namespace fuel::cli {
+namespace fuel::trace {
 namespace {
 
 constexpr std::size_t kSlowestShown = 5;
@@ -449,4 +449,4 @@ void PrintSummary(const TraceSummary& s, const TraceLog& log, std::ostream& out)
     }
 }
 
-}  // namespace fuel::cli
+}  // namespace fuel::trace

@@ -1,11 +1,9 @@
-#include "cli/TraceLog.h"
+#include "trace/TraceLog.h"
 
 #include <fstream>
 #include <istream>
 
-#include "cli/Arguments.h"
-
-namespace fuel::cli {
+namespace fuel::trace {
 namespace {
 
 // A line longer than this is no trace line: it is skipped without being kept whole.
@@ -67,11 +65,11 @@ TraceLog ReadTraceFiles(const std::vector<std::string>& paths) {
     for (const std::string& path : paths) {
         std::ifstream in(path, std::ios::binary);
         if (!in) {
-            throw UsageError("cannot open the trace file '" + path + "'");
+            throw TraceFileError("cannot open the trace file '" + path + "'");
         }
         ReadTrace(in, path, log);
     }
     return log;
 }
 
-}  // namespace fuel::cli
+}  // namespace fuel::trace

@@ -12,9 +12,9 @@
 #include <string>
 #include <vector>
 
-#include "cli/TraceLog.h"
+#include "trace/TraceLog.h"
 
-namespace fuel::cli {
+namespace fuel::trace {
 
 struct TraceSummary {
     // Channel 0 or dispenser 0: the trace does not say.
@@ -84,4 +84,4 @@ struct TraceSummary {
 TraceSummary Summarise(const TraceLog& log);
 void PrintSummary(const TraceSummary& summary, const TraceLog& log, std::ostream& out);
 
-}  // namespace fuel::cli
+}  // namespace fuel::trace
