@@ -55,8 +55,7 @@ void RunOperation(fuel::TVM30& driver, FuzzInput& in) {
         case 11: {
             fuel::StatusRecord record;
             driver.PollDispenserStatus(static_cast<std::uint8_t>(channel),
-                                       static_cast<std::uint8_t>(dispenser), in.Byte() % 8,
-                                       record);
+                                       static_cast<std::uint8_t>(dispenser), in.Byte() % 8, record);
             break;
         }
         case 12: {

@@ -18,7 +18,7 @@ using test::RecordingLink;
 
 // A cnf.INI in a private temporary directory, removed with the fixture.
 class TempIni {
-public:
+  public:
     TempIni() {
         dir_ = std::filesystem::temp_directory_path() /
                ("cnf-ini-test-" + std::to_string(reinterpret_cast<std::uintptr_t>(this)));
@@ -31,7 +31,7 @@ public:
     }
     std::string path() const { return (dir_ / "cnf.INI").string(); }
 
-private:
+  private:
     std::filesystem::path dir_;
 };
 
@@ -51,7 +51,9 @@ struct OptionsCase {
     Options expected;
 };
 
-void PrintTo(const OptionsCase& c, std::ostream* os) { *os << c.name; }
+void PrintTo(const OptionsCase& c, std::ostream* os) {
+    *os << c.name;
+}
 
 class OptionsTest : public ::testing::TestWithParam<OptionsCase> {};
 
@@ -74,21 +76,25 @@ INSTANTIATE_TEST_SUITE_P(
         OptionsCase{"bit6_only", 0x40, std::nullopt, {false, true, false, true}},
         OptionsCase{"other_bits_ignored", 0x8F, std::nullopt, {false, true, false, false}},
         OptionsCase{"only_low_byte_counts", 0xFF0F, std::nullopt, {false, true, false, false}},
-        OptionsCase{"ini_wstart_0_overrides_bit5", 0x20, "[Varno]\nWStart=0\n",
+        OptionsCase{"ini_wstart_0_overrides_bit5",
+                    0x20,
+                    "[Varno]\nWStart=0\n",
                     {false, true, false, false}},
         OptionsCase{"ini_origadres_1", 0x00, "[Varno]\nOrigAdres=1\n", {true, true, false, false}},
-        OptionsCase{"ini_all_four", 0x00,
+        OptionsCase{"ini_all_four",
+                    0x00,
                     "[Varno]\r\nOrigAdres=7\r\nStartInLiter=0\r\nWStart=-1\r\nWDoza=2\r\n",
                     {true, false, true, true}},
-        OptionsCase{"ini_names_ignore_case", 0x00, "[VARNO]\nwstart = 1\n",
-                    {false, true, true, false}},
-        OptionsCase{"ini_not_a_number_is_absent", 0x70,
+        OptionsCase{
+            "ini_names_ignore_case", 0x00, "[VARNO]\nwstart = 1\n", {false, true, true, false}},
+        OptionsCase{"ini_not_a_number_is_absent",
+                    0x70,
                     "[Varno]\nStartInLiter=yes\nWStart=abc\nWDoza=\n",
                     {false, false, true, true}},
-        OptionsCase{"ini_other_section_ignored", 0x20, "[Other]\nWStart=0\n",
-                    {false, true, true, false}},
-        OptionsCase{"ini_first_key_wins", 0x00, "[Varno]\nWDoza=1\nWDoza=0\n",
-                    {false, true, false, true}},
+        OptionsCase{
+            "ini_other_section_ignored", 0x20, "[Other]\nWStart=0\n", {false, true, true, false}},
+        OptionsCase{
+            "ini_first_key_wins", 0x00, "[Varno]\nWDoza=1\nWDoza=0\n", {false, true, false, true}},
         OptionsCase{"ini_empty_file", 0x70, "", {false, false, true, true}}),
     [](const auto& info) { return std::string(info.param.name); });
 

@@ -5,8 +5,8 @@
 #include <functional>
 
 #include "driver/TracedDriver.h"
-#include "tests/DriverFixture.h"
 #include "testing/RecordingLink.h"
+#include "tests/DriverFixture.h"
 
 namespace fuel {
 namespace {

@@ -22,7 +22,7 @@ const char* const kBus = "[dispenser 1]\nnozzles = 2\nprice = 45.67\n";
 constexpr Duration kByte = 2083333ns;
 
 class EmulatorLinkTest : public ::testing::Test {
-protected:
+  protected:
     emulator::Emulator bus{emulator::ParseConfig(kBus)};
     EmulatorLink link{bus, 1, NoRetries()};
     TVM30 driver{0, &link, ""};
@@ -40,8 +40,8 @@ protected:
     Bytes Reply(std::size_t length) const { return Bytes(buffer.begin(), buffer.begin() + length); }
 };
 
-const Bytes kIdleStatus1 = {'A', 'H', 0x01, 'D', '0', '0', '0', '0', '0',
-                            '0', '0', '0', '0', '0', '0', '0', 0x12, 'E'};
+const Bytes kIdleStatus1 = {'A', 'H', 0x01, 'D', '0', '0', '0', '0',  '0',
+                            '0', '0', '0',  '0', '0', '0', '0', 0x12, 'E'};
 
 TEST_F(EmulatorLinkTest, CleanExchangeTakesTheLinesTime) {
     ASSERT_EQ(Status(), 0);
@@ -54,7 +54,8 @@ TEST_F(EmulatorLinkTest, CleanExchangeTakesTheLinesTime) {
     EXPECT_EQ(c.bytesReceived, 18u);
     // 23 bytes on the line plus the controller's 5 ms turnaround.
     const auto expected = 23 * kByte + 5ms;
-    EXPECT_NEAR(static_cast<double>(c.wireTime.count()), static_cast<double>(expected.count()), 1000);
+    EXPECT_NEAR(static_cast<double>(c.wireTime.count()), static_cast<double>(expected.count()),
+                1000);
     EXPECT_EQ(c.latency.min, c.latency.max);
     EXPECT_EQ(bus.Now(), c.wireTime);  // the emulator's clock ran with the line
 
@@ -101,15 +102,15 @@ TEST_P(LinkFaultTest, EndsInTheLinksVerdictAndTheNextExchangeRecovers) {
 
 INSTANTIATE_TEST_SUITE_P(
     LineFaults, LinkFaultTest,
-    ::testing::Values(
-        FaultCase{Fault::WrongFirstByte, 223, &LineCounters::rejectedBadStart, 18},
-        FaultCase{Fault::OnlyAcknowledge, 219, &LineCounters::rejectedOnlyAcknowledge, 1},
-        FaultCase{Fault::MissingEnd, 209, &LineCounters::rejectedNoEnd, 17},
-        FaultCase{Fault::WrongChecksum, 222, &LineCounters::rejectedBadChecksum, 18},
-        FaultCase{Fault::Silence, line_code::kSilence, &LineCounters::timeouts, 0},
-        FaultCase{Fault::LateReply, line_code::kSilence, &LineCounters::timeouts, 0},
-        // The gaps exceed the inter-byte timeout: the port hands over the lone 'A'.
-        FaultCase{Fault::SplitBytes, 219, &LineCounters::rejectedOnlyAcknowledge, 1}),
+    ::testing::Values(FaultCase{Fault::WrongFirstByte, 223, &LineCounters::rejectedBadStart, 18},
+                      FaultCase{Fault::OnlyAcknowledge, 219, &LineCounters::rejectedOnlyAcknowledge,
+                                1},
+                      FaultCase{Fault::MissingEnd, 209, &LineCounters::rejectedNoEnd, 17},
+                      FaultCase{Fault::WrongChecksum, 222, &LineCounters::rejectedBadChecksum, 18},
+                      FaultCase{Fault::Silence, line_code::kSilence, &LineCounters::timeouts, 0},
+                      FaultCase{Fault::LateReply, line_code::kSilence, &LineCounters::timeouts, 0},
+                      // The gaps exceed the inter-byte timeout: the port hands over the lone 'A'.
+                      FaultCase{Fault::SplitBytes, 219, &LineCounters::rejectedOnlyAcknowledge, 1}),
     [](const auto& info) {
         std::string name(emulator::FaultName(info.param.fault));
         std::erase(name, '-');
@@ -166,8 +167,8 @@ TEST_F(EmulatorLinkTest, RetriesAbsorbASingleFaultAndAreCounted) {
                 static_cast<double>((3 * (5 * kByte + 75ms)).count()), 1000);
 }
 
-bool AcceptEverything(void*, std::uint32_t, const std::uint8_t*, std::int32_t,
-                      const std::uint8_t&, const std::uint8_t&) {
+bool AcceptEverything(void*, std::uint32_t, const std::uint8_t*, std::int32_t, const std::uint8_t&,
+                      const std::uint8_t&) {
     return true;
 }
 

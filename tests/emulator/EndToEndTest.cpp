@@ -26,7 +26,7 @@ struct ModeCase {
     std::uint8_t mode;     // as the driver must read it
     std::uint8_t volumeDecimals;
     std::uint8_t moneyDecimals;
-    int cellsPerRefresh;   // cell reads of one mode refresh
+    int cellsPerRefresh;  // cell reads of one mode refresh
 };
 
 const ModeCase kModes[] = {
@@ -38,13 +38,14 @@ const ModeCase kModes[] = {
 };
 
 std::string BusText(const ModeCase& m) {
-    return std::string("[dispenser 1]\nnozzles = 2\n[dispenser 3]\nnozzles = 2\nflow = 0.5\n"
-                       "price = 45.67 50.00\ntotal = 1520.00 874.25\n") +
+    return std::string(
+               "[dispenser 1]\nnozzles = 2\n[dispenser 3]\nnozzles = 2\nflow = 0.5\n"
+               "price = 45.67 50.00\ntotal = 1520.00 874.25\n") +
            m.settings;
 }
 
 class EndToEnd : public ::testing::TestWithParam<ModeCase> {
-protected:
+  protected:
     emulator::Emulator bus{emulator::ParseConfig(BusText(GetParam()))};
     EmulatorLink link{bus, kChannel, Options()};
     TVM30 driver{kMoneyDoses, &link, ""};
@@ -75,8 +76,10 @@ protected:
             bus.Advance(1s);
             const std::uint8_t code = Poll(count);
             EXPECT_EQ(driver.Tables().LinkState[kChannel], 1);
-            if (seen.empty() || seen.back() != code) seen.push_back(code);
-            if (code == last && bus.Nozzle(kDispenser, kNozzle).phase != emulator::NozzlePhase::Running) {
+            if (seen.empty() || seen.back() != code)
+                seen.push_back(code);
+            if (code == last &&
+                bus.Nozzle(kDispenser, kNozzle).phase != emulator::NozzlePhase::Running) {
                 break;
             }
         }
@@ -85,7 +88,8 @@ protected:
     // Start of a fill as the host does it, and the customer where the controller needs one.
     void Start(double presetLitres) {
         driver.StartFill(kChannel, kDispenser, kNozzle, 0);
-        if (ModeZero()) bus.LiftNozzle(kDispenser, kNozzle, presetLitres);
+        if (ModeZero())
+            bus.LiftNozzle(kDispenser, kNozzle, presetLitres);
     }
 };
 
@@ -145,7 +149,8 @@ TEST_P(MoneyDose, FillReconcilesToTheDose) {
 
 TEST_P(EndToEnd, ModeRefreshCostsTheExchangesOfTheBackOff) {
     // Six polls of two nozzles: the cells are read on polls 1, 3 and 6.
-    for (int i = 0; i < 6; ++i) Poll(2);
+    for (int i = 0; i < 6; ++i)
+        Poll(2);
     const auto cells = static_cast<std::uint64_t>(GetParam().cellsPerRefresh);
     EXPECT_EQ(link.Counters().exchanges, 6 * 2 + 3 * cells);
     EXPECT_EQ(bus.Counters().requests, link.Counters().attempts);
@@ -233,8 +238,9 @@ TEST_P(Addressing, EveryNozzleIsReachedAtItsOwnCode) {
     EXPECT_EQ(record.Summary(), 200);
 }
 
-INSTANTIATE_TEST_SUITE_P(BothStates, Addressing, ::testing::Bool(),
-                         [](const auto& info) { return info.param ? "Interleaved" : "Sequential"; });
+INSTANTIATE_TEST_SUITE_P(BothStates, Addressing, ::testing::Bool(), [](const auto& info) {
+    return info.param ? "Interleaved" : "Sequential";
+});
 
 }  // namespace
 }  // namespace fuel
