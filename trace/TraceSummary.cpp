@@ -4,6 +4,7 @@
 #include <ostream>
 
 #include "driver/HostLink.h"
+#include "link/Line.h"
 #include "trace/Words.h"
 
 namespace fuel::trace {
@@ -22,24 +23,8 @@ bool IsReplyCode(std::int64_t code) {
 
 // Our own links' codes; a host's line may mean something else by them.
 std::string LinkCodeWords(std::int32_t code) {
-    switch (code) {
-        case 1000:
-            return "no reply before the time-out";
-        case 1001:
-            return "port unavailable";
-        case 1002:
-            return "no port for the channel";
-        case 1003:
-            return "bad request";
-        case 1004:
-            return "reply not judged";
-        case 1005:
-            return "line settings refused";
-        case 1006:
-            return "short reply";
-        default:
-            return "the line's own code";
-    }
+    const std::string_view words = DescribeLineCode(code);
+    return words == DescribeLineCode(-1) ? "the line's own code" : std::string(words);
 }
 
 std::string PlaceWords(const Place& place) {

@@ -4,6 +4,7 @@
 #include <sstream>
 
 #include "driver/HostLink.h"
+#include "link/Line.h"
 
 namespace fuel::trace {
 
@@ -27,13 +28,10 @@ std::string ReplyCodeWords(std::int32_t code) {
         case reply_code::kAccepted:
             return "accepted";
         case reply_code::kBadStart:
-            return "rejected 223: no 'A' first, or no 'H' opening the frame";
         case reply_code::kOnlyAcknowledge:
-            return "rejected 219: only 'A' where data was expected";
         case reply_code::kNoEnd:
-            return "rejected 209: the frame does not end with 'E'";
         case reply_code::kBadChecksum:
-            return "rejected 222: wrong checksum";
+            return "rejected " + std::to_string(code) + ": " + std::string(DescribeLineCode(code));
         default:
             return "rejected " + std::to_string(code);
     }
