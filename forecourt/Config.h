@@ -1,0 +1,97 @@
+// The station's configuration: a small INI file. Sections name what they configure and its
+// name or number; '#' or ';' starts a comment line; keys are "name = value".
+//
+//     [forecourt]
+//     database = forecourt.db        relative paths are taken from the file's directory
+//     sale-buffer = 2                uncleared sales a fuel point may hold (default 2)
+//     tolerance = 0.05               litres a nozzle's reconciliation lets pass (default 0.05)
+//
+//     [line north]
+//     port = /dev/ttyUSB0 baud=4800 timeout=75 attempts=3
+//         or tcp://10.0.0.7:4001 timeout=150, or emulator:../bus/station.conf
+//     driver-options = /etc/cnf.INI  the driver's options file (section "Varno"); default none
+//     customers = yes                emulator only: emulated customers (default no)
+//     customer-seed = 7              emulator only: their random seed (default 1)
+//
+//     [grade 95]
+//     name = Super 95
+//     price = 45.67
+//
+//     [fuel-point 1]
+//     line = north
+//     address = 1                    the dispenser's number on the line, 1..32
+//     nozzles = 95 92                the grade of nozzle 1, 2 ... (1..6 nozzles)
+//     sale-buffer = 2                overrides the forecourt's
+//
+// Everything is checked before anything starts; the first problem is thrown as a
+// ConfigError whose message is "FILE:LINE: what is wrong".
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace fuel::forecourt {
+
+class ConfigError : public std::runtime_error {
+  public:
+    using std::runtime_error::runtime_error;
+};
+
+struct LineConfig {
+    std::string name;
+    // The port as a serial line's port map writes it: a device or tcp://HOST:PORT, then its
+    // settings; or "emulator:" and a bus file.
+    std::string port;
+    std::filesystem::path emulatorBus;  // set for an emulator line, absolute
+    std::filesystem::path driverOptions;  // empty: the driver's defaults
+    bool customers = false;
+    std::uint64_t customerSeed = 1;
+    int sourceLine = 0;  // where the section starts, for messages
+
+    bool IsEmulator() const { return !emulatorBus.empty(); }
+};
+
+struct GradeConfig {
+    std::string code;
+    std::string name;
+    double price = 0;
+    int sourceLine = 0;
+};
+
+struct FuelPointConfig {
+    int id = 0;
+    std::string line;
+    int address = 0;
+    std::vector<std::string> nozzles;  // grade codes of nozzles 1, 2 ...
+    int saleBuffer = 2;
+    int sourceLine = 0;
+};
+
+struct Config {
+    std::filesystem::path file;
+    std::filesystem::path database;  // absolute
+    int saleBuffer = 2;
+    double tolerance = 0.05;
+    std::vector<LineConfig> lines;
+    std::vector<GradeConfig> grades;
+    std::vector<FuelPointConfig> fuelPoints;  // in ascending id order
+
+    const LineConfig* Line(std::string_view name) const;
+    const GradeConfig* Grade(std::string_view code) const;
+    const FuelPointConfig* FuelPoint(int id) const;
+};
+
+// The file's name goes into every message; relative paths are taken from its directory.
+Config ParseConfig(std::string_view text, const std::filesystem::path& file);
+// Throws ConfigError also when the file cannot be read.
+Config LoadConfig(const std::filesystem::path& file);
+
+// The example station's configuration that ships with the program, when it is found (in
+// the source tree or where it is installed); empty otherwise.
+std::filesystem::path DefaultConfigPath();
+
+}  // namespace fuel::forecourt

@@ -1,0 +1,213 @@
+// The forecourt: every fuel point of the station over the driver, one poll loop per line,
+// sales in a journal that survives any crash. The one object a server (or fuelctl) holds.
+//
+// Threads. Start() runs one loop thread per line, the journal's writer and the publisher.
+// Only a line's loop touches that line's driver and link: a command for a fuel point
+// (authorise, stop, close, open, price, totals) is queued to its loop and answered through
+// Done when the line has done it and the journal holds the result. Sale requests (lock,
+// unlock, clear) never touch a line: the journal's writer answers them. Queries (Snapshot,
+// Sales, EventsAfter, Health) read copies or the database and never wait on a line.
+// Subscribers are called on the publisher's thread, never on a loop's, and with no lock held
+// that a loop needs: a slow subscriber delays other subscribers, never a line.
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "forecourt/Config.h"
+#include "forecourt/Journal.h"
+#include "forecourt/Lines.h"
+#include "forecourt/Model.h"
+#include "forecourt/Outcome.h"
+#include "link/Line.h"
+
+namespace fuel::forecourt {
+
+class Loop;
+class Publisher;
+class Model;
+
+struct AuthoriseRequest {
+    int fuelPoint = 0;
+    Preset preset;
+    std::vector<std::string> grades;  // empty: any nozzle of the point
+    bool prepaid = false;             // the sale is locked to the authorising client
+};
+
+struct SaleFilter {
+    std::optional<FillState> state;  // a sale state: Payable, Locked or Cleared
+    std::optional<int> fuelPoint;
+    std::optional<Time> from;  // ended at or after
+    std::optional<Time> to;    // ended before
+    std::size_t limit = 1000;  // newest first
+};
+
+// A poll loop's health, as /metrics shows it.
+struct LineHealth {
+    using Duration = std::chrono::nanoseconds;
+    std::string line;
+    std::string port;
+    bool up = false;  // the last cycle had at least one answer
+    std::vector<int> fuelPoints;
+    LineCounters counters;
+    std::uint64_t cycles = 0;  // complete poll cycles
+    Duration lastCycle{};
+    Duration minCycle{};
+    Duration maxCycle{};
+    Duration meanCycle{};
+    // What the last cycle's bytes and frames took on the wire alone (where the line knows
+    // its wire time): the cycle cannot be shorter.
+    Duration lastWireTime{};
+};
+
+struct Snapshot {
+    std::vector<FuelPointView> fuelPoints;
+    std::vector<Grade> grades;
+    // The journal's last event that this snapshot includes: subscribe after it to miss
+    // nothing and see nothing twice.
+    Sequence sequence = 0;
+};
+// {"fuelPoints": [...], "grades": [...], "sequence"}
+nlohmann::json ToJson(const Snapshot& snapshot);
+
+struct ReconcileRequest {
+    Time from{};
+    std::optional<Time> to;  // none: until now, with a fresh reading of every totaliser
+    std::optional<int> fuelPoint;
+    std::optional<double> tolerance;  // litres; default: the configuration's
+};
+
+// Per nozzle over a period: the totaliser's growth against the fills recorded, and every
+// stretch between two readings where they differ by more than the tolerance, with the
+// fills around it.
+struct Discrepancy {
+    Time from{};
+    Time to{};
+    double totalFrom = 0;
+    double totalTo = 0;
+    double growth = 0;    // totalTo - totalFrom
+    double recorded = 0;  // litres of our fills between the two readings
+    double difference = 0;
+    std::optional<SaleId> fillBefore;  // the last fill of ours that ended at or before `from`
+    std::optional<SaleId> fillAfter;   // the first fill of ours that started at or after `to`
+};
+struct NozzleReconciliation {
+    int fuelPoint = 0;
+    int nozzle = 0;
+    std::string grade;
+    int readings = 0;
+    double growth = 0;    // the totaliser's growth over the period (last - first reading)
+    double recorded = 0;  // sum of the volumes of the sales ended in the period
+    double difference = 0;
+    std::vector<Discrepancy> discrepancies;
+};
+struct Reconciliation {
+    Time from{};
+    Time to{};
+    double tolerance = 0;
+    std::vector<NozzleReconciliation> nozzles;
+};
+nlohmann::json ToJson(const Reconciliation& reconciliation);
+
+struct Options {
+    LineOpener openLine = OpenLine;
+    std::vector<Migration> migrations;  // a layer's tables (see Journal.h)
+    // How long a loop rests between cycles when every fuel point is idle: 0 keeps the line
+    // at its wire limit.
+    std::chrono::milliseconds idlePause{0};
+};
+
+// A live subscription; ends when destroyed (or Cancel). Cancel may be called from any
+// thread except from inside the subscriber itself, and no call follows its return.
+class Subscription {
+  public:
+    Subscription() = default;
+    Subscription(Publisher* publisher, std::uint64_t id) : publisher_(publisher), id_(id) {}
+    Subscription(Subscription&& other) noexcept;
+    Subscription& operator=(Subscription&& other) noexcept;
+    ~Subscription();
+    void Cancel();
+
+  private:
+    Publisher* publisher_ = nullptr;
+    std::uint64_t id_ = 0;
+};
+
+class Forecourt {
+  public:
+    // Takes the configuration as loaded (LoadConfig); nothing runs until Start.
+    explicit Forecourt(Config config, Options options = {});
+    ~Forecourt();  // Stop()
+    Forecourt(const Forecourt&) = delete;
+    Forecourt& operator=(const Forecourt&) = delete;
+
+    // Opens the journal (throws DatabaseError), opens every line (throws ConfigError),
+    // starts the threads and returns once every loop has recovered its fuel points from the
+    // journal and the controllers (fills that ran or ended while we were down settled) or
+    // found its line down.
+    void Start();
+    // Finishes the commands already queued, stops the loops and the journal. Fills go on at
+    // the pumps; the next Start settles them.
+    void Stop();
+
+    const Config& Configuration() const { return config_; }
+    Journal& GetJournal() { return *journal_; }
+
+    // ---- Queries (any thread; never wait on a line).
+    Snapshot GetSnapshot() const;
+    std::optional<FuelPointView> FuelPoint(int id) const;
+    std::vector<Sale> Sales(const SaleFilter& filter) const;
+    std::optional<Sale> FindSale(SaleId id) const;
+    std::vector<Event> EventsAfter(Sequence after, std::size_t limit) const;
+    std::vector<LineHealth> Health() const;
+
+    // ---- Commands. Each calls done exactly once (Status::Unavailable when not running).
+    void Authorise(const AuthoriseRequest& request, const Caller& caller, Done done);
+    // Stops the fuel point's fill, or withdraws its authorisation before the start.
+    void Stop(int fuelPoint, const Caller& caller, Done done);
+    // Stops every fill and withdraws every authorisation, on every line at once.
+    void EmergencyStop(const Caller& caller, Done done);
+    void Close(int fuelPoint, const Caller& caller, Done done);
+    void Open(int fuelPoint, const Caller& caller, Done done);
+    // The grade's new price on every nozzle of that grade, each read back. data: the grade
+    // and "nozzles": [{"fuelPoint", "nozzle", "confirmed", "deferred", "error"}]; Ok when
+    // every controller confirmed (a nozzle in a fill takes the price when the fill has
+    // ended: deferred), else LineFailed/price-not-confirmed naming the others.
+    void SetPrice(const std::string& grade, double price, const Caller& caller, Done done);
+    void LockSale(SaleId sale, const Caller& caller, Done done);
+    void UnlockSale(SaleId sale, const Caller& caller, Done done);
+    void ClearSale(SaleId sale, const Caller& caller, Done done);
+    // Reads every nozzle's totaliser now (and records the readings). data: {"fuelPoint",
+    // "nozzles": [{"nozzle", "grade", "volume"}]}.
+    void ReadTotals(int fuelPoint, Done done);
+    // data: ToJson(Reconciliation).
+    void Reconcile(const ReconcileRequest& request, Done done);
+
+    // Waits for a command's outcome: Await([&](Done d) { forecourt.Stop(1, caller, d); }).
+    static Outcome Await(const std::function<void(Done)>& command);
+
+    // ---- Events. Every journaled event after `after` (the journal's, then live ones as
+    // they are committed), in order, none twice; with progress, also the live fill
+    // progress. Without `after`, live events only.
+    Subscription Subscribe(std::optional<Sequence> after, std::function<void(const Event&)> callback,
+                           bool progress = true);
+
+  private:
+    Loop* LoopOf(int fuelPoint) const;
+    void SaleRequest(SaleId sale, const Caller& caller, std::string_view operation, Done done);
+
+    Config config_;
+    Options options_;
+    std::unique_ptr<Journal> journal_;
+    std::unique_ptr<Publisher> publisher_;
+    std::unique_ptr<Model> model_;
+    std::vector<std::unique_ptr<Loop>> loops_;
+    bool running_ = false;
+};
+
+}  // namespace fuel::forecourt

@@ -1,0 +1,167 @@
+// The journal: one SQLite database (WAL, synchronous=FULL) that holds every fill and sale,
+// every event with its sequence number, the idempotency keys with their outcomes, the
+// grades' prices, the fuel points' closed flags and the totalisers' readings.
+//
+// One writer. Every change runs as a job on the journal's writer thread, inside a
+// transaction; jobs that arrive while a commit is on the disk are committed together in the
+// next one (each job in a savepoint of its own, so one that fails changes nothing and the
+// others still commit). A job's events get their sequence numbers in commit order and are
+// handed to the subscribers only after the commit, in that order; a job's after-commit
+// actions run before its events are handed on. A poll loop that waits for a job therefore
+// waits for at most the commit in progress and its own.
+//
+// Readers take a connection of their own (WAL: they never wait for the writer).
+//
+// Schema: the forecourt's tables carry PRAGMA user_version (kSchemaVersion). A layer above
+// (the server's tokens, a publisher's position) adds its tables with migrations of its own,
+// numbered per layer and recorded in the table schema_layers (layer, version): each pending
+// migration of a layer runs once, in order, in its own transaction, at open.
+#pragma once
+
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
+#include <exception>
+#include <filesystem>
+#include <functional>
+#include <future>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+#include "forecourt/Database.h"
+#include "forecourt/Model.h"
+
+namespace fuel::forecourt {
+
+class Publisher;
+
+struct Migration {
+    std::string layer;  // e.g. "server"; "forecourt" is the library's own
+    int version = 0;    // 1, 2 ... per layer
+    std::function<void(Connection&)> apply;
+};
+
+// What a job sees: the writer's connection inside the transaction, and the events it adds.
+class WriteTransaction {
+  public:
+    explicit WriteTransaction(Connection& db) : db_(db) {}
+    Connection& Db() { return db_; }
+    // The event is stored with the next sequence number (returned) and published after the
+    // commit. `at` is the time the change happened.
+    Sequence AppendEvent(std::string_view type, nlohmann::json data, Time at);
+    // Runs on the writer thread once this job's changes are on the disk, before its events
+    // are published. Must not throw or block.
+    void AfterCommit(std::function<void()> action);
+
+  private:
+    friend class Journal;
+    Connection& db_;
+    std::vector<Event> events_;
+    std::vector<std::function<void()>> afterCommit_;
+};
+
+class Journal {
+  public:
+    static constexpr int kSchemaVersion = 1;
+
+    // Opens or creates the file and migrates it forwards (the library's schema, then each
+    // layer's). Throws DatabaseError; a file whose user_version is newer than this program
+    // knows is refused.
+    Journal(const std::filesystem::path& path, std::vector<Migration> migrations = {});
+    ~Journal();
+    Journal(const Journal&) = delete;
+    Journal& operator=(const Journal&) = delete;
+
+    const std::filesystem::path& Path() const { return path_; }
+
+    // Where committed events go (the forecourt's publisher); set before Start.
+    void SetPublisher(Publisher* publisher) { publisher_ = publisher; }
+    // Starts and stops the writer thread. Jobs posted after Stop fail.
+    void Start();
+    void Stop();
+
+    // Queues a job; done gets nullptr after the commit, or the job's (or the commit's)
+    // exception. done runs on the writer thread.
+    using Job = std::function<void(WriteTransaction&)>;
+    void Post(Job job, std::function<void(std::exception_ptr)> done);
+    // Queues a job and returns its result once committed (the job's exception rethrown).
+    template <typename F>
+    auto Write(F job) -> std::future<decltype(job(std::declval<WriteTransaction&>()))>;
+
+    // Runs reader(connection) on the calling thread with a read-only connection of its own.
+    template <typename F>
+    auto Read(F reader) const -> decltype(reader(std::declval<Connection&>()));
+
+    // The last sequence number committed.
+    Sequence LastSequence() const;
+    // Journaled events after `after`, oldest first, at most limit.
+    std::vector<Event> EventsAfter(Sequence after, std::size_t limit) const;
+
+  private:
+    struct Pending {
+        Job job;
+        std::function<void(std::exception_ptr)> done;
+    };
+    void Run();
+    void CommitBatch(std::deque<Pending>& batch);
+    std::unique_ptr<Connection> TakeReader() const;
+    void ReturnReader(std::unique_ptr<Connection> reader) const;
+
+    std::filesystem::path path_;
+    std::unique_ptr<Connection> writer_;
+    Publisher* publisher_ = nullptr;
+    Sequence lastSequence_ = 0;  // writer thread
+    mutable std::mutex mutex_;
+    std::condition_variable wake_;
+    std::deque<Pending> queue_;
+    bool running_ = false;
+    bool stopping_ = false;
+    std::thread thread_;
+    mutable std::mutex readersMutex_;
+    mutable std::vector<std::unique_ptr<Connection>> readers_;
+    std::atomic<Sequence> committed_{0};
+};
+
+template <typename F>
+auto Journal::Write(F job) -> std::future<decltype(job(std::declval<WriteTransaction&>()))> {
+    using R = decltype(job(std::declval<WriteTransaction&>()));
+    auto promise = std::make_shared<std::promise<R>>();
+    auto result = std::make_shared<std::optional<std::conditional_t<std::is_void_v<R>, int, R>>>();
+    Post(
+        [job = std::move(job), result](WriteTransaction& transaction) mutable {
+            if constexpr (std::is_void_v<R>) {
+                job(transaction);
+                result->emplace(0);
+            } else {
+                result->emplace(job(transaction));
+            }
+        },
+        [promise, result](std::exception_ptr error) {
+            if (error) {
+                promise->set_exception(error);
+            } else if constexpr (std::is_void_v<R>) {
+                promise->set_value();
+            } else {
+                promise->set_value(std::move(**result));
+            }
+        });
+    return promise->get_future();
+}
+
+template <typename F>
+auto Journal::Read(F reader) const -> decltype(reader(std::declval<Connection&>())) {
+    std::unique_ptr<Connection> connection = TakeReader();
+    struct Return {
+        const Journal& journal;
+        std::unique_ptr<Connection>& connection;
+        ~Return() { journal.ReturnReader(std::move(connection)); }
+    } giveBack{*this, connection};
+    return reader(*connection);
+}
+
+}  // namespace fuel::forecourt

@@ -1,0 +1,156 @@
+// The forecourt as its clients see it: fuel points and their states, nozzles and grades, the
+// running fill, sales, events. Plain values, copied out of the forecourt; each has one JSON
+// form (ToJson), the one the network API and the journal's events carry, so that every
+// client reads the same names.
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+namespace fuel::forecourt {
+
+using Time = std::chrono::system_clock::time_point;
+using Sequence = std::int64_t;  // an event's number in the journal, from 1
+using SaleId = std::int64_t;
+
+// RFC 3339 in UTC with milliseconds, "2024-05-01T10:00:00.123Z"; and back (nullopt when the
+// text is not one).
+std::string FormatTime(Time time);
+std::optional<Time> ParseTime(std::string_view text);
+
+enum class FuelPointState { Closed, Idle, Calling, Authorised, Fuelling, Offline, Error };
+// "CLOSED", "IDLE", "CALLING", "AUTHORISED", "FUELLING", "OFFLINE", "ERROR".
+std::string_view Name(FuelPointState state);
+
+// A fill's life in the journal. A sale is a fill that ended with fuel taken: PAYABLE, LOCKED
+// or CLEARED. CANCELLED: the authorisation ended without fuel (withdrawn, stopped before the
+// nozzle was lifted, or the nozzle hung up dry).
+enum class FillState { Authorised, Fuelling, Cancelled, Payable, Locked, Cleared };
+// "AUTHORISED", "FUELLING", "CANCELLED", "PAYABLE", "LOCKED", "CLEARED".
+std::string_view Name(FillState state);
+std::optional<FillState> FillStateFromName(std::string_view name);
+bool IsSale(FillState state);
+
+struct Preset {
+    enum class Kind { None, Volume, Money };
+    Kind kind = Kind::None;
+    double value = 0;  // litres or money; 0 with Kind::None
+
+    static Preset Volume(double litres) { return {Kind::Volume, litres}; }
+    static Preset Money(double amount) { return {Kind::Money, amount}; }
+};
+// {"kind": "none"|"volume"|"money", "value": number}
+nlohmann::json ToJson(const Preset& preset);
+
+struct Grade {
+    std::string code;  // as the configuration names it, e.g. "95"
+    std::string name;
+    double price = 0;  // the price in force, per litre
+};
+// {"code", "name", "price"}
+nlohmann::json ToJson(const Grade& grade);
+
+struct NozzleView {
+    int number = 0;  // 1..6
+    std::string grade;
+    // The unit price this nozzle's controller last confirmed (read back); 0 before any.
+    double price = 0;
+};
+// {"number", "grade", "price"}
+nlohmann::json ToJson(const NozzleView& nozzle);
+
+// The fill of a fuel point, from its authorisation until it becomes a sale or is cancelled;
+// or a fill that runs without an authorisation of ours (id 0, authorised false).
+struct FillView {
+    SaleId id = 0;  // the fill's (later the sale's) id; 0 when not authorised by us
+    FillState state = FillState::Authorised;  // Authorised or Fuelling
+    bool authorised = true;
+    Preset preset;
+    std::vector<std::string> grades;  // the grades it may take; empty: any
+    bool prepaid = false;
+    std::string authorisedBy;
+    int nozzle = 0;  // 0 until a nozzle is started
+    std::string grade;
+    double price = 0;
+    double volume = 0;  // running: as the last poll saw it
+    double amount = 0;
+    std::optional<Time> authorisedAt;
+    std::optional<Time> startedAt;
+};
+// {"id" (null when not ours), "state", "authorised", "preset", "grades", "prepaid",
+//  "authorisedBy", "nozzle" (null before the start), "grade", "price", "volume", "amount",
+//  "authorisedAt", "startedAt"}
+nlohmann::json ToJson(const FillView& fill);
+
+struct FuelPointView {
+    int id = 0;
+    std::string line;
+    int address = 0;  // the dispenser's number on its line
+    FuelPointState state = FuelPointState::Offline;
+    bool closed = false;  // blocked by the back office (also while a fill finishes)
+    std::vector<NozzleView> nozzles;
+    std::optional<FillView> fill;
+    int saleBuffer = 2;
+    int unclearedSales = 0;
+};
+// {"id", "line", "address", "state", "closed", "nozzles": [...], "fill": {...}|null,
+//  "saleBuffer", "unclearedSales"}
+nlohmann::json ToJson(const FuelPointView& point);
+
+struct Sale {
+    SaleId id = 0;
+    int fuelPoint = 0;
+    int nozzle = 0;
+    std::string grade;
+    double price = 0;
+    double volume = 0;
+    double amount = 0;
+    FillState state = FillState::Payable;
+    Preset preset;
+    bool prepaid = false;
+    std::string authorisedBy;
+    std::string lockedBy;   // empty when not locked
+    std::string clearedBy;  // empty when not cleared
+    double totalBefore = 0;
+    double totalAfter = 0;
+    Time authorisedAt{};
+    Time startedAt{};
+    Time endedAt{};
+    std::optional<Time> lockedAt;
+    std::optional<Time> clearedAt;
+};
+// {"id", "fuelPoint", "nozzle", "grade", "price", "volume", "amount", "state",
+//  "authorisedBy", "lockedBy", "clearedBy" (null when none), "totalBefore", "totalAfter",
+//  "startedAt", "endedAt", "lockedAt", "clearedAt" (null when none), "preset", "prepaid"}
+nlohmann::json ToJson(const Sale& sale);
+
+// What changed. Journaled events have a sequence number and are committed before anyone
+// sees them; fill progress (type "fill-progress") is live only: sequence 0, never stored.
+struct Event {
+    Sequence sequence = 0;
+    std::string type;
+    Time at{};
+    nlohmann::json data;
+
+    bool Journaled() const { return sequence > 0; }
+};
+// {"id" (null for fill progress), "type", "at", "data"}
+nlohmann::json ToJson(const Event& event);
+
+// The event types, and what each one's data is.
+namespace event_type {
+inline constexpr std::string_view kFuelPoint = "fuel-point";  // a FuelPointView: state changed
+inline constexpr std::string_view kSale = "sale";             // a Sale: made or changed state
+inline constexpr std::string_view kFillCancelled = "fill-cancelled";  // a FillView + "reason"
+inline constexpr std::string_view kPrice = "price";  // a Grade + "nozzles": the read-back report
+inline constexpr std::string_view kEmergencyStop = "emergency-stop";  // {"by", "fuelPoints"}
+inline constexpr std::string_view kFillProgress = "fill-progress";    // live only: a FuelPointView
+}  // namespace event_type
+
+}  // namespace fuel::forecourt
