@@ -46,11 +46,12 @@ struct LineConfig {
     // The port as a serial line's port map writes it: a device or tcp://HOST:PORT, then its
     // settings; or "emulator:" and a bus file.
     std::string port;
-    std::filesystem::path emulatorBus;  // set for an emulator line, absolute
+    std::filesystem::path emulatorBus;    // set for an emulator line, absolute
     std::filesystem::path driverOptions;  // empty: the driver's defaults
     bool customers = false;
     std::uint64_t customerSeed = 1;
     int sourceLine = 0;  // where the section starts, for messages
+    int portLine = 0;
 
     bool IsEmulator() const { return !emulatorBus.empty(); }
 };

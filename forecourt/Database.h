@@ -82,6 +82,9 @@ class Connection {
     // PRAGMA user_version.
     int UserVersion();
     void SetUserVersion(int version);
+    // Resets every statement of this connection, so that none keeps a read snapshot open
+    // (a reader handed back to the pool must not hold the WAL back).
+    void ResetStatements();
 
     sqlite3* Handle() const { return db_; }
 

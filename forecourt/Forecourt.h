@@ -30,7 +30,8 @@ namespace fuel::forecourt {
 
 class Loop;
 class Publisher;
-class Model;
+class Board;
+enum class SaleOperation;
 
 struct AuthoriseRequest {
     int fuelPoint = 0;
@@ -194,18 +195,18 @@ class Forecourt {
     // ---- Events. Every journaled event after `after` (the journal's, then live ones as
     // they are committed), in order, none twice; with progress, also the live fill
     // progress. Without `after`, live events only.
-    Subscription Subscribe(std::optional<Sequence> after, std::function<void(const Event&)> callback,
-                           bool progress = true);
+    Subscription Subscribe(std::optional<Sequence> after,
+                           std::function<void(const Event&)> callback, bool progress = true);
 
   private:
     Loop* LoopOf(int fuelPoint) const;
-    void SaleRequest(SaleId sale, const Caller& caller, std::string_view operation, Done done);
+    void SaleRequest(SaleId sale, const Caller& caller, SaleOperation operation, Done done);
 
     Config config_;
     Options options_;
     std::unique_ptr<Journal> journal_;
     std::unique_ptr<Publisher> publisher_;
-    std::unique_ptr<Model> model_;
+    std::unique_ptr<Board> board_;
     std::vector<std::unique_ptr<Loop>> loops_;
     bool running_ = false;
 };

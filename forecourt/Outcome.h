@@ -30,7 +30,7 @@ int HttpStatus(Status status);
 namespace reason {
 // Invalid
 inline constexpr std::string_view kBadRequest = "bad-request";  // message says what
-inline constexpr std::string_view kNoClient = "no-client";       // empty client name
+inline constexpr std::string_view kNoClient = "no-client";      // empty client name
 inline constexpr std::string_view kNoKey = "no-idempotency-key";
 // NotFound
 inline constexpr std::string_view kNoFuelPoint = "no-such-fuel-point";
@@ -47,22 +47,22 @@ inline constexpr std::string_view kNothingToStop = "nothing-to-stop";
 inline constexpr std::string_view kLockedByOther = "locked-by-other";    // data: the sale
 inline constexpr std::string_view kClearedByOther = "cleared-by-other";  // data: the sale
 inline constexpr std::string_view kNotLocked = "not-locked";
-inline constexpr std::string_view kAlreadyCleared = "already-cleared";  // unlock/lock of one
+inline constexpr std::string_view kAlreadyCleared = "already-cleared";    // unlock/lock of one
 inline constexpr std::string_view kKeyReused = "idempotency-key-reused";  // other request
-inline constexpr std::string_view kInProgress = "in-progress";  // same key, still running
+inline constexpr std::string_view kInProgress = "in-progress";            // same key, still running
 // Unavailable
 inline constexpr std::string_view kStopped = "forecourt-stopped";
 inline constexpr std::string_view kJournalFailed = "journal-failed";
 // LineFailed
-inline constexpr std::string_view kNoAnswer = "controller-failed";  // message: which, why
+inline constexpr std::string_view kNoAnswer = "controller-failed";        // message: which, why
 inline constexpr std::string_view kNotConfirmed = "price-not-confirmed";  // data: the report
 }  // namespace reason
 
 struct Outcome {
     Status status = Status::Ok;
-    std::string reason;   // one of reason::k..., empty with Status::Ok
-    std::string message;  // for people; empty with Status::Ok
-    nlohmann::json data;  // the result: a fuel point, a sale, a report ...; null when none
+    std::string reason;     // one of reason::k..., empty with Status::Ok
+    std::string message;    // for people; empty with Status::Ok
+    nlohmann::json data;    // the result: a fuel point, a sale, a report ...; null when none
     bool replayed = false;  // the stored outcome of an earlier request with the same key
 
     bool Ok() const { return status == Status::Ok; }

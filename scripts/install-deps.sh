@@ -24,6 +24,8 @@ want libbenchmark-dev test -f /usr/include/benchmark/benchmark.h
 want clang-format-14 command -v clang-format-14
 # fuelctl's --json (header-only).
 want nlohmann-json3-dev test -f /usr/include/nlohmann/json.hpp
+# The forecourt's journal.
+want libsqlite3-dev test -f /usr/include/sqlite3.h
 # The install and package tests: pkg-config for the consumer build, dpkg-shlibdeps (and the
 # file utility CPack finds the programs with) for the Debian package's dependencies.
 want pkgconf command -v pkg-config

@@ -1,0 +1,174 @@
+#include "forecourt/Database.h"
+
+#include <sqlite3.h>
+
+#include <limits>
+
+namespace fuel::forecourt {
+namespace {
+
+[[noreturn]] void Fail(sqlite3* db, std::string_view what) {
+    throw DatabaseError(std::string(what) + ": " + (db != nullptr ? sqlite3_errmsg(db) : "?"));
+}
+
+// A reader may meet the writer's checkpoint; it waits this long rather than fail at once.
+constexpr int kBusyTimeoutMs = 5000;
+
+}  // namespace
+
+Statement::~Statement() {
+    sqlite3_finalize(statement_);
+}
+
+Statement& Statement::Bind(int index, std::int64_t value) {
+    if (sqlite3_bind_int64(statement_, index, value) != SQLITE_OK)
+        Fail(db_, "bind");
+    return *this;
+}
+
+Statement& Statement::Bind(int index, double value) {
+    if (sqlite3_bind_double(statement_, index, value) != SQLITE_OK)
+        Fail(db_, "bind");
+    return *this;
+}
+
+Statement& Statement::Bind(int index, std::string_view value) {
+    if (value.size() > static_cast<std::size_t>(std::numeric_limits<int>::max())) {
+        throw DatabaseError("bind: text too long");
+    }
+    if (sqlite3_bind_text(statement_, index, value.data(), static_cast<int>(value.size()),
+                          SQLITE_TRANSIENT) != SQLITE_OK) {
+        Fail(db_, "bind");
+    }
+    return *this;
+}
+
+Statement& Statement::BindNull(int index) {
+    if (sqlite3_bind_null(statement_, index) != SQLITE_OK)
+        Fail(db_, "bind");
+    return *this;
+}
+
+bool Statement::Step() {
+    const int result = sqlite3_step(statement_);
+    if (result == SQLITE_ROW)
+        return true;
+    if (result == SQLITE_DONE)
+        return false;
+    const std::string sql = sqlite3_sql(statement_) != nullptr ? sqlite3_sql(statement_) : "";
+    sqlite3_reset(statement_);
+    Fail(db_, sql);
+}
+
+void Statement::Run() {
+    while (Step()) {
+    }
+}
+
+void Statement::Reset() {
+    sqlite3_reset(statement_);
+    sqlite3_clear_bindings(statement_);
+}
+
+bool Statement::IsNull(int column) const {
+    return sqlite3_column_type(statement_, column) == SQLITE_NULL;
+}
+
+std::int64_t Statement::Integer(int column) const {
+    return sqlite3_column_int64(statement_, column);
+}
+
+double Statement::Real(int column) const {
+    return sqlite3_column_double(statement_, column);
+}
+
+std::string Statement::Text(int column) const {
+    const auto* text = sqlite3_column_text(statement_, column);
+    const int size = sqlite3_column_bytes(statement_, column);
+    return text != nullptr
+               ? std::string(reinterpret_cast<const char*>(text), static_cast<std::size_t>(size))
+               : std::string();
+}
+
+std::optional<std::string> Statement::OptionalText(int column) const {
+    if (IsNull(column))
+        return std::nullopt;
+    return Text(column);
+}
+
+Connection::Connection(const std::filesystem::path& path, Mode mode) {
+    const int flags =
+        mode == Mode::ReadWrite ? SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE : SQLITE_OPEN_READONLY;
+    if (sqlite3_open_v2(path.c_str(), &db_, flags | SQLITE_OPEN_NOMUTEX, nullptr) != SQLITE_OK) {
+        const std::string message = db_ != nullptr ? sqlite3_errmsg(db_) : "out of memory";
+        sqlite3_close(db_);
+        db_ = nullptr;
+        throw DatabaseError(path.string() + ": " + message);
+    }
+    sqlite3_extended_result_codes(db_, 1);
+    sqlite3_busy_timeout(db_, kBusyTimeoutMs);
+    if (mode == Mode::ReadWrite) {
+        // WAL: readers never wait for the writer; FULL: a commit is on the disk when it
+        // returns, WAL or not, so that nothing we told anyone can be lost to a power cut.
+        Execute("PRAGMA journal_mode=WAL");
+    }
+    Execute("PRAGMA synchronous=FULL");
+    Execute("PRAGMA foreign_keys=ON");
+}
+
+Connection::~Connection() {
+    statements_.clear();
+    sqlite3_close(db_);
+}
+
+void Connection::Execute(std::string_view sql) {
+    char* message = nullptr;
+    const std::string text(sql);
+    if (sqlite3_exec(db_, text.c_str(), nullptr, nullptr, &message) != SQLITE_OK) {
+        const std::string reason = message != nullptr ? message : sqlite3_errmsg(db_);
+        sqlite3_free(message);
+        throw DatabaseError(reason + " (" + text.substr(0, 80) + ")");
+    }
+}
+
+Statement& Connection::Prepare(const std::string& sql) {
+    auto found = statements_.find(sql);
+    if (found == statements_.end()) {
+        sqlite3_stmt* statement = nullptr;
+        if (sqlite3_prepare_v3(db_, sql.c_str(), -1, SQLITE_PREPARE_PERSISTENT, &statement,
+                               nullptr) != SQLITE_OK) {
+            Fail(db_, sql);
+        }
+        found = statements_.emplace(sql, std::make_unique<Statement>(db_, statement)).first;
+    }
+    found->second->Reset();
+    return *found->second;
+}
+
+std::int64_t Connection::LastInsertId() const {
+    return sqlite3_last_insert_rowid(db_);
+}
+
+int Connection::Changes() const {
+    return sqlite3_changes(db_);
+}
+
+int Connection::UserVersion() {
+    Statement& statement = Prepare("PRAGMA user_version");
+    statement.Step();
+    const auto version = static_cast<int>(statement.Integer(0));
+    statement.Reset();
+    return version;
+}
+
+void Connection::SetUserVersion(int version) {
+    Execute("PRAGMA user_version=" + std::to_string(version));
+}
+
+void Connection::ResetStatements() {
+    for (auto& [sql, statement] : statements_) {
+        statement->Reset();
+    }
+}
+
+}  // namespace fuel::forecourt

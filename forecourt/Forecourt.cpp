@@ -1,0 +1,560 @@
+#include "forecourt/Forecourt.h"
+
+#include <algorithm>
+
+#include "forecourt/Board.h"
+#include "forecourt/Loop.h"
+#include "forecourt/Publisher.h"
+#include "forecourt/Reconciliation.h"
+#include "forecourt/Requests.h"
+#include "forecourt/Store.h"
+
+namespace fuel::forecourt {
+namespace {
+
+// The largest doses the controllers' fields carry: five digits of hundredths of a litre,
+// six of hundredths of money.
+constexpr double kMaxVolumePreset = 999.99;
+constexpr double kMaxMoneyPreset = 9999.99;
+constexpr double kMaxPrice = 99.99;
+
+Outcome NotRunning() {
+    return Outcome::Failure(Status::Unavailable, reason::kStopped, "the forecourt is not running");
+}
+
+Outcome Invalid(std::string message) {
+    return Outcome::Failure(Status::Invalid, reason::kBadRequest, std::move(message));
+}
+
+Outcome FromException(std::exception_ptr error) {
+    try {
+        std::rethrow_exception(error);
+    } catch (const std::exception& e) {
+        return Outcome::Failure(Status::Unavailable, reason::kJournalFailed,
+                                std::string("the journal cannot record: ") + e.what());
+    }
+}
+
+// Collects the parts of a command that several loops answer, and calls finish with all of
+// them once the last has come (on the thread of whoever came last).
+template <typename Part>
+class Gather {
+  public:
+    Gather(std::size_t expected, std::function<void(std::vector<Part>)> finish)
+        : expected_(expected), finish_(std::move(finish)) {}
+    void Add(Part part) {
+        std::vector<Part> all;
+        {
+            std::lock_guard lock(mutex_);
+            parts_.push_back(std::move(part));
+            if (parts_.size() < expected_)
+                return;
+            all.swap(parts_);
+        }
+        finish_(std::move(all));
+    }
+
+  private:
+    std::mutex mutex_;
+    std::size_t expected_;
+    std::vector<Part> parts_;
+    std::function<void(std::vector<Part>)> finish_;
+};
+
+}  // namespace
+
+nlohmann::json ToJson(const Snapshot& snapshot) {
+    nlohmann::json points = nlohmann::json::array();
+    for (const FuelPointView& point : snapshot.fuelPoints) {
+        points.push_back(ToJson(point));
+    }
+    nlohmann::json grades = nlohmann::json::array();
+    for (const Grade& grade : snapshot.grades) {
+        grades.push_back(ToJson(grade));
+    }
+    return {{"fuelPoints", std::move(points)},
+            {"grades", std::move(grades)},
+            {"sequence", snapshot.sequence}};
+}
+
+Subscription::Subscription(Subscription&& other) noexcept
+    : publisher_(other.publisher_), id_(other.id_) {
+    other.publisher_ = nullptr;
+}
+
+Subscription& Subscription::operator=(Subscription&& other) noexcept {
+    if (this != &other) {
+        Cancel();
+        publisher_ = other.publisher_;
+        id_ = other.id_;
+        other.publisher_ = nullptr;
+    }
+    return *this;
+}
+
+Subscription::~Subscription() {
+    Cancel();
+}
+
+void Subscription::Cancel() {
+    if (publisher_ != nullptr) {
+        publisher_->Remove(id_);
+        publisher_ = nullptr;
+    }
+}
+
+Forecourt::Forecourt(Config config, Options options)
+    : config_(std::move(config)), options_(std::move(options)), board_(std::make_unique<Board>()) {}
+
+Forecourt::~Forecourt() {
+    Stop();
+}
+
+void Forecourt::Start() {
+    if (running_)
+        return;
+    journal_ = std::make_unique<Journal>(config_.database, options_.migrations);
+    publisher_ = std::make_unique<Publisher>(*journal_);
+    journal_->SetPublisher(publisher_.get());
+
+    // Every line is opened (and so every port setting and bus file checked) before anything
+    // runs: a configuration that cannot work starts nothing.
+    std::vector<OpenedLine> opened;
+    for (const LineConfig& line : config_.lines) {
+        opened.push_back(options_.openLine(config_, line));
+    }
+
+    Loop::Recovered recovered;
+    std::map<std::string, double> prices;
+    journal_->Read([&](Connection& db) {
+        recovered.fills = LoadOpenFills(db);
+        recovered.closed = ClosedFlags(db);
+        prices = GradePrices(db);
+        board_->SetUncleared(UnclearedSalesByPoint(db));
+    });
+    for (const GradeConfig& grade : config_.grades) {
+        const auto stored = prices.find(grade.code);
+        board_->SetGrade(
+            {grade.code, grade.name, stored != prices.end() ? stored->second : grade.price});
+    }
+
+    journal_->Start();
+    publisher_->Start();
+    journal_->Write([](WriteTransaction& t) { DropUnfinished(t.Db()); }).get();
+
+    std::vector<std::future<void>> ready;
+    for (std::size_t i = 0; i < config_.lines.size(); ++i) {
+        auto loop =
+            std::make_unique<Loop>(Loop::Shared{config_, options_, *journal_, *publisher_, *board_},
+                                   config_.lines[i], std::move(opened[i]));
+        Loop::Recovered mine;
+        mine.closed = recovered.closed;
+        for (const OpenFill& fill : recovered.fills) {
+            if (loop->Owns(fill.fuelPoint))
+                mine.fills.push_back(fill);
+        }
+        ready.push_back(loop->Start(std::move(mine)));
+        loops_.push_back(std::move(loop));
+    }
+    for (auto& future : ready) {
+        future.get();
+    }
+    running_ = true;
+}
+
+void Forecourt::Stop() {
+    for (auto& loop : loops_) {
+        loop->Stop();
+    }
+    loops_.clear();
+    if (journal_)
+        journal_->Stop();
+    if (publisher_)
+        publisher_->Stop();
+    running_ = false;
+}
+
+Snapshot Forecourt::GetSnapshot() const {
+    Snapshot snapshot;
+    // The number first: the views then hold at least every change up to it.
+    snapshot.sequence = journal_ ? journal_->LastSequence() : 0;
+    snapshot.fuelPoints = board_->Points();
+    snapshot.grades = board_->Grades();
+    return snapshot;
+}
+
+std::optional<FuelPointView> Forecourt::FuelPoint(int id) const {
+    return board_->Point(id);
+}
+
+std::vector<Sale> Forecourt::Sales(const SaleFilter& filter) const {
+    if (!journal_)
+        return {};
+    return journal_->Read([&](Connection& db) { return ReadSales(db, filter); });
+}
+
+std::optional<Sale> Forecourt::FindSale(SaleId id) const {
+    if (!journal_)
+        return std::nullopt;
+    return journal_->Read([&](Connection& db) { return ReadSale(db, id); });
+}
+
+std::vector<Event> Forecourt::EventsAfter(Sequence after, std::size_t limit) const {
+    if (!journal_)
+        return {};
+    return journal_->EventsAfter(after, limit);
+}
+
+std::vector<LineHealth> Forecourt::Health() const {
+    std::vector<LineHealth> health;
+    for (const auto& loop : loops_) {
+        health.push_back(loop->Health());
+    }
+    return health;
+}
+
+Loop* Forecourt::LoopOf(int fuelPoint) const {
+    for (const auto& loop : loops_) {
+        if (loop->Owns(fuelPoint))
+            return loop.get();
+    }
+    return nullptr;
+}
+
+void Forecourt::Authorise(const AuthoriseRequest& request, const Caller& caller, Done done) {
+    if (!running_)
+        return done(NotRunning());
+    if (auto refused = CheckCaller(caller))
+        return done(*refused);
+    const FuelPointConfig* point = config_.FuelPoint(request.fuelPoint);
+    if (point == nullptr) {
+        return done(
+            Outcome::Failure(Status::NotFound, reason::kNoFuelPoint,
+                             "there is no fuel point " + std::to_string(request.fuelPoint)));
+    }
+    const Preset& preset = request.preset;
+    if (preset.kind == Preset::Kind::Volume &&
+        !(preset.value > 0 && preset.value <= kMaxVolumePreset)) {
+        return done(Invalid("a volume preset is above 0 and at most 999.99 litres"));
+    }
+    if (preset.kind == Preset::Kind::Money &&
+        !(preset.value > 0 && preset.value <= kMaxMoneyPreset)) {
+        return done(Invalid("a money preset is above 0 and at most 9999.99"));
+    }
+    if (preset.kind == Preset::Kind::None && preset.value != 0) {
+        return done(Invalid("a fill without a preset has no preset value"));
+    }
+    for (const std::string& grade : request.grades) {
+        if (std::find(point->nozzles.begin(), point->nozzles.end(), grade) ==
+            point->nozzles.end()) {
+            return done(Invalid("fuel point " + std::to_string(point->id) +
+                                " has no nozzle of grade " + grade));
+        }
+    }
+    Loop* loop = LoopOf(request.fuelPoint);
+    if (!loop->Post([loop, request, caller, done] { done(loop->Authorise(request, caller)); })) {
+        done(NotRunning());
+    }
+}
+
+void Forecourt::Stop(int fuelPoint, const Caller& caller, Done done) {
+    if (!running_)
+        return done(NotRunning());
+    if (auto refused = CheckCaller(caller))
+        return done(*refused);
+    Loop* loop = LoopOf(fuelPoint);
+    if (loop == nullptr) {
+        return done(Outcome::Failure(Status::NotFound, reason::kNoFuelPoint,
+                                     "there is no fuel point " + std::to_string(fuelPoint)));
+    }
+    if (!loop->Post([loop, fuelPoint, caller, done] { done(loop->Stop(fuelPoint, caller)); })) {
+        done(NotRunning());
+    }
+}
+
+void Forecourt::Close(int fuelPoint, const Caller& caller, Done done) {
+    if (!running_)
+        return done(NotRunning());
+    if (auto refused = CheckCaller(caller))
+        return done(*refused);
+    Loop* loop = LoopOf(fuelPoint);
+    if (loop == nullptr) {
+        return done(Outcome::Failure(Status::NotFound, reason::kNoFuelPoint,
+                                     "there is no fuel point " + std::to_string(fuelPoint)));
+    }
+    if (!loop->Post(
+            [loop, fuelPoint, caller, done] { done(loop->SetClosed(fuelPoint, true, caller)); })) {
+        done(NotRunning());
+    }
+}
+
+void Forecourt::Open(int fuelPoint, const Caller& caller, Done done) {
+    if (!running_)
+        return done(NotRunning());
+    if (auto refused = CheckCaller(caller))
+        return done(*refused);
+    Loop* loop = LoopOf(fuelPoint);
+    if (loop == nullptr) {
+        return done(Outcome::Failure(Status::NotFound, reason::kNoFuelPoint,
+                                     "there is no fuel point " + std::to_string(fuelPoint)));
+    }
+    if (!loop->Post(
+            [loop, fuelPoint, caller, done] { done(loop->SetClosed(fuelPoint, false, caller)); })) {
+        done(NotRunning());
+    }
+}
+
+void Forecourt::EmergencyStop(const Caller& caller, Done done) {
+    if (!running_)
+        return done(NotRunning());
+    if (auto refused = CheckCaller(caller))
+        return done(*refused);
+    const RequestRecord record{caller, {{"operation", "emergency-stop"}}};
+    Journal* journal = journal_.get();
+    std::vector<Loop*> loops;
+    for (const auto& loop : loops_) {
+        loops.push_back(loop.get());
+    }
+    auto recalled = std::make_shared<std::optional<Outcome>>();
+    journal->Post(
+        [record, recalled](WriteTransaction& t) {
+            *recalled = Recall(t.Db(), record);
+            if (!*recalled)
+                Reserve(t.Db(), record, std::chrono::system_clock::now());
+        },
+        [=](std::exception_ptr error) {
+            if (error)
+                return done(FromException(error));
+            if (*recalled)
+                return done(**recalled);
+            auto gather = std::make_shared<Gather<std::vector<int>>>(
+                loops.size(), [=](std::vector<std::vector<int>> parts) {
+                    std::vector<int> stopped;
+                    for (const auto& part : parts) {
+                        stopped.insert(stopped.end(), part.begin(), part.end());
+                    }
+                    std::sort(stopped.begin(), stopped.end());
+                    auto outcome =
+                        std::make_shared<Outcome>(Outcome::Success({{"fuelPoints", stopped}}));
+                    journal->Post(
+                        [record, outcome, stopped](WriteTransaction& t) {
+                            const Time at = std::chrono::system_clock::now();
+                            t.AppendEvent(event_type::kEmergencyStop,
+                                          {{"by", record.caller.client}, {"fuelPoints", stopped}},
+                                          at);
+                            Remember(t.Db(), record, *outcome, at);
+                        },
+                        [done, outcome](std::exception_ptr failed) {
+                            done(failed ? FromException(failed) : *outcome);
+                        });
+                });
+            for (Loop* loop : loops) {
+                if (!loop->Post([loop, gather] { gather->Add(loop->StopEverything()); })) {
+                    gather->Add({});
+                }
+            }
+        });
+}
+
+void Forecourt::SetPrice(const std::string& grade, double price, const Caller& caller, Done done) {
+    if (!running_)
+        return done(NotRunning());
+    if (auto refused = CheckCaller(caller))
+        return done(*refused);
+    std::optional<Grade> current = board_->GradeOf(grade);
+    if (!current) {
+        return done(
+            Outcome::Failure(Status::NotFound, reason::kNoGrade, "there is no grade " + grade));
+    }
+    if (!(price > 0 && price <= kMaxPrice)) {
+        return done(Invalid("a price is above 0 and at most 99.99 (four digits of hundredths)"));
+    }
+    const RequestRecord record{caller,
+                               {{"operation", "price"}, {"grade", grade}, {"price", price}}};
+    Journal* journal = journal_.get();
+    Board* board = board_.get();
+    std::vector<Loop*> loops;
+    for (const auto& loop : loops_) {
+        loops.push_back(loop.get());
+    }
+    Grade changed = *current;
+    changed.price = price;
+    auto recalled = std::make_shared<std::optional<Outcome>>();
+    journal->Post(
+        [record, recalled](WriteTransaction& t) {
+            *recalled = Recall(t.Db(), record);
+            if (!*recalled)
+                Reserve(t.Db(), record, std::chrono::system_clock::now());
+        },
+        [=](std::exception_ptr error) {
+            if (error)
+                return done(FromException(error));
+            if (*recalled)
+                return done(**recalled);
+            auto gather = std::make_shared<Gather<nlohmann::json>>(
+                loops.size(), [=](std::vector<nlohmann::json> parts) {
+                    nlohmann::json report = nlohmann::json::array();
+                    std::string unconfirmed;
+                    for (const auto& part : parts) {
+                        for (const auto& entry : part) {
+                            report.push_back(entry);
+                            if (!entry["confirmed"].get<bool>() && !entry["deferred"].get<bool>()) {
+                                unconfirmed +=
+                                    (unconfirmed.empty() ? "" : ", ") + std::string("fuel point ") +
+                                    std::to_string(entry["fuelPoint"].get<int>()) + " nozzle " +
+                                    std::to_string(entry["nozzle"].get<int>());
+                            }
+                        }
+                    }
+                    nlohmann::json data = {{"grade", ToJson(changed)}, {"nozzles", report}};
+                    auto outcome = std::make_shared<Outcome>(
+                        unconfirmed.empty()
+                            ? Outcome::Success(data)
+                            : Outcome::Failure(Status::LineFailed, reason::kNotConfirmed,
+                                               "the new price of grade " + changed.code +
+                                                   " was not confirmed by " + unconfirmed,
+                                               data));
+                    journal->Post(
+                        [record, outcome, changed, data, board](WriteTransaction& t) {
+                            const Time at = std::chrono::system_clock::now();
+                            SetGradePrice(t.Db(), changed.code, changed.price, at);
+                            t.AppendEvent(event_type::kPrice, data, at);
+                            Remember(t.Db(), record, *outcome, at);
+                            t.AfterCommit([board, changed] { board->SetGrade(changed); });
+                        },
+                        [done, outcome](std::exception_ptr failed) {
+                            done(failed ? FromException(failed) : *outcome);
+                        });
+                });
+            for (Loop* loop : loops) {
+                if (!loop->Post([loop, gather, grade, price] {
+                        gather->Add(loop->ApplyPrice(grade, price));
+                    })) {
+                    gather->Add(nlohmann::json::array());
+                }
+            }
+        });
+}
+
+void Forecourt::SaleRequest(SaleId sale, const Caller& caller, SaleOperation operation, Done done) {
+    if (!running_)
+        return done(NotRunning());
+    if (auto refused = CheckCaller(caller))
+        return done(*refused);
+    const RequestRecord record{caller, {{"operation", Name(operation)}, {"sale", sale}}};
+    Board* board = board_.get();
+    auto outcome = std::make_shared<Outcome>();
+    journal_->Post(
+        [=](WriteTransaction& t) {
+            if (auto recalled = Recall(t.Db(), record)) {
+                *outcome = *recalled;
+                return;
+            }
+            const Time at = std::chrono::system_clock::now();
+            SaleChange change = ChangeSale(t.Db(), sale, operation, caller.client, at);
+            if (change.changed) {
+                t.AppendEvent(event_type::kSale, ToJson(*change.sale), at);
+                if (change.sale->state == FillState::Cleared) {
+                    const int point = change.sale->fuelPoint;
+                    t.AfterCommit([board, point] { board->AddUncleared(point, -1); });
+                }
+            }
+            // A request for a sale that is not there changes nothing and is not kept: the
+            // same key may name the right sale next time.
+            if (change.outcome.status != Status::NotFound) {
+                Remember(t.Db(), record, change.outcome, at);
+            }
+            *outcome = change.outcome;
+        },
+        [done, outcome](std::exception_ptr error) {
+            done(error ? FromException(error) : *outcome);
+        });
+}
+
+void Forecourt::LockSale(SaleId sale, const Caller& caller, Done done) {
+    SaleRequest(sale, caller, SaleOperation::Lock, std::move(done));
+}
+
+void Forecourt::UnlockSale(SaleId sale, const Caller& caller, Done done) {
+    SaleRequest(sale, caller, SaleOperation::Unlock, std::move(done));
+}
+
+void Forecourt::ClearSale(SaleId sale, const Caller& caller, Done done) {
+    SaleRequest(sale, caller, SaleOperation::Clear, std::move(done));
+}
+
+void Forecourt::ReadTotals(int fuelPoint, Done done) {
+    if (!running_)
+        return done(NotRunning());
+    Loop* loop = LoopOf(fuelPoint);
+    if (loop == nullptr) {
+        return done(Outcome::Failure(Status::NotFound, reason::kNoFuelPoint,
+                                     "there is no fuel point " + std::to_string(fuelPoint)));
+    }
+    if (!loop->Post([loop, fuelPoint, done] { done(loop->ReadTotals(fuelPoint)); })) {
+        done(NotRunning());
+    }
+}
+
+void Forecourt::Reconcile(const ReconcileRequest& request, Done done) {
+    if (!running_)
+        return done(NotRunning());
+    if (request.fuelPoint && config_.FuelPoint(*request.fuelPoint) == nullptr) {
+        return done(
+            Outcome::Failure(Status::NotFound, reason::kNoFuelPoint,
+                             "there is no fuel point " + std::to_string(*request.fuelPoint)));
+    }
+    const double tolerance = request.tolerance.value_or(config_.tolerance);
+    if (!(tolerance >= 0))
+        return done(Invalid("the tolerance is 0 or more litres"));
+    const Journal* journal = journal_.get();
+    const Config* config = &config_;
+    const auto compute = [=](Time to) {
+        try {
+            const Reconciliation result = journal->Read([&](Connection& db) {
+                return forecourt::Reconcile(db, *config, request.from, to, request.fuelPoint,
+                                            tolerance);
+            });
+            done(Outcome::Success(ToJson(result)));
+        } catch (const std::exception& error) {
+            done(Outcome::Failure(Status::Unavailable, reason::kJournalFailed, error.what()));
+        }
+    };
+    if (request.to) {
+        if (*request.to < request.from)
+            return done(Invalid("the period ends before it begins"));
+        return compute(*request.to);
+    }
+    // Until now: every totaliser read first, so that a fill since the last reading counts.
+    std::vector<int> points;
+    for (const FuelPointConfig& point : config_.fuelPoints) {
+        if (!request.fuelPoint || *request.fuelPoint == point.id)
+            points.push_back(point.id);
+    }
+    auto gather = std::make_shared<Gather<Outcome>>(points.size(), [compute](std::vector<Outcome>) {
+        compute(std::chrono::system_clock::now());
+    });
+    for (int id : points) {
+        Loop* loop = LoopOf(id);
+        if (!loop->Post([loop, id, gather] { gather->Add(loop->ReadTotals(id)); })) {
+            gather->Add(NotRunning());
+        }
+    }
+}
+
+Outcome Forecourt::Await(const std::function<void(Done)>& command) {
+    auto promise = std::make_shared<std::promise<Outcome>>();
+    std::future<Outcome> result = promise->get_future();
+    command([promise](Outcome outcome) { promise->set_value(std::move(outcome)); });
+    return result.get();
+}
+
+Subscription Forecourt::Subscribe(std::optional<Sequence> after,
+                                  std::function<void(const Event&)> callback, bool progress) {
+    if (!publisher_) {
+        throw std::logic_error("subscribe after Start: the journal gives the events");
+    }
+    return Subscription(publisher_.get(), publisher_->Add(after, std::move(callback), progress));
+}
+
+}  // namespace fuel::forecourt

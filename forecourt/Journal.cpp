@@ -1,0 +1,273 @@
+#include "forecourt/Journal.h"
+
+#include <algorithm>
+#include <map>
+
+#include "forecourt/Publisher.h"
+#include "forecourt/Schema.h"
+
+namespace fuel::forecourt {
+namespace {
+
+constexpr std::string_view kOwnLayer = "forecourt";
+// Readers kept for reuse; more may be open at once, the rest are closed when handed back.
+constexpr std::size_t kPooledReaders = 8;
+
+// Runs body inside a transaction of its own, rolled back if it throws.
+template <typename F>
+void InTransaction(Connection& db, F body) {
+    db.Execute("BEGIN IMMEDIATE");
+    try {
+        body();
+        db.Execute("COMMIT");
+    } catch (...) {
+        db.Execute("ROLLBACK");
+        throw;
+    }
+}
+
+void MigrateOwnTables(Connection& db) {
+    const auto& migrations = ForecourtMigrations();
+    const int current = db.UserVersion();
+    const auto known = static_cast<int>(migrations.size());
+    if (current > known) {
+        throw DatabaseError("the journal's schema is version " + std::to_string(current) +
+                            ", newer than this program's " + std::to_string(known) +
+                            ": run the newer program, or a copy of the journal");
+    }
+    for (int version = current + 1; version <= known; ++version) {
+        InTransaction(db, [&] {
+            db.Execute(migrations[static_cast<std::size_t>(version - 1)]);
+            db.SetUserVersion(version);
+        });
+    }
+}
+
+void MigrateLayers(Connection& db, std::vector<Migration> migrations) {
+    std::map<std::string, std::vector<Migration>> byLayer;
+    for (Migration& migration : migrations) {
+        if (migration.layer.empty() || migration.layer == kOwnLayer || migration.version < 1) {
+            throw DatabaseError("a migration needs a layer of its own and a version from 1");
+        }
+        byLayer[migration.layer].push_back(std::move(migration));
+    }
+    for (auto& [layer, list] : byLayer) {
+        std::sort(list.begin(), list.end(),
+                  [](const Migration& a, const Migration& b) { return a.version < b.version; });
+        for (std::size_t i = 0; i < list.size(); ++i) {
+            if (list[i].version != static_cast<int>(i) + 1) {
+                throw DatabaseError("the migrations of layer " + layer +
+                                    " must be numbered 1, 2 ... without gaps");
+            }
+        }
+        Statement& read = db.Prepare("SELECT version FROM schema_layers WHERE layer = ?1");
+        read.Bind(1, layer);
+        const int current = read.Step() ? static_cast<int>(read.Integer(0)) : 0;
+        read.Reset();
+        if (current > static_cast<int>(list.size())) {
+            throw DatabaseError("the journal's layer " + layer + " is version " +
+                                std::to_string(current) + ", newer than this program's " +
+                                std::to_string(list.size()));
+        }
+        for (auto& migration : list) {
+            if (migration.version <= current)
+                continue;
+            InTransaction(db, [&] {
+                migration.apply(db);
+                db.Prepare(
+                      "INSERT INTO schema_layers (layer, version) VALUES (?1, ?2) "
+                      "ON CONFLICT (layer) DO UPDATE SET version = excluded.version")
+                    .Bind(1, layer)
+                    .Bind(2, migration.version)
+                    .Run();
+            });
+        }
+    }
+}
+
+}  // namespace
+
+Sequence WriteTransaction::AppendEvent(std::string_view type, nlohmann::json data, Time at) {
+    Event event{0, std::string(type), at, std::move(data)};
+    db_.Prepare("INSERT INTO events (at, type, data) VALUES (?1, ?2, ?3)")
+        .Bind(1, FormatTime(at))
+        .Bind(2, type)
+        .Bind(3, event.data.dump())
+        .Run();
+    event.sequence = db_.LastInsertId();
+    events_.push_back(std::move(event));
+    return events_.back().sequence;
+}
+
+void WriteTransaction::AfterCommit(std::function<void()> action) {
+    afterCommit_.push_back(std::move(action));
+}
+
+Journal::Journal(const std::filesystem::path& path, std::vector<Migration> migrations)
+    : path_(path) {
+    writer_ = std::make_unique<Connection>(path, Connection::Mode::ReadWrite);
+    MigrateOwnTables(*writer_);
+    MigrateLayers(*writer_, std::move(migrations));
+    Statement& last = writer_->Prepare("SELECT COALESCE(MAX(seq), 0) FROM events");
+    last.Step();
+    lastSequence_ = last.Integer(0);
+    last.Reset();
+    committed_ = lastSequence_;
+}
+
+Journal::~Journal() {
+    Stop();
+}
+
+void Journal::Start() {
+    std::lock_guard lock(mutex_);
+    if (running_)
+        return;
+    running_ = true;
+    stopping_ = false;
+    thread_ = std::thread([this] { Run(); });
+}
+
+void Journal::Stop() {
+    {
+        std::lock_guard lock(mutex_);
+        if (!running_)
+            return;
+        stopping_ = true;
+    }
+    wake_.notify_all();
+    thread_.join();
+    std::lock_guard lock(mutex_);
+    running_ = false;
+}
+
+void Journal::Post(Job job, std::function<void(std::exception_ptr)> done) {
+    {
+        std::lock_guard lock(mutex_);
+        if (running_ && !stopping_) {
+            queue_.push_back({std::move(job), std::move(done)});
+            wake_.notify_one();
+            return;
+        }
+    }
+    done(std::make_exception_ptr(DatabaseError("the journal is not running")));
+}
+
+void Journal::Run() {
+    for (;;) {
+        std::deque<Pending> batch;
+        {
+            std::unique_lock lock(mutex_);
+            wake_.wait(lock, [&] { return stopping_ || !queue_.empty(); });
+            if (queue_.empty())
+                return;  // stopping, with nothing left to write
+            batch.swap(queue_);
+        }
+        CommitBatch(batch);
+    }
+}
+
+void Journal::CommitBatch(std::deque<Pending>& batch) {
+    std::vector<std::exception_ptr> failures(batch.size());
+    std::vector<std::unique_ptr<WriteTransaction>> done(batch.size());
+    const Sequence before = lastSequence_;
+    std::exception_ptr commitFailure;
+    try {
+        writer_->Execute("BEGIN IMMEDIATE");
+        for (std::size_t i = 0; i < batch.size(); ++i) {
+            writer_->Execute("SAVEPOINT job");
+            auto transaction = std::make_unique<WriteTransaction>(*writer_);
+            try {
+                batch[i].job(*transaction);
+                writer_->Execute("RELEASE job");
+                done[i] = std::move(transaction);
+            } catch (...) {
+                failures[i] = std::current_exception();
+                writer_->Execute("ROLLBACK TO job");
+                writer_->Execute("RELEASE job");
+            }
+        }
+        writer_->Execute("COMMIT");
+    } catch (...) {
+        commitFailure = std::current_exception();
+        try {
+            writer_->Execute("ROLLBACK");
+        } catch (...) {
+            // Nothing was begun, or SQLite rolled back by itself.
+        }
+    }
+
+    if (commitFailure) {
+        lastSequence_ = before;
+        for (std::size_t i = 0; i < batch.size(); ++i) {
+            batch[i].done(failures[i] ? failures[i] : commitFailure);
+        }
+        return;
+    }
+    std::vector<Event> events;
+    for (auto& transaction : done) {
+        if (!transaction)
+            continue;
+        for (auto& action : transaction->afterCommit_) {
+            action();
+        }
+        for (Event& event : transaction->events_) {
+            lastSequence_ = std::max(lastSequence_, event.sequence);
+            events.push_back(std::move(event));
+        }
+    }
+    committed_ = lastSequence_;
+    if (publisher_ != nullptr && !events.empty()) {
+        publisher_->PublishCommitted(std::move(events));
+    }
+    for (std::size_t i = 0; i < batch.size(); ++i) {
+        batch[i].done(failures[i]);
+    }
+}
+
+std::unique_ptr<Connection> Journal::TakeReader() const {
+    {
+        std::lock_guard lock(readersMutex_);
+        if (!readers_.empty()) {
+            auto reader = std::move(readers_.back());
+            readers_.pop_back();
+            return reader;
+        }
+    }
+    return std::make_unique<Connection>(path_, Connection::Mode::ReadOnly);
+}
+
+void Journal::ReturnReader(std::unique_ptr<Connection> reader) const {
+    if (!reader)
+        return;
+    reader->ResetStatements();
+    std::lock_guard lock(readersMutex_);
+    if (readers_.size() < kPooledReaders) {
+        readers_.push_back(std::move(reader));
+    }
+}
+
+Sequence Journal::LastSequence() const {
+    return committed_.load();
+}
+
+std::vector<Event> Journal::EventsAfter(Sequence after, std::size_t limit) const {
+    return Read([&](Connection& db) {
+        std::vector<Event> events;
+        Statement& select = db.Prepare(
+            "SELECT seq, at, type, data FROM events WHERE seq > ?1 ORDER BY seq LIMIT ?2");
+        select.Bind(1, after).Bind(2, static_cast<std::int64_t>(std::min<std::size_t>(
+                                          limit, static_cast<std::size_t>(INT64_MAX))));
+        while (select.Step()) {
+            Event event;
+            event.sequence = select.Integer(0);
+            event.at = ParseTime(select.Text(1)).value_or(Time{});
+            event.type = select.Text(2);
+            event.data = nlohmann::json::parse(select.Text(3), nullptr, false);
+            events.push_back(std::move(event));
+        }
+        return events;
+    });
+}
+
+}  // namespace fuel::forecourt

@@ -1,0 +1,119 @@
+// The only file of the forecourt that knows the links by name. Until every link of ours
+// reports the common LineCounters itself, their own counters are read into it here.
+#include "forecourt/Lines.h"
+
+#include "emulator/Customers.h"
+#include "emulator/Emulator.h"
+#include "link/EmulatorLink.h"
+#include "link/SerialLink.h"
+
+namespace fuel::forecourt {
+namespace {
+
+template <typename Counters>
+LineCounters Common(const Counters& own) {
+    LineCounters common;
+    common.exchanges = own.exchanges;
+    common.attempts = own.attempts;
+    common.retries = own.retries;
+    common.accepted = own.accepted;
+    common.failed = own.failed;
+    common.timeouts = own.timeouts;
+    common.shortReplies = own.shortReplies;
+    common.rejectedBadStart = own.rejectedBadStart;
+    common.rejectedOnlyAcknowledge = own.rejectedOnlyAcknowledge;
+    common.rejectedNoEnd = own.rejectedNoEnd;
+    common.rejectedBadChecksum = own.rejectedBadChecksum;
+    common.rejectedOther = own.rejectedOther;
+    common.bytesSent = own.bytesSent;
+    common.bytesReceived = own.bytesReceived;
+    common.wireTime = std::chrono::duration_cast<LineCounters::Duration>(own.wireTime);
+    common.latency.total = std::chrono::duration_cast<LineCounters::Duration>(own.latency.total);
+    common.latency.min = own.latency.min == decltype(own.latency.min)::max()
+                             ? LineCounters::Duration::max()
+                             : std::chrono::duration_cast<LineCounters::Duration>(own.latency.min);
+    common.latency.max = std::chrono::duration_cast<LineCounters::Duration>(own.latency.max);
+    return common;
+}
+
+[[noreturn]] void Refuse(const Config& config, const LineConfig& line, const std::string& what) {
+    throw ConfigError(config.file.string() + ":" + std::to_string(line.portLine) + ": [line " +
+                      line.name + "]: " + what);
+}
+
+OpenedLine OpenEmulator(const Config& config, const LineConfig& line) {
+    emulator::Config bus;
+    try {
+        bus = emulator::LoadConfig(line.emulatorBus.string());
+    } catch (const emulator::ConfigError& error) {
+        Refuse(config, line, error.what());
+    }
+    // The customers lift the nozzles; a bus that lifted them by itself would start every
+    // authorised nozzle whether anyone stood there or not.
+    if (line.customers)
+        bus.autoLift = false;
+
+    struct Embedded {
+        emulator::RealClock clock{true};
+        std::unique_ptr<emulator::Emulator> bus;
+        std::unique_ptr<emulator::Customers> customers;
+    };
+    auto embedded = std::make_shared<Embedded>();
+    embedded->bus = std::make_unique<emulator::Emulator>(std::move(bus), &embedded->clock);
+    auto link = std::make_unique<EmulatorLink>(*embedded->bus, kChannel);
+    EmulatorLink* counted = link.get();
+
+    OpenedLine opened;
+    opened.counters = [counted] { return Common(counted->Counters()); };
+    if (line.customers) {
+        emulator::CustomerSettings settings;
+        settings.seed = line.customerSeed;
+        embedded->customers = std::make_unique<emulator::Customers>(*embedded->bus, settings);
+        emulator::Customers* customers = embedded->customers.get();
+        opened.afterCycle = [customers] { customers->Step(); };
+        opened.authorised = [customers](int address) {
+            customers->Released(static_cast<std::uint8_t>(address));
+        };
+    }
+    opened.link = std::move(link);
+    opened.keepAlive = std::move(embedded);
+    return opened;
+}
+
+OpenedLine OpenSerial(const Config& config, const LineConfig& line) {
+    PortMap map;
+    try {
+        map = PortMap::Parse(std::to_string(kChannel) + " " + line.port);
+    } catch (const PortMapError& error) {
+        std::string what = error.what();
+        // The port map numbers its own lines; here there is one, and the file's line is ours.
+        if (const auto colon = what.find(": "); what.starts_with("port map line")) {
+            what = what.substr(colon + 2);
+        }
+        Refuse(config, line, what);
+    }
+    if (map.Find(kChannel) == nullptr)
+        Refuse(config, line, "no port in \"" + line.port + "\"");
+    auto link = std::make_unique<SerialLink>(std::move(map));
+    SerialLink* counted = link.get();
+    OpenedLine opened;
+    opened.counters = [counted] {
+        const SerialCounters& own = counted->Counters();
+        LineCounters common = Common(own);
+        common.portFailures = own.portFailures;
+        common.opens = own.opens;
+        common.serialTime = own.serialTime;
+        common.networkTime = own.networkTime;
+        return common;
+    };
+    opened.link = std::move(link);
+    return opened;
+}
+
+}  // namespace
+
+OpenedLine OpenLine(const Config& config, const LineConfig& line) {
+    return line.IsEmulator() ? OpenEmulator(config, line) : OpenSerial(config, line);
+}
+
+}  // namespace fuel::forecourt

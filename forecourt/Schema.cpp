@@ -1,0 +1,77 @@
+#include "forecourt/Schema.h"
+
+namespace fuel::forecourt {
+
+const std::vector<std::string_view>& ForecourtMigrations() {
+    static const std::vector<std::string_view> migrations = {
+        // 1: the first schema.
+        R"sql(
+CREATE TABLE schema_layers (
+    layer TEXT PRIMARY KEY,
+    version INTEGER NOT NULL
+);
+CREATE TABLE events (
+    seq INTEGER PRIMARY KEY AUTOINCREMENT,
+    at TEXT NOT NULL,
+    type TEXT NOT NULL,
+    data TEXT NOT NULL
+);
+CREATE TABLE fills (
+    id INTEGER PRIMARY KEY AUTOINCREMENT,
+    fuel_point INTEGER NOT NULL,
+    state TEXT NOT NULL,
+    preset_kind TEXT NOT NULL,
+    preset_value REAL NOT NULL,
+    grades TEXT NOT NULL,
+    prepaid INTEGER NOT NULL,
+    authorised_by TEXT NOT NULL,
+    authorised_at TEXT NOT NULL,
+    nozzle INTEGER,
+    grade TEXT,
+    price REAL,
+    total_before REAL,
+    started_at TEXT,
+    volume REAL,
+    amount REAL,
+    total_after REAL,
+    ended_at TEXT,
+    locked_by TEXT,
+    locked_at TEXT,
+    cleared_by TEXT,
+    cleared_at TEXT,
+    cancel_reason TEXT
+);
+CREATE INDEX fills_by_state ON fills (state, fuel_point);
+CREATE INDEX fills_by_end ON fills (ended_at);
+CREATE TABLE requests (
+    client TEXT NOT NULL,
+    key TEXT NOT NULL,
+    request TEXT NOT NULL,
+    outcome TEXT,
+    at TEXT NOT NULL,
+    PRIMARY KEY (client, key)
+);
+CREATE TABLE grades (
+    code TEXT PRIMARY KEY,
+    price REAL NOT NULL,
+    changed_at TEXT NOT NULL
+);
+CREATE TABLE fuel_points (
+    id INTEGER PRIMARY KEY,
+    closed INTEGER NOT NULL
+);
+CREATE TABLE readings (
+    id INTEGER PRIMARY KEY AUTOINCREMENT,
+    fuel_point INTEGER NOT NULL,
+    nozzle INTEGER NOT NULL,
+    volume REAL NOT NULL,
+    at TEXT NOT NULL,
+    source TEXT NOT NULL
+);
+CREATE INDEX readings_by_nozzle ON readings (fuel_point, nozzle, at);
+)sql",
+    };
+    return migrations;
+}
+
+}  // namespace fuel::forecourt

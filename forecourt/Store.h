@@ -1,0 +1,72 @@
+// The forecourt's rows in the journal: fills from their authorisation to their sale, the
+// sales' lock and clear, totaliser readings, closed flags and prices. Each function runs one
+// or a few statements on the connection it is given; the caller's job is the transaction.
+#pragma once
+
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "forecourt/Database.h"
+#include "forecourt/Forecourt.h"
+#include "forecourt/Model.h"
+#include "forecourt/Outcome.h"
+
+namespace fuel::forecourt {
+
+// A fill the journal shows as not yet settled: authorised, or started at a nozzle.
+struct OpenFill {
+    SaleId id = 0;
+    int fuelPoint = 0;
+    FillState state = FillState::Authorised;
+    Preset preset;
+    std::vector<std::string> grades;
+    bool prepaid = false;
+    std::string authorisedBy;
+    Time authorisedAt{};
+    int nozzle = 0;  // 0 while authorised
+    std::string grade;
+    double price = 0;
+    double totalBefore = 0;
+    std::optional<Time> startedAt;
+};
+
+SaleId InsertAuthorised(Connection& db, int fuelPoint, const Preset& preset,
+                        const std::vector<std::string>& grades, bool prepaid,
+                        const std::string& client, Time at);
+void MarkStarted(Connection& db, SaleId id, int nozzle, const std::string& grade, double price,
+                 double totalBefore, Time at);
+// The start did not take: authorised again, waiting for a nozzle.
+void MarkUnstarted(Connection& db, SaleId id);
+void MarkCancelled(Connection& db, SaleId id, const std::string& why, Time at);
+// The fill ended with fuel: a sale, PAYABLE, or LOCKED by the authorising client when
+// prepaid. Returns it as stored.
+Sale MarkEnded(Connection& db, SaleId id, double volume, double amount, double totalAfter, Time at);
+
+std::vector<OpenFill> LoadOpenFills(Connection& db);
+std::map<int, int> UnclearedSalesByPoint(Connection& db);
+int UnclearedSales(Connection& db, int fuelPoint);
+std::optional<Sale> ReadSale(Connection& db, SaleId id);
+std::vector<Sale> ReadSales(Connection& db, const SaleFilter& filter);
+
+enum class SaleOperation { Lock, Unlock, Clear };
+std::string_view Name(SaleOperation operation);  // "lock", "unlock", "clear"
+// Applies the sale rules (see Forecourt.h); events and the uncleared count are the caller's.
+struct SaleChange {
+    Outcome outcome;
+    bool changed = false;  // the row changed: an event is due
+    std::optional<Sale> sale;
+};
+SaleChange ChangeSale(Connection& db, SaleId id, SaleOperation operation, const std::string& client,
+                      Time at);
+
+void InsertReading(Connection& db, int fuelPoint, int nozzle, double volume, Time at,
+                   std::string_view source);
+
+std::map<int, bool> ClosedFlags(Connection& db);
+void SetClosed(Connection& db, int fuelPoint, bool closed);
+std::map<std::string, double> GradePrices(Connection& db);
+void SetGradePrice(Connection& db, const std::string& grade, double price, Time at);
+
+}  // namespace fuel::forecourt
