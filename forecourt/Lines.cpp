@@ -1,5 +1,4 @@
-// The only file of the forecourt that knows the links by name. Until every link of ours
-// reports the common LineCounters itself, their own counters are read into it here.
+// The only file of the forecourt that knows the links by name.
 #include "forecourt/Lines.h"
 
 #include "emulator/Customers.h"
@@ -9,32 +8,6 @@
 
 namespace fuel::forecourt {
 namespace {
-
-template <typename Counters>
-LineCounters Common(const Counters& own) {
-    LineCounters common;
-    common.exchanges = own.exchanges;
-    common.attempts = own.attempts;
-    common.retries = own.retries;
-    common.accepted = own.accepted;
-    common.failed = own.failed;
-    common.timeouts = own.timeouts;
-    common.shortReplies = own.shortReplies;
-    common.rejectedBadStart = own.rejectedBadStart;
-    common.rejectedOnlyAcknowledge = own.rejectedOnlyAcknowledge;
-    common.rejectedNoEnd = own.rejectedNoEnd;
-    common.rejectedBadChecksum = own.rejectedBadChecksum;
-    common.rejectedOther = own.rejectedOther;
-    common.bytesSent = own.bytesSent;
-    common.bytesReceived = own.bytesReceived;
-    common.wireTime = std::chrono::duration_cast<LineCounters::Duration>(own.wireTime);
-    common.latency.total = std::chrono::duration_cast<LineCounters::Duration>(own.latency.total);
-    common.latency.min = own.latency.min == decltype(own.latency.min)::max()
-                             ? LineCounters::Duration::max()
-                             : std::chrono::duration_cast<LineCounters::Duration>(own.latency.min);
-    common.latency.max = std::chrono::duration_cast<LineCounters::Duration>(own.latency.max);
-    return common;
-}
 
 [[noreturn]] void Refuse(const Config& config, const LineConfig& line, const std::string& what) {
     throw ConfigError(config.file.string() + ":" + std::to_string(line.portLine) + ": [line " +
@@ -61,10 +34,10 @@ OpenedLine OpenEmulator(const Config& config, const LineConfig& line) {
     auto embedded = std::make_shared<Embedded>();
     embedded->bus = std::make_unique<emulator::Emulator>(std::move(bus), &embedded->clock);
     auto link = std::make_unique<EmulatorLink>(*embedded->bus, kChannel);
-    EmulatorLink* counted = link.get();
+    const Line* counted = link.get();
 
     OpenedLine opened;
-    opened.counters = [counted] { return Common(counted->Counters()); };
+    opened.counters = [counted] { return counted->Counters(); };
     if (line.customers) {
         emulator::CustomerSettings settings;
         settings.seed = line.customerSeed;
@@ -95,17 +68,9 @@ OpenedLine OpenSerial(const Config& config, const LineConfig& line) {
     if (map.Find(kChannel) == nullptr)
         Refuse(config, line, "no port in \"" + line.port + "\"");
     auto link = std::make_unique<SerialLink>(std::move(map));
-    SerialLink* counted = link.get();
+    const Line* counted = link.get();
     OpenedLine opened;
-    opened.counters = [counted] {
-        const SerialCounters& own = counted->Counters();
-        LineCounters common = Common(own);
-        common.portFailures = own.portFailures;
-        common.opens = own.opens;
-        common.serialTime = own.serialTime;
-        common.networkTime = own.networkTime;
-        return common;
-    };
+    opened.counters = [counted] { return counted->Counters(); };
     opened.link = std::move(link);
     return opened;
 }

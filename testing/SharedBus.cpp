@@ -82,12 +82,7 @@ forecourt::OpenedLine SharedBus::Open() {
     opened.link = std::make_unique<Line>(*this);
     opened.counters = [this] {
         std::lock_guard lock(mutex_);
-        LineCounters counters;
-        counters.exchanges = link_.Counters().exchanges;
-        counters.accepted = link_.Counters().accepted;
-        counters.failed = link_.Counters().failed;
-        counters.wireTime = link_.Counters().wireTime;
-        return counters;
+        return link_.Counters();
     };
     return opened;
 }
