@@ -247,7 +247,7 @@ void ReadGrade(Section& section, Config& config, const Reader& reader) {
     grade.name = Require(section, "name", reader).first;
     const auto price = Require(section, "price", reader);
     // Prices travel as four digits of hundredths: 99.99 is the most a controller takes.
-    grade.price = reader.Decimal(price.second, "price", price.first, 0, 99.99);
+    grade.price = reader.Decimal(price.second, "price", price.first, 0.01, 99.99);
     RefuseLeftovers(section, reader);
     if (const GradeConfig* other = config.Grade(grade.code)) {
         reader.Fail(section.line, "[grade " + grade.code + "] is given twice (first on line " +
@@ -335,6 +335,14 @@ Config ParseConfig(std::string_view text, const fs::path& file) {
     Config config;
     config.file = file;
     std::vector<Section> sections = ReadSections(text, reader);
+    for (const Section& section : sections) {
+        if (section.kind != "forecourt" && section.kind != "line" && section.kind != "grade" &&
+            section.kind != "fuel-point") {
+            reader.Fail(section.line, "unknown section [" + section.kind +
+                                          "]: the sections are [forecourt], [line NAME], "
+                                          "[grade CODE] and [fuel-point ID]");
+        }
+    }
     // [forecourt] first, whatever its place: the fuel points take its sale buffer; then the
     // lines and grades that the fuel points name.
     const auto kindOrder = [](const std::string& kind) {
@@ -360,12 +368,8 @@ Config ParseConfig(std::string_view text, const fs::path& file) {
             ReadLine(section, config, reader);
         } else if (section.kind == "grade") {
             ReadGrade(section, config, reader);
-        } else if (section.kind == "fuel-point") {
-            ReadFuelPoint(section, config, reader);
         } else {
-            reader.Fail(section.line, "unknown section [" + section.kind +
-                                          "]: the sections are [forecourt], [line NAME], "
-                                          "[grade CODE] and [fuel-point ID]");
+            ReadFuelPoint(section, config, reader);
         }
     }
     if (!haveForecourt)

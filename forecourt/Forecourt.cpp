@@ -113,16 +113,15 @@ Forecourt::~Forecourt() {
 void Forecourt::Start() {
     if (running_)
         return;
-    journal_ = std::make_unique<Journal>(config_.database, options_.migrations);
-    publisher_ = std::make_unique<Publisher>(*journal_);
-    journal_->SetPublisher(publisher_.get());
-
     // Every line is opened (and so every port setting and bus file checked) before anything
-    // runs: a configuration that cannot work starts nothing.
+    // else: a configuration that cannot work starts nothing, not even the journal.
     std::vector<OpenedLine> opened;
     for (const LineConfig& line : config_.lines) {
         opened.push_back(options_.openLine(config_, line));
     }
+    journal_ = std::make_unique<Journal>(config_.database, options_.migrations);
+    publisher_ = std::make_unique<Publisher>(*journal_);
+    journal_->SetPublisher(publisher_.get());
 
     Loop::Recovered recovered;
     std::map<std::string, double> prices;
