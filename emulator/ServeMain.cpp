@@ -7,6 +7,7 @@
 #include <charconv>
 #include <cstdio>
 #include <filesystem>
+#include <fstream>
 #include <iostream>
 #include <memory>
 #include <optional>
@@ -18,6 +19,7 @@
 #include "driver/TraceSettings.h"
 #include "driver/Version.h"
 #include "emulator/BuiltInBus.h"
+#include "emulator/Customers.h"
 #include "emulator/Emulator.h"
 #include "emulator/SerialServer.h"
 #include "emulator/ServeTrace.h"
@@ -58,6 +60,14 @@ Options:
                       injected) to FILE, in the driver's trace format ('fuelctl trace FILE')
   --trace-max-kb N    the size of one trace file in KiB (16..1048576, default 1024), after
                       which it becomes FILE.1 and a new one begins
+  --customers SEED    people at the pumps who lift a nozzle (now and then unasked), wait to
+                      be served and hang up when the fill ends, as a forecourt meets them;
+                      SEED makes a run repeatable. An authorised nozzle is then lifted only
+                      by a customer
+  --customer-every S  the mean time in seconds between unasked customers at a pump
+                      (default 60)
+  --customer-log FILE a line for every fill a customer finished: dispenser, nozzle, volume,
+                      amount and the nozzle's totaliser
   --quiet             print nothing but the device path or the address
   --version           the program's version
   --help              this text
@@ -107,6 +117,9 @@ struct Settings {
     bool quiet = false;
     std::optional<std::string> traceFile;
     std::optional<std::int64_t> traceMaxKb;
+    std::optional<std::uint64_t> customers;
+    std::uint32_t customerEvery = 60;
+    std::optional<std::string> customerLog;
 };
 
 Settings Parse(int argc, char** argv) {
@@ -165,6 +178,12 @@ Settings Parse(int argc, char** argv) {
             settings.traceFile = std::string(value());
         } else if (word == "--trace-max-kb") {
             settings.traceMaxKb = Number(value(), "--trace-max-kb", 16, 1048576);
+        } else if (word == "--customers") {
+            settings.customers = Number(value(), "--customers", 0, 2147483647);
+        } else if (word == "--customer-every") {
+            settings.customerEvery = Number(value(), "--customer-every", 1, 86400);
+        } else if (word == "--customer-log") {
+            settings.customerLog = std::string(value());
         } else if (word == "--quiet") {
             settings.quiet = true;
         } else {
@@ -185,6 +204,10 @@ int Serve(const Settings& settings) {
     if (settings.turnaroundMs) {
         config.turnaround = std::chrono::milliseconds(*settings.turnaroundMs);
     }
+    // Customers lift the nozzles; a bus that lifted an authorised one by itself would not
+    // wait for them.
+    if (settings.customers)
+        config.autoLift = false;
     RealClock clock(false);  // the bus follows the wall clock; nothing here waits on it
     Emulator bus(config, &clock);
 
@@ -248,6 +271,34 @@ int Serve(const Settings& settings) {
             }
         }
     };
+
+    // The customers act whenever the host asks the bus something: they see no more of the
+    // pumps than that, and the host sees them at once.
+    std::unique_ptr<Customers> customers;
+    std::ofstream customerLog;
+    if (settings.customers) {
+        CustomerSettings people;
+        people.seed = *settings.customers;
+        people.arrivalMean = std::chrono::seconds(settings.customerEvery);
+        customers = std::make_unique<Customers>(bus, people);
+        if (settings.customerLog) {
+            customerLog.open(*settings.customerLog, std::ios::app);
+            if (!customerLog)
+                throw std::runtime_error("cannot write " + *settings.customerLog);
+            customers->onFillEnded = [&](std::uint8_t dispenser, std::uint8_t nozzle,
+                                         const NozzleView& fill) {
+                char line[128];
+                std::snprintf(line, sizeof line, "%u %u %.6f %.6f %.6f\n", dispenser, nozzle,
+                              fill.volume, fill.amount, fill.total);
+                customerLog << line << std::flush;
+            };
+        }
+        server.onRequest = [&, faults = std::move(server.onRequest)](
+                               std::uint64_t number, std::span<const std::uint8_t> frame) {
+            faults(number, frame);
+            customers->Step();
+        };
+    }
 
     std::unique_ptr<fuel::TraceFile> trace;
     if (settings.traceFile) {

@@ -313,8 +313,11 @@ void Loop::Evaluate(Point& point) {
             fill.volume = point.volumes[static_cast<std::size_t>(nozzle)];
             fill.amount = Money(fill.volume * fill.record.price);
         } else if (!fill.seenRunning && code == Calling(nozzle)) {
+            // Either the start has not taken yet, or the fill ran and ended between two
+            // polls (or while we were down) and the next customer lifts the nozzle already:
+            // the totaliser tells which.
             if (++fill.pollsWaiting >= kStartPolls)
-                Unstart(point);
+                Settle(point);
         } else {
             Settle(point);
         }

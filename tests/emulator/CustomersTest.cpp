@@ -29,7 +29,8 @@ void Start(Emulator& bus, std::uint8_t nozzle) {
     std::vector<std::uint8_t> frame = {'H', data[0], data[1], 0, 'E'};
     std::uint8_t sum = 0;
     for (std::size_t i = 0; i < frame.size(); ++i) {
-        if (i != 3) sum = static_cast<std::uint8_t>(sum + frame[i]);
+        if (i != 3)
+            sum = static_cast<std::uint8_t>(sum + frame[i]);
     }
     frame[3] = sum;
     ASSERT_EQ(bus.Handle(frame).length, 1);
@@ -38,7 +39,8 @@ void Start(Emulator& bus, std::uint8_t nozzle) {
 // The nozzle a customer holds lifted, 0 when none.
 std::uint8_t Lifted(const Emulator& bus) {
     for (std::uint8_t nozzle = 1; nozzle <= 2; ++nozzle) {
-        if (bus.Nozzle(1, nozzle).lifted) return nozzle;
+        if (bus.Nozzle(1, nozzle).lifted)
+            return nozzle;
     }
     return 0;
 }
@@ -48,7 +50,8 @@ bool StepUntil(Emulator& bus, Customers& customers, const std::function<bool()>&
                Duration limit = 10min) {
     for (Duration waited{}; waited < limit; waited += 100ms) {
         customers.Step();
-        if (done()) return true;
+        if (done())
+            return true;
         bus.Advance(100ms);
     }
     return false;
@@ -69,7 +72,8 @@ TEST(CustomersTest, ReleasedPumpIsLiftedAndHungUpWhenTheDoseIsReached) {
         ended.push_back(fill.volume);
     };
     customers.Released(1);
-    ASSERT_TRUE(StepUntil(bus, customers, [&] { return Lifted(bus) != 0; }, 5s));
+    ASSERT_TRUE(StepUntil(
+        bus, customers, [&] { return Lifted(bus) != 0; }, 5s));
     const std::uint8_t nozzle = Lifted(bus);
     EXPECT_EQ(bus.Nozzle(1, nozzle).phase, NozzlePhase::Waiting);
     // The host doses and starts the nozzle the customer lifted.
@@ -77,7 +81,8 @@ TEST(CustomersTest, ReleasedPumpIsLiftedAndHungUpWhenTheDoseIsReached) {
     std::vector<std::uint8_t> frame = {'H'};
     frame.insert(frame.end(), std::begin(dose), std::end(dose));
     std::uint8_t sum = 'H' + 'E';
-    for (std::uint8_t byte : dose) sum = static_cast<std::uint8_t>(sum + byte);
+    for (std::uint8_t byte : dose)
+        sum = static_cast<std::uint8_t>(sum + byte);
     frame.push_back(sum);
     frame.push_back('E');
     ASSERT_EQ(bus.Handle(frame).length, 1);
@@ -99,7 +104,8 @@ TEST(CustomersTest, WithoutADoseTheCustomerStopsAtTheirVolume) {
         volume = fill.volume;
     };
     customers.Released(1);
-    ASSERT_TRUE(StepUntil(bus, customers, [&] { return Lifted(bus) != 0; }, 5s));
+    ASSERT_TRUE(StepUntil(
+        bus, customers, [&] { return Lifted(bus) != 0; }, 5s));
     Start(bus, Lifted(bus));
     ASSERT_TRUE(StepUntil(bus, customers, [&] { return Lifted(bus) == 0; }));
     EXPECT_GE(volume, 4.0);

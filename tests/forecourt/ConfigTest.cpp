@@ -114,22 +114,24 @@ INSTANTIATE_TEST_SUITE_P(
                 "1 to 6 nozzles"},
         BadFile{"no nozzles", "nozzles = 95 95", "nozzles =", 16, "nozzles is empty"},
         BadFile{"fuel point twice", "[fuel-point 1]", "[fuel-point 2]", 19, "given twice"},
-        BadFile{"address twice on a line", "address = 1", "address = 3", 21, "already has address 3"},
+        BadFile{"address twice on a line", "address = 1", "address = 3", 21,
+                "already has address 3"},
         BadFile{"missing address", "address = 1\n", "", 19, "address is missing"},
         BadFile{"no database", "database = data/journal.db", "", 2, "database is missing"},
         BadFile{"no forecourt section", "[forecourt]\ndatabase = data/journal.db", "", 0,
                 "no [forecourt]"},
         BadFile{"empty emulator bus", "port = emulator:bus.conf", "port = emulator:", 6,
                 "needs a bus file"},
-        BadFile{"customers on a serial line",
-                "port = emulator:bus.conf", "port = /dev/ttyS0", 7, "only with an emulator"},
+        BadFile{"customers on a serial line", "port = emulator:bus.conf", "port = /dev/ttyS0", 7,
+                "only with an emulator"},
         BadFile{"unused line", "[grade 95]", "[line spare]\nport = /dev/ttyS1\n[grade 95]", 9,
                 "no fuel point is on [line spare]"},
         BadFile{"header without its bracket", "[grade 95]", "[grade 95", 9, "ends with ]"}),
     [](const ::testing::TestParamInfo<BadFile>& info) {
         std::string name = info.param.what;
         for (char& c : name) {
-            if (!std::isalnum(static_cast<unsigned char>(c))) c = '_';
+            if (!std::isalnum(static_cast<unsigned char>(c)))
+                c = '_';
         }
         return name;
     });
@@ -154,7 +156,8 @@ TEST(ConfigTest, BadPortIsRefusedBeforeAnythingStarts) {
         forecourt.Start();
         FAIL();
     } catch (const ConfigError& error) {
-        EXPECT_NE(std::string(error.what()).find("station.ini:6: [line north]: "), std::string::npos)
+        EXPECT_NE(std::string(error.what()).find("station.ini:6: [line north]: "),
+                  std::string::npos)
             << error.what();
     }
     EXPECT_FALSE(fs::exists(directory.Path() / "data")) << "nothing was started";

@@ -29,7 +29,8 @@ class JournalTest : public ::testing::Test {
         });
     }
     static Sequence Append(Journal& journal, const std::string& type) {
-        return journal.Write([&](WriteTransaction& t) { return t.AppendEvent(type, {}, At()); }).get();
+        return journal.Write([&](WriteTransaction& t) { return t.AppendEvent(type, {}, At()); })
+            .get();
     }
 
   private:
@@ -79,21 +80,22 @@ TEST_F(JournalTest, LayerMigrationsRunOnceEachInOrder) {
     EXPECT_EQ(ran, (std::vector<std::string>{"mqtt1", "server1", "server2"}));
     ran.clear();
     {
-        Journal journal(File(), {migration("server", 1, "CREATE TABLE tokens (name TEXT)"),
-                                 migration("server", 2, "ALTER TABLE tokens ADD COLUMN role TEXT"),
-                                 migration("server", 3, "CREATE INDEX tokens_by_name ON tokens (name)"),
-                                 migration("mqtt", 1, "CREATE TABLE published (seq INTEGER)")});
+        Journal journal(File(),
+                        {migration("server", 1, "CREATE TABLE tokens (name TEXT)"),
+                         migration("server", 2, "ALTER TABLE tokens ADD COLUMN role TEXT"),
+                         migration("server", 3, "CREATE INDEX tokens_by_name ON tokens (name)"),
+                         migration("mqtt", 1, "CREATE TABLE published (seq INTEGER)")});
         EXPECT_EQ(Count(journal, "SELECT version FROM schema_layers WHERE layer = 'server'"), 3);
     }
     EXPECT_EQ(ran, (std::vector<std::string>{"server3"}));
 }
 
 TEST_F(JournalTest, FailedMigrationLeavesNothingBehind) {
-    const std::vector<Migration> failing = {
-        Migration{"server", 1, [](Connection& db) {
-                      db.Execute("CREATE TABLE tokens (name TEXT)");
-                      db.Execute("THIS IS NOT SQL");
-                  }}};
+    const std::vector<Migration> failing = {Migration{"server", 1, [](Connection& db) {
+                                                          db.Execute(
+                                                              "CREATE TABLE tokens (name TEXT)");
+                                                          db.Execute("THIS IS NOT SQL");
+                                                      }}};
     EXPECT_THROW(Journal(File(), failing), DatabaseError);
     Journal journal(File());
     EXPECT_EQ(Count(journal, "SELECT COUNT(*) FROM sqlite_master WHERE name = 'tokens'"), 0);
@@ -138,7 +140,8 @@ TEST_F(JournalTest, ReopenedJournalKeepsItsEventsAndGoesOnNumbering) {
     {
         Journal journal(File());
         journal.Start();
-        for (int i = 0; i < 5; ++i) Append(journal, "e");
+        for (int i = 0; i < 5; ++i)
+            Append(journal, "e");
     }
     Journal journal(File());
     EXPECT_EQ(journal.LastSequence(), 5);
@@ -176,19 +179,23 @@ TEST_F(PublisherTest, ResumeThenLiveMissesNothingAndRepeatsNothing) {
     journal.SetPublisher(&publisher);
     journal.Start();
     publisher.Start();
-    for (int i = 0; i < 3; ++i) Append(journal, "before");
+    for (int i = 0; i < 3; ++i)
+        Append(journal, "before");
     // Events keep coming from two writers while the subscriber catches up.
     std::atomic<bool> writing{true};
     std::vector<std::thread> writers;
     for (int w = 0; w < 2; ++w) {
         writers.emplace_back([&] {
-            for (int i = 0; i < 100; ++i) Append(journal, "during");
+            for (int i = 0; i < 100; ++i)
+                Append(journal, "during");
             writing = false;
         });
     }
     Seen seen;
-    const auto id = publisher.Add(1, [&](const Event& event) { seen.Add(event); }, false);
-    for (auto& writer : writers) writer.join();
+    const auto id = publisher.Add(
+        1, [&](const Event& event) { seen.Add(event); }, false);
+    for (auto& writer : writers)
+        writer.join();
     ASSERT_TRUE(seen.WaitFor(202));
     std::lock_guard lock(seen.mutex);
     ASSERT_EQ(seen.events.size(), 202u);
@@ -205,12 +212,14 @@ TEST_F(PublisherTest, LiveOnlyProgressOnlyWhenAskedAndNothingAfterCancel) {
     journal.Start();
     publisher.Start();
     Append(journal, "old");
-    while (publisher.Published() < 1) std::this_thread::yield();  // handed out before we join
+    while (publisher.Published() < 1)
+        std::this_thread::yield();  // handed out before we join
     Seen all;
     Seen journaled;
-    const auto allId = publisher.Add(std::nullopt, [&](const Event& e) { all.Add(e); }, true);
-    const auto journaledId =
-        publisher.Add(std::nullopt, [&](const Event& e) { journaled.Add(e); }, false);
+    const auto allId = publisher.Add(
+        std::nullopt, [&](const Event& e) { all.Add(e); }, true);
+    const auto journaledId = publisher.Add(
+        std::nullopt, [&](const Event& e) { journaled.Add(e); }, false);
     publisher.PublishLive(Event{0, "fill-progress", At(), {}});
     Append(journal, "new");
     ASSERT_TRUE(all.WaitFor(2));

@@ -35,8 +35,10 @@ class SaleRulesTest : public ::testing::TestWithParam<SaleCase> {
         const SaleId id = InsertAuthorised(db_, 1, Preset::Volume(10), {}, false, "A", at);
         MarkStarted(db_, id, 1, "95", 45.67, 1000, at);
         MarkEnded(db_, id, 10, 456.70, 1010, at);
-        if (start == Start::LockedByA) ChangeSale(db_, id, SaleOperation::Lock, "A", at);
-        if (start == Start::ClearedByA) ChangeSale(db_, id, SaleOperation::Clear, "A", at);
+        if (start == Start::LockedByA)
+            ChangeSale(db_, id, SaleOperation::Lock, "A", at);
+        if (start == Start::ClearedByA)
+            ChangeSale(db_, id, SaleOperation::Clear, "A", at);
         return id;
     }
     Connection& Db() { return db_; }
@@ -78,15 +80,16 @@ INSTANTIATE_TEST_SUITE_P(
     Rules, SaleRulesTest,
     ::testing::Values(
         SaleCase{"LockPayable", Start::Payable, "A", kLock, Status::Ok, "", kLocked, "A", ""},
-        SaleCase{"LockOwnLockAgain", Start::LockedByA, "A", kLock, Status::Ok, "", kLocked, "A", ""},
+        SaleCase{"LockOwnLockAgain", Start::LockedByA, "A", kLock, Status::Ok, "", kLocked, "A",
+                 ""},
         SaleCase{"LockOthersLock", Start::LockedByA, "B", kLock, Status::Conflict,
                  reason::kLockedByOther, kLocked, "A", ""},
         SaleCase{"ClearOthersLock", Start::LockedByA, "B", kClear, Status::Conflict,
                  reason::kLockedByOther, kLocked, "A", ""},
         SaleCase{"ClearOwnLock", Start::LockedByA, "A", kClear, Status::Ok, "", kCleared, "A", "A"},
         SaleCase{"ClearPayable", Start::Payable, "B", kClear, Status::Ok, "", kCleared, "", "B"},
-        SaleCase{"ClearOwnClearAgain", Start::ClearedByA, "A", kClear, Status::Ok, "", kCleared,
-                 "", "A"},
+        SaleCase{"ClearOwnClearAgain", Start::ClearedByA, "A", kClear, Status::Ok, "", kCleared, "",
+                 "A"},
         SaleCase{"ClearOthersClear", Start::ClearedByA, "B", kClear, Status::Conflict,
                  reason::kClearedByOther, kCleared, "", "A"},
         SaleCase{"UnlockPayable", Start::Payable, "A", kUnlock, Status::Conflict,
@@ -102,8 +105,7 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST_F(SaleRulesTest, OtherClearSaysWhoAndWhen) {
     const SaleId id = MakeSale(Start::ClearedByA);
-    const SaleChange change =
-        ChangeSale(Db(), id, kClear, "B", std::chrono::system_clock::now());
+    const SaleChange change = ChangeSale(Db(), id, kClear, "B", std::chrono::system_clock::now());
     const Sale sale = *ReadSale(Db(), id);
     EXPECT_NE(change.outcome.message.find("cleared by A at " + FormatTime(*sale.clearedAt)),
               std::string::npos)
