@@ -45,6 +45,10 @@ class SharedBus::Line final : public HostLink {
                 result = shared_.link_.Transact(channel, sealed.bytes.data(), sealed.length, reply,
                                                 replyLength, reserved);
             }
+            if (shared_.watch) {
+                shared_.watch({frame, frameLength},
+                              {reply, result == 0 ? replyLength : std::size_t{0}});
+            }
             const auto real = std::chrono::steady_clock::now() - shared_.started_;
             const auto allowed =
                 std::chrono::duration_cast<emulator::Duration>(real * shared_.speed);

@@ -11,6 +11,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <span>
 #include <vector>
 
 #include "emulator/Emulator.h"
@@ -34,6 +35,10 @@ class SharedBus {
     // Called under the lock with each request's data (nozzle code, letter, fields) before
     // the bus sees it; the frame is sealed again afterwards.
     std::function<void(std::vector<std::uint8_t>& data)> rewrite;
+    // Called under the lock after each exchange with the request as sent and the reply as
+    // it came (empty when the exchange failed).
+    std::function<void(std::span<const std::uint8_t> frame, std::span<const std::uint8_t> reply)>
+        watch;
     // Set under the lock; the number of requests that reached the bus.
     std::uint64_t requests = 0;
     // How much faster than the wall clock the bus's clock may run: the line waits when it
