@@ -8,11 +8,11 @@ namespace fuel::cli {
 
 const std::vector<Command>& Commands() {
     static const std::vector<Command> commands = {
-        StatusCommand(),       StartCommand(),     StopCommand(),  DoseCommand(),
-        PriceCommand(),        DataCommand(),      FinalCommand(), TotaliserCommand(),
-        CellCommand(),         CatalogueCommand(), ParamCommand(), CalculatorCommand(),
-        InfoCommand(),         MonitorCommand(),   DemoCommand(),  ShellCommand(),
-        TraceSummaryCommand(), ReplayCommand(),    HelpCommand(),
+        StatusCommand(),       StartCommand(),     StopCommand(),      DoseCommand(),
+        PriceCommand(),        DataCommand(),      FinalCommand(),     TotaliserCommand(),
+        CellCommand(),         CatalogueCommand(), ParamCommand(),     CalculatorCommand(),
+        InfoCommand(),         MonitorCommand(),   DemoCommand(),      ShellCommand(),
+        TraceSummaryCommand(), ReplayCommand(),    ForecourtCommand(), HelpCommand(),
     };
     return commands;
 }

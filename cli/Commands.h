@@ -101,7 +101,8 @@ Command DemoCommand();          // cli/Demo.cpp
 Command ShellCommand();         // cli/Shell.cpp
 Command TraceSummaryCommand();  // cli/TraceCommands.cpp
 Command ReplayCommand();
-Command HelpCommand();  // cli/Help.cpp
+Command ForecourtCommand();  // cli/ForecourtCommand.cpp
+Command HelpCommand();       // cli/Help.cpp
 
 // Operand helpers: the word and what it names go into the usage error.
 std::uint8_t DispenserOperand(const std::string& word);

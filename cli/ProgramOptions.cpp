@@ -144,6 +144,14 @@ const ProgramOption kOptions[] = {
      [](O& o, V) { o.virtualTime = true; }},
     {{"differences", "", "show only the operations decided otherwise"},
      [](O& o, V) { o.differences = true; }},
+    {{"database", "FILE", "the journal's database instead of the configuration's"},
+     [](O& o, V v) { o.database = NonEmpty(v, "--database", "a file"); }},
+    {{"duration", "SECONDS", "stop after SECONDS instead of at Ctrl-C"},
+     [](O& o, V v) { o.duration = ParseQuantity(v, "--duration", 1e6); }},
+    {{"attend", "",
+      "act as an attendant: authorise every fuel point whose nozzle calls, and clear every "
+      "sale"},
+     [](O& o, V) { o.attend = true; }},
 
     // ---- the service tool's commands
     {{"settings", "DIR",

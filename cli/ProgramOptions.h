@@ -55,6 +55,9 @@ struct ProgramOptions {
     bool activity = false;                  // monitor
     bool virtualTime = false;               // demo
     bool differences = false;               // replay
+    std::optional<std::string> database;    // forecourt
+    std::optional<double> duration;         // forecourt, seconds
+    bool attend = false;                    // forecourt
 
     // The service tool's commands.
     std::optional<std::string> settings;

@@ -230,6 +230,13 @@ void ReadLine(Section& section, Config& config, const Reader& reader) {
             reader.Fail(seed->second, "customer-seed comes only with an emulator: line");
         }
     }
+    if (auto every = section.Take("customer-every")) {
+        line.customerEvery =
+            reader.Decimal(every->second, "customer-every", every->first, 0.1, 86400);
+        if (!line.IsEmulator()) {
+            reader.Fail(every->second, "customer-every comes only with an emulator: line");
+        }
+    }
     RefuseLeftovers(section, reader);
     if (const LineConfig* other = config.Line(line.name)) {
         reader.Fail(section.line, "[line " + line.name + "] is given twice (first on line " +

@@ -12,6 +12,7 @@
 //     driver-options = /etc/cnf.INI  the driver's options file (section "Varno"); default none
 //     customers = yes                emulator only: emulated customers (default no)
 //     customer-seed = 7              emulator only: their random seed (default 1)
+//     customer-every = 60            emulator only: mean seconds between unasked customers
 //
 //     [grade 95]
 //     name = Super 95
@@ -50,6 +51,7 @@ struct LineConfig {
     std::filesystem::path driverOptions;  // empty: the driver's defaults
     bool customers = false;
     std::uint64_t customerSeed = 1;
+    double customerEvery = 60;  // seconds
     int sourceLine = 0;  // where the section starts, for messages
     int portLine = 0;
 

@@ -41,6 +41,8 @@ OpenedLine OpenEmulator(const Config& config, const LineConfig& line) {
     if (line.customers) {
         emulator::CustomerSettings settings;
         settings.seed = line.customerSeed;
+        settings.arrivalMean = std::chrono::duration_cast<emulator::Duration>(
+            std::chrono::duration<double>(line.customerEvery));
         embedded->customers = std::make_unique<emulator::Customers>(*embedded->bus, settings);
         emulator::Customers* customers = embedded->customers.get();
         opened.afterCycle = [customers] { customers->Step(); };

@@ -40,7 +40,7 @@ _fuelctl() {
             COMPREPLY=($(compgen -f -- "${cur:-/dev/tty}"))
             return
             ;;
-        --config | --cnf | --ports | --trace-file | --output)
+        --config | --cnf | --ports | --trace-file | --output | --database)
             COMPREPLY=($(compgen -f -- "$cur"))
             return
             ;;
