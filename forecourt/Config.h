@@ -52,7 +52,7 @@ struct LineConfig {
     bool customers = false;
     std::uint64_t customerSeed = 1;
     double customerEvery = 60;  // seconds
-    int sourceLine = 0;  // where the section starts, for messages
+    int sourceLine = 0;         // where the section starts, for messages
     int portLine = 0;
 
     bool IsEmulator() const { return !emulatorBus.empty(); }
