@@ -24,6 +24,8 @@ constexpr int kSilentPollsOffline = 2;
 constexpr int kBadPollsError = 3;
 // Polls a started nozzle may go on calling before the start is taken as lost.
 constexpr int kStartPolls = 3;
+// Polls at which the totalisers are read for the start's readings before we do without.
+constexpr int kStartReadingAttempts = 3;
 // Less than this on a totaliser is no fuel (the totaliser's own last digit).
 constexpr double kNoFuel = 0.005;
 
@@ -263,9 +265,17 @@ void Loop::Poll(Point& point) {
         point.volumes[static_cast<std::size_t>(nozzle)] =
             driver_->NozzleVolume[kChannel][address][nozzle];
     }
-    try {
-        if (!point.readTotals)
+    // The readings at start give the reconciliation its first figures; a totaliser that
+    // cannot be read is tried again at the next polls, a few times, and never holds up the
+    // fills.
+    if (!point.readTotals && point.totalAttempts < kStartReadingAttempts) {
+        ++point.totalAttempts;
+        try {
             ReadStartTotals(point);
+        } catch (const std::exception&) {
+        }
+    }
+    try {
         if (point.autonomous) {
             EvaluateAutonomous(point);
         } else {
@@ -328,7 +338,7 @@ void Loop::Evaluate(Point& point) {
             point.outside = Outside{running, 0, 0, Now()};
         }
         point.outside->volume = volume;
-        point.outside->amount = Money(volume * nozzle->confirmedPrice);
+        point.outside->amount = Money(volume * PriceOf(*nozzle));
     } else {
         point.outside.reset();
     }
@@ -350,7 +360,7 @@ void Loop::EvaluateAutonomous(Point& point) {
             point.outside = Outside{rising, 0, 0, Now()};
         }
         point.outside->volume = volume;
-        point.outside->amount = Money(volume * NozzleOf(point, rising)->confirmedPrice);
+        point.outside->amount = Money(volume * PriceOf(*NozzleOf(point, rising)));
     } else {
         point.outside.reset();
     }
@@ -370,7 +380,7 @@ void Loop::StartAt(Point& point, int number) {
     fill.record.state = FillState::Fuelling;
     fill.record.nozzle = number;
     fill.record.grade = nozzle.grade;
-    fill.record.price = nozzle.confirmedPrice;
+    fill.record.price = PriceOf(nozzle);
     fill.record.totalBefore = total;
     fill.record.startedAt = at;
     fill.seenRunning = false;
@@ -417,12 +427,12 @@ void Loop::Adopt(Point& point, int number) {
     fill.record.state = FillState::Fuelling;
     fill.record.nozzle = number;
     fill.record.grade = nozzle.grade;
-    fill.record.price = nozzle.confirmedPrice;
+    fill.record.price = PriceOf(nozzle);
     fill.record.totalBefore = total;
     fill.record.startedAt = at;
     fill.seenRunning = true;
     fill.volume = volume;
-    fill.amount = Money(volume * nozzle.confirmedPrice);
+    fill.amount = Money(volume * PriceOf(nozzle));
     const OpenFill record = fill.record;
     if (!Commit(point, [&](WriteTransaction& t, FuelPointView&) {
             MarkStarted(t.Db(), record.id, number, record.grade, record.price, total, at);
@@ -552,8 +562,18 @@ void Loop::SelectNozzle(Point& point, int nozzle) {
     currentNozzle_[address] = nozzle;
 }
 
+// The price a fill at the nozzle runs at: the one its controller confirmed, else (one that
+// never read back) the one last sent to it.
+double Loop::PriceOf(const Nozzle& nozzle) const {
+    if (nozzle.confirmedPrice > 0)
+        return nozzle.confirmedPrice;
+    return nozzle.driverPrice.value_or(0);
+}
+
 void Loop::UseDriverPrice(Point& point, Nozzle& nozzle, double price) {
-    if (nozzle.driverPrice && *nozzle.driverPrice == price)
+    // A fill recorded without a price (its controller never had one from us) is read at
+    // whatever the driver holds: sending 0 would set the pump's price to nothing.
+    if (price <= 0 || (nozzle.driverPrice && *nozzle.driverPrice == price))
         return;
     driver_->SetPrice(kChannel, static_cast<std::uint32_t>(point.config->address),
                       static_cast<std::uint32_t>(nozzle.number), 0, 0, price);
@@ -685,7 +705,7 @@ FuelPointView Loop::ViewOf(const Point& point) const {
         fill.nozzle = point.outside->nozzle;
         const Nozzle& nozzle = point.nozzles[static_cast<std::size_t>(fill.nozzle - 1)];
         fill.grade = nozzle.grade;
-        fill.price = nozzle.confirmedPrice;
+        fill.price = PriceOf(nozzle);
         fill.volume = point.outside->volume;
         fill.amount = point.outside->amount;
         fill.startedAt = point.outside->since;

@@ -108,6 +108,7 @@ class Loop {
         bool autonomous = false;  // a mode-'0' controller: dispenses on its own
         bool answered = false;    // the controller has answered since the start
         bool readTotals = false;  // the start's readings are in the journal
+        int totalAttempts = 0;
         int silentPolls = 0;
         int badPolls = 0;
         std::array<std::uint8_t, 7> codes{};
@@ -136,6 +137,7 @@ class Loop {
     nlohmann::json ApplyPriceAt(Point& point, Nozzle& nozzle);
     void SelectNozzle(Point& point, int nozzle);
     void UseDriverPrice(Point& point, Nozzle& nozzle, double price);
+    double PriceOf(const Nozzle& nozzle) const;
     double ReadTotal(Point& point, int nozzle);
     void ReadStartTotals(Point& point);
 
