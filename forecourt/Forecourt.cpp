@@ -78,16 +78,16 @@ nlohmann::json ToJson(const Snapshot& snapshot) {
 }
 
 Subscription::Subscription(Subscription&& other) noexcept
-    : publisher_(other.publisher_), id_(other.id_) {
-    other.publisher_ = nullptr;
+    : publisher_(std::move(other.publisher_)), id_(other.id_) {
+    other.publisher_.reset();
 }
 
 Subscription& Subscription::operator=(Subscription&& other) noexcept {
     if (this != &other) {
         Cancel();
-        publisher_ = other.publisher_;
+        publisher_ = std::move(other.publisher_);
         id_ = other.id_;
-        other.publisher_ = nullptr;
+        other.publisher_.reset();
     }
     return *this;
 }
@@ -97,10 +97,10 @@ Subscription::~Subscription() {
 }
 
 void Subscription::Cancel() {
-    if (publisher_ != nullptr) {
-        publisher_->Remove(id_);
-        publisher_ = nullptr;
+    if (const auto publisher = publisher_.lock()) {
+        publisher->Remove(id_);
     }
+    publisher_.reset();
 }
 
 Forecourt::Forecourt(Config config, Options options)
@@ -120,7 +120,7 @@ void Forecourt::Start() {
         opened.push_back(options_.openLine(config_, line));
     }
     journal_ = std::make_unique<Journal>(config_.database, options_.migrations);
-    publisher_ = std::make_unique<Publisher>(*journal_);
+    publisher_ = std::make_shared<Publisher>(*journal_);
     journal_->SetPublisher(publisher_.get());
 
     Loop::Recovered recovered;
@@ -553,7 +553,7 @@ Subscription Forecourt::Subscribe(std::optional<Sequence> after,
     if (!publisher_) {
         throw std::logic_error("subscribe after Start: the journal gives the events");
     }
-    return Subscription(publisher_.get(), publisher_->Add(after, std::move(callback), progress));
+    return Subscription(publisher_, publisher_->Add(after, std::move(callback), progress));
 }
 
 }  // namespace fuel::forecourt

@@ -123,19 +123,21 @@ struct Options {
     std::chrono::milliseconds idlePause{0};
 };
 
-// A live subscription; ends when destroyed (or Cancel). Cancel may be called from any
-// thread except from inside the subscriber itself, and no call follows its return.
+// A live subscription; ends when destroyed (or Cancel), or with its forecourt. Cancel may be
+// called from any thread, and no call of the subscriber follows its return (from inside the
+// subscriber it only ends the calls that would come).
 class Subscription {
   public:
     Subscription() = default;
-    Subscription(Publisher* publisher, std::uint64_t id) : publisher_(publisher), id_(id) {}
+    Subscription(std::weak_ptr<Publisher> publisher, std::uint64_t id)
+        : publisher_(std::move(publisher)), id_(id) {}
     Subscription(Subscription&& other) noexcept;
     Subscription& operator=(Subscription&& other) noexcept;
     ~Subscription();
     void Cancel();
 
   private:
-    Publisher* publisher_ = nullptr;
+    std::weak_ptr<Publisher> publisher_;
     std::uint64_t id_ = 0;
 };
 
@@ -205,7 +207,7 @@ class Forecourt {
     Config config_;
     Options options_;
     std::unique_ptr<Journal> journal_;
-    std::unique_ptr<Publisher> publisher_;
+    std::shared_ptr<Publisher> publisher_;
     std::unique_ptr<Board> board_;
     std::vector<std::unique_ptr<Loop>> loops_;
     bool running_ = false;

@@ -405,6 +405,13 @@ TEST_F(RestartTest, AuthorisationSurvivesARestart) {
     EXPECT_EQ(SalesOf(2).front().id, authorised.data["fill"]["id"].get<SaleId>());
 }
 
+TEST_F(RestartTest, SubscriptionMayOutliveItsForecourt) {
+    StartForecourt();
+    Subscription subscription = Court().Subscribe(std::nullopt, [](const Event&) {});
+    StopForecourt();
+    subscription.Cancel();  // the forecourt and its publisher are gone: nothing to touch
+}
+
 TEST_F(RestartTest, ClosedFlagAndPriceSurviveARestart) {
     StartForecourt();
     ASSERT_TRUE(EventuallyState(1, State::Idle));
