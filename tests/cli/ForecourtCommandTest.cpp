@@ -35,7 +35,7 @@ TEST(ForecourtCommandTest, AttendantServesCustomersAndEveryEventIsOneJsonLine) {
     WriteBytes(dir.Path() / "bus.conf", kBus);
     WriteBytes(dir.Path() / "station.ini", Station("journal.db"));
     const Outcome run = RunInProcess({"forecourt", (dir.Path() / "station.ini").string(),
-                                      "--attend", "--duration", "6", "--json"});
+                                      "--attend", "--duration", "8", "--json"});
     ASSERT_EQ(run.status, 0) << run.err;
     std::istringstream lines(run.out);
     int sales = 0;
