@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Builds the Debian package from the build directory and checks what it holds and what it
-# depends on: the C and C++ runtimes only. Usage: deb-test.sh BUILD_DIR VERSION
+# depends on: the C and C++ runtimes, and SQLite for the forecourt's journal (fuelctl
+# forecourt), nothing else. Usage: deb-test.sh BUILD_DIR VERSION
 set -uo pipefail
 build=$1
 version=$2
@@ -17,10 +18,11 @@ deb=$(find "$work" -maxdepth 1 -name 'fuel-driver_*.deb' | head -n 1)
 info=$(dpkg-deb --info "$deb")
 grep -q "^ Version: $version\$" <<<"$info" || fail "version is not $version"
 depends=$(sed -n 's/^ Depends: //p' <<<"$info")
-for needed in libc6 libstdc++6 libgcc-s1; do
+for needed in libc6 libstdc++6 libgcc-s1 libsqlite3-0; do
     grep -q "$needed" <<<"$depends" || fail "does not depend on $needed: $depends"
 done
-others=$(tr ',' '\n' <<<"$depends" | sed 's/ *(.*//; s/^ *//' | grep -vxE 'libc6|libstdc\+\+6|libgcc-s1')
+others=$(tr ',' '\n' <<<"$depends" | sed 's/ *(.*//; s/^ *//' |
+    grep -vxE 'libc6|libstdc\+\+6|libgcc-s1|libsqlite3-0')
 [ -z "$others" ] || fail "depends on more than the runtimes: $others"
 
 contents=$(dpkg-deb --contents "$deb")
