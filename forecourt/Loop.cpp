@@ -73,7 +73,6 @@ Outcome NoFuelPoint(int id) {
 
 Loop::Loop(Shared shared, const LineConfig& line, OpenedLine opened)
     : shared_(shared), line_(line), opened_(std::move(opened)) {
-    currentNozzle_.fill(1);  // the driver's own start value
     for (const FuelPointConfig& config : shared_.config.fuelPoints) {
         if (config.line != line_.name)
             continue;
@@ -263,7 +262,7 @@ void Loop::Poll(Point& point) {
         point.previousVolumes[static_cast<std::size_t>(nozzle)] =
             point.volumes[static_cast<std::size_t>(nozzle)];
         point.volumes[static_cast<std::size_t>(nozzle)] =
-            driver_->NozzleVolume[kChannel][address][nozzle];
+            driver_->Tables().NozzleVolume[kChannel][address][nozzle];
     }
     // The readings at start give the reconciliation its first figures; a totaliser that
     // cannot be read is tried again at the next polls, a few times, and never holds up the
@@ -405,7 +404,6 @@ void Loop::StartAt(Point& point, int number) {
                                    record.preset.value);
         }
         driver_->StartFill(kChannel, address, static_cast<std::uint32_t>(number), 0);
-        currentNozzle_[static_cast<std::size_t>(address)] = number;
     } catch (const Exception&) {
         // The start did not go out (or we cannot tell): authorised again, and the next poll
         // that finds the nozzle calling starts it anew.
@@ -551,15 +549,13 @@ bool Loop::StopPump(Point& point, int nozzle) {
 }
 
 void Loop::SelectNozzle(Point& point, int nozzle) {
-    const auto address = static_cast<std::size_t>(point.config->address);
-    if (point.autonomous || currentNozzle_[address] == nozzle)
-        return;
-    // The driver reads a fill's figures and stops a pump at its current nozzle, and only a
-    // dose or a start chooses it: a zero dose (no limit, as the driver's own tables read a
-    // zero) chooses the nozzle without starting anything.
-    driver_->SetVolumeLimit(kChannel, static_cast<std::uint32_t>(address),
-                            static_cast<std::uint32_t>(nozzle), 0, 0.0);
-    currentNozzle_[address] = nozzle;
+    // The driver reads a fill's figures and stops a pump at its current nozzle, which only a
+    // start or a dose chooses: for a fill it did not start (after a restart, or one started
+    // elsewhere) it is pointed at the fill's nozzle, without anything sent.
+    const int address = point.config->address;
+    if (driver_->Tables().CurrentNozzle[kChannel][address] != nozzle) {
+        driver_->SelectNozzle(kChannel, address, static_cast<std::uint8_t>(nozzle));
+    }
 }
 
 // The price a fill at the nozzle runs at: the one its controller confirmed, else (one that

@@ -158,7 +158,6 @@ class Loop {
     OpenedLine opened_;
     std::unique_ptr<TVM30> driver_;
     std::vector<Point> points_;
-    std::array<int, 33> currentNozzle_{};  // the driver's CurrentNozzle, as we last set it
 
     std::thread thread_;
     mutable std::mutex mutex_;
