@@ -121,6 +121,9 @@ struct Options {
     // How long a loop rests between cycles when every fuel point is idle: 0 keeps the line
     // at its wire limit.
     std::chrono::milliseconds idlePause{0};
+    // How long a loop rests after a cycle in which no fuel point of its line answered: a port
+    // that refuses at once (a converter that is down) is not hammered. Commands wake it.
+    std::chrono::milliseconds downPause{500};
 };
 
 // A live subscription; ends when destroyed (or Cancel), or with its forecourt. Cancel may be

@@ -183,7 +183,10 @@ void Loop::Run(Recovered recovered, std::promise<void> recoveredSignal) {
             std::unique_lock lock(mutex_);
             if (stopping_)
                 break;
-            if (shared_.options.idlePause.count() > 0 && commands_.empty()) {
+            if (!LineAnswered() && shared_.options.downPause.count() > 0 && commands_.empty()) {
+                wake_.wait_for(lock, shared_.options.downPause,
+                               [&] { return stopping_ || !commands_.empty(); });
+            } else if (shared_.options.idlePause.count() > 0 && commands_.empty()) {
                 const bool quiet = std::all_of(points_.begin(), points_.end(), [](const Point& p) {
                     return !p.fill && !p.outside;
                 });
@@ -223,6 +226,11 @@ void Loop::Cycle() {
     cycleTotal_ += took;
     health_.meanCycle = cycleTotal_ / static_cast<LineHealth::Duration::rep>(health_.cycles);
     health_.lastWireTime = after.wireTime - before.wireTime;
+}
+
+bool Loop::LineAnswered() const {
+    std::lock_guard lock(healthMutex_);
+    return health_.up;
 }
 
 LineHealth Loop::Health() const {

@@ -123,6 +123,7 @@ class Loop {
     void Run(Recovered recovered, std::promise<void> recovered_signal);
     void RunCommands();
     void Cycle();
+    bool LineAnswered() const;
     void Poll(Point& point);
     void Evaluate(Point& point);
     void EvaluateAutonomous(Point& point);

@@ -2,7 +2,13 @@
 // the refusals, prices, the emergency stop, restarts, and a fill nobody recorded.
 #include <gtest/gtest.h>
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
 #include <cmath>
+#include <thread>
 
 #include "StationFixture.h"
 #include "driver/TVM30.h"
@@ -422,6 +428,41 @@ TEST_F(RestartTest, ClosedFlagAndPriceSurviveARestart) {
     EXPECT_EQ(StateOf(1), State::Closed);
     EXPECT_DOUBLE_EQ(Court().GetSnapshot().grades[1].price, 49.99);
     EXPECT_DOUBLE_EQ(Point(2).nozzles[1].price, 49.99);
+}
+
+// A converter that is down refuses every connection at once: the loop rests between cycles
+// instead of trying thousands of times a second, and a command is still answered at once.
+TEST(DownLineTest, RefusingPortIsTriedAtARestingPace) {
+    const int probe = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t size = sizeof address;
+    ASSERT_EQ(::bind(probe, reinterpret_cast<sockaddr*>(&address), size), 0);
+    ASSERT_EQ(::getsockname(probe, reinterpret_cast<sockaddr*>(&address), &size), 0);
+    ::close(probe);  // nothing listens on it now
+    fuel::test::TemporaryDirectory directory;
+    const std::string station =
+        "[forecourt]\ndatabase = journal.db\n[line converter]\nport = "
+        "tcp://127.0.0.1:" +
+        std::to_string(ntohs(address.sin_port)) +
+        "\n[grade 95]\nname = Super 95\nprice = 45.67\n[fuel-point 1]\nline = "
+        "converter\naddress = 1\nnozzles = 95\n";
+    Forecourt court(ParseConfig(station, directory.Path() / "station.ini"));
+    court.Start();
+    std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+    EXPECT_EQ(court.FuelPoint(1)->state, FuelPointState::Offline);
+    const LineHealth health = court.Health().front();
+    EXPECT_FALSE(health.up);
+    EXPECT_GE(health.counters.exchanges, 1u);
+    EXPECT_LE(health.counters.exchanges, 40u) << "cycles " << health.cycles;
+
+    const auto asked = std::chrono::steady_clock::now();
+    const Outcome outcome = Forecourt::Await([&](Done done) {
+        court.Authorise(AuthoriseRequest{1, Preset{}, {}, false}, Caller{"till-1", "k"}, done);
+    });
+    EXPECT_FALSE(outcome.Ok());
+    EXPECT_LT(std::chrono::steady_clock::now() - asked, std::chrono::milliseconds(400));
 }
 
 }  // namespace
