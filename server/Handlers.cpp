@@ -1,0 +1,273 @@
+#include "server/Handlers.h"
+
+#include "forecourt/Forecourt.h"
+#include "server/EventHub.h"
+#include "server/Metrics.h"
+#include "server/OpenApi.h"
+#include "server/StaticFiles.h"
+
+namespace fuel::server::handlers {
+namespace {
+
+using forecourt::Outcome;
+using nlohmann::json;
+
+int FuelPointOf(const Call& call) {
+    return static_cast<int>(call.parameters.at("fp").get<std::int64_t>());
+}
+
+forecourt::SaleId SaleOf(const Call& call) {
+    return call.parameters.at("id").get<forecourt::SaleId>();
+}
+
+// The forecourt answers on its own threads; the reply goes back from there.
+forecourt::Done Answer(Reply reply) {
+    return [reply = std::move(reply)](Outcome outcome) { reply(FromOutcome(outcome)); };
+}
+
+std::optional<forecourt::Time> TimeParameter(const Call& call, const char* name) {
+    if (!call.parameters.contains(name))
+        return std::nullopt;
+    return forecourt::ParseTime(call.parameters.at(name).get<std::string>());
+}
+
+Response BadRequest(const std::string& message) {
+    return ErrorResponse(400, forecourt::reason::kBadRequest, message);
+}
+
+// Where a stream starts: Last-Event-ID (what a reconnecting browser sends) wins over
+// ?since=N (what the page asked for the first time). An id past the journal's last event
+// cannot be from this journal: resuming after it would skip the events until the journal
+// catches up with it, so it is refused.
+void StartStream(Context& context, const Call& call, const Reply& reply) {
+    std::optional<forecourt::Sequence> after;
+    if (call.parameters.contains("Last-Event-ID")) {
+        after = call.parameters.at("Last-Event-ID").get<forecourt::Sequence>();
+    } else if (call.parameters.contains("since")) {
+        after = call.parameters.at("since").get<forecourt::Sequence>();
+    }
+    if (after) {
+        const forecourt::Sequence last = context.forecourt.GetJournal().LastSequence();
+        if (*after > last) {
+            reply(ErrorResponse(400, "unknown-sequence",
+                                "event " + std::to_string(*after) +
+                                    " is past this journal's last event " + std::to_string(last) +
+                                    "; start again without since or Last-Event-ID"));
+            return;
+        }
+    }
+    Response response;
+    response.stream = StreamStart{after, call.parameters.value("progress", true), call.client};
+    reply(std::move(response));
+}
+
+}  // namespace
+
+void GetForecourt(Context& context, const Call&, Reply reply) {
+    reply(JsonResponse(200, forecourt::ToJson(context.forecourt.GetSnapshot())));
+}
+
+void GetFuelPoint(Context& context, const Call& call, Reply reply) {
+    const int id = FuelPointOf(call);
+    if (const auto point = context.forecourt.FuelPoint(id)) {
+        reply(JsonResponse(200, forecourt::ToJson(*point)));
+    } else {
+        reply(ErrorResponse(404, forecourt::reason::kNoFuelPoint,
+                            "there is no fuel point " + std::to_string(id)));
+    }
+}
+
+void Authorise(Context& context, const Call& call, Reply reply) {
+    forecourt::AuthoriseRequest request;
+    request.fuelPoint = FuelPointOf(call);
+    const json& body = call.body;
+    if (body.contains("preset")) {
+        const json& preset = body["preset"];
+        const std::string kind = preset["kind"].get<std::string>();
+        if (kind == "none") {
+            if (preset.contains("value")) {
+                reply(BadRequest("preset.value: a preset of kind none has no value"));
+                return;
+            }
+        } else {
+            if (!preset.contains("value")) {
+                reply(BadRequest("preset.value is missing: a " + kind + " preset needs one"));
+                return;
+            }
+            const double value = preset["value"].get<double>();
+            request.preset = kind == "volume" ? forecourt::Preset::Volume(value)
+                                              : forecourt::Preset::Money(value);
+        }
+    }
+    if (body.contains("grades"))
+        request.grades = body["grades"].get<std::vector<std::string>>();
+    request.prepaid = body.value("prepaid", false);
+    context.forecourt.Authorise(request, call.caller, Answer(std::move(reply)));
+}
+
+void StopFill(Context& context, const Call& call, Reply reply) {
+    context.forecourt.Stop(FuelPointOf(call), call.caller, Answer(std::move(reply)));
+}
+
+void EmergencyStop(Context& context, const Call& call, Reply reply) {
+    context.forecourt.EmergencyStop(call.caller, Answer(std::move(reply)));
+}
+
+void Close(Context& context, const Call& call, Reply reply) {
+    context.forecourt.Close(FuelPointOf(call), call.caller, Answer(std::move(reply)));
+}
+
+void Open(Context& context, const Call& call, Reply reply) {
+    context.forecourt.Open(FuelPointOf(call), call.caller, Answer(std::move(reply)));
+}
+
+void ListSales(Context& context, const Call& call, Reply reply) {
+    forecourt::SaleFilter filter;
+    if (call.parameters.contains("state")) {
+        filter.state = forecourt::FillStateFromName(call.parameters["state"].get<std::string>());
+    }
+    if (call.parameters.contains("fuelPoint")) {
+        filter.fuelPoint = static_cast<int>(call.parameters["fuelPoint"].get<std::int64_t>());
+    }
+    filter.from = TimeParameter(call, "from");
+    filter.to = TimeParameter(call, "to");
+    filter.limit = static_cast<std::size_t>(call.parameters.value("limit", std::int64_t{100}));
+    json sales = json::array();
+    for (const forecourt::Sale& sale : context.forecourt.Sales(filter)) {
+        sales.push_back(forecourt::ToJson(sale));
+    }
+    reply(JsonResponse(200, {{"sales", std::move(sales)}}));
+}
+
+void GetSale(Context& context, const Call& call, Reply reply) {
+    const forecourt::SaleId id = SaleOf(call);
+    if (const auto sale = context.forecourt.FindSale(id)) {
+        reply(JsonResponse(200, forecourt::ToJson(*sale)));
+    } else {
+        reply(ErrorResponse(404, forecourt::reason::kNoSale,
+                            "there is no sale " + std::to_string(id)));
+    }
+}
+
+void LockSale(Context& context, const Call& call, Reply reply) {
+    context.forecourt.LockSale(SaleOf(call), call.caller, Answer(std::move(reply)));
+}
+
+void UnlockSale(Context& context, const Call& call, Reply reply) {
+    context.forecourt.UnlockSale(SaleOf(call), call.caller, Answer(std::move(reply)));
+}
+
+void ClearSale(Context& context, const Call& call, Reply reply) {
+    context.forecourt.ClearSale(SaleOf(call), call.caller, Answer(std::move(reply)));
+}
+
+void SetPrice(Context& context, const Call& call, Reply reply) {
+    context.forecourt.SetPrice(call.parameters.at("grade").get<std::string>(),
+                               call.body.at("price").get<double>(), call.caller,
+                               Answer(std::move(reply)));
+}
+
+void Totals(Context& context, const Call& call, Reply reply) {
+    context.forecourt.ReadTotals(FuelPointOf(call), Answer(std::move(reply)));
+}
+
+void Reconciliation(Context& context, const Call& call, Reply reply) {
+    forecourt::ReconcileRequest request;
+    request.from = *TimeParameter(call, "from");
+    request.to = TimeParameter(call, "to");
+    if (request.to && *request.to < request.from) {
+        reply(BadRequest("query parameter to: must not be before from"));
+        return;
+    }
+    if (call.parameters.contains("fuelPoint")) {
+        request.fuelPoint = static_cast<int>(call.parameters["fuelPoint"].get<std::int64_t>());
+    }
+    if (call.parameters.contains("tolerance")) {
+        request.tolerance = call.parameters["tolerance"].get<double>();
+    }
+    context.forecourt.Reconcile(request, Answer(std::move(reply)));
+}
+
+void Events(Context& context, const Call& call, Reply reply) {
+    StartStream(context, call, reply);
+}
+
+void WebSocket(Context& context, const Call& call, Reply reply) {
+    const auto upgrade = call.request.Header("Upgrade");
+    if (!upgrade || (*upgrade != "websocket" && *upgrade != "WebSocket")) {
+        Response response = ErrorResponse(426, "upgrade-required",
+                                          "this is a WebSocket: ask with Upgrade: websocket");
+        response.SetHeader("Upgrade", "websocket");
+        reply(std::move(response));
+        return;
+    }
+    StartStream(context, call, reply);
+}
+
+void OpenApi(Context&, const Call&, Reply reply) {
+    Response response;
+    response.body = OpenApiText();
+    reply(std::move(response));
+}
+
+void Health(Context& context, const Call&, Reply reply) {
+    json journal = {{"ok", true}, {"lastSequence", nullptr}};
+    try {
+        // Read from the file itself, not from memory: a journal whose file went away shows.
+        journal["lastSequence"] =
+            context.forecourt.GetJournal().Read([](forecourt::Connection& db) {
+                auto& select = db.Prepare("SELECT COALESCE(MAX(seq), 0) FROM events");
+                select.Step();
+                const std::int64_t last = select.Integer(0);
+                select.Reset();
+                return last;
+            });
+    } catch (const std::exception& e) {
+        journal["ok"] = false;
+        journal["error"] = e.what();
+    }
+    bool ok = journal["ok"].get<bool>();
+    json lines = json::array();
+    for (const forecourt::LineHealth& line : context.forecourt.Health()) {
+        ok = ok && line.up;
+        lines.push_back({{"line", line.line},
+                         {"port", line.port},
+                         {"up", line.up},
+                         {"fuelPoints", line.fuelPoints},
+                         {"cycles", line.cycles}});
+    }
+    reply(JsonResponse(ok ? 200 : 503, {{"status", ok ? "ok" : "failing"},
+                                        {"journal", std::move(journal)},
+                                        {"lines", std::move(lines)}}));
+}
+
+void Metrics(Context& context, const Call&, Reply reply) {
+    EventCounts events;
+    if (context.hub != nullptr) {
+        events.published = context.hub->Published();
+        events.dropped = context.hub->Dropped();
+    }
+    Response response;
+    response.contentType = "text/plain; version=0.0.4; charset=utf-8";
+    response.body = FormatMetrics(context.forecourt.Health(), context.forecourt.GetSnapshot(),
+                                  context.counters, events);
+    reply(std::move(response));
+}
+
+void ConsoleFile(Context&, const Call& call, Reply reply) {
+    const std::string name = call.parameters.contains("file")
+                                 ? call.parameters["file"].get<std::string>()
+                                 : "index.html";
+    for (const StaticFile& file : ConsoleFiles()) {
+        if (file.name == name) {
+            Response response;
+            response.contentType = std::string(file.contentType);
+            response.body = std::string(file.bytes);
+            reply(std::move(response));
+            return;
+        }
+    }
+    reply(ErrorResponse(404, "not-found", "this build has no console file " + name));
+}
+
+}  // namespace fuel::server::handlers

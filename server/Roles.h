@@ -1,0 +1,35 @@
+// Who may do what. A token belongs to a named client with one role; each route of the API
+// needs one permission; the table in Roles.cpp says which roles hold which permission, and
+// the router, the OpenAPI document and the manual page all take it from there.
+#pragma once
+
+#include <optional>
+#include <span>
+#include <string_view>
+#include <vector>
+
+namespace fuel::server {
+
+enum class Role { Viewer, Pos, Backoffice, Technician };
+inline constexpr Role kRoles[] = {Role::Viewer, Role::Pos, Role::Backoffice, Role::Technician};
+
+// "viewer", "pos", "backoffice", "technician".
+std::string_view Name(Role role);
+std::optional<Role> RoleFromName(std::string_view name);
+// What the role may do, in a few words (for --help).
+std::string_view Description(Role role);
+
+enum class Permission {
+    Public,         // no token: the health check, the API's document, the console's files
+    Read,           // the forecourt, sales, totals, events, metrics
+    Sell,           // authorise, stop a fill, lock, unlock and clear sales
+    EmergencyStop,  // stop every fill at once
+    Close,          // block and unblock a fuel point
+    Price,          // change a grade's price
+};
+
+bool Allows(Role role, Permission permission);
+// The roles that hold the permission, in kRoles' order (every role for Public).
+std::vector<Role> RolesWith(Permission permission);
+
+}  // namespace fuel::server

@@ -1,0 +1,257 @@
+#include "server/Schemas.h"
+
+namespace fuel::server {
+namespace {
+
+// Written as JSON, the way a reader of the OpenAPI document sees it. Answers are closed
+// (additionalProperties false) so that a field the server sends but the document does not
+// name fails the document's test instead of surprising a client.
+constexpr const char* kSchemas = R"json({
+  "Time": {"type": "string", "format": "date-time",
+           "description": "RFC 3339 in UTC with milliseconds", "example": "2024-05-01T10:00:00.000Z"},
+  "Error": {
+    "type": "object", "additionalProperties": false, "required": ["error"],
+    "properties": {
+      "error": {
+        "type": "object", "additionalProperties": false, "required": ["code", "message"],
+        "properties": {
+          "code": {"type": "string", "description": "what a program acts on, e.g. locked-by-other"},
+          "message": {"type": "string", "description": "for people"},
+          "data": {"description": "what the failure concerns, e.g. the sale another client locked"}
+        }
+      }
+    }
+  },
+  "Preset": {
+    "type": "object", "additionalProperties": false, "required": ["kind", "value"],
+    "properties": {
+      "kind": {"enum": ["none", "volume", "money"]},
+      "value": {"type": "number", "minimum": 0, "description": "litres or money; 0 with none"}
+    }
+  },
+  "PresetRequest": {
+    "type": "object", "additionalProperties": false, "required": ["kind"],
+    "properties": {
+      "kind": {"enum": ["none", "volume", "money"]},
+      "value": {"type": "number", "exclusiveMinimum": 0,
+                "description": "litres or money; required with volume and money, not with none; at most what the controllers carry"}
+    }
+  },
+  "Grade": {
+    "type": "object", "additionalProperties": false, "required": ["code", "name", "price"],
+    "properties": {"code": {"type": "string"}, "name": {"type": "string"},
+                   "price": {"type": "number", "description": "per litre, in force"}}
+  },
+  "Nozzle": {
+    "type": "object", "additionalProperties": false, "required": ["number", "grade", "price"],
+    "properties": {
+      "number": {"type": "integer", "minimum": 1, "maximum": 6},
+      "grade": {"type": "string"},
+      "price": {"type": "number", "description": "the price its controller last confirmed; 0 before any"}
+    }
+  },
+  "Fill": {
+    "type": "object", "additionalProperties": false,
+    "required": ["id", "state", "authorised", "preset", "grades", "prepaid", "authorisedBy",
+                 "nozzle", "grade", "price", "volume", "amount", "authorisedAt", "startedAt"],
+    "properties": {
+      "id": {"type": ["integer", "null"], "description": "the sale-to-be's id; null for a fill not authorised by us"},
+      "state": {"enum": ["AUTHORISED", "FUELLING"]},
+      "authorised": {"type": "boolean"},
+      "preset": {"$ref": "#/components/schemas/Preset"},
+      "grades": {"type": "array", "items": {"type": "string"}},
+      "prepaid": {"type": "boolean"},
+      "authorisedBy": {"type": ["string", "null"]},
+      "nozzle": {"type": ["integer", "null"]},
+      "grade": {"type": ["string", "null"]},
+      "price": {"type": "number"},
+      "volume": {"type": "number"},
+      "amount": {"type": "number"},
+      "authorisedAt": {"anyOf": [{"$ref": "#/components/schemas/Time"}, {"type": "null"}]},
+      "startedAt": {"anyOf": [{"$ref": "#/components/schemas/Time"}, {"type": "null"}]}
+    }
+  },
+  "FuelPoint": {
+    "type": "object", "additionalProperties": false,
+    "required": ["id", "line", "address", "state", "closed", "nozzles", "fill", "saleBuffer",
+                 "unclearedSales"],
+    "properties": {
+      "id": {"type": "integer"},
+      "line": {"type": "string"},
+      "address": {"type": "integer", "minimum": 1, "maximum": 32},
+      "state": {"enum": ["CLOSED", "IDLE", "CALLING", "AUTHORISED", "FUELLING", "OFFLINE", "ERROR"]},
+      "closed": {"type": "boolean"},
+      "nozzles": {"type": "array", "items": {"$ref": "#/components/schemas/Nozzle"}},
+      "fill": {"anyOf": [{"$ref": "#/components/schemas/Fill"}, {"type": "null"}]},
+      "saleBuffer": {"type": "integer"},
+      "unclearedSales": {"type": "integer"}
+    }
+  },
+  "Forecourt": {
+    "type": "object", "additionalProperties": false, "required": ["fuelPoints", "grades", "sequence"],
+    "properties": {
+      "fuelPoints": {"type": "array", "items": {"$ref": "#/components/schemas/FuelPoint"}},
+      "grades": {"type": "array", "items": {"$ref": "#/components/schemas/Grade"}},
+      "sequence": {"type": "integer", "description": "the last event this view includes: stream events since it"}
+    }
+  },
+  "Sale": {
+    "type": "object", "additionalProperties": false,
+    "required": ["id", "fuelPoint", "nozzle", "grade", "price", "volume", "amount", "state",
+                 "authorisedBy", "lockedBy", "clearedBy", "totalBefore", "totalAfter",
+                 "authorisedAt", "startedAt", "endedAt", "lockedAt", "clearedAt", "preset", "prepaid"],
+    "properties": {
+      "id": {"type": "integer"},
+      "fuelPoint": {"type": "integer"},
+      "nozzle": {"type": "integer"},
+      "grade": {"type": "string"},
+      "price": {"type": "number"},
+      "volume": {"type": "number"},
+      "amount": {"type": "number"},
+      "state": {"enum": ["PAYABLE", "LOCKED", "CLEARED"]},
+      "authorisedBy": {"type": ["string", "null"]},
+      "lockedBy": {"type": ["string", "null"]},
+      "clearedBy": {"type": ["string", "null"]},
+      "totalBefore": {"type": "number"},
+      "totalAfter": {"type": "number"},
+      "authorisedAt": {"$ref": "#/components/schemas/Time"},
+      "startedAt": {"$ref": "#/components/schemas/Time"},
+      "endedAt": {"$ref": "#/components/schemas/Time"},
+      "lockedAt": {"anyOf": [{"$ref": "#/components/schemas/Time"}, {"type": "null"}]},
+      "clearedAt": {"anyOf": [{"$ref": "#/components/schemas/Time"}, {"type": "null"}]},
+      "preset": {"$ref": "#/components/schemas/Preset"},
+      "prepaid": {"type": "boolean"}
+    }
+  },
+  "SaleList": {
+    "type": "object", "additionalProperties": false, "required": ["sales"],
+    "properties": {"sales": {"type": "array", "items": {"$ref": "#/components/schemas/Sale"}}}
+  },
+  "AuthoriseRequest": {
+    "type": "object", "additionalProperties": false,
+    "properties": {
+      "preset": {"$ref": "#/components/schemas/PresetRequest"},
+      "grades": {"type": "array", "maxItems": 6, "items": {"type": "string", "minLength": 1, "maxLength": 64},
+                 "description": "the grades the fill may take; none or empty: any nozzle"},
+      "prepaid": {"type": "boolean", "description": "lock the sale to this client when the fill ends"}
+    }
+  },
+  "EmptyRequest": {"type": "object", "additionalProperties": false, "properties": {}},
+  "PriceRequest": {
+    "type": "object", "additionalProperties": false, "required": ["price"],
+    "properties": {"price": {"type": "number", "exclusiveMinimum": 0,
+                            "description": "per litre, at most what the controllers carry"}}
+  },
+  "PriceReport": {
+    "type": "object", "additionalProperties": false, "required": ["grade", "nozzles"],
+    "properties": {
+      "grade": {"$ref": "#/components/schemas/Grade"},
+      "nozzles": {"type": "array", "items": {
+        "type": "object", "additionalProperties": false,
+        "required": ["fuelPoint", "nozzle", "confirmed", "deferred", "error"],
+        "properties": {
+          "fuelPoint": {"type": "integer"}, "nozzle": {"type": "integer"},
+          "confirmed": {"type": "boolean"},
+          "deferred": {"type": "boolean", "description": "in a fill: takes the price when it ends"},
+          "error": {"type": ["string", "null"]}
+        }
+      }}
+    }
+  },
+  "EmergencyStopResult": {
+    "type": "object", "additionalProperties": false, "required": ["fuelPoints"],
+    "properties": {"fuelPoints": {"type": "array", "items": {"type": "integer"}}}
+  },
+  "Totals": {
+    "type": "object", "additionalProperties": false, "required": ["fuelPoint", "nozzles"],
+    "properties": {
+      "fuelPoint": {"type": "integer"},
+      "nozzles": {"type": "array", "items": {
+        "type": "object", "additionalProperties": false, "required": ["nozzle", "grade", "volume"],
+        "properties": {"nozzle": {"type": "integer"}, "grade": {"type": "string"},
+                       "volume": {"type": "number", "description": "the totaliser, litres"}}
+      }}
+    }
+  },
+  "Reconciliation": {
+    "type": "object", "additionalProperties": false, "required": ["from", "to", "tolerance", "nozzles"],
+    "properties": {
+      "from": {"$ref": "#/components/schemas/Time"},
+      "to": {"$ref": "#/components/schemas/Time"},
+      "tolerance": {"type": "number"},
+      "nozzles": {"type": "array", "items": {
+        "type": "object", "additionalProperties": false,
+        "required": ["fuelPoint", "nozzle", "grade", "readings", "growth", "recorded", "difference",
+                     "discrepancies"],
+        "properties": {
+          "fuelPoint": {"type": "integer"}, "nozzle": {"type": "integer"},
+          "grade": {"type": "string"}, "readings": {"type": "integer"},
+          "growth": {"type": "number"}, "recorded": {"type": "number"},
+          "difference": {"type": "number"},
+          "discrepancies": {"type": "array", "items": {
+            "type": "object", "additionalProperties": false,
+            "required": ["from", "to", "totalFrom", "totalTo", "growth", "recorded", "difference",
+                         "fillBefore", "fillAfter"],
+            "properties": {
+              "from": {"$ref": "#/components/schemas/Time"},
+              "to": {"$ref": "#/components/schemas/Time"},
+              "totalFrom": {"type": "number"}, "totalTo": {"type": "number"},
+              "growth": {"type": "number"}, "recorded": {"type": "number"},
+              "difference": {"type": "number"},
+              "fillBefore": {"type": ["integer", "null"]},
+              "fillAfter": {"type": ["integer", "null"]}
+            }
+          }}
+        }
+      }}
+    }
+  },
+  "Event": {
+    "type": "object", "additionalProperties": false, "required": ["id", "type", "at", "data"],
+    "description": "A WebSocket message; on the Server-Sent Events stream the data: line of each event",
+    "properties": {
+      "id": {"type": ["integer", "null"], "description": "the journal's sequence number; null for fill progress, which is not kept"},
+      "type": {"enum": ["fuel-point", "sale", "fill-cancelled", "price", "emergency-stop", "fill-progress"]},
+      "at": {"$ref": "#/components/schemas/Time"},
+      "data": {"type": "object", "description": "fuel-point and fill-progress: a FuelPoint; sale: a Sale; fill-cancelled: a Fill with its reason; price: a PriceReport; emergency-stop: who and which fuel points"}
+    }
+  },
+  "Health": {
+    "type": "object", "additionalProperties": false, "required": ["status", "journal", "lines"],
+    "properties": {
+      "status": {"enum": ["ok", "failing"]},
+      "journal": {
+        "type": "object", "additionalProperties": false, "required": ["ok", "lastSequence"],
+        "properties": {"ok": {"type": "boolean"}, "lastSequence": {"type": ["integer", "null"]},
+                       "error": {"type": "string"}}
+      },
+      "lines": {"type": "array", "items": {
+        "type": "object", "additionalProperties": false,
+        "required": ["line", "port", "up", "fuelPoints", "cycles"],
+        "properties": {
+          "line": {"type": "string"}, "port": {"type": "string"}, "up": {"type": "boolean"},
+          "fuelPoints": {"type": "array", "items": {"type": "integer"}},
+          "cycles": {"type": "integer"}
+        }
+      }}
+    }
+  }
+})json";
+
+}  // namespace
+
+const nlohmann::json& Components() {
+    static const nlohmann::json components = {{"schemas", nlohmann::json::parse(kSchemas)}};
+    return components;
+}
+
+const nlohmann::json& SchemaRoot() {
+    static const nlohmann::json root = {{"components", Components()}};
+    return root;
+}
+
+nlohmann::json Ref(const std::string& name) {
+    return {{"$ref", "#/components/schemas/" + name}};
+}
+
+}  // namespace fuel::server
