@@ -1,0 +1,199 @@
+#include "server/Daemon.h"
+
+#include <pthread.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <cstring>
+
+#include "forecourt/Forecourt.h"
+#include "server/Log.h"
+#include "server/Options.h"
+#include "server/Server.h"
+#include "server/Tokens.h"
+
+#ifndef FUEL_VERSION
+#error "FUEL_VERSION must be defined by the build"
+#endif
+
+namespace fuel::server {
+namespace {
+
+namespace fs = std::filesystem;
+
+// Tells systemd how the service is doing (sd_notify(3)) when it runs as a Type=notify unit:
+// a datagram to $NOTIFY_SOCKET, nothing when there is none.
+void Notify(const char* state) {
+    const char* path = std::getenv("NOTIFY_SOCKET");
+    if (path == nullptr || (path[0] != '/' && path[0] != '@'))
+        return;
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    const std::size_t length = std::strlen(path);
+    if (length >= sizeof address.sun_path)
+        return;
+    std::memcpy(address.sun_path, path, length);
+    if (address.sun_path[0] == '@')
+        address.sun_path[0] = '\0';  // an abstract socket
+    const int socket = ::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    if (socket < 0)
+        return;
+    const auto size = static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + length);
+    (void)::sendto(socket, state, std::strlen(state), MSG_NOSIGNAL,
+                   reinterpret_cast<const sockaddr*>(&address), size);
+    ::close(socket);
+}
+
+fs::path ConfigPath(const ServerSettings& settings) {
+    if (!settings.config.empty())
+        return settings.config;
+    const fs::path example = forecourt::DefaultConfigPath();
+    if (example.empty()) {
+        throw forecourt::ConfigError(
+            "no configuration: the example station is not installed; give --config FILE");
+    }
+    return example;
+}
+
+// Run as root on a database the service's own user keeps (the token commands, typically
+// with sudo), the commands take that user's identity first: the files SQLite makes beside
+// the database (its -wal and -shm) would otherwise belong to root, and the service could no
+// longer open its journal.
+void BecomeDatabaseOwner(const fs::path& database) {
+    if (::geteuid() != 0)
+        return;
+    struct stat owner {};
+    if (::stat(database.c_str(), &owner) != 0 &&
+        ::stat(database.parent_path().c_str(), &owner) != 0) {
+        return;
+    }
+    if (owner.st_uid == 0)
+        return;
+    if (::setgid(owner.st_gid) != 0 || ::setuid(owner.st_uid) != 0) {
+        throw std::runtime_error("cannot take the identity of the database's owner (uid " +
+                                 std::to_string(owner.st_uid) + ")");
+    }
+}
+
+int TokenCommand(const Invocation& invocation, std::ostream& out, std::ostream& err) {
+    const forecourt::Config config = forecourt::LoadConfig(ConfigPath(invocation.settings));
+    BecomeDatabaseOwner(config.database);
+    forecourt::Journal journal(config.database, ServerMigrations());
+    journal.Start();
+    struct StopJournal {
+        forecourt::Journal& journal;
+        ~StopJournal() { journal.Stop(); }
+    } stop{journal};
+    Tokens tokens(journal);
+    switch (invocation.command) {
+        case Command::TokenAdd: {
+            const std::string token = tokens.Add(invocation.tokenName, invocation.role);
+            out << token << '\n';
+            err << "the token of " << invocation.tokenName << " (" << Name(invocation.role)
+                << "); it is not shown again and the database keeps only its hash\n";
+            break;
+        }
+        case Command::TokenList:
+            for (const TokenEntry& entry : tokens.List()) {
+                std::string name = entry.name;
+                if (name.size() < 24)
+                    name.resize(24, ' ');
+                std::string role(Name(entry.role));
+                role.resize(12, ' ');
+                out << name << ' ' << role << ' ' << entry.createdAt << '\n';
+            }
+            break;
+        case Command::TokenRevoke:
+            tokens.Revoke(invocation.tokenName);
+            err << "revoked the token of " << invocation.tokenName << '\n';
+            break;
+        default:
+            break;
+    }
+    return 0;
+}
+
+int Serve(const ServerSettings& settings) {
+    // SIGTERM and SIGINT wait for the main thread alone: blocked here, before any thread
+    // starts, every thread inherits the mask.
+    sigset_t signals;
+    sigemptyset(&signals);
+    sigaddset(&signals, SIGTERM);
+    sigaddset(&signals, SIGINT);
+    pthread_sigmask(SIG_BLOCK, &signals, nullptr);
+    // A peer that goes away mid-write is an error on that connection, not the end of us.
+    ::signal(SIGPIPE, SIG_IGN);
+    SetVerbose(settings.verbose);
+
+    const fs::path path = ConfigPath(settings);
+    forecourt::Config config = forecourt::LoadConfig(path);
+    Log(Priority::Info, "fuel-forecourtd " FUEL_VERSION ": " + path.string() + ", " +
+                            std::to_string(config.lines.size()) + " lines, " +
+                            std::to_string(config.fuelPoints.size()) + " fuel points, journal " +
+                            config.database.string());
+    forecourt::Options options;
+    options.migrations = ServerMigrations();
+    forecourt::Forecourt forecourt(std::move(config), options);
+    forecourt.Start();
+    Tokens tokens(forecourt.GetJournal());
+    if (tokens.List().empty()) {
+        Log(Priority::Warning,
+            "no client has a token: every request is refused until one is made with "
+            "'fuel-forecourtd token add NAME --role ROLE'");
+    }
+    Server server(settings, forecourt, tokens);
+    server.Start();
+    Notify("READY=1");
+
+    int signal = 0;
+    sigwait(&signals, &signal);
+    Notify("STOPPING=1");
+    Log(Priority::Info,
+        std::string("stopping (") + (signal == SIGTERM ? "SIGTERM" : "SIGINT") + ")");
+    server.Stop();
+    forecourt.Stop();
+    Log(Priority::Info, "stopped");
+    return 0;
+}
+
+}  // namespace
+
+int RunDaemon(const std::vector<std::string>& words, std::ostream& out, std::ostream& err) {
+    Invocation invocation;
+    try {
+        invocation = ParseCommandLine(words);
+    } catch (const UsageError& e) {
+        err << "fuel-forecourtd: " << e.what() << "\nTry 'fuel-forecourtd --help'.\n";
+        return 2;
+    }
+    try {
+        switch (invocation.command) {
+            case Command::Help:
+                out << HelpText();
+                return 0;
+            case Command::Version:
+                out << "fuel-forecourtd " FUEL_VERSION "\n";
+                return 0;
+            case Command::Run:
+                return Serve(invocation.settings);
+            default:
+                return TokenCommand(invocation, out, err);
+        }
+    } catch (const TokenError& e) {
+        err << "fuel-forecourtd: " << e.what() << '\n';
+        return 1;
+    } catch (const std::exception& e) {
+        if (invocation.command == Command::Run) {
+            Log(Priority::Error, e.what());
+        } else {
+            err << "fuel-forecourtd: " << e.what() << '\n';
+        }
+        return 1;
+    }
+}
+
+}  // namespace fuel::server

@@ -1,0 +1,13 @@
+// fuel-forecourtd as a program: the command line, the token commands, and the server run
+// until SIGTERM or SIGINT. Returns the exit status: 0, 1 for a failure, 2 for a usage error.
+#pragma once
+
+#include <ostream>
+#include <string>
+#include <vector>
+
+namespace fuel::server {
+
+int RunDaemon(const std::vector<std::string>& words, std::ostream& out, std::ostream& err);
+
+}  // namespace fuel::server

@@ -1,0 +1,273 @@
+#include "server/Options.h"
+
+#include <arpa/inet.h>
+
+#include <algorithm>
+#include <array>
+#include <charconv>
+#include <functional>
+#include <optional>
+
+namespace fuel::server {
+namespace {
+
+struct Option {
+    std::string_view name;       // without "--"
+    std::string_view valueName;  // empty for a switch
+    std::string_view help;
+    // Applies the value (empty for a switch); throws UsageError.
+    std::function<void(Invocation&, const std::string&)> apply;
+};
+
+std::int64_t Number(const std::string& text, std::string_view what, std::int64_t low,
+                    std::int64_t high) {
+    std::int64_t value = 0;
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (text.empty() || error != std::errc() || end != text.data() + text.size() || value < low ||
+        value > high) {
+        throw UsageError(std::string(what) + " must be a whole number from " + std::to_string(low) +
+                         " to " + std::to_string(high) + ", not '" + text + "'");
+    }
+    return value;
+}
+
+std::chrono::milliseconds Seconds(const std::string& text, std::string_view what) {
+    double value = 0;
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (text.empty() || error != std::errc() || end != text.data() + text.size() ||
+        !(value >= 0.01 && value <= 86400)) {
+        throw UsageError(std::string(what) + " must be seconds from 0.01 to 86400, not '" + text +
+                         "'");
+    }
+    return std::chrono::milliseconds(static_cast<std::int64_t>(value * 1000 + 0.5));
+}
+
+bool IsAddress(const std::string& host) {
+    std::array<unsigned char, 16> bytes{};
+    return host == "localhost" || inet_pton(AF_INET, host.c_str(), bytes.data()) == 1 ||
+           inet_pton(AF_INET6, host.c_str(), bytes.data()) == 1;
+}
+
+// ADDR:PORT, [IPv6]:PORT.
+void ParseListen(const std::string& text, ServerSettings& settings) {
+    std::string host;
+    std::string port;
+    if (!text.empty() && text[0] == '[') {
+        const std::size_t close = text.find(']');
+        if (close == std::string::npos || close + 1 >= text.size() || text[close + 1] != ':') {
+            throw UsageError("--listen takes ADDRESS:PORT or [IPv6-ADDRESS]:PORT, not '" + text +
+                             "'");
+        }
+        host = text.substr(1, close - 1);
+        port = text.substr(close + 2);
+    } else {
+        const std::size_t colon = text.rfind(':');
+        if (colon == std::string::npos || text.find(':') != colon) {
+            throw UsageError("--listen takes ADDRESS:PORT or [IPv6-ADDRESS]:PORT, not '" + text +
+                             "'");
+        }
+        host = text.substr(0, colon);
+        port = text.substr(colon + 1);
+    }
+    if (!IsAddress(host)) {
+        throw UsageError("--listen: '" + host +
+                         "' is not an IP address (or localhost); give the address to listen on");
+    }
+    settings.host = host;
+    settings.port = static_cast<std::uint16_t>(Number(port, "--listen's port", 0, 65535));
+}
+
+const std::vector<Option>& Options() {
+    static const std::vector<Option> options = {
+        {"config", "FILE",
+         "the station's configuration (default: the example station on the embedded emulator)",
+         [](Invocation& i, const std::string& v) { i.settings.config = v; }},
+        {"listen", "ADDR:PORT", "where to listen (default 127.0.0.1:8470; port 0: any free one)",
+         [](Invocation& i, const std::string& v) { ParseListen(v, i.settings); }},
+        {"tls-cert", "FILE", "serve HTTPS with this certificate chain (PEM)",
+         [](Invocation& i, const std::string& v) { i.settings.tlsCertificate = v; }},
+        {"tls-key", "FILE", "the certificate's private key (PEM)",
+         [](Invocation& i, const std::string& v) { i.settings.tlsKey = v; }},
+        {"insecure", "", "allow plain HTTP on an address other than the loopback",
+         [](Invocation& i, const std::string&) { i.settings.insecure = true; }},
+        {"max-connections", "N", "connections at once; more are answered 503 (default 512)",
+         [](Invocation& i, const std::string& v) {
+             i.settings.maxConnections =
+                 static_cast<std::size_t>(Number(v, "--max-connections", 1, 1000000));
+         }},
+        {"request-timeout", "SECONDS",
+         "time for a request to arrive whole; later it is answered 408 (default 30)",
+         [](Invocation& i, const std::string& v) {
+             i.settings.requestTimeout = Seconds(v, "--request-timeout");
+         }},
+        {"heartbeat", "SECONDS", "the event streams' heartbeat period (default 15)",
+         [](Invocation& i, const std::string& v) {
+             i.settings.heartbeat = Seconds(v, "--heartbeat");
+         }},
+        {"client-queue", "N",
+         "events an event client may fall behind before it is disconnected (default 4096)",
+         [](Invocation& i, const std::string& v) {
+             i.settings.clientQueue =
+                 static_cast<std::size_t>(Number(v, "--client-queue", 1, 1000000));
+         }},
+        {"threads", "N", "network threads (default 2)",
+         [](Invocation& i, const std::string& v) {
+             i.settings.threads = static_cast<int>(Number(v, "--threads", 1, 64));
+         }},
+        {"verbose", "", "log every request",
+         [](Invocation& i, const std::string&) { i.settings.verbose = true; }},
+        {"role", "ROLE", "token add: the client's role: viewer, pos, backoffice or technician",
+         [](Invocation& i, const std::string& v) {
+             const auto role = RoleFromName(v);
+             if (!role) {
+                 throw UsageError("--role must be viewer, pos, backoffice or technician, not '" +
+                                  v + "'");
+             }
+             i.role = *role;
+         }},
+        {"help", "", "show this help",
+         [](Invocation& i, const std::string&) { i.command = Command::Help; }},
+        {"version", "", "show the version",
+         [](Invocation& i, const std::string&) { i.command = Command::Version; }},
+    };
+    return options;
+}
+
+const Option* Find(std::string_view name) {
+    for (const Option& option : Options()) {
+        if (option.name == name)
+            return &option;
+    }
+    return nullptr;
+}
+
+}  // namespace
+
+bool IsLoopback(const std::string& host) {
+    if (host == "localhost")
+        return true;
+    std::array<unsigned char, 16> bytes{};
+    if (inet_pton(AF_INET, host.c_str(), bytes.data()) == 1)
+        return bytes[0] == 127;
+    if (inet_pton(AF_INET6, host.c_str(), bytes.data()) == 1) {
+        const bool loopback = std::all_of(bytes.begin(), bytes.begin() + 15,
+                                          [](unsigned char b) { return b == 0; }) &&
+                              bytes[15] == 1;
+        const bool mapped = std::all_of(bytes.begin(), bytes.begin() + 10,
+                                        [](unsigned char b) { return b == 0; }) &&
+                            bytes[10] == 0xFF && bytes[11] == 0xFF && bytes[12] == 127;
+        return loopback || mapped;
+    }
+    return false;
+}
+
+Invocation ParseCommandLine(const std::vector<std::string>& words) {
+    Invocation invocation;
+    std::vector<std::string> operands;
+    bool roleGiven = false;
+    for (std::size_t i = 0; i < words.size(); ++i) {
+        const std::string& word = words[i];
+        if (word.size() < 3 || word.compare(0, 2, "--") != 0) {
+            operands.push_back(word);
+            continue;
+        }
+        const std::size_t equals = word.find('=');
+        const std::string name =
+            word.substr(2, equals == std::string::npos ? std::string::npos : equals - 2);
+        const Option* option = Find(name);
+        if (option == nullptr)
+            throw UsageError("unknown option --" + name);
+        std::string value;
+        if (option->valueName.empty()) {
+            if (equals != std::string::npos)
+                throw UsageError("--" + name + " takes no value");
+        } else if (equals != std::string::npos) {
+            value = word.substr(equals + 1);
+        } else if (i + 1 < words.size()) {
+            value = words[++i];
+        } else {
+            throw UsageError("--" + name + " needs a value: --" + name + " " +
+                             std::string(option->valueName));
+        }
+        roleGiven = roleGiven || name == "role";
+        option->apply(invocation, value);
+    }
+    if (invocation.command == Command::Help || invocation.command == Command::Version) {
+        return invocation;
+    }
+
+    if (!operands.empty()) {
+        if (operands[0] != "token")
+            throw UsageError("unknown command '" + operands[0] + "'");
+        if (operands.size() < 2)
+            throw UsageError("token needs add, list or revoke");
+        const std::string& what = operands[1];
+        const std::size_t expected = what == "list" ? 2 : 3;
+        if (what == "add") {
+            invocation.command = Command::TokenAdd;
+            if (!roleGiven)
+                throw UsageError("token add needs --role ROLE");
+        } else if (what == "list") {
+            invocation.command = Command::TokenList;
+        } else if (what == "revoke") {
+            invocation.command = Command::TokenRevoke;
+        } else {
+            throw UsageError("token needs add, list or revoke, not '" + what + "'");
+        }
+        if (operands.size() != expected) {
+            throw UsageError(expected == 3 ? "token " + what + " needs one NAME"
+                                           : "token list takes no operands");
+        }
+        if (expected == 3)
+            invocation.tokenName = operands[2];
+        return invocation;
+    }
+
+    if (roleGiven)
+        throw UsageError("--role is for token add");
+    const ServerSettings& s = invocation.settings;
+    if (s.tlsCertificate.empty() != s.tlsKey.empty()) {
+        throw UsageError("--tls-cert and --tls-key go together");
+    }
+    if (!s.Tls() && !s.insecure && !IsLoopback(s.host)) {
+        throw UsageError("refusing plain HTTP on " + s.host +
+                         ", which is not a loopback address: give --tls-cert and --tls-key, or "
+                         "--insecure if the network is protected otherwise");
+    }
+    return invocation;
+}
+
+std::string HelpText() {
+    std::string text =
+        "Usage: fuel-forecourtd [OPTIONS]\n"
+        "       fuel-forecourtd token add NAME --role ROLE [--config FILE]\n"
+        "       fuel-forecourtd token list [--config FILE]\n"
+        "       fuel-forecourtd token revoke NAME [--config FILE]\n"
+        "\n"
+        "Runs the station's forecourt (its lines, fuel points and sale journal) and serves its\n"
+        "HTTP API, events (Server-Sent Events, WebSocket), /healthz and /metrics.\n"
+        "\n"
+        "Commands:\n"
+        "  token add NAME --role ROLE   make a client's token and print it (it is shown once)\n"
+        "  token list                   list the clients with a token, and their roles\n"
+        "  token revoke NAME            revoke a client's token\n"
+        "\n"
+        "Options:\n";
+    for (const Option& option : Options()) {
+        std::string left = "  --" + std::string(option.name);
+        if (!option.valueName.empty())
+            left += " " + std::string(option.valueName);
+        if (left.size() < 28)
+            left.resize(28, ' ');
+        text += left + " " + std::string(option.help) + "\n";
+    }
+    text += "\nRoles:\n";
+    for (const Role role : kRoles) {
+        std::string left = "  " + std::string(Name(role));
+        left.resize(14, ' ');
+        text += left + std::string(Description(role)) + "\n";
+    }
+    return text;
+}
+
+}  // namespace fuel::server
