@@ -79,8 +79,16 @@ void BecomeDatabaseOwner(const fs::path& database) {
     }
 }
 
+// The configuration, with the database the command line names instead of its own.
+forecourt::Config LoadStation(const ServerSettings& settings) {
+    forecourt::Config config = forecourt::LoadConfig(ConfigPath(settings));
+    if (!settings.database.empty())
+        config.database = fs::absolute(settings.database);
+    return config;
+}
+
 int TokenCommand(const Invocation& invocation, std::ostream& out, std::ostream& err) {
-    const forecourt::Config config = forecourt::LoadConfig(ConfigPath(invocation.settings));
+    const forecourt::Config config = LoadStation(invocation.settings);
     BecomeDatabaseOwner(config.database);
     forecourt::Journal journal(config.database, ServerMigrations());
     journal.Start();
@@ -129,9 +137,8 @@ int Serve(const ServerSettings& settings) {
     ::signal(SIGPIPE, SIG_IGN);
     SetVerbose(settings.verbose);
 
-    const fs::path path = ConfigPath(settings);
-    forecourt::Config config = forecourt::LoadConfig(path);
-    Log(Priority::Info, "fuel-forecourtd " FUEL_VERSION ": " + path.string() + ", " +
+    forecourt::Config config = LoadStation(settings);
+    Log(Priority::Info, "fuel-forecourtd " FUEL_VERSION ": " + config.file.string() + ", " +
                             std::to_string(config.lines.size()) + " lines, " +
                             std::to_string(config.fuelPoints.size()) + " fuel points, journal " +
                             config.database.string());

@@ -82,6 +82,8 @@ const std::vector<Option>& Options() {
         {"config", "FILE",
          "the station's configuration (default: the example station on the embedded emulator)",
          [](Invocation& i, const std::string& v) { i.settings.config = v; }},
+        {"database", "FILE", "the journal's database, instead of the configuration's",
+         [](Invocation& i, const std::string& v) { i.settings.database = v; }},
         {"listen", "ADDR:PORT", "where to listen (default 127.0.0.1:8470; port 0: any free one)",
          [](Invocation& i, const std::string& v) { ParseListen(v, i.settings); }},
         {"tls-cert", "FILE", "serve HTTPS with this certificate chain (PEM)",

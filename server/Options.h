@@ -23,6 +23,7 @@ inline constexpr std::uint16_t kDefaultPort = 8470;
 
 struct ServerSettings {
     std::filesystem::path config;       // empty: the example station
+    std::filesystem::path database;     // empty: the configuration's
     std::string host = "127.0.0.1";     // an IPv4 or IPv6 address, or "localhost"
     std::uint16_t port = kDefaultPort;  // 0: any free port (the log says which)
     std::filesystem::path tlsCertificate;
@@ -34,6 +35,9 @@ struct ServerSettings {
     std::chrono::milliseconds requestTimeout{30000};  // for a request to arrive whole
     std::chrono::milliseconds heartbeat{15000};       // the event streams' keep-alive
     std::size_t clientQueue = 4096;                   // events an event client may fall behind
+    // The kernel's send buffer of an event stream's socket: what a client that stops reading
+    // holds in the kernel, beside its queue (the tests make it small).
+    std::size_t streamSendBuffer = 64 * 1024;
     int threads = 2;
     bool verbose = false;  // log every request
 

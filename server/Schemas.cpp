@@ -163,9 +163,10 @@ constexpr const char* kSchemas = R"json({
     "properties": {"fuelPoints": {"type": "array", "items": {"type": "integer"}}}
   },
   "Totals": {
-    "type": "object", "additionalProperties": false, "required": ["fuelPoint", "nozzles"],
+    "type": "object", "additionalProperties": false, "required": ["fuelPoint", "at", "nozzles"],
     "properties": {
       "fuelPoint": {"type": "integer"},
+      "at": {"$ref": "#/components/schemas/Time"},
       "nozzles": {"type": "array", "items": {
         "type": "object", "additionalProperties": false, "required": ["nozzle", "grade", "volume"],
         "properties": {"nozzle": {"type": "integer"}, "grade": {"type": "string"},

@@ -62,6 +62,14 @@ tcp::socket& Socket(Stream& stream) {
     return beast::get_lowest_layer(stream).socket();
 }
 
+// A stream's socket buffers what its client has not read yet in the kernel: bounded, so that
+// a client that stops reading is found out by its queue soon, not megabytes later.
+template <typename Stream>
+void BoundSendBuffer(Stream& stream, std::size_t bytes) {
+    beast::error_code ignored;
+    Socket(stream).set_option(net::socket_base::send_buffer_size(static_cast<int>(bytes)), ignored);
+}
+
 template <typename Stream>
 void CloseSocket(Stream& stream) {
     beast::error_code ignored;
@@ -148,6 +156,7 @@ class EventStreamSession : public std::enable_shared_from_this<EventStreamSessio
 
     void Run() {
         beast::get_lowest_layer(stream_).expires_never();
+        BoundSendBuffer(stream_, shared_.settings.streamSendBuffer);
         std::weak_ptr<EventStreamSession> weak = this->shared_from_this();
         auto executor = stream_.get_executor();
         auto mailbox = shared_.mailbox;
@@ -289,6 +298,7 @@ class WebSocketSession : public std::enable_shared_from_this<WebSocketSession<St
 
     void Run(http::request<http::string_body> request) {
         beast::get_lowest_layer(ws_).expires_never();
+        BoundSendBuffer(ws_.next_layer(), shared_.settings.streamSendBuffer);
         websocket::stream_base::timeout timeout{};
         timeout.handshake_timeout = shared_.settings.requestTimeout;
         timeout.idle_timeout = websocket::stream_base::none();
