@@ -1,0 +1,12 @@
+// A self-signed certificate and its key, made for a test: PEM files the server's --tls-cert
+// and --tls-key take. Nothing on disk outlives the test's directory.
+#pragma once
+
+#include <filesystem>
+
+namespace fuel::test {
+
+// Writes certificate.pem and key.pem into the directory; throws std::runtime_error.
+void WriteSelfSignedCertificate(const std::filesystem::path& directory);
+
+}  // namespace fuel::test
