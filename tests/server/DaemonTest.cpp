@@ -1,0 +1,300 @@
+// The built fuel-forecourtd, run as a station runs it, on the example station with its
+// customers, and spoken to with nothing but an HTTP library: tokens from its command line, a
+// fill from authorisation to cleared sale, idempotent and refused clears, and event streams
+// resumed after a disconnection in the middle of a fill and after a restart, with no event
+// missed or repeated.
+#include <gtest/gtest.h>
+#include <signal.h>
+
+#include <set>
+
+#include "testing/ChildProcess.h"
+#include "tests/server/ServerTestSupport.h"
+
+#ifndef FUEL_FORECOURTD_PATH
+#error "FUEL_FORECOURTD_PATH must name the built program"
+#endif
+
+namespace fuel::test {
+namespace {
+
+using nlohmann::json;
+using namespace std::chrono_literals;
+namespace fs = std::filesystem;
+
+struct ProgramRun {
+    int status = -1;
+    std::string out;
+    std::string err;
+};
+
+ProgramRun RunProgram(const fs::path& dir, const std::vector<std::string>& words) {
+    ChildProcess child(FUEL_FORECOURTD_PATH, words, dir / "out.txt", dir / "err.txt");
+    ProgramRun run;
+    run.status = child.Wait(60s).value_or(-1);
+    run.out = ReadBytes(dir / "out.txt");
+    run.err = ReadBytes(dir / "err.txt");
+    return run;
+}
+
+std::string Trimmed(std::string text) {
+    while (!text.empty() && (text.back() == '\n' || text.back() == '\r'))
+        text.pop_back();
+    return text;
+}
+
+// The daemon on a free port, its log in the directory.
+class Daemon {
+  public:
+    Daemon(const fs::path& dir, const fs::path& config, const std::string& name)
+        : log_(dir / (name + ".log")),
+          child_(FUEL_FORECOURTD_PATH,
+                 {"--config", config.string(), "--listen", "127.0.0.1:0", "--heartbeat", "1"},
+                 dir / (name + ".out"), log_) {
+        const auto line = WaitForText(log_, "listening on http://127.0.0.1:", 60s);
+        if (!line)
+            throw std::runtime_error("the daemon did not start: " + ReadBytes(log_));
+        port_ = static_cast<std::uint16_t>(std::stoi(line->substr(line->rfind(':') + 1)));
+    }
+    std::uint16_t Port() const { return port_; }
+    std::string Log() const { return ReadBytes(log_); }
+    // SIGTERM; the exit status.
+    int Stop() {
+        child_.Signal(SIGTERM);
+        return child_.Wait(30s).value_or(-1);
+    }
+
+  private:
+    fs::path log_;
+    ChildProcess child_;
+    std::uint16_t port_ = 0;
+};
+
+// Reads a stream's events until `enough` says so (or the time is up), keeping every one.
+void ReadUntil(EventStreamClient& stream, std::vector<SseEvent>& events,
+               const std::function<bool(const SseEvent&, const json&)>& enough,
+               std::chrono::seconds wait = 60s) {
+    const auto deadline = std::chrono::steady_clock::now() + wait;
+    while (std::chrono::steady_clock::now() < deadline) {
+        const auto event = stream.Next(1000ms);
+        if (!event) {
+            if (stream.Ended())
+                return;
+            continue;
+        }
+        events.push_back(*event);
+        if (enough(*event, json::parse(event->data)["data"]))
+            return;
+    }
+}
+
+std::vector<std::int64_t> Ids(const std::vector<SseEvent>& events) {
+    std::vector<std::int64_t> ids;
+    for (const SseEvent& event : events) {
+        if (event.id)
+            ids.push_back(*event.id);
+    }
+    return ids;
+}
+
+// The journaled events of several sessions, one after the other, must be the journal's
+// events from the first session's start to the last one's end: each once, in order, the
+// same JSON. The journal's list is what a fresh stream from the same start replays.
+void ExpectWholeAndOnce(std::uint16_t port, const std::string& bearer, std::int64_t start,
+                        const std::vector<std::vector<SseEvent>>& sessions) {
+    std::vector<SseEvent> joined;
+    for (const auto& session : sessions) {
+        for (const SseEvent& event : session) {
+            if (event.id)
+                joined.push_back(event);
+        }
+    }
+    ASSERT_FALSE(joined.empty());
+    EventStreamClient replay(port, "/api/v1/events?progress=false&since=" + std::to_string(start),
+                             {{"Authorization", bearer}});
+    std::vector<SseEvent> expected;
+    ReadUntil(replay, expected,
+              [&](const SseEvent& event, const json&) { return event.id >= joined.back().id; });
+    ASSERT_EQ(Ids(joined), Ids(expected));
+    for (std::size_t i = 0; i < joined.size(); ++i) {
+        EXPECT_EQ(json::parse(joined[i].data), json::parse(expected[i].data)) << *joined[i].id;
+    }
+}
+
+class DaemonTest : public testing::Test {
+  protected:
+    DaemonTest() : config_(WriteStationConfig(dir_.Path(), true)) {}
+
+    std::string AddToken(const std::string& name, const std::string& role) {
+        const ProgramRun run = RunProgram(
+            dir_.Path(), {"token", "add", name, "--role", role, "--config", config_.string()});
+        EXPECT_EQ(run.status, 0) << run.err;
+        return Trimmed(run.out);
+    }
+
+    TemporaryDirectory dir_;
+    fs::path config_;
+};
+
+TEST_F(DaemonTest, RunsAFillFromTokenToClearedSaleAndResumesEventsAcrossADropAndARestart) {
+    const std::string pos1 = "Bearer " + AddToken("pos1", "pos");
+    const std::string pos2 = "Bearer " + AddToken("pos2", "pos");
+    auto daemon = std::make_unique<Daemon>(dir_.Path(), config_, "first");
+    HttpClient client(daemon->Port());
+    const auto send = [&](const std::string& method, const std::string& target,
+                          const std::string& bearer, const std::string& key,
+                          const std::string& body = "") {
+        Headers headers = {{"Authorization", bearer}};
+        if (!key.empty())
+            headers.emplace_back("Idempotency-Key", key);
+        return client.Send(method, target, headers, body);
+    };
+
+    const HttpAnswer forecourt = send("GET", "/api/v1/forecourt", pos1, "");
+    ASSERT_EQ(forecourt.status, 200) << forecourt.body;
+    const std::int64_t start = forecourt.Json()["sequence"];
+
+    // The stream, from the forecourt as read; dropped once fuel flows.
+    std::vector<std::vector<SseEvent>> sessions(1);
+    auto stream = std::make_unique<EventStreamClient>(
+        daemon->Port(), "/api/v1/events?since=" + std::to_string(start),
+        Headers{{"Authorization", pos1}});
+    ASSERT_EQ(stream->Status(), 200);
+
+    const HttpAnswer authorised = send("POST", "/api/v1/fuel-points/1/authorise", pos1, "auth-1",
+                                       R"({"preset":{"kind":"money","value":30}})");
+    ASSERT_EQ(authorised.status, 200) << authorised.body;
+    EXPECT_EQ(authorised.Json()["state"], "AUTHORISED");
+    EXPECT_EQ(authorised.Json()["fill"]["authorisedBy"], "pos1");
+    EXPECT_EQ(authorised.Json()["fill"]["preset"], json({{"kind", "money"}, {"value", 30.0}}));
+
+    ReadUntil(*stream, sessions[0], [](const SseEvent& event, const json& data) {
+        return event.type == "fill-progress" && data["id"] == 1;
+    });
+    ASSERT_FALSE(sessions[0].empty());
+    ASSERT_EQ(json::parse(sessions[0].back().data)["data"]["state"], "FUELLING")
+        << "the stream saw no fuel flow";
+    const auto dropAt = stream->LastEventId();
+    ASSERT_TRUE(dropAt.has_value());
+    stream.reset();  // the client goes away mid-fill
+
+    // Back, from the last id it had: the fill's end and its sale.
+    sessions.emplace_back();
+    stream = std::make_unique<EventStreamClient>(
+        daemon->Port(), "/api/v1/events",
+        Headers{{"Authorization", pos1}, {"Last-Event-ID", std::to_string(*dropAt)}});
+    json sale;
+    ReadUntil(*stream, sessions[1], [&](const SseEvent& event, const json& data) {
+        if (event.type == "sale" && data["fuelPoint"] == 1)
+            sale = data;
+        return !sale.is_null() && event.type == "fuel-point" && data["id"] == 1 &&
+               data["state"] == "IDLE";
+    });
+    ASSERT_TRUE(sale.is_object()) << "no sale";
+    EXPECT_EQ(sale["state"], "PAYABLE");
+    EXPECT_EQ(sale["amount"], 30.0);
+    EXPECT_EQ(sale["authorisedBy"], "pos1");
+    EXPECT_GT(sale["totalAfter"].get<double>(), sale["totalBefore"].get<double>());
+    const std::string saleTarget = "/api/v1/sales/" + std::to_string(sale["id"].get<int>());
+
+    // Lock, clear; the same clear again; another till's clear.
+    const HttpAnswer locked = send("POST", saleTarget + "/lock", pos1, "lock-1");
+    ASSERT_EQ(locked.status, 200) << locked.body;
+    EXPECT_EQ(locked.Json()["state"], "LOCKED");
+    EXPECT_EQ(locked.Json()["lockedBy"], "pos1");
+    const HttpAnswer cleared = send("POST", saleTarget + "/clear", pos1, "clear-1");
+    ASSERT_EQ(cleared.status, 200) << cleared.body;
+    EXPECT_EQ(cleared.Json()["state"], "CLEARED");
+    EXPECT_EQ(cleared.Json()["clearedBy"], "pos1");
+    const HttpAnswer again = send("POST", saleTarget + "/clear", pos1, "clear-1");
+    EXPECT_EQ(again.status, 200);
+    EXPECT_EQ(again.body, cleared.body);
+    EXPECT_EQ(again.Header("Idempotent-Replayed"), "true");
+    const HttpAnswer other = send("POST", saleTarget + "/clear", pos2, "clear-2");
+    EXPECT_EQ(other.status, 409);
+    EXPECT_EQ(other.Json()["error"]["code"], "cleared-by-other");
+    EXPECT_EQ(other.Json()["error"]["data"]["clearedBy"], "pos1");
+    ReadUntil(*stream, sessions[1], [](const SseEvent& event, const json& data) {
+        return event.type == "sale" && data["state"] == "CLEARED";
+    });
+
+    // A restart: SIGTERM stops it cleanly; the stream resumes on the new one.
+    const auto beforeRestart = stream->LastEventId();
+    ASSERT_TRUE(beforeRestart.has_value());
+    EXPECT_EQ(daemon->Stop(), 0);
+    EXPECT_NE(daemon->Log().find("<6>stopping (SIGTERM)\n"), std::string::npos);
+    EXPECT_NE(daemon->Log().find("<6>stopped\n"), std::string::npos);
+    EXPECT_FALSE(stream->Next(2000ms).has_value());
+    EXPECT_TRUE(stream->Ended());
+    daemon = std::make_unique<Daemon>(dir_.Path(), config_, "second");
+    HttpClient second(daemon->Port());
+    sessions.emplace_back();
+    stream = std::make_unique<EventStreamClient>(
+        daemon->Port(), "/api/v1/events",
+        Headers{{"Authorization", pos1}, {"Last-Event-ID", std::to_string(*beforeRestart)}});
+    ASSERT_EQ(stream->Status(), 200);
+    const HttpAnswer afterRestart =
+        second.Send("POST", "/api/v1/fuel-points/2/authorise",
+                    {{"Authorization", pos1}, {"Idempotency-Key", "auth-2"}},
+                    R"({"preset":{"kind":"volume","value":0.5}})");
+    ASSERT_EQ(afterRestart.status, 200) << afterRestart.body;
+    ReadUntil(*stream, sessions[2], [](const SseEvent& event, const json& data) {
+        return event.type == "sale" && data["fuelPoint"] == 2;
+    });
+    ASSERT_FALSE(Ids(sessions[2]).empty());
+    EXPECT_EQ(Ids(sessions[2]).front(), *beforeRestart + 1);
+    ExpectWholeAndOnce(daemon->Port(), pos1, start, sessions);
+
+    // The same key after the restart: the first answer, not a second fill.
+    const HttpAnswer replayed =
+        second.Send("POST", "/api/v1/fuel-points/1/authorise",
+                    {{"Authorization", pos1}, {"Idempotency-Key", "auth-1"}},
+                    R"({"preset":{"kind":"money","value":30}})");
+    EXPECT_EQ(replayed.status, 200);
+    EXPECT_EQ(replayed.body, authorised.body);
+    EXPECT_EQ(replayed.Header("Idempotent-Replayed"), "true");
+    EXPECT_EQ(daemon->Stop(), 0);
+}
+
+TEST_F(DaemonTest, MakesListsAndRevokesTokensFromItsCommandLine) {
+    const std::string token = AddToken("office", "backoffice");
+    EXPECT_EQ(token.size(), 43u);
+    const ProgramRun list =
+        RunProgram(dir_.Path(), {"token", "list", "--config", config_.string()});
+    EXPECT_EQ(list.status, 0);
+    EXPECT_NE(list.out.find("office"), std::string::npos);
+    EXPECT_NE(list.out.find("backoffice"), std::string::npos);
+    EXPECT_EQ(list.out.find(token), std::string::npos);
+    const ProgramRun twice = RunProgram(
+        dir_.Path(), {"token", "add", "office", "--role", "pos", "--config", config_.string()});
+    EXPECT_EQ(twice.status, 1);
+    EXPECT_NE(twice.err.find("already has a token"), std::string::npos);
+
+    Daemon daemon(dir_.Path(), config_, "tokens");
+    HttpClient client(daemon.Port());
+    const Headers bearer = {{"Authorization", "Bearer " + token}};
+    EXPECT_EQ(client.Send("GET", "/api/v1/forecourt", bearer).status, 200);
+    const ProgramRun revoke =
+        RunProgram(dir_.Path(), {"token", "revoke", "office", "--config", config_.string()});
+    EXPECT_EQ(revoke.status, 0) << revoke.err;
+    // Revoked while the daemon runs: the next request is refused.
+    EXPECT_EQ(client.Send("GET", "/api/v1/forecourt", bearer).status, 401);
+    const ProgramRun unknown =
+        RunProgram(dir_.Path(), {"token", "revoke", "office", "--config", config_.string()});
+    EXPECT_EQ(unknown.status, 1);
+    EXPECT_EQ(daemon.Stop(), 0);
+}
+
+TEST_F(DaemonTest, RefusesPlainHttpOffTheLoopbackAndSaysWhy) {
+    const ProgramRun run =
+        RunProgram(dir_.Path(), {"--config", config_.string(), "--listen", "0.0.0.0:0"});
+    EXPECT_EQ(run.status, 2);
+    EXPECT_NE(run.err.find("refusing plain HTTP on 0.0.0.0"), std::string::npos) << run.err;
+    const ProgramRun bad =
+        RunProgram(dir_.Path(), {"--config", (dir_.Path() / "none.ini").string()});
+    EXPECT_EQ(bad.status, 1);
+    EXPECT_EQ(bad.err.rfind("<3>", 0), 0u) << bad.err;
+}
+
+}  // namespace
+}  // namespace fuel::test

@@ -1,0 +1,361 @@
+// The server on a loopback port in this process, against the example station, through a
+// client made with nothing but an HTTP library: the limits, TLS, the event streams (resume,
+// heartbeat, a client too slow to keep up), /healthz and /metrics.
+#include "server/Server.h"
+
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <thread>
+
+#include "testing/TestCertificate.h"
+#include "tests/server/ServerTestSupport.h"
+
+namespace fuel::test {
+namespace {
+
+using namespace std::chrono_literals;
+
+nlohmann::json Parse(const std::string& text) {
+    return nlohmann::json::parse(text, nullptr, false);
+}
+
+std::string ErrorCode(const HttpAnswer& answer) {
+    const auto body = answer.Json();
+    return body.is_object() && body.contains("error") ? body["error"].value("code", "") : "";
+}
+
+// The station without customers: nothing moves unless a test moves it.
+class ServerTest : public testing::Test {
+  protected:
+    static void SetUpTestSuite() { station_ = new Station(false); }
+    static void TearDownTestSuite() {
+        delete station_;
+        station_ = nullptr;
+    }
+    static Station& S() { return *station_; }
+
+    static server::ServerSettings Quick() {
+        server::ServerSettings settings;
+        settings.requestTimeout = 500ms;
+        settings.heartbeat = 200ms;
+        return settings;
+    }
+
+    // Two events in the journal: the fuel point closed and opened again.
+    static void CloseAndOpen(HttpClient& client, int fuelPoint) {
+        static int key = 0;
+        for (const char* what : {"close", "open"}) {
+            const HttpAnswer answer =
+                client.Send("POST", "/api/v1/fuel-points/" + std::to_string(fuelPoint) + "/" + what,
+                            {{"Authorization", S().Bearer("backoffice1")},
+                             {"Idempotency-Key", "close-open-" + std::to_string(++key)}});
+            ASSERT_EQ(answer.status, 200) << answer.body;
+        }
+    }
+
+    static Station* station_;
+};
+
+Station* ServerTest::station_ = nullptr;
+
+TEST_F(ServerTest, RefusesEachLimitWithItsStatusAndGoesOnServing) {
+    RunningServer server(S(), Quick());
+    const std::string before = S().Fingerprint();
+    const std::string token = S().Token("pos1");
+    struct Case {
+        const char* what;
+        std::string request;
+        const char* status;
+    };
+    const std::string authorise =
+        "POST /api/v1/fuel-points/1/authorise HTTP/1.1\r\nHost: x\r\n"
+        "Authorization: Bearer " +
+        token + "\r\nIdempotency-Key: big\r\n";
+    const Case cases[] = {
+        {"a body over 64 KiB",
+         authorise + "Content-Length: 70000\r\n\r\n{\"prepaid\":false" + std::string(69983, ' ') +
+             "}",
+         "HTTP/1.1 413 "},
+        {"a header that never ends", "GET /api/v1/forecourt HTTP/1.1\r\nHost: x\r\nX-Slow: a",
+         "HTTP/1.1 408 "},
+        {"a header over the limit",
+         "GET /api/v1/forecourt HTTP/1.1\r\nHost: x\r\nX-Big: " + std::string(20000, 'a') +
+             "\r\n\r\n",
+         "HTTP/1.1 431 "},
+        {"not HTTP", "HELLO THERE\r\n\r\n", "HTTP/1.1 400 "},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        const std::string answer = RawExchange(server.Port(), c.request, 3000ms);
+        EXPECT_EQ(answer.rfind(c.status, 0), 0u) << answer.substr(0, 200);
+        EXPECT_NE(answer.find("\"error\":{\"code\""), std::string::npos);
+        HttpClient next(server.Port());
+        EXPECT_EQ(
+            next.Send("GET", "/api/v1/forecourt", {{"Authorization", "Bearer " + token}}).status,
+            200);
+    }
+    EXPECT_EQ(S().Fingerprint(), before);
+}
+
+TEST_F(ServerTest, LetsAQuietKeptConnectionGoWithoutAnAnswer) {
+    RunningServer server(S(), Quick());
+    EXPECT_EQ(RawExchange(server.Port(), "", 2000ms), "");
+}
+
+TEST_F(ServerTest, KeepsAConnectionForSeveralRequests) {
+    RunningServer server(S(), Quick());
+    HttpClient client(server.Port());
+    for (int i = 0; i < 3; ++i) {
+        EXPECT_EQ(client.Send("GET", "/healthz").status, 200);
+    }
+    EXPECT_EQ(server.Get().Counters().requestConnections.load(), 1);
+}
+
+TEST_F(ServerTest, AnswersConnectionsOverTheLimitWith503AndServesTheOthers) {
+    server::ServerSettings settings = Quick();
+    settings.maxConnections = 2;
+    settings.requestTimeout = 5s;
+    RunningServer server(S(), settings);
+    HttpClient first(server.Port());
+    HttpClient second(server.Port());
+    ASSERT_EQ(first.Send("GET", "/healthz").status, 200);
+    ASSERT_EQ(second.Send("GET", "/healthz").status, 200);
+    HttpClient third(server.Port());
+    const HttpAnswer refused = third.Send("GET", "/healthz");
+    EXPECT_EQ(refused.status, 503);
+    EXPECT_EQ(ErrorCode(refused), "too-many-connections");
+    EXPECT_EQ(refused.Header("Retry-After"), "1");
+    EXPECT_EQ(first.Send("GET", "/healthz").status, 200);
+    EXPECT_EQ(second.Send("GET", "/healthz").status, 200);
+    EXPECT_EQ(server.Get().Counters().refused.load(), 1u);
+}
+
+TEST_F(ServerTest, ServesHttpsWithTheCertificateGivenAndNothingPlainOnIt) {
+    WriteSelfSignedCertificate(S().Dir());
+    server::ServerSettings settings = Quick();
+    settings.tlsCertificate = S().Dir() / "certificate.pem";
+    settings.tlsKey = S().Dir() / "key.pem";
+    RunningServer server(S(), settings);
+    HttpClient secure(server.Port(), true);
+    const HttpAnswer answer =
+        secure.Send("GET", "/api/v1/forecourt", {{"Authorization", S().Bearer("viewer1")}});
+    EXPECT_EQ(answer.status, 200);
+    EXPECT_EQ(answer.Json()["fuelPoints"].size(), 4u);
+    const std::string plain =
+        RawExchange(server.Port(), "GET /healthz HTTP/1.1\r\nHost: x\r\n\r\n", 2000ms);
+    EXPECT_EQ(plain.find("HTTP/1.1 200"), std::string::npos);
+}
+
+TEST_F(ServerTest, RefusesToStartOnABadCertificateOrPlainOffTheLoopback) {
+    server::ServerSettings settings = Quick();
+    settings.tlsCertificate = S().Dir() / "missing.pem";
+    settings.tlsKey = S().Dir() / "missing-key.pem";
+    server::Server tls(settings, S().Forecourt(), S().Tokens());
+    EXPECT_THROW(tls.Start(), std::runtime_error);
+    server::ServerSettings open = Quick();
+    open.host = "0.0.0.0";
+    open.port = 0;
+    server::Server plain(open, S().Forecourt(), S().Tokens());
+    EXPECT_THROW(plain.Start(), server::UsageError);
+}
+
+TEST_F(ServerTest, ResumesAStreamAfterTheEventGivenAndThenGoesOnLive) {
+    RunningServer server(S(), Quick());
+    HttpClient client(server.Port());
+    CloseAndOpen(client, 2);
+    const forecourt::Sequence start = S().Forecourt().GetJournal().LastSequence() - 2;
+    const Headers viewer = {{"Authorization", S().Bearer("viewer1")}};
+    EventStreamClient stream(server.Port(), "/api/v1/events?since=" + std::to_string(start),
+                             viewer);
+    ASSERT_EQ(stream.Status(), 200);
+    std::vector<forecourt::Sequence> seen;
+    for (int i = 0; i < 2; ++i) {
+        const auto event = stream.Next(5000ms);
+        ASSERT_TRUE(event.has_value());
+        seen.push_back(event->id.value_or(-1));
+        EXPECT_EQ(event->type, "fuel-point");
+        const auto data = Parse(event->data);
+        EXPECT_EQ(data["id"], event->id.value_or(-1));
+        EXPECT_EQ(data["data"]["id"], 2);
+    }
+    EXPECT_EQ(seen, (std::vector<forecourt::Sequence>{start + 1, start + 2}));
+    CloseAndOpen(client, 3);  // live now
+    for (int i = 0; i < 2; ++i) {
+        const auto event = stream.Next(5000ms);
+        ASSERT_TRUE(event.has_value());
+        EXPECT_EQ(event->id, start + 3 + i);
+        EXPECT_EQ(Parse(event->data)["data"]["id"], 3);
+    }
+    // A browser's reconnection: Last-Event-ID wins over the address's since.
+    Headers resume = viewer;
+    resume.emplace_back("Last-Event-ID", std::to_string(start + 3));
+    EventStreamClient again(server.Port(), "/api/v1/events?since=" + std::to_string(start), resume);
+    const auto next = again.Next(5000ms);
+    ASSERT_TRUE(next.has_value());
+    EXPECT_EQ(next->id, start + 4);
+}
+
+TEST_F(ServerTest, CarriesTheSameEventsOnAWebSocket) {
+    RunningServer server(S(), Quick());
+    HttpClient client(server.Port());
+    CloseAndOpen(client, 1);
+    const forecourt::Sequence start = S().Forecourt().GetJournal().LastSequence() - 2;
+    WebSocketClient socket(server.Port(), "/api/v1/ws?since=" + std::to_string(start),
+                           {{"Authorization", S().Bearer("viewer1")}});
+    ASSERT_TRUE(socket.Open());
+    const std::vector<forecourt::Event> journal = S().Forecourt().EventsAfter(start, 2);
+    ASSERT_EQ(journal.size(), 2u);
+    for (const forecourt::Event& expected : journal) {
+        const auto message = socket.Next(5000ms);
+        ASSERT_TRUE(message.has_value());
+        EXPECT_EQ(Parse(*message), forecourt::ToJson(expected));
+    }
+    // A browser's WebSocket cannot send headers: the token goes in the address.
+    WebSocketClient browser(
+        server.Port(),
+        "/api/v1/ws?since=" + std::to_string(start) + "&access_token=" + S().Token("viewer1"), {});
+    ASSERT_TRUE(browser.Open());
+    const auto first = browser.Next(5000ms);
+    ASSERT_TRUE(first.has_value());
+    EXPECT_EQ(Parse(*first)["id"], start + 1);
+    WebSocketClient stranger(server.Port(), "/api/v1/ws", {});
+    EXPECT_FALSE(stranger.Open());
+    EXPECT_EQ(stranger.Status(), 401);
+}
+
+TEST_F(ServerTest, SendsAHeartbeatWhenThereIsNothingToSay) {
+    RunningServer server(S(), Quick());
+    EventStreamClient stream(server.Port(), "/api/v1/events",
+                             {{"Authorization", S().Bearer("viewer1")}});
+    ASSERT_EQ(stream.Status(), 200);
+    EXPECT_FALSE(stream.Next(1000ms).has_value());
+    EXPECT_GE(stream.Comments(), 2);
+    EXPECT_FALSE(stream.Ended());
+}
+
+TEST_F(ServerTest, RefusesAStreamWithoutAToken) {
+    RunningServer server(S(), Quick());
+    EventStreamClient stream(server.Port(), "/api/v1/events", {});
+    EXPECT_EQ(stream.Status(), 401);
+    EXPECT_NE(stream.Body().find("no-token"), std::string::npos);
+}
+
+TEST_F(ServerTest, ReportsHealthAndCountersOverHttp) {
+    RunningServer server(S(), Quick());
+    HttpClient client(server.Port());
+    const HttpAnswer health = client.Send("GET", "/healthz");
+    ASSERT_EQ(health.status, 200) << health.body;
+    EXPECT_EQ(health.Json()["status"], "ok");
+    EXPECT_EQ(health.Json()["lines"][0]["up"], true);
+    EventStreamClient stream(server.Port(), "/api/v1/events",
+                             {{"Authorization", S().Bearer("viewer1")}});
+    const HttpAnswer metrics =
+        client.Send("GET", "/metrics", {{"Authorization", S().Bearer("viewer1")}});
+    ASSERT_EQ(metrics.status, 200);
+    EXPECT_EQ(metrics.Header("Content-Type").rfind("text/plain; version=0.0.4", 0), 0u);
+    for (const char* sample :
+         {"\nfuel_line_exchanges_total{line=\"forecourt\"} ", "\nfuel_line_poll_cycle_seconds{",
+          "\nfuel_point_state{fuel_point=\"1\",state=\"IDLE\"} 1\n",
+          "\nfuel_server_clients{kind=\"events\"} 1\n", "\nfuel_server_events_published_total "}) {
+        EXPECT_NE(metrics.body.find(sample), std::string::npos) << sample;
+    }
+}
+
+}  // namespace
+
+// ---- With customers: fills run, and events come many a second.
+
+class BusyServerTest : public testing::Test {
+  protected:
+    static void SetUpTestSuite() { station_ = new Station(true); }
+    static void TearDownTestSuite() {
+        delete station_;
+        station_ = nullptr;
+    }
+    static Station* station_;
+};
+
+Station* BusyServerTest::station_ = nullptr;
+
+// A client that stops reading: the server's queue for it fills, and it is disconnected with
+// the reason while another client receives every event.
+TEST_F(BusyServerTest, DropsAClientThatStopsReadingAndTellsItWhy) {
+    server::ServerSettings settings;
+    settings.clientQueue = 4;
+    settings.streamSendBuffer = 4096;
+    RunningServer server(*station_, settings);
+    const std::string token = station_->Token("pos1");
+
+    // The slow one: a tiny receive window, and it reads nothing.
+    const int slow = ::socket(AF_INET, SOCK_STREAM, 0);
+    const int tiny = 2048;
+    ::setsockopt(slow, SOL_SOCKET, SO_RCVBUF, &tiny, sizeof tiny);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(server.Port());
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ASSERT_EQ(::connect(slow, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    const std::string request =
+        "GET /api/v1/events HTTP/1.1\r\nHost: x\r\nAuthorization: Bearer " + token + "\r\n\r\n";
+    ASSERT_EQ(::write(slow, request.data(), request.size()), static_cast<ssize_t>(request.size()));
+
+    EventStreamClient quick(server.Port(), "/api/v1/events",
+                            {{"Authorization", "Bearer " + token}});
+    ASSERT_EQ(quick.Status(), 200);
+    HttpClient client(server.Port());
+    const auto deadline = std::chrono::steady_clock::now() + 60s;
+    int key = 0;
+    std::vector<forecourt::Sequence> journaled;
+    std::optional<forecourt::Sequence> first;
+    const auto dropped = [&] {
+        const HttpAnswer metrics =
+            client.Send("GET", "/metrics", {{"Authorization", "Bearer " + token}});
+        return metrics.body.find("\nfuel_server_clients_dropped_total 1\n") != std::string::npos;
+    };
+    while (!dropped() && std::chrono::steady_clock::now() < deadline) {
+        for (int fp = 1; fp <= 3; ++fp) {
+            client.Send("POST", "/api/v1/fuel-points/" + std::to_string(fp) + "/authorise",
+                        {{"Authorization", "Bearer " + token},
+                         {"Idempotency-Key", "busy-" + std::to_string(++key)}},
+                        R"({"preset":{"kind":"volume","value":2}})");
+        }
+        while (const auto event = quick.Next(100ms)) {
+            if (event->id) {
+                if (!first)
+                    first = *event->id;
+                journaled.push_back(*event->id);
+            }
+        }
+    }
+    ASSERT_TRUE(dropped());
+
+    // It reads at last: what was under way, then why it is out, then the end.
+    const timeval patience{10, 0};
+    ::setsockopt(slow, SOL_SOCKET, SO_RCVTIMEO, &patience, sizeof patience);
+    std::string received;
+    std::array<char, 4096> chunk{};
+    for (ssize_t n; (n = ::read(slow, chunk.data(), chunk.size())) > 0;)
+        received.append(chunk.data(), static_cast<std::size_t>(n));
+    ::close(slow);
+    // The reason is the last event.
+    const std::size_t reason =
+        received.rfind("event: error\ndata: {\"error\":{\"code\":\"too-slow\"");
+    ASSERT_NE(reason, std::string::npos)
+        << received.substr(received.size() > 300 ? received.size() - 300 : 0);
+    EXPECT_EQ(reason, received.rfind("event: "))
+        << received.substr(received.size() > 300 ? received.size() - 300 : 0);
+
+    // The quick one got every journaled event from its first on, in order.
+    ASSERT_TRUE(first.has_value());
+    std::vector<forecourt::Sequence> expected;
+    for (const auto& event : station_->Forecourt().EventsAfter(*first - 1, 100000)) {
+        if (event.sequence <= journaled.back())
+            expected.push_back(event.sequence);
+    }
+    EXPECT_EQ(journaled, expected);
+}
+
+}  // namespace fuel::test
