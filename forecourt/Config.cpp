@@ -406,7 +406,7 @@ Config LoadConfig(const fs::path& file) {
 }
 
 fs::path DefaultConfigPath() {
-    const std::vector<fs::path> candidates = {
+    std::vector<fs::path> candidates = {
 #ifdef FUEL_SOURCE_DIR
         fs::path(FUEL_SOURCE_DIR) / "examples/forecourt/station.ini",
 #endif
@@ -414,6 +414,14 @@ fs::path DefaultConfigPath() {
         fs::path(FUEL_DATA_DIR) / "forecourt/station.ini",
 #endif
     };
+    // Beside the running program, as a package installs it (bin/ and share/ under one
+    // prefix), whatever prefix the build was configured with.
+    std::error_code noProgram;
+    const fs::path program = fs::read_symlink("/proc/self/exe", noProgram);
+    if (!noProgram) {
+        candidates.push_back(program.parent_path().parent_path() /
+                             "share/fuel-driver/forecourt/station.ini");
+    }
     for (const fs::path& candidate : candidates) {
         std::error_code error;
         if (fs::is_regular_file(candidate, error))
