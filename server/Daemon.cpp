@@ -79,11 +79,16 @@ void BecomeDatabaseOwner(const fs::path& database) {
     }
 }
 
-// The configuration, with the database the command line names instead of its own.
+// The configuration, with the database the command line names instead of its own. The
+// example station keeps its journal in the working directory: where it is installed is
+// nobody's to write (and a source tree is no place for a journal either).
 forecourt::Config LoadStation(const ServerSettings& settings) {
     forecourt::Config config = forecourt::LoadConfig(ConfigPath(settings));
-    if (!settings.database.empty())
+    if (!settings.database.empty()) {
         config.database = fs::absolute(settings.database);
+    } else if (settings.config.empty()) {
+        config.database = fs::absolute("forecourt.db");
+    }
     return config;
 }
 

@@ -80,7 +80,8 @@ void ParseListen(const std::string& text, ServerSettings& settings) {
 const std::vector<Option>& Options() {
     static const std::vector<Option> options = {
         {"config", "FILE",
-         "the station's configuration (default: the example station on the embedded emulator)",
+         "the station's configuration (default: the example station on the embedded emulator, "
+         "its journal forecourt.db in the working directory)",
          [](Invocation& i, const std::string& v) { i.settings.config = v; }},
         {"database", "FILE", "the journal's database, instead of the configuration's",
          [](Invocation& i, const std::string& v) { i.settings.database = v; }},
