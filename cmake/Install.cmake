@@ -89,11 +89,29 @@ if(TARGET fuelctl)
   install(FILES scripts/fuelctl-completion.bash
           DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions RENAME fuelctl)
 endif()
+# The example station (where the forecourt library looks for it when given no configuration)
+# and the bus it runs on, at the same places relative to each other as in the source tree.
+if(TARGET fuel_forecourt)
+  install(FILES examples/forecourt/station.ini
+          DESTINATION ${CMAKE_INSTALL_DATADIR}/fuel-driver/forecourt)
+  install(FILES examples/bus/station.conf DESTINATION ${CMAKE_INSTALL_DATADIR}/fuel-driver/bus)
+endif()
+# The forecourt server: its program and manual page, its systemd unit and the user it runs as
+# (made by the package's postinst through systemd-sysusers).
+if(TARGET fuel-forecourtd)
+  install(TARGETS fuel-forecourtd RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+  install(FILES docs/fuel-forecourtd.8 DESTINATION ${CMAKE_INSTALL_MANDIR}/man8)
+  install(FILES server/systemd/fuel-forecourtd.service DESTINATION lib/systemd/system)
+  install(FILES server/systemd/fuel-forecourtd.sysusers DESTINATION lib/sysusers.d
+          RENAME fuel-forecourtd.conf)
+  set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${PROJECT_SOURCE_DIR}/server/systemd/postinst)
+endif()
 install(FILES README.md DESTINATION ${CMAKE_INSTALL_DOCDIR})
 install(DIRECTORY examples/ DESTINATION ${CMAKE_INSTALL_DOCDIR}/examples OPTIONAL)
 
 # cpack -G DEB: one package with the programs, the library and its headers. Its dependencies
-# are what dpkg-shlibdeps finds the programs need (the C and C++ runtimes), nothing else.
+# are what dpkg-shlibdeps finds the programs need (the C and C++ runtimes, and SQLite and
+# OpenSSL for the forecourt server), nothing else.
 set(CPACK_PACKAGE_NAME fuel-driver)
 set(CPACK_PACKAGE_VENDOR "The fuel-dispenser driver developers")
 set(CPACK_PACKAGE_CONTACT "The fuel-dispenser driver developers <fuel-driver@localhost>")
@@ -101,7 +119,9 @@ set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "${PROJECT_DESCRIPTION}")
 set(CPACK_PACKAGE_DESCRIPTION
     "The fuel-dispenser driver as a C++ library with its headers, the command-line program "
     "fuelctl that runs the driver's operations and programs controller parameters, and "
-    "fuel-emulator, a controller emulator that serves a virtual bus on a pseudo-terminal.")
+    "fuel-emulator, a controller emulator that serves a virtual bus on a pseudo-terminal, "
+    "and fuel-forecourtd, the forecourt server that gives a station's tills and back office "
+    "one HTTP API with live events over the driver.")
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION devel)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)

@@ -21,15 +21,21 @@ depends=$(sed -n 's/^ Depends: //p' <<<"$info")
 for needed in libc6 libstdc++6 libgcc-s1 libsqlite3-0; do
     grep -q "$needed" <<<"$depends" || fail "does not depend on $needed: $depends"
 done
+# The forecourt server adds SQLite (its journal) and OpenSSL (tokens, TLS).
 others=$(tr ',' '\n' <<<"$depends" | sed 's/ *(.*//; s/^ *//' |
-    grep -vxE 'libc6|libstdc\+\+6|libgcc-s1|libsqlite3-0')
-[ -z "$others" ] || fail "depends on more than the runtimes: $others"
+         grep -vxE 'libc6|libstdc\+\+6|libgcc-s1|libsqlite3-0|libssl3')
+[ -z "$others" ] || fail "depends on more than the runtimes, SQLite and OpenSSL: $others"
 
 contents=$(dpkg-deb --contents "$deb")
 for file in ./usr/bin/fuelctl ./usr/bin/fuel-emulator ./usr/share/man/man1/fuelctl.1 \
             ./usr/share/bash-completion/completions/fuelctl ./usr/include/fuel-driver/driver/TVM30.h \
-            fuel-driver.pc FuelDriverConfig.cmake libfuel_driver.a; do
+            fuel-driver.pc FuelDriverConfig.cmake libfuel_driver.a ./usr/bin/fuel-forecourtd \
+            ./usr/share/man/man8/fuel-forecourtd.8 ./usr/lib/systemd/system/fuel-forecourtd.service \
+            ./usr/lib/sysusers.d/fuel-forecourtd.conf ./usr/share/fuel-driver/forecourt/station.ini \
+            ./usr/share/fuel-driver/bus/station.conf; do
     grep -q -- "$file" <<<"$contents" || fail "the package lacks $file"
 done
+# The service's user is made when the package is configured.
+dpkg-deb --ctrl-tarfile "$deb" | tar -tf - | grep -q '^\./postinst$' || fail "the package has no postinst"
 [ $status -eq 0 ] && echo "$(basename "$deb"): Depends: $depends"
 exit $status

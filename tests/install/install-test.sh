@@ -18,7 +18,9 @@ cmake --install "$build" --prefix "$prefix" >"$work/install.log" 2>&1 ||
 
 for file in bin/fuelctl bin/fuel-emulator share/man/man1/fuelctl.1 share/man/man1/fuel-emulator.1 \
             share/bash-completion/completions/fuelctl include/fuel-driver/driver/TVM30.h \
-            include/fuel-driver/driver/Version.h; do
+            include/fuel-driver/driver/Version.h bin/fuel-forecourtd share/man/man8/fuel-forecourtd.8 \
+            lib/systemd/system/fuel-forecourtd.service lib/sysusers.d/fuel-forecourtd.conf \
+            share/fuel-driver/forecourt/station.ini share/fuel-driver/bus/station.conf; do
     [ -e "$prefix/$file" ] || fail "not installed: $file"
 done
 [ -n "$(find "$prefix" -name FuelDriverConfig.cmake)" ] || fail "no CMake package"
@@ -28,6 +30,13 @@ pcdir=$(dirname "$(find "$prefix" -name fuel-driver.pc | head -n 1)")
 [ "$("$prefix/bin/fuelctl" --version)" = "fuelctl $version" ] || fail "fuelctl --version"
 [ "$("$prefix/bin/fuel-emulator" --version)" = "fuel-emulator $version" ] ||
     fail "fuel-emulator --version"
+[ "$("$prefix/bin/fuel-forecourtd" --version)" = "fuel-forecourtd $version" ] ||
+    fail "fuel-forecourtd --version"
+# The installed example station, as the service runs it: no configuration given, the journal
+# in the working directory.
+(cd "$work" && "$prefix/bin/fuel-forecourtd" token list >/dev/null 2>"$work/token.log") ||
+    { cat "$work/token.log"; fail "fuel-forecourtd does not find the example station"; }
+[ -f "$work/forecourt.db" ] || fail "the example station's journal is not in the working directory"
 
 expected="fuel-driver $version: dispenser 2 summary 200"
 
