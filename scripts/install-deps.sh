@@ -26,6 +26,10 @@ want clang-format-14 command -v clang-format-14
 want nlohmann-json3-dev test -f /usr/include/nlohmann/json.hpp
 # The forecourt's journal.
 want libsqlite3-dev test -f /usr/include/sqlite3.h
+# The forecourt server: HTTP and WebSocket (Boost.Beast and Asio, header-only), TLS and the
+# tokens' hashes (OpenSSL).
+want libboost1.81-dev test -f /usr/include/boost/beast.hpp
+want libssl-dev test -f /usr/include/openssl/ssl.h
 # The install and package tests: pkg-config for the consumer build, dpkg-shlibdeps (and the
 # file utility CPack finds the programs with) for the Debian package's dependencies.
 want pkgconf command -v pkg-config

@@ -119,13 +119,10 @@ const std::vector<Option>& Options() {
          }},
         {"verbose", "", "log every request",
          [](Invocation& i, const std::string&) { i.settings.verbose = true; }},
-        {"role", "ROLE", "token add: the client's role: viewer, pos, backoffice or technician",
+        {"role", "ROLE", "token add: the client's role (the roles are below)",
          [](Invocation& i, const std::string& v) {
              const auto role = RoleFromName(v);
-             if (!role) {
-                 throw UsageError("--role must be viewer, pos, backoffice or technician, not '" +
-                                  v + "'");
-             }
+             if (!role) throw UsageError("--role must be " + RoleNames() + ", not '" + v + "'");
              i.role = *role;
          }},
         {"help", "", "show this help",

@@ -47,6 +47,15 @@ std::string_view Name(Role role) {
     return Info(role).name;
 }
 
+std::string RoleNames() {
+    std::string names;
+    for (std::size_t i = 0; i < kTable.size(); ++i) {
+        names += (i == 0 ? "" : i + 1 == kTable.size() ? " or " : ", ");
+        names += kTable[i].name;
+    }
+    return names;
+}
+
 std::string_view Description(Role role) {
     return Info(role).description;
 }

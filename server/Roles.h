@@ -5,6 +5,7 @@
 
 #include <optional>
 #include <span>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -16,6 +17,8 @@ inline constexpr Role kRoles[] = {Role::Viewer, Role::Pos, Role::Backoffice, Rol
 // "viewer", "pos", "backoffice", "technician".
 std::string_view Name(Role role);
 std::optional<Role> RoleFromName(std::string_view name);
+// "viewer, pos, backoffice or technician"
+std::string RoleNames();
 // What the role may do, in a few words (for --help).
 std::string_view Description(Role role);
 
