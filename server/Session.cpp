@@ -111,23 +111,33 @@ http::response<http::string_body> ToMessage(const Response& response, unsigned v
     return message;
 }
 
-// Closes a stream session whose write has not finished in kWriteTimeout.
+// Closes a stream session whose write has not finished in kWriteTimeout. An expiry already
+// on its way when the write finished is recognised by its number and ignored.
 class WriteWatch {
   public:
     template <typename Executor>
     explicit WriteWatch(const Executor& executor) : timer_(executor) {}
+    // onExpiry(serial) is called when the time is up; it acts only if Current(serial).
     template <typename OnExpiry>
     void Arm(OnExpiry onExpiry) {
+        const std::uint64_t serial = ++serial_;
+        armed_ = true;
         timer_.expires_after(kWriteTimeout);
-        timer_.async_wait([onExpiry](beast::error_code error) {
+        timer_.async_wait([onExpiry, serial](beast::error_code error) {
             if (!error)
-                onExpiry();
+                onExpiry(serial);
         });
     }
-    void Disarm() { timer_.cancel(); }
+    bool Current(std::uint64_t serial) const { return armed_ && serial == serial_; }
+    void Disarm() {
+        armed_ = false;
+        timer_.cancel();
+    }
 
   private:
     net::steady_timer timer_;
+    std::uint64_t serial_ = 0;
+    bool armed_ = false;
 };
 
 // ---------------------------------------------------------------------------------------
@@ -206,8 +216,8 @@ class EventStreamSession : public std::enable_shared_from_this<EventStreamSessio
     void Write() {
         writing_ = true;
         std::weak_ptr<EventStreamSession> weak = this->shared_from_this();
-        watch_.Arm([weak] {
-            if (auto self = weak.lock())
+        watch_.Arm([weak](std::uint64_t serial) {
+            if (auto self = weak.lock(); self && self->watch_.Current(serial))
                 self->Close();
         });
         net::async_write(stream_, net::buffer(out_),
@@ -378,8 +388,8 @@ class WebSocketSession : public std::enable_shared_from_this<WebSocketSession<St
 
     void Arm() {
         std::weak_ptr<WebSocketSession> weak = this->shared_from_this();
-        watch_.Arm([weak] {
-            if (auto self = weak.lock())
+        watch_.Arm([weak](std::uint64_t serial) {
+            if (auto self = weak.lock(); self && self->watch_.Current(serial))
                 self->Close();
         });
     }
@@ -466,7 +476,7 @@ class HttpSession : public std::enable_shared_from_this<HttpSession<Stream>> {
             stream_.async_handshake(
                 net::ssl::stream_base::server,
                 [self = this->shared_from_this()](beast::error_code error) {
-                    self->timer_.cancel();
+                    self->StopTimer();
                     if (error) {
                         Log(Priority::Debug, self->peer_ + ": TLS handshake: " + error.message());
                         return CloseSocket(self->stream_);
@@ -479,11 +489,14 @@ class HttpSession : public std::enable_shared_from_this<HttpSession<Stream>> {
     }
 
   private:
+    // The request's time-out. An expiry already on its way when the read finished is
+    // recognised by its number and ignored, so that it cannot cut the next exchange short.
     void StartTimer() {
         timedOut_ = false;
+        const std::uint64_t serial = ++timerSerial_;
         timer_.expires_after(shared_.settings.requestTimeout);
-        timer_.async_wait([self = this->shared_from_this()](beast::error_code error) {
-            if (error)
+        timer_.async_wait([self = this->shared_from_this(), serial](beast::error_code error) {
+            if (error || serial != self->timerSerial_)
                 return;
             self->timedOut_ = true;
             beast::error_code ignored;
@@ -503,8 +516,13 @@ class HttpSession : public std::enable_shared_from_this<HttpSession<Stream>> {
                          });
     }
 
-    void OnRead(beast::error_code error) {
+    void StopTimer() {
+        ++timerSerial_;
         timer_.cancel();
+    }
+
+    void OnRead(beast::error_code error) {
+        StopTimer();
         if (timedOut_) {
             // Silence between requests is a client that keeps its connection: it goes quietly.
             if (!parser_->got_some())
@@ -632,6 +650,7 @@ class HttpSession : public std::enable_shared_from_this<HttpSession<Stream>> {
     bool counted_ = true;
     std::string peer_;
     net::steady_timer timer_;
+    std::uint64_t timerSerial_ = 0;
     bool timedOut_ = false;
     beast::flat_buffer buffer_;
     std::optional<http::request_parser<http::string_body>> parser_;
