@@ -217,7 +217,8 @@ void Api::Handle(const Request& request, Reply answer) {
         }
 
         // Parameters, typed and checked by their schemas.
-        for (const auto& [name, value] : target->query) {
+        for (const auto& entry : target->query) {
+            const std::string& name = entry.first;
             const bool known = std::any_of(
                 route->parameters.begin(), route->parameters.end(),
                 [&](const Parameter& p) { return p.in == Parameter::In::Query && p.name == name; });

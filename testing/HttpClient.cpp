@@ -63,18 +63,13 @@ HttpAnswer Exchange(net::io_context& io, Stream& stream, beast::flat_buffer& buf
     http::response_parser<http::string_body> parser;
     parser.body_limit(64 * 1024 * 1024);
     beast::error_code error;
-    bool done = false;
     beast::get_lowest_layer(stream).expires_after(timeout);
     http::async_write(stream, request, [&](beast::error_code e, std::size_t) {
         error = e;
-        if (error) {
-            done = true;
+        if (error)
             return;
-        }
-        http::async_read(stream, buffer, parser, [&](beast::error_code e2, std::size_t) {
-            error = e2;
-            done = true;
-        });
+        http::async_read(stream, buffer, parser,
+                         [&](beast::error_code e2, std::size_t) { error = e2; });
     });
     io.restart();
     io.run();
@@ -83,7 +78,7 @@ HttpAnswer Exchange(net::io_context& io, Stream& stream, beast::flat_buffer& buf
         return answer;
     }
     const auto& message = parser.get();
-    answer.status = message.result_int();
+    answer.status = static_cast<int>(message.result_int());
     for (const auto& field : message) {
         answer.headers.emplace_back(std::string(field.name_string()), std::string(field.value()));
     }
@@ -227,7 +222,7 @@ EventStreamClient::EventStreamClient(std::uint16_t port, const std::string& targ
         ended_ = true;
         return;
     }
-    status_ = parser.get().result_int();
+    status_ = static_cast<int>(parser.get().result_int());
     if (status_ != 200) {
         done = false;
         http::async_read(c.stream, c.buffer, parser,
@@ -337,7 +332,7 @@ WebSocketClient::WebSocketClient(std::uint16_t port, const std::string& target,
     }));
     websocket::response_type response;
     c.ws.handshake(response, "127.0.0.1", target, error);
-    status_ = response.result_int();
+    status_ = static_cast<int>(response.result_int());
     open_ = !error;
 }
 

@@ -238,7 +238,10 @@ TEST(EventHubTest, SwitchesFromJournalToLiveUnderLoadWithoutGapsOrRepeats) {
             std::mt19937 random(static_cast<unsigned>(c));
             std::this_thread::sleep_for(std::chrono::microseconds(random() % 20000));
             const Sequence start =
-                committed.load() == 0 ? 0 : static_cast<Sequence>(random() % committed.load());
+                committed.load() == 0
+                    ? 0
+                    : static_cast<Sequence>(random() %
+                                            static_cast<std::uint64_t>(committed.load()));
             starts[static_cast<std::size_t>(c)] = start;
             const auto client = hub.Join(start, true, [] {});
             auto& mine = seen[static_cast<std::size_t>(c)];
