@@ -72,7 +72,7 @@ void MigrateLayers(Connection& db, std::vector<Migration> migrations) {
         for (auto& migration : list) {
             if (migration.version <= current)
                 continue;
-            InTransaction(db, [&] {
+            InTransaction(db, [&, &layer = layer] {
                 migration.apply(db);
                 db.Prepare(
                       "INSERT INTO schema_layers (layer, version) VALUES (?1, ?2) "

@@ -68,7 +68,9 @@ std::vector<Reading> ReadingsOf(Connection& db, int fuelPoint, int nozzle, const
             open = 0;
     }
     for (const auto& [started, until] : running) {
-        std::erase_if(kept, [&](const Reading& r) { return r.at > started && r.at <= until; });
+        std::erase_if(kept, [&from = started, &to = until](const Reading& r) {
+            return r.at > from && r.at <= to;
+        });
     }
     return kept;
 }
