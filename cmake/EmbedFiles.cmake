@@ -1,28 +1,34 @@
 # Files a program carries inside itself, so that it works wherever it is copied.
 #
-# Included, it gives fuel_embed_files(FUNCTION DIRECTORY PATTERN NAMESPACE HEADER): a
+# Included, it gives fuel_embed_files(FUNCTION DIRECTORY PATTERNS NAMESPACE HEADER): a
 # generated source, FUNCTION.cpp in the current binary directory, whose function
 #     const std::vector<std::pair<std::string_view, std::string_view>>& NAMESPACE::FUNCTION()
 # (declared in HEADER) returns the name and the bytes of every file of DIRECTORY that matches
-# PATTERN, in name order. Run as a script (cmake -P, which the function arranges), it writes
+# one of PATTERNS ("*.ini", or several apart by spaces: "*.html *.js"), in name order. Run as a script (cmake -P, which the function arranges), it writes
 # that source; names and contents go in as bytes, so that neither encoding matters to the
 # compiler.
 if(NOT CMAKE_SCRIPT_MODE_FILE)
-  function(fuel_embed_files function directory pattern namespace header)
+  function(fuel_embed_files function directory patterns namespace header)
     set(script ${CMAKE_CURRENT_FUNCTION_LIST_FILE})
-    file(GLOB files CONFIGURE_DEPENDS ${directory}/${pattern})
+    separate_arguments(pattern_list UNIX_COMMAND "${patterns}")
+    list(TRANSFORM pattern_list PREPEND ${directory}/ OUTPUT_VARIABLE globs)
+    file(GLOB files CONFIGURE_DEPENDS ${globs})
     add_custom_command(
       OUTPUT ${CMAKE_CURRENT_BINARY_DIR}/${function}.cpp
-      COMMAND ${CMAKE_COMMAND} -DDIRECTORY=${directory} -DPATTERN=${pattern}
+      COMMAND ${CMAKE_COMMAND} -DDIRECTORY=${directory} "-DPATTERNS=${patterns}"
               -DOUTPUT=${CMAKE_CURRENT_BINARY_DIR}/${function}.cpp -DFUNCTION=${function}
               -DNAMESPACE=${namespace} -DHEADER=${header} -P ${script}
       DEPENDS ${files} ${script}
-      COMMENT "Embedding ${directory}/${pattern}")
+      COMMENT "Embedding ${directory}/ ${patterns}"
+      VERBATIM)
   endfunction()
   return()
 endif()
 
-file(GLOB names RELATIVE ${DIRECTORY} ${DIRECTORY}/${PATTERN})
+separate_arguments(patterns UNIX_COMMAND "${PATTERNS}")
+list(TRANSFORM patterns PREPEND ${DIRECTORY}/ OUTPUT_VARIABLE globs)
+file(GLOB names LIST_DIRECTORIES false RELATIVE ${DIRECTORY} ${globs})
+list(REMOVE_DUPLICATES names)
 list(SORT names)
 
 function(as_bytes hex out)
