@@ -214,6 +214,7 @@ void Api::Handle(const Request& request, Reply answer) {
                 return;
             }
             call.client = client->name;
+            call.role = client->role;
         }
 
         // Parameters, typed and checked by their schemas.

@@ -63,6 +63,15 @@ void StartStream(Context& context, const Call& call, const Reply& reply) {
 
 }  // namespace
 
+void GetClient(Context&, const Call& call, Reply reply) {
+    json permissions = json::array();
+    for (const Permission permission : PermissionsOf(*call.role))
+        permissions.push_back(Name(permission));
+    reply(JsonResponse(200, {{"name", call.client},
+                             {"role", Name(*call.role)},
+                             {"permissions", std::move(permissions)}}));
+}
+
 void GetForecourt(Context& context, const Call&, Reply reply) {
     reply(JsonResponse(200, forecourt::ToJson(context.forecourt.GetSnapshot())));
 }

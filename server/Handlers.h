@@ -7,6 +7,7 @@
 
 namespace fuel::server::handlers {
 
+void GetClient(Context& context, const Call& call, Reply reply);
 void GetForecourt(Context& context, const Call& call, Reply reply);
 void GetFuelPoint(Context& context, const Call& call, Reply reply);
 void Authorise(Context& context, const Call& call, Reply reply);

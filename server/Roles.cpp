@@ -68,6 +68,33 @@ std::optional<Role> RoleFromName(std::string_view name) {
     return std::nullopt;
 }
 
+std::string_view Name(Permission permission) {
+    switch (permission) {
+        case Permission::Public:
+            return "public";
+        case Permission::Read:
+            return "read";
+        case Permission::Sell:
+            return "sell";
+        case Permission::EmergencyStop:
+            return "emergency-stop";
+        case Permission::Close:
+            return "close";
+        case Permission::Price:
+            return "price";
+    }
+    return "public";
+}
+
+std::vector<Permission> PermissionsOf(Role role) {
+    std::vector<Permission> permissions;
+    for (const Permission permission : kPermissions) {
+        if (Allows(role, permission))
+            permissions.push_back(permission);
+    }
+    return permissions;
+}
+
 bool Allows(Role role, Permission permission) {
     return permission == Permission::Public || (Info(role).permissions & Bit(permission)) != 0;
 }

@@ -31,7 +31,16 @@ enum class Permission {
     Price,          // change a grade's price
 };
 
+inline constexpr Permission kPermissions[] = {Permission::Read, Permission::Sell,
+                                              Permission::EmergencyStop, Permission::Close,
+                                              Permission::Price};
+// "read", "sell", "emergency-stop", "close", "price" ("public" for Public): what a client
+// is told it may do (GET /api/v1/client), so that a console offers only what it may.
+std::string_view Name(Permission permission);
+
 bool Allows(Role role, Permission permission);
+// What the role may do, in kPermissions' order.
+std::vector<Permission> PermissionsOf(Role role);
 // The roles that hold the permission, in kRoles' order (every role for Public).
 std::vector<Role> RolesWith(Permission permission);
 

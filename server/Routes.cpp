@@ -80,6 +80,17 @@ std::vector<Route> MakeRoutes() {
     const json empty = Ref("EmptyRequest");
     std::vector<Route> routes = {
         {"GET",
+         "/api/v1/client",
+         "getClient",
+         "read who the token belongs to and what it may do (a console offers only that)",
+         Permission::Read,
+         false,
+         {},
+         nullptr,
+         nullptr,
+         {Ok("the client, its role and its permissions", Ref("Client"))},
+         handlers::GetClient},
+        {"GET",
          "/api/v1/forecourt",
          "getForecourt",
          "read the forecourt: fuel points, nozzles, grades, prices, states, running fills",

@@ -6,6 +6,7 @@
 #pragma once
 
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -42,6 +43,7 @@ struct Call {
     nlohmann::json parameters = nlohmann::json::object();
     nlohmann::json body;
     std::string client;        // the token's name; empty on public routes
+    std::optional<Role> role;  // the token's role; none on public routes
     forecourt::Caller caller;  // the client and its Idempotency-Key (changing routes)
 };
 

@@ -1,5 +1,7 @@
 #include "server/Schemas.h"
 
+#include "server/Roles.h"
+
 namespace fuel::server {
 namespace {
 
@@ -20,6 +22,15 @@ constexpr const char* kSchemas = R"json({
           "data": {"description": "what the failure concerns, e.g. the sale another client locked"}
         }
       }
+    }
+  },
+  "Client": {
+    "type": "object", "additionalProperties": false, "required": ["name", "role", "permissions"],
+    "properties": {
+      "name": {"type": "string", "description": "the client the token belongs to"},
+      "role": {"description": "one of the roles (enum filled from the role table)"},
+      "permissions": {"type": "array", "items": {},
+                      "description": "what the role may do: read; sell (authorise, stop, sales); emergency-stop; close (and open); price"}
     }
   },
   "Preset": {
@@ -242,7 +253,16 @@ constexpr const char* kSchemas = R"json({
 }  // namespace
 
 const nlohmann::json& Components() {
-    static const nlohmann::json components = {{"schemas", nlohmann::json::parse(kSchemas)}};
+    static const nlohmann::json components = [] {
+        nlohmann::json schemas = nlohmann::json::parse(kSchemas);
+        // The roles and permissions from their table, not a second list of them.
+        nlohmann::json& client = schemas["Client"]["properties"];
+        for (const Role role : kRoles)
+            client["role"]["enum"].push_back(Name(role));
+        for (const Permission permission : kPermissions)
+            client["permissions"]["items"]["enum"].push_back(Name(permission));
+        return nlohmann::json{{"schemas", std::move(schemas)}};
+    }();
     return components;
 }
 
