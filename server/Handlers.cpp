@@ -272,6 +272,9 @@ void ConsoleFile(Context&, const Call& call, Reply reply) {
             Response response;
             response.contentType = std::string(file.contentType);
             response.body = std::string(file.bytes);
+            response.SetHeader("Content-Security-Policy", std::string(kConsolePolicy));
+            response.SetHeader("X-Content-Type-Options", "nosniff");
+            response.SetHeader("Referrer-Policy", "no-referrer");
             reply(std::move(response));
             return;
         }

@@ -359,7 +359,11 @@ std::vector<Route> MakeRoutes() {
            "the file's name", "console.js"}},
          nullptr,
          nullptr,
-         {{200, "the file", "application/octet-stream", nullptr}, Error(404, "no such file")},
+         {{200,
+           "the file, typed by its name's ending (a script as here; a style sheet text/css, a "
+           "picture image/svg+xml)",
+           "text/javascript; charset=utf-8", nullptr},
+          Error(404, "no such file")},
          handlers::ConsoleFile},
     };
     return routes;
