@@ -51,6 +51,11 @@ want qemu-user-static command -v qemu-i386-static
 want xvfb command -v Xvfb
 want imagemagick test -x /usr/bin/import
 want locales test -f /usr/share/i18n/locales/ru_RU
+# The web console's tests: node and npm for ESLint and puppeteer-core (tests/web), and the
+# browser they drive.
+want nodejs command -v node
+want npm command -v npm
+want chromium test -x /usr/bin/chromium
 # Wine's own dialog fonts (Tahoma, and Marlett for the caption buttons), so that the dialogs
 # are measured and drawn with what Windows has rather than whatever the system substitutes.
 want fonts-wine test -f /usr/share/wine/fonts/tahoma.ttf
@@ -100,9 +105,27 @@ generate_russian_locale() {
     localedef -i ru_RU -f UTF-8 ru_RU.UTF-8 || echo "warning: could not generate ru_RU.UTF-8" >&2
 }
 
+# The npm packages of the web console's tests, as package-lock.json pins them; again only
+# when the lock file changed since they were installed.
+install_web_packages() {
+    local folder
+    folder="$(cd "$(dirname "$0")/.." && pwd)/tests/web"
+    if [ -f "$folder/node_modules/.package-lock.json" ] &&
+       [ ! "$folder/package-lock.json" -nt "$folder/node_modules/.package-lock.json" ]; then
+        return 0
+    fi
+    if ! command -v npm >/dev/null 2>&1; then
+        echo "note: no npm; the web console's tests need the packages of $folder" >&2
+        return 0
+    fi
+    echo "installing the npm packages of $folder"
+    (cd "$folder" && npm ci --no-audit --no-fund --loglevel=error)
+}
+
 if [ ${#need_packages[@]} -eq 0 ]; then
     register_i386_emulator
     generate_russian_locale
+    install_web_packages
     exit 0
 fi
 if [ "$(id -u)" -ne 0 ]; then
@@ -119,3 +142,4 @@ apt-get update -q
 apt-get install -y -q --no-install-recommends "${need_packages[@]}"
 register_i386_emulator
 generate_russian_locale
+install_web_packages
