@@ -80,7 +80,8 @@ function updateTile(tile, point, ctx) {
         setText(parts.volumeLabel, t('tile.volume'));
         setText(parts.volume, formatVolume(lang, fill.volume));
         setText(parts.amountLabel, t('tile.amount'));
-        setText(parts.amount, formatMoney(lang, fill.amount));
+        // A pump that dispenses by itself may give litres and no price: no amount to show.
+        setText(parts.amount, fill.price || fill.amount ? formatMoney(lang, fill.amount) : '—');
         const details = [];
         if (fill.price) details.push(`${t('tile.price')} ${formatPrice(lang, fill.price)}`);
         details.push(`${t('tile.preset')}: ${presetText(ctx, fill.preset)}`);
@@ -92,7 +93,8 @@ function updateTile(tile, point, ctx) {
             el('li', {},
                 el('span', { class: 'n', text: String(nozzle.number) }),
                 el('span', { class: 'g', text: ctx.store.gradeName(nozzle.grade) }),
-                el('span', { class: 'p', text: formatPrice(lang, nozzle.price) }))));
+                // 0: no controller has confirmed a price for it yet.
+                el('span', { class: 'p', text: nozzle.price > 0 ? formatPrice(lang, nozzle.price) : '—' }))));
     }
 
     const waiting = ctx.store.salesOf(point.id);
