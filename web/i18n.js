@@ -318,7 +318,7 @@ export const formatPrice = (language, value) => formatNumber(language, value, 2,
 export function formatTime(language, iso) {
     const date = new Date(iso);
     if (Number.isNaN(date.getTime())) return '—';
-    return date.toLocaleTimeString(language, { hour: '2-digit', minute: '2-digit', second: '2-digit' });
+    return date.toLocaleTimeString(language, { hour: '2-digit', minute: '2-digit', second: '2-digit', hourCycle: 'h23' });
 }
 
 // A number as a person types it: a comma or a point before the decimals, spaces between
