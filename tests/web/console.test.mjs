@@ -189,6 +189,27 @@ test('the price dialog: a typed mistake is caught in the page, a new price reach
     await page.close();
 });
 
+test('the emergency stop asks first, then stops the running fill', async () => {
+    await freePump(3);
+    const page = await consoleFor('manager');
+    const answer = await station.request('till-2', 'POST', '/api/v1/fuel-points/3/authorise', { preset: { kind: 'volume', value: 30 } });
+    assert.equal(answer.status, 200, JSON.stringify(answer.body));
+    await waitState(page, 3, 'FUELLING', 30000);
+
+    await page.click('#emergency');
+    await page.waitForSelector('#emergency-dialog[open]');
+    await page.click('#emergency-form button.cancel');
+    await page.waitForSelector('#emergency-dialog:not([open])');
+    assert.equal(await stateOf(page, 3), 'FUELLING', 'cancelled: nothing stopped');
+
+    await page.click('#emergency');
+    await page.waitForSelector('#emergency-dialog[open]');
+    await page.click('#emergency-form button[type=submit]');
+    await page.waitForFunction(() => [...document.querySelectorAll('.toast.ok')].some((t) => t.textContent.includes('Emergency stop')));
+    await until(async () => (await stateOf(page, 3)) !== 'FUELLING', { timeout: 20000, what: 'pump 3 stopped' });
+    await page.close();
+});
+
 test('a viewer sees no action, and a request it forces is refused', async () => {
     await freePump(3);
     const page = await consoleFor('screen');
