@@ -27,8 +27,8 @@ std::string_view ContentTypeOf(std::string_view name) {
 const std::vector<StaticFile>& ConsoleFiles() {
     static const std::vector<StaticFile> files = [] {
         std::vector<StaticFile> all;
-        for (const EmbeddedFile& file : EmbeddedConsoleFiles())
-            all.push_back({file.name, ContentTypeOf(file.name), file.bytes});
+        for (const auto& [name, bytes] : EmbeddedConsoleFiles())
+            all.push_back({name, ContentTypeOf(name), bytes});
         return all;
     }();
     return files;

@@ -1,10 +1,11 @@
 // Files the daemon serves from inside itself: the web console's page, scripts and styles,
 // at / and /assets/NAME, without a token (the console asks for one and sends it with its
-// requests). The build embeds web/ (cmake/Embed.cmake); each file's type comes from its
+// requests). The build embeds web/ (cmake/EmbedFiles.cmake); each file's type comes from its
 // name's ending.
 #pragma once
 
 #include <string_view>
+#include <utility>
 #include <vector>
 
 namespace fuel::server {
@@ -27,11 +28,7 @@ inline constexpr std::string_view kConsolePolicy =
     "default-src 'none'; script-src 'self'; style-src 'self'; img-src 'self'; "
     "connect-src 'self'; base-uri 'none'; form-action 'none'; frame-ancestors 'none'";
 
-// The files as the build embeds them (generated from web/).
-struct EmbeddedFile {
-    std::string_view name;
-    std::string_view bytes;
-};
-const std::vector<EmbeddedFile>& EmbeddedConsoleFiles();
+// The files as the build embeds them (generated from web/): each file's name and bytes.
+const std::vector<std::pair<std::string_view, std::string_view>>& EmbeddedConsoleFiles();
 
 }  // namespace fuel::server
