@@ -220,6 +220,26 @@ Loop* Forecourt::LoopOf(int fuelPoint) const {
     return nullptr;
 }
 
+// A command for one fuel point (from a caller, when it changes something): queued to the
+// loop of its line, answered when that loop has done it.
+void Forecourt::ToLoopOf(int fuelPoint, const Caller* caller, Done done,
+                         std::function<Outcome(Loop&)> command) {
+    if (!running_)
+        return done(NotRunning());
+    if (caller != nullptr) {
+        if (auto refused = CheckCaller(*caller))
+            return done(*refused);
+    }
+    Loop* loop = LoopOf(fuelPoint);
+    if (loop == nullptr) {
+        return done(Outcome::Failure(Status::NotFound, reason::kNoFuelPoint,
+                                     "there is no fuel point " + std::to_string(fuelPoint)));
+    }
+    if (!loop->Post([loop, command = std::move(command), done] { done(command(*loop)); })) {
+        done(NotRunning());
+    }
+}
+
 void Forecourt::Authorise(const AuthoriseRequest& request, const Caller& caller, Done done) {
     if (!running_)
         return done(NotRunning());
@@ -257,50 +277,18 @@ void Forecourt::Authorise(const AuthoriseRequest& request, const Caller& caller,
 }
 
 void Forecourt::Stop(int fuelPoint, const Caller& caller, Done done) {
-    if (!running_)
-        return done(NotRunning());
-    if (auto refused = CheckCaller(caller))
-        return done(*refused);
-    Loop* loop = LoopOf(fuelPoint);
-    if (loop == nullptr) {
-        return done(Outcome::Failure(Status::NotFound, reason::kNoFuelPoint,
-                                     "there is no fuel point " + std::to_string(fuelPoint)));
-    }
-    if (!loop->Post([loop, fuelPoint, caller, done] { done(loop->Stop(fuelPoint, caller)); })) {
-        done(NotRunning());
-    }
+    ToLoopOf(fuelPoint, &caller, std::move(done),
+             [fuelPoint, caller](Loop& loop) { return loop.Stop(fuelPoint, caller); });
 }
 
 void Forecourt::Close(int fuelPoint, const Caller& caller, Done done) {
-    if (!running_)
-        return done(NotRunning());
-    if (auto refused = CheckCaller(caller))
-        return done(*refused);
-    Loop* loop = LoopOf(fuelPoint);
-    if (loop == nullptr) {
-        return done(Outcome::Failure(Status::NotFound, reason::kNoFuelPoint,
-                                     "there is no fuel point " + std::to_string(fuelPoint)));
-    }
-    if (!loop->Post(
-            [loop, fuelPoint, caller, done] { done(loop->SetClosed(fuelPoint, true, caller)); })) {
-        done(NotRunning());
-    }
+    ToLoopOf(fuelPoint, &caller, std::move(done),
+             [fuelPoint, caller](Loop& loop) { return loop.SetClosed(fuelPoint, true, caller); });
 }
 
 void Forecourt::Open(int fuelPoint, const Caller& caller, Done done) {
-    if (!running_)
-        return done(NotRunning());
-    if (auto refused = CheckCaller(caller))
-        return done(*refused);
-    Loop* loop = LoopOf(fuelPoint);
-    if (loop == nullptr) {
-        return done(Outcome::Failure(Status::NotFound, reason::kNoFuelPoint,
-                                     "there is no fuel point " + std::to_string(fuelPoint)));
-    }
-    if (!loop->Post(
-            [loop, fuelPoint, caller, done] { done(loop->SetClosed(fuelPoint, false, caller)); })) {
-        done(NotRunning());
-    }
+    ToLoopOf(fuelPoint, &caller, std::move(done),
+             [fuelPoint, caller](Loop& loop) { return loop.SetClosed(fuelPoint, false, caller); });
 }
 
 void Forecourt::EmergencyStop(const Caller& caller, Done done) {
@@ -483,16 +471,8 @@ void Forecourt::ClearSale(SaleId sale, const Caller& caller, Done done) {
 }
 
 void Forecourt::ReadTotals(int fuelPoint, Done done) {
-    if (!running_)
-        return done(NotRunning());
-    Loop* loop = LoopOf(fuelPoint);
-    if (loop == nullptr) {
-        return done(Outcome::Failure(Status::NotFound, reason::kNoFuelPoint,
-                                     "there is no fuel point " + std::to_string(fuelPoint)));
-    }
-    if (!loop->Post([loop, fuelPoint, done] { done(loop->ReadTotals(fuelPoint)); })) {
-        done(NotRunning());
-    }
+    ToLoopOf(fuelPoint, nullptr, std::move(done),
+             [fuelPoint](Loop& loop) { return loop.ReadTotals(fuelPoint); });
 }
 
 void Forecourt::Reconcile(const ReconcileRequest& request, Done done) {

@@ -205,6 +205,8 @@ class Forecourt {
 
   private:
     Loop* LoopOf(int fuelPoint) const;
+    void ToLoopOf(int fuelPoint, const Caller* caller, Done done,
+                  std::function<Outcome(Loop&)> command);
     void SaleRequest(SaleId sale, const Caller& caller, SaleOperation operation, Done done);
 
     Config config_;

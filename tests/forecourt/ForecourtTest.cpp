@@ -2,16 +2,12 @@
 // the refusals, prices, the emergency stop, restarts, and a fill nobody recorded.
 #include <gtest/gtest.h>
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include <cmath>
 #include <thread>
 
 #include "StationFixture.h"
 #include "driver/TVM30.h"
+#include "testing/LoopbackPort.h"
 
 namespace fuel::forecourt::test {
 namespace {
@@ -433,19 +429,11 @@ TEST_F(RestartTest, ClosedFlagAndPriceSurviveARestart) {
 // A converter that is down refuses every connection at once: the loop rests between cycles
 // instead of trying thousands of times a second, and a command is still answered at once.
 TEST(DownLineTest, RefusingPortIsTriedAtARestingPace) {
-    const int probe = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t size = sizeof address;
-    ASSERT_EQ(::bind(probe, reinterpret_cast<sockaddr*>(&address), size), 0);
-    ASSERT_EQ(::getsockname(probe, reinterpret_cast<sockaddr*>(&address), &size), 0);
-    ::close(probe);  // nothing listens on it now
     fuel::test::TemporaryDirectory directory;
     const std::string station =
         "[forecourt]\ndatabase = journal.db\n[line converter]\nport = "
         "tcp://127.0.0.1:" +
-        std::to_string(ntohs(address.sin_port)) +
+        std::to_string(fuel::test::PortNobodyListensOn()) +
         "\n[grade 95]\nname = Super 95\nprice = 45.67\n[fuel-point 1]\nline = "
         "converter\naddress = 1\nnozzles = 95\n";
     Forecourt court(ParseConfig(station, directory.Path() / "station.ini"));

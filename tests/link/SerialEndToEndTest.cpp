@@ -27,6 +27,7 @@
 #include "link/TcpPort.h"
 #include "testing/DriverOnSerialLine.h"
 #include "testing/EmulatorProcess.h"
+#include "testing/LoopbackPort.h"
 
 namespace fuel::test {
 namespace {
@@ -361,16 +362,8 @@ TEST(EmulatorProcessTest, KillEndsItAtOnce) {
 
 TEST(SerialCommandLine, ConverterNobodyListensOnIsALineFailure) {
     Workspace work;
-    // A port that was free a moment ago: nothing listens on it.
-    const int probe = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t size = sizeof address;
-    ASSERT_EQ(::bind(probe, reinterpret_cast<sockaddr*>(&address), size), 0);
-    ASSERT_EQ(::getsockname(probe, reinterpret_cast<sockaddr*>(&address), &size), 0);
-    ::close(probe);
-    const std::string device = "tcp://127.0.0.1:" + std::to_string(ntohs(address.sin_port));
+    const std::string device =
+        "tcp://127.0.0.1:" + std::to_string(fuel::test::PortNobodyListensOn());
 
     const auto started = std::chrono::steady_clock::now();
     const ProgramRun run = Fuelctl("status 3 --port " + device + " --config " + work.Config());
