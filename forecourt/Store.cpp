@@ -264,52 +264,45 @@ SaleChange ChangeSale(Connection& db, SaleId id, SaleOperation operation, const 
         return change;
     }
     const Sale& sale = *found;
-    const auto clearedWhen = [&] {
-        return sale.clearedAt ? " at " + FormatTime(*sale.clearedAt) : std::string();
+    // The refusals, each said the same way whatever the operation.
+    const auto cleared = [&](std::string_view why) {
+        return SaleConflict(why,
+                            "sale " + std::to_string(id) + " was cleared by " + sale.clearedBy +
+                                (sale.clearedAt ? " at " + FormatTime(*sale.clearedAt) : ""),
+                            sale);
+    };
+    const auto lockedByOther = [&] {
+        return SaleConflict(reason::kLockedByOther,
+                            "sale " + std::to_string(id) + " is locked by " + sale.lockedBy, sale);
     };
     FillState next = sale.state;
     switch (operation) {
         case SaleOperation::Lock:
             if (sale.state == FillState::Cleared) {
-                change.outcome = SaleConflict(reason::kAlreadyCleared,
-                                              "sale " + std::to_string(id) + " was cleared by " +
-                                                  sale.clearedBy + clearedWhen(),
-                                              sale);
+                change.outcome = cleared(reason::kAlreadyCleared);
             } else if (sale.state == FillState::Locked && sale.lockedBy != client) {
-                change.outcome = SaleConflict(
-                    reason::kLockedByOther,
-                    "sale " + std::to_string(id) + " is locked by " + sale.lockedBy, sale);
+                change.outcome = lockedByOther();
             } else {
                 next = FillState::Locked;
             }
             break;
         case SaleOperation::Unlock:
             if (sale.state == FillState::Cleared) {
-                change.outcome = SaleConflict(reason::kAlreadyCleared,
-                                              "sale " + std::to_string(id) + " was cleared by " +
-                                                  sale.clearedBy + clearedWhen(),
-                                              sale);
+                change.outcome = cleared(reason::kAlreadyCleared);
             } else if (sale.state == FillState::Payable) {
                 change.outcome = SaleConflict(
                     reason::kNotLocked, "sale " + std::to_string(id) + " is not locked", sale);
             } else if (sale.lockedBy != client) {
-                change.outcome = SaleConflict(
-                    reason::kLockedByOther,
-                    "sale " + std::to_string(id) + " is locked by " + sale.lockedBy, sale);
+                change.outcome = lockedByOther();
             } else {
                 next = FillState::Payable;
             }
             break;
         case SaleOperation::Clear:
             if (sale.state == FillState::Cleared && sale.clearedBy != client) {
-                change.outcome = SaleConflict(reason::kClearedByOther,
-                                              "sale " + std::to_string(id) + " was cleared by " +
-                                                  sale.clearedBy + clearedWhen(),
-                                              sale);
+                change.outcome = cleared(reason::kClearedByOther);
             } else if (sale.state == FillState::Locked && sale.lockedBy != client) {
-                change.outcome = SaleConflict(
-                    reason::kLockedByOther,
-                    "sale " + std::to_string(id) + " is locked by " + sale.lockedBy, sale);
+                change.outcome = lockedByOther();
             } else {
                 next = FillState::Cleared;
             }
