@@ -43,8 +43,7 @@ class Reader {
     Reader(const fs::path& file) : file_(file) {}
 
     [[noreturn]] void Fail(int line, const std::string& what) const {
-        throw ConfigError(file_.string() + (line > 0 ? ":" + std::to_string(line) : "") + ": " +
-                          what);
+        throw ConfigErrorAt(file_, line, what);
     }
 
     long Integer(int line, std::string_view key, std::string_view text, long low, long high) const {
@@ -160,6 +159,18 @@ std::vector<Section> ReadSections(std::string_view text, const Reader& reader) {
             break;
     }
     return sections;
+}
+
+// A layer's section, handed on with its keys in the file's order.
+ConfigSection AsRead(const Section& section) {
+    ConfigSection read{section.kind, section.name, section.line, {}};
+    for (const auto& [key, value] : section.keys) {
+        read.keys.push_back({key, value.first, value.second});
+    }
+    std::sort(
+        read.keys.begin(), read.keys.end(),
+        [](const ConfigSection::Key& a, const ConfigSection::Key& b) { return a.line < b.line; });
+    return read;
 }
 
 void RefuseLeftovers(const Section& section, const Reader& reader) {
@@ -337,19 +348,31 @@ const FuelPointConfig* Config::FuelPoint(int id) const {
     return nullptr;
 }
 
-Config ParseConfig(std::string_view text, const fs::path& file) {
+ConfigError ConfigErrorAt(const fs::path& file, int line, std::string_view what) {
+    return ConfigError(file.string() + (line > 0 ? ":" + std::to_string(line) : "") + ": " +
+                       std::string(what));
+}
+
+Config ParseConfig(std::string_view text, const fs::path& file,
+                   const std::vector<std::string>& layerKinds) {
     const Reader reader(file);
     Config config;
     config.file = file;
     std::vector<Section> sections = ReadSections(text, reader);
+    const auto ofLayer = [&](const Section& section) {
+        return std::find(layerKinds.begin(), layerKinds.end(), section.kind) != layerKinds.end();
+    };
     for (const Section& section : sections) {
-        if (section.kind != "forecourt" && section.kind != "line" && section.kind != "grade" &&
-            section.kind != "fuel-point") {
+        if (ofLayer(section)) {
+            config.layerSections.push_back(AsRead(section));
+        } else if (section.kind != "forecourt" && section.kind != "line" &&
+                   section.kind != "grade" && section.kind != "fuel-point") {
             reader.Fail(section.line, "unknown section [" + section.kind +
                                           "]: the sections are [forecourt], [line NAME], "
                                           "[grade CODE] and [fuel-point ID]");
         }
     }
+    std::erase_if(sections, ofLayer);
     // [forecourt] first, whatever its place: the fuel points take its sale buffer; then the
     // lines and grades that the fuel points name.
     const auto kindOrder = [](const std::string& kind) {
@@ -395,14 +418,14 @@ Config ParseConfig(std::string_view text, const fs::path& file) {
     return config;
 }
 
-Config LoadConfig(const fs::path& file) {
+Config LoadConfig(const fs::path& file, const std::vector<std::string>& layerKinds) {
     std::ifstream stream(file, std::ios::binary);
     if (!stream) {
         throw ConfigError(file.string() + ": cannot be read");
     }
     std::ostringstream text;
     text << stream.rdbuf();
-    return ParseConfig(text.str(), fs::absolute(file));
+    return ParseConfig(text.str(), fs::absolute(file), layerKinds);
 }
 
 fs::path DefaultConfigPath() {

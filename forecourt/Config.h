@@ -74,6 +74,21 @@ struct FuelPointConfig {
     int sourceLine = 0;
 };
 
+// A section the forecourt leaves to a layer above it (the broker bridge's [mqtt]): its keys
+// as the file has them, each with its line, so that the layer's messages point into the
+// file as the forecourt's own do.
+struct ConfigSection {
+    struct Key {
+        std::string name;
+        std::string value;
+        int line = 0;
+    };
+    std::string kind;
+    std::string name;       // empty for [KIND]
+    int line = 0;           // the header's
+    std::vector<Key> keys;  // in the file's order; a key given twice is refused when read
+};
+
 struct Config {
     std::filesystem::path file;
     std::filesystem::path database;  // absolute
@@ -81,17 +96,25 @@ struct Config {
     double tolerance = 0.05;
     std::vector<LineConfig> lines;
     std::vector<GradeConfig> grades;
-    std::vector<FuelPointConfig> fuelPoints;  // in ascending id order
+    std::vector<FuelPointConfig> fuelPoints;   // in ascending id order
+    std::vector<ConfigSection> layerSections;  // of the kinds the caller named, in file order
 
     const LineConfig* Line(std::string_view name) const;
     const GradeConfig* Grade(std::string_view code) const;
     const FuelPointConfig* FuelPoint(int id) const;
 };
 
+// "FILE:LINE: what" (line 0: "FILE: what"), the form of every message about the file.
+ConfigError ConfigErrorAt(const std::filesystem::path& file, int line, std::string_view what);
+
 // The file's name goes into every message; relative paths are taken from its directory.
-Config ParseConfig(std::string_view text, const std::filesystem::path& file);
+// Sections of the kinds in layerKinds are kept, unread, in layerSections; any other kind
+// the forecourt does not know is refused.
+Config ParseConfig(std::string_view text, const std::filesystem::path& file,
+                   const std::vector<std::string>& layerKinds = {});
 // Throws ConfigError also when the file cannot be read.
-Config LoadConfig(const std::filesystem::path& file);
+Config LoadConfig(const std::filesystem::path& file,
+                  const std::vector<std::string>& layerKinds = {});
 
 // The example station's configuration that ships with the program, when it is found (in
 // the source tree or where it is installed); empty otherwise.
