@@ -1,0 +1,473 @@
+#include "bridge/Bridge.h"
+
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <deque>
+#include <future>
+#include <map>
+#include <mutex>
+#include <optional>
+#include <thread>
+
+#include "bridge/Command.h"
+#include "bridge/MqttClient.h"
+#include "bridge/Position.h"
+#include "bridge/Topics.h"
+
+namespace fuel::bridge {
+namespace {
+
+using forecourt::Event;
+using forecourt::Sequence;
+using Clock = std::chrono::steady_clock;
+
+// Fill progress waiting to go out; older ones are superseded by newer, so few are kept.
+constexpr std::size_t kProgressKept = 16;
+// A journal that refused the position is asked again after this long, not at every turn.
+constexpr std::chrono::seconds kPositionRetry{1};
+constexpr std::chrono::milliseconds kIdleWait{1000};
+
+// What other threads hand to the bridge's thread: the forecourt's publisher (a bell and fill
+// progress), a command's outcome, the journal's answer to a position. Shared, so that a late
+// answer after Stop finds it alive.
+struct Inbox {
+    int bell = -1;
+    std::mutex mutex;
+    std::deque<MqttMessage> replies;
+    std::deque<Event> progress;
+    std::optional<std::pair<Sequence, std::exception_ptr>> positionWritten;
+    bool stop = false;
+
+    Inbox() {
+        bell = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+        if (bell < 0)
+            throw std::runtime_error(std::string("eventfd: ") + std::strerror(errno));
+    }
+    ~Inbox() { ::close(bell); }
+    void Ring() const {
+        const std::uint64_t one = 1;
+        // A full counter still wakes the reader: nothing to do when the write fails.
+        [[maybe_unused]] const auto written = ::write(bell, &one, sizeof one);
+    }
+    void Silence() const {
+        std::uint64_t count = 0;
+        [[maybe_unused]] const auto read = ::read(bell, &count, sizeof count);
+    }
+};
+
+std::string Payload(const Event& event, std::string_view station) {
+    nlohmann::json json = forecourt::ToJson(event);
+    json["station"] = station;
+    return json.dump();
+}
+
+}  // namespace
+
+class Bridge::Worker : public MqttClient::Listener {
+  public:
+    Worker(forecourt::Forecourt& forecourt, const BrokerConfig& config,
+           const BridgeOptions& options)
+        : forecourt_(forecourt), config_(config), options_(options) {
+        settings_.host = config.host;
+        settings_.port = config.port;
+        settings_.tls = config.tls;
+        settings_.clientId = config.clientId;
+        settings_.keepalive = config.keepalive;
+        settings_.user = config.user;
+        settings_.password = config.password;
+        settings_.ca = config.ca;
+        settings_.certificate = config.certificate;
+        settings_.key = config.key;
+        settings_.will = MqttMessage{StatusTopic(config.station), std::string(kOffline), 1, true};
+    }
+
+    void Start() {
+        acknowledged_ = stored_ = ReadPosition(forecourt_.GetJournal(), config_.station);
+        sent_ = acknowledged_;
+        UpdateStatus();
+        std::weak_ptr<Inbox> weak = inbox_;
+        subscription_ = forecourt_.Subscribe(
+            std::nullopt,
+            [weak](const Event& event) {
+                const auto inbox = weak.lock();
+                if (!inbox)
+                    return;
+                if (!event.Journaled()) {
+                    std::lock_guard lock(inbox->mutex);
+                    if (inbox->progress.size() == kProgressKept)
+                        inbox->progress.pop_front();
+                    inbox->progress.push_back(event);
+                }
+                inbox->Ring();
+            },
+            config_.progress);
+        thread_ = std::thread([this] { Run(); });
+    }
+
+    void Stop() {
+        subscription_.Cancel();
+        {
+            std::lock_guard lock(inbox_->mutex);
+            inbox_->stop = true;
+        }
+        inbox_->Ring();
+        if (thread_.joinable())
+            thread_.join();
+    }
+
+    BridgeStatus Status() const {
+        std::lock_guard lock(statusMutex_);
+        return status_;
+    }
+
+  private:
+    void Run() {
+        auto nextAttempt = Clock::now();
+        auto delay = options_.reconnectMin;
+        for (;;) {
+            if (Stopping())
+                break;
+            if (!client_ && Clock::now() >= nextAttempt)
+                Connect();
+            if (connected_)
+                Publish();
+            StorePosition();
+            const auto wait = client_
+                                  ? kIdleWait
+                                  : std::max(std::chrono::milliseconds(0),
+                                             std::chrono::duration_cast<std::chrono::milliseconds>(
+                                                 nextAttempt - Clock::now()));
+            if (client_) {
+                client_->Service(inbox_->bell, std::min(wait, kIdleWait));
+            } else {
+                pollfd bell{inbox_->bell, POLLIN, 0};
+                ::poll(&bell, 1, static_cast<int>(std::min(wait, kIdleWait).count()));
+            }
+            inbox_->Silence();
+            TakePositionAnswer();
+            if (client_ && client_->Dead()) {
+                client_.reset();
+                connected_ = false;
+                nextAttempt = Clock::now() + delay;
+                delay = std::min(delay * 2, options_.reconnectMax);
+                UpdateStatus();
+            } else if (connected_) {
+                delay = options_.reconnectMin;
+            }
+        }
+        Finish();
+    }
+
+    bool Stopping() {
+        std::lock_guard lock(inbox_->mutex);
+        return inbox_->stop;
+    }
+
+    void Connect() {
+        try {
+            client_ = std::make_unique<MqttClient>(settings_, *this);
+            client_->Connect();
+        } catch (const MqttError& error) {
+            // Settings that cannot work now (a certificate file missing) may be mended
+            // while we run: keep trying, slowly, and say why.
+            client_.reset();
+            Note(error.what());
+        }
+    }
+
+    // ---- MqttClient::Listener, on this thread inside Service.
+    void Connected() override {
+        connected_ = true;
+        // What was on the wire without its PUBACK goes again, from the acknowledged one.
+        inFlight_.clear();
+        pending_.clear();
+        sent_ = acknowledged_;
+        client_->Publish(StatusTopic(config_.station), kOnline, 1, true);
+        client_->Subscribe(StationCommandFilter(config_.station), 1);
+        for (const std::string& group : config_.groups) {
+            client_->Subscribe(GroupCommandFilter(group), 1);
+        }
+        {
+            std::lock_guard lock(statusMutex_);
+            ++status_.connections;
+        }
+        Note("connected to " + config_.host + ":" + std::to_string(config_.port) +
+             ", publishing after event " + std::to_string(acknowledged_));
+        UpdateStatus();
+    }
+
+    void Disconnected(const std::string& why) override {
+        connected_ = false;
+        Note("broker " + config_.host + ":" + std::to_string(config_.port) + ": " + why);
+    }
+
+    void Acknowledged(int messageId) override {
+        if (messageId == statusId_)
+            statusAcknowledged_ = true;
+        const auto found = inFlight_.find(messageId);
+        if (found == inFlight_.end())
+            return;  // a reply, the status, or fill progress
+        pending_[found->second] = true;
+        inFlight_.erase(found);
+        while (!pending_.empty() && pending_.begin()->second) {
+            acknowledged_ = pending_.begin()->first;
+            pending_.erase(pending_.begin());
+        }
+        UpdateStatus();
+    }
+
+    void Received(const MqttMessage& message) override {
+        {
+            std::lock_guard lock(statusMutex_);
+            ++status_.commands;
+        }
+        auto read = ReadPriceCommand(message.topic, message.payload, config_.identities);
+        if (auto* refused = std::get_if<Reply>(&read)) {
+            Queue(*refused);
+            return;
+        }
+        const PriceCommand command = std::get<PriceCommand>(std::move(read));
+        std::weak_ptr<Inbox> weak = inbox_;
+        const std::string station = config_.station;
+        forecourt_.SetPrice(
+            command.grade, command.price, forecourt::Caller{command.identity, command.id},
+            [weak, command, station](forecourt::Outcome outcome) {
+                const auto inbox = weak.lock();
+                if (!inbox)
+                    return;  // stopped: the sender asks again
+                {
+                    std::lock_guard lock(inbox->mutex);
+                    inbox->replies.push_back(
+                        MqttMessage{ReplyTopic(station),
+                                    ToJson(ReplyTo(command, outcome), station).dump(), 1, false});
+                }
+                inbox->Ring();
+            });
+    }
+
+    void Queue(const Reply& reply) {
+        std::lock_guard lock(inbox_->mutex);
+        inbox_->replies.push_back(MqttMessage{ReplyTopic(config_.station),
+                                              ToJson(reply, config_.station).dump(), 1, false});
+    }
+
+    // ---- Out.
+    void Publish() {
+        // Replies first: a back office waits for them; they are few.
+        for (;;) {
+            std::optional<MqttMessage> reply;
+            {
+                std::lock_guard lock(inbox_->mutex);
+                if (inbox_->replies.empty())
+                    break;
+                reply = inbox_->replies.front();
+            }
+            if (!client_->Publish(reply->topic, reply->payload, reply->qos, reply->retain))
+                return;
+            std::lock_guard lock(inbox_->mutex);
+            inbox_->replies.pop_front();
+        }
+        bool caughtUp = false;
+        try {
+            caughtUp = PublishEvents();
+        } catch (const std::exception& error) {
+            Note(std::string("reading the journal: ") + error.what());
+        }
+        std::deque<Event> progress;
+        {
+            std::lock_guard lock(inbox_->mutex);
+            progress.swap(inbox_->progress);
+        }
+        // Progress never overtakes the journal's events: behind, it is stale anyway.
+        if (!caughtUp)
+            return;
+        for (const Event& event : progress) {
+            if (!client_->Publish(EventTopic(config_.station, event.type),
+                                  Payload(event, config_.station), 0, false)) {
+                return;
+            }
+        }
+    }
+
+    // True when every journaled event has been handed to the broker.
+    bool PublishEvents() {
+        std::uint64_t published = 0;
+        bool caughtUp = false;
+        while (inFlight_.size() < options_.window) {
+            const std::size_t room = options_.window - inFlight_.size();
+            const std::vector<Event> events = forecourt_.GetJournal().EventsAfter(sent_, room);
+            for (const Event& event : events) {
+                const std::optional<int> id =
+                    client_->Publish(EventTopic(config_.station, event.type),
+                                     Payload(event, config_.station), 1, false);
+                if (!id)
+                    return false;
+                inFlight_.emplace(*id, event.sequence);
+                pending_.emplace(event.sequence, false);
+                sent_ = event.sequence;
+                ++published;
+            }
+            if (events.size() < room) {
+                caughtUp = true;
+                break;
+            }
+        }
+        if (published > 0) {
+            std::lock_guard lock(statusMutex_);
+            status_.published += published;
+        }
+        return caughtUp;
+    }
+
+    // ---- The position in the journal: one write at a time, the newest acknowledged.
+    void StorePosition() {
+        if (writing_ || acknowledged_ <= stored_ || Clock::now() < positionRetryAt_)
+            return;
+        writing_ = true;
+        std::weak_ptr<Inbox> weak = inbox_;
+        const Sequence target = acknowledged_;
+        WritePosition(forecourt_.GetJournal(), config_.station, target,
+                      [weak, target](std::exception_ptr error) {
+                          const auto inbox = weak.lock();
+                          if (!inbox)
+                              return;
+                          {
+                              std::lock_guard lock(inbox->mutex);
+                              inbox->positionWritten = std::make_pair(target, error);
+                          }
+                          inbox->Ring();
+                      });
+    }
+
+    void TakePositionAnswer() {
+        std::optional<std::pair<Sequence, std::exception_ptr>> answer;
+        {
+            std::lock_guard lock(inbox_->mutex);
+            answer.swap(inbox_->positionWritten);
+        }
+        if (!answer)
+            return;
+        writing_ = false;
+        if (answer->second) {
+            positionRetryAt_ = Clock::now() + kPositionRetry;
+            try {
+                std::rethrow_exception(answer->second);
+            } catch (const std::exception& error) {
+                Note(std::string("recording the published position: ") + error.what());
+            }
+            return;
+        }
+        stored_ = std::max(stored_, answer->first);
+        UpdateStatus();
+    }
+
+    // Stopping: "offline" out and what is on the wire acknowledged, within the grace; then
+    // the position on the disk, so that a clean restart repeats nothing.
+    void Finish() {
+        if (client_ && connected_) {
+            const auto id = client_->Publish(StatusTopic(config_.station), kOffline, 1, true);
+            statusAcknowledged_ = false;
+            statusId_ = id.value_or(-1);
+            const auto deadline = Clock::now() + options_.stopGrace;
+            while (!client_->Dead() && (!statusAcknowledged_ || !inFlight_.empty()) &&
+                   Clock::now() < deadline) {
+                client_->Service(inbox_->bell, std::chrono::milliseconds(50));
+                inbox_->Silence();
+                TakePositionAnswer();
+            }
+            client_->Disconnect();
+        }
+        client_.reset();
+        connected_ = false;
+        while (writing_) {  // a write in flight: its answer first
+            pollfd bell{inbox_->bell, POLLIN, 0};
+            ::poll(&bell, 1, 50);
+            inbox_->Silence();
+            TakePositionAnswer();
+        }
+        if (acknowledged_ > stored_) {
+            std::promise<std::exception_ptr> written;
+            WritePosition(forecourt_.GetJournal(), config_.station, acknowledged_,
+                          [&written](std::exception_ptr error) { written.set_value(error); });
+            if (const std::exception_ptr error = written.get_future().get(); !error) {
+                stored_ = acknowledged_;
+            } else {
+                Note("recording the published position at stop failed");
+            }
+        }
+        UpdateStatus();
+    }
+
+    void Note(const std::string& what) {
+        {
+            std::lock_guard lock(statusMutex_);
+            status_.lastError = what;
+        }
+        if (options_.log)
+            options_.log("mqtt: " + what);
+    }
+
+    void UpdateStatus() {
+        std::lock_guard lock(statusMutex_);
+        status_.connected = connected_;
+        status_.acknowledged = acknowledged_;
+        status_.stored = stored_;
+    }
+
+    forecourt::Forecourt& forecourt_;
+    const BrokerConfig& config_;
+    const BridgeOptions& options_;
+    MqttSettings settings_;
+    std::shared_ptr<Inbox> inbox_ = std::make_shared<Inbox>();
+    forecourt::Subscription subscription_;
+    std::thread thread_;
+
+    // The bridge's thread only.
+    std::unique_ptr<MqttClient> client_;
+    bool connected_ = false;
+    Sequence sent_ = 0;                 // the last event handed to the broker on this connection
+    Sequence acknowledged_ = 0;         // every event up to it acknowledged
+    Sequence stored_ = 0;               // the position the journal holds
+    std::map<int, Sequence> inFlight_;  // message id -> event
+    std::map<Sequence, bool> pending_;  // events sent on this connection: acknowledged yet?
+    bool writing_ = false;
+    Clock::time_point positionRetryAt_{};
+    int statusId_ = -1;
+    bool statusAcknowledged_ = false;
+
+    mutable std::mutex statusMutex_;
+    BridgeStatus status_;
+};
+
+Bridge::Bridge(forecourt::Forecourt& forecourt, BrokerConfig config, BridgeOptions options)
+    : forecourt_(forecourt), config_(std::move(config)), options_(std::move(options)) {}
+
+Bridge::~Bridge() {
+    Stop();
+}
+
+void Bridge::Start() {
+    if (running_)
+        return;
+    auto worker = std::make_unique<Worker>(forecourt_, config_, options_);
+    worker->Start();
+    worker_ = std::move(worker);
+    running_ = true;
+}
+
+void Bridge::Stop() {
+    if (!running_)
+        return;
+    worker_->Stop();
+    running_ = false;
+}
+
+BridgeStatus Bridge::Status() const {
+    return worker_ ? worker_->Status() : BridgeStatus{};
+}
+
+}  // namespace fuel::bridge

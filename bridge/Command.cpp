@@ -1,0 +1,150 @@
+#include "bridge/Command.h"
+
+#include <array>
+#include <cmath>
+
+#include "bridge/Topics.h"
+
+namespace fuel::bridge {
+namespace {
+
+using forecourt::Status;
+
+constexpr std::array<std::pair<Role, std::string_view>, 4> kRoles = {{
+    {Role::Pos, "pos"},
+    {Role::Backoffice, "backoffice"},
+    {Role::Viewer, "viewer"},
+    {Role::Technician, "technician"},
+}};
+
+Reply Invalid(std::optional<std::string> id, std::string identity, std::string message) {
+    Reply reply;
+    reply.id = std::move(id);
+    reply.identity = std::move(identity);
+    reply.status = forecourt::Name(Status::Invalid);
+    reply.reason = forecourt::reason::kBadRequest;
+    reply.message = std::move(message);
+    return reply;
+}
+
+Reply Forbidden(std::string id, std::string identity, std::string_view why, std::string message) {
+    Reply reply;
+    reply.id = std::move(id);
+    reply.identity = std::move(identity);
+    reply.status = reason::kForbidden;
+    reply.reason = why;
+    reply.message = std::move(message);
+    return reply;
+}
+
+}  // namespace
+
+std::string_view Name(Role role) {
+    for (const auto& [each, name] : kRoles) {
+        if (each == role)
+            return name;
+    }
+    return "?";
+}
+
+std::optional<Role> RoleFromName(std::string_view name) {
+    for (const auto& [role, each] : kRoles) {
+        if (each == name)
+            return role;
+    }
+    return std::nullopt;
+}
+
+std::string RoleNames() {
+    std::string names;
+    for (const auto& [role, name] : kRoles) {
+        if (!names.empty())
+            names += ", ";
+        names += name;
+    }
+    return names;
+}
+
+bool MaySetPrices(Role role) {
+    return role == Role::Backoffice;
+}
+
+nlohmann::json ToJson(const Reply& reply, std::string_view station) {
+    nlohmann::json json = {
+        {"id", reply.id ? nlohmann::json(*reply.id) : nlohmann::json(nullptr)},
+        {"station", station},
+        {"command", "price"},
+        {"from", reply.identity.empty() ? nlohmann::json(nullptr) : nlohmann::json(reply.identity)},
+        {"status", reply.status},
+        {"replayed", reply.replayed},
+        {"data", reply.data},
+    };
+    if (!reply.reason.empty())
+        json["reason"] = reply.reason;
+    if (!reply.message.empty())
+        json["message"] = reply.message;
+    return json;
+}
+
+std::variant<PriceCommand, Reply> ReadPriceCommand(std::string_view topic, std::string_view payload,
+                                                   const Identities& identities) {
+    const std::optional<std::string> identity = CommandIdentity(topic);
+    const nlohmann::json json = nlohmann::json::parse(payload, nullptr, false);
+    if (json.is_discarded() || !json.is_object()) {
+        return Invalid(std::nullopt, identity.value_or(""), "the command is not a JSON object");
+    }
+    const auto id = json.find("id");
+    if (id == json.end() || !id->is_string() || id->get_ref<const std::string&>().empty()) {
+        return Invalid(std::nullopt, identity.value_or(""),
+                       "the command has no \"id\" (a non-empty string)");
+    }
+    PriceCommand command;
+    command.id = id->get<std::string>();
+    if (command.id.size() > kMaxCommandId) {
+        return Invalid(
+            std::nullopt, identity.value_or(""),
+            "the command's \"id\" is longer than " + std::to_string(kMaxCommandId) + " bytes");
+    }
+    if (!identity) {
+        return Invalid(command.id, "", "the topic names no sender: \"" + std::string(topic) + "\"");
+    }
+    command.identity = *identity;
+    const auto known = identities.find(command.identity);
+    if (known == identities.end()) {
+        return Forbidden(command.id, command.identity, reason::kUnknownIdentity,
+                         "\"" + command.identity + "\" has no role at this station");
+    }
+    if (!MaySetPrices(known->second)) {
+        return Forbidden(command.id, command.identity, reason::kRoleMayNot,
+                         "\"" + command.identity + "\" is " + std::string(Name(known->second)) +
+                             "; only backoffice may change prices");
+    }
+    const auto grade = json.find("grade");
+    if (grade == json.end() || !grade->is_string() ||
+        grade->get_ref<const std::string&>().empty()) {
+        return Invalid(command.id, command.identity, "the command has no \"grade\" (a string)");
+    }
+    command.grade = grade->get<std::string>();
+    const auto price = json.find("price");
+    if (price == json.end() || !price->is_number() || !std::isfinite(price->get<double>()) ||
+        price->get<double>() <= 0) {
+        return Invalid(command.id, command.identity,
+                       "the command has no \"price\" (a number above 0)");
+    }
+    command.price = price->get<double>();
+    return command;
+}
+
+Reply ReplyTo(const PriceCommand& command, const forecourt::Outcome& outcome) {
+    Reply reply;
+    reply.id = command.id;
+    reply.identity = command.identity;
+    reply.status = forecourt::Name(outcome.status);
+    reply.reason = outcome.reason;
+    reply.message = outcome.message;
+    reply.data = outcome.data;
+    reply.replayed = outcome.replayed;
+    return reply;
+}
+
+}  // namespace fuel::bridge

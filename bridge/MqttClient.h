@@ -1,0 +1,98 @@
+// One connection to an MQTT broker through libmosquitto, driven by its owner's thread: the
+// owner waits in Service() (on the socket and on a wake-up descriptor of its own) and every
+// callback runs inside Service(), on that thread. No thread of the library's own, so the
+// owner's state needs no locks and nothing of a connection outlives the object: a lost
+// connection is destroyed and a new client made, and no queue of the library's re-sends
+// messages behind the owner's back.
+#pragma once
+
+#include <chrono>
+#include <filesystem>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+
+struct mosquitto;
+struct mosquitto_message;
+
+namespace fuel::bridge {
+
+class MqttError : public std::runtime_error {
+  public:
+    using std::runtime_error::runtime_error;
+};
+
+struct MqttMessage {
+    std::string topic;
+    std::string payload;
+    int qos = 1;
+    bool retain = false;
+};
+
+struct MqttSettings {
+    std::string host;
+    int port = 1883;
+    bool tls = false;
+    std::string clientId;
+    // false: the broker keeps the subscriptions and queues QoS 1 messages for us while we
+    // are away (commands sent while the station's link was down arrive when it is back).
+    bool cleanSession = false;
+    int keepalive = 30;
+    std::string user;
+    std::string password;
+    std::filesystem::path ca;  // with tls and empty: the system's CAs
+    std::filesystem::path certificate;
+    std::filesystem::path key;
+    std::optional<MqttMessage> will;
+    // QoS 1 messages on the wire at once before the library queues further ones (0: no
+    // limit; the owner keeps its own window).
+    unsigned maxInflight = 0;
+};
+
+class MqttClient {
+  public:
+    // What happens on the connection; called inside Service().
+    class Listener {
+      public:
+        virtual ~Listener() = default;
+        virtual void Connected() = 0;  // the broker accepted us (CONNACK 0)
+        // The connection failed or ended (also a refused CONNACK); the client is dead.
+        virtual void Disconnected(const std::string& why) = 0;
+        virtual void Acknowledged(int messageId) = 0;  // PUBACK of a QoS 1 publish
+        virtual void Received(const MqttMessage& message) = 0;
+    };
+
+    // Throws MqttError when the settings cannot be used (a TLS file that cannot be read).
+    MqttClient(const MqttSettings& settings, Listener& listener);
+    ~MqttClient();
+    MqttClient(const MqttClient&) = delete;
+    MqttClient& operator=(const MqttClient&) = delete;
+
+    // Starts connecting; the outcome comes as Connected or Disconnected.
+    void Connect();
+    // Queues a message; its id (for Acknowledged), or nullopt when the connection is gone.
+    std::optional<int> Publish(std::string_view topic, std::string_view payload, int qos,
+                               bool retain);
+    bool Subscribe(std::string_view filter, int qos);
+    // A clean end: the broker drops the last will.
+    void Disconnect();
+    // Waits up to `timeout` for the connection or for wakeFd to be readable (the caller
+    // empties it), then reads, writes and keeps the connection alive.
+    void Service(int wakeFd, std::chrono::milliseconds timeout);
+    bool Dead() const { return dead_; }
+
+  private:
+    static void OnConnect(mosquitto*, void* self, int code);
+    static void OnDisconnect(mosquitto*, void* self, int code);
+    static void OnPublish(mosquitto*, void* self, int messageId);
+    static void OnMessage(mosquitto*, void* self, const mosquitto_message* message);
+    void Fail(const std::string& why);
+
+    MqttSettings settings_;
+    Listener& listener_;
+    mosquitto* client_ = nullptr;
+    bool dead_ = false;
+};
+
+}  // namespace fuel::bridge
