@@ -1,0 +1,314 @@
+// The bridge in-process: a forecourt on the embedded emulator, the bridge, a real broker and
+// a back office subscribed to the station's topics.
+#include "bridge/Bridge.h"
+
+#include <gtest/gtest.h>
+
+#include <thread>
+
+#include "bridge/Position.h"
+#include "bridge/Topics.h"
+#include "testing/Broker.h"
+#include "testing/TestFiles.h"
+#include "tests/bridge/BridgeTestSupport.h"
+
+namespace fuel::bridge {
+namespace {
+
+using namespace std::chrono_literals;
+using forecourt::Forecourt;
+using forecourt::Sequence;
+using fuel::test::MqttPeer;
+using test::EventsOf;
+using test::OneTo;
+using test::ToggleFuelPoint;
+
+constexpr char kStation[] = "s1";
+
+class BridgeTest : public testing::Test {
+  protected:
+    void SetUp() override {
+        office_ = std::make_unique<MqttPeer>(broker_.Port(),
+                                             std::vector<std::string>{"stations/s1/#"}, "office");
+    }
+    void TearDown() override { StopStation(); }
+
+    void StartStation() {
+        const forecourt::Config config =
+            forecourt::LoadConfig(test::WriteStation(dir_.Path(), kStation, broker_.Port(), extra_),
+                                  {std::string(kSectionKind)});
+        forecourt::Options options;
+        options.migrations = Migrations();
+        forecourt_ = std::make_unique<Forecourt>(config, options);
+        forecourt_->Start();
+        BridgeOptions bridgeOptions;
+        bridgeOptions.reconnectMin = 50ms;
+        bridgeOptions.reconnectMax = 200ms;
+        bridge_ =
+            std::make_unique<Bridge>(*forecourt_, ReadBrokerConfig(config).value(), bridgeOptions);
+        bridge_->Start();
+    }
+    void StopStation() {
+        bridge_.reset();
+        forecourt_.reset();
+    }
+
+    Sequence Last() const { return forecourt_->GetJournal().LastSequence(); }
+    // Every event up to n has arrived (first arrivals, whatever came twice).
+    bool ReceivedUpTo(Sequence n) const {
+        return office_->WaitFor([&](const auto& messages) {
+            const test::Received received = EventsOf(messages, kStation);
+            return !received.firsts.empty() && received.firsts.back() >= n;
+        });
+    }
+    // The reply to the command `id`, the `nth` one for that id.
+    std::optional<nlohmann::json> Reply(const std::string& id, std::size_t nth = 1) const {
+        std::vector<nlohmann::json> replies;
+        office_->WaitFor(
+            [&](const auto& messages) {
+                replies.clear();
+                for (const auto& message : messages) {
+                    if (message.topic != ReplyTopic(kStation))
+                        continue;
+                    nlohmann::json reply = nlohmann::json::parse(message.payload);
+                    if (reply["id"] == id)
+                        replies.push_back(std::move(reply));
+                }
+                return replies.size() >= nth;
+            },
+            10s);
+        if (replies.size() < nth)
+            return std::nullopt;
+        return replies[nth - 1];
+    }
+    double PriceOf(const std::string& grade) const {
+        for (const forecourt::Grade& each : forecourt_->GetSnapshot().grades) {
+            if (each.code == grade)
+                return each.price;
+        }
+        return -1;
+    }
+    int PriceEvents() const {
+        int count = 0;
+        for (const forecourt::Event& event : forecourt_->GetJournal().EventsAfter(0, 100000)) {
+            count += event.type == forecourt::event_type::kPrice;
+        }
+        return count;
+    }
+    template <typename Predicate>
+    static bool Eventually(Predicate holds) {
+        const auto deadline = std::chrono::steady_clock::now() + 10s;
+        while (!holds()) {
+            if (std::chrono::steady_clock::now() > deadline)
+                return false;
+            std::this_thread::sleep_for(10ms);
+        }
+        return true;
+    }
+
+    fuel::test::TemporaryDirectory dir_;
+    fuel::test::MosquittoBroker broker_;
+    std::unique_ptr<MqttPeer> office_;
+    std::string extra_ = "groups = south\nidentity.hq = backoffice\nidentity.till = pos\n";
+    std::unique_ptr<Forecourt> forecourt_;
+    std::unique_ptr<Bridge> bridge_;
+};
+
+TEST_F(BridgeTest, EveryEventInOrderThenOfflineAtStop) {
+    StartStation();
+    ToggleFuelPoint(*forecourt_, 6);
+    test::Fill(*forecourt_, 1.0);
+    const forecourt::Outcome priced = Forecourt::Await([&](forecourt::Done done) {
+        forecourt_->SetPrice("92", 49.99, {"test", "price-1"}, std::move(done));
+    });
+    ASSERT_TRUE(priced.Ok()) << priced.message;
+    const Sequence last = Last();
+    ASSERT_TRUE(ReceivedUpTo(last));
+
+    const test::Received received = EventsOf(office_->Messages(), kStation);
+    EXPECT_EQ(received.firsts, OneTo(last));
+    EXPECT_EQ(received.outOfOrder, 0);
+    EXPECT_EQ(received.wrongTopic, 0);
+    for (const char* type : {"fuel-point", "sale", "price"}) {
+        EXPECT_TRUE(received.types.contains(type)) << type;
+    }
+    EXPECT_EQ(test::LastStatus(office_->Messages(), kStation), "online");
+    // The payload is the journal's event, and the station's id.
+    nlohmann::json expected = forecourt::ToJson(forecourt_->EventsAfter(last - 1, 1).at(0));
+    expected["station"] = kStation;
+    bool found = false;
+    for (const auto& message : office_->Messages()) {
+        const nlohmann::json payload = nlohmann::json::parse(message.payload, nullptr, false);
+        if (payload.is_object() && payload.value("id", nlohmann::json()) == last) {
+            EXPECT_EQ(payload, expected);
+            found = true;
+        }
+    }
+    EXPECT_TRUE(found);
+
+    bridge_->Stop();
+    EXPECT_EQ(ReadPosition(forecourt_->GetJournal(), kStation), last);
+    EXPECT_TRUE(office_->WaitFor(
+        [](const auto& messages) { return test::LastStatus(messages, kStation) == "offline"; }));
+}
+
+TEST_F(BridgeTest, BrokerDownFromTheStartThenEverythingInOrder) {
+    broker_.Stop();
+    StartStation();
+    ToggleFuelPoint(*forecourt_, 6);
+    const Sequence backlog = Last();
+    EXPECT_FALSE(bridge_->Status().connected);
+    EXPECT_EQ(ReadPosition(forecourt_->GetJournal(), kStation), 0);
+
+    broker_.Start();
+    ASSERT_TRUE(ReceivedUpTo(backlog));
+    ToggleFuelPoint(*forecourt_, 3);  // live, after the backlog
+    const Sequence last = Last();
+    ASSERT_TRUE(ReceivedUpTo(last));
+
+    const test::Received received = EventsOf(office_->Messages(), kStation);
+    EXPECT_EQ(received.firsts, OneTo(last));
+    EXPECT_EQ(received.outOfOrder, 0);
+    EXPECT_TRUE(
+        Eventually([&] { return ReadPosition(forecourt_->GetJournal(), kStation) == last; }));
+}
+
+TEST_F(BridgeTest, BrokerOutageInTheMiddleLosesNothing) {
+    StartStation();
+    ToggleFuelPoint(*forecourt_, 4);
+    ASSERT_TRUE(ReceivedUpTo(Last()));
+
+    broker_.Stop();
+    test::Fill(*forecourt_, 1.0);
+    ToggleFuelPoint(*forecourt_, 4);
+    test::Fill(*forecourt_, 0.5);
+    broker_.Start();
+    ToggleFuelPoint(*forecourt_, 2);
+    const Sequence last = Last();
+    ASSERT_TRUE(ReceivedUpTo(last));
+
+    const test::Received received = EventsOf(office_->Messages(), kStation);
+    EXPECT_EQ(received.firsts, OneTo(last));
+    EXPECT_EQ(received.outOfOrder, 0);
+    EXPECT_GE(bridge_->Status().connections, 2u);
+}
+
+TEST_F(BridgeTest, RestartRepublishesNothingAcknowledged) {
+    StartStation();
+    ToggleFuelPoint(*forecourt_, 5);
+    const Sequence before = Last();
+    ASSERT_TRUE(ReceivedUpTo(before));
+    bridge_->Stop();
+    ASSERT_EQ(ReadPosition(forecourt_->GetJournal(), kStation), before);
+
+    office_->Clear();
+    bridge_ = std::make_unique<Bridge>(*forecourt_,
+                                       ReadBrokerConfig(forecourt_->Configuration()).value());
+    bridge_->Start();
+    ToggleFuelPoint(*forecourt_, 2);
+    ASSERT_TRUE(ReceivedUpTo(Last()));
+    const test::Received received = EventsOf(office_->Messages(), kStation);
+    ASSERT_FALSE(received.firsts.empty());
+    EXPECT_EQ(received.firsts.front(), before + 1);
+    EXPECT_EQ(received.repeats, 0);
+}
+
+class BridgeProgressTest : public BridgeTest, public testing::WithParamInterface<bool> {};
+
+TEST_P(BridgeProgressTest, FillProgressOnlyWhenAskedAndWithoutSequence) {
+    const bool progress = GetParam();
+    extra_ += progress ? "progress = yes\n" : "progress = no\n";
+    StartStation();
+    test::Fill(*forecourt_, 3.0);
+    ASSERT_TRUE(ReceivedUpTo(Last()));
+    int progressMessages = 0;
+    for (const auto& message : office_->Messages()) {
+        if (message.topic != EventTopic(kStation, forecourt::event_type::kFillProgress))
+            continue;
+        ++progressMessages;
+        EXPECT_TRUE(nlohmann::json::parse(message.payload).at("id").is_null());
+    }
+    if (progress) {
+        EXPECT_GT(progressMessages, 0);
+    } else {
+        EXPECT_EQ(progressMessages, 0);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(YesNo, BridgeProgressTest, testing::Bool());
+
+struct CommandCase {
+    const char* what;
+    std::string topic;
+    std::string payload;
+    std::string id;
+    std::size_t nth;  // the how-manieth reply to this id
+    std::string status;
+    std::string reason;
+    bool replayed;
+    double price95;  // the grade's price afterwards
+};
+
+TEST_F(BridgeTest, PriceCommands) {
+    StartStation();
+    const std::string hq = StationCommandTopic(kStation, "hq");
+    const std::vector<CommandCase> cases = {
+        {"backoffice", hq, R"({"id":"c1","grade":"95","price":46.1})", "c1", 1, "ok", "", false,
+         46.1},
+        {"same id again", hq, R"({"id":"c1","grade":"95","price":46.1})", "c1", 2, "ok", "", true,
+         46.1},
+        {"pos may not", StationCommandTopic(kStation, "till"),
+         R"({"id":"c2","grade":"95","price":1.5})", "c2", 1, "forbidden", "role-may-not-set-prices",
+         false, 46.1},
+        {"stranger", StationCommandTopic(kStation, "mallory"),
+         R"({"id":"c3","grade":"95","price":1.5})", "c3", 1, "forbidden", "unknown-identity", false,
+         46.1},
+        {"unknown grade", hq, R"({"id":"c4","grade":"98","price":50})", "c4", 1, "not-found",
+         "no-such-grade", false, 46.1},
+        {"no price", hq, R"({"id":"c5","grade":"95"})", "c5", 1, "invalid", "bad-request", false,
+         46.1},
+        {"group of the station", GroupCommandTopic("south", "hq"),
+         R"({"id":"c6","grade":"95","price":46.2})", "c6", 1, "ok", "", false, 46.2},
+    };
+    for (const CommandCase& c : cases) {
+        ASSERT_TRUE(office_->Publish(c.topic, c.payload)) << c.what;
+        const std::optional<nlohmann::json> reply = Reply(c.id, c.nth);
+        ASSERT_TRUE(reply) << c.what << ": no reply";
+        EXPECT_EQ((*reply)["status"], c.status) << c.what << ": " << reply->dump();
+        EXPECT_EQ(reply->value("reason", ""), c.reason) << c.what << ": " << reply->dump();
+        EXPECT_EQ((*reply)["replayed"], c.replayed) << c.what;
+        EXPECT_EQ((*reply)["station"], kStation) << c.what;
+        EXPECT_DOUBLE_EQ(PriceOf("95"), c.price95) << c.what;
+    }
+    // A group the station is not in never reaches it: the next command's reply comes, this
+    // one's does not.
+    ASSERT_TRUE(office_->Publish(GroupCommandTopic("north", "hq"),
+                                 R"({"id":"c7","grade":"95","price":9.99})"));
+    ASSERT_TRUE(office_->Publish(hq, R"({"id":"c8","grade":"92","price":49.5})"));
+    ASSERT_TRUE(Reply("c8"));
+    for (const auto& message : office_->Messages()) {
+        EXPECT_EQ(message.payload.find("\"c7\""), std::string::npos) << message.payload;
+    }
+    EXPECT_DOUBLE_EQ(PriceOf("95"), 46.2);
+    EXPECT_EQ(PriceEvents(), 3);  // c1, c6, c8
+}
+
+TEST_F(BridgeTest, CommandIdIsAppliedOnceAcrossARestart) {
+    StartStation();
+    const std::string hq = StationCommandTopic(kStation, "hq");
+    const std::string command = R"({"id":"once","grade":"95","price":47.25})";
+    ASSERT_TRUE(office_->Publish(hq, command));
+    ASSERT_TRUE(Reply("once"));
+    StopStation();
+    StartStation();
+    ASSERT_TRUE(office_->Publish(hq, command));
+    const std::optional<nlohmann::json> again = Reply("once", 2);
+    ASSERT_TRUE(again);
+    EXPECT_EQ((*again)["status"], "ok");
+    EXPECT_EQ((*again)["replayed"], true);
+    EXPECT_EQ(PriceEvents(), 1);
+    EXPECT_DOUBLE_EQ(PriceOf("95"), 47.25);
+}
+
+}  // namespace
+}  // namespace fuel::bridge
