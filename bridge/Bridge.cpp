@@ -186,11 +186,13 @@ class Bridge::Worker : public MqttClient::Listener {
         inFlight_.clear();
         pending_.clear();
         sent_ = acknowledged_;
-        client_->Publish(StatusTopic(config_.station), kOnline, 1, true);
+        // The broker takes a connection's packets in order: once "online" is out, the
+        // commands' subscriptions are in place.
         client_->Subscribe(StationCommandFilter(config_.station), 1);
         for (const std::string& group : config_.groups) {
             client_->Subscribe(GroupCommandFilter(group), 1);
         }
+        client_->Publish(StatusTopic(config_.station), kOnline, 1, true);
         {
             std::lock_guard lock(statusMutex_);
             ++status_.connections;
@@ -402,10 +404,13 @@ class Bridge::Worker : public MqttClient::Listener {
         UpdateStatus();
     }
 
+    // The same message again (a broker down for a day, tried every half minute) is logged once.
     void Note(const std::string& what) {
         {
             std::lock_guard lock(statusMutex_);
-            status_.lastError = what;
+            if (status_.lastMessage == what)
+                return;
+            status_.lastMessage = what;
         }
         if (options_.log)
             options_.log("mqtt: " + what);

@@ -3,6 +3,7 @@
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netinet/in.h>
+#include <pwd.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/socket.h>
@@ -36,6 +37,11 @@ fs::path FindProgram(const std::string& name) {
         start = end + 1;
     }
     throw std::runtime_error(name + " is not installed (scripts/install-deps.sh installs it)");
+}
+
+std::string CurrentUser() {
+    const passwd* user = ::getpwuid(::getuid());
+    return user != nullptr ? user->pw_name : "root";
 }
 
 int FreePort() {
@@ -121,7 +127,9 @@ void MosquittoBroker::Launch() {
     const fs::path dir = directory_.Path();
     WriteBytes(dir / "mosquitto.conf",
                "listener " + std::to_string(port_) + " 127.0.0.1\n" +
-                   ReadBytes(dir / "extra.conf") +
+                   // Run as root, mosquitto would become the user "mosquitto", who may
+                   // write neither its log nor its persistence in our directory.
+                   "user " + CurrentUser() + "\n" + ReadBytes(dir / "extra.conf") +
                    "persistence true\n"
                    "persistence_location " +
                    dir.string() +

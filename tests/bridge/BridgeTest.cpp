@@ -55,11 +55,27 @@ class BridgeTest : public testing::Test {
 
     Sequence Last() const { return forecourt_->GetJournal().LastSequence(); }
     // Every event up to n has arrived (first arrivals, whatever came twice).
-    bool ReceivedUpTo(Sequence n) const {
-        return office_->WaitFor([&](const auto& messages) {
+    testing::AssertionResult ReceivedUpTo(Sequence n) const {
+        const bool arrived = office_->WaitFor([&](const auto& messages) {
             const test::Received received = EventsOf(messages, kStation);
             return !received.firsts.empty() && received.firsts.back() >= n;
         });
+        if (arrived)
+            return testing::AssertionSuccess();
+        const test::Received received = EventsOf(office_->Messages(), kStation);
+        const BridgeStatus status = bridge_->Status();
+        return testing::AssertionFailure()
+               << "waited for " << n << ", received " << received.firsts.size() << " up to "
+               << (received.firsts.empty() ? 0 : received.firsts.back()) << "; bridge "
+               << (status.connected ? "connected" : "not connected") << ", acknowledged "
+               << status.acknowledged << ", stored " << status.stored << ", published "
+               << status.published << ", connections " << status.connections << ", last message \""
+               << status.lastMessage << "\"";
+    }
+    // The station has connected and subscribed to its commands: "online" comes after both.
+    bool Online() const {
+        return office_->WaitFor(
+            [](const auto& messages) { return test::LastStatus(messages, kStation) == "online"; });
     }
     // The reply to the command `id`, the `nth` one for that id.
     std::optional<nlohmann::json> Reply(const std::string& id, std::size_t nth = 1) const {
@@ -251,6 +267,7 @@ struct CommandCase {
 
 TEST_F(BridgeTest, PriceCommands) {
     StartStation();
+    ASSERT_TRUE(Online());
     const std::string hq = StationCommandTopic(kStation, "hq");
     const std::vector<CommandCase> cases = {
         {"backoffice", hq, R"({"id":"c1","grade":"95","price":46.1})", "c1", 1, "ok", "", false,
@@ -295,6 +312,7 @@ TEST_F(BridgeTest, PriceCommands) {
 
 TEST_F(BridgeTest, CommandIdIsAppliedOnceAcrossARestart) {
     StartStation();
+    ASSERT_TRUE(Online());
     const std::string hq = StationCommandTopic(kStation, "hq");
     const std::string command = R"({"id":"once","grade":"95","price":47.25})";
     ASSERT_TRUE(office_->Publish(hq, command));

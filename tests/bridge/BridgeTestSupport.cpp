@@ -35,6 +35,7 @@ std::filesystem::path WriteStation(const std::filesystem::path& dir, const std::
                            "[line north]\n"
                            "port = emulator:" BRIDGE_TEST_BUS
                            "\n"
+                           "customers = yes\n"
                            "[grade 95]\n"
                            "name = Super 95\n"
                            "price = 45.67\n"

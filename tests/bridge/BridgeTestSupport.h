@@ -13,7 +13,7 @@
 
 namespace fuel::bridge::test {
 
-// A station with fuel point 1 (grades 95 and 92) on the test bus, its journal in `dir`, and
+// A station with fuel point 1 (grades 95 and 92) on the test bus with customers, its journal in `dir`, and
 // an [mqtt] section for `station` at the broker's port, followed by `extra` lines.
 std::filesystem::path WriteStation(const std::filesystem::path& dir, const std::string& station,
                                    int port, const std::string& extra = {});
