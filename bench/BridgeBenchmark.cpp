@@ -55,7 +55,7 @@ int main(int argc, char** argv) {
         test::MosquittoBroker broker;
         test::TemporaryDirectory dir;
         const forecourt::Config config =
-            forecourt::LoadConfig(bridge::test::WriteStation(dir.Path(), "bench", broker.Port()),
+            forecourt::LoadConfig(bridge::test::WriteStation(dir.Path(), "bench", broker.Url()),
                                   {std::string(bridge::kSectionKind)});
         forecourt::Options options;
         options.migrations = bridge::Migrations();

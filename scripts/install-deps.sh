@@ -33,6 +33,7 @@ want libssl-dev test -f /usr/include/openssl/ssl.h
 # The bridge to the chain's MQTT broker: the client library, and the broker its tests start.
 want libmosquitto-dev test -f /usr/include/mosquitto.h
 want mosquitto test -x /usr/sbin/mosquitto
+want openssl command -v openssl
 # The install and package tests: pkg-config for the consumer build, dpkg-shlibdeps (and the
 # file utility CPack finds the programs with) for the Debian package's dependencies.
 want pkgconf command -v pkg-config

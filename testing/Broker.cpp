@@ -70,20 +70,61 @@ bool Accepts(int port) {
     return connected;
 }
 
+// Runs a program to its end, quietly; throws when it fails.
 void Run(const std::vector<std::string>& arguments) {
     std::vector<char*> argv;
     for (const std::string& argument : arguments)
         argv.push_back(const_cast<char*>(argument.c_str()));
     argv.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
     pid_t pid = -1;
-    if (::posix_spawn(&pid, argv[0], nullptr, nullptr, argv.data(), environ) != 0) {
+    const int spawned = ::posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    if (spawned != 0)
         throw std::runtime_error("cannot run " + arguments[0]);
-    }
     int status = 0;
     ::waitpid(pid, &status, 0);
     if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
-        throw std::runtime_error(arguments[0] + " failed");
+        throw std::runtime_error(arguments[0] + " " + arguments.at(1) + " failed");
     }
+}
+
+// A certificate authority, the broker's certificate for 127.0.0.1, and one per client.
+void MakeCertificates(const fs::path& dir, const std::vector<std::string>& clients) {
+    const std::string openssl = FindProgram("openssl").string();
+    const auto in = [&](const std::string& name) { return (dir / name).string(); };
+    Run({openssl, "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "2", "-subj",
+         "/CN=test-ca", "-keyout", in("ca.key"), "-out", in("ca.pem")});
+    WriteBytes(dir / "server.ext", "subjectAltName = IP:127.0.0.1\n");
+    const auto make = [&](const std::string& name, const std::string& commonName, bool server) {
+        Run({openssl, "req", "-newkey", "rsa:2048", "-nodes", "-subj", "/CN=" + commonName,
+             "-keyout", in(name + ".key"), "-out", in(name + ".csr")});
+        std::vector<std::string> sign = {openssl,
+                                         "x509",
+                                         "-req",
+                                         "-in",
+                                         in(name + ".csr"),
+                                         "-CA",
+                                         in("ca.pem"),
+                                         "-CAkey",
+                                         in("ca.key"),
+                                         "-CAcreateserial",
+                                         "-days",
+                                         "2",
+                                         "-out",
+                                         in(name + ".pem")};
+        if (server) {
+            sign.push_back("-extfile");
+            sign.push_back(in("server.ext"));
+        }
+        Run(sign);
+    };
+    make("server", "127.0.0.1", true);
+    for (const std::string& client : clients)
+        make(client, client, false);
 }
 
 }  // namespace
@@ -103,8 +144,17 @@ MosquittoBroker::MosquittoBroker(BrokerSetup setup) : program_(FindProgram("mosq
                 (dir / "acl").string() + "\n";
     }
     WriteBytes(dir / "extra.conf", extra);
+    if (!setup.tlsClients.empty()) {
+        MakeCertificates(dir, setup.tlsClients);
+        tls_ = true;
+    }
     for (int attempt = 0;; ++attempt) {
         port_ = FreePort();
+        if (tls_) {
+            do {
+                tlsPort_ = FreePort();
+            } while (tlsPort_ == port_);
+        }
         try {
             Launch();
             return;
@@ -125,21 +175,27 @@ std::string MosquittoBroker::Url() const {
 
 void MosquittoBroker::Launch() {
     const fs::path dir = directory_.Path();
-    WriteBytes(dir / "mosquitto.conf",
-               "listener " + std::to_string(port_) + " 127.0.0.1\n" +
-                   // Run as root, mosquitto would become the user "mosquitto", who may
-                   // write neither its log nor its persistence in our directory.
-                   "user " + CurrentUser() + "\n" + ReadBytes(dir / "extra.conf") +
-                   "persistence true\n"
-                   "persistence_location " +
-                   dir.string() +
-                   "/\n"
-                   "autosave_interval 0\n"
-                   // A back office subscriber that falls behind must lose nothing in a test.
-                   "max_queued_messages 0\n"
-                   "max_queued_bytes 0\n"
-                   "log_dest file " +
-                   (dir / "mosquitto.log").string() + "\n");
+    WriteBytes(
+        dir / "mosquitto.conf",
+        "listener " + std::to_string(port_) + " 127.0.0.1\n" +
+            // Run as root, mosquitto would become the user "mosquitto", who may
+            // write neither its log nor its persistence in our directory.
+            "user " + CurrentUser() + "\n" + ReadBytes(dir / "extra.conf") +
+            "persistence true\n"
+            "persistence_location " +
+            dir.string() +
+            "/\n"
+            "autosave_interval 0\n"
+            // A back office subscriber that falls behind must lose nothing in a test.
+            "max_queued_messages 0\n"
+            "max_queued_bytes 0\n"
+            "log_dest file " +
+            (dir / "mosquitto.log").string() + "\n" +
+            (tls_ ? "listener " + std::to_string(tlsPort_) + " 127.0.0.1\n" + "cafile " +
+                        (dir / "ca.pem").string() + "\ncertfile " + (dir / "server.pem").string() +
+                        "\nkeyfile " + (dir / "server.key").string() +
+                        "\nrequire_certificate true\nuse_identity_as_username true\n"
+                  : std::string()));
     const std::string program = program_.string();
     const std::string config = (dir / "mosquitto.conf").string();
     char* argv[] = {const_cast<char*>(program.c_str()), const_cast<char*>("-c"),
@@ -241,14 +297,15 @@ bool MqttPeer::WaitFor(const std::function<bool(const std::vector<Message>&)>& d
     return changed_.wait_for(lock, timeout, [&] { return done(messages_); });
 }
 
-bool MqttPeer::Publish(const std::string& topic, const std::string& payload, bool retain) {
+bool MqttPeer::Publish(const std::string& topic, const std::string& payload,
+                       std::chrono::milliseconds timeout) {
     int id = 0;
     if (mosquitto_publish(client_, &id, topic.c_str(), static_cast<int>(payload.size()),
-                          payload.data(), 1, retain) != MOSQ_ERR_SUCCESS) {
+                          payload.data(), 1, false) != MOSQ_ERR_SUCCESS) {
         return false;
     }
     std::unique_lock lock(mutex_);
-    return changed_.wait_for(lock, 10s, [&] {
+    return changed_.wait_for(lock, timeout, [&] {
         return std::find(acknowledged_.begin(), acknowledged_.end(), id) != acknowledged_.end();
     });
 }

@@ -26,6 +26,10 @@ struct BrokerSetup {
     // control file text) says what each may do.
     std::vector<std::pair<std::string, std::string>> users;
     std::string acl;
+    // With clients: a second listener on TLS (TlsPort) that wants a client certificate and
+    // takes its common name as the user. Made in the broker's directory: ca.pem, and for
+    // each client NAME.pem and NAME.key (common name NAME).
+    std::vector<std::string> tlsClients;
 };
 
 class MosquittoBroker {
@@ -42,6 +46,7 @@ class MosquittoBroker {
     void Start();
     bool Running() const { return pid_ > 0; }
     int Port() const { return port_; }
+    int TlsPort() const { return tlsPort_; }
     std::string Url() const;  // mqtt://127.0.0.1:PORT
     const std::filesystem::path& Directory() const { return directory_.Path(); }
 
@@ -51,6 +56,8 @@ class MosquittoBroker {
     std::filesystem::path program_;
     pid_t pid_ = -1;
     int port_ = 0;
+    int tlsPort_ = 0;
+    bool tls_ = false;
 };
 
 // A client of the broker (a back office): subscribes with a persistent session and records
@@ -75,7 +82,8 @@ class MqttPeer {
     bool WaitFor(const std::function<bool(const std::vector<Message>&)>& done,
                  std::chrono::milliseconds timeout = std::chrono::seconds(30)) const;
     // Publishes QoS 1 and waits for the broker's acknowledgement; false if none came.
-    bool Publish(const std::string& topic, const std::string& payload, bool retain = false);
+    bool Publish(const std::string& topic, const std::string& payload,
+                 std::chrono::milliseconds timeout = std::chrono::seconds(10));
     void Clear();
 
   private:

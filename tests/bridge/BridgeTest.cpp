@@ -28,15 +28,17 @@ constexpr char kStation[] = "s1";
 class BridgeTest : public testing::Test {
   protected:
     void SetUp() override {
-        office_ = std::make_unique<MqttPeer>(broker_.Port(),
-                                             std::vector<std::string>{"stations/s1/#"}, "office");
+        broker_ = std::make_unique<fuel::test::MosquittoBroker>(setup_);
+        office_ =
+            std::make_unique<MqttPeer>(broker_->Port(), std::vector<std::string>{"stations/s1/#"},
+                                       "office", officeUser_, officeUser_.empty() ? "" : "pw");
     }
     void TearDown() override { StopStation(); }
 
     void StartStation() {
-        const forecourt::Config config =
-            forecourt::LoadConfig(test::WriteStation(dir_.Path(), kStation, broker_.Port(), extra_),
-                                  {std::string(kSectionKind)});
+        const forecourt::Config config = forecourt::LoadConfig(
+            test::WriteStation(dir_.Path(), kStation, url_.empty() ? broker_->Url() : url_, extra_),
+            {std::string(kSectionKind)});
         forecourt::Options options;
         options.migrations = Migrations();
         forecourt_ = std::make_unique<Forecourt>(config, options);
@@ -123,7 +125,10 @@ class BridgeTest : public testing::Test {
     }
 
     fuel::test::TemporaryDirectory dir_;
-    fuel::test::MosquittoBroker broker_;
+    fuel::test::BrokerSetup setup_;  // before SetUp: users and their access
+    std::unique_ptr<fuel::test::MosquittoBroker> broker_;
+    std::string url_;         // the station's broker; empty: the plain listener
+    std::string officeUser_;  // the back office logs in as this user, password "pw"
     std::unique_ptr<MqttPeer> office_;
     std::string extra_ = "groups = south\nidentity.hq = backoffice\nidentity.till = pos\n";
     std::unique_ptr<Forecourt> forecourt_;
@@ -169,14 +174,14 @@ TEST_F(BridgeTest, EveryEventInOrderThenOfflineAtStop) {
 }
 
 TEST_F(BridgeTest, BrokerDownFromTheStartThenEverythingInOrder) {
-    broker_.Stop();
+    broker_->Stop();
     StartStation();
     ToggleFuelPoint(*forecourt_, 6);
     const Sequence backlog = Last();
     EXPECT_FALSE(bridge_->Status().connected);
     EXPECT_EQ(ReadPosition(forecourt_->GetJournal(), kStation), 0);
 
-    broker_.Start();
+    broker_->Start();
     ASSERT_TRUE(ReceivedUpTo(backlog));
     ToggleFuelPoint(*forecourt_, 3);  // live, after the backlog
     const Sequence last = Last();
@@ -194,11 +199,11 @@ TEST_F(BridgeTest, BrokerOutageInTheMiddleLosesNothing) {
     ToggleFuelPoint(*forecourt_, 4);
     ASSERT_TRUE(ReceivedUpTo(Last()));
 
-    broker_.Stop();
+    broker_->Stop();
     test::Fill(*forecourt_, 1.0);
     ToggleFuelPoint(*forecourt_, 4);
     test::Fill(*forecourt_, 0.5);
-    broker_.Start();
+    broker_->Start();
     ToggleFuelPoint(*forecourt_, 2);
     const Sequence last = Last();
     ASSERT_TRUE(ReceivedUpTo(last));
@@ -326,6 +331,70 @@ TEST_F(BridgeTest, CommandIdIsAppliedOnceAcrossARestart) {
     EXPECT_EQ((*again)["replayed"], true);
     EXPECT_EQ(PriceEvents(), 1);
     EXPECT_DOUBLE_EQ(PriceOf("95"), 47.25);
+}
+
+// A broker that knows its users: the station logs in with a user and password, and the
+// access control ties a command's identity level to the user who sent it.
+class BridgeAccessTest : public BridgeTest {
+  protected:
+    BridgeAccessTest() {
+        setup_.users = {{"station-s1", "pw"}, {"hq", "pw"}, {"till", "pw"}};
+        setup_.acl =
+            "user station-s1\n"
+            "topic readwrite stations/s1/#\n"
+            "topic read groups/south/commands/#\n"
+            "user hq\n"
+            "topic read stations/#\n"
+            "pattern write stations/+/commands/price/%u\n"
+            "pattern write groups/+/commands/price/%u\n";
+        officeUser_ = "hq";
+        extra_ += "user = station-s1\npassword = pw\n";
+    }
+};
+
+TEST_F(BridgeAccessTest, IdentityIsTheSendersOwn) {
+    StartStation();
+    ASSERT_TRUE(Online());
+    {
+        // The broker refuses a command whose identity level is not the sender's user (and
+        // mosquitto drops the sender's connection for it).
+        MqttPeer spoofer(broker_->Port(), {}, "spoofer", "till", "pw");
+        spoofer.Publish(StationCommandTopic(kStation, "hq"),
+                        R"({"id":"spoofed","grade":"95","price":1.5})", 2s);
+    }
+    MqttPeer till(broker_->Port(), {}, "till", "till", "pw");
+    ASSERT_TRUE(till.Publish(StationCommandTopic(kStation, "till"),
+                             R"({"id":"t1","grade":"95","price":1.5})"));
+    const std::optional<nlohmann::json> refused = Reply("t1");
+    ASSERT_TRUE(refused);
+    EXPECT_EQ((*refused)["reason"], "role-may-not-set-prices");
+    ASSERT_TRUE(office_->Publish(StationCommandTopic(kStation, "hq"),
+                                 R"({"id":"h1","grade":"95","price":46.75})"));
+    const std::optional<nlohmann::json> applied = Reply("h1");
+    ASSERT_TRUE(applied);
+    EXPECT_EQ((*applied)["status"], "ok");
+    for (const auto& message : office_->Messages()) {
+        EXPECT_EQ(message.payload.find("spoofed"), std::string::npos) << message.payload;
+    }
+    EXPECT_EQ(PriceEvents(), 1);
+    EXPECT_DOUBLE_EQ(PriceOf("95"), 46.75);
+}
+
+class BridgeTlsTest : public BridgeTest {
+  protected:
+    BridgeTlsTest() { setup_.tlsClients = {"station-s1"}; }
+};
+
+TEST_F(BridgeTlsTest, ClientCertificateOverMqtts) {
+    const std::filesystem::path& tls = broker_->Directory();
+    url_ = "mqtts://127.0.0.1:" + std::to_string(broker_->TlsPort());
+    extra_ += "ca = " + (tls / "ca.pem").string() +
+              "\ncertificate = " + (tls / "station-s1.pem").string() +
+              "\nkey = " + (tls / "station-s1.key").string() + "\n";
+    StartStation();
+    ToggleFuelPoint(*forecourt_, 2);
+    ASSERT_TRUE(ReceivedUpTo(Last()));
+    EXPECT_EQ(EventsOf(office_->Messages(), kStation).firsts, OneTo(Last()));
 }
 
 }  // namespace

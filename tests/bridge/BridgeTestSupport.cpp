@@ -27,7 +27,7 @@ void Require(const forecourt::Outcome& outcome, const std::string& what) {
 }  // namespace
 
 std::filesystem::path WriteStation(const std::filesystem::path& dir, const std::string& station,
-                                   int port, const std::string& extra) {
+                                   const std::string& url, const std::string& extra) {
     const std::filesystem::path file = dir / "station.ini";
     fuel::test::WriteBytes(file,
                            "[forecourt]\n"
@@ -47,9 +47,8 @@ std::filesystem::path WriteStation(const std::filesystem::path& dir, const std::
                            "address = 1\n"
                            "nozzles = 95 92\n"
                            "[mqtt]\n"
-                           "url = mqtt://127.0.0.1:" +
-                               std::to_string(port) + "\nstation = " + station +
-                               "\nkeepalive = 5\n" + extra);
+                           "url = " +
+                               url + "\nstation = " + station + "\nkeepalive = 5\n" + extra);
     return file;
 }
 

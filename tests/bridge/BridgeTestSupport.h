@@ -13,10 +13,11 @@
 
 namespace fuel::bridge::test {
 
-// A station with fuel point 1 (grades 95 and 92) on the test bus with customers, its journal in `dir`, and
-// an [mqtt] section for `station` at the broker's port, followed by `extra` lines.
+// A station with fuel point 1 (grades 95 and 92) on the test bus with customers, its
+// journal in `dir`, and an [mqtt] section for `station` at the broker `url`, followed by
+// `extra` lines.
 std::filesystem::path WriteStation(const std::filesystem::path& dir, const std::string& station,
-                                   int port, const std::string& extra = {});
+                                   const std::string& url, const std::string& extra = {});
 
 // The event messages of one station as a back office sees them, de-duplicated by sequence.
 struct Received {

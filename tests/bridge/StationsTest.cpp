@@ -121,8 +121,8 @@ class StationsTest : public testing::Test {
 
 TEST_F(StationsTest, TwoStationsInOrderAndAGroupCommandAppliedOnceEach) {
     fuel::test::TemporaryDirectory dirA, dirB;
-    Station a(test::WriteStation(dirA.Path(), "a", broker_.Port(), kOffice), 3, 4);
-    Station b(test::WriteStation(dirB.Path(), "b", broker_.Port(), kOffice), 3, 4);
+    Station a(test::WriteStation(dirA.Path(), "a", broker_.Url(), kOffice), 3, 4);
+    Station b(test::WriteStation(dirB.Path(), "b", broker_.Url(), kOffice), 3, 4);
     const Sequence lastA = a.Ready();
     const Sequence lastB = b.Ready();
     ASSERT_GT(lastA, 0);
@@ -176,7 +176,7 @@ TEST_F(StationsTest, TwoStationsInOrderAndAGroupCommandAppliedOnceEach) {
 
 TEST_F(StationsTest, KilledBetweenCommitAndPublicationPublishesOnceAfterRestart) {
     fuel::test::TemporaryDirectory dir;
-    const auto config = test::WriteStation(dir.Path(), "k", broker_.Port(), kOffice);
+    const auto config = test::WriteStation(dir.Path(), "k", broker_.Url(), kOffice);
     broker_.Stop();
     Sequence committed = 0;
     {
