@@ -4,6 +4,7 @@
 #include <sys/eventfd.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <deque>
@@ -126,40 +127,47 @@ class Bridge::Worker : public MqttClient::Listener {
 
   private:
     void Run() {
-        auto nextAttempt = Clock::now();
-        auto delay = options_.reconnectMin;
         for (;;) {
             if (Stopping())
                 break;
-            if (!client_ && Clock::now() >= nextAttempt)
+            if (!client_ && Clock::now() >= nextAttempt_) {
                 Connect();
+                if (!client_ || client_->Dead())
+                    Drop();
+            }
             if (connected_)
                 Publish();
             StorePosition();
-            const auto wait = client_
-                                  ? kIdleWait
-                                  : std::max(std::chrono::milliseconds(0),
-                                             std::chrono::duration_cast<std::chrono::milliseconds>(
-                                                 nextAttempt - Clock::now()));
             if (client_) {
-                client_->Service(inbox_->bell, std::min(wait, kIdleWait));
+                client_->Service(inbox_->bell, kIdleWait);
             } else {
+                const auto untilAttempt = std::chrono::duration_cast<std::chrono::milliseconds>(
+                    nextAttempt_ - Clock::now());
                 pollfd bell{inbox_->bell, POLLIN, 0};
-                ::poll(&bell, 1, static_cast<int>(std::min(wait, kIdleWait).count()));
+                ::poll(
+                    &bell, 1,
+                    static_cast<int>(
+                        std::clamp(untilAttempt, std::chrono::milliseconds(0), kIdleWait).count()));
             }
             inbox_->Silence();
             TakePositionAnswer();
             if (client_ && client_->Dead()) {
-                client_.reset();
-                connected_ = false;
-                nextAttempt = Clock::now() + delay;
-                delay = std::min(delay * 2, options_.reconnectMax);
-                UpdateStatus();
+                Drop();
             } else if (connected_) {
-                delay = options_.reconnectMin;
+                delay_ = options_.reconnectMin;
             }
         }
         Finish();
+    }
+
+    // A failed or lost connection is dropped whole; the next one is tried after a delay
+    // that doubles with each failure in a row.
+    void Drop() {
+        client_.reset();
+        connected_ = false;
+        nextAttempt_ = Clock::now() + delay_;
+        delay_ = std::min(delay_ * 2, options_.reconnectMax);
+        UpdateStatus();
     }
 
     bool Stopping() {
@@ -434,6 +442,8 @@ class Bridge::Worker : public MqttClient::Listener {
     // The bridge's thread only.
     std::unique_ptr<MqttClient> client_;
     bool connected_ = false;
+    Clock::time_point nextAttempt_{};
+    std::chrono::milliseconds delay_ = options_.reconnectMin;
     Sequence sent_ = 0;                 // the last event handed to the broker on this connection
     Sequence acknowledged_ = 0;         // every event up to it acknowledged
     Sequence stored_ = 0;               // the position the journal holds

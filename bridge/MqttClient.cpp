@@ -115,7 +115,9 @@ void MqttClient::Disconnect() {
 }
 
 void MqttClient::Service(int wakeFd, std::chrono::milliseconds timeout) {
-    const int socket = dead_ ? -1 : mosquitto_socket(client_);
+    if (dead_)
+        return;  // the owner drops it: nothing to wait for
+    const int socket = mosquitto_socket(client_);
     std::array<pollfd, 2> watched{};
     watched[0] = {wakeFd, POLLIN, 0};
     watched[1] = {socket,

@@ -78,7 +78,8 @@ class MqttClient {
     // A clean end: the broker drops the last will.
     void Disconnect();
     // Waits up to `timeout` for the connection or for wakeFd to be readable (the caller
-    // empties it), then reads, writes and keeps the connection alive.
+    // empties it), then reads, writes and keeps the connection alive. Returns at once when
+    // the connection is dead.
     void Service(int wakeFd, std::chrono::milliseconds timeout);
     bool Dead() const { return dead_; }
 
