@@ -95,25 +95,5 @@ INSTANTIATE_TEST_SUITE_P(
         return name;
     });
 
-TEST(CommandTest, ReplyCarriesTheForecourtsOutcome) {
-    const PriceCommand command{"c9", "hq", "95", 46.1};
-    const auto replayed = [] {
-        auto outcome = forecourt::Outcome::Success({{"grade", {{"code", "95"}}}});
-        outcome.replayed = true;
-        return outcome;
-    }();
-    const nlohmann::json ok = ToJson(ReplyTo(command, replayed), "s");
-    EXPECT_EQ(ok, nlohmann::json::parse(R"({"id":"c9","station":"s","command":"price",
-        "from":"hq","status":"ok","replayed":true,"data":{"grade":{"code":"95"}}})"));
-
-    const nlohmann::json failed = ToJson(
-        ReplyTo(command, forecourt::Outcome::Failure(forecourt::Status::NotFound,
-                                                     forecourt::reason::kNoGrade, "no grade 95")),
-        "s");
-    EXPECT_EQ(failed["status"], "not-found");
-    EXPECT_EQ(failed["reason"], "no-such-grade");
-    EXPECT_EQ(failed["message"], "no grade 95");
-}
-
 }  // namespace
 }  // namespace fuel::bridge
