@@ -89,6 +89,10 @@ nlohmann::json ToJson(const Reply& reply, std::string_view station) {
 std::variant<PriceCommand, Reply> ReadPriceCommand(std::string_view topic, std::string_view payload,
                                                    const Identities& identities) {
     const std::optional<std::string> identity = CommandIdentity(topic);
+    if (payload.size() > kMaxCommandBytes) {
+        return Invalid(std::nullopt, identity.value_or(""),
+                       "the command is longer than " + std::to_string(kMaxCommandBytes) + " bytes");
+    }
     const nlohmann::json json = nlohmann::json::parse(payload, nullptr, false);
     if (json.is_discarded() || !json.is_object()) {
         return Invalid(std::nullopt, identity.value_or(""), "the command is not a JSON object");

@@ -65,6 +65,8 @@ inline constexpr std::string_view kRoleMayNot = "role-may-not-set-prices";
 // Commands ids are idempotency keys kept in the journal; a bound keeps a sender from filling
 // it with megabyte keys.
 inline constexpr std::size_t kMaxCommandId = 200;
+// A price command is a few dozen bytes; a larger payload is refused unread.
+inline constexpr std::size_t kMaxCommandBytes = 4096;
 
 // The command, or the reply that refuses it (bad topic or payload, identity or role that
 // may not). Never throws on what arrives.

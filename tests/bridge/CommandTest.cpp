@@ -68,6 +68,8 @@ INSTANTIATE_TEST_SUITE_P(
         Refusal{"id too long", kHq,
                 R"({"id":")" + std::string(kMaxCommandId + 1, 'x') + R"(","grade":"95","price":1})",
                 std::nullopt, "invalid", "bad-request"},
+        Refusal{"too large", kHq, std::string(kGood) + std::string(kMaxCommandBytes, ' '),
+                std::nullopt, "invalid", "bad-request"},
         Refusal{"no grade", kHq, R"({"id":"c1","price":46.1})", kId, "invalid", "bad-request"},
         Refusal{"grade a number", kHq, R"({"id":"c1","grade":95,"price":46.1})", kId, "invalid",
                 "bad-request"},
