@@ -9,7 +9,10 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <optional>
 
+#include "bridge/Bridge.h"
+#include "bridge/Position.h"
 #include "forecourt/Forecourt.h"
 #include "server/Log.h"
 #include "server/Options.h"
@@ -79,11 +82,23 @@ void BecomeDatabaseOwner(const fs::path& database) {
     }
 }
 
+// The journal's tables: the server's and the bridge's, whether or not a broker is configured,
+// so that one journal serves with and without a bridge and the token commands open it as the
+// running service does.
+std::vector<forecourt::Migration> JournalMigrations() {
+    std::vector<forecourt::Migration> migrations = ServerMigrations();
+    for (forecourt::Migration& migration : bridge::Migrations())
+        migrations.push_back(std::move(migration));
+    return migrations;
+}
+
 // The configuration, with the database the command line names instead of its own. The
 // example station keeps its journal in the working directory: where it is installed is
-// nobody's to write (and a source tree is no place for a journal either).
+// nobody's to write (and a source tree is no place for a journal either). The bridge's
+// section is kept as read; Serve gives it meaning.
 forecourt::Config LoadStation(const ServerSettings& settings) {
-    forecourt::Config config = forecourt::LoadConfig(ConfigPath(settings));
+    forecourt::Config config =
+        forecourt::LoadConfig(ConfigPath(settings), {std::string(bridge::kSectionKind)});
     if (!settings.database.empty()) {
         config.database = fs::absolute(settings.database);
     } else if (settings.config.empty()) {
@@ -95,7 +110,7 @@ forecourt::Config LoadStation(const ServerSettings& settings) {
 int TokenCommand(const Invocation& invocation, std::ostream& out, std::ostream& err) {
     const forecourt::Config config = LoadStation(invocation.settings);
     BecomeDatabaseOwner(config.database);
-    forecourt::Journal journal(config.database, ServerMigrations());
+    forecourt::Journal journal(config.database, JournalMigrations());
     journal.Start();
     struct StopJournal {
         forecourt::Journal& journal;
@@ -143,14 +158,27 @@ int Serve(const ServerSettings& settings) {
     SetVerbose(settings.verbose);
 
     forecourt::Config config = LoadStation(settings);
+    // A broker section with a mistake stops us here, before a line or the journal is opened.
+    const std::optional<bridge::BrokerConfig> broker = bridge::ReadBrokerConfig(config);
     Log(Priority::Info, "fuel-forecourtd " FUEL_VERSION ": " + config.file.string() + ", " +
                             std::to_string(config.lines.size()) + " lines, " +
                             std::to_string(config.fuelPoints.size()) + " fuel points, journal " +
                             config.database.string());
     forecourt::Options options;
-    options.migrations = ServerMigrations();
+    options.migrations = JournalMigrations();
     forecourt::Forecourt forecourt(std::move(config), options);
     forecourt.Start();
+    // Declared after the forecourt, so that it also stops first when something below throws.
+    std::optional<bridge::Bridge> mqtt;
+    if (broker) {
+        bridge::BridgeOptions bridgeOptions;
+        bridgeOptions.log = [](const std::string& line) { Log(Priority::Notice, line); };
+        Log(Priority::Info, std::string("mqtt: station ") + broker->station + " publishes to " +
+                                (broker->tls ? "mqtts://" : "mqtt://") + broker->host + ":" +
+                                std::to_string(broker->port));
+        mqtt.emplace(forecourt, *broker, std::move(bridgeOptions));
+        mqtt->Start();
+    }
     Tokens tokens(forecourt.GetJournal());
     if (tokens.List().empty()) {
         Log(Priority::Warning,
@@ -167,6 +195,10 @@ int Serve(const ServerSettings& settings) {
     Log(Priority::Info,
         std::string("stopping (") + (signal == SIGTERM ? "SIGTERM" : "SIGINT") + ")");
     server.Stop();
+    // The bridge says "offline" and records how far the broker has acknowledged, which it
+    // can only do while the journal is open.
+    if (mqtt)
+        mqtt->Stop();
     forecourt.Stop();
     Log(Priority::Info, "stopped");
     return 0;

@@ -122,7 +122,8 @@ const std::vector<Option>& Options() {
         {"role", "ROLE", "token add: the client's role (the roles are below)",
          [](Invocation& i, const std::string& v) {
              const auto role = RoleFromName(v);
-             if (!role) throw UsageError("--role must be " + RoleNames() + ", not '" + v + "'");
+             if (!role)
+                 throw UsageError("--role must be " + RoleNames() + ", not '" + v + "'");
              i.role = *role;
          }},
         {"help", "", "show this help",
@@ -267,6 +268,12 @@ std::string HelpText() {
         left.resize(14, ' ');
         text += left + std::string(Description(role)) + "\n";
     }
+    text +=
+        "\nBroker:\n"
+        "  With an [mqtt] section in the configuration (url, station, and how to log in), it\n"
+        "  also publishes every journal event to the chain's MQTT broker, in order and after\n"
+        "  an outage too, and applies the price commands the broker brings; a mistake in the\n"
+        "  section stops it before anything starts. See fuel-forecourtd(8).\n";
     return text;
 }
 
