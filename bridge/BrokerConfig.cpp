@@ -173,10 +173,10 @@ std::optional<BrokerConfig> ReadBrokerConfig(const forecourt::Config& config) {
         } else if (name.starts_with(kIdentityPrefix)) {
             const std::string identity = name.substr(kIdentityPrefix.size());
             reader.TopicLevel(each, identity);
-            const std::optional<Role> role = RoleFromName(each.value);
+            const std::optional<Role> role = forecourt::RoleFromName(each.value);
             if (!role) {
                 reader.Fail(each.line, "role \"" + each.value + "\" of " + identity +
-                                           " is none of " + RoleNames());
+                                           " is none of " + forecourt::RoleNames());
             }
             broker.identities.emplace(identity, *role);
         } else {

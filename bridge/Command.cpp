@@ -1,6 +1,5 @@
 #include "bridge/Command.h"
 
-#include <array>
 #include <cmath>
 
 #include "bridge/Topics.h"
@@ -8,14 +7,19 @@
 namespace fuel::bridge {
 namespace {
 
+using forecourt::Permission;
 using forecourt::Status;
 
-constexpr std::array<std::pair<Role, std::string_view>, 4> kRoles = {{
-    {Role::Pos, "pos"},
-    {Role::Backoffice, "backoffice"},
-    {Role::Viewer, "viewer"},
-    {Role::Technician, "technician"},
-}};
+// "backoffice": the roles that may, for the refusal's message.
+std::string PriceSetters() {
+    std::string names;
+    for (const Role role : forecourt::RolesWith(Permission::Price)) {
+        if (!names.empty())
+            names += " or ";
+        names += forecourt::Name(role);
+    }
+    return names;
+}
 
 Reply Invalid(std::optional<std::string> id, std::string identity, std::string message) {
     Reply reply;
@@ -38,36 +42,6 @@ Reply Forbidden(std::string id, std::string identity, std::string_view why, std:
 }
 
 }  // namespace
-
-std::string_view Name(Role role) {
-    for (const auto& [each, name] : kRoles) {
-        if (each == role)
-            return name;
-    }
-    return "?";
-}
-
-std::optional<Role> RoleFromName(std::string_view name) {
-    for (const auto& [role, each] : kRoles) {
-        if (each == name)
-            return role;
-    }
-    return std::nullopt;
-}
-
-std::string RoleNames() {
-    std::string names;
-    for (const auto& [role, name] : kRoles) {
-        if (!names.empty())
-            names += ", ";
-        names += name;
-    }
-    return names;
-}
-
-bool MaySetPrices(Role role) {
-    return role == Role::Backoffice;
-}
 
 nlohmann::json ToJson(const Reply& reply, std::string_view station) {
     nlohmann::json json = {
@@ -118,10 +92,10 @@ std::variant<PriceCommand, Reply> ReadPriceCommand(std::string_view topic, std::
         return Forbidden(command.id, command.identity, reason::kUnknownIdentity,
                          "\"" + command.identity + "\" has no role at this station");
     }
-    if (!MaySetPrices(known->second)) {
+    if (!forecourt::Allows(known->second, Permission::Price)) {
         return Forbidden(command.id, command.identity, reason::kRoleMayNot,
                          "\"" + command.identity + "\" is " + std::string(Name(known->second)) +
-                             "; only backoffice may change prices");
+                             "; only " + PriceSetters() + " may change prices");
     }
     const auto grade = json.find("grade");
     if (grade == json.end() || !grade->is_string() ||

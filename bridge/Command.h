@@ -22,18 +22,13 @@
 #include <nlohmann/json.hpp>
 
 #include "forecourt/Outcome.h"
+#include "forecourt/Roles.h"
 
 namespace fuel::bridge {
 
-// The roles the station's clients have; only the back office may change prices.
-enum class Role { Pos, Backoffice, Viewer, Technician };
-// "pos", "backoffice", "viewer", "technician".
-std::string_view Name(Role role);
-std::optional<Role> RoleFromName(std::string_view name);
-// The names, for messages that list them: "pos, backoffice, viewer, technician".
-std::string RoleNames();
-bool MaySetPrices(Role role);
-
+// A broker identity has one of the station's roles, as a token's holder has at the API; a
+// price command needs the role's permission to set prices.
+using forecourt::Role;
 using Identities = std::map<std::string, Role, std::less<>>;
 
 struct PriceCommand {

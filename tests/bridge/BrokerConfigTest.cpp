@@ -143,7 +143,7 @@ INSTANTIATE_TEST_SUITE_P(
         BadSection{"ca without tls", kOk + "ca = ca.pem\n", 3, "needs an mqtts:// url"},
         BadSection{"password without user", kOk + "password = p\n", 3, "without user"},
         BadSection{"unknown role", kOk + "identity.hq = admin\n", 3,
-                   "none of pos, backoffice, viewer, technician"},
+                   "none of viewer, pos, backoffice or technician"},
         BadSection{"identity with plus", kOk + "identity.a+ = pos\n", 3, "one topic level"},
         BadSection{"identity twice", kOk + "identity.hq = pos\nidentity.hq = viewer\n", 4,
                    "given twice"},

@@ -1,8 +1,8 @@
-#include "server/Roles.h"
+#include "forecourt/Roles.h"
 
 #include <array>
 
-namespace fuel::server {
+namespace fuel::forecourt {
 namespace {
 
 constexpr unsigned Bit(Permission permission) {
@@ -108,4 +108,4 @@ std::vector<Role> RolesWith(Permission permission) {
     return roles;
 }
 
-}  // namespace fuel::server
+}  // namespace fuel::forecourt
