@@ -1,109 +1,170 @@
-// Stations as processes of their own (the test program bridge_test_station: a forecourt on
-// the embedded emulator and its bridge), one broker, one back office: two stations at once,
-// a command to their group, and a station killed with SIGKILL.
-#include <fcntl.h>
-#include <poll.h>
+// Stations as a chain runs them: the built fuel-forecourtd, each with its own journal on the
+// embedded emulator, one broker, one back office. Fills and closes go through each daemon's
+// API; a command to their group; a daemon killed with SIGKILL while the broker is away and
+// its events are committed but not published; a daemon stopped with SIGTERM; and a broker
+// section with a mistake, which starts nothing.
 #include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <gtest/gtest.h>
 
+#include <memory>
 #include <thread>
 
 #include "bridge/Topics.h"
 #include "forecourt/Database.h"
 #include "testing/Broker.h"
+#include "testing/ChildProcess.h"
+#include "testing/HttpClient.h"
 #include "testing/TestFiles.h"
 #include "tests/bridge/BridgeTestSupport.h"
 
-extern char** environ;
+#ifndef FUEL_FORECOURTD_PATH
+#error "FUEL_FORECOURTD_PATH must name the built program"
+#endif
 
 namespace fuel::bridge {
 namespace {
 
+namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 using forecourt::Sequence;
+using fuel::test::ChildProcess;
+using fuel::test::HttpAnswer;
 using fuel::test::MqttPeer;
+using fuel::test::ReadBytes;
+using nlohmann::json;
 using test::EventsOf;
 using test::OneTo;
 
-// One station process; its "ready N" line read from its standard output.
-class Station {
-  public:
-    Station(const std::filesystem::path& config, int fills, int toggles) {
-        int out[2];
-        if (::pipe2(out, O_CLOEXEC) != 0)
-            throw std::runtime_error("pipe");
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
-        const std::string program = BRIDGE_TEST_STATION;
-        const std::string file = config.string();
-        const std::string fillCount = std::to_string(fills);
-        const std::string toggleCount = std::to_string(toggles);
-        char* argv[] = {const_cast<char*>(program.c_str()), const_cast<char*>(file.c_str()),
-                        const_cast<char*>(fillCount.c_str()),
-                        const_cast<char*>(toggleCount.c_str()), nullptr};
-        const int spawned = ::posix_spawn(&pid_, argv[0], &actions, nullptr, argv, environ);
-        posix_spawn_file_actions_destroy(&actions);
-        ::close(out[1]);
-        output_ = out[0];
-        if (spawned != 0)
-            throw std::runtime_error("cannot start " + program);
-    }
-    ~Station() {
-        if (pid_ > 0)
-            Kill(SIGTERM);
-        ::close(output_);
-    }
+constexpr char kOffice[] = "groups = south\nidentity.hq = backoffice\n";
 
-    // The journal's last sequence once the station has made its events; 0 when it failed.
-    Sequence Ready() {
-        std::string line;
-        const auto deadline = std::chrono::steady_clock::now() + 60s;
-        while (std::chrono::steady_clock::now() < deadline) {
-            pollfd readable{output_, POLLIN, 0};
-            if (::poll(&readable, 1, 1000) <= 0)
-                continue;
-            char c = 0;
-            if (::read(output_, &c, 1) != 1)
-                return 0;
-            if (c != '\n') {
-                line += c;
-            } else if (line.starts_with("ready ")) {
-                return std::stoll(line.substr(6));
-            } else {
-                line.clear();
-            }
-        }
-        return 0;
-    }
-
-    void Kill(int signal) {
-        ::kill(pid_, signal);
-        int status = 0;
-        ::waitpid(pid_, &status, 0);
-        pid_ = -1;
-    }
-
-  private:
-    pid_t pid_ = -1;
-    int output_ = -1;
+struct ProgramRun {
+    std::optional<int> status;
+    std::string out;
+    std::string err;
 };
 
-Sequence StoredPosition(const std::filesystem::path& dir, const std::string& station) {
-    forecourt::Connection db(dir / "station.db", forecourt::Connection::Mode::ReadOnly);
-    forecourt::Statement& select =
-        db.Prepare("SELECT sequence FROM mqtt_published WHERE station = ?1");
-    select.Bind(1, station);
-    const Sequence position = select.Step() ? select.Integer(0) : 0;
-    select.Reset();
-    return position;
+ProgramRun RunDaemonCommand(const fs::path& dir, const std::vector<std::string>& words) {
+    ChildProcess child(FUEL_FORECOURTD_PATH, words, dir / "command.out", dir / "command.err");
+    ProgramRun run;
+    run.status = child.Wait(60s);
+    run.out = ReadBytes(dir / "command.out");
+    run.err = ReadBytes(dir / "command.err");
+    return run;
 }
 
-constexpr char kOffice[] = "groups = south\nidentity.hq = backoffice\n";
+Sequence ReadOne(const fs::path& dir, const std::string& sql, const std::string& station = {}) {
+    forecourt::Connection db(dir / "station.db", forecourt::Connection::Mode::ReadOnly);
+    forecourt::Statement& select = db.Prepare(sql);
+    if (!station.empty())
+        select.Bind(1, station);
+    const Sequence value = select.Step() ? select.Integer(0) : 0;
+    select.Reset();
+    return value;
+}
+
+// A station: its configuration and journal in a directory of its own, a back office token
+// made with the daemon's command line, and the daemon started, stopped and killed on them.
+class Station {
+  public:
+    Station(const std::string& id, const std::string& url)
+        : id_(id), config_(test::WriteStation(dir_.Path(), id, url, kOffice)) {
+        const ProgramRun run = RunDaemonCommand(
+            dir_.Path(), {"token", "add", "ops", "--role", "backoffice", "--config", config_});
+        if (run.status != 0 || run.out.size() < 2)
+            throw std::runtime_error("token add: " + run.err);
+        bearer_ = "Bearer " + run.out.substr(0, run.out.find('\n'));
+    }
+
+    void Start() {
+        log_ = dir_.Path() / ("daemon-" + std::to_string(++runs_) + ".log");
+        daemon_ = std::make_unique<ChildProcess>(
+            FUEL_FORECOURTD_PATH,
+            std::vector<std::string>{"--config", config_, "--listen", "127.0.0.1:0"},
+            dir_.Path() / "daemon.out", log_);
+        const auto line = fuel::test::WaitForText(log_, "listening on http://127.0.0.1:", 60s);
+        if (!line)
+            throw std::runtime_error("the daemon did not start: " + ReadBytes(log_));
+        port_ = static_cast<std::uint16_t>(std::stoi(line->substr(line->rfind(':') + 1)));
+        client_ = std::make_unique<fuel::test::HttpClient>(port_);
+    }
+    // The exit status after SIGTERM.
+    std::optional<int> Stop() { return End(SIGTERM); }
+    void Kill() { End(SIGKILL); }
+
+    // The journal's last event, as the API tells it.
+    Sequence LastSequence() { return Get("/api/v1/forecourt")["sequence"]; }
+
+    // One fill on fuel point 1: authorised, its sale waited for on the event stream, cleared.
+    void Fill(double litres) {
+        fuel::test::EventStreamClient stream(
+            port_, "/api/v1/events?progress=false&since=" + std::to_string(LastSequence()),
+            {{"Authorization", bearer_}});
+        Post("/api/v1/fuel-points/1/authorise",
+             json{{"preset", {{"kind", "volume"}, {"value", litres}}}}.dump());
+        const auto deadline = std::chrono::steady_clock::now() + 60s;
+        while (std::chrono::steady_clock::now() < deadline && !stream.Ended()) {
+            const auto event = stream.Next(1000ms);
+            if (!event || event->type != "sale")
+                continue;
+            const json sale = json::parse(event->data)["data"];
+            if (sale["fuelPoint"] == 1 && sale["state"] == "PAYABLE") {
+                Post("/api/v1/sales/" + std::to_string(sale["id"].get<int>()) + "/clear", "");
+                return;
+            }
+        }
+        throw std::runtime_error("station " + id_ + ": the fill made no sale");
+    }
+
+    // Closes and opens fuel point 1 by turns: one journal event each.
+    void Toggle(int count) {
+        for (int i = 0; i < count; ++i) {
+            const bool closed = Get("/api/v1/fuel-points/1")["closed"];
+            Post(std::string("/api/v1/fuel-points/1/") + (closed ? "open" : "close"), "");
+        }
+    }
+
+    Sequence StoredPosition() const {
+        return ReadOne(dir_.Path(), "SELECT sequence FROM mqtt_published WHERE station = ?1", id_);
+    }
+    Sequence JournalEnd() const { return ReadOne(dir_.Path(), "SELECT MAX(seq) FROM events"); }
+    std::string Log() const { return ReadBytes(log_); }
+
+  private:
+    std::optional<int> End(int signal) {
+        client_.reset();
+        daemon_->Signal(signal);
+        const std::optional<int> status = daemon_->Wait(30s);
+        daemon_.reset();
+        return status;
+    }
+
+    json Get(const std::string& target) {
+        const HttpAnswer answer = client_->Send("GET", target, {{"Authorization", bearer_}});
+        if (answer.status != 200)
+            throw std::runtime_error(target + ": " + std::to_string(answer.status) + answer.body);
+        return answer.Json();
+    }
+
+    void Post(const std::string& target, const std::string& body) {
+        const HttpAnswer answer = client_->Send(
+            "POST", target,
+            {{"Authorization", bearer_}, {"Idempotency-Key", "k" + std::to_string(++keys_)}}, body);
+        if (answer.status != 200)
+            throw std::runtime_error(target + ": " + std::to_string(answer.status) + answer.body);
+    }
+
+    fuel::test::TemporaryDirectory dir_;
+    std::string id_;
+    std::string config_;
+    std::string bearer_;
+    fs::path log_;
+    std::unique_ptr<ChildProcess> daemon_;
+    std::unique_ptr<fuel::test::HttpClient> client_;
+    std::uint16_t port_ = 0;
+    int runs_ = 0;
+    int keys_ = 0;
+};
 
 class StationsTest : public testing::Test {
   protected:
@@ -119,14 +180,19 @@ class StationsTest : public testing::Test {
         broker_.Port(), std::vector<std::string>{"stations/#"}, "office");
 };
 
-TEST_F(StationsTest, TwoStationsInOrderAndAGroupCommandAppliedOnceEach) {
-    fuel::test::TemporaryDirectory dirA, dirB;
-    Station a(test::WriteStation(dirA.Path(), "a", broker_.Url(), kOffice), 3, 4);
-    Station b(test::WriteStation(dirB.Path(), "b", broker_.Url(), kOffice), 3, 4);
-    const Sequence lastA = a.Ready();
-    const Sequence lastB = b.Ready();
-    ASSERT_GT(lastA, 0);
-    ASSERT_GT(lastB, 0);
+TEST_F(StationsTest, TwoDaemonsInOrderAGroupCommandAppliedOnceEachAndACleanStop) {
+    Station a("a", broker_.Url());
+    Station b("b", broker_.Url());
+    a.Start();
+    b.Start();
+    for (int i = 0; i < 3; ++i) {
+        a.Fill(0.5);
+        b.Fill(0.5);
+    }
+    a.Toggle(4);
+    b.Toggle(4);
+    const Sequence lastA = a.LastSequence();
+    const Sequence lastB = b.LastSequence();
     ASSERT_TRUE(ReceivedUpTo("a", lastA));
     ASSERT_TRUE(ReceivedUpTo("b", lastB));
     for (const auto& [station, last] : {std::pair{"a", lastA}, std::pair{"b", lastB}}) {
@@ -153,7 +219,7 @@ TEST_F(StationsTest, TwoStationsInOrderAndAGroupCommandAppliedOnceEach) {
         for (const auto& message : messages) {
             if (message.topic != EventTopic(station, "price"))
                 continue;
-            count += nlohmann::json::parse(message.payload)["data"]["grade"]["code"] == grade;
+            count += json::parse(message.payload)["data"]["grade"]["code"] == grade;
         }
         return count;
     };
@@ -166,61 +232,111 @@ TEST_F(StationsTest, TwoStationsInOrderAndAGroupCommandAppliedOnceEach) {
         int replies = 0;
         for (const auto& message : messages) {
             if (message.topic == ReplyTopic(station) &&
-                nlohmann::json::parse(message.payload)["id"] == "g1") {
+                json::parse(message.payload)["id"] == "g1") {
                 ++replies;
             }
         }
         EXPECT_GE(replies, 1) << station;
     }
+
+    // SIGTERM right after more events: the bridge stops while the journal is still open,
+    // waits for what is on the wire, says "offline" at once (not a last will, which the
+    // broker sends only after 1.5 keepalives) and records what the broker acknowledged:
+    // everything the back office received.
+    a.Toggle(2);
+    EXPECT_EQ(a.Stop(), 0);
+    EXPECT_NE(a.Log().find("<6>stopped\n"), std::string::npos) << a.Log();
+    EXPECT_EQ(a.Log().find("failed"), std::string::npos) << a.Log();
+    EXPECT_TRUE(office_->WaitFor(
+        [](const auto& messages) { return test::LastStatus(messages, "a") == "offline"; }, 5s));
+    const test::Received received = EventsOf(office_->Messages(), "a");
+    ASSERT_FALSE(received.firsts.empty());
+    EXPECT_EQ(a.StoredPosition(), received.firsts.back());
+    EXPECT_GT(a.StoredPosition(), lastA);
+    EXPECT_EQ(b.Stop(), 0);
 }
 
 TEST_F(StationsTest, KilledBetweenCommitAndPublicationPublishesOnceAfterRestart) {
-    fuel::test::TemporaryDirectory dir;
-    const auto config = test::WriteStation(dir.Path(), "k", broker_.Url(), kOffice);
+    Station k("k", broker_.Url());
     broker_.Stop();
-    Sequence committed = 0;
-    {
-        Station station(config, 2, 3);
-        committed = station.Ready();
-        ASSERT_GT(committed, 0);
-        station.Kill(SIGKILL);  // committed, never published
-    }
-    EXPECT_EQ(StoredPosition(dir.Path(), "k"), 0);
+    k.Start();
+    k.Fill(0.5);
+    k.Fill(0.5);
+    k.Toggle(3);
+    const Sequence committed = k.LastSequence();
+    ASSERT_GT(committed, 0);
+    k.Kill();  // committed, never published
+    EXPECT_EQ(k.StoredPosition(), 0);
     broker_.Start();
 
-    Sequence last = 0;
+    k.Start();
+    const Sequence last = k.LastSequence();
+    ASSERT_GE(last, committed);
+    ASSERT_TRUE(ReceivedUpTo("k", last));
     {
-        Station station(config, 0, 0);
-        last = station.Ready();
-        ASSERT_GE(last, committed);
-        ASSERT_TRUE(ReceivedUpTo("k", last));
         const test::Received received = EventsOf(office_->Messages(), "k");
         EXPECT_EQ(received.firsts, OneTo(last));
         EXPECT_EQ(received.repeats, 0);
         EXPECT_EQ(received.outOfOrder, 0);
-        // Acknowledged and recorded: then killed again.
-        const auto deadline = std::chrono::steady_clock::now() + 10s;
-        while (StoredPosition(dir.Path(), "k") < last &&
-               std::chrono::steady_clock::now() < deadline) {
-            std::this_thread::sleep_for(20ms);
-        }
-        ASSERT_EQ(StoredPosition(dir.Path(), "k"), last);
-        station.Kill(SIGKILL);
     }
+    // Acknowledged and recorded: then killed again.
+    const auto deadline = std::chrono::steady_clock::now() + 10s;
+    while (k.StoredPosition() < last && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(20ms);
+    ASSERT_EQ(k.StoredPosition(), last);
+    k.Kill();
     // The broker tells the back office that the station is gone: its last will.
     EXPECT_TRUE(office_->WaitFor(
         [](const auto& messages) { return test::LastStatus(messages, "k") == "offline"; }));
 
     office_->Clear();
-    Station station(config, 0, 2);
-    const Sequence after = station.Ready();
+    k.Start();
+    k.Toggle(2);
+    const Sequence after = k.LastSequence();
     ASSERT_TRUE(ReceivedUpTo("k", after));
     const test::Received received = EventsOf(office_->Messages(), "k");
     ASSERT_FALSE(received.firsts.empty());
     EXPECT_EQ(received.firsts.front(), last + 1);  // nothing acknowledged came again
     EXPECT_EQ(received.firsts.back(), after);
     EXPECT_EQ(received.repeats, 0);
+    EXPECT_EQ(k.Stop(), 0);
 }
+
+// A mistake in the broker's section: the daemon names its line and starts nothing (no
+// journal made, no address listened on).
+struct BadBroker {
+    const char* what;
+    std::string url;
+    std::string station;
+    std::string extra;
+    int line;
+    std::string says;
+};
+
+class StationsBadBrokerTest : public testing::TestWithParam<BadBroker> {};
+
+TEST_P(StationsBadBrokerTest, NamesTheLineAndStartsNothing) {
+    const BadBroker& c = GetParam();
+    fuel::test::TemporaryDirectory dir;
+    const fs::path config = test::WriteStation(dir.Path(), c.station, c.url, c.extra);
+    const ProgramRun run =
+        RunDaemonCommand(dir.Path(), {"--config", config.string(), "--listen", "127.0.0.1:0"});
+    EXPECT_EQ(run.status, 1);
+    const std::string where = "<3>" + config.string() + ":" + std::to_string(c.line) + ": [mqtt]: ";
+    EXPECT_EQ(run.err.rfind(where, 0), 0u) << run.err;
+    EXPECT_NE(run.err.find(c.says), std::string::npos) << run.err;
+    EXPECT_EQ(run.err.find("listening"), std::string::npos) << run.err;
+    EXPECT_FALSE(fs::exists(dir.Path() / "station.db"));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, StationsBadBrokerTest,
+    testing::Values(BadBroker{"scheme", "http://h", "s", "", 17, "mqtt:// or mqtts://"},
+                    BadBroker{"station", "mqtt://h", "a/b", "", 18, "one topic level"},
+                    BadBroker{"role", "mqtt://h", "s", "identity.hq = admin\n", 20,
+                              "none of viewer, pos, backoffice or technician"},
+                    BadBroker{"key", "mqtt://h", "s", "colour = red\n", 20, "no key \"colour\""}),
+    [](const auto& info) { return std::string(info.param.what); });
 
 }  // namespace
 }  // namespace fuel::bridge
