@@ -313,6 +313,10 @@ struct BadBroker {
     std::string says;
 };
 
+void PrintTo(const BadBroker& c, std::ostream* os) {
+    *os << c.what;
+}
+
 class StationsBadBrokerTest : public testing::TestWithParam<BadBroker> {};
 
 TEST_P(StationsBadBrokerTest, NamesTheLineAndStartsNothing) {

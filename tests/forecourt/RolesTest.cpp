@@ -13,6 +13,10 @@ struct RoleCase {
     bool read, sell, emergencyStop, close, price;
 };
 
+void PrintTo(const RoleCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
 class RoleTableTest : public testing::TestWithParam<RoleCase> {};
 
 TEST_P(RoleTableTest, HoldsWhatTheRoleMayDoAndNothingElse) {
