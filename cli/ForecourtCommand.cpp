@@ -7,6 +7,7 @@
 #include <sstream>
 #include <thread>
 
+#include "bridge/BrokerConfig.h"
 #include "cli/Commands.h"
 #include "cli/Program.h"
 #include "cli/Terminal.h"
@@ -107,17 +108,20 @@ int RunForecourt(CommandContext& context) {
     std::filesystem::path file;
     if (!context.arguments.Operands().empty()) {
         file = context.arguments.Operands()[0];
-    } else {
-        file = fc::DefaultConfigPath();
-        if (file.empty()) {
-            throw UsageError(
-                "the example station's configuration is not installed here: name "
-                "a configuration file");
-        }
+    } else if (fc::DefaultConfigPath().empty()) {
+        throw UsageError(
+            "the example station's configuration is not installed here: name "
+            "a configuration file");
     }
-    fc::Config config = fc::LoadConfig(file);
-    if (context.options.database) {
-        config.database = std::filesystem::absolute(*context.options.database);
+    std::filesystem::path database;
+    if (context.options.database)
+        database = *context.options.database;
+    // The same station and journal as fuel-forecourtd's; the broker section is the daemon's
+    // to act on.
+    fc::Config config = fc::LoadStation(file, database, {std::string(bridge::kSectionKind)});
+    if (!config.layerSections.empty()) {
+        context.err << "note: the [" << bridge::kSectionKind
+                    << "] section is fuel-forecourtd's: nothing is published from here\n";
     }
     fc::Forecourt forecourt(std::move(config));
     InterruptGuard interrupt;
@@ -127,7 +131,7 @@ int RunForecourt(CommandContext& context) {
     std::mutex printing;
     const bool json = context.json;
     if (!json) {
-        out << "forecourt on " << file.string() << ", journal "
+        out << "forecourt on " << forecourt.Configuration().file.string() << ", journal "
             << forecourt.Configuration().database.string() << "\n";
         for (const fc::FuelPointView& point : forecourt.GetSnapshot().fuelPoints) {
             out << "fuel point " << point.id << " (line " << point.line << ", dispenser "

@@ -453,4 +453,23 @@ fs::path DefaultConfigPath() {
     return {};
 }
 
+Config LoadStation(const fs::path& file, const fs::path& database,
+                   const std::vector<std::string>& layerKinds) {
+    fs::path path = file;
+    if (path.empty()) {
+        path = DefaultConfigPath();
+        if (path.empty()) {
+            throw ConfigError(
+                "no configuration given, and the example station is not installed here");
+        }
+    }
+    Config config = LoadConfig(path, layerKinds);
+    if (!database.empty()) {
+        config.database = fs::absolute(database);
+    } else if (file.empty()) {
+        config.database = fs::absolute("forecourt.db");
+    }
+    return config;
+}
+
 }  // namespace fuel::forecourt

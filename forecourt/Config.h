@@ -120,4 +120,11 @@ Config LoadConfig(const std::filesystem::path& file,
 // the source tree or where it is installed); empty otherwise.
 std::filesystem::path DefaultConfigPath();
 
+// The station a program runs: the configuration FILE, or with none the example station,
+// whose journal then lives in the working directory (where the example is installed is
+// nobody's to write, and a source tree is no place for a journal); DATABASE, when given,
+// instead of the configuration's. Throws ConfigError when there is no FILE and no example.
+Config LoadStation(const std::filesystem::path& file, const std::filesystem::path& database,
+                   const std::vector<std::string>& layerKinds = {});
+
 }  // namespace fuel::forecourt

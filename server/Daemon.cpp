@@ -51,17 +51,6 @@ void Notify(const char* state) {
     ::close(socket);
 }
 
-fs::path ConfigPath(const ServerSettings& settings) {
-    if (!settings.config.empty())
-        return settings.config;
-    const fs::path example = forecourt::DefaultConfigPath();
-    if (example.empty()) {
-        throw forecourt::ConfigError(
-            "no configuration: the example station is not installed; give --config FILE");
-    }
-    return example;
-}
-
 // Run as root on a database the service's own user keeps (the token commands, typically
 // with sudo), the commands take that user's identity first: the files SQLite makes beside
 // the database (its -wal and -shm) would otherwise belong to root, and the service could no
@@ -92,19 +81,11 @@ std::vector<forecourt::Migration> JournalMigrations() {
     return migrations;
 }
 
-// The configuration, with the database the command line names instead of its own. The
-// example station keeps its journal in the working directory: where it is installed is
-// nobody's to write (and a source tree is no place for a journal either). The bridge's
-// section is kept as read; Serve gives it meaning.
+// The configuration (or the example station), with the database the command line names
+// instead of its own. The bridge's section is kept as read; Serve gives it meaning.
 forecourt::Config LoadStation(const ServerSettings& settings) {
-    forecourt::Config config =
-        forecourt::LoadConfig(ConfigPath(settings), {std::string(bridge::kSectionKind)});
-    if (!settings.database.empty()) {
-        config.database = fs::absolute(settings.database);
-    } else if (settings.config.empty()) {
-        config.database = fs::absolute("forecourt.db");
-    }
-    return config;
+    return forecourt::LoadStation(settings.config, settings.database,
+                                  {std::string(bridge::kSectionKind)});
 }
 
 int TokenCommand(const Invocation& invocation, std::ostream& out, std::ostream& err) {

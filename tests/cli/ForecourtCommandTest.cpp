@@ -70,5 +70,31 @@ TEST(ForecourtCommandTest, TakesNoLineOptions) {
     EXPECT_EQ(run.status, 2);
 }
 
+// With no configuration, the example station, and its journal where the program runs: the
+// same one fuel-forecourtd keeps, never beside the installed (or source) example.
+TEST(ForecourtCommandTest, ExampleStationKeepsItsJournalInTheWorkingDirectory) {
+    TemporaryDirectory dir;
+    const std::filesystem::path before = std::filesystem::current_path();
+    std::filesystem::current_path(dir.Path());
+    const Outcome run = RunInProcess({"forecourt", "--duration", "1"});
+    std::filesystem::current_path(before);
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_TRUE(std::filesystem::exists(dir.Path() / "forecourt.db"));
+    EXPECT_TRUE(Contains(run.out, "journal " + (dir.Path() / "forecourt.db").string())) << run.out;
+}
+
+// A station file written for the daemon, broker section and all, runs here too.
+TEST(ForecourtCommandTest, BrokerSectionIsLeftToTheDaemon) {
+    TemporaryDirectory dir;
+    WriteBytes(dir.Path() / "bus.conf", kBus);
+    WriteBytes(dir.Path() / "station.ini",
+               Station("journal.db") +
+                   "[mqtt]\nurl = mqtt://127.0.0.1:1\nstation = s1\nidentity.hq = backoffice\n");
+    const Outcome run =
+        RunInProcess({"forecourt", (dir.Path() / "station.ini").string(), "--duration", "1"});
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_TRUE(Contains(run.err, "[mqtt] section is fuel-forecourtd's")) << run.err;
+}
+
 }  // namespace
 }  // namespace fuel::test
