@@ -154,9 +154,12 @@ int Serve(const ServerSettings& settings) {
     if (broker) {
         bridge::BridgeOptions bridgeOptions;
         bridgeOptions.log = [](const std::string& line) { Log(Priority::Notice, line); };
-        Log(Priority::Info, std::string("mqtt: station ") + broker->station + " publishes to " +
-                                (broker->tls ? "mqtts://" : "mqtt://") + broker->host + ":" +
-                                std::to_string(broker->port));
+        Log(Priority::Info,
+            std::string("mqtt: station ") + broker->station + " publishes to " +
+                (broker->tls ? "mqtts://" : "mqtt://") +
+                (broker->host.find(':') != std::string::npos ? "[" + broker->host + "]"
+                                                             : broker->host) +
+                ":" + std::to_string(broker->port));
         mqtt.emplace(forecourt, *broker, std::move(bridgeOptions));
         mqtt->Start();
     }
