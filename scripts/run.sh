@@ -19,13 +19,18 @@ need=()
 command -v cmake >/dev/null 2>&1 || need+=(cmake)
 command -v g++ >/dev/null 2>&1 || need+=(g++)
 command -v ninja >/dev/null 2>&1 || need+=(ninja-build)
+command -v pkg-config >/dev/null 2>&1 || need+=(pkgconf)
 # fuelctl's --json and the server's JSON (a header-only library).
 [ -f /usr/include/nlohmann/json.hpp ] || need+=(nlohmann-json3-dev)
+# The forecourt (fuelctl forecourt as well as the server) and its journal; the server's HTTP
+# (Beast, header-only), TLS and its bridge to a chain's MQTT broker. The build is configured
+# whole, so both ways of running need them.
+[ -f /usr/include/sqlite3.h ] || need+=(libsqlite3-dev)
+[ -f /usr/include/boost/beast.hpp ] || need+=(libboost1.81-dev)
+[ -f /usr/include/openssl/ssl.h ] || need+=(libssl-dev)
+[ -f /usr/include/mosquitto.h ] || need+=(libmosquitto-dev)
 if [ $# -eq 0 ]; then
-    # The server: its journal, HTTP (Beast, header-only) and TLS; the demonstration till.
-    [ -f /usr/include/sqlite3.h ] || need+=(libsqlite3-dev)
-    [ -f /usr/include/boost/beast.hpp ] || need+=(libboost1.81-dev)
-    [ -f /usr/include/openssl/ssl.h ] || need+=(libssl-dev)
+    # The demonstration till.
     command -v python3 >/dev/null 2>&1 || need+=(python3)
 fi
 if [ ${#need[@]} -gt 0 ]; then
