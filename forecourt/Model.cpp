@@ -20,18 +20,6 @@ nlohmann::json TextOrNull(const std::string& text) {
     return text.empty() ? nlohmann::json(nullptr) : nlohmann::json(text);
 }
 
-std::string_view PresetKindName(Preset::Kind kind) {
-    switch (kind) {
-        case Preset::Kind::Volume:
-            return "volume";
-        case Preset::Kind::Money:
-            return "money";
-        case Preset::Kind::None:
-            break;
-    }
-    return "none";
-}
-
 }  // namespace
 
 std::string FormatTime(Time time) {
@@ -132,6 +120,26 @@ std::optional<FillState> FillStateFromName(std::string_view name) {
 
 bool IsSale(FillState state) {
     return state == FillState::Payable || state == FillState::Locked || state == FillState::Cleared;
+}
+
+std::string_view PresetKindName(Preset::Kind kind) {
+    switch (kind) {
+        case Preset::Kind::Volume:
+            return "volume";
+        case Preset::Kind::Money:
+            return "money";
+        case Preset::Kind::None:
+            break;
+    }
+    return "none";
+}
+
+Preset PresetFrom(std::string_view kind, double value) {
+    if (kind == "volume")
+        return Preset::Volume(value);
+    if (kind == "money")
+        return Preset::Money(value);
+    return {};
 }
 
 nlohmann::json ToJson(const Preset& preset) {

@@ -45,6 +45,10 @@ struct Preset {
     static Preset Volume(double litres) { return {Kind::Volume, litres}; }
     static Preset Money(double amount) { return {Kind::Money, amount}; }
 };
+// "none", "volume" or "money", as the JSON and the journal name a preset's kind.
+std::string_view PresetKindName(Preset::Kind kind);
+// The preset of the kind so named (any other name: none).
+Preset PresetFrom(std::string_view kind, double value);
 // {"kind": "none"|"volume"|"money", "value": number}
 nlohmann::json ToJson(const Preset& preset);
 

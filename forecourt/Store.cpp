@@ -9,26 +9,6 @@ constexpr char kSaleColumns[] =
     "started_at, ended_at, locked_at, cleared_at";
 constexpr char kSaleStates[] = "('PAYABLE', 'LOCKED', 'CLEARED')";
 
-std::string_view PresetKindText(Preset::Kind kind) {
-    switch (kind) {
-        case Preset::Kind::Volume:
-            return "volume";
-        case Preset::Kind::Money:
-            return "money";
-        case Preset::Kind::None:
-            break;
-    }
-    return "none";
-}
-
-Preset PresetFrom(const std::string& kind, double value) {
-    if (kind == "volume")
-        return Preset::Volume(value);
-    if (kind == "money")
-        return Preset::Money(value);
-    return {};
-}
-
 Time TimeAt(const Statement& row, int column) {
     return ParseTime(row.Text(column)).value_or(Time{});
 }
@@ -101,7 +81,7 @@ SaleId InsertAuthorised(Connection& db, int fuelPoint, const Preset& preset,
           "INSERT INTO fills (fuel_point, state, preset_kind, preset_value, grades, prepaid, "
           "authorised_by, authorised_at) VALUES (?1, 'AUTHORISED', ?2, ?3, ?4, ?5, ?6, ?7)")
         .Bind(1, fuelPoint)
-        .Bind(2, PresetKindText(preset.kind))
+        .Bind(2, PresetKindName(preset.kind))
         .Bind(3, preset.value)
         .Bind(4, nlohmann::json(grades).dump())
         .Bind(5, prepaid ? 1 : 0)

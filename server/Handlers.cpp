@@ -104,8 +104,7 @@ void Authorise(Context& context, const Call& call, Reply reply) {
                 return;
             }
             const double value = preset["value"].get<double>();
-            request.preset = kind == "volume" ? forecourt::Preset::Volume(value)
-                                              : forecourt::Preset::Money(value);
+            request.preset = forecourt::PresetFrom(kind, value);
         }
     }
     if (body.contains("grades"))
