@@ -284,11 +284,11 @@ class Console {
     // client's. Says how it went in a toast (failures too when no dialog shows them).
     async send(action, target, body = {}, toastFailure = false) {
         const session = this.session;
-        const spec = kActions[action];
+        const request = kActions[action];
         try {
-            const data = await session.api.change(spec.method, spec.path(target), body);
-            const [key, params] = spec.done(target, data, this.lang);
-            const more = spec.more?.(data);
+            const data = await session.api.change(request.method, request.path(target), body);
+            const [key, params] = request.done(target, data, this.lang);
+            const more = request.more?.(data);
             this.toast('ok', this.t(key, params), more ? this.t(more[0], more[1]) : '');
             return { ok: true };
         } catch (error) {
