@@ -61,6 +61,27 @@ class Gather {
     std::function<void(std::vector<Part>)> finish_;
 };
 
+// A request that reaches every line runs once per idempotency key: the key is reserved in the
+// journal first, and a key seen before answers its first outcome (or that it is still in
+// progress) without running `first` again.
+void OncePerKey(Journal& journal, const RequestRecord& record, const Done& done,
+                std::function<void()> first) {
+    auto recalled = std::make_shared<std::optional<Outcome>>();
+    journal.Post(
+        [record, recalled](WriteTransaction& t) {
+            *recalled = Recall(t.Db(), record);
+            if (!*recalled)
+                Reserve(t.Db(), record, std::chrono::system_clock::now());
+        },
+        [recalled, done, first = std::move(first)](std::exception_ptr error) {
+            if (error)
+                return done(FromException(error));
+            if (*recalled)
+                return done(**recalled);
+            first();
+        });
+}
+
 }  // namespace
 
 nlohmann::json ToJson(const Snapshot& snapshot) {
@@ -302,45 +323,32 @@ void Forecourt::EmergencyStop(const Caller& caller, Done done) {
     for (const auto& loop : loops_) {
         loops.push_back(loop.get());
     }
-    auto recalled = std::make_shared<std::optional<Outcome>>();
-    journal->Post(
-        [record, recalled](WriteTransaction& t) {
-            *recalled = Recall(t.Db(), record);
-            if (!*recalled)
-                Reserve(t.Db(), record, std::chrono::system_clock::now());
-        },
-        [=](std::exception_ptr error) {
-            if (error)
-                return done(FromException(error));
-            if (*recalled)
-                return done(**recalled);
-            auto gather = std::make_shared<Gather<std::vector<int>>>(
-                loops.size(), [=](std::vector<std::vector<int>> parts) {
-                    std::vector<int> stopped;
-                    for (const auto& part : parts) {
-                        stopped.insert(stopped.end(), part.begin(), part.end());
-                    }
-                    std::sort(stopped.begin(), stopped.end());
-                    auto outcome =
-                        std::make_shared<Outcome>(Outcome::Success({{"fuelPoints", stopped}}));
-                    journal->Post(
-                        [record, outcome, stopped](WriteTransaction& t) {
-                            const Time at = std::chrono::system_clock::now();
-                            t.AppendEvent(event_type::kEmergencyStop,
-                                          {{"by", record.caller.client}, {"fuelPoints", stopped}},
-                                          at);
-                            Remember(t.Db(), record, *outcome, at);
-                        },
-                        [done, outcome](std::exception_ptr failed) {
-                            done(failed ? FromException(failed) : *outcome);
-                        });
-                });
-            for (Loop* loop : loops) {
-                if (!loop->Post([loop, gather] { gather->Add(loop->StopEverything()); })) {
-                    gather->Add({});
-                }
+    OncePerKey(*journal, record, done, [=] {
+        auto gather = std::make_shared<
+            Gather<std::vector<int>>>(loops.size(), [=](std::vector<std::vector<int>> parts) {
+            std::vector<int> stopped;
+            for (const auto& part : parts) {
+                stopped.insert(stopped.end(), part.begin(), part.end());
             }
+            std::sort(stopped.begin(), stopped.end());
+            auto outcome = std::make_shared<Outcome>(Outcome::Success({{"fuelPoints", stopped}}));
+            journal->Post(
+                [record, outcome, stopped](WriteTransaction& t) {
+                    const Time at = std::chrono::system_clock::now();
+                    t.AppendEvent(event_type::kEmergencyStop,
+                                  {{"by", record.caller.client}, {"fuelPoints", stopped}}, at);
+                    Remember(t.Db(), record, *outcome, at);
+                },
+                [done, outcome](std::exception_ptr failed) {
+                    done(failed ? FromException(failed) : *outcome);
+                });
         });
+        for (Loop* loop : loops) {
+            if (!loop->Post([loop, gather] { gather->Add(loop->StopEverything()); })) {
+                gather->Add({});
+            }
+        }
+    });
 }
 
 void Forecourt::SetPrice(const std::string& grade, double price, const Caller& caller, Done done) {
@@ -366,61 +374,50 @@ void Forecourt::SetPrice(const std::string& grade, double price, const Caller& c
     }
     Grade changed = *current;
     changed.price = price;
-    auto recalled = std::make_shared<std::optional<Outcome>>();
-    journal->Post(
-        [record, recalled](WriteTransaction& t) {
-            *recalled = Recall(t.Db(), record);
-            if (!*recalled)
-                Reserve(t.Db(), record, std::chrono::system_clock::now());
-        },
-        [=](std::exception_ptr error) {
-            if (error)
-                return done(FromException(error));
-            if (*recalled)
-                return done(**recalled);
-            auto gather = std::make_shared<Gather<nlohmann::json>>(
-                loops.size(), [=](std::vector<nlohmann::json> parts) {
-                    nlohmann::json report = nlohmann::json::array();
-                    std::string unconfirmed;
-                    for (const auto& part : parts) {
-                        for (const auto& entry : part) {
-                            report.push_back(entry);
-                            if (!entry["confirmed"].get<bool>() && !entry["deferred"].get<bool>()) {
-                                unconfirmed +=
-                                    (unconfirmed.empty() ? "" : ", ") + std::string("fuel point ") +
-                                    std::to_string(entry["fuelPoint"].get<int>()) + " nozzle " +
-                                    std::to_string(entry["nozzle"].get<int>());
-                            }
+    OncePerKey(*journal, record, done, [=] {
+        auto gather = std::make_shared<Gather<nlohmann::json>>(
+            loops.size(), [=](std::vector<nlohmann::json> parts) {
+                nlohmann::json report = nlohmann::json::array();
+                std::string unconfirmed;
+                for (const auto& part : parts) {
+                    for (const auto& entry : part) {
+                        report.push_back(entry);
+                        if (!entry["confirmed"].get<bool>() && !entry["deferred"].get<bool>()) {
+                            unconfirmed += (unconfirmed.empty() ? "" : ", ") +
+                                           std::string("fuel point ") +
+                                           std::to_string(entry["fuelPoint"].get<int>()) +
+                                           " nozzle " + std::to_string(entry["nozzle"].get<int>());
                         }
                     }
-                    nlohmann::json data = {{"grade", ToJson(changed)}, {"nozzles", report}};
-                    auto outcome = std::make_shared<Outcome>(
-                        unconfirmed.empty()
-                            ? Outcome::Success(data)
-                            : Outcome::Failure(Status::LineFailed, reason::kNotConfirmed,
-                                               "the new price of grade " + changed.code +
-                                                   " was not confirmed by " + unconfirmed,
-                                               data));
-                    journal->Post(
-                        [record, outcome, changed, data, board](WriteTransaction& t) {
-                            const Time at = std::chrono::system_clock::now();
-                            SetGradePrice(t.Db(), changed.code, changed.price, at);
-                            t.AppendEvent(event_type::kPrice, data, at);
-                            Remember(t.Db(), record, *outcome, at);
-                            t.AfterCommit([board, changed] { board->SetGrade(changed); });
-                        },
-                        [done, outcome](std::exception_ptr failed) {
-                            done(failed ? FromException(failed) : *outcome);
-                        });
-                });
-            for (Loop* loop : loops) {
-                if (!loop->Post([loop, gather, grade, price] {
-                        gather->Add(loop->ApplyPrice(grade, price));
-                    })) {
-                    gather->Add(nlohmann::json::array());
                 }
+                nlohmann::json data = {{"grade", ToJson(changed)}, {"nozzles", report}};
+                auto outcome = std::make_shared<Outcome>(
+                    unconfirmed.empty()
+                        ? Outcome::Success(data)
+                        : Outcome::Failure(Status::LineFailed, reason::kNotConfirmed,
+                                           "the new price of grade " + changed.code +
+                                               " was not confirmed by " + unconfirmed,
+                                           data));
+                journal->Post(
+                    [record, outcome, changed, data, board](WriteTransaction& t) {
+                        const Time at = std::chrono::system_clock::now();
+                        SetGradePrice(t.Db(), changed.code, changed.price, at);
+                        t.AppendEvent(event_type::kPrice, data, at);
+                        Remember(t.Db(), record, *outcome, at);
+                        t.AfterCommit([board, changed] { board->SetGrade(changed); });
+                    },
+                    [done, outcome](std::exception_ptr failed) {
+                        done(failed ? FromException(failed) : *outcome);
+                    });
+            });
+        for (Loop* loop : loops) {
+            if (!loop->Post([loop, gather, grade, price] {
+                    gather->Add(loop->ApplyPrice(grade, price));
+                })) {
+                gather->Add(nlohmann::json::array());
             }
-        });
+        }
+    });
 }
 
 void Forecourt::SaleRequest(SaleId sale, const Caller& caller, SaleOperation operation, Done done) {
