@@ -374,6 +374,17 @@ void Loop::EvaluateAutonomous(Point& point) {
     ApplyPendingPrices(point);
 }
 
+// The fill's record from the moment a nozzle runs for it: that nozzle, its grade, the price
+// the controller runs at, the totaliser before.
+void Loop::MarkFuelling(Fill& fill, const Nozzle& nozzle, double totalBefore, Time at) const {
+    fill.record.state = FillState::Fuelling;
+    fill.record.nozzle = nozzle.number;
+    fill.record.grade = nozzle.grade;
+    fill.record.price = PriceOf(nozzle);
+    fill.record.totalBefore = totalBefore;
+    fill.record.startedAt = at;
+}
+
 void Loop::StartAt(Point& point, int number) {
     Fill& fill = *point.fill;
     Nozzle& nozzle = *NozzleOf(point, number);
@@ -384,12 +395,7 @@ void Loop::StartAt(Point& point, int number) {
         ApplyPriceAt(point, nozzle);
     const Time at = Now();
     const Fill before = fill;
-    fill.record.state = FillState::Fuelling;
-    fill.record.nozzle = number;
-    fill.record.grade = nozzle.grade;
-    fill.record.price = PriceOf(nozzle);
-    fill.record.totalBefore = total;
-    fill.record.startedAt = at;
+    MarkFuelling(fill, nozzle, total, at);
     fill.seenRunning = false;
     fill.pollsWaiting = 0;
     fill.volume = fill.amount = 0;
@@ -430,12 +436,7 @@ void Loop::Adopt(Point& point, int number) {
     const double total = ReadTotal(point, number) - volume;
     const Time at = Now();
     const Fill before = fill;
-    fill.record.state = FillState::Fuelling;
-    fill.record.nozzle = number;
-    fill.record.grade = nozzle.grade;
-    fill.record.price = PriceOf(nozzle);
-    fill.record.totalBefore = total;
-    fill.record.startedAt = at;
+    MarkFuelling(fill, nozzle, total, at);
     fill.seenRunning = true;
     fill.volume = volume;
     fill.amount = Money(volume * PriceOf(nozzle));

@@ -127,6 +127,7 @@ class Loop {
     void Poll(Point& point);
     void Evaluate(Point& point);
     void EvaluateAutonomous(Point& point);
+    void MarkFuelling(Fill& fill, const Nozzle& nozzle, double totalBefore, Time at) const;
     void StartAt(Point& point, int nozzle);
     void Adopt(Point& point, int nozzle);
     void Unstart(Point& point);
