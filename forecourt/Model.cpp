@@ -118,10 +118,6 @@ std::optional<FillState> FillStateFromName(std::string_view name) {
     return std::nullopt;
 }
 
-bool IsSale(FillState state) {
-    return state == FillState::Payable || state == FillState::Locked || state == FillState::Cleared;
-}
-
 std::string_view PresetKindName(Preset::Kind kind) {
     switch (kind) {
         case Preset::Kind::Volume:

@@ -35,7 +35,6 @@ enum class FillState { Authorised, Fuelling, Cancelled, Payable, Locked, Cleared
 // "AUTHORISED", "FUELLING", "CANCELLED", "PAYABLE", "LOCKED", "CLEARED".
 std::string_view Name(FillState state);
 std::optional<FillState> FillStateFromName(std::string_view name);
-bool IsSale(FillState state);
 
 struct Preset {
     enum class Kind { None, Volume, Money };

@@ -148,11 +148,6 @@ EventHub::Batch EventHub::Take(EventClient& client) {
     return batch;
 }
 
-forecourt::Sequence EventHub::Horizon() const {
-    std::lock_guard lock(mutex_);
-    return horizon_;
-}
-
 std::size_t EventHub::LiveClients() const {
     std::lock_guard lock(mutex_);
     return live_.size();

@@ -70,8 +70,6 @@ class EventHub {
     // from the journal (read on the caller's thread). Call it again when those are written.
     Batch Take(EventClient& client);
 
-    // The last journaled event the hub has seen.
-    forecourt::Sequence Horizon() const;
     std::size_t LiveClients() const;
     std::uint64_t Published() const;  // events received, progress too
     std::uint64_t Dropped() const;    // clients dropped for falling behind

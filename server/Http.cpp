@@ -125,45 +125,6 @@ Response ErrorResponse(int status, std::string_view code, std::string_view messa
     return JsonResponse(status, {{"error", std::move(error)}});
 }
 
-std::string_view StatusText(int status) {
-    switch (status) {
-        case 101:
-            return "Switching Protocols";
-        case 200:
-            return "OK";
-        case 400:
-            return "Bad Request";
-        case 401:
-            return "Unauthorized";
-        case 403:
-            return "Forbidden";
-        case 404:
-            return "Not Found";
-        case 405:
-            return "Method Not Allowed";
-        case 408:
-            return "Request Timeout";
-        case 409:
-            return "Conflict";
-        case 413:
-            return "Content Too Large";
-        case 415:
-            return "Unsupported Media Type";
-        case 426:
-            return "Upgrade Required";
-        case 431:
-            return "Request Header Fields Too Large";
-        case 500:
-            return "Internal Server Error";
-        case 502:
-            return "Bad Gateway";
-        case 503:
-            return "Service Unavailable";
-        default:
-            return "";
-    }
-}
-
 std::optional<Target> ParseTarget(std::string_view text) {
     if (text.empty() || text[0] != '/')
         return std::nullopt;

@@ -52,8 +52,6 @@ struct Response {
 Response JsonResponse(int status, const nlohmann::json& body);
 Response ErrorResponse(int status, std::string_view code, std::string_view message,
                        const nlohmann::json& data = nullptr);
-// The standard text for a status: 404 "Not Found".
-std::string_view StatusText(int status);
 
 // A target split into its path segments (percent-decoded) and its query parameters (in
 // order, '+' as a space). nullopt when an escape is broken or decodes to a NUL or to bytes
