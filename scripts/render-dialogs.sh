@@ -29,7 +29,7 @@ trap 'rm -rf "$work"' EXIT
 windows_work="Z:$(printf '%s' "$work" | tr / '\\')"
 
 # Russian system settings: the code page and the decimal comma the technician has.
-export LANG=${FUEL_RENDER_LANG:-ru_RU.UTF-8}
+export FUEL_WINE_LANG=${FUEL_RENDER_LANG:-ru_RU.UTF-8}
 set -m
 "$root/scripts/wine-run.sh" explorer /desktop=shots,1024x768 \
     "Z:$(printf '%s' "$bin/render_dialogs.exe" | tr / '\\')" "$windows_work" &
