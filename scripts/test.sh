@@ -57,7 +57,7 @@ for preset in $presets; do
 done
 cat "$summary"
 if [ $format -ne 0 ]; then
-    echo "=== the format check failed: see its message at the start ===" >&2
+    echo "=== the format check failed: see its message at the start ==="
     status=1
 fi
 exit $status
