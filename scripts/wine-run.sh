@@ -32,18 +32,16 @@ fi
 
 # Wine takes the ANSI code page, the decimal separator and the character set of Unix file
 # names from the locale: programs run as on the hosts' machines, in FUEL_WINE_LANG (the
-# Russian locale unless told), whatever the caller's is. Under a caller's C locale (CI sets
-# none) Wine could not even name a file in Cyrillic.
+# Russian locale unless told), whatever the caller's is. Under a caller's C locale (or with
+# none set) Wine could not even name a file in Cyrillic.
 lang=${FUEL_WINE_LANG:-ru_RU.UTF-8}
-if ! locale -a 2>/dev/null | tr '[:upper:]' '[:lower:]' | sed 's/utf-8/utf8/' |
-        grep -qx "$(tr '[:upper:]' '[:lower:]' <<<"$lang" | sed 's/utf-8/utf8/')"; then
+# locale -a names them as "ru_RU.utf8".
+if ! locale -a 2>/dev/null | grep -qixF "$(sed 's/\.utf-8$/.utf8/I' <<<"$lang")"; then
     echo "wine-run: no $lang locale here (scripts/install-deps.sh, as root, makes it);" \
          "C.UTF-8 instead" >&2
     lang=C.UTF-8
 fi
-while read -r variable; do
-    unset "$variable"
-done < <(env | sed -n 's/^\(LC_[A-Z_]*\)=.*/\1/p')
+unset ${!LC_@}
 export LANG="$lang"
 
 prefix=$(mktemp -d "${TMPDIR:-/tmp}/fuel-wine.XXXXXX")

@@ -12,7 +12,7 @@ fail() { echo "FAIL: $*"; status=1; }
 
 # CPack's archiver reads file names in the locale's character set: in the C locale it cannot
 # read the example catalogue's Cyrillic file names, so it runs in a UTF-8 locale whatever the
-# caller's is (CI's has none).
+# caller's is (or with none set).
 (cd "$work" && LC_ALL=C.UTF-8 cpack -G DEB --config "$build/CPackConfig.cmake" >cpack.log 2>&1) ||
     { cat "$work/cpack.log"; fail "cpack failed"; exit 1; }
 deb=$(find "$work" -maxdepth 1 -name 'fuel-driver_*.deb' | head -n 1)
