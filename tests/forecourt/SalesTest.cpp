@@ -130,6 +130,20 @@ TEST_F(SaleRulesTest, PrepaidFillEndsLockedToItsAuthoriser) {
     EXPECT_EQ(UnclearedSales(Db(), 1), 1);
 }
 
+// The journal names a preset's kind in one column and reads it back into the same preset.
+TEST_F(SaleRulesTest, EveryPresetKindComesBackFromTheJournal) {
+    const Time at = std::chrono::system_clock::now();
+    for (const Preset& preset : {Preset{}, Preset::Volume(10), Preset::Money(20)}) {
+        const SaleId id = InsertAuthorised(Db(), 1, preset, {}, false, "A", at);
+        MarkStarted(Db(), id, 1, "95", 45.67, 1000, at);
+        MarkEnded(Db(), id, 0.44, 20, 1000.44, at);
+        const auto sale = ReadSale(Db(), id);
+        ASSERT_TRUE(sale.has_value()) << PresetKindName(preset.kind);
+        EXPECT_EQ(sale->preset.kind, preset.kind) << PresetKindName(preset.kind);
+        EXPECT_EQ(sale->preset.value, preset.value) << PresetKindName(preset.kind);
+    }
+}
+
 TEST_F(SaleRulesTest, IdempotencyKeys) {
     const Time at = std::chrono::system_clock::now();
     const RequestRecord clear{{"till-1", "k1"}, {{"operation", "clear"}, {"sale", 1}}};
