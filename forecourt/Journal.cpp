@@ -120,51 +120,21 @@ Journal::~Journal() {
 }
 
 void Journal::Start() {
-    std::lock_guard lock(mutex_);
-    if (running_)
-        return;
-    running_ = true;
-    stopping_ = false;
-    thread_ = std::thread([this] { Run(); });
+    worker_.Start([this](Worker<Pending>& worker) {
+        // Whatever came while the last commit was on the disk goes in the next one.
+        std::deque<Pending> batch = worker.Take(std::nullopt);
+        if (!batch.empty())
+            CommitBatch(batch);
+    });
 }
 
 void Journal::Stop() {
-    {
-        std::lock_guard lock(mutex_);
-        if (!running_)
-            return;
-        stopping_ = true;
-    }
-    wake_.notify_all();
-    thread_.join();
-    std::lock_guard lock(mutex_);
-    running_ = false;
+    worker_.Stop();
 }
 
 void Journal::Post(Job job, std::function<void(std::exception_ptr)> done) {
-    {
-        std::lock_guard lock(mutex_);
-        if (running_ && !stopping_) {
-            queue_.push_back({std::move(job), std::move(done)});
-            wake_.notify_one();
-            return;
-        }
-    }
-    done(std::make_exception_ptr(DatabaseError("the journal is not running")));
-}
-
-void Journal::Run() {
-    for (;;) {
-        std::deque<Pending> batch;
-        {
-            std::unique_lock lock(mutex_);
-            wake_.wait(lock, [&] { return stopping_ || !queue_.empty(); });
-            if (queue_.empty())
-                return;  // stopping, with nothing left to write
-            batch.swap(queue_);
-        }
-        CommitBatch(batch);
-    }
+    if (!worker_.Post({std::move(job), done}))
+        done(std::make_exception_ptr(DatabaseError("the journal is not running")));
 }
 
 void Journal::CommitBatch(std::deque<Pending>& batch) {

@@ -19,7 +19,6 @@
 #pragma once
 
 #include <atomic>
-#include <condition_variable>
 #include <cstdint>
 #include <deque>
 #include <exception>
@@ -37,6 +36,7 @@
 
 #include "forecourt/Database.h"
 #include "forecourt/Model.h"
+#include "forecourt/Worker.h"
 
 namespace fuel::forecourt {
 
@@ -109,7 +109,6 @@ class Journal {
         Job job;
         std::function<void(std::exception_ptr)> done;
     };
-    void Run();
     void CommitBatch(std::deque<Pending>& batch);
     std::unique_ptr<Connection> TakeReader() const;
     void ReturnReader(std::unique_ptr<Connection> reader) const;
@@ -118,12 +117,7 @@ class Journal {
     std::unique_ptr<Connection> writer_;
     Publisher* publisher_ = nullptr;
     Sequence lastSequence_ = 0;  // writer thread
-    mutable std::mutex mutex_;
-    std::condition_variable wake_;
-    std::deque<Pending> queue_;
-    bool running_ = false;
-    bool stopping_ = false;
-    std::thread thread_;
+    Worker<Pending> worker_;
     mutable std::mutex readersMutex_;
     mutable std::vector<std::unique_ptr<Connection>> readers_;
     std::atomic<Sequence> committed_{0};
