@@ -17,45 +17,23 @@ Publisher::~Publisher() {
 }
 
 void Publisher::Start() {
-    std::lock_guard lock(mutex_);
-    if (running_)
-        return;
     published_ = journal_.LastSequence();
-    running_ = true;
-    stopping_ = false;
-    thread_ = std::thread([this] { Run(); });
+    worker_.Start([this](Worker<Item>& worker) { Run(worker); });
 }
 
 void Publisher::Stop() {
-    {
-        std::lock_guard lock(mutex_);
-        if (!running_)
-            return;
-        stopping_ = true;
-    }
-    wake_.notify_all();
-    thread_.join();
-    std::lock_guard lock(mutex_);
-    running_ = false;
+    worker_.Stop();
 }
 
 void Publisher::PublishCommitted(std::vector<Event> events) {
-    {
-        std::lock_guard lock(mutex_);
-        for (Event& event : events) {
-            queue_.push_back(std::move(event));
-        }
-    }
-    wake_.notify_one();
+    worker_.Post(Item{std::move(events), nullptr});
 }
 
 void Publisher::PublishLive(Event event) {
     event.sequence = 0;
-    {
-        std::lock_guard lock(mutex_);
-        queue_.push_back(std::move(event));
-    }
-    wake_.notify_one();
+    std::vector<Event> one;
+    one.push_back(std::move(event));
+    worker_.Post(Item{std::move(one), nullptr});
 }
 
 std::uint64_t Publisher::Add(std::optional<Sequence> after,
@@ -64,11 +42,15 @@ std::uint64_t Publisher::Add(std::optional<Sequence> after,
     subscriber->callback = std::move(callback);
     subscriber->progress = progress;
     subscriber->resumeAfter = after;
-    std::lock_guard lock(mutex_);
-    const std::uint64_t id = nextId_++;
-    joining_.push_back(subscriber);
-    subscribers_[id] = std::move(subscriber);
-    wake_.notify_one();
+    std::uint64_t id = 0;
+    {
+        std::lock_guard lock(mutex_);
+        id = nextId_++;
+        subscribers_[id] = subscriber;
+    }
+    // Not live until its turn in the queue: the events queued before it come from the journal.
+    if (!worker_.Post(Item{{}, subscriber}))
+        subscriber->active = false;
     return id;
 }
 
@@ -82,7 +64,7 @@ void Publisher::Remove(std::uint64_t id) {
         subscriber = found->second;
         subscribers_.erase(found);
     }
-    if (std::this_thread::get_id() == thread_.get_id()) {
+    if (worker_.OnWorkerThread()) {
         subscriber->active = false;  // from inside a callback: its own lock is held
         return;
     }
@@ -90,76 +72,69 @@ void Publisher::Remove(std::uint64_t id) {
     subscriber->active = false;
 }
 
-void Publisher::Run() {
-    for (;;) {
-        std::deque<Event> events;
-        std::vector<std::shared_ptr<Subscriber>> joining;
+void Publisher::Run(Worker<Item>& worker) {
+    for (Item& item : worker.Take(std::nullopt)) {
+        if (item.joining) {
+            Join(*item.joining);
+            continue;
+        }
         std::vector<std::shared_ptr<Subscriber>> everyone;
         {
-            std::unique_lock lock(mutex_);
-            wake_.wait(lock, [&] { return stopping_ || !queue_.empty() || !joining_.empty(); });
-            if (stopping_ && queue_.empty() && joining_.empty())
-                return;
-            events.swap(queue_);
-            joining.swap(joining_);
-        }
-        // Newcomers first: every event up to what has been handed out live is in the
-        // journal, and every later one is in `events` or still to come.
-        for (auto& subscriber : joining) {
-            CatchUp(*subscriber);
-        }
-        {
             std::lock_guard lock(mutex_);
-            for (auto& [id, subscriber] : subscribers_) {
+            for (auto& [id, subscriber] : subscribers_)
                 everyone.push_back(subscriber);
-            }
         }
-        for (const Event& event : events) {
-            for (auto& subscriber : everyone) {
+        for (const Event& event : item.events) {
+            for (auto& subscriber : everyone)
                 Deliver(*subscriber, event);
-            }
-            if (event.Journaled()) {
+            if (event.Journaled())
                 published_ = event.sequence;
-            }
         }
     }
 }
 
-void Publisher::CatchUp(Subscriber& subscriber) {
-    const Sequence upTo = published_.load();
-    if (!subscriber.resumeAfter) {
-        subscriber.delivered = upTo;
-        return;
-    }
-    subscriber.delivered = *subscriber.resumeAfter;
-    while (subscriber.active && subscriber.delivered < upTo) {
+// Every journaled event queued before the newcomer has been handed out, and is in the
+// journal: it reads up to there, and takes the rest live.
+void Publisher::Join(Subscriber& subscriber) {
+    const Sequence horizon = published_.load();
+    subscriber.place = CatchUp(subscriber.resumeAfter.value_or(horizon));
+    const EventReader reader = [this](Sequence after, std::size_t limit) {
+        return journal_.EventsAfter(after, limit);
+    };
+    while (subscriber.active && !subscriber.place.Reached(horizon)) {
         std::vector<Event> events;
         try {
-            events = journal_.EventsAfter(subscriber.delivered, kCatchUpChunk);
+            events = subscriber.place.Read(reader, horizon, kCatchUpChunk);
         } catch (const std::exception&) {
-            return;  // the journal cannot be read: live events still come
+            break;  // the journal cannot be read: live events still come
         }
-        if (events.empty())
-            return;
+        if (subscriber.place.Missing())
+            break;
+        std::lock_guard calling(subscriber.calling);
         for (const Event& event : events) {
-            if (event.sequence > upTo)
-                return;
-            Deliver(subscriber, event);
+            if (!subscriber.active)
+                break;
+            try {
+                subscriber.callback(event);
+            } catch (...) {
+                // A subscriber's failure is its own.
+            }
         }
     }
+    subscriber.place.SkipTo(horizon);
+    subscriber.joined = true;
 }
 
 void Publisher::Deliver(Subscriber& subscriber, const Event& event) {
+    if (!subscriber.joined)
+        return;  // its turn in the queue is still to come
     std::lock_guard calling(subscriber.calling);
     if (!subscriber.active)
         return;
-    if (event.Journaled()) {
-        if (event.sequence <= subscriber.delivered)
-            return;
-        subscriber.delivered = event.sequence;
-    } else if (!subscriber.progress) {
+    if (!event.Journaled() && !subscriber.progress)
         return;
-    }
+    if (!subscriber.place.Accept(event.sequence))
+        return;
     try {
         subscriber.callback(event);
     } catch (...) {

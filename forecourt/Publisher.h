@@ -1,24 +1,26 @@
 // Hands events to subscribers on a thread of its own, so that neither the journal's writer
 // nor a poll loop ever waits for a subscriber. Journaled events come from the writer after
-// their commit, in sequence order; fill progress comes from the loops. A subscriber that
-// resumes after a sequence number first gets the journal's events up to what has been
-// handed out live, read from the database on this thread, then the live ones: the switch
-// happens between two events on one thread, so nothing is missed and nothing repeated.
+// their commit, in sequence order; fill progress comes from the loops.
+//
+// A new subscriber is queued like the events, and joins where it stands in that queue:
+// every journaled event queued before it has been handed out and so is in the journal, and
+// every one after it is handed to it live. One that resumes after a sequence number first
+// reads the journal up to that point (on the publisher's thread), so nothing is missed and
+// nothing repeated.
 #pragma once
 
 #include <atomic>
-#include <condition_variable>
 #include <cstdint>
-#include <deque>
 #include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
 #include <optional>
-#include <thread>
 #include <vector>
 
+#include "forecourt/CatchUp.h"
 #include "forecourt/Model.h"
+#include "forecourt/Worker.h"
 
 namespace fuel::forecourt {
 
@@ -53,25 +55,26 @@ class Publisher {
     struct Subscriber {
         std::function<void(const Event&)> callback;
         bool progress = true;
-        std::optional<Sequence> resumeAfter;  // catch up from the journal first
-        Sequence delivered = 0;
-        std::mutex calling;  // held while its callback runs
+        std::optional<Sequence> resumeAfter;  // read the journal from there first
+        CatchUp place{0};
+        bool joined = false;  // publisher's thread: its turn in the queue has come
+        std::mutex calling;   // held while its callback runs
         std::atomic<bool> active{true};
     };
-    void Run();
-    void CatchUp(Subscriber& subscriber);
+    // What the publisher's thread takes in turn: committed or live events, or a newcomer.
+    struct Item {
+        std::vector<Event> events;
+        std::shared_ptr<Subscriber> joining;
+    };
+    void Run(Worker<Item>& worker);
+    void Join(Subscriber& subscriber);
     void Deliver(Subscriber& subscriber, const Event& event);
 
     const Journal& journal_;
-    mutable std::mutex mutex_;
-    std::condition_variable wake_;
-    std::deque<Event> queue_;
+    mutable std::mutex mutex_;  // the subscribers' list
     std::map<std::uint64_t, std::shared_ptr<Subscriber>> subscribers_;
-    std::vector<std::shared_ptr<Subscriber>> joining_;
     std::uint64_t nextId_ = 1;
-    bool stopping_ = false;
-    bool running_ = false;
-    std::thread thread_;
+    Worker<Item> worker_;
     std::atomic<Sequence> published_{0};
 };
 

@@ -4,7 +4,9 @@
 
 #include <atomic>
 #include <condition_variable>
+#include <memory>
 #include <mutex>
+#include <optional>
 #include <thread>
 
 #include "forecourt/Journal.h"
@@ -203,6 +205,67 @@ TEST_F(PublisherTest, ResumeThenLiveMissesNothingAndRepeatsNothing) {
         EXPECT_EQ(seen.events[i].sequence, static_cast<Sequence>(i) + 2);
     }
     publisher.Remove(id);
+}
+
+// Subscribers that join at any moment while events flow, from a point in the past or live
+// only: each one sees every event after its start exactly once, in order, whatever it
+// joined between.
+TEST_F(PublisherTest, SubscribersJoiningWhileEventsFlowSeeEachEventOnceInOrder) {
+    Journal journal(File());
+    Publisher publisher(journal);
+    journal.SetPublisher(&publisher);
+    journal.Start();
+    publisher.Start();
+    constexpr int kEvents = 300;
+    std::thread writer([&] {
+        for (int i = 0; i < kEvents; ++i)
+            Append(journal, "flow");
+    });
+    struct Joined {
+        std::optional<Sequence> after;
+        Sequence horizon = 0;  // published before it joined: a live-only one starts there
+        Seen seen;
+        std::uint64_t id = 0;
+    };
+    std::vector<std::unique_ptr<Joined>> joined;
+    for (int i = 0; i < 40; ++i) {
+        auto one = std::make_unique<Joined>();
+        if (i % 2 == 0)
+            one->after = i * 3;
+        one->horizon = publisher.Published();
+        Joined* raw = one.get();
+        one->id = publisher.Add(
+            one->after, [raw](const Event& event) { raw->seen.Add(event); }, false);
+        joined.push_back(std::move(one));
+        std::this_thread::yield();
+    }
+    writer.join();
+    while (publisher.Published() < kEvents)
+        std::this_thread::yield();  // every event handed out, to the live-only ones too
+    for (auto& one : joined) {
+        if (one->after) {
+            ASSERT_TRUE(one->seen.WaitFor(static_cast<std::size_t>(kEvents - *one->after)));
+        }
+        publisher.Remove(one->id);
+    }
+    publisher.Stop();
+    for (auto& one : joined) {
+        std::lock_guard lock(one->seen.mutex);
+        const std::vector<Event>& events = one->seen.events;
+        if (one->after) {
+            ASSERT_EQ(events.size(), static_cast<std::size_t>(kEvents - *one->after));
+        } else {
+            ASSERT_FALSE(events.empty() && events.front().sequence <= one->horizon);
+        }
+        for (std::size_t i = 1; i < events.size(); ++i)
+            ASSERT_EQ(events[i].sequence, events[i - 1].sequence + 1) << "after " << i;
+        if (!events.empty() && one->after) {
+            EXPECT_EQ(events.front().sequence, *one->after + 1);
+        }
+        if (!events.empty()) {
+            EXPECT_EQ(events.back().sequence, kEvents);
+        }
+    }
 }
 
 TEST_F(PublisherTest, LiveOnlyProgressOnlyWhenAskedAndNothingAfterCancel) {

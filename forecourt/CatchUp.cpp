@@ -1,0 +1,38 @@
+#include "forecourt/CatchUp.h"
+
+#include <algorithm>
+
+namespace fuel::forecourt {
+
+std::vector<Event> CatchUp::Read(const EventReader& reader, Sequence horizon, std::size_t limit) {
+    missing_ = false;
+    if (Reached(horizon) || limit == 0)
+        return {};
+    std::vector<Event> events = reader(position_, limit);
+    // Only what lies after the place and up to the horizon: beyond it the live side hands
+    // the events on, and whatever came back out of order is nothing of ours.
+    std::erase_if(events, [&](const Event& event) {
+        return event.sequence <= position_ || event.sequence > horizon;
+    });
+    if (events.empty()) {
+        missing_ = true;
+        return events;
+    }
+    position_ = std::max(position_, events.back().sequence);
+    return events;
+}
+
+bool CatchUp::Accept(Sequence sequence) {
+    if (sequence <= 0)
+        return true;
+    if (sequence <= position_)
+        return false;
+    position_ = sequence;
+    return true;
+}
+
+void CatchUp::SkipTo(Sequence horizon) {
+    position_ = std::max(position_, horizon);
+}
+
+}  // namespace fuel::forecourt
