@@ -144,7 +144,7 @@ void Forecourt::Start() {
     publisher_ = std::make_shared<Publisher>(*journal_);
     journal_->SetPublisher(publisher_.get());
 
-    Loop::Recovered recovered;
+    FuelPoints::Recovered recovered;
     std::map<std::string, double> prices;
     journal_->Read([&](Connection& db) {
         recovered.fills = LoadOpenFills(db);
@@ -165,9 +165,9 @@ void Forecourt::Start() {
     std::vector<std::future<void>> ready;
     for (std::size_t i = 0; i < config_.lines.size(); ++i) {
         auto loop =
-            std::make_unique<Loop>(Loop::Shared{config_, options_, *journal_, *publisher_, *board_},
-                                   config_.lines[i], std::move(opened[i]));
-        Loop::Recovered mine;
+            std::make_unique<Loop>(FuelPoints::Services{config_, *journal_, *publisher_, *board_},
+                                   options_, config_.lines[i], std::move(opened[i]));
+        FuelPoints::Recovered mine;
         mine.closed = recovered.closed;
         for (const OpenFill& fill : recovered.fills) {
             if (loop->Owns(fill.fuelPoint))
@@ -244,7 +244,7 @@ Loop* Forecourt::LoopOf(int fuelPoint) const {
 // A command for one fuel point (from a caller, when it changes something): queued to the
 // loop of its line, answered when that loop has done it.
 void Forecourt::ToLoopOf(int fuelPoint, const Caller* caller, Done done,
-                         std::function<Outcome(Loop&)> command) {
+                         std::function<Outcome(FuelPoints&)> command) {
     if (!running_)
         return done(NotRunning());
     if (caller != nullptr) {
@@ -256,7 +256,8 @@ void Forecourt::ToLoopOf(int fuelPoint, const Caller* caller, Done done,
         return done(Outcome::Failure(Status::NotFound, reason::kNoFuelPoint,
                                      "there is no fuel point " + std::to_string(fuelPoint)));
     }
-    if (!loop->Post([loop, command = std::move(command), done] { done(command(*loop)); })) {
+    if (!loop->Post(
+            [command = std::move(command), done](FuelPoints& points) { done(command(points)); })) {
         done(NotRunning());
     }
 }
@@ -292,24 +293,29 @@ void Forecourt::Authorise(const AuthoriseRequest& request, const Caller& caller,
         }
     }
     Loop* loop = LoopOf(request.fuelPoint);
-    if (!loop->Post([loop, request, caller, done] { done(loop->Authorise(request, caller)); })) {
+    if (!loop->Post([request, caller, done](FuelPoints& points) {
+            done(points.Authorise(request, caller));
+        })) {
         done(NotRunning());
     }
 }
 
 void Forecourt::Stop(int fuelPoint, const Caller& caller, Done done) {
-    ToLoopOf(fuelPoint, &caller, std::move(done),
-             [fuelPoint, caller](Loop& loop) { return loop.Stop(fuelPoint, caller); });
+    ToLoopOf(fuelPoint, &caller, std::move(done), [fuelPoint, caller](FuelPoints& points) {
+        return points.StopFill(fuelPoint, caller);
+    });
 }
 
 void Forecourt::Close(int fuelPoint, const Caller& caller, Done done) {
-    ToLoopOf(fuelPoint, &caller, std::move(done),
-             [fuelPoint, caller](Loop& loop) { return loop.SetClosed(fuelPoint, true, caller); });
+    ToLoopOf(fuelPoint, &caller, std::move(done), [fuelPoint, caller](FuelPoints& points) {
+        return points.SetClosed(fuelPoint, true, caller);
+    });
 }
 
 void Forecourt::Open(int fuelPoint, const Caller& caller, Done done) {
-    ToLoopOf(fuelPoint, &caller, std::move(done),
-             [fuelPoint, caller](Loop& loop) { return loop.SetClosed(fuelPoint, false, caller); });
+    ToLoopOf(fuelPoint, &caller, std::move(done), [fuelPoint, caller](FuelPoints& points) {
+        return points.SetClosed(fuelPoint, false, caller);
+    });
 }
 
 void Forecourt::EmergencyStop(const Caller& caller, Done done) {
@@ -344,7 +350,8 @@ void Forecourt::EmergencyStop(const Caller& caller, Done done) {
                 });
         });
         for (Loop* loop : loops) {
-            if (!loop->Post([loop, gather] { gather->Add(loop->StopEverything()); })) {
+            if (!loop->Post(
+                    [gather](FuelPoints& points) { gather->Add(points.StopEverything()); })) {
                 gather->Add({});
             }
         }
@@ -411,8 +418,8 @@ void Forecourt::SetPrice(const std::string& grade, double price, const Caller& c
                     });
             });
         for (Loop* loop : loops) {
-            if (!loop->Post([loop, gather, grade, price] {
-                    gather->Add(loop->ApplyPrice(grade, price));
+            if (!loop->Post([gather, grade, price](FuelPoints& points) {
+                    gather->Add(points.ApplyPrice(grade, price));
                 })) {
                 gather->Add(nlohmann::json::array());
             }
@@ -469,7 +476,7 @@ void Forecourt::ClearSale(SaleId sale, const Caller& caller, Done done) {
 
 void Forecourt::ReadTotals(int fuelPoint, Done done) {
     ToLoopOf(fuelPoint, nullptr, std::move(done),
-             [fuelPoint](Loop& loop) { return loop.ReadTotals(fuelPoint); });
+             [fuelPoint](FuelPoints& points) { return points.ReadTotals(fuelPoint); });
 }
 
 void Forecourt::Reconcile(const ReconcileRequest& request, Done done) {
@@ -512,7 +519,7 @@ void Forecourt::Reconcile(const ReconcileRequest& request, Done done) {
     });
     for (int id : points) {
         Loop* loop = LoopOf(id);
-        if (!loop->Post([loop, id, gather] { gather->Add(loop->ReadTotals(id)); })) {
+        if (!loop->Post([id, gather](FuelPoints& points) { gather->Add(points.ReadTotals(id)); })) {
             gather->Add(NotRunning());
         }
     }

@@ -28,6 +28,7 @@
 
 namespace fuel::forecourt {
 
+class FuelPoints;
 class Loop;
 class Publisher;
 class Board;
@@ -206,7 +207,7 @@ class Forecourt {
   private:
     Loop* LoopOf(int fuelPoint) const;
     void ToLoopOf(int fuelPoint, const Caller* caller, Done done,
-                  std::function<Outcome(Loop&)> command);
+                  std::function<Outcome(FuelPoints&)> command);
     void SaleRequest(SaleId sale, const Caller& caller, SaleOperation operation, Done done);
 
     Config config_;

@@ -9,28 +9,12 @@
 #include <vector>
 
 #include "forecourt/Database.h"
+#include "forecourt/FillMachine.h"
 #include "forecourt/Forecourt.h"
 #include "forecourt/Model.h"
 #include "forecourt/Outcome.h"
 
 namespace fuel::forecourt {
-
-// A fill the journal shows as not yet settled: authorised, or started at a nozzle.
-struct OpenFill {
-    SaleId id = 0;
-    int fuelPoint = 0;
-    FillState state = FillState::Authorised;
-    Preset preset;
-    std::vector<std::string> grades;
-    bool prepaid = false;
-    std::string authorisedBy;
-    Time authorisedAt{};
-    int nozzle = 0;  // 0 while authorised
-    std::string grade;
-    double price = 0;
-    double totalBefore = 0;
-    std::optional<Time> startedAt;
-};
 
 SaleId InsertAuthorised(Connection& db, int fuelPoint, const Preset& preset,
                         const std::vector<std::string>& grades, bool prepaid,

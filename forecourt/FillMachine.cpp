@@ -1,0 +1,311 @@
+#include "forecourt/FillMachine.h"
+
+#include <algorithm>
+#include <cmath>
+#include <utility>
+
+#include "driver/DriverTables.h"
+
+namespace fuel::forecourt {
+namespace {
+
+std::uint8_t Running(int nozzle) {
+    return static_cast<std::uint8_t>(status_code::kFillRunning + nozzle);
+}
+
+std::uint8_t Calling(int nozzle) {
+    return static_cast<std::uint8_t>(status_code::kWaiting + nozzle);
+}
+
+}  // namespace
+
+double Money(double value) {
+    return std::round(value * 100) / 100;
+}
+
+FillMachine::FillMachine(std::vector<std::string> grades) : grades_(std::move(grades)) {}
+
+bool FillMachine::Busy(int nozzle) const {
+    return (fill_ && fill_->state == FillState::Fuelling && fill_->nozzle == nozzle) ||
+           (atThePump_ && atThePump_->nozzle == nozzle);
+}
+
+int FillMachine::RunningNozzle() const {
+    if (fill_ && fill_->nozzle != 0)
+        return fill_->nozzle;
+    return atThePump_ ? atThePump_->nozzle : 0;
+}
+
+bool FillMachine::AnyCalling() const {
+    for (int nozzle = 1; nozzle <= static_cast<int>(grades_.size()); ++nozzle) {
+        if (Code(nozzle) == Calling(nozzle))
+            return true;
+    }
+    return false;
+}
+
+std::optional<FillView> FillMachine::View() const {
+    FillView view;
+    if (fill_) {
+        view.id = fill_->id;
+        view.state = fill_->state;
+        view.preset = fill_->preset;
+        view.grades = fill_->grades;
+        view.prepaid = fill_->prepaid;
+        view.authorisedBy = fill_->authorisedBy;
+        view.nozzle = fill_->nozzle;
+        view.grade = fill_->grade;
+        view.price = fill_->price;
+        view.volume = volume_;
+        view.amount = amount_;
+        view.authorisedAt = fill_->authorisedAt;
+        view.startedAt = fill_->startedAt;
+        return view;
+    }
+    if (atThePump_) {
+        view.state = FillState::Fuelling;
+        view.authorised = false;
+        view.nozzle = atThePump_->nozzle;
+        view.grade = GradeOf(atThePump_->nozzle);
+        view.price = atThePump_->price;
+        view.volume = atThePump_->volume;
+        view.amount = atThePump_->amount;
+        view.startedAt = atThePump_->since;
+        return view;
+    }
+    return std::nullopt;
+}
+
+void FillMachine::Take(OpenFill fill) {
+    fill_ = std::move(fill);
+    volume_ = amount_ = 0;
+    seenRunning_ = false;
+    pollsWaiting_ = 0;
+}
+
+FillStep FillMachine::Polled(const PollReading& poll, Time now) {
+    previousVolumes_ = poll_.volumes;
+    poll_ = poll;
+    return poll_.autonomous ? EvaluateAutonomous(now) : Evaluate(now);
+}
+
+FillStep FillMachine::Reconsider(Time now) {
+    return poll_.autonomous ? FillStep{} : Evaluate(now);
+}
+
+FillStep FillMachine::Evaluate(Time now) {
+    asked_ = Asked::Nothing;
+    const int nozzles = static_cast<int>(grades_.size());
+    int running = 0;
+    for (int nozzle = 1; nozzle <= nozzles && running == 0; ++nozzle) {
+        if (Code(nozzle) == Running(nozzle))
+            running = nozzle;
+    }
+    if (Authorised()) {
+        // A nozzle that runs while our authorisation waits was started from the pump's side
+        // of it (a controller that starts a lifted nozzle by itself once released): ours.
+        if (running != 0)
+            return Ask(Asked::AdoptTotal, {PumpCommand::Kind::ReadTotal, running, {}, 0});
+        const auto& allowed = fill_->grades;
+        for (int nozzle = 1; nozzle <= nozzles; ++nozzle) {
+            if (Code(nozzle) != Calling(nozzle))
+                continue;
+            if (allowed.empty() ||
+                std::find(allowed.begin(), allowed.end(), GradeOf(nozzle)) != allowed.end()) {
+                return Ask(Asked::StartTotal, {PumpCommand::Kind::PrepareStart, nozzle, {}, 0});
+            }
+        }
+        return {};
+    }
+    if (fill_) {
+        const int nozzle = fill_->nozzle;
+        if (Code(nozzle) == Running(nozzle)) {
+            seenRunning_ = true;
+            pollsWaiting_ = 0;
+            volume_ = VolumeAt(nozzle);
+            amount_ = Money(volume_ * fill_->price);
+            return {};
+        }
+        // Calling without ever running: either the start has not taken yet, or the fill ran
+        // and ended between two polls (or while we were down) and the next customer lifts
+        // the nozzle already. The totaliser tells which.
+        if (!seenRunning_ && Code(nozzle) == Calling(nozzle) && ++pollsWaiting_ < kStartPolls)
+            return {};
+        return Settle();
+    }
+    if (running != 0) {
+        FollowAtThePump(running, now);
+    } else {
+        atThePump_.reset();
+    }
+    return {};
+}
+
+// A controller that keeps no status of its own and takes no start: a nozzle whose volume
+// rises is dispensing, whatever the driver's bookkeeping says.
+FillStep FillMachine::EvaluateAutonomous(Time now) {
+    asked_ = Asked::Nothing;
+    int rising = 0;
+    for (int nozzle = 1; nozzle <= static_cast<int>(grades_.size()) && rising == 0; ++nozzle) {
+        const auto n = static_cast<std::size_t>(nozzle);
+        if (poll_.volumes[n] > previousVolumes_[n])
+            rising = nozzle;
+    }
+    if (rising != 0) {
+        FollowAtThePump(rising, now);
+    } else {
+        atThePump_.reset();
+    }
+    return {};
+}
+
+void FillMachine::FollowAtThePump(int nozzle, Time now) {
+    if (!atThePump_ || atThePump_->nozzle != nozzle)
+        atThePump_ = AtThePump{nozzle, 0, 0, 0, now};
+    atThePump_->price = PriceAt(nozzle);
+    atThePump_->volume = VolumeAt(nozzle);
+    atThePump_->amount = Money(atThePump_->volume * atThePump_->price);
+}
+
+// A started fill whose nozzle no longer runs. The totaliser says whether fuel flowed since
+// the start: that holds whether this process saw the fill run or was started again after a
+// crash, before or after the start went out.
+FillStep FillMachine::Settle() {
+    return Ask(Asked::SettleTotal, {PumpCommand::Kind::ReadTotal, fill_->nozzle, {}, 0});
+}
+
+FillStep FillMachine::Ask(Asked asked, PumpCommand command) {
+    asked_ = asked;
+    askedNozzle_ = command.nozzle;
+    return {std::nullopt, command};
+}
+
+FillEntry FillMachine::Entry(FillEntry::Kind kind, Time now) const {
+    FillEntry entry;
+    entry.kind = kind;
+    entry.id = fill_ ? fill_->id : 0;
+    entry.at = now;
+    return entry;
+}
+
+FillStep FillMachine::Answered(const PumpAnswer& answer, Time now) {
+    const Asked asked = std::exchange(asked_, Asked::Nothing);
+    if (!fill_ || asked == Asked::Nothing)
+        return {};
+    const int nozzle = askedNozzle_;
+    switch (asked) {
+        case Asked::Nothing:
+            return {};
+        case Asked::StartTotal: {
+            if (!answer.ok)
+                return {};  // the totaliser did not answer: the next poll tries again
+            FillEntry started = Entry(FillEntry::Kind::Started, now);
+            started.nozzle = nozzle;
+            started.grade = GradeOf(nozzle);
+            started.price = answer.price;
+            started.total = answer.total;
+            asked_ = Asked::Start;
+            askedNozzle_ = nozzle;
+            return {started, PumpCommand{PumpCommand::Kind::Start, nozzle, fill_->preset, 0}};
+        }
+        case Asked::Start:
+            // The start did not go out (or we cannot tell): authorised again, and the next
+            // poll that finds the nozzle calling starts it anew.
+            if (answer.ok)
+                return {};
+            return {Entry(FillEntry::Kind::Unstarted, now), std::nullopt};
+        case Asked::AdoptTotal: {
+            if (!answer.ok)
+                return {};
+            // Its totaliser before is the one now less what has run.
+            FillEntry adopted = Entry(FillEntry::Kind::Started, now);
+            adopted.nozzle = nozzle;
+            adopted.grade = GradeOf(nozzle);
+            adopted.price = answer.price;
+            adopted.running = true;
+            adopted.volume = VolumeAt(nozzle);
+            adopted.amount = Money(adopted.volume * answer.price);
+            adopted.total = answer.total - adopted.volume;
+            return {adopted, std::nullopt};
+        }
+        case Asked::SettleTotal: {
+            if (!answer.ok)
+                return {};
+            const double growth = answer.total - fill_->totalBefore;
+            if (!seenRunning_ && growth < kNoFuel) {
+                if (Code(nozzle) == Calling(nozzle))
+                    return {Entry(FillEntry::Kind::Unstarted, now), std::nullopt};  // never took
+                FillEntry dry = Entry(FillEntry::Kind::Cancelled, now);
+                dry.reason = "no fuel taken";
+                return {dry, std::nullopt};
+            }
+            settleTotal_ = answer.total;
+            return Ask(Asked::SettleFinal,
+                       {PumpCommand::Kind::ReadFinal, nozzle, {}, fill_->price});
+        }
+        case Asked::SettleFinal: {
+            if (!answer.ok)
+                return {};  // a garbled reply: read it again at the next poll
+            const double growth = settleTotal_ - fill_->totalBefore;
+            if (answer.volume <= 0 && growth < kNoFuel) {
+                FillEntry dry = Entry(FillEntry::Kind::Cancelled, now);
+                dry.reason = "no fuel taken";
+                return {dry, std::nullopt};
+            }
+            FillEntry ended = Entry(FillEntry::Kind::Ended, now);
+            ended.nozzle = nozzle;
+            ended.volume = answer.volume;
+            ended.amount = answer.amount;
+            ended.total = settleTotal_;
+            return {ended, std::nullopt};
+        }
+    }
+    return {};
+}
+
+std::optional<FillEntry> FillMachine::Withdraw(std::string reason, Time now) const {
+    if (!Authorised())
+        return std::nullopt;
+    FillEntry withdrawn = Entry(FillEntry::Kind::Cancelled, now);
+    withdrawn.reason = std::move(reason);
+    return withdrawn;
+}
+
+void FillMachine::Apply(const FillEntry& entry) {
+    if (!fill_ || entry.id != fill_->id)
+        return;
+    switch (entry.kind) {
+        case FillEntry::Kind::Started:
+            fill_->state = FillState::Fuelling;
+            fill_->nozzle = entry.nozzle;
+            fill_->grade = entry.grade;
+            fill_->price = entry.price;
+            fill_->totalBefore = entry.total;
+            fill_->startedAt = entry.at;
+            seenRunning_ = entry.running;
+            pollsWaiting_ = 0;
+            volume_ = entry.volume;
+            amount_ = entry.amount;
+            return;
+        case FillEntry::Kind::Unstarted:
+            fill_->state = FillState::Authorised;
+            fill_->nozzle = 0;
+            fill_->grade.clear();
+            fill_->price = 0;
+            fill_->totalBefore = 0;
+            fill_->startedAt.reset();
+            seenRunning_ = false;
+            pollsWaiting_ = 0;
+            volume_ = amount_ = 0;
+            return;
+        case FillEntry::Kind::Cancelled:
+        case FillEntry::Kind::Ended:
+            fill_.reset();
+            seenRunning_ = false;
+            pollsWaiting_ = 0;
+            volume_ = amount_ = 0;
+            return;
+    }
+}
+
+}  // namespace fuel::forecourt
