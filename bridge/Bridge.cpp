@@ -18,6 +18,7 @@
 #include "bridge/MqttClient.h"
 #include "bridge/Position.h"
 #include "bridge/Topics.h"
+#include "forecourt/CatchUp.h"
 
 namespace fuel::bridge {
 namespace {
@@ -88,7 +89,7 @@ class Bridge::Worker : public MqttClient::Listener {
 
     void Start() {
         acknowledged_ = stored_ = ReadPosition(forecourt_.GetJournal(), config_.station);
-        sent_ = acknowledged_;
+        place_ = forecourt::CatchUp(acknowledged_);
         UpdateStatus();
         std::weak_ptr<Inbox> weak = inbox_;
         subscription_ = forecourt_.Subscribe(
@@ -193,7 +194,7 @@ class Bridge::Worker : public MqttClient::Listener {
         // What was on the wire without its PUBACK goes again, from the acknowledged one.
         inFlight_.clear();
         pending_.clear();
-        sent_ = acknowledged_;
+        place_ = forecourt::CatchUp(acknowledged_);
         // The broker takes a connection's packets in order: once "online" is out, the
         // commands' subscriptions are in place.
         client_->Subscribe(StationCommandFilter(config_.station), 1);
@@ -305,11 +306,16 @@ class Bridge::Worker : public MqttClient::Listener {
 
     // True when every journaled event has been handed to the broker.
     bool PublishEvents() {
+        const forecourt::Journal& journal = forecourt_.GetJournal();
+        const forecourt::EventReader reader = [&journal](Sequence after, std::size_t limit) {
+            return journal.EventsAfter(after, limit);
+        };
+        const Sequence horizon = journal.LastSequence();
         std::uint64_t published = 0;
-        bool caughtUp = false;
-        while (inFlight_.size() < options_.window) {
-            const std::size_t room = options_.window - inFlight_.size();
-            const std::vector<Event> events = forecourt_.GetJournal().EventsAfter(sent_, room);
+        bool caughtUp = place_.Reached(horizon);
+        while (!caughtUp && inFlight_.size() < options_.window) {
+            const std::vector<Event> events =
+                place_.Read(reader, horizon, options_.window - inFlight_.size());
             for (const Event& event : events) {
                 const std::optional<int> id =
                     client_->Publish(EventTopic(config_.station, event.type),
@@ -318,13 +324,11 @@ class Bridge::Worker : public MqttClient::Listener {
                     return false;
                 inFlight_.emplace(*id, event.sequence);
                 pending_.emplace(event.sequence, false);
-                sent_ = event.sequence;
+                place_.Accept(event.sequence);
                 ++published;
             }
-            if (events.size() < room) {
-                caughtUp = true;
-                break;
-            }
+            // Events the journal cannot give (it was replaced under us) are not waited for.
+            caughtUp = place_.Reached(horizon) || place_.Missing();
         }
         if (published > 0) {
             std::lock_guard lock(statusMutex_);
@@ -444,7 +448,7 @@ class Bridge::Worker : public MqttClient::Listener {
     bool connected_ = false;
     Clock::time_point nextAttempt_{};
     std::chrono::milliseconds delay_ = options_.reconnectMin;
-    Sequence sent_ = 0;                 // the last event handed to the broker on this connection
+    forecourt::CatchUp place_{0};       // the last event handed to the broker on this connection
     Sequence acknowledged_ = 0;         // every event up to it acknowledged
     Sequence stored_ = 0;               // the position the journal holds
     std::map<int, Sequence> inFlight_;  // message id -> event

@@ -14,11 +14,7 @@ std::vector<Event> CatchUp::Read(const EventReader& reader, Sequence horizon, st
     std::erase_if(events, [&](const Event& event) {
         return event.sequence <= position_ || event.sequence > horizon;
     });
-    if (events.empty()) {
-        missing_ = true;
-        return events;
-    }
-    position_ = std::max(position_, events.back().sequence);
+    missing_ = events.empty();
     return events;
 }
 

@@ -29,16 +29,17 @@ class CatchUp {
     Sequence Position() const { return position_; }
     bool Reached(Sequence horizon) const { return position_ >= horizon; }
 
-    // The next events from the journal after the place and up to the horizon, at most limit;
-    // the place moves to the last one. Empty when the place has reached the horizon, or when
-    // the journal has nothing more to give (see Missing).
+    // The next events from the journal after the place and up to the horizon, at most limit.
+    // The place moves on only as each is taken (Accept), so that one the reader could not
+    // hand on is read again. Empty when the place has reached the horizon, or when the
+    // journal has nothing more to give (see Missing).
     std::vector<Event> Read(const EventReader& reader, Sequence horizon, std::size_t limit);
     // The last Read found nothing in the journal although the horizon lies ahead: those
     // events cannot be read (a journal replaced under the reader). The caller goes live.
     bool Missing() const { return missing_; }
 
-    // A live event: true when it is new to this reader (its place moves to it), false when
-    // the reader already had it. Fill progress (not journaled) is always new.
+    // An event read or live: true when it is new to this reader (its place moves to it),
+    // false when the reader already had it. Fill progress (not journaled) is always new.
     bool Accept(Sequence sequence);
     // Goes on from the horizon: every event up to it is taken as had (a live-only reader,
     // or one whose missing events cannot be read).

@@ -112,7 +112,7 @@ void Publisher::Join(Subscriber& subscriber) {
             break;
         std::lock_guard calling(subscriber.calling);
         for (const Event& event : events) {
-            if (!subscriber.active)
+            if (!subscriber.active || !subscriber.place.Accept(event.sequence))
                 break;
             try {
                 subscriber.callback(event);

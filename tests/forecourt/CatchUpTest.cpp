@@ -42,9 +42,13 @@ class CatchUpReadTest : public ::testing::TestWithParam<ReadCase> {};
 TEST_P(CatchUpReadTest, ReadsUpToTheHorizonAndNoFurther) {
     const ReadCase& c = GetParam();
     CatchUp place(c.after);
-    EXPECT_EQ(Numbers(place.Read(JournalUpTo(c.journalHas), c.horizon, c.limit)), c.read);
-    EXPECT_EQ(place.Position(), c.position);
+    const std::vector<Event> read = place.Read(JournalUpTo(c.journalHas), c.horizon, c.limit);
+    EXPECT_EQ(Numbers(read), c.read);
     EXPECT_EQ(place.Missing(), c.missing);
+    EXPECT_EQ(place.Position(), c.after);  // until the reader takes them
+    for (const Event& event : read)
+        EXPECT_TRUE(place.Accept(event.sequence));
+    EXPECT_EQ(place.Position(), c.position);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -61,7 +65,9 @@ INSTANTIATE_TEST_SUITE_P(
 // fill progress (no sequence) always passes.
 TEST(CatchUpLiveTest, TakesEachJournaledEventOnceAndEveryProgress) {
     CatchUp place(0);
-    place.Read(JournalUpTo(10), 5, 100);
+    for (const Event& event : place.Read(JournalUpTo(10), 5, 100))
+        place.Accept(event.sequence);
+    EXPECT_EQ(place.Position(), 5);
     EXPECT_FALSE(place.Accept(4));
     EXPECT_FALSE(place.Accept(5));
     EXPECT_TRUE(place.Accept(6));
