@@ -1,5 +1,5 @@
 // The program's results as JSON documents for scripts (--json): one document per result, on
-// one line, UTF-8. The shapes are in the README; the numbers are those the text form shows.
+// one line, UTF-8. The shapes are in docs/line.md; the numbers are those the text form shows.
 #pragma once
 
 #include <span>

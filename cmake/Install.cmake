@@ -1,6 +1,5 @@
 # What `cmake --install` puts where, the CMake package and the pkg-config files that let other
 # programs build against the library, and the Debian package made from the same install.
-set(CMAKE_INSTALL_DOCDIR share/doc/fuel-driver CACHE PATH "Documentation")
 include(GNUInstallDirs)
 include(CMakePackageConfigHelpers)
 
@@ -107,6 +106,10 @@ if(TARGET fuel-forecourtd)
   set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${PROJECT_SOURCE_DIR}/server/systemd/postinst)
 endif()
 install(FILES README.md DESTINATION ${CMAKE_INSTALL_DOCDIR})
+# The guides and their pictures, where the README's links find them; the manual pages beside
+# them are installed as manual pages above.
+install(DIRECTORY docs/ DESTINATION ${CMAKE_INSTALL_DOCDIR}/docs
+        FILES_MATCHING PATTERN "*.md" PATTERN "*.png")
 install(DIRECTORY examples/ DESTINATION ${CMAKE_INSTALL_DOCDIR}/examples OPTIONAL)
 
 # cpack -G DEB: one package with the programs, the library and its headers. Its dependencies

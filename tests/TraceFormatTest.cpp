@@ -10,7 +10,7 @@ namespace {
 
 constexpr TraceStamp kStamp = 1796724930123456;  // 2026-12-08T10:15:30.123456Z
 
-TEST(TraceFormatTest, ALineReadsAsTheReadmeShowsIt) {
+TEST(TraceFormatTest, ALineReadsAsTheGuideShowsIt) {
     TraceEvent call(kStamp, "call");
     call.Word("7").Word("StartPump").With("ch", 1).With("disp", 3).With("nozzle", 1);
     EXPECT_EQ(FormatTraceLine(call),

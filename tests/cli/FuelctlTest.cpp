@@ -16,7 +16,7 @@ Outcome RunFuelctl(const std::vector<std::string>& words) {
     return BuiltProgram().Run(words);
 }
 
-// The demo as the README runs it, on real time: it checks its own figures as it goes, and
+// The demo as docs/line.md runs it, on real time: it checks its own figures as it goes, and
 // these are the ones a person sees. On the built-in bus: dispenser 1 nozzle 1 at 45.67 with 3
 // litres; dispenser 5 nozzle 2 (litres in thousandths) at 53.70 with 100.00 in money, which
 // is 1.862 litres.

@@ -20,7 +20,9 @@ for file in bin/fuelctl bin/fuel-emulator share/man/man1/fuelctl.1 share/man/man
             share/bash-completion/completions/fuelctl include/fuel-driver/driver/TVM30.h \
             include/fuel-driver/driver/Version.h bin/fuel-forecourtd share/man/man8/fuel-forecourtd.8 \
             lib/systemd/system/fuel-forecourtd.service lib/sysusers.d/fuel-forecourtd.conf \
-            share/fuel-driver/forecourt/station.ini share/fuel-driver/bus/station.conf; do
+            share/fuel-driver/forecourt/station.ini share/fuel-driver/bus/station.conf \
+            share/doc/fuel-driver/README.md share/doc/fuel-driver/docs/README.md \
+            share/doc/fuel-driver/docs/api.md share/doc/fuel-driver/docs/images/forecourt-fuelling.png; do
     [ -e "$prefix/$file" ] || fail "not installed: $file"
 done
 [ -n "$(find "$prefix" -name FuelDriverConfig.cmake)" ] || fail "no CMake package"

@@ -516,7 +516,7 @@ TEST_P(SerialBurstTest, AcceptedAtTheFirstAttemptWhileThePauseIsWithinTheTimeout
 INSTANTIATE_TEST_SUITE_P(Paused, SerialBurstTest, OnEachLineCases(kBurstCases), CaseName());
 
 // On the driver's own settings a controller that answers only 'A', or nothing, fails as it
-// always did, after the waits the README gives: three sends, each waiting out the gap after
+// always did, after the waits docs/line.md gives: three sends, each waiting out the gap after
 // the 'A' (or the reply time-out after the frame's 10.4 ms), with a quiet line of one gap
 // before each retry. Only a bound far above that is checked: a loaded machine adds its own.
 struct FailureCase {

@@ -1,6 +1,6 @@
-// The console's pictures for the README: the forecourt idle, fuelling, with sales waiting,
-// with a pump offline and one closed (on a tablet, in Russian), and the price dialog. Run
-// after a build, from the repository's root:
+// The console's pictures for docs/forecourt.md (and one for the README): the forecourt idle,
+// fuelling, with sales waiting, with a pump offline and one closed (on a tablet, in Russian),
+// and the price dialog. Run after a build, from the repository's root:
 //     node tests/web/screenshots.mjs [OUTPUT-FOLDER]     (default docs/images)
 
 import path from 'node:path';
