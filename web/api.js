@@ -3,6 +3,8 @@
 // was lost (the connection broke after it left) is sent again with the same key, so that
 // the server answers it as the first time instead of doing it twice.
 
+import { Retry, listedDelay } from './retry.js';
+
 export class ApiError extends Error {
     constructor(status, code, message, data = null) {
         super(message);
@@ -22,12 +24,13 @@ export function newIdempotencyKey(crypto = globalThis.crypto) {
 const kResendDelaysMs = [500, 1500];
 
 export class Api {
-    // options: token, fetch, sleep(ms) -> Promise, newKey() -> string
+    // options: token, fetch, newKey() -> string, setTimeout, clearTimeout (the waits
+    // before sending again)
     constructor(options) {
         this.token = options.token;
         this.fetch = options.fetch ?? globalThis.fetch.bind(globalThis);
-        this.sleep = options.sleep ?? ((ms) => new Promise((resolve) => setTimeout(resolve, ms)));
         this.newKey = options.newKey ?? (() => newIdempotencyKey());
+        this.timers = { setTimeout: options.setTimeout, clearTimeout: options.clearTimeout };
     }
 
     get(path) {
@@ -45,22 +48,18 @@ export class Api {
         return this.request(method, path, body, this.newKey());
     }
 
+    // Only a request with a key is sent again: no answer, and it may or may not have been
+    // done. An answer, even a refusal, is final.
     async request(method, path, body, key) {
-        const attempts = key === null ? 1 : kResendDelaysMs.length + 1;
-        let lastFailure = null;
-        for (let attempt = 0; attempt < attempts; ++attempt) {
-            if (attempt > 0) await this.sleep(kResendDelaysMs[attempt - 1]);
-            let response;
-            try {
-                response = await this.once(method, path, body, key);
-            } catch (error) {
-                lastFailure = error;
-                continue; // no answer: the request may or may not have been done
-            }
-            if (!response.ok) throw await toError(response);
-            return response.status === 204 ? null : response.json();
+        const resend = new Retry({ delayMs: key === null ? () => null : listedDelay(kResendDelaysMs), ...this.timers });
+        let response;
+        try {
+            response = await resend.run(() => this.once(method, path, body, key));
+        } catch (error) {
+            throw new ApiError(0, 'no-answer', String(error?.message ?? error));
         }
-        throw new ApiError(0, 'no-answer', String(lastFailure?.message ?? lastFailure));
+        if (!response.ok) throw await toError(response);
+        return response.status === 204 ? null : response.json();
     }
 
     once(method, path, body, key) {

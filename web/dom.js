@@ -1,5 +1,7 @@
-// Elements made from values with textContent only: a client's name or a server's message
-// can never become markup.
+// The page's elements: found by id, and made from values with textContent only, so that a
+// client's name or a server's message can never become markup.
+
+export const $ = (id) => document.getElementById(id);
 
 export function el(tag, props = {}, ...children) {
     const node = document.createElement(tag);

@@ -3,6 +3,7 @@
 // daemon restarted, the network went away, the server dropped a client that fell behind),
 // sending Last-Event-ID so that the journal replays exactly what was missed.
 
+import { Retry, doublingDelay } from './retry.js';
 import { SseParser } from './sse.js';
 
 export const Status = Object.freeze({
@@ -36,8 +37,14 @@ export class EventStream {
         this.retryMs = kDefaultRetryMs;
         this.stopped = false;
         this.controller = null;
-        this.wake = null;
-        this.failures = 0;
+        // The server's retry is the first wait; it doubles with each failure in a row.
+        this.reconnect = new Retry({
+            delayMs: (failures) => doublingDelay(this.retryMs, this.maxDelayMs)(failures),
+            stopped: () => this.stopped,
+            onWait: (failures, delayMs, outcome) => this.onStatus(Status.Reconnecting, { reason: outcome.reason, attempt: failures, delayMs }),
+            setTimeout: this.setTimeout,
+            clearTimeout: this.clearTimeout,
+        });
     }
 
     start() {
@@ -48,54 +55,46 @@ export class EventStream {
     stop() {
         this.stopped = true;
         this.controller?.abort();
-        this.wake?.();
+        this.reconnect.now();
         this.onStatus(Status.Stopped, {});
     }
 
     // Reconnect now instead of at the end of the wait (the browser is back online).
     retryNow() {
-        this.wake?.();
+        this.reconnect.now();
     }
 
     async run() {
         this.onStatus(Status.Connecting, {});
-        while (!this.stopped) {
+        await this.reconnect.run(() => this.follow());
+    }
+
+    // Connections until one ends in a way that calls for a wait: throws that connection's
+    // outcome. Returns when the stream is over (stopped, or the token refused).
+    async follow() {
+        for (;;) {
             const outcome = await this.connectOnce();
-            if (this.stopped) break;
+            if (this.stopped) return;
             if (outcome.kind === 'unauthorised') {
                 this.stopped = true;
                 this.onStatus(Status.Stopped, outcome);
                 this.onUnauthorised(outcome);
-                break;
+                return;
             }
             if (outcome.kind === 'reset') {
                 try {
                     const sequence = await this.onReset();
                     this.lastId = sequence === undefined || sequence === null ? null : String(sequence);
-                    continue;
+                    if (this.stopped) return;
+                    continue; // at once: the journal is there, only not the one we knew
                 } catch (error) {
                     outcome.kind = 'failed';
                     outcome.reason = String(error?.message ?? error);
                 }
             }
-            this.failures = outcome.wentLive ? 1 : this.failures + 1;
-            const delay = Math.min(this.retryMs * 2 ** (this.failures - 1), this.maxDelayMs);
-            this.onStatus(Status.Reconnecting, { reason: outcome.reason, attempt: this.failures, delayMs: delay });
-            await this.sleep(delay);
+            if (outcome.wentLive) this.reconnect.reset();
+            throw outcome;
         }
-    }
-
-    sleep(ms) {
-        return new Promise((resolve) => {
-            const timer = this.setTimeout(done, ms);
-            const self = this;
-            function done() {
-                self.clearTimeout(timer);
-                self.wake = null;
-                resolve();
-            }
-            this.wake = done;
-        });
     }
 
     // One connection, to its end. Resolves {kind: 'ended'|'failed'|'reset'|'unauthorised',

@@ -296,6 +296,16 @@ export function translator(language) {
     };
 }
 
+// The user's words for a failed request (an ApiError: no answer at all, or the server's
+// refusal), and the server's own message beside them when it says more.
+export function describeError(language, error) {
+    const code = error.status === 0 ? 'no-answer' : error.code;
+    const key = `error.${code}`;
+    const text = has(language, key) ? translator(language)(key) : error.message || code;
+    const detail = error.message && error.message !== text ? error.message : '';
+    return { text, detail };
+}
+
 const formats = new Map();
 function numberFormat(language, min, max) {
     const key = `${language}/${min}/${max}`;

@@ -1,4 +1,5 @@
 import assert from 'node:assert/strict';
+import { webcrypto } from 'node:crypto';
 import { test } from 'node:test';
 
 import { Api, ApiError, newIdempotencyKey } from '../../../web/api.js';
@@ -18,7 +19,17 @@ function scripted(...answers) {
 }
 
 let keys = 0;
-const api = (fetch) => new Api({ token: 'secret', fetch, sleep: async () => {}, newKey: () => `key-${++keys}` });
+let waits = [];
+const api = (fetch) => new Api({
+    token: 'secret',
+    fetch,
+    newKey: () => `key-${++keys}`,
+    setTimeout: (fn, ms) => {
+        waits.push(ms);
+        queueMicrotask(fn);
+    },
+    clearTimeout: () => {},
+});
 
 test('a change carries the token, a key and JSON', async () => {
     const { fetch, calls } = scripted(json(200, { id: 1 }));
@@ -36,12 +47,12 @@ test('answers and failures', async (t) => {
         {
             what: 'a lost answer: sent again with the same key',
             answers: [new TypeError('Failed to fetch'), json(200, { ok: 1 })],
-            result: { ok: 1 }, sent: 2,
+            result: { ok: 1 }, sent: 2, waits: [500],
         },
         {
             what: 'no answer at all: a no-answer error after three tries',
             answers: [new TypeError('a'), new TypeError('b'), new TypeError('Failed to fetch')],
-            error: { status: 0, code: 'no-answer' }, sent: 3,
+            error: { status: 0, code: 'no-answer', message: 'Failed to fetch' }, sent: 3, waits: [500, 1500],
         },
         {
             what: 'a refusal is not sent again and keeps the server’s words',
@@ -57,6 +68,7 @@ test('answers and failures', async (t) => {
     for (const c of cases) {
         await t.test(c.what, async () => {
             const { fetch, calls } = scripted(...c.answers);
+            waits = [];
             const promise = api(fetch).change('POST', '/x', {});
             if (c.error) {
                 const error = await promise.then(() => null, (e) => e);
@@ -66,6 +78,7 @@ test('answers and failures', async (t) => {
                 assert.deepEqual(await promise, c.result);
             }
             assert.equal(calls.length, c.sent);
+            assert.deepEqual(waits, c.waits ?? []);
             assert.equal(new Set(calls.map((call) => call.headers['Idempotency-Key'])).size, 1);
         });
     }
@@ -73,14 +86,17 @@ test('answers and failures', async (t) => {
 
 test('a read is not retried and sends no key', async () => {
     const { fetch, calls } = scripted(new TypeError('Failed to fetch'));
+    waits = [];
     await assert.rejects(api(fetch).get('/api/v1/forecourt'), (e) => e.code === 'no-answer');
     assert.equal(calls.length, 1);
+    assert.deepEqual(waits, []);
     assert.equal(calls[0].headers['Idempotency-Key'], undefined);
 });
 
+// The browser's crypto, passed in: node 18 has it only as node:crypto's webcrypto.
 test('two actions, two keys', () => {
-    const a = newIdempotencyKey();
-    const b = newIdempotencyKey();
+    const a = newIdempotencyKey(webcrypto);
+    const b = newIdempotencyKey(webcrypto);
     assert.match(a, /^[0-9a-f]{32}$/);
     assert.notEqual(a, b);
 });

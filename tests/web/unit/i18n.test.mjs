@@ -2,7 +2,7 @@ import assert from 'node:assert/strict';
 import fs from 'node:fs';
 import { test } from 'node:test';
 
-import { Languages, chooseLanguage, formatMoney, formatVolume, has, parseNumber, textKeys, translator } from '../../../web/i18n.js';
+import { Languages, chooseLanguage, describeError, formatMoney, formatVolume, has, parseNumber, textKeys, translator } from '../../../web/i18n.js';
 
 test('numbers in each language', () => {
     const cases = [
@@ -73,4 +73,15 @@ test('placeholders filled, unknown ones left visible', () => {
     assert.equal(t('tile.pump', { id: 3 }), 'Pump 3');
     assert.equal(t('tile.pump'), 'Pump {id}');
     assert.equal(t('no.such.key'), 'no.such.key');
+});
+
+test('a failure in the user’s words, the server’s beside them when they say more', () => {
+    const failure = (status, code, message) => Object.assign(new Error(message), { status, code });
+    const cases = [
+        { what: 'no answer at all', language: 'en', error: failure(0, 'no-answer', 'Failed to fetch'), text: 'The server did not answer.', detail: 'Failed to fetch' },
+        { what: 'a refusal we have words for', language: 'ru', error: failure(409, 'busy', 'fuel point 1 is busy'), text: 'ТРК занята.', detail: 'fuel point 1 is busy' },
+        { what: 'a code we have no words for', language: 'en', error: failure(422, 'new-kind', 'grade 97 is not sold here'), text: 'grade 97 is not sold here', detail: '' },
+        { what: 'no words and no message: the code', language: 'en', error: failure(502, 'http-502', ''), text: 'http-502', detail: '' },
+    ];
+    for (const c of cases) assert.deepEqual(describeError(c.language, c.error), { text: c.text, detail: c.detail }, c.what);
 });
