@@ -22,7 +22,7 @@ SaleId Sale(Journal& journal) {
             const SaleId id =
                 InsertAuthorised(t.Db(), 1, Preset::Volume(10), {}, false, "till", at);
             MarkStarted(t.Db(), id, 1, "95", 45.67, 1000, at);
-            const auto sale = MarkEnded(t.Db(), id, 10, 456.7, 1010, at);
+            const auto sale = MarkEnded(t.Db(), id, {10, 456.7, false, 1010, std::nullopt}, at);
             t.AppendEvent(event_type::kSale, ToJson(sale), at);
             t.AppendEvent(event_type::kFuelPoint, {{"id", 1}, {"state", "IDLE"}}, at);
             return id;

@@ -35,6 +35,8 @@
 #include <string_view>
 #include <vector>
 
+#include "forecourt/Model.h"
+
 namespace fuel::forecourt {
 
 class ConfigError : public std::runtime_error {
@@ -71,6 +73,10 @@ struct FuelPointConfig {
     int address = 0;
     std::vector<std::string> nozzles;  // grade codes of nozzles 1, 2 ...
     int saleBuffer = 2;
+    // Who releases its fills: a till through the API (a fill that starts otherwise raises an
+    // alarm), or the pump itself (release = pump: a controller that dispenses on its own,
+    // whose fills are sales all the same).
+    Origin release = Origin::Api;
     int sourceLine = 0;
 };
 

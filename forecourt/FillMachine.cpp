@@ -49,6 +49,7 @@ std::optional<FillView> FillMachine::View() const {
     if (fill_) {
         view.id = fill_->id;
         view.state = fill_->state;
+        view.authorised = fill_->origin == Origin::Api;
         view.preset = fill_->preset;
         view.grades = fill_->grades;
         view.prepaid = fill_->prepaid;
@@ -81,9 +82,12 @@ void FillMachine::Take(OpenFill fill) {
     volume_ = amount_ = 0;
     seenRunning_ = false;
     pollsWaiting_ = 0;
+    stillPolls_ = 0;
+    startEstimated_ = fill_->origin == Origin::Pump;
 }
 
 FillStep FillMachine::Polled(const PollReading& poll, Time now) {
+    havePrevious_ = ++polls_ > 1;
     previousVolumes_ = poll_.volumes;
     poll_ = poll;
     return poll_.autonomous ? EvaluateAutonomous(now) : Evaluate(now);
@@ -133,38 +137,58 @@ FillStep FillMachine::Evaluate(Time now) {
             return {};
         return Settle();
     }
-    if (running != 0) {
-        FollowAtThePump(running, now);
-    } else {
-        atThePump_.reset();
-    }
-    return {};
+    if (running != 0)
+        return FollowAtThePump(running, now);
+    return WriteDownAtThePump();
 }
 
 // A controller that keeps no status of its own and takes no start: a nozzle whose volume
 // rises is dispensing, whatever the driver's bookkeeping says.
+// A volume that has stood still for a few polls is a fill that is over, and one that fell
+// is the next fill begun. The first poll only tells where the volumes stand: the last fill's
+// volume still showing is no fill.
 FillStep FillMachine::EvaluateAutonomous(Time now) {
     asked_ = Asked::Nothing;
-    int rising = 0;
-    for (int nozzle = 1; nozzle <= static_cast<int>(grades_.size()) && rising == 0; ++nozzle) {
+    if (!havePrevious_)
+        return {};
+    if (fill_) {
+        const auto n = static_cast<std::size_t>(fill_->nozzle);
+        if (poll_.volumes[n] > previousVolumes_[n]) {
+            seenRunning_ = true;
+            stillPolls_ = 0;
+            volume_ = poll_.volumes[n];
+            amount_ = Money(volume_ * fill_->price);
+            return {};
+        }
+        if (poll_.volumes[n] < previousVolumes_[n] || ++stillPolls_ >= kStillPolls)
+            return Settle();
+        return {};
+    }
+    for (int nozzle = 1; nozzle <= static_cast<int>(grades_.size()); ++nozzle) {
         const auto n = static_cast<std::size_t>(nozzle);
         if (poll_.volumes[n] > previousVolumes_[n])
-            rising = nozzle;
+            return FollowAtThePump(nozzle, now);
     }
-    if (rising != 0) {
-        FollowAtThePump(rising, now);
-    } else {
-        atThePump_.reset();
-    }
-    return {};
+    return WriteDownAtThePump();
 }
 
-void FillMachine::FollowAtThePump(int nozzle, Time now) {
+// Followed until the journal holds it, and asked to be written down at every poll until
+// then: its totaliser before is the one now less what has run.
+FillStep FillMachine::FollowAtThePump(int nozzle, Time now) {
     if (!atThePump_ || atThePump_->nozzle != nozzle)
         atThePump_ = AtThePump{nozzle, 0, 0, 0, now};
     atThePump_->price = PriceAt(nozzle);
     atThePump_->volume = VolumeAt(nozzle);
     atThePump_->amount = Money(atThePump_->volume * atThePump_->price);
+    return Ask(Asked::PumpTotal, {PumpCommand::Kind::ReadTotal, nozzle, {}, 0});
+}
+
+// A fill at the pump that ended before the journal had it is still written down (and then
+// settled like any other), with what was last seen of it.
+FillStep FillMachine::WriteDownAtThePump() {
+    if (!atThePump_)
+        return {};
+    return Ask(Asked::PumpTotal, {PumpCommand::Kind::ReadTotal, atThePump_->nozzle, {}, 0});
 }
 
 // A started fill whose nozzle no longer runs. The totaliser says whether fuel flowed since
@@ -190,11 +214,27 @@ FillEntry FillMachine::Entry(FillEntry::Kind kind, Time now) const {
 
 FillStep FillMachine::Answered(const PumpAnswer& answer, Time now) {
     const Asked asked = std::exchange(asked_, Asked::Nothing);
-    if (!fill_ || asked == Asked::Nothing)
-        return {};
     const int nozzle = askedNozzle_;
+    if (asked == Asked::PumpTotal) {
+        if (!answer.ok || !atThePump_ || fill_)
+            return {};
+        FillEntry seen;
+        seen.kind = FillEntry::Kind::StartedAtThePump;
+        seen.at = atThePump_->since;
+        seen.nozzle = nozzle;
+        seen.grade = GradeOf(nozzle);
+        seen.price = answer.price;
+        seen.running = true;
+        seen.volume = atThePump_->volume;
+        seen.amount = Money(seen.volume * answer.price);
+        seen.total = answer.total - seen.volume;
+        return {seen, std::nullopt};
+    }
+    if (!fill_)
+        return {};
     switch (asked) {
         case Asked::Nothing:
+        case Asked::PumpTotal:
             return {};
         case Asked::StartTotal: {
             if (!answer.ok)
@@ -257,6 +297,13 @@ FillStep FillMachine::Answered(const PumpAnswer& answer, Time now) {
             ended.volume = answer.volume;
             ended.amount = answer.amount;
             ended.total = settleTotal_;
+            if (startEstimated_ && ended.volume > 0)
+                ended.totalBefore = settleTotal_ - ended.volume;
+            if (ended.amount <= 0 && ended.volume > 0) {
+                // A controller that keeps no money: the volume at the price the fill ran at.
+                ended.amount = Money(ended.volume * fill_->price);
+                ended.amountComputed = true;
+            }
             return {ended, std::nullopt};
         }
     }
@@ -272,9 +319,31 @@ std::optional<FillEntry> FillMachine::Withdraw(std::string reason, Time now) con
 }
 
 void FillMachine::Apply(const FillEntry& entry) {
+    if (entry.kind == FillEntry::Kind::StartedAtThePump) {
+        OpenFill seen;
+        seen.id = entry.id;
+        seen.state = FillState::Fuelling;
+        seen.origin = Origin::Pump;
+        seen.authorisedAt = entry.at;
+        seen.nozzle = entry.nozzle;
+        seen.grade = entry.grade;
+        seen.price = entry.price;
+        seen.totalBefore = entry.total;
+        seen.startedAt = entry.at;
+        fill_ = std::move(seen);
+        atThePump_.reset();
+        seenRunning_ = true;
+        startEstimated_ = true;
+        pollsWaiting_ = stillPolls_ = 0;
+        volume_ = entry.volume;
+        amount_ = entry.amount;
+        return;
+    }
     if (!fill_ || entry.id != fill_->id)
         return;
     switch (entry.kind) {
+        case FillEntry::Kind::StartedAtThePump:
+            return;
         case FillEntry::Kind::Started:
             fill_->state = FillState::Fuelling;
             fill_->nozzle = entry.nozzle;
@@ -283,6 +352,7 @@ void FillMachine::Apply(const FillEntry& entry) {
             fill_->totalBefore = entry.total;
             fill_->startedAt = entry.at;
             seenRunning_ = entry.running;
+            startEstimated_ = entry.running;
             pollsWaiting_ = 0;
             volume_ = entry.volume;
             amount_ = entry.amount;

@@ -9,7 +9,10 @@
 //        │                          └─ hung up dry ──▶ cancelled
 //        ├─ a nozzle runs without our start ──▶ adopted (running)
 //        └─ withdrawn, closed, emergency stop ──▶ cancelled
-// and a fill that no authorisation of ours released is followed as started at the pump.
+// and a fill that no authorisation of ours released (a manual release at the dispenser, a
+// controller in stand-alone mode or one that dispenses on its own, a fill already running
+// when we start) is written down as started at the pump the moment it is seen, and settled
+// into a sale like any other.
 //
 // Write ahead: a step's journal entry is written before its command goes to the controller
 // (a fill is marked started, with the nozzle's totaliser, before the start goes out), and
@@ -43,6 +46,7 @@ struct OpenFill {
     double price = 0;
     double totalBefore = 0;
     std::optional<Time> startedAt;
+    Origin origin = Origin::Api;
 };
 
 // Nozzles are numbered 1..6; index 0 of these arrays is unused.
@@ -86,10 +90,11 @@ struct PumpAnswer {
 // A change of the fill for the journal, and the state the machine takes once it is written.
 struct FillEntry {
     enum class Kind {
-        Started,    // a nozzle runs for the fill (or is about to): nozzle, grade, price, total
-        Unstarted,  // the start did not take: authorised again
-        Cancelled,  // ended without fuel: reason
-        Ended,      // ended with fuel: a sale of volume and amount, the totaliser after
+        Started,  // a nozzle runs for the fill (or is about to): nozzle, grade, price, total
+        StartedAtThePump,  // a fill nobody authorised runs: nozzle, grade, price, total, volume
+        Unstarted,         // the start did not take: authorised again
+        Cancelled,         // ended without fuel: reason
+        Ended,             // ended with fuel: a sale of volume and amount, the totaliser after
     };
     Kind kind = Kind::Started;
     SaleId id = 0;
@@ -97,11 +102,15 @@ struct FillEntry {
     int nozzle = 0;
     std::string grade;
     double price = 0;
-    double total = 0;      // Started: the totaliser before; Ended: after
-    bool running = false;  // Started: already running (adopted), with volume and amount
-    double volume = 0;     // Started (running), Ended
-    double amount = 0;     // Started (running), Ended
-    std::string reason;    // Cancelled
+    double total = 0;             // Started: the totaliser before; Ended: after
+    bool running = false;         // Started: already running (adopted), with volume and amount
+    double volume = 0;            // Started (running), Ended
+    double amount = 0;            // Started (running), Ended
+    bool amountComputed = false;  // Ended: the controller gave no amount
+    // Ended: the totaliser before, as the controller's figures give it (total after less
+    // volume), for a fill whose start was only estimated (adopted, or seen at the pump).
+    std::optional<double> totalBefore;
+    std::string reason;  // Cancelled
 };
 
 // What to do next: the entry first (into the journal), then the command (to the controller).
@@ -114,12 +123,14 @@ struct FillStep {
 
 class FillMachine {
   public:
-    // Polls a started nozzle may go on calling before the start is taken as lost.
+    // Polls a started nozzle may go on calling before the start is taken as lost; and polls
+    // a controller that dispenses on its own may show a still volume before its fill is over.
     static constexpr int kStartPolls = 3;
+    static constexpr int kStillPolls = 3;
     // Less than this on a totaliser is no fuel (the totaliser's own last digit).
     static constexpr double kNoFuel = 0.005;
 
-    // A fill that runs without an authorisation of ours.
+    // A fill that runs without an authorisation of ours, until the journal holds it.
     struct AtThePump {
         int nozzle = 0;
         double volume = 0;
@@ -169,11 +180,20 @@ class FillMachine {
 
   private:
     // What the machine waits for from the controller.
-    enum class Asked { Nothing, StartTotal, Start, AdoptTotal, SettleTotal, SettleFinal };
+    enum class Asked {
+        Nothing,
+        StartTotal,
+        Start,
+        AdoptTotal,
+        PumpTotal,
+        SettleTotal,
+        SettleFinal
+    };
 
     FillStep Evaluate(Time now);
     FillStep EvaluateAutonomous(Time now);
     FillStep Settle();
+    FillStep WriteDownAtThePump();
     FillStep Ask(Asked asked, PumpCommand command);
     std::uint8_t Code(int nozzle) const { return poll_.codes[static_cast<std::size_t>(nozzle)]; }
     double VolumeAt(int nozzle) const { return poll_.volumes[static_cast<std::size_t>(nozzle)]; }
@@ -181,17 +201,21 @@ class FillMachine {
     const std::string& GradeOf(int nozzle) const {
         return grades_.at(static_cast<std::size_t>(nozzle - 1));
     }
-    void FollowAtThePump(int nozzle, Time now);
+    FillStep FollowAtThePump(int nozzle, Time now);
     FillEntry Entry(FillEntry::Kind kind, Time now) const;
 
     std::vector<std::string> grades_;
     PollReading poll_;
     PerNozzle previousVolumes_{};
+    long polls_ = 0;
+    bool havePrevious_ = false;  // a poll before this one, to tell a rising volume by
     std::optional<OpenFill> fill_;
     double volume_ = 0;
     double amount_ = 0;
     bool seenRunning_ = false;
-    int pollsWaiting_ = 0;  // started, yet the nozzle still calls
+    int pollsWaiting_ = 0;         // started, yet the nozzle still calls
+    int stillPolls_ = 0;           // dispensing on its own, yet the volume stands still
+    bool startEstimated_ = false;  // the totaliser before was taken as now less what had run
     std::optional<AtThePump> atThePump_;
 
     Asked asked_ = Asked::Nothing;

@@ -389,7 +389,8 @@ void Forecourt::SetPrice(const std::string& grade, double price, const Caller& c
                 for (const auto& part : parts) {
                     for (const auto& entry : part) {
                         report.push_back(entry);
-                        if (!entry["confirmed"].get<bool>() && !entry["deferred"].get<bool>()) {
+                        if (!entry["confirmed"].get<bool>() && !entry["deferred"].get<bool>() &&
+                            !entry["takesNoPrice"].get<bool>()) {
                             unconfirmed += (unconfirmed.empty() ? "" : ", ") +
                                            std::string("fuel point ") +
                                            std::to_string(entry["fuelPoint"].get<int>()) +

@@ -233,6 +233,10 @@ nlohmann::json FuelPoints::ApplyPrice(const std::string& grade, double price) {
             if (point.config->nozzles[i] != grade)
                 continue;
             const int nozzle = static_cast<int>(i) + 1;
+            if (point.machine.Autonomous()) {
+                report.push_back(NozzlePrices::TakesNoPrice(point.Id(), nozzle));
+                continue;
+            }
             point.prices.Want(nozzle, price);
             if (point.machine.Busy(nozzle)) {
                 report.push_back(

@@ -1,6 +1,7 @@
 #include "forecourt/FuelPoints.h"
 
 #include <algorithm>
+#include <cstdio>
 
 #include "driver/Exceptions.h"
 #include "forecourt/Board.h"
@@ -21,6 +22,12 @@ constexpr int kStartReadingAttempts = 3;
 
 Time Now() {
     return std::chrono::system_clock::now();
+}
+
+std::string FormatVolume(double litres) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%.2f", litres);
+    return text;
 }
 
 }  // namespace
@@ -64,6 +71,10 @@ void FuelPoints::Begin(ControllerAdapter& controller, Recovered recovered,
             if (fill.fuelPoint == point.Id())
                 point.machine.Take(fill);
         }
+        for (int nozzle = 1; nozzle <= static_cast<int>(point.config->nozzles.size()); ++nozzle) {
+            point.lastTotals.at(static_cast<std::size_t>(nozzle)) = services_.journal.Read(
+                [&](Connection& db) { return LastTotal(db, point.Id(), nozzle); });
+        }
         for (std::size_t i = 0; i < point.config->nozzles.size(); ++i) {
             if (const auto grade = services_.board.GradeOf(point.config->nozzles[i]))
                 point.prices.Want(static_cast<int>(i) + 1, grade->price);
@@ -106,11 +117,19 @@ bool FuelPoints::Poll(std::size_t index) {
 }
 
 PollReading FuelPoints::WithPrices(const Point& point, PollReading reading) const {
-    for (int nozzle = 1; nozzle <= static_cast<int>(point.config->nozzles.size()); ++nozzle) {
-        reading.prices[static_cast<std::size_t>(nozzle)] =
-            point.prices.PriceOf(nozzle, *controller_, point.Address());
-    }
+    for (int nozzle = 1; nozzle <= static_cast<int>(point.config->nozzles.size()); ++nozzle)
+        reading.prices[static_cast<std::size_t>(nozzle)] = PriceAt(point, nozzle);
     return reading;
+}
+
+// The price a fill at the nozzle runs at: its controller's (confirmed, else last sent), else
+// for one that never had a price of ours (one that takes none) the grade's price in force.
+double FuelPoints::PriceAt(const Point& point, int nozzle) const {
+    if (const double price = point.prices.PriceOf(nozzle, *controller_, point.Address()); price > 0)
+        return price;
+    const auto grade =
+        services_.board.GradeOf(point.config->nozzles.at(static_cast<std::size_t>(nozzle - 1)));
+    return grade ? grade->price : 0;
 }
 
 void FuelPoints::Drive(Point& point, FillStep step) {
@@ -159,7 +178,37 @@ PumpAnswer FuelPoints::Carry(Point& point, const PumpCommand& command) {
 }
 
 double FuelPoints::ReadTotal(Point& point, int nozzle) {
-    return controller_->ReadTotal(point.Address(), nozzle);
+    const double total = controller_->ReadTotal(point.Address(), nozzle);
+    std::optional<double>& last = point.lastTotals.at(static_cast<std::size_t>(nozzle));
+    if (last && total < *last - FillMachine::kNoFuel) {
+        try {
+            TotaliserWentBack(point, nozzle, *last, total);
+        } catch (const std::exception&) {
+            return total;  // not written down: told at the next reading
+        }
+    }
+    last = total;
+    return total;
+}
+
+// A totaliser lower than before: the controller was replaced or reset. People are told, and
+// the reading is a new baseline for the reconciliation.
+void FuelPoints::TotaliserWentBack(Point& point, int nozzle, double before, double after) {
+    const Time at = Now();
+    const int id = point.Id();
+    services_.journal
+        .Write([&](WriteTransaction& t) {
+            InsertReading(t.Db(), id, nozzle, after, at, "reset");
+            t.AppendEvent(event_type::kAlarm,
+                          AlarmData(alarm_kind::kTotaliserReset, id,
+                                    "the totaliser of fuel point " + std::to_string(id) +
+                                        " nozzle " + std::to_string(nozzle) + " went back from " +
+                                        FormatVolume(before) + " to " + FormatVolume(after) +
+                                        " litres: was its controller replaced or reset?",
+                                    {{"nozzle", nozzle}, {"before", before}, {"after", after}}),
+                          at);
+        })
+        .get();
 }
 
 void FuelPoints::ReadStartTotals(Point& point) {
@@ -179,7 +228,9 @@ void FuelPoints::ReadStartTotals(Point& point) {
 
 void FuelPoints::SendWaitingPrices(Point& point) {
     for (int nozzle = 1; nozzle <= static_cast<int>(point.config->nozzles.size()); ++nozzle) {
-        if (point.prices.Waiting(nozzle) && !point.machine.Busy(nozzle))
+        if (point.machine.Autonomous())
+            point.prices.Forget(nozzle);
+        else if (point.prices.Waiting(nozzle) && !point.machine.Busy(nozzle))
             point.prices.Send(nozzle, *controller_, point.Address(), point.Id());
     }
 }
@@ -222,9 +273,27 @@ FuelPoints::Committed FuelPoints::Record(Point& point, const FillEntry& entry) {
 // ended (a sale, or a cancelled fill with the reason).
 void FuelPoints::WriteEntry(WriteTransaction& t, const Point& point, Point& next,
                             const FillEntry& entry) {
-    next.machine.Apply(entry);
     Connection& db = t.Db();
+    if (entry.kind == FillEntry::Kind::StartedAtThePump) {
+        FillEntry seen = entry;
+        seen.id = InsertAtThePump(db, point.Id(), entry.nozzle, entry.grade, entry.price,
+                                  entry.total, entry.at);
+        next.machine.Apply(seen);
+        if (point.config->release != Origin::Pump) {
+            t.AppendEvent(event_type::kAlarm,
+                          AlarmData(alarm_kind::kUnauthorisedFill, point.Id(),
+                                    "a fill nobody authorised runs at fuel point " +
+                                        std::to_string(point.Id()) + " nozzle " +
+                                        std::to_string(entry.nozzle),
+                                    {{"nozzle", entry.nozzle}, {"sale", seen.id}}),
+                          entry.at);
+        }
+        return;
+    }
+    next.machine.Apply(entry);
     switch (entry.kind) {
+        case FillEntry::Kind::StartedAtThePump:
+            return;
         case FillEntry::Kind::Started:
             MarkStarted(db, entry.id, entry.nozzle, entry.grade, entry.price, entry.total,
                         entry.at);
@@ -241,8 +310,10 @@ void FuelPoints::WriteEntry(WriteTransaction& t, const Point& point, Point& next
             return;
         }
         case FillEntry::Kind::Ended: {
-            const Sale sale =
-                MarkEnded(db, entry.id, entry.volume, entry.amount, entry.total, entry.at);
+            const Sale sale = MarkEnded(
+                db, entry.id,
+                {entry.volume, entry.amount, entry.amountComputed, entry.total, entry.totalBefore},
+                entry.at);
             t.AppendEvent(event_type::kSale, ToJson(sale), entry.at);
             Board& board = services_.board;
             t.AfterCommit([&board, fuelPoint = point.Id()] { board.AddUncleared(fuelPoint, 1); });

@@ -5,6 +5,7 @@
 // polls, so that nothing else ever touches the line.
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <functional>
 #include <map>
@@ -86,6 +87,9 @@ class FuelPoints {
         int readingAttempts = 0;
         int silentPolls = 0;
         int badPolls = 0;
+        // Each nozzle's totaliser as last known (the journal's, then each reading): one that
+        // reads lower was replaced or reset.
+        std::array<std::optional<double>, 7> lastTotals{};
         std::optional<FuelPointView> published;  // as the journal's last fuel-point event has it
 
         int Id() const { return config->id; }
@@ -108,8 +112,11 @@ class FuelPoints {
     PumpAnswer Carry(Point& point, const PumpCommand& command);
     void SendWaitingPrices(Point& point);
     void ReadStartTotals(Point& point);
+    // Every totaliser reading goes through here, so that one that went back is told.
     double ReadTotal(Point& point, int nozzle);
+    void TotaliserWentBack(Point& point, int nozzle, double before, double after);
     PollReading WithPrices(const Point& point, PollReading reading) const;
+    double PriceAt(const Point& point, int nozzle) const;
 
     FuelPointView ViewOf(const Point& point) const;
     FuelPointState StateOf(const Point& point) const;

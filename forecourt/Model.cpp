@@ -203,7 +203,30 @@ nlohmann::json ToJson(const Sale& sale) {
             {"lockedAt", TimeOrNull(sale.lockedAt)},
             {"clearedAt", TimeOrNull(sale.clearedAt)},
             {"preset", ToJson(sale.preset)},
-            {"prepaid", sale.prepaid}};
+            {"prepaid", sale.prepaid},
+            {"origin", Name(sale.origin)},
+            {"amountComputed", sale.amountComputed}};
+}
+
+std::string_view Name(Origin origin) {
+    return origin == Origin::Pump ? "pump" : "api";
+}
+
+std::optional<Origin> OriginFromName(std::string_view name) {
+    if (name == "api")
+        return Origin::Api;
+    if (name == "pump")
+        return Origin::Pump;
+    return std::nullopt;
+}
+
+nlohmann::json AlarmData(std::string_view kind, int fuelPoint, std::string message,
+                         nlohmann::json details) {
+    nlohmann::json data = details.is_object() ? std::move(details) : nlohmann::json::object();
+    data["kind"] = kind;
+    data["fuelPoint"] = fuelPoint;
+    data["message"] = std::move(message);
+    return data;
 }
 
 nlohmann::json ToJson(const Event& event) {

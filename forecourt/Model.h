@@ -51,6 +51,14 @@ Preset PresetFrom(std::string_view kind, double value);
 // {"kind": "none"|"volume"|"money", "value": number}
 nlohmann::json ToJson(const Preset& preset);
 
+// Who released a fill: a client of ours through the API, or the pump itself (a manual
+// release at the dispenser, a controller in stand-alone mode or one that dispenses on its
+// own, a fill that ran while nobody was polling).
+enum class Origin { Api, Pump };
+// "api", "pump".
+std::string_view Name(Origin origin);
+std::optional<Origin> OriginFromName(std::string_view name);
+
 struct Grade {
     std::string code;  // as the configuration names it, e.g. "95"
     std::string name;
@@ -69,9 +77,10 @@ struct NozzleView {
 nlohmann::json ToJson(const NozzleView& nozzle);
 
 // The fill of a fuel point, from its authorisation until it becomes a sale or is cancelled;
-// or a fill that runs without an authorisation of ours (id 0, authorised false).
+// or a fill that runs without an authorisation of ours (authorised false; id 0 until the
+// journal holds it).
 struct FillView {
-    SaleId id = 0;  // the fill's (later the sale's) id; 0 when not authorised by us
+    SaleId id = 0;  // the fill's (later the sale's) id; 0 before the journal has it
     FillState state = FillState::Authorised;  // Authorised or Fuelling
     bool authorised = true;
     Preset preset;
@@ -117,7 +126,10 @@ struct Sale {
     FillState state = FillState::Payable;
     Preset preset;
     bool prepaid = false;
-    std::string authorisedBy;
+    Origin origin = Origin::Api;
+    std::string authorisedBy;  // empty for a fill released at the pump
+    // The controller gave no amount: it is the volume at the price the fill ran at.
+    bool amountComputed = false;
     std::string lockedBy;   // empty when not locked
     std::string clearedBy;  // empty when not cleared
     double totalBefore = 0;
@@ -130,7 +142,8 @@ struct Sale {
 };
 // {"id", "fuelPoint", "nozzle", "grade", "price", "volume", "amount", "state",
 //  "authorisedBy", "lockedBy", "clearedBy" (null when none), "totalBefore", "totalAfter",
-//  "startedAt", "endedAt", "lockedAt", "clearedAt" (null when none), "preset", "prepaid"}
+//  "startedAt", "endedAt", "lockedAt", "clearedAt" (null when none), "preset", "prepaid",
+//  "origin", "amountComputed"}
 nlohmann::json ToJson(const Sale& sale);
 
 // What changed. Journaled events have a sequence number and are committed before anyone
@@ -154,6 +167,23 @@ inline constexpr std::string_view kFillCancelled = "fill-cancelled";  // a FillV
 inline constexpr std::string_view kPrice = "price";  // a Grade + "nozzles": the read-back report
 inline constexpr std::string_view kEmergencyStop = "emergency-stop";  // {"by", "fuelPoints"}
 inline constexpr std::string_view kFillProgress = "fill-progress";    // live only: a FuelPointView
+// {"kind", "fuelPoint", "message", ...}: something at the station that people must look at
+inline constexpr std::string_view kAlarm = "alarm";
+inline constexpr std::string_view kAll[] = {kFuelPoint,     kSale,         kFillCancelled, kPrice,
+                                            kEmergencyStop, kFillProgress, kAlarm};
 }  // namespace event_type
+
+// The kinds of alarm, and what each one's data holds beside kind, fuelPoint and message.
+namespace alarm_kind {
+// A fill no till authorised: "nozzle", "sale" (its id).
+inline constexpr std::string_view kUnauthorisedFill = "unauthorised-fill";
+// A totaliser read lower than before (a controller replaced or reset): "nozzle", "before",
+// "after".
+inline constexpr std::string_view kTotaliserReset = "totaliser-reset";
+inline constexpr std::string_view kAll[] = {kUnauthorisedFill, kTotaliserReset};
+}  // namespace alarm_kind
+// The data of an alarm event.
+nlohmann::json AlarmData(std::string_view kind, int fuelPoint, std::string message,
+                         nlohmann::json details = nlohmann::json::object());
 
 }  // namespace fuel::forecourt

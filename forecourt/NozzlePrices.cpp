@@ -9,12 +9,17 @@
 namespace fuel::forecourt {
 
 nlohmann::json NozzlePrices::ReportEntry(int fuelPoint, int nozzle, bool confirmed, bool deferred,
-                                         const nlohmann::json& error) {
-    return {{"fuelPoint", fuelPoint},
-            {"nozzle", nozzle},
-            {"confirmed", confirmed},
-            {"deferred", deferred},
-            {"error", error}};
+                                         const nlohmann::json& error, bool takesNoPrice) {
+    return {{"fuelPoint", fuelPoint},       {"nozzle", nozzle},
+            {"confirmed", confirmed},       {"deferred", deferred},
+            {"takesNoPrice", takesNoPrice}, {"error", error}};
+}
+
+nlohmann::json NozzlePrices::TakesNoPrice(int fuelPoint, int nozzle) {
+    return ReportEntry(fuelPoint, nozzle, false, false,
+                       "the controller of fuel point " + std::to_string(fuelPoint) +
+                           " dispenses on its own and takes no price",
+                       true);
 }
 
 double NozzlePrices::PriceOf(int nozzle, const ControllerAdapter& controller, int address) const {

@@ -15,15 +15,19 @@ class ControllerAdapter;
 class NozzlePrices {
   public:
     // One entry of a price change's report: {"fuelPoint", "nozzle", "confirmed", "deferred",
-    // "error"}.
+    // "takesNoPrice", "error"}.
     static nlohmann::json ReportEntry(int fuelPoint, int nozzle, bool confirmed, bool deferred,
-                                      const nlohmann::json& error);
+                                      const nlohmann::json& error, bool takesNoPrice = false);
+    // A controller that dispenses on its own keeps no price of ours: it is told so, every
+    // time, and that is no failure of the change.
+    static nlohmann::json TakesNoPrice(int fuelPoint, int nozzle);
 
     explicit NozzlePrices(std::size_t nozzles) : nozzles_(nozzles) {}
 
     // The price the nozzle is to take, at the first moment it is free.
     void Want(int nozzle, double price) { At(nozzle).pending = price; }
     bool Waiting(int nozzle) const { return At(nozzle).pending.has_value(); }
+    void Forget(int nozzle) { At(nozzle).pending.reset(); }
     // 0 before the controller confirmed any.
     double Confirmed(int nozzle) const { return At(nozzle).confirmed; }
     // The price a fill at the nozzle runs at: the one its controller confirmed, else (one

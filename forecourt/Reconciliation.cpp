@@ -97,9 +97,6 @@ Reconciliation Reconcile(Connection& db, const Config& config, Time from, Time t
             const std::vector<Reading> readings =
                 ReadingsOf(db, point.id, nozzle, fromText, toText);
             line.readings = static_cast<int>(readings.size());
-            if (!readings.empty()) {
-                line.growth = readings.back().volume - readings.front().volume;
-            }
             SaleId lastEnded = 0;
             for (std::size_t k = 0; k + 1 < readings.size(); ++k) {
                 const Reading& a = readings[k];
@@ -110,6 +107,11 @@ Reconciliation Reconcile(Connection& db, const Config& config, Time from, Time t
                 const double recorded = ours ? b.fillVolume : 0;
                 line.recorded += recorded;
                 const double growth = b.volume - a.volume;
+                // A totaliser that went back was replaced or reset: the next reading is a new
+                // baseline, and the stretch across it says nothing of fuel.
+                if (growth < -tolerance && !ours)
+                    continue;
+                line.growth += growth;
                 if (std::fabs(growth - recorded) <= tolerance)
                     continue;
                 Discrepancy gap;

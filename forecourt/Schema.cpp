@@ -70,6 +70,11 @@ CREATE TABLE readings (
 );
 CREATE INDEX readings_by_nozzle ON readings (fuel_point, nozzle, at);
 )sql",
+        // 2: fills released at the pump, and amounts the controller did not give.
+        R"sql(
+ALTER TABLE fills ADD COLUMN origin TEXT NOT NULL DEFAULT 'api';
+ALTER TABLE fills ADD COLUMN amount_computed INTEGER NOT NULL DEFAULT 0;
+)sql",
     };
     return migrations;
 }

@@ -6,7 +6,7 @@ namespace {
 constexpr char kSaleColumns[] =
     "id, fuel_point, nozzle, grade, price, volume, amount, state, preset_kind, preset_value, "
     "prepaid, authorised_by, locked_by, cleared_by, total_before, total_after, authorised_at, "
-    "started_at, ended_at, locked_at, cleared_at";
+    "started_at, ended_at, locked_at, cleared_at, origin, amount_computed";
 constexpr char kSaleStates[] = "('PAYABLE', 'LOCKED', 'CLEARED')";
 
 Time TimeAt(const Statement& row, int column) {
@@ -41,6 +41,8 @@ Sale SaleFrom(const Statement& row) {
     sale.endedAt = TimeAt(row, 18);
     sale.lockedAt = OptionalTimeAt(row, 19);
     sale.clearedAt = OptionalTimeAt(row, 20);
+    sale.origin = OriginFromName(row.Text(21)).value_or(Origin::Api);
+    sale.amountComputed = row.Integer(22) != 0;
     return sale;
 }
 
@@ -122,28 +124,52 @@ void MarkCancelled(Connection& db, SaleId id, const std::string& why, Time at) {
         .Run();
 }
 
-Sale MarkEnded(Connection& db, SaleId id, double volume, double amount, double totalAfter,
-               Time at) {
+SaleId InsertAtThePump(Connection& db, int fuelPoint, int nozzle, const std::string& grade,
+                       double price, double totalBefore, Time at) {
+    db.Prepare(
+          "INSERT INTO fills (fuel_point, state, preset_kind, preset_value, grades, prepaid, "
+          "authorised_by, authorised_at, nozzle, grade, price, total_before, started_at, origin) "
+          "VALUES (?1, 'FUELLING', 'none', 0, '[]', 0, '', ?6, ?2, ?3, ?4, ?5, ?6, 'pump')")
+        .Bind(1, fuelPoint)
+        .Bind(2, nozzle)
+        .Bind(3, grade)
+        .Bind(4, price)
+        .Bind(5, totalBefore)
+        .Bind(6, FormatTime(at))
+        .Run();
+    return db.LastInsertId();
+}
+
+Sale MarkEnded(Connection& db, SaleId id, const Ending& ending, Time at) {
     db.Prepare(
           "UPDATE fills SET volume = ?2, amount = ?3, total_after = ?4, ended_at = ?5, "
+          "amount_computed = ?6, total_before = COALESCE(?7, total_before), "
           "state = CASE prepaid WHEN 0 THEN 'PAYABLE' ELSE 'LOCKED' END, "
           "locked_by = CASE prepaid WHEN 0 THEN NULL ELSE authorised_by END, "
           "locked_at = CASE prepaid WHEN 0 THEN NULL ELSE ?5 END "
           "WHERE id = ?1")
         .Bind(1, id)
-        .Bind(2, volume)
-        .Bind(3, amount)
-        .Bind(4, totalAfter)
+        .Bind(2, ending.volume)
+        .Bind(3, ending.amount)
+        .Bind(4, ending.totalAfter)
         .Bind(5, FormatTime(at))
+        .Bind(6, ending.amountComputed ? 1 : 0)
+        .Bind(7, ending.totalBefore)
         .Run();
-    return *ReadSale(db, id);
+    std::optional<Sale> sale = ReadSale(db, id);
+    if (!sale) {
+        // The fill's row is not there (or not a sale): nothing to make a sale of, and the
+        // job fails whole rather than tell anyone of a sale the journal does not hold.
+        throw DatabaseError("fill " + std::to_string(id) + " is not in the journal to end");
+    }
+    return *sale;
 }
 
 std::vector<OpenFill> LoadOpenFills(Connection& db) {
     std::vector<OpenFill> fills;
     Statement& select = db.Prepare(
         "SELECT id, fuel_point, state, preset_kind, preset_value, grades, prepaid, authorised_by, "
-        "authorised_at, nozzle, grade, price, total_before, started_at FROM fills "
+        "authorised_at, nozzle, grade, price, total_before, started_at, origin FROM fills "
         "WHERE state IN ('AUTHORISED', 'FUELLING') ORDER BY id");
     while (select.Step()) {
         OpenFill fill;
@@ -162,6 +188,7 @@ std::vector<OpenFill> LoadOpenFills(Connection& db) {
         fill.price = select.Real(11);
         fill.totalBefore = select.Real(12);
         fill.startedAt = OptionalTimeAt(select, 13);
+        fill.origin = OriginFromName(select.Text(14)).value_or(Origin::Api);
         fills.push_back(std::move(fill));
     }
     return fills;
@@ -312,6 +339,26 @@ void InsertReading(Connection& db, int fuelPoint, int nozzle, double volume, Tim
         .Bind(4, FormatTime(at))
         .Bind(5, source)
         .Run();
+}
+
+std::optional<double> LastTotal(Connection& db, int fuelPoint, int nozzle) {
+    std::optional<std::pair<std::string, double>> newest;
+    const auto take = [&](Statement& select) {
+        select.Bind(1, fuelPoint).Bind(2, nozzle);
+        if (select.Step() && (!newest || select.Text(0) > newest->first))
+            newest = std::make_pair(select.Text(0), select.Real(1));
+        select.Reset();
+    };
+    take(
+        db.Prepare("SELECT at, volume FROM readings WHERE fuel_point = ?1 AND nozzle = ?2 "
+                   "ORDER BY at DESC LIMIT 1"));
+    take(
+        db.Prepare("SELECT ended_at, total_after FROM fills WHERE fuel_point = ?1 AND nozzle = ?2 "
+                   "AND ended_at IS NOT NULL AND total_after IS NOT NULL "
+                   "ORDER BY ended_at DESC LIMIT 1"));
+    if (!newest)
+        return std::nullopt;
+    return newest->second;
 }
 
 std::map<int, bool> ClosedFlags(Connection& db) {

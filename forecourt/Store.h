@@ -24,9 +24,20 @@ void MarkStarted(Connection& db, SaleId id, int nozzle, const std::string& grade
 // The start did not take: authorised again, waiting for a nozzle.
 void MarkUnstarted(Connection& db, SaleId id);
 void MarkCancelled(Connection& db, SaleId id, const std::string& why, Time at);
+// A fill nobody authorised, as it is first seen running: FUELLING at the nozzle, from the
+// pump.
+SaleId InsertAtThePump(Connection& db, int fuelPoint, int nozzle, const std::string& grade,
+                       double price, double totalBefore, Time at);
 // The fill ended with fuel: a sale, PAYABLE, or LOCKED by the authorising client when
-// prepaid. Returns it as stored.
-Sale MarkEnded(Connection& db, SaleId id, double volume, double amount, double totalAfter, Time at);
+// prepaid. Returns it as stored; throws DatabaseError when the fill is not there.
+struct Ending {
+    double volume = 0;
+    double amount = 0;
+    bool amountComputed = false;
+    double totalAfter = 0;
+    std::optional<double> totalBefore;  // corrects the one written at the start
+};
+Sale MarkEnded(Connection& db, SaleId id, const Ending& ending, Time at);
 
 std::vector<OpenFill> LoadOpenFills(Connection& db);
 std::map<int, int> UnclearedSalesByPoint(Connection& db);
@@ -47,6 +58,9 @@ SaleChange ChangeSale(Connection& db, SaleId id, SaleOperation operation, const 
 
 void InsertReading(Connection& db, int fuelPoint, int nozzle, double volume, Time at,
                    std::string_view source);
+// The last figure known of the nozzle's totaliser: the newest of its readings and of its
+// sales' totals after.
+std::optional<double> LastTotal(Connection& db, int fuelPoint, int nozzle);
 
 std::map<int, bool> ClosedFlags(Connection& db);
 void SetClosed(Connection& db, int fuelPoint, bool closed);

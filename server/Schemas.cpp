@@ -1,5 +1,6 @@
 #include "server/Schemas.h"
 
+#include "forecourt/Model.h"
 #include "server/Roles.h"
 
 namespace fuel::server {
@@ -110,7 +111,8 @@ constexpr const char* kSchemas = R"json({
     "type": "object", "additionalProperties": false,
     "required": ["id", "fuelPoint", "nozzle", "grade", "price", "volume", "amount", "state",
                  "authorisedBy", "lockedBy", "clearedBy", "totalBefore", "totalAfter",
-                 "authorisedAt", "startedAt", "endedAt", "lockedAt", "clearedAt", "preset", "prepaid"],
+                 "authorisedAt", "startedAt", "endedAt", "lockedAt", "clearedAt", "preset", "prepaid",
+                 "origin", "amountComputed"],
     "properties": {
       "id": {"type": "integer"},
       "fuelPoint": {"type": "integer"},
@@ -131,7 +133,11 @@ constexpr const char* kSchemas = R"json({
       "lockedAt": {"anyOf": [{"$ref": "#/components/schemas/Time"}, {"type": "null"}]},
       "clearedAt": {"anyOf": [{"$ref": "#/components/schemas/Time"}, {"type": "null"}]},
       "preset": {"$ref": "#/components/schemas/Preset"},
-      "prepaid": {"type": "boolean"}
+      "prepaid": {"type": "boolean"},
+      "origin": {"enum": ["api", "pump"],
+                 "description": "api: released by a client; pump: a fill nobody authorised (a manual release, a controller on its own), authorisedBy null"},
+      "amountComputed": {"type": "boolean",
+                         "description": "the controller gave no amount: it is the volume at the price the fill ran at"}
     }
   },
   "SaleList": {
@@ -159,11 +165,12 @@ constexpr const char* kSchemas = R"json({
       "grade": {"$ref": "#/components/schemas/Grade"},
       "nozzles": {"type": "array", "items": {
         "type": "object", "additionalProperties": false,
-        "required": ["fuelPoint", "nozzle", "confirmed", "deferred", "error"],
+        "required": ["fuelPoint", "nozzle", "confirmed", "deferred", "takesNoPrice", "error"],
         "properties": {
           "fuelPoint": {"type": "integer"}, "nozzle": {"type": "integer"},
           "confirmed": {"type": "boolean"},
           "deferred": {"type": "boolean", "description": "in a fill: takes the price when it ends"},
+          "takesNoPrice": {"type": "boolean", "description": "a controller that dispenses on its own keeps no price: no failure of the change"},
           "error": {"type": ["string", "null"]}
         }
       }}
@@ -223,9 +230,22 @@ constexpr const char* kSchemas = R"json({
     "description": "A WebSocket message; on the Server-Sent Events stream the data: line of each event",
     "properties": {
       "id": {"type": ["integer", "null"], "description": "the journal's sequence number; null for fill progress, which is not kept"},
-      "type": {"enum": ["fuel-point", "sale", "fill-cancelled", "price", "emergency-stop", "fill-progress"]},
+      "type": {"description": "one of the event types"},
       "at": {"$ref": "#/components/schemas/Time"},
-      "data": {"type": "object", "description": "fuel-point and fill-progress: a FuelPoint; sale: a Sale; fill-cancelled: a Fill with its reason; price: a PriceReport; emergency-stop: who and which fuel points"}
+      "data": {"type": "object", "description": "fuel-point and fill-progress: a FuelPoint; sale: a Sale; fill-cancelled: a Fill with its reason; price: a PriceReport; emergency-stop: who and which fuel points; alarm: an Alarm"}
+    }
+  },
+  "Alarm": {
+    "type": "object", "required": ["kind", "fuelPoint", "message"],
+    "description": "Something at the station that people must look at. unauthorised-fill: nozzle, sale; totaliser-reset: nozzle, before, after",
+    "properties": {
+      "kind": {"description": "one of the alarm kinds"},
+      "fuelPoint": {"type": "integer"},
+      "message": {"type": "string"},
+      "nozzle": {"type": "integer"},
+      "sale": {"type": "integer"},
+      "before": {"type": "number"},
+      "after": {"type": "number"}
     }
   },
   "Health": {
@@ -261,6 +281,11 @@ const nlohmann::json& Components() {
             client["role"]["enum"].push_back(Name(role));
         for (const Permission permission : kPermissions)
             client["permissions"]["items"]["enum"].push_back(Name(permission));
+        // The event types and alarm kinds from the forecourt's lists.
+        for (const std::string_view type : forecourt::event_type::kAll)
+            schemas["Event"]["properties"]["type"]["enum"].push_back(type);
+        for (const std::string_view kind : forecourt::alarm_kind::kAll)
+            schemas["Alarm"]["properties"]["kind"]["enum"].push_back(kind);
         return nlohmann::json{{"schemas", std::move(schemas)}};
     }();
     return components;

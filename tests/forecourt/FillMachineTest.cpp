@@ -229,37 +229,86 @@ const Case kCases[] = {
       Polled(Poll(kIdle, RunningAt(4)))},
      End::Fuelling,
      4},
-    {"FillNobodyAuthorisedIsFollowedAtThePump",
+    // Fills nobody authorised: in the journal from the moment they are seen, then sales.
+    {"FillNobodyAuthorisedIsWrittenDownAndSettledIntoASale",
      std::nullopt,
-     {Polled(Poll(RunningAt(1))), Polled(Poll(RunningAt(2)))},
+     {Polled(Poll(RunningAt(1)), Command::ReadTotal, 1),
+      Answer(PumpAnswer::Total(1001, kPrice1), Kind::StartedAtThePump, std::nullopt, 1, 1000),
+      Polled(Poll(RunningAt(2))), Polled(Poll(kIdle), Command::ReadTotal, 1),
+      Answer(PumpAnswer::Total(1002, kPrice1), std::nullopt, Command::ReadFinal, 1),
+      Answer(PumpAnswer::Final(2, 91.34), Kind::Ended, std::nullopt, 1, 1002)},
+     End::NoFill},
+    {"FillAtThePumpIsFollowedUntilTheJournalHasIt",
+     std::nullopt,
+     {Polled(Poll(RunningAt(1)), Command::ReadTotal, 1), Answer(PumpAnswer::Failed()),
+      Polled(Poll(RunningAt(2)), Command::ReadTotal, 1),
+      Failing(Answer(PumpAnswer::Total(1002, kPrice1), Kind::StartedAtThePump, std::nullopt, 1,
+                     1000))},
      End::AtThePump,
      2},
-    {"FillAtThePumpEndsWithItsNozzle",
+    {"FillAtThePumpThatEndedBeforeItWasWrittenIsStillASale",
      std::nullopt,
-     {Polled(Poll(RunningAt(1))), Polled(Poll(kIdle))},
+     {Polled(Poll(RunningAt(1.5)), Command::ReadTotal, 1), Answer(PumpAnswer::Failed()),
+      Polled(Poll(kIdle), Command::ReadTotal, 1),
+      Answer(PumpAnswer::Total(1001.5, kPrice1), Kind::StartedAtThePump, std::nullopt, 1, 1000),
+      Polled(Poll(kIdle), Command::ReadTotal, 1),
+      Answer(PumpAnswer::Total(1001.5, kPrice1), std::nullopt, Command::ReadFinal, 1),
+      Answer(PumpAnswer::Final(1.5, 68.51), Kind::Ended, std::nullopt, 1, 1001.5)},
+     End::NoFill},
+    {"PumpFillAfterARestartIsSettledLikeAnyOther",
+     [] {
+         OpenFill fill = Started(1, 1000);
+         fill.origin = Origin::Pump;
+         return fill;
+     }(),
+     {Polled(Poll(kIdle), Command::ReadTotal, 1),
+      Answer(PumpAnswer::Total(1002, kPrice1), std::nullopt, Command::ReadFinal, 1),
+      Answer(PumpAnswer::Final(2, 91.34), Kind::Ended, std::nullopt, 1, 1002)},
+     End::NoFill},
+    // A controller that dispenses on its own: the rising volume is the fill.
+    {"LastFillStillShowingOnAControllerOnItsOwnIsNoFill",
+     std::nullopt,
+     {Polled(Poll(kIdle, RunningAt(3.2), true)), Polled(Poll(kIdle, RunningAt(3.2), true))},
      End::NoFill},
     {"ControllerOnItsOwnDispensesWhereTheVolumeRises",
      std::nullopt,
-     {Polled(Poll(kIdle, kIdle, true)), Polled(Poll(kIdle, RunningAt(0.5), true)),
-      Polled(Poll(kIdle, RunningAt(0.9), true))},
-     End::AtThePump,
-     0.9},
-    {"ControllerOnItsOwnStopsWhenTheVolumeStandsStill",
+     {Polled(Poll(kIdle, RunningAt(3.2), true)),
+      Polled(Poll(kIdle, RunningAt(0.5), true)),  // fell: the next fill, not yet rising
+      Polled(Poll(kIdle, RunningAt(0.9), true), Command::ReadTotal, 2),
+      Answer(PumpAnswer::Total(2000.9, kPrice2), Kind::StartedAtThePump, std::nullopt, 2, 2000),
+      Polled(Poll(kIdle, RunningAt(1.4), true))},
+     End::Fuelling,
+     1.4},
+    {"ControllerOnItsOwnEndsWhenTheVolumeStandsStill",
      std::nullopt,
-     {Polled(Poll(kIdle, RunningAt(0.5), true)), Polled(Poll(kIdle, RunningAt(0.9), true)),
-      Polled(Poll(kIdle, RunningAt(0.9), true))},
+     {Polled(Poll(kIdle, kIdle, true)), Polled(Poll(kIdle, RunningAt(0.9), true), Command::ReadTotal, 2),
+      Answer(PumpAnswer::Total(2000.9, kPrice2), Kind::StartedAtThePump, std::nullopt, 2, 2000),
+      Polled(Poll(kIdle, RunningAt(0.9), true)), Polled(Poll(kIdle, RunningAt(0.9), true)),
+      Polled(Poll(kIdle, RunningAt(0.9), true), Command::ReadTotal, 2),
+      Answer(PumpAnswer::Total(2000.9, kPrice2), std::nullopt, Command::ReadFinal, 2),
+      Answer(PumpAnswer::Final(0.9, 0), Kind::Ended, std::nullopt, 2, 2000.9)},
      End::NoFill},
+    {"ControllerOnItsOwnEndsAFillWhenTheNextOneBegins",
+     std::nullopt,
+     {Polled(Poll(kIdle, kIdle, true)), Polled(Poll(kIdle, RunningAt(0.9), true), Command::ReadTotal, 2),
+      Answer(PumpAnswer::Total(2000.9, kPrice2), Kind::StartedAtThePump, std::nullopt, 2, 2000),
+      Polled(Poll(kIdle, RunningAt(0.1), true), Command::ReadTotal, 2)},
+     End::Fuelling,
+     0.9},
 };
 
 class FillMachineTest : public ::testing::TestWithParam<Case> {};
 
-void Check(const FillStep& step, const Step& expected, std::size_t at) {
+// The id the journal gives a fill written down at the pump.
+constexpr SaleId kPumpFill = 8;
+
+void Check(const FillStep& step, const Step& expected, SaleId fill, std::size_t at) {
     SCOPED_TRACE("step " + std::to_string(at));
     ASSERT_EQ(step.entry.has_value(), expected.entry.has_value());
     if (step.entry) {
         EXPECT_EQ(step.entry->kind, *expected.entry);
-        EXPECT_EQ(step.entry->id, 7);
-        if (*expected.entry == Kind::Started || *expected.entry == Kind::Ended) {
+        EXPECT_EQ(step.entry->id, fill);
+        if (*expected.entry != Kind::Unstarted && *expected.entry != Kind::Cancelled) {
             EXPECT_EQ(step.entry->nozzle, expected.nozzle);
             EXPECT_DOUBLE_EQ(step.entry->total, expected.figure);
         }
@@ -283,9 +332,13 @@ TEST_P(FillMachineTest, Steps) {
         const Step& step = c.steps[i];
         const FillStep got = step.input == Step::Input::Poll ? machine.Polled(step.poll, kNow)
                                                              : machine.Answered(step.answer, kNow);
-        Check(got, step, i);
-        if (got.entry && !step.journalFails)
-            machine.Apply(*got.entry);
+        Check(got, step, machine.Fill() ? machine.Fill()->id : 0, i);
+        if (got.entry && !step.journalFails) {
+            FillEntry written = *got.entry;
+            if (written.kind == Kind::StartedAtThePump)
+                written.id = kPumpFill;
+            machine.Apply(written);
+        }
     }
     switch (c.end) {
         case End::NoFill:
@@ -340,6 +393,28 @@ TEST(FillMachineFiguresTest, StartedAndAdoptedFillsCarryTheNozzlesPriceAndVolume
     EXPECT_DOUBLE_EQ(adopt.entry->amount, Money(3 * kPrice2));
     adopted.Apply(*adopt.entry);
     EXPECT_DOUBLE_EQ(adopted.Amount(), Money(3 * kPrice2));
+}
+
+// A fill at the pump carries no authorisation; a controller that gives no amount has it
+// computed at the price the fill ran at, and says so.
+TEST(FillMachineFiguresTest, PumpFillIsNotAuthorisedAndAMissingAmountIsComputed) {
+    FillMachine machine({"95", "92"});
+    machine.Polled(Poll(RunningAt(1)), kNow);
+    const FillStep seen = machine.Answered(PumpAnswer::Total(1001, kPrice1), kNow);
+    ASSERT_TRUE(seen.entry);
+    FillEntry written = *seen.entry;
+    written.id = kPumpFill;
+    machine.Apply(written);
+    ASSERT_TRUE(machine.View());
+    EXPECT_FALSE(machine.View()->authorised);
+    EXPECT_EQ(machine.View()->id, kPumpFill);
+    EXPECT_EQ(machine.Fill()->origin, Origin::Pump);
+    machine.Polled(Poll(kIdle), kNow);
+    machine.Answered(PumpAnswer::Total(1002, kPrice1), kNow);
+    const FillStep ended = machine.Answered(PumpAnswer::Final(2, 0), kNow);
+    ASSERT_TRUE(ended.entry);
+    EXPECT_TRUE(ended.entry->amountComputed);
+    EXPECT_DOUBLE_EQ(ended.entry->amount, Money(2 * kPrice1));
 }
 
 // Withdrawing: only an authorisation that no nozzle runs for; the reason goes with it.

@@ -288,43 +288,54 @@ TEST_F(ForecourtTest, NozzleHungUpWithoutFuelMakesNoSale) {
     EXPECT_EQ(cancelled[0].data["reason"], "no fuel taken");
 }
 
-TEST_F(ForecourtTest, ReconciliationFindsAFillMadeOutside) {
-    const Time from = std::chrono::system_clock::now() - std::chrono::seconds(1);
-    const Sale before = Fill(1, 1, 1, Preset::Volume(2), As("till-1"));
-    // Another host starts nozzle 1 of dispenser 1 directly: a start frame on the bus.
-    Lift(1, 1);
-    Bus().With([](emulator::Emulator& bus) {
+// Another host starts nozzle 1 of dispenser 1 directly: a start frame on the bus.
+void StartFromElsewhere(fuel::test::SharedBus& bus) {
+    bus.With([](emulator::Emulator& emulated) {
         const std::uint8_t data[] = {emulator::NozzleAddress(false, 1, 1), 'u'};
         Frame frame;
         BuildFrame(frame, data);
-        return bus.Handle({frame.bytes.data(), frame.length}).length;
+        return emulated.Handle({frame.bytes.data(), frame.length}).length;
     });
+}
+
+TEST_F(ForecourtTest, FillStartedAtThePumpIsASaleWithAnAlarm) {
+    const Time from = std::chrono::system_clock::now() - std::chrono::seconds(1);
+    Lift(1, 1);
+    StartFromElsewhere(Bus());
     ASSERT_TRUE(Eventually([&] { return Point(1).fill && Point(1).fill->volume > 3; }));
     const FuelPointView outside = Point(1);
     EXPECT_EQ(outside.state, State::Fuelling);
     EXPECT_FALSE(outside.fill->authorised);
+    EXPECT_GT(outside.fill->id, 0);  // in the journal from the moment it was seen
     HangUp(1, 1);
-    ASSERT_TRUE(EventuallyState(1, State::Idle));
-    const double unrecorded = Nozzle(1, 1).volume;
-    EXPECT_EQ(SalesOf(1).size(), 1u);  // the outside fill is no sale of ours
-    const Sale after = Fill(1, 1, 1, Preset::Volume(2), As("till-1"));
+    ASSERT_TRUE(EventuallySales(1, 1));
+    const emulator::NozzleView pump = Nozzle(1, 1);
+    const Sale sale = SalesOf(1).front();
+    EXPECT_EQ(sale.id, outside.fill->id);
+    EXPECT_EQ(sale.origin, Origin::Pump);
+    EXPECT_EQ(sale.authorisedBy, "");
+    EXPECT_EQ(sale.state, FillState::Payable);
+    EXPECT_NEAR(sale.volume, pump.volume, 0.005);
+    EXPECT_NEAR(sale.amount, pump.amount, 1e-9);
+    EXPECT_FALSE(sale.amountComputed);
+    EXPECT_NEAR(sale.totalAfter - sale.totalBefore, pump.volume, 0.011);
+    EXPECT_EQ(ToJson(sale)["authorisedBy"], nullptr);
+    EXPECT_EQ(ToJson(sale)["origin"], "pump");
+    const auto alarms = EventsOf(event_type::kAlarm);
+    ASSERT_EQ(alarms.size(), 1u);
+    EXPECT_EQ(alarms[0].data["kind"], alarm_kind::kUnauthorisedFill);
+    EXPECT_EQ(alarms[0].data["fuelPoint"], 1);
+    EXPECT_EQ(alarms[0].data["sale"], sale.id);
 
+    // Every litre is in a sale: nothing for the reconciliation to find.
     ReconcileRequest request;
     request.from = from;
     request.fuelPoint = 1;
     const Outcome outcome = Run([&](Done d) { Court().Reconcile(request, d); });
     ASSERT_TRUE(outcome.Ok()) << outcome.message;
-    const auto& nozzle = outcome.data["nozzles"][0];
     SCOPED_TRACE(outcome.data.dump());
-    EXPECT_EQ(nozzle["nozzle"], 1);
-    EXPECT_NEAR(nozzle["recorded"].get<double>(), 4.0, 1e-9);
-    EXPECT_NEAR(nozzle["difference"].get<double>(), unrecorded, 0.01);
-    ASSERT_EQ(nozzle["discrepancies"].size(), 1u);
-    const auto& gap = nozzle["discrepancies"][0];
-    EXPECT_NEAR(gap["difference"].get<double>(), unrecorded, 0.01);
-    EXPECT_EQ(gap["fillBefore"], before.id);
-    EXPECT_EQ(gap["fillAfter"], after.id);
-    EXPECT_TRUE(outcome.data["nozzles"][1]["discrepancies"].empty());
+    EXPECT_NEAR(outcome.data["nozzles"][0]["difference"].get<double>(), 0, 0.011);
+    EXPECT_TRUE(outcome.data["nozzles"][0]["discrepancies"].empty());
 }
 
 TEST_F(ForecourtTest, SubscriberResumingFromASnapshotMissesNothing) {
@@ -379,6 +390,46 @@ TEST_F(RestartTest, FillThatEndedWhileDownBecomesASaleOnce) {
     StopForecourt();
     StartForecourt();
     EXPECT_EQ(SalesOf(1).size(), 1u);
+}
+
+// A fill that ran and ended while nobody polled leaves only the totaliser's growth: the
+// reconciliation finds it between the fills around it.
+TEST_F(RestartTest, ReconciliationFindsAFillNobodySaw) {
+    StartForecourt();
+    ASSERT_TRUE(EventuallyState(1, State::Idle));
+    const Time from = std::chrono::system_clock::now() - std::chrono::seconds(1);
+    const Sale before = Fill(1, 1, 1, Preset::Volume(2), As("till-1"));
+    ASSERT_TRUE(EventuallyState(1, State::Idle));
+    StopForecourt();
+    Lift(1, 1);
+    StartFromElsewhere(Bus());
+    Bus().With([](emulator::Emulator& bus) {
+        bus.Advance(std::chrono::seconds(3));
+        bus.HangUpNozzle(1, 1);
+        return 0;
+    });
+    const double unrecorded = Nozzle(1, 1).volume;
+    StartForecourt();
+    ASSERT_TRUE(EventuallyState(1, State::Idle));
+    EXPECT_EQ(SalesOf(1).size(), 1u);
+    const Sale after = Fill(1, 1, 1, Preset::Volume(2), As("till-1"));
+
+    ReconcileRequest request;
+    request.from = from;
+    request.fuelPoint = 1;
+    const Outcome outcome = Run([&](Done d) { Court().Reconcile(request, d); });
+    ASSERT_TRUE(outcome.Ok()) << outcome.message;
+    const auto& nozzle = outcome.data["nozzles"][0];
+    SCOPED_TRACE(outcome.data.dump());
+    EXPECT_EQ(nozzle["nozzle"], 1);
+    EXPECT_NEAR(nozzle["recorded"].get<double>(), 4.0, 1e-9);
+    EXPECT_NEAR(nozzle["difference"].get<double>(), unrecorded, 0.01);
+    ASSERT_EQ(nozzle["discrepancies"].size(), 1u);
+    const auto& gap = nozzle["discrepancies"][0];
+    EXPECT_NEAR(gap["difference"].get<double>(), unrecorded, 0.01);
+    EXPECT_EQ(gap["fillBefore"], before.id);
+    EXPECT_EQ(gap["fillAfter"], after.id);
+    EXPECT_TRUE(outcome.data["nozzles"][1]["discrepancies"].empty());
 }
 
 TEST_F(RestartTest, FillStillRunningIsFollowedToItsEnd) {

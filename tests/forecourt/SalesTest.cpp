@@ -34,7 +34,7 @@ class SaleRulesTest : public ::testing::TestWithParam<SaleCase> {
         const Time at = std::chrono::system_clock::now();
         const SaleId id = InsertAuthorised(db_, 1, Preset::Volume(10), {}, false, "A", at);
         MarkStarted(db_, id, 1, "95", 45.67, 1000, at);
-        MarkEnded(db_, id, 10, 456.70, 1010, at);
+        MarkEnded(db_, id, {10, 456.70, false, 1010, std::nullopt}, at);
         if (start == Start::LockedByA)
             ChangeSale(db_, id, SaleOperation::Lock, "A", at);
         if (start == Start::ClearedByA)
@@ -124,7 +124,7 @@ TEST_F(SaleRulesTest, PrepaidFillEndsLockedToItsAuthoriser) {
     const Time at = std::chrono::system_clock::now();
     const SaleId id = InsertAuthorised(Db(), 1, Preset::Money(20), {}, true, "till-7", at);
     MarkStarted(Db(), id, 1, "95", 45.67, 1000, at);
-    const Sale sale = MarkEnded(Db(), id, 0.44, 20, 1000.44, at);
+    const Sale sale = MarkEnded(Db(), id, {0.44, 20, false, 1000.44, std::nullopt}, at);
     EXPECT_EQ(sale.state, FillState::Locked);
     EXPECT_EQ(sale.lockedBy, "till-7");
     EXPECT_EQ(UnclearedSales(Db(), 1), 1);
@@ -136,7 +136,7 @@ TEST_F(SaleRulesTest, EveryPresetKindComesBackFromTheJournal) {
     for (const Preset& preset : {Preset{}, Preset::Volume(10), Preset::Money(20)}) {
         const SaleId id = InsertAuthorised(Db(), 1, preset, {}, false, "A", at);
         MarkStarted(Db(), id, 1, "95", 45.67, 1000, at);
-        MarkEnded(Db(), id, 0.44, 20, 1000.44, at);
+        MarkEnded(Db(), id, {0.44, 20, false, 1000.44, std::nullopt}, at);
         const auto sale = ReadSale(Db(), id);
         ASSERT_TRUE(sale.has_value()) << PresetKindName(preset.kind);
         EXPECT_EQ(sale->preset.kind, preset.kind) << PresetKindName(preset.kind);
