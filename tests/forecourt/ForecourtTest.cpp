@@ -204,6 +204,47 @@ TEST_F(ForecourtTest, PriceChangeReportsTheControllerThatDoesNotConfirm) {
     EXPECT_EQ(EventsOf(event_type::kPrice).size(), 1u);
 }
 
+// A controller that dispenses on its own takes no price: the change says so for it, with or
+// without a fill running there, and does not fail for it (only for fuel point 9, whose
+// controller is not on the bus).
+TEST_F(ForecourtTest, PriceChangeTellsAControllerThatTakesNoPriceEveryTime) {
+    ASSERT_TRUE(EventuallyState(4, State::Idle));
+    for (const bool fuelling : {false, true}) {
+        SCOPED_TRACE(fuelling ? "during a fill" : "idle");
+        if (fuelling) {
+            Lift(7, 1);
+            ASSERT_TRUE(EventuallyState(4, State::Fuelling));
+        }
+        const double price = fuelling ? 52.10 : 51.90;
+        const Outcome outcome =
+            Run([&](Done d) { Court().SetPrice("DT", price, As("office"), d); });
+        EXPECT_EQ(outcome.reason, reason::kNotConfirmed);
+        EXPECT_EQ(outcome.message,
+                  "the new price of grade DT was not confirmed by fuel point 9 nozzle 1");
+        ASSERT_EQ(outcome.data["nozzles"].size(), 2u);  // fuel points 4 and 9
+        const auto& entry = outcome.data["nozzles"][0];
+        EXPECT_EQ(entry["fuelPoint"], 4);
+        EXPECT_TRUE(entry["takesNoPrice"].get<bool>());
+        EXPECT_FALSE(entry["confirmed"].get<bool>());
+    }
+}
+
+// A lifted nozzle of a controller on its own dispenses; the fill is a sale from the pump.
+TEST_F(ForecourtTest, FillOfAControllerOnItsOwnIsASale) {
+    ASSERT_TRUE(EventuallyState(4, State::Idle));
+    Lift(7, 1);
+    ASSERT_TRUE(Eventually([&] { return Point(4).fill && Point(4).fill->volume > 1; }));
+    EXPECT_FALSE(Point(4).fill->authorised);
+    HangUp(7, 1);
+    ASSERT_TRUE(EventuallySales(4, 1));
+    const emulator::NozzleView pump = Nozzle(7, 1);
+    const Sale sale = SalesOf(4).front();
+    EXPECT_EQ(sale.origin, Origin::Pump);
+    EXPECT_NEAR(sale.volume, pump.volume, 0.005);
+    EXPECT_NEAR(sale.totalAfter - sale.totalBefore, sale.volume, 0.011);
+    EXPECT_EQ(sale.state, FillState::Payable);
+}
+
 TEST_F(ForecourtTest, PriceOfANozzleInAFillWaitsForItsEnd) {
     // No dose: the fill runs until the customer hangs up, however fast the bus's clock.
     ASSERT_TRUE(Authorise(1, Preset{}, As("till-1")).Ok());

@@ -1,7 +1,8 @@
 // A station for the forecourt's in-process tests: two plain dispensers (1, and 3 with marked
-// replies), a slow one (5) for fills that take no fuel, and a fuel point whose dispenser is
-// not on the bus, all on one emulated line on a virtual clock. The test plays the customers
-// and the tills; it waits for what the forecourt reports, never for time.
+// replies), a slow one (5) for fills that take no fuel, a mode-'0' one (7) that dispenses
+// when a nozzle is lifted, and a fuel point whose dispenser is not on the bus, all on one emulated
+// line on a virtual clock. The test plays the customers and the tills; it waits for what the
+// forecourt reports, never for time.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -43,6 +44,12 @@ mode = 1
 flow = 0.000001
 price = 45.67
 total = 5000.00
+[dispenser 7]
+nozzles = 1
+mode = 0
+flow = 1
+price = 51.20
+total = 7000.00
 )";
 
 inline constexpr char kStation[] = R"(
@@ -79,6 +86,11 @@ nozzles = 95 92
 line = bus
 address = 5
 nozzles = 95
+
+[fuel-point 4]
+line = bus
+address = 7
+nozzles = DT
 
 [fuel-point 9]
 line = bus
