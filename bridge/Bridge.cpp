@@ -64,7 +64,7 @@ struct Inbox {
 std::string Payload(const Event& event, std::string_view station) {
     nlohmann::json json = forecourt::ToJson(event);
     json["station"] = station;
-    return json.dump();
+    return forecourt::JsonText(json);
 }
 
 }  // namespace
@@ -252,9 +252,9 @@ class Bridge::Worker : public MqttClient::Listener {
                     return;  // stopped: the sender asks again
                 {
                     std::lock_guard lock(inbox->mutex);
-                    inbox->replies.push_back(
-                        MqttMessage{ReplyTopic(station),
-                                    ToJson(ReplyTo(command, outcome), station).dump(), 1, false});
+                    inbox->replies.push_back(MqttMessage{
+                        ReplyTopic(station),
+                        forecourt::JsonText(ToJson(ReplyTo(command, outcome), station)), 1, false});
                 }
                 inbox->Ring();
             });
@@ -263,7 +263,8 @@ class Bridge::Worker : public MqttClient::Listener {
     void Queue(const Reply& reply) {
         std::lock_guard lock(inbox_->mutex);
         inbox_->replies.push_back(MqttMessage{ReplyTopic(config_.station),
-                                              ToJson(reply, config_.station).dump(), 1, false});
+                                              forecourt::JsonText(ToJson(reply, config_.station)),
+                                              1, false});
     }
 
     // ---- Out.

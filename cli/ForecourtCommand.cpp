@@ -66,7 +66,7 @@ std::string Describe(const fc::Event& event) {
         line << "fuel point " << data["fuelPoint"].get<int>() << "  fill "
              << data["id"].get<fc::SaleId>() << " cancelled: " << data["reason"].get<std::string>();
     } else {
-        line << event.type << "  " << data.dump();
+        line << event.type << "  " << fc::JsonText(data);
     }
     return line.str();
 }
@@ -144,7 +144,7 @@ int RunForecourt(CommandContext& context) {
         [&](const fc::Event& event) {
             std::lock_guard lock(printing);
             if (json) {
-                out << fc::ToJson(event).dump() << "\n" << std::flush;
+                out << fc::JsonText(fc::ToJson(event)) << "\n" << std::flush;
             } else if (event.Journaled()) {
                 out << Describe(event) << "\n" << std::flush;
             }

@@ -107,13 +107,30 @@ Connection::Connection(const std::filesystem::path& path, Mode mode) {
     }
     sqlite3_extended_result_codes(db_, 1);
     sqlite3_busy_timeout(db_, kBusyTimeoutMs);
-    if (mode == Mode::ReadWrite) {
-        // WAL: readers never wait for the writer; FULL: a commit is on the disk when it
-        // returns, WAL or not, so that nothing we told anyone can be lost to a power cut.
-        Execute("PRAGMA journal_mode=WAL");
+    try {
+        if (mode == Mode::ReadWrite) {
+            // WAL: readers never wait for the writer; FULL: a commit is on the disk when it
+            // returns, WAL or not, so that nothing we told anyone can be lost to a power cut.
+            // SQLite answers with the mode it took, which a file system that cannot share
+            // memory between processes (some network ones) leaves at another.
+            Statement& wal = Prepare("PRAGMA journal_mode=WAL");
+            const std::string taken = wal.Step() ? wal.Text(0) : std::string();
+            wal.Reset();
+            if (taken != "wal") {
+                throw DatabaseError(path.string() + ": the journal needs write-ahead logging, " +
+                                    "which this file system does not give (journal mode " +
+                                    (taken.empty() ? "unknown" : taken) +
+                                    "); put the journal on a local disk");
+            }
+        }
+        Execute("PRAGMA synchronous=FULL");
+        Execute("PRAGMA foreign_keys=ON");
+    } catch (...) {
+        statements_.clear();
+        sqlite3_close(db_);
+        db_ = nullptr;
+        throw;
     }
-    Execute("PRAGMA synchronous=FULL");
-    Execute("PRAGMA foreign_keys=ON");
 }
 
 Connection::~Connection() {

@@ -82,6 +82,22 @@ void OncePerKey(Journal& journal, const RequestRecord& record, const Done& done,
         });
 }
 
+// The end of such a request: `job` writes what it did and its outcome under the key. When
+// that cannot be written the reservation is given up, so that the client's retry (harmless:
+// a stop or a price again) is carried out rather than told it is still in progress.
+void FinishOnce(Journal& journal, const RequestRecord& record, Outcome outcome, const Done& done,
+                std::function<void(WriteTransaction&, const Outcome&)> job) {
+    auto finished = std::make_shared<Outcome>(std::move(outcome));
+    journal.Post([finished, job = std::move(job)](WriteTransaction& t) { job(t, *finished); },
+                 [&journal, record, finished, done](std::exception_ptr failed) {
+                     if (!failed)
+                         return done(*finished);
+                     journal.Post([record](WriteTransaction& t) { Release(t.Db(), record); },
+                                  [](std::exception_ptr) {});
+                     done(FromException(failed));
+                 });
+}
+
 }  // namespace
 
 nlohmann::json ToJson(const Snapshot& snapshot) {
@@ -160,6 +176,10 @@ void Forecourt::Start() {
 
     journal_->Start();
     publisher_->Start();
+    queries_.Start([](Worker<std::function<void()>>& worker) {
+        for (auto& query : worker.Take(std::nullopt))
+            query();
+    });
     journal_->Write([](WriteTransaction& t) { DropUnfinished(t.Db()); }).get();
 
     std::vector<std::future<void>> ready;
@@ -187,6 +207,7 @@ void Forecourt::Stop() {
         loop->Stop();
     }
     loops_.clear();
+    queries_.Stop();
     if (journal_)
         journal_->Stop();
     if (publisher_)
@@ -330,25 +351,22 @@ void Forecourt::EmergencyStop(const Caller& caller, Done done) {
         loops.push_back(loop.get());
     }
     OncePerKey(*journal, record, done, [=] {
-        auto gather = std::make_shared<
-            Gather<std::vector<int>>>(loops.size(), [=](std::vector<std::vector<int>> parts) {
-            std::vector<int> stopped;
-            for (const auto& part : parts) {
-                stopped.insert(stopped.end(), part.begin(), part.end());
-            }
-            std::sort(stopped.begin(), stopped.end());
-            auto outcome = std::make_shared<Outcome>(Outcome::Success({{"fuelPoints", stopped}}));
-            journal->Post(
-                [record, outcome, stopped](WriteTransaction& t) {
-                    const Time at = std::chrono::system_clock::now();
-                    t.AppendEvent(event_type::kEmergencyStop,
-                                  {{"by", record.caller.client}, {"fuelPoints", stopped}}, at);
-                    Remember(t.Db(), record, *outcome, at);
-                },
-                [done, outcome](std::exception_ptr failed) {
-                    done(failed ? FromException(failed) : *outcome);
-                });
-        });
+        auto gather = std::make_shared<Gather<std::vector<int>>>(
+            loops.size(), [=](std::vector<std::vector<int>> parts) {
+                std::vector<int> stopped;
+                for (const auto& part : parts) {
+                    stopped.insert(stopped.end(), part.begin(), part.end());
+                }
+                std::sort(stopped.begin(), stopped.end());
+                FinishOnce(*journal, record, Outcome::Success({{"fuelPoints", stopped}}), done,
+                           [record, stopped](WriteTransaction& t, const Outcome& outcome) {
+                               const Time at = std::chrono::system_clock::now();
+                               t.AppendEvent(
+                                   event_type::kEmergencyStop,
+                                   {{"by", record.caller.client}, {"fuelPoints", stopped}}, at);
+                               Remember(t.Db(), record, outcome, at);
+                           });
+            });
         for (Loop* loop : loops) {
             if (!loop->Post(
                     [gather](FuelPoints& points) { gather->Add(points.StopEverything()); })) {
@@ -399,23 +417,20 @@ void Forecourt::SetPrice(const std::string& grade, double price, const Caller& c
                     }
                 }
                 nlohmann::json data = {{"grade", ToJson(changed)}, {"nozzles", report}};
-                auto outcome = std::make_shared<Outcome>(
-                    unconfirmed.empty()
-                        ? Outcome::Success(data)
-                        : Outcome::Failure(Status::LineFailed, reason::kNotConfirmed,
-                                           "the new price of grade " + changed.code +
-                                               " was not confirmed by " + unconfirmed,
-                                           data));
-                journal->Post(
-                    [record, outcome, changed, data, board](WriteTransaction& t) {
+                Outcome outcome = unconfirmed.empty()
+                                      ? Outcome::Success(data)
+                                      : Outcome::Failure(Status::LineFailed, reason::kNotConfirmed,
+                                                         "the new price of grade " + changed.code +
+                                                             " was not confirmed by " + unconfirmed,
+                                                         data);
+                FinishOnce(
+                    *journal, record, std::move(outcome), done,
+                    [changed, data, board, record](WriteTransaction& t, const Outcome& finished) {
                         const Time at = std::chrono::system_clock::now();
                         SetGradePrice(t.Db(), changed.code, changed.price, at);
                         t.AppendEvent(event_type::kPrice, data, at);
-                        Remember(t.Db(), record, *outcome, at);
+                        Remember(t.Db(), record, finished, at);
                         t.AfterCommit([board, changed] { board->SetGrade(changed); });
-                    },
-                    [done, outcome](std::exception_ptr failed) {
-                        done(failed ? FromException(failed) : *outcome);
                     });
             });
         for (Loop* loop : loops) {
@@ -515,9 +530,13 @@ void Forecourt::Reconcile(const ReconcileRequest& request, Done done) {
         if (!request.fuelPoint || *request.fuelPoint == point.id)
             points.push_back(point.id);
     }
-    auto gather = std::make_shared<Gather<Outcome>>(points.size(), [compute](std::vector<Outcome>) {
-        compute(std::chrono::system_clock::now());
-    });
+    // The last loop to answer must not run the reconciliation on its line's thread.
+    Worker<std::function<void()>>* queries = &queries_;
+    auto gather = std::make_shared<Gather<Outcome>>(
+        points.size(), [compute, queries, done](std::vector<Outcome>) {
+            if (!queries->Post([compute] { compute(std::chrono::system_clock::now()); }))
+                done(NotRunning());
+        });
     for (int id : points) {
         Loop* loop = LoopOf(id);
         if (!loop->Post([id, gather](FuelPoints& points) { gather->Add(points.ReadTotals(id)); })) {

@@ -11,6 +11,7 @@
 // that a loop needs: a slow subscriber delays other subscribers, never a line.
 #pragma once
 
+#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <functional>
@@ -24,6 +25,7 @@
 #include "forecourt/Lines.h"
 #include "forecourt/Model.h"
 #include "forecourt/Outcome.h"
+#include "forecourt/Worker.h"
 #include "link/Line.h"
 
 namespace fuel::forecourt {
@@ -216,7 +218,11 @@ class Forecourt {
     std::shared_ptr<Publisher> publisher_;
     std::unique_ptr<Board> board_;
     std::vector<std::unique_ptr<Loop>> loops_;
-    bool running_ = false;
+    // Long reads the loops ask for (the reconciliation after its fresh readings), so that no
+    // line and not the journal's writer waits for them.
+    Worker<std::function<void()>> queries_;
+    // Read by the commands on any thread.
+    std::atomic<bool> running_{false};
 };
 
 }  // namespace fuel::forecourt

@@ -52,8 +52,17 @@ std::optional<Outcome> FuelPoints::RecallOrReserve(const RequestRecord& record) 
 }
 
 Outcome FuelPoints::Finish(const RequestRecord& record, Outcome outcome) {
-    services_.journal.Write([&](WriteTransaction& t) { Remember(t.Db(), record, outcome, Now()); })
-        .get();
+    try {
+        services_.journal
+            .Write([&](WriteTransaction& t) { Remember(t.Db(), record, outcome, Now()); })
+            .get();
+    } catch (const std::exception&) {
+        // Not stored: the reservation is given up, so that a retry is carried out (a stop
+        // again is harmless) rather than told the request is still in progress.
+        services_.journal.Post([record](WriteTransaction& t) { Release(t.Db(), record); },
+                               [](std::exception_ptr) {});
+        throw;
+    }
     return outcome;
 }
 

@@ -92,7 +92,7 @@ Sequence WriteTransaction::AppendEvent(std::string_view type, nlohmann::json dat
     db_.Prepare("INSERT INTO events (at, type, data) VALUES (?1, ?2, ?3)")
         .Bind(1, FormatTime(at))
         .Bind(2, type)
-        .Bind(3, event.data.dump())
+        .Bind(3, JsonText(event.data))
         .Run();
     event.sequence = db_.LastInsertId();
     events_.push_back(std::move(event));

@@ -22,6 +22,10 @@ nlohmann::json TextOrNull(const std::string& text) {
 
 }  // namespace
 
+std::string JsonText(const nlohmann::json& json) {
+    return json.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
+}
+
 std::string FormatTime(Time time) {
     using namespace std::chrono;
     const auto milliseconds = duration_cast<std::chrono::milliseconds>(time.time_since_epoch());

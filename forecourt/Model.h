@@ -19,6 +19,11 @@ using Time = std::chrono::system_clock::time_point;
 using Sequence = std::int64_t;  // an event's number in the journal, from 1
 using SaleId = std::int64_t;
 
+// JSON as one line of text, the way the journal keeps it and the network carries it. Text
+// that is not UTF-8 (a name from a file in another encoding) is replaced by U+FFFD where it
+// breaks, never refused: a change the pumps already made must not fail for its wording.
+std::string JsonText(const nlohmann::json& json);
+
 // RFC 3339 in UTC with milliseconds, "2024-05-01T10:00:00.123Z"; and back (nullopt when the
 // text is not one).
 std::string FormatTime(Time time);

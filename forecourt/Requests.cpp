@@ -43,7 +43,7 @@ void Reserve(Connection& db, const RequestRecord& record, Time at) {
           "INSERT INTO requests (client, key, request, outcome, at) VALUES (?1, ?2, ?3, NULL, ?4)")
         .Bind(1, record.caller.client)
         .Bind(2, record.caller.key)
-        .Bind(3, record.request.dump())
+        .Bind(3, JsonText(record.request))
         .Bind(4, FormatTime(at))
         .Run();
 }
@@ -54,9 +54,16 @@ void Remember(Connection& db, const RequestRecord& record, const Outcome& outcom
           "ON CONFLICT (client, key) DO UPDATE SET outcome = excluded.outcome")
         .Bind(1, record.caller.client)
         .Bind(2, record.caller.key)
-        .Bind(3, record.request.dump())
-        .Bind(4, ToJson(outcome).dump())
+        .Bind(3, JsonText(record.request))
+        .Bind(4, JsonText(ToJson(outcome)))
         .Bind(5, FormatTime(at))
+        .Run();
+}
+
+void Release(Connection& db, const RequestRecord& record) {
+    db.Prepare("DELETE FROM requests WHERE client = ?1 AND key = ?2 AND outcome IS NULL")
+        .Bind(1, record.caller.client)
+        .Bind(2, record.caller.key)
         .Run();
 }
 

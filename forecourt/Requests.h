@@ -33,6 +33,9 @@ std::optional<Outcome> Recall(Connection& db, const RequestRecord& record);
 void Reserve(Connection& db, const RequestRecord& record, Time at);
 // Stores (or completes a reservation with) the outcome.
 void Remember(Connection& db, const RequestRecord& record, const Outcome& outcome, Time at);
+// Gives up a reservation whose outcome could not be stored, so that the client's retry does
+// the work again instead of hearing that it is still in progress.
+void Release(Connection& db, const RequestRecord& record);
 // Drops reservations a crash left without an outcome.
 void DropUnfinished(Connection& db);
 

@@ -85,7 +85,7 @@ SaleId InsertAuthorised(Connection& db, int fuelPoint, const Preset& preset,
         .Bind(1, fuelPoint)
         .Bind(2, PresetKindName(preset.kind))
         .Bind(3, preset.value)
-        .Bind(4, nlohmann::json(grades).dump())
+        .Bind(4, JsonText(grades))
         .Bind(5, prepaid ? 1 : 0)
         .Bind(6, client)
         .Bind(7, FormatTime(at))

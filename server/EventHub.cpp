@@ -10,8 +10,7 @@ EventPointer Format(const forecourt::Event& event) {
     auto formatted = std::make_shared<StreamEvent>();
     formatted->sequence = event.sequence;
     formatted->type = event.type;
-    formatted->json =
-        forecourt::ToJson(event).dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
+    formatted->json = forecourt::JsonText(forecourt::ToJson(event));
     return formatted;
 }
 

@@ -379,6 +379,28 @@ TEST_F(ForecourtTest, FillStartedAtThePumpIsASaleWithAnAlarm) {
     EXPECT_TRUE(outcome.data["nozzles"][0]["discrepancies"].empty());
 }
 
+// The reconciliation until now reads every totaliser on the lines first; the long read of
+// the journal after them must not run on the thread of the line that answered last.
+TEST_F(ForecourtTest, ReconciliationIsNotComputedOnALinesThread) {
+    std::thread::id line;
+    ASSERT_TRUE(Run([&](Done d) {
+                    Court().ReadTotals(1, [&line, d](Outcome outcome) {
+                        line = std::this_thread::get_id();
+                        d(std::move(outcome));
+                    });
+                }).Ok());
+    std::thread::id reconciled;
+    ReconcileRequest request;
+    request.from = std::chrono::system_clock::now() - std::chrono::hours(1);
+    ASSERT_TRUE(Run([&](Done d) {
+                    Court().Reconcile(request, [&reconciled, d](Outcome outcome) {
+                        reconciled = std::this_thread::get_id();
+                        d(std::move(outcome));
+                    });
+                }).Ok());
+    EXPECT_NE(reconciled, line);
+}
+
 TEST_F(ForecourtTest, SubscriberResumingFromASnapshotMissesNothing) {
     const Snapshot snapshot = Court().GetSnapshot();
     std::mutex mutex;

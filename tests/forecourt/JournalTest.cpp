@@ -52,6 +52,20 @@ TEST_F(JournalTest, NewFileGetsTheSchemaInWalMode) {
     });
 }
 
+// A file system where SQLite cannot keep a write-ahead log (an in-memory database stands in
+// for one) is refused at open, not run without the log's promises.
+TEST_F(JournalTest, NoWriteAheadLogIsRefused) {
+    try {
+        Journal journal(":memory:");
+        FAIL() << "a journal without write-ahead logging was opened";
+    } catch (const DatabaseError& error) {
+        EXPECT_NE(std::string(error.what()).find("write-ahead logging"), std::string::npos)
+            << error.what();
+        EXPECT_NE(std::string(error.what()).find("journal mode memory"), std::string::npos)
+            << error.what();
+    }
+}
+
 TEST_F(JournalTest, NewerSchemaIsRefused) {
     { Journal journal(File()); }
     {

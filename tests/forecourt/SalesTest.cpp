@@ -118,6 +118,21 @@ TEST_F(SaleRulesTest, OnlySalesAreFound) {
     EXPECT_EQ(ChangeSale(Db(), authorised, kClear, "A", at).outcome.reason, reason::kNoSale);
     EXPECT_EQ(ChangeSale(Db(), 999, kLock, "A", at).outcome.status, Status::NotFound);
     EXPECT_FALSE(ReadSale(Db(), authorised).has_value());
+    // A fill that is not there cannot end as a sale: the job fails whole.
+    EXPECT_THROW(MarkEnded(Db(), 999, {1, 45.67, false, 1001, std::nullopt}, at), DatabaseError);
+}
+
+// Text that is not UTF-8 (a name from a file in another encoding) is kept with U+FFFD where
+// it breaks, and never fails the change it goes with.
+TEST_F(SaleRulesTest, TextThatIsNotUtf8IsKeptReplaced) {
+    const Time at = std::chrono::system_clock::now();
+    const std::string cp1251 = "\xc4\xe8\xe7\xe5\xeb\xfc";  // "Дизель" in Windows-1251
+    const RequestRecord record{{"till-1", "k"}, {{"operation", "price"}, {"grade", "DT"}}};
+    EXPECT_NO_THROW(Remember(Db(), record, Outcome::Success({{"grade", {{"name", cp1251}}}}), at));
+    const auto recalled = Recall(Db(), record);
+    ASSERT_TRUE(recalled.has_value());
+    EXPECT_EQ(recalled->data["grade"]["name"], "\ufffd\ufffd\ufffd\ufffd\ufffd\ufffd");
+    EXPECT_NO_THROW(InsertAuthorised(Db(), 1, Preset{}, {cp1251}, false, "A", at));
 }
 
 TEST_F(SaleRulesTest, PrepaidFillEndsLockedToItsAuthoriser) {
