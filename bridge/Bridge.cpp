@@ -224,6 +224,11 @@ class Bridge::Worker : public MqttClient::Listener {
             return;  // a reply, the status, or fill progress
         pending_[found->second] = true;
         inFlight_.erase(found);
+        Advance();
+    }
+
+    // The acknowledged position moves over every event the broker has, in order.
+    void Advance() {
         while (!pending_.empty() && pending_.begin()->second) {
             acknowledged_ = pending_.begin()->first;
             pending_.erase(pending_.begin());
@@ -278,8 +283,12 @@ class Bridge::Worker : public MqttClient::Listener {
                     break;
                 reply = inbox_->replies.front();
             }
-            if (!client_->Publish(reply->topic, reply->payload, reply->qos, reply->retain))
+            const MqttClient::Sent sent =
+                client_->Publish(reply->topic, reply->payload, reply->qos, reply->retain);
+            if (sent.kind == MqttClient::Sent::Kind::Gone)
                 return;
+            if (sent.kind == MqttClient::Sent::Kind::Refused)
+                Note(sent.why + "; the reply is dropped");
             std::lock_guard lock(inbox_->mutex);
             inbox_->replies.pop_front();
         }
@@ -298,8 +307,10 @@ class Bridge::Worker : public MqttClient::Listener {
         if (!caughtUp)
             return;
         for (const Event& event : progress) {
-            if (!client_->Publish(EventTopic(config_.station, event.type),
-                                  Payload(event, config_.station), 0, false)) {
+            if (client_
+                    ->Publish(EventTopic(config_.station, event.type),
+                              Payload(event, config_.station), 0, false)
+                    .kind == MqttClient::Sent::Kind::Gone) {
                 return;
             }
         }
@@ -318,15 +329,28 @@ class Bridge::Worker : public MqttClient::Listener {
             const std::vector<Event> events =
                 place_.Read(reader, horizon, options_.window - inFlight_.size());
             for (const Event& event : events) {
-                const std::optional<int> id =
+                const MqttClient::Sent sent =
                     client_->Publish(EventTopic(config_.station, event.type),
                                      Payload(event, config_.station), 1, false);
-                if (!id)
+                if (sent.kind == MqttClient::Sent::Kind::Gone)
                     return false;
-                inFlight_.emplace(*id, event.sequence);
-                pending_.emplace(event.sequence, false);
+                if (sent.kind == MqttClient::Sent::Kind::Refused) {
+                    // Sent again it would be refused again, and hold up every event after
+                    // it: told once, and passed over as if the broker had it.
+                    Note(sent.why + "; event " + std::to_string(event.sequence) +
+                         " and any like it are passed over");
+                    pending_.emplace(event.sequence, true);
+                    {
+                        std::lock_guard lock(statusMutex_);
+                        ++status_.refused;
+                    }
+                    Advance();
+                } else {
+                    inFlight_.emplace(sent.id, event.sequence);
+                    pending_.emplace(event.sequence, false);
+                    ++published;
+                }
                 place_.Accept(event.sequence);
-                ++published;
             }
             // Events the journal cannot give (it was replaced under us) are not waited for.
             caughtUp = place_.Reached(horizon) || place_.Missing();
@@ -384,9 +408,10 @@ class Bridge::Worker : public MqttClient::Listener {
     // the position on the disk, so that a clean restart repeats nothing.
     void Finish() {
         if (client_ && connected_) {
-            const auto id = client_->Publish(StatusTopic(config_.station), kOffline, 1, true);
+            const MqttClient::Sent sent =
+                client_->Publish(StatusTopic(config_.station), kOffline, 1, true);
             statusAcknowledged_ = false;
-            statusId_ = id.value_or(-1);
+            statusId_ = sent ? sent.id : -1;
             const auto deadline = Clock::now() + options_.stopGrace;
             while (!client_->Dead() && (!statusAcknowledged_ || !inFlight_.empty()) &&
                    Clock::now() < deadline) {

@@ -53,6 +53,7 @@ struct BridgeStatus {
     std::uint64_t published = 0;           // event messages handed to the broker (also again)
     std::uint64_t connections = 0;         // successful connections so far
     std::uint64_t commands = 0;            // commands received
+    std::uint64_t refused = 0;             // events the broker could never take, passed over
     std::string lastMessage;               // the last connection change or error, as logged
 };
 

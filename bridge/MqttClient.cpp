@@ -81,22 +81,22 @@ void MqttClient::Connect() {
     }
 }
 
-std::optional<int> MqttClient::Publish(std::string_view topic, std::string_view payload, int qos,
-                                       bool retain) {
+MqttClient::Sent MqttClient::Publish(std::string_view topic, std::string_view payload, int qos,
+                                     bool retain) {
     if (dead_)
-        return std::nullopt;
+        return {};
     int id = 0;
     const int code =
         mosquitto_publish(client_, &id, std::string(topic).c_str(),
                           static_cast<int>(payload.size()), payload.data(), qos, retain);
     if (code == MOSQ_ERR_SUCCESS)
-        return id;
-    if (code == MOSQ_ERR_NO_CONN || code == MOSQ_ERR_CONN_LOST || code == MOSQ_ERR_ERRNO) {
+        return {Sent::Kind::Queued, id, {}};
+    if (code == MOSQ_ERR_NO_CONN || code == MOSQ_ERR_CONN_LOST || code == MOSQ_ERR_ERRNO ||
+        code == MOSQ_ERR_NOMEM) {
         Fail("publish: " + Why(code));
-        return std::nullopt;
+        return {};
     }
-    // A message the broker could never take (a bad topic, too large): nothing to retry.
-    throw MqttError("publish to " + std::string(topic) + ": " + Why(code));
+    return {Sent::Kind::Refused, 0, "publish to " + std::string(topic) + ": " + Why(code)};
 }
 
 bool MqttClient::Subscribe(std::string_view filter, int qos) {

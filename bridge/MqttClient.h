@@ -71,9 +71,21 @@ class MqttClient {
 
     // Starts connecting; the outcome comes as Connected or Disconnected.
     void Connect();
-    // Queues a message; its id (for Acknowledged), or nullopt when the connection is gone.
-    std::optional<int> Publish(std::string_view topic, std::string_view payload, int qos,
-                               bool retain);
+    // What became of a message handed to Publish. Never thrown: Publish is called from the
+    // library's own callbacks too, where an exception would end the process.
+    struct Sent {
+        enum class Kind {
+            Queued,   // on its way; id for Acknowledged
+            Gone,     // the connection is gone: send it again on the next one
+            Refused,  // the broker could never take it (a topic that is not UTF-8, too large)
+        };
+        Kind kind = Kind::Gone;
+        int id = 0;
+        std::string why;  // Refused
+
+        explicit operator bool() const { return kind == Kind::Queued; }
+    };
+    Sent Publish(std::string_view topic, std::string_view payload, int qos, bool retain);
     bool Subscribe(std::string_view filter, int qos);
     // A clean end: the broker drops the last will.
     void Disconnect();

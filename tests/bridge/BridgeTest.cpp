@@ -173,6 +173,31 @@ TEST_F(BridgeTest, EveryEventInOrderThenOfflineAtStop) {
         [](const auto& messages) { return test::LastStatus(messages, kStation) == "offline"; }));
 }
 
+// An event the broker could never take (its topic is not UTF-8: a journal written by
+// something else) is told once and passed over; it holds up nothing after it.
+TEST_F(BridgeTest, EventTheBrokerCannotTakeIsPassedOverOnce) {
+    StartStation();
+    ASSERT_TRUE(Online());
+    const Sequence refused =
+        forecourt_->GetJournal()
+            .Write([](forecourt::WriteTransaction& t) {
+                return t.AppendEvent("bad\xff", {}, std::chrono::system_clock::now());
+            })
+            .get();
+    ToggleFuelPoint(*forecourt_, 2);
+    const Sequence last = Last();
+    ASSERT_TRUE(ReceivedUpTo(last));
+    const test::Received received = EventsOf(office_->Messages(), kStation);
+    std::vector<Sequence> expected = OneTo(last);
+    std::erase(expected, refused);
+    EXPECT_EQ(received.firsts, expected);
+    const BridgeStatus status = bridge_->Status();
+    EXPECT_EQ(status.refused, 1u);
+    EXPECT_NE(status.lastMessage.find("event " + std::to_string(refused)), std::string::npos)
+        << status.lastMessage;
+    EXPECT_TRUE(Eventually([&] { return bridge_->Status().acknowledged == last; }));
+}
+
 TEST_F(BridgeTest, BrokerDownFromTheStartThenEverythingInOrder) {
     broker_->Stop();
     StartStation();
