@@ -149,10 +149,13 @@ FillStep FillMachine::Evaluate(Time now) {
 // volume still showing is no fill.
 FillStep FillMachine::EvaluateAutonomous(Time now) {
     asked_ = Asked::Nothing;
-    if (!havePrevious_)
-        return {};
     if (fill_) {
-        const auto n = static_cast<std::size_t>(fill_->nozzle);
+        const int nozzle = fill_->nozzle;
+        const auto n = static_cast<std::size_t>(nozzle);
+        // A fill taken over from the journal: its volume may be of a later fill by now. The
+        // totaliser tells (see Answered).
+        if (!havePrevious_)
+            return Ask(Asked::AutonomousPlace, {PumpCommand::Kind::ReadTotal, nozzle, {}, 0});
         if (poll_.volumes[n] > previousVolumes_[n]) {
             seenRunning_ = true;
             stillPolls_ = 0;
@@ -160,16 +163,46 @@ FillStep FillMachine::EvaluateAutonomous(Time now) {
             amount_ = Money(volume_ * fill_->price);
             return {};
         }
-        if (poll_.volumes[n] < previousVolumes_[n] || ++stillPolls_ >= kStillPolls)
-            return Settle();
+        if (poll_.volumes[n] < previousVolumes_[n])
+            return Ask(Asked::AutonomousNext, {PumpCommand::Kind::ReadTotal, nozzle, {}, 0});
+        if (++stillPolls_ >= kStillPolls)
+            return Ask(Asked::AutonomousEnd, {PumpCommand::Kind::ReadTotal, nozzle, {}, 0});
         return {};
     }
+    if (!havePrevious_)
+        return {};
     for (int nozzle = 1; nozzle <= static_cast<int>(grades_.size()); ++nozzle) {
         const auto n = static_cast<std::size_t>(nozzle);
         if (poll_.volumes[n] > previousVolumes_[n])
             return FollowAtThePump(nozzle, now);
     }
     return WriteDownAtThePump();
+}
+
+// The end of a fill of a controller that dispenses on its own, which keeps no figures of a
+// fill but its volume on show and its totaliser. `showing` is the volume of a later fill
+// that has begun since (0 when the fill's own volume still shows): what the totaliser grew
+// by beyond it is the fill's.
+FillStep FillMachine::EndAutonomous(double total, double showing, Time now) {
+    FillEntry ended = Entry(FillEntry::Kind::Ended, now);
+    ended.nozzle = fill_->nozzle;
+    if (showing > 0) {
+        ended.total = total - showing;
+        ended.volume = Money(ended.total - fill_->totalBefore);
+    } else {
+        // Its own volume still shows: the controller's figure, and the start it implies.
+        ended.total = total;
+        ended.volume = VolumeAt(fill_->nozzle);
+        ended.totalBefore = total - ended.volume;
+    }
+    if (ended.volume < kNoFuel) {
+        FillEntry dry = Entry(FillEntry::Kind::Cancelled, now);
+        dry.reason = "no fuel taken";
+        return {dry, std::nullopt};
+    }
+    ended.amount = Money(ended.volume * fill_->price);
+    ended.amountComputed = true;
+    return {ended, std::nullopt};
 }
 
 // Followed until the journal holds it, and asked to be written down at every poll until
@@ -236,6 +269,25 @@ FillStep FillMachine::Answered(const PumpAnswer& answer, Time now) {
         case Asked::Nothing:
         case Asked::PumpTotal:
             return {};
+        case Asked::AutonomousPlace: {
+            if (!answer.ok)
+                return {};
+            // The volume on show against what the totaliser grew by since the fill began:
+            // well short of it, the fill ended while nobody watched and a later one shows.
+            const double growth = answer.total - fill_->totalBefore;
+            const double showing = VolumeAt(nozzle);
+            previousVolumes_ = poll_.volumes;
+            havePrevious_ = true;
+            if (showing + kRecoveredSlack < growth)
+                return EndAutonomous(answer.total, showing, now);
+            volume_ = showing;
+            amount_ = Money(volume_ * fill_->price);
+            return {};
+        }
+        case Asked::AutonomousEnd:
+            return answer.ok ? EndAutonomous(answer.total, 0, now) : FillStep{};
+        case Asked::AutonomousNext:
+            return answer.ok ? EndAutonomous(answer.total, VolumeAt(nozzle), now) : FillStep{};
         case Asked::StartTotal: {
             if (!answer.ok)
                 return {};  // the totaliser did not answer: the next poll tries again

@@ -127,6 +127,9 @@ class FillMachine {
     // a controller that dispenses on its own may show a still volume before its fill is over.
     static constexpr int kStartPolls = 3;
     static constexpr int kStillPolls = 3;
+    // A fill on its own taken over from the journal is the one still on show unless the
+    // totaliser grew by more than the volume shown and this (a start estimated while it ran).
+    static constexpr double kRecoveredSlack = 0.2;
     // Less than this on a totaliser is no fuel (the totaliser's own last digit).
     static constexpr double kNoFuel = 0.005;
 
@@ -187,13 +190,17 @@ class FillMachine {
         AdoptTotal,
         PumpTotal,
         SettleTotal,
-        SettleFinal
+        SettleFinal,
+        AutonomousPlace,  // a fill on its own taken over from the journal: where it stands
+        AutonomousEnd,    // its volume stood still: ended
+        AutonomousNext,   // its volume fell: ended, and the next one begun
     };
 
     FillStep Evaluate(Time now);
     FillStep EvaluateAutonomous(Time now);
     FillStep Settle();
     FillStep WriteDownAtThePump();
+    FillStep EndAutonomous(double total, double showing, Time now);
     FillStep Ask(Asked asked, PumpCommand command);
     std::uint8_t Code(int nozzle) const { return poll_.codes[static_cast<std::size_t>(nozzle)]; }
     double VolumeAt(int nozzle) const { return poll_.volumes[static_cast<std::size_t>(nozzle)]; }

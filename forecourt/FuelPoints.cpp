@@ -149,8 +149,7 @@ PumpAnswer FuelPoints::Carry(Point& point, const PumpCommand& command) {
         switch (command.kind) {
             case PumpCommand::Kind::ReadTotal: {
                 const double total = ReadTotal(point, nozzle);
-                return PumpAnswer::Total(
-                    total, point.prices.PriceOf(nozzle, *controller_, point.Address()));
+                return PumpAnswer::Total(total, PriceAt(point, nozzle));
             }
             case PumpCommand::Kind::PrepareStart: {
                 // The price the fill runs at is the one the controller confirmed; a price
@@ -158,8 +157,7 @@ PumpAnswer FuelPoints::Carry(Point& point, const PumpCommand& command) {
                 const double total = ReadTotal(point, nozzle);
                 if (point.prices.Waiting(nozzle))
                     point.prices.Send(nozzle, *controller_, point.Address(), point.Id());
-                return PumpAnswer::Total(
-                    total, point.prices.PriceOf(nozzle, *controller_, point.Address()));
+                return PumpAnswer::Total(total, PriceAt(point, nozzle));
             }
             case PumpCommand::Kind::Start:
                 controller_->Start(point.Address(), nozzle, command.preset);

@@ -281,20 +281,43 @@ const Case kCases[] = {
      1.4},
     {"ControllerOnItsOwnEndsWhenTheVolumeStandsStill",
      std::nullopt,
-     {Polled(Poll(kIdle, kIdle, true)), Polled(Poll(kIdle, RunningAt(0.9), true), Command::ReadTotal, 2),
+     {Polled(Poll(kIdle, kIdle, true)),
+      Polled(Poll(kIdle, RunningAt(0.9), true), Command::ReadTotal, 2),
       Answer(PumpAnswer::Total(2000.9, kPrice2), Kind::StartedAtThePump, std::nullopt, 2, 2000),
       Polled(Poll(kIdle, RunningAt(0.9), true)), Polled(Poll(kIdle, RunningAt(0.9), true)),
       Polled(Poll(kIdle, RunningAt(0.9), true), Command::ReadTotal, 2),
-      Answer(PumpAnswer::Total(2000.9, kPrice2), std::nullopt, Command::ReadFinal, 2),
-      Answer(PumpAnswer::Final(0.9, 0), Kind::Ended, std::nullopt, 2, 2000.9)},
+      Answer(PumpAnswer::Total(2000.9, kPrice2), Kind::Ended, std::nullopt, 2, 2000.9)},
      End::NoFill},
     {"ControllerOnItsOwnEndsAFillWhenTheNextOneBegins",
      std::nullopt,
-     {Polled(Poll(kIdle, kIdle, true)), Polled(Poll(kIdle, RunningAt(0.9), true), Command::ReadTotal, 2),
+     {Polled(Poll(kIdle, kIdle, true)),
+      Polled(Poll(kIdle, RunningAt(0.9), true), Command::ReadTotal, 2),
       Answer(PumpAnswer::Total(2000.9, kPrice2), Kind::StartedAtThePump, std::nullopt, 2, 2000),
-      Polled(Poll(kIdle, RunningAt(0.1), true), Command::ReadTotal, 2)},
+      Polled(Poll(kIdle, RunningAt(0.1), true), Command::ReadTotal, 2),
+      // The totaliser holds the next fill's 0.1 too: the fill ended at 2000.9.
+      Answer(PumpAnswer::Total(2001.0, kPrice2), Kind::Ended, std::nullopt, 2, 2000.9)},
+     End::NoFill},
+    // Taken over from the journal after a restart: the totaliser says whether the volume on
+    // show is still the fill's own.
+    {"FillOnItsOwnThatEndedWhileDownIsEndedWhereTheNextBegan",
+     [] {
+         OpenFill fill = Started(2, 2000);
+         fill.origin = Origin::Pump;
+         return fill;
+     }(),
+     {Polled(Poll(kIdle, RunningAt(0.4), true), Command::ReadTotal, 2),
+      Answer(PumpAnswer::Total(2003.4, kPrice2), Kind::Ended, std::nullopt, 2, 2003.0)},
+     End::NoFill},
+    {"FillOnItsOwnStillOnShowAfterARestartGoesOn",
+     [] {
+         OpenFill fill = Started(2, 2000);
+         fill.origin = Origin::Pump;
+         return fill;
+     }(),
+     {Polled(Poll(kIdle, RunningAt(3.4), true), Command::ReadTotal, 2),
+      Answer(PumpAnswer::Total(2003.45, kPrice2)), Polled(Poll(kIdle, RunningAt(3.9), true))},
      End::Fuelling,
-     0.9},
+     3.9},
 };
 
 class FillMachineTest : public ::testing::TestWithParam<Case> {};

@@ -241,6 +241,8 @@ TEST_F(ForecourtTest, FillOfAControllerOnItsOwnIsASale) {
     const Sale sale = SalesOf(4).front();
     EXPECT_EQ(sale.origin, Origin::Pump);
     EXPECT_NEAR(sale.volume, pump.volume, 0.005);
+    EXPECT_DOUBLE_EQ(sale.price, 51.20);  // the grade's price: the controller keeps none of ours
+    EXPECT_NEAR(sale.amount, std::round(sale.volume * 5120) / 100, 1e-9);
     EXPECT_NEAR(sale.totalAfter - sale.totalBefore, sale.volume, 0.011);
     EXPECT_EQ(sale.state, FillState::Payable);
 }
