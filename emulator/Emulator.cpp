@@ -48,14 +48,25 @@ struct CommandShape {
     std::uint8_t replyLength;  // R: 1 for the acknowledgement
 };
 constexpr std::array<CommandShape, 13> kCommands = {{
-    {'u', 2, 1}, {'s', 2, 1}, {'d', 7, 1}, {'e', 8, 1}, {'c', 6, 1}, {'C', 2, 11},
-    {'U', 2, 18}, {'S', 2, 20}, {'D', 2, 18}, {'X', 4, 11}, {'Y', 4, 11}, {'x', 6, 1},
+    {'u', 2, 1},
+    {'s', 2, 1},
+    {'d', 7, 1},
+    {'e', 8, 1},
+    {'c', 6, 1},
+    {'C', 2, 11},
+    {'U', 2, 18},
+    {'S', 2, 20},
+    {'D', 2, 18},
+    {'X', 4, 11},
+    {'Y', 4, 11},
+    {'x', 6, 1},
     {'y', 6, 1},
 }};
 
 const CommandShape* ShapeOf(std::uint8_t letter) {
     for (const CommandShape& shape : kCommands) {
-        if (shape.letter == letter) return &shape;
+        if (shape.letter == letter)
+            return &shape;
     }
     return nullptr;
 }
@@ -64,9 +75,13 @@ bool IsParameterCommand(std::uint8_t letter) {
     return letter == 'X' || letter == 'Y' || letter == 'x' || letter == 'y';
 }
 
-bool HasDecimalsMode(std::uint8_t mode) { return mode >= 0x40 && mode <= 0x47; }
+bool HasDecimalsMode(std::uint8_t mode) {
+    return mode >= 0x40 && mode <= 0x47;
+}
 
-double PowerOfTen(int exponent) { return std::pow(10.0, exponent); }
+double PowerOfTen(int exponent) {
+    return std::pow(10.0, exponent);
+}
 
 // Whole units of a field with that many decimals. Only a field's low digits go out, so the
 // value is taken modulo 10^18 first: a large total with many decimals must not overflow.
@@ -87,8 +102,8 @@ void PutDigits(std::span<std::uint8_t> field, std::uint64_t units) {
 // A field with a decimal point: "000012.34". A field without decimals still carries the
 // point, last, so that a reader never meets a number without one.
 void PutDecimal(std::span<std::uint8_t> field, double value, int decimals) {
-    const std::size_t fraction = std::min<std::size_t>(static_cast<std::size_t>(decimals),
-                                                       field.size() - 1);
+    const std::size_t fraction =
+        std::min<std::size_t>(static_cast<std::size_t>(decimals), field.size() - 1);
     const std::uint64_t units = Units(value, static_cast<int>(fraction));
     const std::uint64_t scale = static_cast<std::uint64_t>(PowerOfTen(static_cast<int>(fraction)));
     const std::size_t point = field.size() - 1 - fraction;
@@ -100,39 +115,52 @@ void PutDecimal(std::span<std::uint8_t> field, double value, int decimals) {
 bool ParseDigits(std::span<const std::uint8_t> field, std::uint64_t& value) {
     value = 0;
     for (const std::uint8_t c : field) {
-        if (c < '0' || c > '9') return false;
+        if (c < '0' || c > '9')
+            return false;
         value = value * 10 + (c - '0');
     }
     return true;
 }
 
 bool ParseNibbles(std::uint8_t high, std::uint8_t low, std::uint8_t& value) {
-    if (high < 0x30 || high > 0x3F || low < 0x30 || low > 0x3F) return false;
+    if (high < 0x30 || high > 0x3F || low < 0x30 || low > 0x3F)
+        return false;
     value = static_cast<std::uint8_t>(((high - 0x30) << 4) | (low - 0x30));
     return true;
 }
 
-double Seconds(Duration d) { return std::chrono::duration<double>(d).count(); }
+double Seconds(Duration d) {
+    return std::chrono::duration<double>(d).count();
+}
 
 }  // namespace
 
-std::string_view FaultName(Fault fault) { return kFaultNames[static_cast<std::size_t>(fault)]; }
+std::string_view FaultName(Fault fault) {
+    return kFaultNames[static_cast<std::size_t>(fault)];
+}
 
 std::optional<Fault> FaultFromName(std::string_view name) {
     for (std::size_t i = 0; i < kFaultCount; ++i) {
-        if (kFaultNames[i] == name) return kAllFaults[i];
+        if (kFaultNames[i] == name)
+            return kAllFaults[i];
     }
     return std::nullopt;
 }
 
 std::string_view PhaseName(NozzlePhase phase) {
     switch (phase) {
-        case NozzlePhase::Idle: return "idle";
-        case NozzlePhase::Waiting: return "waiting";
-        case NozzlePhase::Authorised: return "authorised";
-        case NozzlePhase::Running: return "running";
-        case NozzlePhase::Stopped: return "stopped";
-        case NozzlePhase::Ended: return "ended";
+        case NozzlePhase::Idle:
+            return "idle";
+        case NozzlePhase::Waiting:
+            return "waiting";
+        case NozzlePhase::Authorised:
+            return "authorised";
+        case NozzlePhase::Running:
+            return "running";
+        case NozzlePhase::Stopped:
+            return "stopped";
+        case NozzlePhase::Ended:
+            return "ended";
     }
     return "?";
 }
@@ -141,11 +169,11 @@ struct Emulator::NozzleState {
     std::uint8_t address = 0;
     NozzlePhase phase = NozzlePhase::Idle;
     bool lifted = false;
-    double volume = 0;     // the current or last fill, litres, unrounded
+    double volume = 0;       // the current or last fill, litres, unrounded
     double totalBefore = 0;  // the totaliser before the current or last fill
-    int price = 0;         // hundredths, as set by 'c'
-    int fillPrice = 0;     // the price the current or last fill runs at
-    double volumeDose = 0;  // preset for the next fill (one of the two, or neither)
+    int price = 0;           // hundredths, as set by 'c'
+    int fillPrice = 0;       // the price the current or last fill runs at
+    double volumeDose = 0;   // preset for the next fill (one of the two, or neither)
     double moneyDose = 0;
     double fillVolumeLimit = 0;  // the running fill stops here; 0: no limit
     double fillMoneyLimit = 0;   // the money dose the fill runs to, for its final amount
@@ -166,7 +194,8 @@ struct Emulator::Controller {
 
     // Brings a running fill up to the time now: flow at the configured rate, up to the dose.
     void Refresh(NozzleState& n, Duration now) const {
-        if (n.phase != NozzlePhase::Running) return;
+        if (n.phase != NozzlePhase::Running)
+            return;
         double volume = config.flowRate * Seconds(now - n.runStart);
         if (n.fillVolumeLimit > 0 && volume >= n.fillVolumeLimit) {
             volume = n.fillVolumeLimit;
@@ -238,8 +267,8 @@ Emulator::Emulator(Config config, Clock* clock)
             nozzle.price = static_cast<int>(std::lround(d.prices[n - 1u] * 100));
             nozzle.fillPrice = nozzle.price;
             nozzle.totalBefore = d.totals[n - 1u];
-            nozzleByAddress_[nozzle.address] = {
-                static_cast<std::uint8_t>(controllers_.size() + 1), n};
+            nozzleByAddress_[nozzle.address] = {static_cast<std::uint8_t>(controllers_.size() + 1),
+                                                n};
         }
         controllerByNumber_[d.number] = static_cast<std::uint8_t>(controllers_.size() + 1);
         controllers_.push_back(c);
@@ -272,7 +301,8 @@ Reply Emulator::Handle(std::span<const std::uint8_t> request) {
     if (sound) {
         std::uint8_t sum = 0;
         for (std::size_t i = 0; i < size; ++i) {
-            if (i != size - 2) sum = static_cast<std::uint8_t>(sum + request[i]);
+            if (i != size - 2)
+                sum = static_cast<std::uint8_t>(sum + request[i]);
         }
         sound = sum == request[size - 2];
     }
@@ -285,12 +315,14 @@ Reply Emulator::Handle(std::span<const std::uint8_t> request) {
         return reply;
     }
     ApplyFault(reply, numberEnd);
-    if (!reply.Silent()) ++counters_.answered;
+    if (!reply.Silent())
+        ++counters_.answered;
     return reply;
 }
 
 std::uint8_t Emulator::DispenserOf(std::span<const std::uint8_t> request) const {
-    if (request.size() < 3) return 0;
+    if (request.size() < 3)
+        return 0;
     const std::uint8_t address = request[1];
     if (IsParameterCommand(request[2])) {
         return controllerByNumber_[address] != 0 ? address : std::uint8_t{0};
@@ -303,17 +335,20 @@ std::size_t Emulator::Answer(std::span<const std::uint8_t> data, Reply& reply) {
     const std::uint8_t address = data[0];
     const std::uint8_t letter = data[1];
     const CommandShape* shape = ShapeOf(letter);
-    if (shape == nullptr || shape->dataLength != data.size()) return 0;
+    if (shape == nullptr || shape->dataLength != data.size())
+        return 0;
 
     const Duration now = clock_->Now();
     Controller* controller = nullptr;
     NozzleState* nozzle = nullptr;
     if (IsParameterCommand(letter)) {
-        if (controllerByNumber_[address] == 0) return 0;
+        if (controllerByNumber_[address] == 0)
+            return 0;
         controller = &controllers_[controllerByNumber_[address] - 1u];
     } else {
         const auto [index, number] = nozzleByAddress_[address];
-        if (index == 0) return 0;
+        if (index == 0)
+            return 0;
         controller = &controllers_[index - 1u];
         nozzle = &controller->nozzles[number - 1u];
         controller->Refresh(*nozzle, now);
@@ -336,7 +371,8 @@ std::size_t Emulator::Answer(std::span<const std::uint8_t> data, Reply& reply) {
         bytes[1] = kFrameStart;
         bytes[2] = address;
         bytes[3] = letter;
-        if (marked) bytes[4] = kLayoutMark;
+        if (marked)
+            bytes[4] = kLayoutMark;
         reply.length = length;
     };
 
@@ -378,7 +414,8 @@ std::size_t Emulator::Answer(std::span<const std::uint8_t> data, Reply& reply) {
         case 'e':
         case 'c': {
             std::uint64_t units = 0;
-            if (!ParseDigits(data.subspan(2), units)) return 0;  // garbled: no answer
+            if (!ParseDigits(data.subspan(2), units))
+                return 0;  // garbled: no answer
             NozzleState& n = *nozzle;
             if (letter == 'd') {
                 const int decimals = HasDecimalsMode(c.Mode()) ? c.VolumeDecimals() : 2;
@@ -396,7 +433,8 @@ std::size_t Emulator::Answer(std::span<const std::uint8_t> data, Reply& reply) {
         }
         case 'C': {
             beginData();
-            if (!marked) bytes[4] = kFiller;
+            if (!marked)
+                bytes[4] = kFiller;
             PutDigits(bytes.subspan(5, 4), static_cast<std::uint64_t>(nozzle->price));
             numberEnd = 8;
             break;
@@ -405,12 +443,22 @@ std::size_t Emulator::Answer(std::span<const std::uint8_t> data, Reply& reply) {
             const NozzleState& n = *nozzle;
             std::uint8_t status = kStatusIdle;
             switch (n.phase) {
-                case NozzlePhase::Idle: status = kStatusIdle; break;
-                case NozzlePhase::Waiting: status = kStatusWaiting; break;
+                case NozzlePhase::Idle:
+                    status = kStatusIdle;
+                    break;
+                case NozzlePhase::Waiting:
+                    status = kStatusWaiting;
+                    break;
                 case NozzlePhase::Authorised:
-                case NozzlePhase::Running: status = kStatusRunning; break;
-                case NozzlePhase::Stopped: status = kStatusStopped; break;
-                case NozzlePhase::Ended: status = kStatusEnded; break;
+                case NozzlePhase::Running:
+                    status = kStatusRunning;
+                    break;
+                case NozzlePhase::Stopped:
+                    status = kStatusStopped;
+                    break;
+                case NozzlePhase::Ended:
+                    status = kStatusEnded;
+                    break;
             }
             beginData();
             if (c.Mode() == kModeZero) {
@@ -460,11 +508,13 @@ std::size_t Emulator::Answer(std::span<const std::uint8_t> data, Reply& reply) {
         case 'x':
         case 'y': {
             std::uint8_t cell = 0;
-            if (!ParseNibbles(data[2], data[3], cell)) return 0;
+            if (!ParseNibbles(data[2], data[3], cell))
+                return 0;
             auto& memory = (letter == 'X' || letter == 'x') ? c.ram : c.rom;
             if (letter == 'x' || letter == 'y') {
                 std::uint8_t value = 0;
-                if (!ParseNibbles(data[4], data[5], value)) return 0;
+                if (!ParseNibbles(data[4], data[5], value))
+                    return 0;
                 if (letter == 'x' || c.config.romWritable) {
                     memory[cell] = value;
                 }
@@ -488,7 +538,6 @@ std::size_t Emulator::Answer(std::span<const std::uint8_t> data, Reply& reply) {
     bytes[length - 1u] = kFrameEnd;
     return numberEnd;
 }
-
 
 bool Emulator::Fits(Fault fault, const Reply& reply, std::size_t numberEnd) {
     const bool data = reply.length > 1;
@@ -527,7 +576,8 @@ std::optional<Fault> Emulator::NextFault(const Reply& reply, std::size_t numberE
 
 void Emulator::ApplyFault(Reply& reply, std::size_t numberEnd) {
     const std::optional<Fault> fault = NextFault(reply, numberEnd);
-    if (!fault) return;
+    if (!fault)
+        return;
     ++counters_.faults;
     reply.fault = fault;
     const std::size_t length = reply.length;
@@ -586,7 +636,9 @@ void Emulator::SetFaultRate(Fault fault, double probability) {
     rates_[static_cast<std::size_t>(fault)] = std::clamp(probability, 0.0, 1.0);
 }
 
-void Emulator::SetFaultSeed(std::uint64_t seed) { random_.seed(seed); }
+void Emulator::SetFaultSeed(std::uint64_t seed) {
+    random_.seed(seed);
+}
 
 void Emulator::ClearFaults() {
     injected_.fill(0);
@@ -595,7 +647,8 @@ void Emulator::ClearFaults() {
 
 int Emulator::PendingFaults() const {
     int pending = 0;
-    for (const int n : injected_) pending += n;
+    for (const int n : injected_)
+        pending += n;
     return pending;
 }
 
@@ -613,7 +666,8 @@ Emulator::NozzleState& Emulator::NozzleOf(std::uint8_t dispenser, std::uint8_t n
 void Emulator::LiftNozzle(std::uint8_t dispenser, std::uint8_t nozzle, double presetLitres) {
     NozzleState& n = NozzleOf(dispenser, nozzle);
     Controller& c = ControllerOf(dispenser);
-    if (n.lifted) return;
+    if (n.lifted)
+        return;
     n.lifted = true;
     if (c.Mode() == kModeZero || n.phase == NozzlePhase::Authorised) {
         // A mode-'0' controller is its own master: a lifted nozzle dispenses.
