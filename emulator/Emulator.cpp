@@ -7,6 +7,8 @@
 #include <stdexcept>
 #include <thread>
 
+#include "emulator/Memory.h"
+
 namespace fuel::emulator {
 
 RealClock::RealClock(bool pace) : start_(std::chrono::steady_clock::now()), pace_(pace) {}
@@ -177,6 +179,9 @@ struct Emulator::NozzleState {
     double moneyDose = 0;
     double fillVolumeLimit = 0;  // the running fill stops here; 0: no limit
     double fillMoneyLimit = 0;   // the money dose the fill runs to, for its final amount
+    double fillFlowRate = 0;     // litres per second, as the fill started
+    // The customer hangs up when the running fill reaches it; 0: when they see fit.
+    double hangUpVolume = 0;
     Duration runStart{};
 };
 
@@ -192,14 +197,21 @@ struct Emulator::Controller {
     int VolumeDecimals() const { return HasDecimalsMode(Mode()) ? ram[kDecimalsCell] >> 4 : 2; }
     int MoneyDecimals() const { return HasDecimalsMode(Mode()) ? ram[kDecimalsCell] & 0x0F : 2; }
 
-    // Brings a running fill up to the time now: flow at the configured rate, up to the dose.
+    // Brings a running fill up to the time now: flow at its rate, up to the dose or to the
+    // volume at which its customer hangs up, whichever comes first.
     void Refresh(NozzleState& n, Duration now) const {
         if (n.phase != NozzlePhase::Running)
             return;
-        double volume = config.flowRate * Seconds(now - n.runStart);
-        if (n.fillVolumeLimit > 0 && volume >= n.fillVolumeLimit) {
+        double volume = n.fillFlowRate * Seconds(now - n.runStart);
+        const bool doseFirst =
+            n.hangUpVolume <= 0 || (n.fillVolumeLimit > 0 && n.fillVolumeLimit <= n.hangUpVolume);
+        if (n.fillVolumeLimit > 0 && doseFirst && volume >= n.fillVolumeLimit) {
             volume = n.fillVolumeLimit;
             n.phase = NozzlePhase::Ended;
+        } else if (n.hangUpVolume > 0 && !doseFirst && volume >= n.hangUpVolume) {
+            volume = n.hangUpVolume;
+            n.phase = NozzlePhase::Ended;
+            n.lifted = false;
         }
         n.volume = std::max(volume, 0.0);
     }
@@ -217,6 +229,8 @@ struct Emulator::Controller {
         n.totalBefore += n.volume;
         n.volume = 0;
         n.fillPrice = n.price;
+        n.fillFlowRate = config.flowRate;
+        n.hangUpVolume = 0;
         n.fillMoneyLimit = 0;
         n.fillVolumeLimit = presetLitres;
         if (n.volumeDose > 0) {
@@ -266,6 +280,7 @@ Emulator::Emulator(Config config, Clock* clock)
             nozzle.address = NozzleAddress(config_.interleavedAddressing, d.number, n);
             nozzle.price = static_cast<int>(std::lround(d.prices[n - 1u] * 100));
             nozzle.fillPrice = nozzle.price;
+            nozzle.fillFlowRate = d.flowRate;
             nozzle.totalBefore = d.totals[n - 1u];
             nozzleByAddress_[nozzle.address] = {static_cast<std::uint8_t>(controllers_.size() + 1),
                                                 n};
@@ -397,6 +412,7 @@ std::size_t Emulator::Answer(std::span<const std::uint8_t> data, Reply& reply) {
                     }
                     break;
             }
+            MemoryChanged();
             acknowledge();
             return 0;
         }
@@ -407,6 +423,7 @@ std::size_t Emulator::Answer(std::span<const std::uint8_t> data, Reply& reply) {
             } else if (n.phase == NozzlePhase::Authorised) {
                 n.phase = NozzlePhase::Idle;
             }
+            MemoryChanged();
             acknowledge();
             return 0;
         }
@@ -428,6 +445,7 @@ std::size_t Emulator::Answer(std::span<const std::uint8_t> data, Reply& reply) {
             } else {
                 n.price = static_cast<int>(units);
             }
+            MemoryChanged();
             acknowledge();
             return 0;
         }
@@ -518,6 +536,7 @@ std::size_t Emulator::Answer(std::span<const std::uint8_t> data, Reply& reply) {
                 if (letter == 'x' || c.config.romWritable) {
                     memory[cell] = value;
                 }
+                MemoryChanged();
                 acknowledge();
                 return 0;
             }
@@ -675,6 +694,7 @@ void Emulator::LiftNozzle(std::uint8_t dispenser, std::uint8_t nozzle, double pr
     } else if (n.phase != NozzlePhase::Running) {
         n.phase = NozzlePhase::Waiting;
     }
+    MemoryChanged();
 }
 
 void Emulator::HangUpNozzle(std::uint8_t dispenser, std::uint8_t nozzle) {
@@ -685,6 +705,7 @@ void Emulator::HangUpNozzle(std::uint8_t dispenser, std::uint8_t nozzle) {
     } else if (n.phase == NozzlePhase::Waiting) {
         n.phase = NozzlePhase::Idle;
     }
+    MemoryChanged();
 }
 
 NozzleView Emulator::Nozzle(std::uint8_t dispenser, std::uint8_t nozzle) const {
@@ -714,6 +735,76 @@ std::uint8_t Emulator::RomCell(std::uint8_t dispenser, std::uint8_t cell) const 
 
 std::uint8_t Emulator::Mode(std::uint8_t dispenser) const {
     return ControllerOf(dispenser).Mode();
+}
+
+void Emulator::MemoryChanged() const {
+    if (onMemoryChanged)
+        onMemoryChanged();
+}
+
+std::vector<ControllerMemory> Emulator::Remember(WallTime clockStart) const {
+    std::vector<ControllerMemory> memory;
+    memory.reserve(controllers_.size());
+    for (const Controller& c : controllers_) {
+        ControllerMemory& kept = memory.emplace_back();
+        kept.number = c.config.number;
+        kept.ram = c.ram;
+        kept.rom = c.rom;
+        for (std::uint8_t i = 0; i < c.config.nozzles; ++i) {
+            const NozzleState& n = c.nozzles[i];
+            const bool running = n.phase == NozzlePhase::Running;
+            kept.nozzles.push_back({static_cast<std::uint8_t>(i + 1), n.phase, n.lifted,
+                                    n.totalBefore, running ? 0 : n.volume, n.price, n.fillPrice,
+                                    n.volumeDose, n.moneyDose, n.fillVolumeLimit, n.fillMoneyLimit,
+                                    n.fillFlowRate, clockStart + n.runStart});
+        }
+    }
+    return memory;
+}
+
+void Emulator::Restore(std::span<const ControllerMemory> memory, WallTime clockStart) {
+    // All of it is checked before any of it is taken: a memory refused changes nothing.
+    for (const ControllerMemory& kept : memory) {
+        const std::uint8_t index = controllerByNumber_[kept.number];
+        if (index == 0)
+            throw MemoryError("dispenser " + std::to_string(kept.number) + " is not on the bus");
+        const std::size_t nozzles = controllers_[index - 1u].config.nozzles;
+        if (kept.nozzles.size() != nozzles) {
+            throw MemoryError("dispenser " + std::to_string(kept.number) + " has " +
+                              std::to_string(nozzles) + " nozzles on the bus and " +
+                              std::to_string(kept.nozzles.size()) + " in the memory");
+        }
+    }
+    for (const ControllerMemory& kept : memory) {
+        Controller& c = ControllerOf(kept.number);
+        c.ram = kept.ram;
+        c.rom = kept.rom;
+        for (std::size_t i = 0; i < kept.nozzles.size(); ++i) {
+            const NozzleMemory& nozzle = kept.nozzles[i];
+            NozzleState& n = c.nozzles[i];
+            n.phase = nozzle.phase;
+            n.lifted = nozzle.lifted;
+            n.totalBefore = nozzle.totalBefore;
+            n.volume = nozzle.volume;
+            n.price = nozzle.price;
+            n.fillPrice = nozzle.fillPrice;
+            n.volumeDose = nozzle.volumeDose;
+            n.moneyDose = nozzle.moneyDose;
+            n.fillVolumeLimit = nozzle.volumeLimit;
+            n.fillMoneyLimit = nozzle.moneyLimit;
+            n.fillFlowRate = nozzle.flowRate;
+            n.hangUpVolume = 0;
+            n.runStart = nozzle.started - clockStart;
+        }
+    }
+}
+
+void Emulator::HangUpWhenReached(std::uint8_t dispenser, std::uint8_t nozzle, double litres) {
+    NozzleState& n = NozzleOf(dispenser, nozzle);
+    if (n.phase != NozzlePhase::Running)
+        return;
+    n.hangUpVolume = litres;
+    ControllerOf(dispenser).Refresh(n, clock_->Now());
 }
 
 }  // namespace fuel::emulator

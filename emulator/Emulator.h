@@ -12,6 +12,7 @@
 #include <array>
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <random>
@@ -25,6 +26,9 @@ namespace fuel::emulator {
 
 using Duration = std::chrono::nanoseconds;
 using namespace std::chrono_literals;
+// Wall-clock time, for what must mean the same instant to another process (whose steady
+// clock starts anew): a fill's start in the bus's memory.
+using WallTime = std::chrono::sys_time<Duration>;
 
 // ---- Time.
 
@@ -196,6 +200,8 @@ struct EmulatorCounters {
     std::uint64_t faults = 0;    // replies shaped by a fault
 };
 
+struct ControllerMemory;  // emulator/Memory.h
+
 class Emulator {
   public:
     // The emulator runs on the given clock, which must outlive it; without one it owns a
@@ -243,6 +249,27 @@ class Emulator {
     std::uint8_t DispenserOf(std::span<const std::uint8_t> request) const;
     const EmulatorCounters& Counters() const { return counters_; }
 
+    // ---- Memory that outlives the process (emulator/Memory.h, emulator/MemoryFile.h).
+
+    // Called after every change a restarted bus must see: a command that sets a price, a
+    // dose or a cell, or starts or stops a fill; a nozzle lifted or hung up. A fill that
+    // flows on or reaches its dose is no change: where it stands follows from its start.
+    std::function<void()> onMemoryChanged;
+    // The controllers' memory as it is now, the fills' starts in wall-clock time: `clockStart`
+    // is the wall time at which the bus's clock read zero.
+    std::vector<ControllerMemory> Remember(WallTime clockStart) const;
+    // Takes back a memory Remember gave, `clockStart` being the wall time at which this
+    // bus's clock read zero: a fill that was running has flowed on since it started, in
+    // wall-clock time, up to its dose. A controller
+    // the memory does not hold keeps its configuration. Throws MemoryError, having changed
+    // nothing, when the memory does not fit the bus (a dispenser it lacks, another number
+    // of nozzles).
+    void Restore(std::span<const ControllerMemory> memory, WallTime clockStart);
+    // The customer holding the nozzle hangs up once its running fill reaches `litres`,
+    // whether or not anyone looks: how a restarted bus lets a customer who filled and left
+    // while it was down have done so, at the volume they came for.
+    void HangUpWhenReached(std::uint8_t dispenser, std::uint8_t nozzle, double litres);
+
   private:
     struct Controller;
     struct NozzleState;
@@ -252,6 +279,7 @@ class Emulator {
     NozzleState& NozzleOf(std::uint8_t dispenser, std::uint8_t nozzle);
     // Builds the clean reply; returns the index of the last byte of its number field, or 0.
     std::size_t Answer(std::span<const std::uint8_t> data, Reply& reply);
+    void MemoryChanged() const;
     static bool Fits(Fault fault, const Reply& reply, std::size_t numberEnd);
     std::optional<Fault> NextFault(const Reply& reply, std::size_t numberEnd);
     void ApplyFault(Reply& reply, std::size_t numberEnd);
