@@ -30,7 +30,51 @@ void Customers::Released(std::uint8_t dispenser) {
         if (pump.dispenser == dispenser && pump.phase == Phase::Away) {
             pump.phase = Phase::Walking;
             pump.at = bus_.Now() + Draw(settings_.walkMin, settings_.walkMax);
+            if (onMemoryChanged)
+                onMemoryChanged();
         }
+    }
+}
+
+std::vector<CustomerMemory> Customers::Remember(WallTime clockStart) const {
+    std::vector<CustomerMemory> memory;
+    for (const Pump& pump : pumps_) {
+        if (pump.phase != Phase::Away)
+            memory.push_back(
+                {pump.dispenser, pump.phase, pump.nozzle, pump.litres, clockStart + pump.at});
+    }
+    return memory;
+}
+
+void Customers::Restore(std::span<const CustomerMemory> memory, WallTime clockStart) {
+    const auto pumpOf = [&](const CustomerMemory& kept) -> Pump& {
+        for (Pump& pump : pumps_) {
+            if (pump.dispenser == kept.dispenser)
+                return pump;
+        }
+        throw MemoryError("a customer is at dispenser " + std::to_string(kept.dispenser) +
+                          ", which is not on the bus");
+    };
+    for (const CustomerMemory& kept : memory) {
+        const Pump& pump = pumpOf(kept);
+        const bool holds = kept.phase == Phase::Waiting || kept.phase == Phase::Fuelling;
+        const bool fits = holds ? kept.nozzle >= 1 && kept.nozzle <= pump.nozzles
+                                : kept.phase == Phase::Walking && kept.nozzle == 0;
+        if (!fits)
+            throw MemoryError("the customer at dispenser " + std::to_string(kept.dispenser) +
+                              " holds a nozzle it does not have");
+    }
+    for (const CustomerMemory& kept : memory) {
+        Pump& pump = pumpOf(kept);
+        pump.phase = kept.phase;
+        pump.nozzle = kept.nozzle;
+        pump.litres = kept.litres;
+        pump.at = kept.at - clockStart;
+        if (pump.nozzle == 0)
+            continue;
+        const NozzleView view = bus_.Nozzle(pump.dispenser, pump.nozzle);
+        if (view.phase == NozzlePhase::Running && view.volumeDose <= 0 && view.moneyDose <= 0)
+            bus_.HangUpWhenReached(pump.dispenser, pump.nozzle, pump.litres);
     }
 }
 
@@ -45,10 +89,12 @@ void Customers::Lift(Pump& pump) {
 }
 
 void Customers::Leave(Pump& pump) {
-    bus_.HangUpNozzle(pump.dispenser, pump.nozzle);
+    // Gone before the nozzle is back, so that the memory the hang-up saves has them gone.
+    const std::uint8_t nozzle = pump.nozzle;
     pump.phase = Phase::Away;
     pump.nozzle = 0;
     pump.at = bus_.Now() + NextArrival();
+    bus_.HangUpNozzle(pump.dispenser, nozzle);
 }
 
 void Customers::Step() {

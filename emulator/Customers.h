@@ -13,9 +13,11 @@
 #include <cstdint>
 #include <functional>
 #include <random>
+#include <span>
 #include <vector>
 
 #include "emulator/Emulator.h"
+#include "emulator/Memory.h"
 
 namespace fuel::emulator {
 
@@ -49,8 +51,20 @@ class Customers {
     std::function<void(std::uint8_t dispenser, std::uint8_t nozzle, const NozzleView& fill)>
         onFillEnded;
 
+    // Who stands where, for a bus that outlives its process (emulator/MemoryFile.h): called
+    // when a customer is sent to a pump; what a customer does with a nozzle reaches the
+    // bus's own onMemoryChanged, by which time this memory says it too.
+    std::function<void()> onMemoryChanged;
+    // The pumps with someone at them; `clockStart` is the wall time at which the bus's clock
+    // read zero (as for Emulator::Remember).
+    std::vector<CustomerMemory> Remember(WallTime clockStart) const;
+    // Puts back the customers Remember gave, after the bus's own memory (with the same
+    // `clockStart`). A customer who wanted a volume the fill has passed since has hung up
+    // at it. Throws MemoryError, having changed nothing, for a pump or a nozzle the bus lacks.
+    void Restore(std::span<const CustomerMemory> memory, WallTime clockStart);
+
   private:
-    enum class Phase { Away, Walking, Waiting, Fuelling };
+    using Phase = CustomerPhase;
     struct Pump {
         std::uint8_t dispenser = 0;
         std::uint8_t nozzles = 1;

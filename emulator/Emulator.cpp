@@ -7,6 +7,8 @@
 #include <stdexcept>
 #include <thread>
 
+#include "emulator/Memory.h"
+
 namespace fuel::emulator {
 
 RealClock::RealClock(bool pace) : start_(std::chrono::steady_clock::now()), pace_(pace) {}
@@ -48,14 +50,25 @@ struct CommandShape {
     std::uint8_t replyLength;  // R: 1 for the acknowledgement
 };
 constexpr std::array<CommandShape, 13> kCommands = {{
-    {'u', 2, 1}, {'s', 2, 1}, {'d', 7, 1}, {'e', 8, 1}, {'c', 6, 1}, {'C', 2, 11},
-    {'U', 2, 18}, {'S', 2, 20}, {'D', 2, 18}, {'X', 4, 11}, {'Y', 4, 11}, {'x', 6, 1},
+    {'u', 2, 1},
+    {'s', 2, 1},
+    {'d', 7, 1},
+    {'e', 8, 1},
+    {'c', 6, 1},
+    {'C', 2, 11},
+    {'U', 2, 18},
+    {'S', 2, 20},
+    {'D', 2, 18},
+    {'X', 4, 11},
+    {'Y', 4, 11},
+    {'x', 6, 1},
     {'y', 6, 1},
 }};
 
 const CommandShape* ShapeOf(std::uint8_t letter) {
     for (const CommandShape& shape : kCommands) {
-        if (shape.letter == letter) return &shape;
+        if (shape.letter == letter)
+            return &shape;
     }
     return nullptr;
 }
@@ -64,9 +77,13 @@ bool IsParameterCommand(std::uint8_t letter) {
     return letter == 'X' || letter == 'Y' || letter == 'x' || letter == 'y';
 }
 
-bool HasDecimalsMode(std::uint8_t mode) { return mode >= 0x40 && mode <= 0x47; }
+bool HasDecimalsMode(std::uint8_t mode) {
+    return mode >= 0x40 && mode <= 0x47;
+}
 
-double PowerOfTen(int exponent) { return std::pow(10.0, exponent); }
+double PowerOfTen(int exponent) {
+    return std::pow(10.0, exponent);
+}
 
 // Whole units of a field with that many decimals. Only a field's low digits go out, so the
 // value is taken modulo 10^18 first: a large total with many decimals must not overflow.
@@ -87,8 +104,8 @@ void PutDigits(std::span<std::uint8_t> field, std::uint64_t units) {
 // A field with a decimal point: "000012.34". A field without decimals still carries the
 // point, last, so that a reader never meets a number without one.
 void PutDecimal(std::span<std::uint8_t> field, double value, int decimals) {
-    const std::size_t fraction = std::min<std::size_t>(static_cast<std::size_t>(decimals),
-                                                       field.size() - 1);
+    const std::size_t fraction =
+        std::min<std::size_t>(static_cast<std::size_t>(decimals), field.size() - 1);
     const std::uint64_t units = Units(value, static_cast<int>(fraction));
     const std::uint64_t scale = static_cast<std::uint64_t>(PowerOfTen(static_cast<int>(fraction)));
     const std::size_t point = field.size() - 1 - fraction;
@@ -100,39 +117,52 @@ void PutDecimal(std::span<std::uint8_t> field, double value, int decimals) {
 bool ParseDigits(std::span<const std::uint8_t> field, std::uint64_t& value) {
     value = 0;
     for (const std::uint8_t c : field) {
-        if (c < '0' || c > '9') return false;
+        if (c < '0' || c > '9')
+            return false;
         value = value * 10 + (c - '0');
     }
     return true;
 }
 
 bool ParseNibbles(std::uint8_t high, std::uint8_t low, std::uint8_t& value) {
-    if (high < 0x30 || high > 0x3F || low < 0x30 || low > 0x3F) return false;
+    if (high < 0x30 || high > 0x3F || low < 0x30 || low > 0x3F)
+        return false;
     value = static_cast<std::uint8_t>(((high - 0x30) << 4) | (low - 0x30));
     return true;
 }
 
-double Seconds(Duration d) { return std::chrono::duration<double>(d).count(); }
+double Seconds(Duration d) {
+    return std::chrono::duration<double>(d).count();
+}
 
 }  // namespace
 
-std::string_view FaultName(Fault fault) { return kFaultNames[static_cast<std::size_t>(fault)]; }
+std::string_view FaultName(Fault fault) {
+    return kFaultNames[static_cast<std::size_t>(fault)];
+}
 
 std::optional<Fault> FaultFromName(std::string_view name) {
     for (std::size_t i = 0; i < kFaultCount; ++i) {
-        if (kFaultNames[i] == name) return kAllFaults[i];
+        if (kFaultNames[i] == name)
+            return kAllFaults[i];
     }
     return std::nullopt;
 }
 
 std::string_view PhaseName(NozzlePhase phase) {
     switch (phase) {
-        case NozzlePhase::Idle: return "idle";
-        case NozzlePhase::Waiting: return "waiting";
-        case NozzlePhase::Authorised: return "authorised";
-        case NozzlePhase::Running: return "running";
-        case NozzlePhase::Stopped: return "stopped";
-        case NozzlePhase::Ended: return "ended";
+        case NozzlePhase::Idle:
+            return "idle";
+        case NozzlePhase::Waiting:
+            return "waiting";
+        case NozzlePhase::Authorised:
+            return "authorised";
+        case NozzlePhase::Running:
+            return "running";
+        case NozzlePhase::Stopped:
+            return "stopped";
+        case NozzlePhase::Ended:
+            return "ended";
     }
     return "?";
 }
@@ -141,14 +171,17 @@ struct Emulator::NozzleState {
     std::uint8_t address = 0;
     NozzlePhase phase = NozzlePhase::Idle;
     bool lifted = false;
-    double volume = 0;     // the current or last fill, litres, unrounded
+    double volume = 0;       // the current or last fill, litres, unrounded
     double totalBefore = 0;  // the totaliser before the current or last fill
-    int price = 0;         // hundredths, as set by 'c'
-    int fillPrice = 0;     // the price the current or last fill runs at
-    double volumeDose = 0;  // preset for the next fill (one of the two, or neither)
+    int price = 0;           // hundredths, as set by 'c'
+    int fillPrice = 0;       // the price the current or last fill runs at
+    double volumeDose = 0;   // preset for the next fill (one of the two, or neither)
     double moneyDose = 0;
     double fillVolumeLimit = 0;  // the running fill stops here; 0: no limit
     double fillMoneyLimit = 0;   // the money dose the fill runs to, for its final amount
+    double fillFlowRate = 0;     // litres per second, as the fill started
+    // The customer hangs up when the running fill reaches it; 0: when they see fit.
+    double hangUpVolume = 0;
     Duration runStart{};
 };
 
@@ -164,13 +197,21 @@ struct Emulator::Controller {
     int VolumeDecimals() const { return HasDecimalsMode(Mode()) ? ram[kDecimalsCell] >> 4 : 2; }
     int MoneyDecimals() const { return HasDecimalsMode(Mode()) ? ram[kDecimalsCell] & 0x0F : 2; }
 
-    // Brings a running fill up to the time now: flow at the configured rate, up to the dose.
+    // Brings a running fill up to the time now: flow at its rate, up to the dose or to the
+    // volume at which its customer hangs up, whichever comes first.
     void Refresh(NozzleState& n, Duration now) const {
-        if (n.phase != NozzlePhase::Running) return;
-        double volume = config.flowRate * Seconds(now - n.runStart);
-        if (n.fillVolumeLimit > 0 && volume >= n.fillVolumeLimit) {
+        if (n.phase != NozzlePhase::Running)
+            return;
+        double volume = n.fillFlowRate * Seconds(now - n.runStart);
+        const bool doseFirst =
+            n.hangUpVolume <= 0 || (n.fillVolumeLimit > 0 && n.fillVolumeLimit <= n.hangUpVolume);
+        if (n.fillVolumeLimit > 0 && doseFirst && volume >= n.fillVolumeLimit) {
             volume = n.fillVolumeLimit;
             n.phase = NozzlePhase::Ended;
+        } else if (n.hangUpVolume > 0 && !doseFirst && volume >= n.hangUpVolume) {
+            volume = n.hangUpVolume;
+            n.phase = NozzlePhase::Ended;
+            n.lifted = false;
         }
         n.volume = std::max(volume, 0.0);
     }
@@ -188,6 +229,8 @@ struct Emulator::Controller {
         n.totalBefore += n.volume;
         n.volume = 0;
         n.fillPrice = n.price;
+        n.fillFlowRate = config.flowRate;
+        n.hangUpVolume = 0;
         n.fillMoneyLimit = 0;
         n.fillVolumeLimit = presetLitres;
         if (n.volumeDose > 0) {
@@ -237,9 +280,10 @@ Emulator::Emulator(Config config, Clock* clock)
             nozzle.address = NozzleAddress(config_.interleavedAddressing, d.number, n);
             nozzle.price = static_cast<int>(std::lround(d.prices[n - 1u] * 100));
             nozzle.fillPrice = nozzle.price;
+            nozzle.fillFlowRate = d.flowRate;
             nozzle.totalBefore = d.totals[n - 1u];
-            nozzleByAddress_[nozzle.address] = {
-                static_cast<std::uint8_t>(controllers_.size() + 1), n};
+            nozzleByAddress_[nozzle.address] = {static_cast<std::uint8_t>(controllers_.size() + 1),
+                                                n};
         }
         controllerByNumber_[d.number] = static_cast<std::uint8_t>(controllers_.size() + 1);
         controllers_.push_back(c);
@@ -272,7 +316,8 @@ Reply Emulator::Handle(std::span<const std::uint8_t> request) {
     if (sound) {
         std::uint8_t sum = 0;
         for (std::size_t i = 0; i < size; ++i) {
-            if (i != size - 2) sum = static_cast<std::uint8_t>(sum + request[i]);
+            if (i != size - 2)
+                sum = static_cast<std::uint8_t>(sum + request[i]);
         }
         sound = sum == request[size - 2];
     }
@@ -285,12 +330,14 @@ Reply Emulator::Handle(std::span<const std::uint8_t> request) {
         return reply;
     }
     ApplyFault(reply, numberEnd);
-    if (!reply.Silent()) ++counters_.answered;
+    if (!reply.Silent())
+        ++counters_.answered;
     return reply;
 }
 
 std::uint8_t Emulator::DispenserOf(std::span<const std::uint8_t> request) const {
-    if (request.size() < 3) return 0;
+    if (request.size() < 3)
+        return 0;
     const std::uint8_t address = request[1];
     if (IsParameterCommand(request[2])) {
         return controllerByNumber_[address] != 0 ? address : std::uint8_t{0};
@@ -303,17 +350,20 @@ std::size_t Emulator::Answer(std::span<const std::uint8_t> data, Reply& reply) {
     const std::uint8_t address = data[0];
     const std::uint8_t letter = data[1];
     const CommandShape* shape = ShapeOf(letter);
-    if (shape == nullptr || shape->dataLength != data.size()) return 0;
+    if (shape == nullptr || shape->dataLength != data.size())
+        return 0;
 
     const Duration now = clock_->Now();
     Controller* controller = nullptr;
     NozzleState* nozzle = nullptr;
     if (IsParameterCommand(letter)) {
-        if (controllerByNumber_[address] == 0) return 0;
+        if (controllerByNumber_[address] == 0)
+            return 0;
         controller = &controllers_[controllerByNumber_[address] - 1u];
     } else {
         const auto [index, number] = nozzleByAddress_[address];
-        if (index == 0) return 0;
+        if (index == 0)
+            return 0;
         controller = &controllers_[index - 1u];
         nozzle = &controller->nozzles[number - 1u];
         controller->Refresh(*nozzle, now);
@@ -336,7 +386,8 @@ std::size_t Emulator::Answer(std::span<const std::uint8_t> data, Reply& reply) {
         bytes[1] = kFrameStart;
         bytes[2] = address;
         bytes[3] = letter;
-        if (marked) bytes[4] = kLayoutMark;
+        if (marked)
+            bytes[4] = kLayoutMark;
         reply.length = length;
     };
 
@@ -361,6 +412,7 @@ std::size_t Emulator::Answer(std::span<const std::uint8_t> data, Reply& reply) {
                     }
                     break;
             }
+            MemoryChanged();
             acknowledge();
             return 0;
         }
@@ -371,6 +423,7 @@ std::size_t Emulator::Answer(std::span<const std::uint8_t> data, Reply& reply) {
             } else if (n.phase == NozzlePhase::Authorised) {
                 n.phase = NozzlePhase::Idle;
             }
+            MemoryChanged();
             acknowledge();
             return 0;
         }
@@ -378,7 +431,8 @@ std::size_t Emulator::Answer(std::span<const std::uint8_t> data, Reply& reply) {
         case 'e':
         case 'c': {
             std::uint64_t units = 0;
-            if (!ParseDigits(data.subspan(2), units)) return 0;  // garbled: no answer
+            if (!ParseDigits(data.subspan(2), units))
+                return 0;  // garbled: no answer
             NozzleState& n = *nozzle;
             if (letter == 'd') {
                 const int decimals = HasDecimalsMode(c.Mode()) ? c.VolumeDecimals() : 2;
@@ -391,12 +445,14 @@ std::size_t Emulator::Answer(std::span<const std::uint8_t> data, Reply& reply) {
             } else {
                 n.price = static_cast<int>(units);
             }
+            MemoryChanged();
             acknowledge();
             return 0;
         }
         case 'C': {
             beginData();
-            if (!marked) bytes[4] = kFiller;
+            if (!marked)
+                bytes[4] = kFiller;
             PutDigits(bytes.subspan(5, 4), static_cast<std::uint64_t>(nozzle->price));
             numberEnd = 8;
             break;
@@ -405,12 +461,22 @@ std::size_t Emulator::Answer(std::span<const std::uint8_t> data, Reply& reply) {
             const NozzleState& n = *nozzle;
             std::uint8_t status = kStatusIdle;
             switch (n.phase) {
-                case NozzlePhase::Idle: status = kStatusIdle; break;
-                case NozzlePhase::Waiting: status = kStatusWaiting; break;
+                case NozzlePhase::Idle:
+                    status = kStatusIdle;
+                    break;
+                case NozzlePhase::Waiting:
+                    status = kStatusWaiting;
+                    break;
                 case NozzlePhase::Authorised:
-                case NozzlePhase::Running: status = kStatusRunning; break;
-                case NozzlePhase::Stopped: status = kStatusStopped; break;
-                case NozzlePhase::Ended: status = kStatusEnded; break;
+                case NozzlePhase::Running:
+                    status = kStatusRunning;
+                    break;
+                case NozzlePhase::Stopped:
+                    status = kStatusStopped;
+                    break;
+                case NozzlePhase::Ended:
+                    status = kStatusEnded;
+                    break;
             }
             beginData();
             if (c.Mode() == kModeZero) {
@@ -460,14 +526,17 @@ std::size_t Emulator::Answer(std::span<const std::uint8_t> data, Reply& reply) {
         case 'x':
         case 'y': {
             std::uint8_t cell = 0;
-            if (!ParseNibbles(data[2], data[3], cell)) return 0;
+            if (!ParseNibbles(data[2], data[3], cell))
+                return 0;
             auto& memory = (letter == 'X' || letter == 'x') ? c.ram : c.rom;
             if (letter == 'x' || letter == 'y') {
                 std::uint8_t value = 0;
-                if (!ParseNibbles(data[4], data[5], value)) return 0;
+                if (!ParseNibbles(data[4], data[5], value))
+                    return 0;
                 if (letter == 'x' || c.config.romWritable) {
                     memory[cell] = value;
                 }
+                MemoryChanged();
                 acknowledge();
                 return 0;
             }
@@ -488,7 +557,6 @@ std::size_t Emulator::Answer(std::span<const std::uint8_t> data, Reply& reply) {
     bytes[length - 1u] = kFrameEnd;
     return numberEnd;
 }
-
 
 bool Emulator::Fits(Fault fault, const Reply& reply, std::size_t numberEnd) {
     const bool data = reply.length > 1;
@@ -527,7 +595,8 @@ std::optional<Fault> Emulator::NextFault(const Reply& reply, std::size_t numberE
 
 void Emulator::ApplyFault(Reply& reply, std::size_t numberEnd) {
     const std::optional<Fault> fault = NextFault(reply, numberEnd);
-    if (!fault) return;
+    if (!fault)
+        return;
     ++counters_.faults;
     reply.fault = fault;
     const std::size_t length = reply.length;
@@ -586,7 +655,9 @@ void Emulator::SetFaultRate(Fault fault, double probability) {
     rates_[static_cast<std::size_t>(fault)] = std::clamp(probability, 0.0, 1.0);
 }
 
-void Emulator::SetFaultSeed(std::uint64_t seed) { random_.seed(seed); }
+void Emulator::SetFaultSeed(std::uint64_t seed) {
+    random_.seed(seed);
+}
 
 void Emulator::ClearFaults() {
     injected_.fill(0);
@@ -595,7 +666,8 @@ void Emulator::ClearFaults() {
 
 int Emulator::PendingFaults() const {
     int pending = 0;
-    for (const int n : injected_) pending += n;
+    for (const int n : injected_)
+        pending += n;
     return pending;
 }
 
@@ -613,7 +685,8 @@ Emulator::NozzleState& Emulator::NozzleOf(std::uint8_t dispenser, std::uint8_t n
 void Emulator::LiftNozzle(std::uint8_t dispenser, std::uint8_t nozzle, double presetLitres) {
     NozzleState& n = NozzleOf(dispenser, nozzle);
     Controller& c = ControllerOf(dispenser);
-    if (n.lifted) return;
+    if (n.lifted)
+        return;
     n.lifted = true;
     if (c.Mode() == kModeZero || n.phase == NozzlePhase::Authorised) {
         // A mode-'0' controller is its own master: a lifted nozzle dispenses.
@@ -621,6 +694,7 @@ void Emulator::LiftNozzle(std::uint8_t dispenser, std::uint8_t nozzle, double pr
     } else if (n.phase != NozzlePhase::Running) {
         n.phase = NozzlePhase::Waiting;
     }
+    MemoryChanged();
 }
 
 void Emulator::HangUpNozzle(std::uint8_t dispenser, std::uint8_t nozzle) {
@@ -631,6 +705,7 @@ void Emulator::HangUpNozzle(std::uint8_t dispenser, std::uint8_t nozzle) {
     } else if (n.phase == NozzlePhase::Waiting) {
         n.phase = NozzlePhase::Idle;
     }
+    MemoryChanged();
 }
 
 NozzleView Emulator::Nozzle(std::uint8_t dispenser, std::uint8_t nozzle) const {
@@ -660,6 +735,76 @@ std::uint8_t Emulator::RomCell(std::uint8_t dispenser, std::uint8_t cell) const 
 
 std::uint8_t Emulator::Mode(std::uint8_t dispenser) const {
     return ControllerOf(dispenser).Mode();
+}
+
+void Emulator::MemoryChanged() const {
+    if (onMemoryChanged)
+        onMemoryChanged();
+}
+
+std::vector<ControllerMemory> Emulator::Remember(WallTime clockStart) const {
+    std::vector<ControllerMemory> memory;
+    memory.reserve(controllers_.size());
+    for (const Controller& c : controllers_) {
+        ControllerMemory& kept = memory.emplace_back();
+        kept.number = c.config.number;
+        kept.ram = c.ram;
+        kept.rom = c.rom;
+        for (std::uint8_t i = 0; i < c.config.nozzles; ++i) {
+            const NozzleState& n = c.nozzles[i];
+            const bool running = n.phase == NozzlePhase::Running;
+            kept.nozzles.push_back({static_cast<std::uint8_t>(i + 1), n.phase, n.lifted,
+                                    n.totalBefore, running ? 0 : n.volume, n.price, n.fillPrice,
+                                    n.volumeDose, n.moneyDose, n.fillVolumeLimit, n.fillMoneyLimit,
+                                    n.fillFlowRate, clockStart + n.runStart});
+        }
+    }
+    return memory;
+}
+
+void Emulator::Restore(std::span<const ControllerMemory> memory, WallTime clockStart) {
+    // All of it is checked before any of it is taken: a memory refused changes nothing.
+    for (const ControllerMemory& kept : memory) {
+        const std::uint8_t index = controllerByNumber_[kept.number];
+        if (index == 0)
+            throw MemoryError("dispenser " + std::to_string(kept.number) + " is not on the bus");
+        const std::size_t nozzles = controllers_[index - 1u].config.nozzles;
+        if (kept.nozzles.size() != nozzles) {
+            throw MemoryError("dispenser " + std::to_string(kept.number) + " has " +
+                              std::to_string(nozzles) + " nozzles on the bus and " +
+                              std::to_string(kept.nozzles.size()) + " in the memory");
+        }
+    }
+    for (const ControllerMemory& kept : memory) {
+        Controller& c = ControllerOf(kept.number);
+        c.ram = kept.ram;
+        c.rom = kept.rom;
+        for (std::size_t i = 0; i < kept.nozzles.size(); ++i) {
+            const NozzleMemory& nozzle = kept.nozzles[i];
+            NozzleState& n = c.nozzles[i];
+            n.phase = nozzle.phase;
+            n.lifted = nozzle.lifted;
+            n.totalBefore = nozzle.totalBefore;
+            n.volume = nozzle.volume;
+            n.price = nozzle.price;
+            n.fillPrice = nozzle.fillPrice;
+            n.volumeDose = nozzle.volumeDose;
+            n.moneyDose = nozzle.moneyDose;
+            n.fillVolumeLimit = nozzle.volumeLimit;
+            n.fillMoneyLimit = nozzle.moneyLimit;
+            n.fillFlowRate = nozzle.flowRate;
+            n.hangUpVolume = 0;
+            n.runStart = nozzle.started - clockStart;
+        }
+    }
+}
+
+void Emulator::HangUpWhenReached(std::uint8_t dispenser, std::uint8_t nozzle, double litres) {
+    NozzleState& n = NozzleOf(dispenser, nozzle);
+    if (n.phase != NozzlePhase::Running)
+        return;
+    n.hangUpVolume = litres;
+    ControllerOf(dispenser).Refresh(n, clock_->Now());
 }
 
 }  // namespace fuel::emulator

@@ -12,6 +12,7 @@
 #include <array>
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <random>
@@ -25,11 +26,14 @@ namespace fuel::emulator {
 
 using Duration = std::chrono::nanoseconds;
 using namespace std::chrono_literals;
+// Wall-clock time, for what must mean the same instant to another process (whose steady
+// clock starts anew): a fill's start in the bus's memory.
+using WallTime = std::chrono::sys_time<Duration>;
 
 // ---- Time.
 
 class Clock {
-public:
+  public:
     virtual ~Clock() = default;
     // Time since the clock's start.
     virtual Duration Now() const = 0;
@@ -38,25 +42,26 @@ public:
 };
 
 class VirtualClock final : public Clock {
-public:
+  public:
     Duration Now() const override { return now_; }
     void Advance(Duration d) override {
-        if (d > Duration::zero()) now_ += d;
+        if (d > Duration::zero())
+            now_ += d;
     }
 
-private:
+  private:
     Duration now_{};
 };
 
 // Steady time since construction. Advance sleeps only when pacing is on, so that a demo
 // can show the line's own speed while a monitor that waits by itself need not.
 class RealClock final : public Clock {
-public:
+  public:
     explicit RealClock(bool pace = true);
     Duration Now() const override;
     void Advance(Duration d) override;
 
-private:
+  private:
     std::chrono::steady_clock::time_point start_;
     bool pace_;
 };
@@ -69,9 +74,9 @@ enum class ReplyLayout { Plain, Marked };
 
 inline constexpr int kMaxDispenserNumber = 32;
 inline constexpr int kMaxNozzles = 6;
-inline constexpr std::uint8_t kModeCell = 148;         // the mode, or 255: look at 150
+inline constexpr std::uint8_t kModeCell = 148;  // the mode, or 255: look at 150
 inline constexpr std::uint8_t kExtendedModeCell = 150;
-inline constexpr std::uint8_t kDecimalsCell = 129;     // high nibble volume, low nibble money
+inline constexpr std::uint8_t kDecimalsCell = 129;  // high nibble volume, low nibble money
 
 struct DispenserConfig {
     std::uint8_t number = 1;   // 1..32; also the bus address of the parameter commands
@@ -83,7 +88,7 @@ struct DispenserConfig {
     std::uint8_t volumeDecimals = 2;  // used by modes 0x40..0x47 only
     std::uint8_t moneyDecimals = 2;
     ReplyLayout layout = ReplyLayout::Plain;
-    double flowRate = 0.5;                   // litres per second
+    double flowRate = 0.5;                     // litres per second
     std::array<double, kMaxNozzles> prices{};  // unit prices at start-up
     std::array<double, kMaxNozzles> totals{};  // volume totalisers at start-up, litres
     // Raw cells written after the mode's own cells, for odd set-ups: (RAM cell, value).
@@ -99,9 +104,9 @@ struct Config {
     // line must agree on it.
     bool interleavedAddressing = false;
     std::vector<DispenserConfig> dispensers;
-    Duration turnaround = 5ms;  // from the end of a request to the first reply byte
+    Duration turnaround = 5ms;   // from the end of a request to the first reply byte
     Duration lateDelay = 400ms;  // a late reply's first byte, after the request
-    Duration splitGap = 30ms;   // silence between the bytes of a split reply
+    Duration splitGap = 30ms;    // silence between the bytes of a split reply
     // A customer stands at every pump: an authorised nozzle is lifted at once and the fill
     // starts; a mode-'0' controller starts a fill as soon as a nozzle is lifted.
     bool autoLift = true;
@@ -109,7 +114,7 @@ struct Config {
 
 // A configuration that cannot describe a bus: the message says what and where.
 class ConfigError : public std::runtime_error {
-public:
+  public:
     using std::runtime_error::runtime_error;
 };
 
@@ -155,9 +160,9 @@ std::optional<Fault> FaultFromName(std::string_view name);
 struct Reply {
     static constexpr std::size_t kCapacity = 32;
     std::array<std::uint8_t, kCapacity> bytes{};
-    std::uint8_t length = 0;   // 0: nobody answers
-    Duration delay{};          // from the end of the request to the first byte
-    Duration byteGap{};        // silence between consecutive bytes, beyond their wire time
+    std::uint8_t length = 0;     // 0: nobody answers
+    Duration delay{};            // from the end of the request to the first byte
+    Duration byteGap{};          // silence between consecutive bytes, beyond their wire time
     std::optional<Fault> fault;  // the fault that shaped this reply, if any
 
     bool Silent() const { return length == 0; }
@@ -180,23 +185,25 @@ struct NozzleView {
     std::uint8_t address = 0;
     NozzlePhase phase = NozzlePhase::Idle;
     bool lifted = false;
-    double volume = 0;       // the current or last fill, litres
-    double amount = 0;       // the current or last fill, money
-    double total = 0;        // the volume totaliser, litres
-    double price = 0;        // unit price as the controller holds it (from hundredths)
-    double volumeDose = 0;   // the pending or running dose; 0 = none
+    double volume = 0;      // the current or last fill, litres
+    double amount = 0;      // the current or last fill, money
+    double total = 0;       // the volume totaliser, litres
+    double price = 0;       // unit price as the controller holds it (from hundredths)
+    double volumeDose = 0;  // the pending or running dose; 0 = none
     double moneyDose = 0;
 };
 
 struct EmulatorCounters {
-    std::uint64_t requests = 0;    // frames that reached the bus
-    std::uint64_t answered = 0;    // replies put on the line (faulty ones included)
-    std::uint64_t ignored = 0;     // frames no controller answers (bad frame, unknown address)
-    std::uint64_t faults = 0;      // replies shaped by a fault
+    std::uint64_t requests = 0;  // frames that reached the bus
+    std::uint64_t answered = 0;  // replies put on the line (faulty ones included)
+    std::uint64_t ignored = 0;   // frames no controller answers (bad frame, unknown address)
+    std::uint64_t faults = 0;    // replies shaped by a fault
 };
 
+struct ControllerMemory;  // emulator/Memory.h
+
 class Emulator {
-public:
+  public:
     // The emulator runs on the given clock, which must outlive it; without one it owns a
     // virtual clock. Throws ConfigError for a configuration that Validate refuses.
     explicit Emulator(Config config, Clock* clock = nullptr);
@@ -242,7 +249,28 @@ public:
     std::uint8_t DispenserOf(std::span<const std::uint8_t> request) const;
     const EmulatorCounters& Counters() const { return counters_; }
 
-private:
+    // ---- Memory that outlives the process (emulator/Memory.h, emulator/MemoryFile.h).
+
+    // Called after every change a restarted bus must see: a command that sets a price, a
+    // dose or a cell, or starts or stops a fill; a nozzle lifted or hung up. A fill that
+    // flows on or reaches its dose is no change: where it stands follows from its start.
+    std::function<void()> onMemoryChanged;
+    // The controllers' memory as it is now, the fills' starts in wall-clock time: `clockStart`
+    // is the wall time at which the bus's clock read zero.
+    std::vector<ControllerMemory> Remember(WallTime clockStart) const;
+    // Takes back a memory Remember gave, `clockStart` being the wall time at which this
+    // bus's clock read zero: a fill that was running has flowed on since it started, in
+    // wall-clock time, up to its dose. A controller
+    // the memory does not hold keeps its configuration. Throws MemoryError, having changed
+    // nothing, when the memory does not fit the bus (a dispenser it lacks, another number
+    // of nozzles).
+    void Restore(std::span<const ControllerMemory> memory, WallTime clockStart);
+    // The customer holding the nozzle hangs up once its running fill reaches `litres`,
+    // whether or not anyone looks: how a restarted bus lets a customer who filled and left
+    // while it was down have done so, at the volume they came for.
+    void HangUpWhenReached(std::uint8_t dispenser, std::uint8_t nozzle, double litres);
+
+  private:
     struct Controller;
     struct NozzleState;
 
@@ -251,6 +279,7 @@ private:
     NozzleState& NozzleOf(std::uint8_t dispenser, std::uint8_t nozzle);
     // Builds the clean reply; returns the index of the last byte of its number field, or 0.
     std::size_t Answer(std::span<const std::uint8_t> data, Reply& reply);
+    void MemoryChanged() const;
     static bool Fits(Fault fault, const Reply& reply, std::size_t numberEnd);
     std::optional<Fault> NextFault(const Reply& reply, std::size_t numberEnd);
     void ApplyFault(Reply& reply, std::size_t numberEnd);

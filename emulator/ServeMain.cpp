@@ -21,6 +21,7 @@
 #include "emulator/BuiltInBus.h"
 #include "emulator/Customers.h"
 #include "emulator/Emulator.h"
+#include "emulator/MemoryFile.h"
 #include "emulator/SerialServer.h"
 #include "emulator/ServeTrace.h"
 #include "emulator/TcpServer.h"
@@ -68,12 +69,19 @@ Options:
                       (default 60)
   --customer-log FILE a line for every fill a customer finished: dispenser, nozzle, volume,
                       amount and the nozzle's totaliser
+  --memory FILE       keep the controllers' memory (totalisers, prices, doses, cells, running
+                      fills) and the customers in FILE, so that they outlive the program as
+                      real controllers outlive a power cut: read back at the start (a fill
+                      that was running has flowed on meanwhile, up to its dose), rewritten
+                      atomically at every change. A missing FILE is a fresh start; a damaged
+                      one is refused (delete it to start afresh)
   --quiet             print nothing but the device path or the address
   --version           the program's version
   --help              this text
 
 Fault kinds: first-byte, only-ack, no-end, checksum, non-digit, silence, late, split, short.
-Exit status: 0 after an interrupt, 1 when the line (or listening) failed, 2 on a usage error.
+Exit status: 0 after an interrupt, 1 when the line (or listening) failed, 2 on a usage error,
+a bad configuration or a memory file that cannot be read back.
 )";
 
 std::atomic<bool> stopRequested{false};
@@ -120,6 +128,7 @@ struct Settings {
     std::optional<std::uint64_t> customers;
     std::uint32_t customerEvery = 60;
     std::optional<std::string> customerLog;
+    std::optional<std::string> memory;
 };
 
 Settings Parse(int argc, char** argv) {
@@ -184,6 +193,8 @@ Settings Parse(int argc, char** argv) {
             settings.customerEvery = Number(value(), "--customer-every", 1, 86400);
         } else if (word == "--customer-log") {
             settings.customerLog = std::string(value());
+        } else if (word == "--memory") {
+            settings.memory = std::string(value());
         } else if (word == "--quiet") {
             settings.quiet = true;
         } else {
@@ -210,6 +221,36 @@ int Serve(const Settings& settings) {
         config.autoLift = false;
     RealClock clock(false);  // the bus follows the wall clock; nothing here waits on it
     Emulator bus(config, &clock);
+
+    std::unique_ptr<Customers> customers;
+    std::ofstream customerLog;
+    if (settings.customers) {
+        CustomerSettings people;
+        people.seed = *settings.customers;
+        people.arrivalMean = std::chrono::seconds(settings.customerEvery);
+        customers = std::make_unique<Customers>(bus, people);
+        if (settings.customerLog) {
+            customerLog.open(*settings.customerLog, std::ios::app);
+            if (!customerLog)
+                throw std::runtime_error("cannot write " + *settings.customerLog);
+            customers->onFillEnded = [&](std::uint8_t dispenser, std::uint8_t nozzle,
+                                         const NozzleView& fill) {
+                char line[128];
+                std::snprintf(line, sizeof line, "%u %u %.6f %.6f %.6f\n", dispenser, nozzle,
+                              fill.volume, fill.amount, fill.total);
+                customerLog << line << std::flush;
+            };
+        }
+    }
+    // After the customers, whom it restores too, and before anything is served: a memory
+    // that cannot be read back stops the program before a host sees the bus.
+    std::unique_ptr<MemoryFile> memory;
+    if (settings.memory) {
+        memory = std::make_unique<MemoryFile>(*settings.memory, bus, customers.get());
+        memory->onProblem = [](const std::string& message) {
+            std::cerr << "fuel-emulator: " << message << std::endl;
+        };
+    }
 
     ServeOptions options;
     options.baudRate = settings.baudRate;
@@ -271,32 +312,21 @@ int Serve(const Settings& settings) {
             }
         }
     };
-
     // The customers act whenever the host asks the bus something: they see no more of the
     // pumps than that, and the host sees them at once.
-    std::unique_ptr<Customers> customers;
-    std::ofstream customerLog;
-    if (settings.customers) {
-        CustomerSettings people;
-        people.seed = *settings.customers;
-        people.arrivalMean = std::chrono::seconds(settings.customerEvery);
-        customers = std::make_unique<Customers>(bus, people);
-        if (settings.customerLog) {
-            customerLog.open(*settings.customerLog, std::ios::app);
-            if (!customerLog)
-                throw std::runtime_error("cannot write " + *settings.customerLog);
-            customers->onFillEnded = [&](std::uint8_t dispenser, std::uint8_t nozzle,
-                                         const NozzleView& fill) {
-                char line[128];
-                std::snprintf(line, sizeof line, "%u %u %.6f %.6f %.6f\n", dispenser, nozzle,
-                              fill.volume, fill.amount, fill.total);
-                customerLog << line << std::flush;
-            };
-        }
+    if (customers) {
         server.onRequest = [&, faults = std::move(server.onRequest)](
                                std::uint64_t number, std::span<const std::uint8_t> frame) {
             faults(number, frame);
             customers->Step();
+        };
+    }
+    // A memory whose last write failed is written again at the next request.
+    if (memory) {
+        server.onRequest = [&, before = std::move(server.onRequest)](
+                               std::uint64_t number, std::span<const std::uint8_t> frame) {
+            before(number, frame);
+            memory->SaveIfDue();
         };
     }
 

@@ -6,11 +6,14 @@
 #include <vector>
 
 #include "emulator/Customers.h"
+#include "tests/emulator/BusTestSupport.h"
 
 namespace fuel::emulator {
 namespace {
 
 using namespace std::chrono_literals;
+using test::Lifted;
+using test::StepUntil;
 
 Config Bus() {
     Config config = ParseConfig(R"(
@@ -34,27 +37,6 @@ void Start(Emulator& bus, std::uint8_t nozzle) {
     }
     frame[3] = sum;
     ASSERT_EQ(bus.Handle(frame).length, 1);
-}
-
-// The nozzle a customer holds lifted, 0 when none.
-std::uint8_t Lifted(const Emulator& bus) {
-    for (std::uint8_t nozzle = 1; nozzle <= 2; ++nozzle) {
-        if (bus.Nozzle(1, nozzle).lifted)
-            return nozzle;
-    }
-    return 0;
-}
-
-// Steps the customers every 100 ms of the bus's time until done() or the limit.
-bool StepUntil(Emulator& bus, Customers& customers, const std::function<bool()>& done,
-               Duration limit = 10min) {
-    for (Duration waited{}; waited < limit; waited += 100ms) {
-        customers.Step();
-        if (done())
-            return true;
-        bus.Advance(100ms);
-    }
-    return false;
 }
 
 CustomerSettings Settings(std::uint64_t seed) {

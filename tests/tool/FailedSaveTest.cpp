@@ -1,10 +1,9 @@
 // A save that fails half-way leaves the old file whole. The failure is a real one: the
 // process may write only a few bytes to any file (RLIMIT_FSIZE), as on a disk that is full.
 #include <gtest/gtest.h>
-#include <signal.h>
-#include <sys/resource.h>
 
 #include "driver/Exceptions.h"
+#include "testing/FileSizeLimit.h"
 #include "tests/tool/ToolTestSupport.h"
 #include "tool/AtomicFile.h"
 #include "tool/Catalogue.h"
@@ -12,24 +11,7 @@
 namespace fuel::tool {
 namespace {
 
-class FileSizeLimit {
-  public:
-    explicit FileSizeLimit(rlim_t bytes) {
-        previousHandler_ = ::signal(SIGXFSZ, SIG_IGN);
-        ::getrlimit(RLIMIT_FSIZE, &previous_);
-        rlimit limited = previous_;
-        limited.rlim_cur = bytes;
-        ::setrlimit(RLIMIT_FSIZE, &limited);
-    }
-    ~FileSizeLimit() {
-        ::setrlimit(RLIMIT_FSIZE, &previous_);
-        ::signal(SIGXFSZ, previousHandler_);
-    }
-
-  private:
-    rlimit previous_{};
-    void (*previousHandler_)(int) = nullptr;
-};
+using test::FileSizeLimit;
 
 TEST(FailedSaveTest, OldCatalogueStaysWhole) {
     test::TemporaryDirectory directory;
