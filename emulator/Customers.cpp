@@ -102,6 +102,9 @@ void Customers::Step() {
     for (Pump& pump : pumps_) {
         switch (pump.phase) {
             case Phase::Away:
+                if (!closed_ && now >= pump.at)
+                    Lift(pump);
+                break;
             case Phase::Walking:
                 if (now >= pump.at)
                     Lift(pump);

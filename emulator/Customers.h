@@ -45,6 +45,9 @@ class Customers {
     void Released(std::uint8_t dispenser);
     // Lets every customer act at the bus's current time.
     void Step();
+    // Closing time: nobody comes unprompted any more. Those at the pumps finish, and the
+    // cashier's word still brings one.
+    void StopComing() { closed_ = true; }
 
     // Called when a customer hangs up after a fill that delivered fuel: the nozzle as it was
     // when the fill ended (its volume, amount and totaliser).
@@ -73,6 +76,8 @@ class Customers {
         std::uint8_t nozzle = 0;
         double litres = 0;  // the volume wanted when the pump sets no dose
     };
+
+    bool closed_ = false;
 
     Duration Draw(Duration low, Duration high);
     Duration NextArrival();

@@ -36,7 +36,8 @@ Serves the controller emulator on a serial line, as a host meets real controller
 pseudo-terminal (the default), whose device path it prints on the first line of standard
 output, on a real serial device, or on a TCP port as a serial-to-Ethernet converter in TCP
 server mode offers it, whose address (tcp://127.0.0.1:PORT) it prints instead. It answers
-until interrupted (Ctrl-C or SIGTERM).
+until interrupted (Ctrl-C or SIGTERM). SIGUSR1 is closing time for the customers: none
+comes unasked any more, and those at the pumps finish.
 
 Options:
   --pty               serve on a new pseudo-terminal (the default)
@@ -85,6 +86,12 @@ a bad configuration or a memory file that cannot be read back.
 )";
 
 std::atomic<bool> stopRequested{false};
+
+std::atomic<bool> closingTime{false};
+
+extern "C" void OnClosingTime(int) {
+    closingTime = true;
+}
 
 extern "C" void OnSignal(int) {
     stopRequested = true;
@@ -318,6 +325,8 @@ int Serve(const Settings& settings) {
         server.onRequest = [&, faults = std::move(server.onRequest)](
                                std::uint64_t number, std::span<const std::uint8_t> frame) {
             faults(number, frame);
+            if (closingTime)
+                customers->StopComing();
             customers->Step();
         };
     }
@@ -378,6 +387,10 @@ int main(int argc, char** argv) {
     sigemptyset(&action.sa_mask);
     ::sigaction(SIGINT, &action, nullptr);
     ::sigaction(SIGTERM, &action, nullptr);
+    struct sigaction closing {};
+    closing.sa_handler = OnClosingTime;
+    sigemptyset(&closing.sa_mask);
+    ::sigaction(SIGUSR1, &closing, nullptr);
     // A TCP client that leaves while we answer is a failed write to report, not a signal.
     ::signal(SIGPIPE, SIG_IGN);
     try {

@@ -155,7 +155,8 @@ FillStep FillMachine::EvaluateAutonomous(Time now) {
         // A fill taken over from the journal: its volume may be of a later fill by now. The
         // totaliser tells (see Answered).
         if (!havePrevious_)
-            return Ask(Asked::AutonomousPlace, {PumpCommand::Kind::ReadTotal, nozzle, {}, 0});
+            return Ask(Asked::AutonomousPlace,
+                       {PumpCommand::Kind::ReadTotalAndVolume, nozzle, {}, 0});
         if (poll_.volumes[n] > previousVolumes_[n]) {
             seenRunning_ = true;
             stillPolls_ = 0;
@@ -164,7 +165,8 @@ FillStep FillMachine::EvaluateAutonomous(Time now) {
             return {};
         }
         if (poll_.volumes[n] < previousVolumes_[n])
-            return Ask(Asked::AutonomousNext, {PumpCommand::Kind::ReadTotal, nozzle, {}, 0});
+            return Ask(Asked::AutonomousNext,
+                       {PumpCommand::Kind::ReadTotalAndVolume, nozzle, {}, 0});
         if (++stillPolls_ >= kStillPolls)
             return Ask(Asked::AutonomousEnd, {PumpCommand::Kind::ReadTotal, nozzle, {}, 0});
         return {};
@@ -213,7 +215,18 @@ FillStep FillMachine::FollowAtThePump(int nozzle, Time now) {
     atThePump_->price = PriceAt(nozzle);
     atThePump_->volume = VolumeAt(nozzle);
     atThePump_->amount = Money(atThePump_->volume * atThePump_->price);
-    return Ask(Asked::PumpTotal, {PumpCommand::Kind::ReadTotal, nozzle, {}, 0});
+    return Ask(Asked::PumpTotal, {poll_.autonomous ? PumpCommand::Kind::ReadTotalAndVolume
+                                                   : PumpCommand::Kind::ReadTotal,
+                                  nozzle,
+                                  {},
+                                  0});
+}
+
+// Where the volume on show stood when the totaliser was read: halfway between the poll's
+// and the one just after, the flow being steady over an exchange or two.
+double FillMachine::ShowingAtTotal(const PumpAnswer& answer, int nozzle) const {
+    const double before = VolumeAt(nozzle);
+    return answer.volume >= before ? (before + answer.volume) / 2 : before;
 }
 
 // A fill at the pump that ended before the journal had it is still written down (and then
@@ -260,7 +273,8 @@ FillStep FillMachine::Answered(const PumpAnswer& answer, Time now) {
         seen.running = true;
         seen.volume = atThePump_->volume;
         seen.amount = Money(seen.volume * answer.price);
-        seen.total = answer.total - seen.volume;
+        seen.total =
+            answer.total - (poll_.autonomous ? ShowingAtTotal(answer, nozzle) : seen.volume);
         return {seen, std::nullopt};
     }
     if (!fill_)
@@ -275,7 +289,7 @@ FillStep FillMachine::Answered(const PumpAnswer& answer, Time now) {
             // The volume on show against what the totaliser grew by since the fill began:
             // well short of it, the fill ended while nobody watched and a later one shows.
             const double growth = answer.total - fill_->totalBefore;
-            const double showing = VolumeAt(nozzle);
+            const double showing = ShowingAtTotal(answer, nozzle);
             previousVolumes_ = poll_.volumes;
             havePrevious_ = true;
             if (showing + kRecoveredSlack < growth)
@@ -287,7 +301,8 @@ FillStep FillMachine::Answered(const PumpAnswer& answer, Time now) {
         case Asked::AutonomousEnd:
             return answer.ok ? EndAutonomous(answer.total, 0, now) : FillStep{};
         case Asked::AutonomousNext:
-            return answer.ok ? EndAutonomous(answer.total, VolumeAt(nozzle), now) : FillStep{};
+            return answer.ok ? EndAutonomous(answer.total, ShowingAtTotal(answer, nozzle), now)
+                             : FillStep{};
         case Asked::StartTotal: {
             if (!answer.ok)
                 return {};  // the totaliser did not answer: the next poll tries again

@@ -63,7 +63,11 @@ struct PollReading {
 // What the machine asks of the controller; its answer goes back through Answered.
 struct PumpCommand {
     enum class Kind {
-        ReadTotal,     // the nozzle's volume totaliser
+        ReadTotal,  // the nozzle's volume totaliser
+        // The totaliser, then the volume on show once more: for a controller on its own whose
+        // fill still flows, the two volumes either side place where the totaliser stood when
+        // the poll's volume showed.
+        ReadTotalAndVolume,
         PrepareStart,  // the price still waiting for the nozzle goes out, then its totaliser
         Start,         // the preset, then the start
         ReadFinal,     // the fill's final volume and amount, read at the fill's price
@@ -84,6 +88,9 @@ struct PumpAnswer {
     static PumpAnswer Failed() { return {}; }
     static PumpAnswer Total(double total, double price) { return {true, total, price, 0, 0}; }
     static PumpAnswer Final(double volume, double amount) { return {true, 0, 0, volume, amount}; }
+    static PumpAnswer TotalAndVolume(double total, double price, double volume) {
+        return {true, total, price, volume, 0};
+    }
     static PumpAnswer Done() { return {true, 0, 0, 0, 0}; }
 };
 
@@ -201,6 +208,7 @@ class FillMachine {
     FillStep Settle();
     FillStep WriteDownAtThePump();
     FillStep EndAutonomous(double total, double showing, Time now);
+    double ShowingAtTotal(const PumpAnswer& answer, int nozzle) const;
     FillStep Ask(Asked asked, PumpCommand command);
     std::uint8_t Code(int nozzle) const { return poll_.codes[static_cast<std::size_t>(nozzle)]; }
     double VolumeAt(int nozzle) const { return poll_.volumes[static_cast<std::size_t>(nozzle)]; }

@@ -151,6 +151,16 @@ PumpAnswer FuelPoints::Carry(Point& point, const PumpCommand& command) {
                 const double total = ReadTotal(point, nozzle);
                 return PumpAnswer::Total(total, PriceAt(point, nozzle));
             }
+            case PumpCommand::Kind::ReadTotalAndVolume: {
+                const double total = ReadTotal(point, nozzle);
+                const ControllerAdapter::Poll after = controller_->PollPoint(
+                    point.Address(), static_cast<int>(point.config->nozzles.size()));
+                const double volume =
+                    after.heard == ControllerAdapter::Heard::Answer
+                        ? after.reading.volumes.at(static_cast<std::size_t>(nozzle))
+                        : 0;
+                return PumpAnswer::TotalAndVolume(total, PriceAt(point, nozzle), volume);
+            }
             case PumpCommand::Kind::PrepareStart: {
                 // The price the fill runs at is the one the controller confirmed; a price
                 // still waiting for this nozzle goes out first, so that the fill runs at it.

@@ -109,6 +109,19 @@ TEST(CustomersTest, UnservedCustomerLeavesAfterTheirPatience) {
     EXPECT_EQ(bus.Nozzle(1, 2).phase, NozzlePhase::Idle);
 }
 
+// Closing time: nobody comes unasked any more, but the cashier's word still brings one.
+TEST(CustomersTest, AtClosingTimeOnlyTheReleasedCome) {
+    Emulator bus(Bus());
+    CustomerSettings settings = Settings(5);
+    settings.arrivalMean = 30s;
+    Customers customers(bus, settings);
+    customers.StopComing();
+    EXPECT_FALSE(StepUntil(
+        bus, customers, [&] { return Lifted(bus) != 0; }, 1h));
+    customers.Released(1);
+    EXPECT_TRUE(StepUntil(bus, customers, [&] { return Lifted(bus) != 0; }));
+}
+
 // What a seed's customers do over an hour of unasked arrivals: when each lifts which nozzle.
 std::string Diary(std::uint64_t seed) {
     Emulator bus(Bus());
