@@ -19,9 +19,9 @@
 #include "bridge/Bridge.h"
 #include "bridge/Position.h"
 #include "bridge/Topics.h"
+#include "testing/BridgeStation.h"
 #include "testing/Broker.h"
 #include "testing/TestFiles.h"
-#include "tests/bridge/BridgeTestSupport.h"
 
 namespace {
 

@@ -1,66 +1,27 @@
 #include "bridge/BrokerConfig.h"
 
 #include <algorithm>
-#include <charconv>
-#include <sstream>
 
 #include "bridge/Topics.h"
 
 namespace fuel::bridge {
 namespace {
 
-namespace fs = std::filesystem;
-using forecourt::ConfigSection;
+using forecourt::SectionReader;
+using Key = SectionReader::Key;
 
 constexpr std::string_view kIdentityPrefix = "identity.";
 
-class SectionReader {
-  public:
-    explicit SectionReader(const forecourt::Config& config) : config_(config) {}
-
-    [[noreturn]] void Fail(int line, std::string_view what) const {
-        throw forecourt::ConfigErrorAt(config_.file, line, "[mqtt]: " + std::string(what));
+// `value` of the key, which becomes a level of the station's topics.
+void TopicLevel(const SectionReader& reader, const Key& key, std::string_view value) {
+    if (!IsTopicLevel(value)) {
+        reader.Fail(key.line,
+                    key.name + " \"" + std::string(value) +
+                        "\" must be one topic level: not empty, no '/', '+', '#' or space");
     }
+}
 
-    int Integer(const ConfigSection::Key& key, int low, int high) const {
-        int value = 0;
-        const std::string& text = key.value;
-        const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
-        if (text.empty() || error != std::errc() || end != text.data() + text.size() ||
-            value < low || value > high) {
-            Fail(key.line, key.name + " must be a whole number from " + std::to_string(low) +
-                               " to " + std::to_string(high) + ", not \"" + text + "\"");
-        }
-        return value;
-    }
-
-    bool Boolean(const ConfigSection::Key& key) const {
-        if (key.value == "yes" || key.value == "true" || key.value == "1")
-            return true;
-        if (key.value == "no" || key.value == "false" || key.value == "0")
-            return false;
-        Fail(key.line, key.name + " must be yes or no, not \"" + key.value + "\"");
-    }
-
-    fs::path Path(const ConfigSection::Key& key) const {
-        if (key.value.empty())
-            Fail(key.line, key.name + " is empty");
-        const fs::path path{key.value};
-        return path.is_absolute() ? path : (config_.file.parent_path() / path).lexically_normal();
-    }
-
-    void TopicLevel(const ConfigSection::Key& key, std::string_view value) const {
-        if (!IsTopicLevel(value)) {
-            Fail(key.line, key.name + " \"" + std::string(value) +
-                               "\" must be one topic level: not empty, no '/', '+', '#' or space");
-        }
-    }
-
-  private:
-    const forecourt::Config& config_;
-};
-
-void ReadUrl(const ConfigSection::Key& key, BrokerConfig& broker, const SectionReader& reader) {
+void ReadUrl(const Key& key, BrokerConfig& broker, const SectionReader& reader) {
     std::string_view rest = key.value;
     if (rest.starts_with("mqtts://")) {
         broker.tls = true;
@@ -96,108 +57,79 @@ void ReadUrl(const ConfigSection::Key& key, BrokerConfig& broker, const SectionR
     if (broker.host.empty() || broker.host.find('/') != std::string::npos) {
         reader.Fail(key.line, "url \"" + key.value + "\" is not mqtt://HOST[:PORT]");
     }
-    if (port)
-        broker.port = reader.Integer({"url's port", std::string(*port), key.line}, 1, 65535);
+    if (port) {
+        broker.port = static_cast<int>(
+            reader.Integer({"url's port", std::string(*port), key.line}, 1, 65535));
+    }
 }
 
 }  // namespace
 
 std::optional<BrokerConfig> ReadBrokerConfig(const forecourt::Config& config) {
-    const ConfigSection* section = nullptr;
-    for (const ConfigSection& each : config.layerSections) {
-        if (each.kind != kSectionKind)
-            continue;
-        if (section != nullptr) {
-            throw forecourt::ConfigErrorAt(
-                config.file, each.line,
-                "[mqtt] is given twice (first on line " + std::to_string(section->line) + ")");
-        }
-        section = &each;
-    }
-    if (section == nullptr)
+    // The reader has refused a second [mqtt] already.
+    const auto section = std::find_if(
+        config.layerSections.begin(), config.layerSections.end(),
+        [](const forecourt::ConfigSection& each) { return each.kind == kSectionKind; });
+    if (section == config.layerSections.end())
         return std::nullopt;
-    const SectionReader reader(config);
-    if (!section->name.empty())
-        reader.Fail(section->line, "takes no name");
+    SectionReader reader(*section, config.file);
+    reader.RefuseName();
 
     BrokerConfig broker;
-    const ConfigSection::Key* url = nullptr;
-    const ConfigSection::Key* station = nullptr;
-    const ConfigSection::Key* password = nullptr;
-    const ConfigSection::Key* certificate = nullptr;
-    const ConfigSection::Key* key = nullptr;
-    const ConfigSection::Key* ca = nullptr;
-    for (const ConfigSection::Key& each : section->keys) {
-        const std::string& name = each.name;
-        if (name == "url") {
-            url = &each;
-            ReadUrl(each, broker, reader);
-        } else if (name == "station") {
-            station = &each;
-            reader.TopicLevel(each, each.value);
-            broker.station = each.value;
-        } else if (name == "groups") {
-            std::istringstream words(each.value);
-            for (std::string group; words >> group;) {
-                reader.TopicLevel(each, group);
-                if (std::find(broker.groups.begin(), broker.groups.end(), group) !=
-                    broker.groups.end()) {
-                    reader.Fail(each.line, "group \"" + group + "\" is named twice");
-                }
-                broker.groups.push_back(group);
+    ReadUrl(reader.Require("url"), broker, reader);
+    const Key station = reader.Require("station");
+    TopicLevel(reader, station, station.value);
+    broker.station = station.value;
+    if (const auto groups = reader.Take("groups")) {
+        for (const std::string& group : reader.Words(*groups)) {
+            TopicLevel(reader, *groups, group);
+            if (std::find(broker.groups.begin(), broker.groups.end(), group) !=
+                broker.groups.end()) {
+                reader.Fail(groups->line, "group \"" + group + "\" is named twice");
             }
-        } else if (name == "client-id") {
-            if (each.value.empty())
-                reader.Fail(each.line, "client-id is empty");
-            broker.clientId = each.value;
-        } else if (name == "user") {
-            if (each.value.empty())
-                reader.Fail(each.line, "user is empty");
-            broker.user = each.value;
-        } else if (name == "password") {
-            password = &each;
-            broker.password = each.value;
-        } else if (name == "ca") {
-            ca = &each;
-            broker.ca = reader.Path(each);
-        } else if (name == "certificate") {
-            certificate = &each;
-            broker.certificate = reader.Path(each);
-        } else if (name == "key") {
-            key = &each;
-            broker.key = reader.Path(each);
-        } else if (name == "keepalive") {
-            broker.keepalive = reader.Integer(each, 5, 3600);
-        } else if (name == "progress") {
-            broker.progress = reader.Boolean(each);
-        } else if (name.starts_with(kIdentityPrefix)) {
-            const std::string identity = name.substr(kIdentityPrefix.size());
-            reader.TopicLevel(each, identity);
-            const std::optional<Role> role = forecourt::RoleFromName(each.value);
-            if (!role) {
-                reader.Fail(each.line, "role \"" + each.value + "\" of " + identity +
-                                           " is none of " + forecourt::RoleNames());
-            }
-            broker.identities.emplace(identity, *role);
-        } else {
-            reader.Fail(each.line, "no key \"" + name + "\"");
+            broker.groups.push_back(group);
         }
     }
-    if (url == nullptr)
-        reader.Fail(section->line, "url is missing");
-    if (station == nullptr)
-        reader.Fail(section->line, "station is missing");
-    if (password != nullptr && broker.user.empty()) {
+    if (const auto clientId = reader.Take("client-id"))
+        broker.clientId = reader.Text(*clientId);
+    if (const auto user = reader.Take("user"))
+        broker.user = reader.Text(*user);
+    const std::optional<Key> password = reader.Take("password");
+    if (password)
+        broker.password = password->value;
+    const std::optional<Key> ca = reader.Take("ca");
+    if (ca)
+        broker.ca = reader.Path(*ca);
+    const std::optional<Key> certificate = reader.Take("certificate");
+    if (certificate)
+        broker.certificate = reader.Path(*certificate);
+    const std::optional<Key> key = reader.Take("key");
+    if (key)
+        broker.key = reader.Path(*key);
+    if (const auto keepalive = reader.Take("keepalive"))
+        broker.keepalive = static_cast<int>(reader.Integer(*keepalive, 5, 3600));
+    if (const auto progress = reader.Take("progress"))
+        broker.progress = reader.Boolean(*progress);
+    for (const Key& each : reader.TakeStartingWith(kIdentityPrefix)) {
+        const std::string identity = each.name.substr(kIdentityPrefix.size());
+        TopicLevel(reader, each, identity);
+        const std::optional<Role> role = forecourt::RoleFromName(each.value);
+        if (!role) {
+            reader.Fail(each.line, "role \"" + each.value + "\" of " + identity + " is none of " +
+                                       forecourt::RoleNames());
+        }
+        broker.identities.emplace(identity, *role);
+    }
+    reader.Finish();
+
+    if (password && broker.user.empty())
         reader.Fail(password->line, "password without user");
+    if (certificate.has_value() != key.has_value()) {
+        reader.Fail((certificate ? certificate : key)->line, "certificate and key go together");
     }
-    if ((certificate == nullptr) != (key == nullptr)) {
-        const ConfigSection::Key* given = certificate != nullptr ? certificate : key;
-        reader.Fail(given->line, "certificate and key go together");
-    }
-    for (const ConfigSection::Key* tlsOnly : {ca, certificate, key}) {
-        if (tlsOnly != nullptr && !broker.tls) {
-            reader.Fail(tlsOnly->line, tlsOnly->name + " needs an mqtts:// url");
-        }
+    for (const std::optional<Key>* tlsOnly : {&ca, &certificate, &key}) {
+        if (tlsOnly->has_value() && !broker.tls)
+            reader.Fail((*tlsOnly)->line, (*tlsOnly)->name + " needs an mqtts:// url");
     }
     if (broker.clientId.empty())
         broker.clientId = "station-" + broker.station;

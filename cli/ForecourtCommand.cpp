@@ -3,6 +3,7 @@
 // try the forecourt before a server runs it.
 #include <iomanip>
 #include <mutex>
+#include <optional>
 #include <ostream>
 #include <sstream>
 #include <thread>
@@ -104,15 +105,29 @@ class Attendant {
     std::uint64_t count_ = 0;
 };
 
-int RunForecourt(CommandContext& context) {
-    std::filesystem::path file;
-    if (!context.arguments.Operands().empty()) {
-        file = context.arguments.Operands()[0];
-    } else if (fc::DefaultConfigPath().empty()) {
+// The station's file: --config FILE, as fuel-forecourtd takes it, or (as the command first
+// took it) the lone operand.
+std::filesystem::path StationFile(const CommandContext& context) {
+    const std::optional<std::string>& option = context.options.session.configPath;
+    const std::vector<std::string>& operands = context.arguments.Operands();
+    if (option && !operands.empty()) {
+        throw UsageError("the station's configuration is given twice: --config " + *option +
+                         " and " + operands[0]);
+    }
+    if (option)
+        return *option;
+    if (!operands.empty())
+        return operands[0];
+    if (fc::DefaultConfigPath().empty()) {
         throw UsageError(
             "the example station's configuration is not installed here: name "
-            "a configuration file");
+            "a configuration file with --config FILE");
     }
+    return {};
+}
+
+int RunForecourt(CommandContext& context) {
+    const std::filesystem::path file = StationFile(context);
     std::filesystem::path database;
     if (context.options.database)
         database = *context.options.database;
@@ -173,17 +188,24 @@ int RunForecourt(CommandContext& context) {
 
 Command ForecourtCommand() {
     return {.name = "forecourt",
-            .operands = "[CONFIG]",
             .summary = "run a station's forecourt and print its changes",
             .description =
-                "Runs the forecourt of the station that CONFIG describes (default: the example "
-                "station on the embedded emulator, with customers at its pumps): one poll loop "
-                "per line, every fuel point's state, fills and sales in the journal. Prints "
-                "each change of a fuel point and each sale as it happens, until Ctrl-C or "
-                "--duration; with --json, every event as one JSON document on a line of its "
+                "Runs the forecourt of the station that --config FILE describes (default: the "
+                "example station on the embedded emulator, with customers at its pumps): one "
+                "poll loop per line, every fuel point's state, fills and sales in the journal. "
+                "Prints each change of a fuel point and each sale as it happens, until Ctrl-C "
+                "or --duration; with --json, every event as one JSON document on a line of its "
                 "own, the running fills' progress included. The configuration and the journal "
-                "are those fuel-forecourtd uses.",
-            .options = {{"database"}, {"duration"}, {"attend"}, {"json"}},
+                "are those fuel-forecourtd uses. The file may also be named alone, without "
+                "--config.",
+            .options = {{"config",
+                         "the station's configuration, as fuel-forecourtd takes it (default: the "
+                         "example station, its journal forecourt.db in the working directory)"},
+                        {"database"},
+                        {"duration"},
+                        {"attend"},
+                        {"json"}},
+            // The station's file given alone, as the command first took it.
             .maxOperands = 1,
             .run = &RunForecourt,
             .inShell = false};

@@ -160,10 +160,14 @@ void PrintCommandHelp(std::ostream& out, const Command& command, const Command* 
         out << "'" << path << " SUBCOMMAND --help' shows a subcommand's help.\n";
     }
 
+    // A line option that the command gives a meaning of its own (fuelctl forecourt's
+    // --config, the station's file) is one of its own options.
     std::vector<OptionDefinition> own;
     std::vector<OptionDefinition> line;
     for (const OptionDefinition& option : OptionsOf(command)) {
-        (IsLineOption(option.name) ? line : own).push_back(option);
+        const bool asLine = IsLineOption(option.name) &&
+                            option.help == FindProgramOption(option.name)->definition.help;
+        (asLine ? line : own).push_back(option);
     }
     out << "\nOptions:\n";
     PrintOptions(out, own);

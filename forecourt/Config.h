@@ -25,24 +25,19 @@
 //     sale-buffer = 2                overrides the forecourt's
 //
 // Everything is checked before anything starts; the first problem is thrown as a
-// ConfigError whose message is "FILE:LINE: what is wrong".
+// ConfigError whose message is "FILE:LINE: what is wrong" (forecourt/ConfigReader.h).
 #pragma once
 
 #include <cstdint>
 #include <filesystem>
-#include <stdexcept>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "forecourt/ConfigReader.h"
 #include "forecourt/Model.h"
 
 namespace fuel::forecourt {
-
-class ConfigError : public std::runtime_error {
-  public:
-    using std::runtime_error::runtime_error;
-};
 
 struct LineConfig {
     std::string name;
@@ -80,21 +75,6 @@ struct FuelPointConfig {
     int sourceLine = 0;
 };
 
-// A section the forecourt leaves to a layer above it (the broker bridge's [mqtt]): its keys
-// as the file has them, each with its line, so that the layer's messages point into the
-// file as the forecourt's own do.
-struct ConfigSection {
-    struct Key {
-        std::string name;
-        std::string value;
-        int line = 0;
-    };
-    std::string kind;
-    std::string name;       // empty for [KIND]
-    int line = 0;           // the header's
-    std::vector<Key> keys;  // in the file's order; a key given twice is refused when read
-};
-
 struct Config {
     std::filesystem::path file;
     std::filesystem::path database;  // absolute
@@ -102,16 +82,15 @@ struct Config {
     double tolerance = 0.05;
     std::vector<LineConfig> lines;
     std::vector<GradeConfig> grades;
-    std::vector<FuelPointConfig> fuelPoints;   // in ascending id order
-    std::vector<ConfigSection> layerSections;  // of the kinds the caller named, in file order
+    std::vector<FuelPointConfig> fuelPoints;  // in ascending id order
+    // Of the kinds the caller named, in file order, as read (forecourt/ConfigReader.h): a
+    // layer above the forecourt gives them meaning with a SectionReader of its own.
+    std::vector<ConfigSection> layerSections;
 
     const LineConfig* Line(std::string_view name) const;
     const GradeConfig* Grade(std::string_view code) const;
     const FuelPointConfig* FuelPoint(int id) const;
 };
-
-// "FILE:LINE: what" (line 0: "FILE: what"), the form of every message about the file.
-ConfigError ConfigErrorAt(const std::filesystem::path& file, int line, std::string_view what);
 
 // The file's name goes into every message; relative paths are taken from its directory.
 // Sections of the kinds in layerKinds are kept, unread, in layerSections; any other kind

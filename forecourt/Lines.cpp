@@ -13,8 +13,7 @@ namespace fuel::forecourt {
 namespace {
 
 [[noreturn]] void Refuse(const Config& config, const LineConfig& line, const std::string& what) {
-    throw ConfigError(config.file.string() + ":" + std::to_string(line.portLine) + ": [line " +
-                      line.name + "]: " + what);
+    throw ConfigErrorIn(config.file, line.portLine, "line", line.name, what);
 }
 
 // The embedded controllers' memory lives beside the journal, one file a line: the journal

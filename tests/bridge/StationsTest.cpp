@@ -12,11 +12,11 @@
 
 #include "bridge/Topics.h"
 #include "forecourt/Database.h"
+#include "testing/BridgeStation.h"
 #include "testing/Broker.h"
 #include "testing/ChildProcess.h"
 #include "testing/HttpClient.h"
 #include "testing/TestFiles.h"
-#include "tests/bridge/BridgeTestSupport.h"
 
 #ifndef FUEL_FORECOURTD_PATH
 #error "FUEL_FORECOURTD_PATH must name the built program"

@@ -3,6 +3,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include <algorithm>
 #include <sstream>
 
 #include "CliTestSupport.h"
@@ -34,8 +35,9 @@ TEST(ForecourtCommandTest, AttendantServesCustomersAndEveryEventIsOneJsonLine) {
     TemporaryDirectory dir;
     WriteBytes(dir.Path() / "bus.conf", kBus);
     WriteBytes(dir.Path() / "station.ini", Station("journal.db"));
-    const Outcome run = RunInProcess({"forecourt", (dir.Path() / "station.ini").string(),
-                                      "--attend", "--duration", "8", "--json"});
+    const Outcome run =
+        RunInProcess({"forecourt", "--config", (dir.Path() / "station.ini").string(), "--attend",
+                      "--duration", "8", "--json"});
     ASSERT_EQ(run.status, 0) << run.err;
     std::istringstream lines(run.out);
     int sales = 0;
@@ -55,15 +57,52 @@ TEST(ForecourtCommandTest, AttendantServesCustomersAndEveryEventIsOneJsonLine) {
     EXPECT_TRUE(std::filesystem::exists(dir.Path() / "journal.db"));
 }
 
-TEST(ForecourtCommandTest, BadConfigurationStartsNothing) {
+// The station's file as fuel-forecourtd takes it, or alone as the command first took it;
+// a bad file shows that it was read, and that nothing started.
+struct StationFileCase {
+    const char* what;
+    std::vector<std::string> words;  // after "forecourt"; FILE: the station's file
+    int status;
+    const char* says;
+};
+
+class ForecourtStationFileTest : public testing::TestWithParam<StationFileCase> {};
+
+TEST_P(ForecourtStationFileTest, ReadsTheOneFileNamed) {
+    const StationFileCase& c = GetParam();
     TemporaryDirectory dir;
-    WriteBytes(dir.Path() / "station.ini",
-               "[forecourt]\ndatabase = journal.db\n[fuel-point 1]\nline = bus\n");
-    const Outcome run = RunInProcess({"forecourt", (dir.Path() / "station.ini").string()});
-    EXPECT_EQ(run.status, 1);
-    EXPECT_TRUE(Contains(run.err, "station.ini:3: [fuel-point 1]: address is missing")) << run.err;
+    const std::string file = (dir.Path() / "station.ini").string();
+    WriteBytes(file, "[forecourt]\ndatabase = journal.db\n[fuel-point 1]\nline = bus\n");
+    std::vector<std::string> words = {"forecourt"};
+    for (const std::string& word : c.words) {
+        words.push_back(word == "FILE"            ? file
+                        : word == "--config=FILE" ? "--config=" + file
+                                                  : word);
+    }
+    const Outcome run = RunInProcess(words);
+    EXPECT_EQ(run.status, c.status) << run.err;
+    EXPECT_TRUE(Contains(run.err, c.says)) << run.err;
     EXPECT_FALSE(std::filesystem::exists(dir.Path() / "journal.db"));
 }
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, ForecourtStationFileTest,
+    testing::Values(
+        StationFileCase{
+            "option", {"--config", "FILE"}, 1, "station.ini:3: [fuel-point 1]: address is missing"},
+        StationFileCase{"option with equals",
+                        {"--config=FILE"},
+                        1,
+                        "station.ini:3: [fuel-point 1]: address is missing"},
+        StationFileCase{"alone", {"FILE"}, 1, "station.ini:3: [fuel-point 1]: address is missing"},
+        StationFileCase{"both", {"FILE", "--config", "FILE"}, 2, "given twice"},
+        StationFileCase{"two alone", {"FILE", "FILE"}, 2, "too many operands"},
+        StationFileCase{"option without a file", {"--config"}, 2, "--config needs a value"}),
+    [](const auto& info) {
+        std::string name = info.param.what;
+        std::replace(name.begin(), name.end(), ' ', '_');
+        return name;
+    });
 
 TEST(ForecourtCommandTest, TakesNoLineOptions) {
     const Outcome run = RunInProcess({"forecourt", "--port", "/dev/ttyS0"});
@@ -90,8 +129,8 @@ TEST(ForecourtCommandTest, BrokerSectionIsLeftToTheDaemon) {
     WriteBytes(dir.Path() / "station.ini",
                Station("journal.db") +
                    "[mqtt]\nurl = mqtt://127.0.0.1:1\nstation = s1\nidentity.hq = backoffice\n");
-    const Outcome run =
-        RunInProcess({"forecourt", (dir.Path() / "station.ini").string(), "--duration", "1"});
+    const Outcome run = RunInProcess(
+        {"forecourt", "--config", (dir.Path() / "station.ini").string(), "--duration", "1"});
     EXPECT_EQ(run.status, 0) << run.err;
     EXPECT_TRUE(Contains(run.err, "[mqtt] section is fuel-forecourtd's")) << run.err;
 }

@@ -42,5 +42,7 @@ expect "fuelctl cell --trace read 1 --js" "--json"
 expect "fuelctl cell write --js" ""
 expect "fuelctl param dump --o" "--output"
 expect "fuelctl param read --o" ""
+# The forecourt's own --config (the station's file), among its options and no line option's.
+expect "fuelctl forecourt --" "--attend --config --database --duration --help --json"
 [ $status -eq 0 ] && echo "completions as expected"
 exit $status

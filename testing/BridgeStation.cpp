@@ -1,4 +1,4 @@
-#include "tests/bridge/BridgeTestSupport.h"
+#include "testing/BridgeStation.h"
 
 #include <atomic>
 #include <condition_variable>

@@ -1,5 +1,5 @@
-// What the bridge's tests share: a station's configuration file on the quick test bus, the
-// sequences a back office has received, and ways to make journal events.
+// What the bridge's tests and its benchmark share: a station's configuration file on the
+// quick test bus, the sequences a back office has received, and ways to make journal events.
 #pragma once
 
 #include <chrono>
