@@ -4,6 +4,10 @@ import { test } from 'node:test';
 
 import { Api, ApiError, newIdempotencyKey } from '../../../web/api.js';
 
+// The browser's global Web Crypto, which the keys come from: node has it as a global only
+// from 19 on, and Debian bookworm's is 18.
+globalThis.crypto ??= webcrypto;
+
 const json = (status, body) => new Response(JSON.stringify(body), { status, headers: { 'Content-Type': 'application/json' } });
 
 // A fetch that answers from a list: a Response, or an Error to throw (no answer).
