@@ -138,6 +138,17 @@ std::string Cp1251ToUtf8(std::string_view text) {
     return out;
 }
 
+std::size_t FirstNonUtf8(std::string_view text) {
+    for (std::size_t at = 0; at < text.size();) {
+        std::uint32_t codePoint = 0;
+        const std::size_t length = DecodeUtf8(text, at, codePoint);
+        if (length == 0)
+            return at;
+        at += length;
+    }
+    return std::string_view::npos;
+}
+
 std::string Utf8ToCp1251(std::string_view text) {
     std::string out;
     out.reserve(text.size());

@@ -15,6 +15,10 @@ std::string Cp1251ToUtf8(std::string_view text);
 // one '?', as Windows' own conversion writes its default character.
 std::string Utf8ToCp1251(std::string_view text);
 
+// The byte offset of the first byte that is not part of well-formed UTF-8, or npos when the
+// text is UTF-8 through and through.
+std::size_t FirstNonUtf8(std::string_view text);
+
 // The lower-case form of a Windows-1251 byte: A..Z, А..Я, Ё and the other Cyrillic capitals
 // of the code page (Ђ, Ѓ, Є, Ѕ, І, Ї, Ј, Љ, Њ, Ћ, Ќ, Ў, Џ, Ґ); every other byte is itself.
 char LowerCp1251(char byte);

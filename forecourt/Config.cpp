@@ -95,6 +95,16 @@ void ReadFuelPoint(SectionReader& section, Config& config) {
     if (auto buffer = section.Take("sale-buffer")) {
         point.saleBuffer = static_cast<int>(section.Integer(*buffer, 1, 100));
     }
+    if (auto release = section.Take("release")) {
+        const auto origin = OriginFromName(release->value);
+        if (!origin) {
+            section.Fail(release->line,
+                         "release must be api (a till releases each fill) or pump "
+                         "(the fills start at the pump), not \"" +
+                             release->value + "\"");
+        }
+        point.release = *origin;
+    }
     if (config.Line(point.line) == nullptr)
         section.Fail(line.line, "no [line " + point.line + "] for this fuel point");
     for (const FuelPointConfig& other : config.fuelPoints) {

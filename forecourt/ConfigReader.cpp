@@ -1,5 +1,7 @@
 #include "forecourt/ConfigReader.h"
 
+#include "driver/Text1251.h"
+
 #include <algorithm>
 #include <charconv>
 #include <cmath>
@@ -66,6 +68,13 @@ std::vector<ConfigSection> ReadConfigSections(std::string_view text, const fs::p
         const auto end = text.find('\n');
         const std::string_view line = Trim(text.substr(0, end));
         text = end == std::string_view::npos ? std::string_view{} : text.substr(end + 1);
+        // Every name in the file ends up in the journal, the API and the console as UTF-8: a
+        // file saved in another encoding (Windows-1251, say) is told apart here.
+        if (const std::size_t bad = FirstNonUtf8(line); bad != std::string_view::npos) {
+            throw ConfigErrorAt(file, number,
+                                "this line is not UTF-8 text (byte " + std::to_string(bad + 1) +
+                                    "): save the file as UTF-8");
+        }
         if (line.empty() || line.front() == '#' || line.front() == ';')
             continue;
         if (line.front() == '[') {

@@ -354,6 +354,7 @@ FuelPointView FuelPoints::ViewOf(const Point& point) const {
     view.state = StateOf(point);
     view.closed = point.closed;
     view.saleBuffer = point.config->saleBuffer;
+    view.release = point.config->release;
     for (std::size_t i = 0; i < point.config->nozzles.size(); ++i) {
         const int number = static_cast<int>(i) + 1;
         view.nozzles.push_back({number, point.config->nozzles[i], point.prices.Confirmed(number)});

@@ -184,7 +184,8 @@ nlohmann::json ToJson(const FuelPointView& point) {
             {"nozzles", std::move(nozzles)},
             {"fill", point.fill ? ToJson(*point.fill) : nlohmann::json(nullptr)},
             {"saleBuffer", point.saleBuffer},
-            {"unclearedSales", point.unclearedSales}};
+            {"unclearedSales", point.unclearedSales},
+            {"release", Name(point.release)}};
 }
 
 nlohmann::json ToJson(const Sale& sale) {

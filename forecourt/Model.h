@@ -115,9 +115,11 @@ struct FuelPointView {
     std::optional<FillView> fill;
     int saleBuffer = 2;
     int unclearedSales = 0;
+    // Who releases its fills: a till (api), or the pump itself (pump: nothing to authorise).
+    Origin release = Origin::Api;
 };
 // {"id", "line", "address", "state", "closed", "nozzles": [...], "fill": {...}|null,
-//  "saleBuffer", "unclearedSales"}
+//  "saleBuffer", "unclearedSales", "release"}
 nlohmann::json ToJson(const FuelPointView& point);
 
 struct Sale {

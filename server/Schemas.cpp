@@ -86,7 +86,7 @@ constexpr const char* kSchemas = R"json({
   "FuelPoint": {
     "type": "object", "additionalProperties": false,
     "required": ["id", "line", "address", "state", "closed", "nozzles", "fill", "saleBuffer",
-                 "unclearedSales"],
+                 "unclearedSales", "release"],
     "properties": {
       "id": {"type": "integer"},
       "line": {"type": "string"},
@@ -96,7 +96,8 @@ constexpr const char* kSchemas = R"json({
       "nozzles": {"type": "array", "items": {"$ref": "#/components/schemas/Nozzle"}},
       "fill": {"anyOf": [{"$ref": "#/components/schemas/Fill"}, {"type": "null"}]},
       "saleBuffer": {"type": "integer"},
-      "unclearedSales": {"type": "integer"}
+      "unclearedSales": {"type": "integer"},
+      "release": {"enum": ["api", "pump"], "description": "api: a client releases each fill; pump: its fills start at the pump (a controller on its own), nothing to authorise or stop"}
     }
   },
   "Forecourt": {

@@ -90,7 +90,13 @@ INSTANTIATE_TEST_SUITE_P(
                     BadText{"no equals sign", "[s]\nport /dev/ttyS0\n",
                             "/etc/fuel/station.ini:2: \"port /dev/ttyS0\" is not \"key = value\""},
                     BadText{"key without a name", "[s]\n = 1\n",
-                            "/etc/fuel/station.ini:2: a key has no name"}),
+                            "/etc/fuel/station.ini:2: a key has no name"},
+                    BadText{"text in windows-1251", "[grade DT]\nname = \xc4\xe8\xe7\xe5\xeb\xfc\n",
+                            "/etc/fuel/station.ini:2: this line is not UTF-8 text (byte 8): save "
+                            "the file as UTF-8"},
+                    BadText{"a comment in windows-1251", "# \xc4\n[s]\n",
+                            "/etc/fuel/station.ini:1: this line is not UTF-8 text (byte 3): save "
+                            "the file as UTF-8"}),
     [](const testing::TestParamInfo<BadText>& info) { return Name(info.param.what); });
 
 enum class Getter { Integer, Decimal, Boolean, Path };

@@ -49,6 +49,8 @@ TEST(ConfigTest, ExampleStationLoads) {
         EXPECT_EQ(config.fuelPoints[i].address, addresses[i]);
         EXPECT_EQ(config.fuelPoints[i].nozzles.size(), 2u);
     }
+    EXPECT_EQ(config.fuelPoints[3].release, Origin::Pump);  // the controller on its own
+    EXPECT_EQ(config.fuelPoints[0].release, Origin::Api);
     for (const GradeConfig& grade : config.grades) {
         EXPECT_GT(grade.price, 0) << grade.code;
     }
@@ -107,6 +109,9 @@ INSTANTIATE_TEST_SUITE_P(
         BadFile{"negative price", "price = 45.67", "price = -1", 11, "price must be"},
         BadFile{"price too long for the wire", "price = 45.67", "price = 100", 11, "99.99"},
         BadFile{"empty sale buffer", "sale-buffer = 3", "sale-buffer = 0", 17, "from 1 to 100"},
+        BadFile{"release from nowhere", "sale-buffer = 3", "release = cashier", 17,
+                "release must be api"},
+        BadFile{"not UTF-8", "name = Super 95", "name = Super \xc4", 10, "not UTF-8 text"},
         BadFile{"unknown grade", "nozzles = 95 95", "nozzles = 95 97", 16, "no [grade 97]"},
         BadFile{"unknown line", "line = north\naddress = 3", "line = south\naddress = 3", 14,
                 "no [line south]"},

@@ -274,7 +274,7 @@ const Case kCases[] = {
      std::nullopt,
      {Polled(Poll(kIdle, RunningAt(3.2), true)),
       Polled(Poll(kIdle, RunningAt(0.5), true)),  // fell: the next fill, not yet rising
-      Polled(Poll(kIdle, RunningAt(0.9), true), Command::ReadTotal, 2),
+      Polled(Poll(kIdle, RunningAt(0.9), true), Command::ReadTotalAndVolume, 2),
       Answer(PumpAnswer::Total(2000.9, kPrice2), Kind::StartedAtThePump, std::nullopt, 2, 2000),
       Polled(Poll(kIdle, RunningAt(1.4), true))},
      End::Fuelling,
@@ -282,7 +282,7 @@ const Case kCases[] = {
     {"ControllerOnItsOwnEndsWhenTheVolumeStandsStill",
      std::nullopt,
      {Polled(Poll(kIdle, kIdle, true)),
-      Polled(Poll(kIdle, RunningAt(0.9), true), Command::ReadTotal, 2),
+      Polled(Poll(kIdle, RunningAt(0.9), true), Command::ReadTotalAndVolume, 2),
       Answer(PumpAnswer::Total(2000.9, kPrice2), Kind::StartedAtThePump, std::nullopt, 2, 2000),
       Polled(Poll(kIdle, RunningAt(0.9), true)), Polled(Poll(kIdle, RunningAt(0.9), true)),
       Polled(Poll(kIdle, RunningAt(0.9), true), Command::ReadTotal, 2),
@@ -291,11 +291,13 @@ const Case kCases[] = {
     {"ControllerOnItsOwnEndsAFillWhenTheNextOneBegins",
      std::nullopt,
      {Polled(Poll(kIdle, kIdle, true)),
-      Polled(Poll(kIdle, RunningAt(0.9), true), Command::ReadTotal, 2),
+      Polled(Poll(kIdle, RunningAt(0.9), true), Command::ReadTotalAndVolume, 2),
       Answer(PumpAnswer::Total(2000.9, kPrice2), Kind::StartedAtThePump, std::nullopt, 2, 2000),
-      Polled(Poll(kIdle, RunningAt(0.1), true), Command::ReadTotal, 2),
-      // The totaliser holds the next fill's 0.1 too: the fill ended at 2000.9.
-      Answer(PumpAnswer::Total(2001.0, kPrice2), Kind::Ended, std::nullopt, 2, 2000.9)},
+      Polled(Poll(kIdle, RunningAt(0.1), true), Command::ReadTotalAndVolume, 2),
+      // The next fill showed 0.1 before the totaliser was read and 0.2 after: it held 0.15
+      // of the next one when it read 2001.05, so the fill ended at 2000.9.
+      Answer(PumpAnswer::TotalAndVolume(2001.05, kPrice2, 0.2), Kind::Ended, std::nullopt, 2,
+             2000.9)},
      End::NoFill},
     // Taken over from the journal after a restart: the totaliser says whether the volume on
     // show is still the fill's own.
@@ -305,7 +307,7 @@ const Case kCases[] = {
          fill.origin = Origin::Pump;
          return fill;
      }(),
-     {Polled(Poll(kIdle, RunningAt(0.4), true), Command::ReadTotal, 2),
+     {Polled(Poll(kIdle, RunningAt(0.4), true), Command::ReadTotalAndVolume, 2),
       Answer(PumpAnswer::Total(2003.4, kPrice2), Kind::Ended, std::nullopt, 2, 2003.0)},
      End::NoFill},
     {"FillOnItsOwnStillOnShowAfterARestartGoesOn",
@@ -314,7 +316,7 @@ const Case kCases[] = {
          fill.origin = Origin::Pump;
          return fill;
      }(),
-     {Polled(Poll(kIdle, RunningAt(3.4), true), Command::ReadTotal, 2),
+     {Polled(Poll(kIdle, RunningAt(3.4), true), Command::ReadTotalAndVolume, 2),
       Answer(PumpAnswer::Total(2003.45, kPrice2)), Polled(Poll(kIdle, RunningAt(3.9), true))},
      End::Fuelling,
      3.9},

@@ -7,6 +7,7 @@
 
 #include "StationFixture.h"
 #include "driver/TVM30.h"
+#include "emulator/Memory.h"
 #include "testing/LoopbackPort.h"
 
 namespace fuel::forecourt::test {
@@ -245,6 +246,8 @@ TEST_F(ForecourtTest, FillOfAControllerOnItsOwnIsASale) {
     EXPECT_NEAR(sale.amount, std::round(sale.volume * 5120) / 100, 1e-9);
     EXPECT_NEAR(sale.totalAfter - sale.totalBefore, sale.volume, 0.011);
     EXPECT_EQ(sale.state, FillState::Payable);
+    EXPECT_TRUE(EventsOf(event_type::kAlarm).empty());  // its fills start at the pump
+    EXPECT_EQ(ToJson(Point(4))["release"], "pump");
 }
 
 TEST_F(ForecourtTest, PriceOfANozzleInAFillWaitsForItsEnd) {
@@ -401,6 +404,48 @@ TEST_F(ForecourtTest, ReconciliationIsNotComputedOnALinesThread) {
                     });
                 }).Ok());
     EXPECT_NE(reconciled, line);
+}
+
+// A controller replaced under the running forecourt, its totalisers starting afresh: one
+// alarm with both readings, and a reconciliation that takes the new totals as its baseline
+// rather than a negative difference.
+TEST_F(ForecourtTest, ReplacedControllerRaisesOneTotaliserResetAlarm) {
+    const Time from = std::chrono::system_clock::now() - std::chrono::seconds(1);
+    Fill(1, 1, 1, Preset::Volume(2), As("till-1"));
+    ASSERT_TRUE(EventuallyState(1, State::Idle));
+    Bus().With([](emulator::Emulator& bus) {
+        std::vector<emulator::ControllerMemory> memory = bus.Remember(emulator::WallTime{});
+        for (emulator::ControllerMemory& controller : memory) {
+            if (controller.number != 1)
+                continue;
+            for (emulator::NozzleMemory& nozzle : controller.nozzles) {
+                nozzle.totalBefore = 10;
+                nozzle.volume = 0;
+            }
+        }
+        bus.Restore(memory, emulator::WallTime{});
+        return 0;
+    });
+    const Sale after = Fill(1, 1, 1, Preset::Volume(2), As("till-1"));
+    EXPECT_NEAR(after.totalBefore, 10, 0.011);
+    const auto alarms = EventsOf(event_type::kAlarm);
+    ASSERT_EQ(alarms.size(), 1u);
+    EXPECT_EQ(alarms[0].data["kind"], alarm_kind::kTotaliserReset);
+    EXPECT_EQ(alarms[0].data["nozzle"], 1);
+    EXPECT_NEAR(alarms[0].data["before"].get<double>(), 1002, 0.011);
+    EXPECT_NEAR(alarms[0].data["after"].get<double>(), 10, 0.011);
+
+    ReconcileRequest request;
+    request.from = from;
+    request.fuelPoint = 1;
+    const Outcome outcome = Run([&](Done d) { Court().Reconcile(request, d); });
+    ASSERT_TRUE(outcome.Ok()) << outcome.message;
+    SCOPED_TRACE(outcome.data.dump());
+    const auto& nozzle = outcome.data["nozzles"][0];
+    EXPECT_NEAR(nozzle["recorded"].get<double>(), 4.0, 1e-9);
+    EXPECT_NEAR(nozzle["growth"].get<double>(), 4.0, 0.011);
+    EXPECT_NEAR(nozzle["difference"].get<double>(), 0, 0.011);
+    EXPECT_TRUE(nozzle["discrepancies"].empty());
 }
 
 TEST_F(ForecourtTest, SubscriberResumingFromASnapshotMissesNothing) {

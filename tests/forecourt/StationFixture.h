@@ -91,6 +91,7 @@ nozzles = 95
 line = bus
 address = 7
 nozzles = DT
+release = pump
 
 [fuel-point 9]
 line = bus
