@@ -96,13 +96,22 @@ std::optional<Time> ParseTime(std::string_view text) {
     if (at != text.size())
         return std::nullopt;
     using namespace std::chrono;
-    const sys_days date =
-        year_month_day{std::chrono::year(*year), std::chrono::month(static_cast<unsigned>(*month)),
-                       std::chrono::day(static_cast<unsigned>(*day))};
-    if (!year_month_day(date).ok())
+    // A real calendar date (no 30 February), in years 0001..9999; one that the clock's
+    // nanoseconds cannot carry (before 1677, after 2262) is taken as the clock's first or
+    // last instant, so that "from 9999" finds nothing rather than wrapping round.
+    const year_month_day date{std::chrono::year(*year),
+                              std::chrono::month(static_cast<unsigned>(*month)),
+                              std::chrono::day(static_cast<unsigned>(*day))};
+    if (*year < 1 || !date.ok())
         return std::nullopt;
-    const auto time = date + hours(*hour) + minutes(*minute - offsetMinutes) + seconds(*second) +
-                      std::chrono::milliseconds(milliseconds);
+    const auto time = sys_days(date) + hours(*hour) + minutes(*minute - offsetMinutes) +
+                      seconds(*second) + std::chrono::milliseconds(milliseconds);
+    const auto earliest = time_point_cast<std::chrono::milliseconds>(Time::min()) + 1ms;
+    const auto latest = time_point_cast<std::chrono::milliseconds>(Time::max()) - 1ms;
+    if (time < earliest)
+        return Time::min();
+    if (time > latest)
+        return Time::max();
     return time_point_cast<Time::duration>(time);
 }
 
