@@ -2,6 +2,8 @@
 // and checks each value as its key is taken.
 #include "forecourt/Config.h"
 
+#include "forecourt/PriceRule.h"
+
 #include <algorithm>
 #include <fstream>
 #include <sstream>
@@ -67,8 +69,10 @@ void ReadGrade(SectionReader& section, Config& config) {
     grade.code = section.Name();
     grade.sourceLine = section.Line();
     grade.name = section.Require("name").value;
-    // Prices travel as four digits of hundredths: 99.99 is the most a controller takes.
-    grade.price = section.Decimal(section.Require("price"), 0.01, 99.99);
+    const SectionReader::Key price = section.Require("price");
+    grade.price = section.Decimal(price, kLowestPrice, kHighestPrice);
+    if (const auto problem = PriceProblem(grade.price))
+        section.Fail(price.line, "price: " + *problem);
     config.grades.push_back(std::move(grade));
 }
 

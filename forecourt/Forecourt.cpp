@@ -4,6 +4,7 @@
 
 #include "forecourt/Board.h"
 #include "forecourt/Loop.h"
+#include "forecourt/PriceRule.h"
 #include "forecourt/Publisher.h"
 #include "forecourt/Reconciliation.h"
 #include "forecourt/Requests.h"
@@ -16,7 +17,6 @@ namespace {
 // six of hundredths of money.
 constexpr double kMaxVolumePreset = 999.99;
 constexpr double kMaxMoneyPreset = 9999.99;
-constexpr double kMaxPrice = 99.99;
 
 Outcome NotRunning() {
     return Outcome::Failure(Status::Unavailable, reason::kStopped, "the forecourt is not running");
@@ -386,9 +386,9 @@ void Forecourt::SetPrice(const std::string& grade, double price, const Caller& c
         return done(
             Outcome::Failure(Status::NotFound, reason::kNoGrade, "there is no grade " + grade));
     }
-    if (!(price > 0 && price <= kMaxPrice)) {
-        return done(Invalid("a price is above 0 and at most 99.99 (four digits of hundredths)"));
-    }
+    if (const auto problem = PriceProblem(price))
+        return done(Invalid("price: " + *problem));
+    price = HeldPrice(price);
     const RequestRecord record{caller,
                                {{"operation", "price"}, {"grade", grade}, {"price", price}}};
     Journal* journal = journal_.get();

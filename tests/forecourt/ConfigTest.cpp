@@ -108,6 +108,8 @@ INSTANTIATE_TEST_SUITE_P(
         BadFile{"address out of range", "address = 3", "address = 33", 15, "from 1 to 32"},
         BadFile{"negative price", "price = 45.67", "price = -1", 11, "price must be"},
         BadFile{"price too long for the wire", "price = 45.67", "price = 100", 11, "99.99"},
+        BadFile{"price between two steps", "price = 45.67", "price = 45.678", 11,
+                "not a whole number of hundredths"},
         BadFile{"empty sale buffer", "sale-buffer = 3", "sale-buffer = 0", 17, "from 1 to 100"},
         BadFile{"release from nowhere", "sale-buffer = 3", "release = cashier", 17,
                 "release must be api"},

@@ -250,6 +250,20 @@ TEST_F(ForecourtTest, FillOfAControllerOnItsOwnIsASale) {
     EXPECT_EQ(ToJson(Point(4))["release"], "pump");
 }
 
+// A price the controllers cannot hold as given is refused before any of them is touched.
+TEST_F(ForecourtTest, PriceTheControllersCannotHoldIsRefused) {
+    const Sequence before = Court().GetJournal().LastSequence();
+    for (const double price : {0.004, 45.678, 1e-300, 100.0}) {
+        const Outcome outcome =
+            Run([&](Done d) { Court().SetPrice("95", price, As("office"), d); });
+        EXPECT_EQ(outcome.status, Status::Invalid) << price;
+        EXPECT_EQ(outcome.message.rfind("price: ", 0), 0u) << outcome.message;
+    }
+    EXPECT_DOUBLE_EQ(Court().GetSnapshot().grades[0].price, 45.67);
+    EXPECT_DOUBLE_EQ(Nozzle(1, 1).price, 45.67);
+    EXPECT_EQ(Court().GetJournal().LastSequence(), before);  // nothing was done or kept
+}
+
 TEST_F(ForecourtTest, PriceOfANozzleInAFillWaitsForItsEnd) {
     // No dose: the fill runs until the customer hangs up, however fast the bus's clock.
     ASSERT_TRUE(Authorise(1, Preset{}, As("till-1")).Ok());
