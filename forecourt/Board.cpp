@@ -34,6 +34,21 @@ void Board::SetGrade(const Grade& grade) {
     grades_[grade.code] = grade;
 }
 
+void Board::SetTotal(int fuelPoint, int nozzle, const TotalReading& reading) {
+    std::lock_guard lock(mutex_);
+    totals_[{fuelPoint, nozzle}] = reading;
+}
+
+std::map<int, TotalReading> Board::Totals(int fuelPoint) const {
+    std::lock_guard lock(mutex_);
+    std::map<int, TotalReading> totals;
+    for (auto it = totals_.lower_bound({fuelPoint, 0});
+         it != totals_.end() && it->first.first == fuelPoint; ++it) {
+        totals[it->first.second] = it->second;
+    }
+    return totals;
+}
+
 std::vector<FuelPointView> Board::Points() const {
     std::lock_guard lock(mutex_);
     std::vector<FuelPointView> points;

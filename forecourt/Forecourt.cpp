@@ -490,9 +490,37 @@ void Forecourt::ClearSale(SaleId sale, const Caller& caller, Done done) {
     SaleRequest(sale, caller, SaleOperation::Clear, std::move(done));
 }
 
+// From what the loop last read, at once: a client never waits on the line. Readings older
+// than a few seconds are read again by the loop in its own time, for the next one to ask.
 void Forecourt::ReadTotals(int fuelPoint, Done done) {
-    ToLoopOf(fuelPoint, nullptr, std::move(done),
-             [fuelPoint](FuelPoints& points) { return points.ReadTotals(fuelPoint); });
+    if (!running_)
+        return done(NotRunning());
+    const FuelPointConfig* point = config_.FuelPoint(fuelPoint);
+    Loop* loop = LoopOf(fuelPoint);
+    if (point == nullptr || loop == nullptr) {
+        return done(Outcome::Failure(Status::NotFound, reason::kNoFuelPoint,
+                                     "there is no fuel point " + std::to_string(fuelPoint)));
+    }
+    loop->WantTotals(fuelPoint);
+    const std::map<int, TotalReading> totals = board_->Totals(fuelPoint);
+    nlohmann::json nozzles = nlohmann::json::array();
+    std::optional<Time> oldest;
+    for (std::size_t i = 0; i < point->nozzles.size(); ++i) {
+        const int nozzle = static_cast<int>(i) + 1;
+        const auto found = totals.find(nozzle);
+        nlohmann::json entry = {
+            {"nozzle", nozzle}, {"grade", point->nozzles[i]}, {"volume", nullptr}, {"at", nullptr}};
+        if (found != totals.end()) {
+            entry["volume"] = found->second.volume;
+            entry["at"] = FormatTime(found->second.at);
+            if (!oldest || found->second.at < *oldest)
+                oldest = found->second.at;
+        }
+        nozzles.push_back(std::move(entry));
+    }
+    done(Outcome::Success({{"fuelPoint", fuelPoint},
+                           {"at", oldest ? nlohmann::json(FormatTime(*oldest)) : nullptr},
+                           {"nozzles", std::move(nozzles)}}));
 }
 
 void Forecourt::Reconcile(const ReconcileRequest& request, Done done) {
@@ -506,10 +534,22 @@ void Forecourt::Reconcile(const ReconcileRequest& request, Done done) {
     const double tolerance = request.tolerance.value_or(config_.tolerance);
     if (!(tolerance >= 0))
         return done(Invalid("the tolerance is 0 or more litres"));
+    if (request.to && *request.to < request.from)
+        return done(Invalid("the period ends before it begins"));
+    // Until now: from the readings the journal holds; the loops read again in their own
+    // time those older than a few seconds, for the next reconciliation.
+    if (!request.to) {
+        for (const FuelPointConfig& point : config_.fuelPoints) {
+            if (!request.fuelPoint || *request.fuelPoint == point.id)
+                LoopOf(point.id)->WantTotals(point.id);
+        }
+    }
     const Journal* journal = journal_.get();
     const Config* config = &config_;
-    const auto compute = [=](Time to) {
+    // On the forecourt's query worker: neither a line nor a server thread holds a long read.
+    const bool queued = queries_.Post([=] {
         try {
+            const Time to = request.to.value_or(std::chrono::system_clock::now());
             const Reconciliation result = journal->Read([&](Connection& db) {
                 return forecourt::Reconcile(db, *config, request.from, to, request.fuelPoint,
                                             tolerance);
@@ -518,31 +558,9 @@ void Forecourt::Reconcile(const ReconcileRequest& request, Done done) {
         } catch (const std::exception& error) {
             done(Outcome::Failure(Status::Unavailable, reason::kJournalFailed, error.what()));
         }
-    };
-    if (request.to) {
-        if (*request.to < request.from)
-            return done(Invalid("the period ends before it begins"));
-        return compute(*request.to);
-    }
-    // Until now: every totaliser read first, so that a fill since the last reading counts.
-    std::vector<int> points;
-    for (const FuelPointConfig& point : config_.fuelPoints) {
-        if (!request.fuelPoint || *request.fuelPoint == point.id)
-            points.push_back(point.id);
-    }
-    // The last loop to answer must not run the reconciliation on its line's thread.
-    Worker<std::function<void()>>* queries = &queries_;
-    auto gather = std::make_shared<Gather<Outcome>>(
-        points.size(), [compute, queries, done](std::vector<Outcome>) {
-            if (!queries->Post([compute] { compute(std::chrono::system_clock::now()); }))
-                done(NotRunning());
-        });
-    for (int id : points) {
-        Loop* loop = LoopOf(id);
-        if (!loop->Post([id, gather](FuelPoints& points) { gather->Add(points.ReadTotals(id)); })) {
-            gather->Add(NotRunning());
-        }
-    }
+    });
+    if (!queued)
+        done(NotRunning());
 }
 
 Outcome Forecourt::Await(const std::function<void(Done)>& command) {

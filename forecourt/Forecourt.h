@@ -3,10 +3,11 @@
 //
 // Threads. Start() runs one loop thread per line, the journal's writer and the publisher.
 // Only a line's loop touches that line's driver and link: a command for a fuel point
-// (authorise, stop, close, open, price, totals) is queued to its loop and answered through
-// Done when the line has done it and the journal holds the result. Sale requests (lock,
-// unlock, clear) never touch a line: the journal's writer answers them. Queries (Snapshot,
-// Sales, EventsAfter, Health) read copies or the database and never wait on a line.
+// (authorise, stop, close, open, price) is queued to its loop and answered through Done
+// when the line has done it and the journal holds the result. Sale requests (lock, unlock,
+// clear) never touch a line: the journal's writer answers them. Queries (Snapshot, Sales,
+// EventsAfter, Health, totals, the reconciliation) read copies or the database and never
+// wait on a line.
 // Subscribers are called on the publisher's thread, never on a loop's, and with no lock held
 // that a loop needs: a slow subscriber delays other subscribers, never a line.
 #pragma once
@@ -81,7 +82,7 @@ nlohmann::json ToJson(const Snapshot& snapshot);
 
 struct ReconcileRequest {
     Time from{};
-    std::optional<Time> to;  // none: until now, with a fresh reading of every totaliser
+    std::optional<Time> to;  // none: until now, from the readings the journal holds
     std::optional<int> fuelPoint;
     std::optional<double> tolerance;  // litres; default: the configuration's
 };
@@ -191,10 +192,12 @@ class Forecourt {
     void LockSale(SaleId sale, const Caller& caller, Done done);
     void UnlockSale(SaleId sale, const Caller& caller, Done done);
     void ClearSale(SaleId sale, const Caller& caller, Done done);
-    // Reads every nozzle's totaliser now (and records the readings). data: {"fuelPoint",
-    // "nozzles": [{"nozzle", "grade", "volume"}]}.
+    // Every nozzle's totaliser as its line last read it, at once (never waiting on the line);
+    // the line reads again, in its own time, those older than a few seconds. data:
+    // {"fuelPoint", "at" (the oldest reading's time), "nozzles": [{"nozzle", "grade",
+    // "volume", "at"}]}, volume and at null for a totaliser never read.
     void ReadTotals(int fuelPoint, Done done);
-    // data: ToJson(Reconciliation).
+    // data: ToJson(Reconciliation). Computed on a worker of its own.
     void Reconcile(const ReconcileRequest& request, Done done);
 
     // Waits for a command's outcome: Await([&](Done d) { forecourt.Stop(1, caller, d); }).

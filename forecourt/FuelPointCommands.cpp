@@ -260,37 +260,4 @@ nlohmann::json FuelPoints::ApplyPrice(const std::string& grade, double price) {
     return report;
 }
 
-Outcome FuelPoints::ReadTotals(int fuelPoint) {
-    Point* point = Find(fuelPoint);
-    if (point == nullptr)
-        return NoFuelPoint(fuelPoint);
-    nlohmann::json nozzles = nlohmann::json::array();
-    std::vector<std::pair<int, double>> totals;
-    try {
-        for (std::size_t i = 0; i < point->config->nozzles.size(); ++i) {
-            const int nozzle = static_cast<int>(i) + 1;
-            const double volume = ReadTotal(*point, nozzle);
-            totals.emplace_back(nozzle, volume);
-            nozzles.push_back(
-                {{"nozzle", nozzle}, {"grade", point->config->nozzles[i]}, {"volume", volume}});
-        }
-    } catch (const Exception& error) {
-        return Outcome::Failure(Status::LineFailed, reason::kNoAnswer,
-                                Named(fuelPoint) + ": " + error.Message());
-    }
-    const Time at = Now();
-    try {
-        services_.journal
-            .Write([&](WriteTransaction& t) {
-                for (const auto& [nozzle, volume] : totals)
-                    InsertReading(t.Db(), fuelPoint, nozzle, volume, at, "read");
-            })
-            .get();
-    } catch (const std::exception& error) {
-        return JournalFailed(std::string("the journal cannot record: ") + error.what());
-    }
-    return Outcome::Success(
-        {{"fuelPoint", fuelPoint}, {"at", FormatTime(at)}, {"nozzles", nozzles}});
-}
-
 }  // namespace fuel::forecourt

@@ -1,6 +1,7 @@
 #include "forecourt/FuelPoints.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 
 #include "driver/Exceptions.h"
@@ -72,8 +73,11 @@ void FuelPoints::Begin(ControllerAdapter& controller, Recovered recovered,
                 point.machine.Take(fill);
         }
         for (int nozzle = 1; nozzle <= static_cast<int>(point.config->nozzles.size()); ++nozzle) {
-            point.lastTotals.at(static_cast<std::size_t>(nozzle)) = services_.journal.Read(
+            auto& last = point.lastTotals.at(static_cast<std::size_t>(nozzle));
+            last = services_.journal.Read(
                 [&](Connection& db) { return LastTotal(db, point.Id(), nozzle); });
+            if (last)
+                services_.board.SetTotal(point.Id(), nozzle, *last);
         }
         for (std::size_t i = 0; i < point.config->nozzles.size(); ++i) {
             if (const auto grade = services_.board.GradeOf(point.config->nozzles[i]))
@@ -187,16 +191,68 @@ PumpAnswer FuelPoints::Carry(Point& point, const PumpCommand& command) {
 
 double FuelPoints::ReadTotal(Point& point, int nozzle) {
     const double total = controller_->ReadTotal(point.Address(), nozzle);
-    std::optional<double>& last = point.lastTotals.at(static_cast<std::size_t>(nozzle));
-    if (last && total < *last - FillMachine::kNoFuel) {
+    std::optional<TotalReading>& last = point.lastTotals.at(static_cast<std::size_t>(nozzle));
+    if (last && total < last->volume - FillMachine::kNoFuel) {
         try {
-            TotaliserWentBack(point, nozzle, *last, total);
+            TotaliserWentBack(point, nozzle, last->volume, total);
         } catch (const std::exception&) {
             return total;  // not written down: told at the next reading
         }
     }
-    last = total;
+    last = TotalReading{total, Now()};
+    services_.board.SetTotal(point.Id(), nozzle, *last);
     return total;
+}
+
+std::optional<FuelPoints::Reading> FuelPoints::ReadAgain(Point& point, int nozzle) {
+    const std::optional<TotalReading> before =
+        point.lastTotals.at(static_cast<std::size_t>(nozzle));
+    const double total = ReadTotal(point, nozzle);
+    // Unchanged, it says nothing new; gone back, its reading is already the new baseline.
+    if (before && std::fabs(total - before->volume) < FillMachine::kNoFuel)
+        return std::nullopt;
+    if (before && total < before->volume)
+        return std::nullopt;
+    return Reading{nozzle, total};
+}
+
+void FuelPoints::Keep(const Point& point, const std::vector<Reading>& readings,
+                      std::string_view source) {
+    if (readings.empty())
+        return;
+    const Time at = Now();
+    const int id = point.Id();
+    services_.journal
+        .Write([&](WriteTransaction& t) {
+            for (const Reading& reading : readings)
+                InsertReading(t.Db(), id, reading.nozzle, reading.volume, at, source);
+        })
+        .get();
+}
+
+// The totalisers a client asked for that are older than a few seconds: one nozzle at a
+// time, after the cycle's polls and the commands (a stop never waits for a reading), never
+// one in a fill (its totaliser is on the move, and the fill's own figures will say it).
+bool FuelPoints::Refresh(int fuelPoint, std::chrono::seconds fresh) {
+    Point* point = Find(fuelPoint);
+    if (point == nullptr || StateOf(*point) == FuelPointState::Offline ||
+        StateOf(*point) == FuelPointState::Error) {
+        return true;
+    }
+    const Time now = Now();
+    for (int nozzle = 1; nozzle <= static_cast<int>(point->config->nozzles.size()); ++nozzle) {
+        const auto& last = point->lastTotals.at(static_cast<std::size_t>(nozzle));
+        if (point->machine.Busy(nozzle) || (last && now - last->at < fresh))
+            continue;
+        try {
+            if (const auto changed = ReadAgain(*point, nozzle))
+                Keep(*point, {*changed}, "read");
+        } catch (const std::exception&) {
+            return true;  // no answer, or the journal: the next client asks again
+        }
+        return false;
+    }
+    return true;
 }
 
 // A totaliser lower than before: the controller was replaced or reset. People are told, and
@@ -219,18 +275,15 @@ void FuelPoints::TotaliserWentBack(Point& point, int nozzle, double before, doub
         .get();
 }
 
+// What the totalisers say at start, kept where it differs from what the journal last knew:
+// a fill nobody saw while we were down shows up to the reconciliation as that difference.
 void FuelPoints::ReadStartTotals(Point& point) {
-    std::vector<std::pair<int, double>> totals;
-    for (int nozzle = 1; nozzle <= static_cast<int>(point.config->nozzles.size()); ++nozzle)
-        totals.emplace_back(nozzle, ReadTotal(point, nozzle));
-    const Time at = Now();
-    const int id = point.Id();
-    services_.journal
-        .Write([&](WriteTransaction& t) {
-            for (const auto& [nozzle, volume] : totals)
-                InsertReading(t.Db(), id, nozzle, volume, at, "start");
-        })
-        .get();
+    std::vector<Reading> changed;
+    for (int nozzle = 1; nozzle <= static_cast<int>(point.config->nozzles.size()); ++nozzle) {
+        if (auto reading = ReadAgain(point, nozzle))
+            changed.push_back(*reading);
+    }
+    Keep(point, changed, "start");
     point.startReadingsTaken = true;
 }
 

@@ -71,7 +71,9 @@ class FuelPoints {
     std::vector<int> StopEverything();
     // The grade's price on each of this line's nozzles of the grade: one report entry each.
     nlohmann::json ApplyPrice(const std::string& grade, double price);
-    Outcome ReadTotals(int fuelPoint);
+    // Reads one of the fuel point's totalisers that is older than `fresh`, if any; true when
+    // there is none left to read (or the controller cannot be read now).
+    bool Refresh(int fuelPoint, std::chrono::seconds fresh);
 
   private:
     struct Point {
@@ -89,7 +91,7 @@ class FuelPoints {
         int badPolls = 0;
         // Each nozzle's totaliser as last known (the journal's, then each reading): one that
         // reads lower was replaced or reset.
-        std::array<std::optional<double>, 7> lastTotals{};
+        std::array<std::optional<TotalReading>, 7> lastTotals{};
         std::optional<FuelPointView> published;  // as the journal's last fuel-point event has it
 
         int Id() const { return config->id; }
@@ -112,8 +114,16 @@ class FuelPoints {
     PumpAnswer Carry(Point& point, const PumpCommand& command);
     void SendWaitingPrices(Point& point);
     void ReadStartTotals(Point& point);
-    // Every totaliser reading goes through here, so that one that went back is told.
+    // Every totaliser reading goes through here, so that one that went back is told, and the
+    // board shows each one.
     double ReadTotal(Point& point, int nozzle);
+    struct Reading {
+        int nozzle = 0;
+        double volume = 0;
+    };
+    // A reading that says something new (nullopt: the same as the last one known).
+    std::optional<Reading> ReadAgain(Point& point, int nozzle);
+    void Keep(const Point& point, const std::vector<Reading>& readings, std::string_view source);
     void TotaliserWentBack(Point& point, int nozzle, double before, double after);
     PollReading WithPrices(const Point& point, PollReading reading) const;
     double PriceAt(const Point& point, int nozzle) const;

@@ -9,6 +9,9 @@ namespace {
 
 using SteadyClock = std::chrono::steady_clock;
 
+// How old a totaliser reading may be before a client's wish has it read again.
+constexpr std::chrono::seconds kFreshTotals{3};
+
 }  // namespace
 
 Loop::Loop(FuelPoints::Services services, const Options& options, const LineConfig& line,
@@ -79,6 +82,7 @@ void Loop::Cycle(Worker<Command>& worker) {
         RunCommands(worker);
         anyAnswered = points_.Poll(i) || anyAnswered;
     }
+    RefreshWantedTotals(worker);
     if (opened_.afterCycle)
         opened_.afterCycle();
     lineAnswered_ = anyAnswered;
@@ -95,6 +99,29 @@ void Loop::Cycle(Worker<Command>& worker) {
     cycleTotal_ += took;
     health_.meanCycle = cycleTotal_ / static_cast<LineHealth::Duration::rep>(health_.cycles);
     health_.lastWireTime = after.wireTime - before.wireTime;
+}
+
+void Loop::WantTotals(int fuelPoint) {
+    std::lock_guard lock(wantedMutex_);
+    wantedTotals_.insert(fuelPoint);
+}
+
+// At most one totaliser a cycle, so that readers cost the line no more than a poll's worth
+// of wire time whatever their number; commands queued meanwhile go first.
+void Loop::RefreshWantedTotals(Worker<Command>& worker) {
+    std::optional<int> next;
+    {
+        std::lock_guard lock(wantedMutex_);
+        if (!wantedTotals_.empty())
+            next = *wantedTotals_.begin();
+    }
+    if (!next)
+        return;
+    RunCommands(worker);
+    if (points_.Refresh(*next, kFreshTotals)) {
+        std::lock_guard lock(wantedMutex_);
+        wantedTotals_.erase(*next);
+    }
 }
 
 LineHealth Loop::Health() const {

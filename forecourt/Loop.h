@@ -10,6 +10,7 @@
 #include <future>
 #include <memory>
 #include <mutex>
+#include <set>
 #include <string>
 
 #include "forecourt/Forecourt.h"
@@ -42,10 +43,15 @@ class Loop {
 
     LineHealth Health() const;
 
+    // A client wants the fuel point's totalisers no older than a few seconds: the loop reads
+    // the stale ones in its own time, after polls and commands. From any thread; coalesced.
+    void WantTotals(int fuelPoint);
+
   private:
     void Turn(Worker<Command>& worker);
     void RunCommands(Worker<Command>& worker);
     void Cycle(Worker<Command>& worker);
+    void RefreshWantedTotals(Worker<Command>& worker);
     std::chrono::milliseconds Pause() const;
 
     const Options& options_;
@@ -56,6 +62,9 @@ class Loop {
     FuelPoints::Recovered recovered_;
     std::promise<void> recoveredSignal_;
     bool lineAnswered_ = false;  // loop thread
+
+    std::mutex wantedMutex_;
+    std::set<int> wantedTotals_;
 
     mutable std::mutex healthMutex_;
     LineHealth health_;

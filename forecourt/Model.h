@@ -122,6 +122,12 @@ struct FuelPointView {
 //  "saleBuffer", "unclearedSales", "release"}
 nlohmann::json ToJson(const FuelPointView& point);
 
+// A nozzle's volume totaliser as last read, and when.
+struct TotalReading {
+    double volume = 0;
+    Time at{};
+};
+
 struct Sale {
     SaleId id = 0;
     int fuelPoint = 0;

@@ -341,7 +341,7 @@ void InsertReading(Connection& db, int fuelPoint, int nozzle, double volume, Tim
         .Run();
 }
 
-std::optional<double> LastTotal(Connection& db, int fuelPoint, int nozzle) {
+std::optional<TotalReading> LastTotal(Connection& db, int fuelPoint, int nozzle) {
     std::optional<std::pair<std::string, double>> newest;
     const auto take = [&](Statement& select) {
         select.Bind(1, fuelPoint).Bind(2, nozzle);
@@ -358,7 +358,7 @@ std::optional<double> LastTotal(Connection& db, int fuelPoint, int nozzle) {
                    "ORDER BY ended_at DESC LIMIT 1"));
     if (!newest)
         return std::nullopt;
-    return newest->second;
+    return TotalReading{newest->second, ParseTime(newest->first).value_or(Time{})};
 }
 
 std::map<int, bool> ClosedFlags(Connection& db) {

@@ -60,7 +60,7 @@ void InsertReading(Connection& db, int fuelPoint, int nozzle, double volume, Tim
                    std::string_view source);
 // The last figure known of the nozzle's totaliser: the newest of its readings and of its
 // sales' totals after.
-std::optional<double> LastTotal(Connection& db, int fuelPoint, int nozzle);
+std::optional<TotalReading> LastTotal(Connection& db, int fuelPoint, int nozzle);
 
 std::map<int, bool> ClosedFlags(Connection& db);
 void SetClosed(Connection& db, int fuelPoint, bool closed);

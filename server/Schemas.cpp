@@ -185,11 +185,14 @@ constexpr const char* kSchemas = R"json({
     "type": "object", "additionalProperties": false, "required": ["fuelPoint", "at", "nozzles"],
     "properties": {
       "fuelPoint": {"type": "integer"},
-      "at": {"$ref": "#/components/schemas/Time"},
+      "at": {"anyOf": [{"$ref": "#/components/schemas/Time"}, {"type": "null"}],
+             "description": "when the oldest of these readings was taken; null before any"},
       "nozzles": {"type": "array", "items": {
-        "type": "object", "additionalProperties": false, "required": ["nozzle", "grade", "volume"],
+        "type": "object", "additionalProperties": false, "required": ["nozzle", "grade", "volume", "at"],
         "properties": {"nozzle": {"type": "integer"}, "grade": {"type": "string"},
-                       "volume": {"type": "number", "description": "the totaliser, litres"}}
+                       "volume": {"type": ["number", "null"], "description": "the totaliser as the line last read it, litres; null before any reading"},
+                       "at": {"anyOf": [{"$ref": "#/components/schemas/Time"}, {"type": "null"}],
+                              "description": "when it was read; the line reads a totaliser older than a few seconds again, in its own time, when a client asks"}}
       }}
     }
   },
