@@ -77,6 +77,8 @@ class HttpSession : public std::enable_shared_from_this<HttpSession<Stream>> {
             --state_.counters.requestConnections;
     }
 
+    net::any_io_executor Executor() { return stream_.get_executor(); }
+
     void Run() {
         if constexpr (std::is_same_v<Stream, TlsStream>) {
             Arm(state_.settings.requestTimeout);
@@ -159,12 +161,10 @@ class HttpSession : public std::enable_shared_from_this<HttpSession<Stream>> {
         const Request request = ToRequest(request_, peer_);
         std::weak_ptr<HttpSession> weak = this->shared_from_this();
         state_.waiting.Add(this->shared_from_this());
-        auto executor = stream_.get_executor();
         auto mailbox = state_.mailbox;
-        state_.handle(request, [weak, executor, mailbox](Response response) {
-            mailbox->Post(executor, [weak, response = std::move(response)]() mutable {
-                if (auto self = weak.lock())
-                    self->OnAnswer(std::move(response));
+        state_.handle(request, [weak, mailbox](Response response) {
+            mailbox->Post(weak, [response = std::move(response)](HttpSession& self) mutable {
+                self.OnAnswer(std::move(response));
             });
         });
     }

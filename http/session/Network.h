@@ -45,14 +45,25 @@ class Waiting {
 };
 
 // Where answers and wakes from the daemon's threads are handed to a session's strand; closed
-// when the listener stops, after which they are dropped.
+// when the listener stops, after which they are dropped. What the daemon keeps of a session
+// (in an answer it has not given yet, in a stream's wake) is a weak pointer and this mailbox,
+// never the session's executor: an answer given after the listener has gone would otherwise
+// destroy an executor whose io_context no longer exists.
 class Mailbox {
   public:
-    template <typename Executor, typename Handler>
-    void Post(const Executor& executor, Handler handler) {
+    // Runs handler(session) on the session's strand, if the session is still there and the
+    // listener has not stopped.
+    template <typename Session, typename Handler>
+    void Post(const std::weak_ptr<Session>& session, Handler handler) {
         std::lock_guard lock(mutex_);
-        if (open_)
-            net::post(executor, std::move(handler));
+        if (!open_)
+            return;
+        if (const auto alive = session.lock()) {
+            net::post(alive->Executor(), [session, handler = std::move(handler)]() mutable {
+                if (const auto self = session.lock())
+                    handler(*self);
+            });
+        }
     }
     void Close() {
         std::lock_guard lock(mutex_);

@@ -30,6 +30,8 @@ class StreamSession : public std::enable_shared_from_this<StreamSession> {
         Uncount();
     }
 
+    const net::any_io_executor& Executor() const { return executor_; }
+
     // From any thread: the server stops. The stream says so and closes, after the write
     // under way (if any) has finished.
     void Shutdown() {
@@ -73,13 +75,9 @@ class StreamSession : public std::enable_shared_from_this<StreamSession> {
 
     void Join() {
         std::weak_ptr<StreamSession> weak = weak_from_this();
-        auto executor = executor_;
         auto mailbox = state_.mailbox;
-        subscription_ = state_.source.Join(start_, [weak, executor, mailbox] {
-            mailbox->Post(executor, [weak] {
-                if (auto self = weak.lock())
-                    self->Pump();
-            });
+        subscription_ = state_.source.Join(start_, [weak, mailbox] {
+            mailbox->Post(weak, [](StreamSession& self) { self.Pump(); });
         });
         Log(Priority::Debug, peer_ + " " + start_.client + ": " + kind_ + " from " +
                                  (start_.after ? std::to_string(*start_.after) : "now"));

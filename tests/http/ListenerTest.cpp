@@ -7,6 +7,7 @@
 
 #include <condition_variable>
 #include <deque>
+#include <future>
 #include <mutex>
 #include <thread>
 
@@ -239,6 +240,29 @@ TEST_F(ListenerTest, RefusesToStartOnABadCertificateOrPlainOffTheLoopback) {
     open.insecure = true;
     Listener nowhere(open, nullptr, source_, counters_);
     EXPECT_THROW(nowhere.Start(), std::runtime_error);
+}
+
+// The daemon may answer after the listener has gone (a command still under way on a line):
+// the answer is dropped, and nothing that went with the listener is touched, not even when
+// the daemon lets go of the answer's callback.
+TEST_F(ListenerTest, DropsAnAnswerThatComesAfterTheListenerHasGone) {
+    std::promise<Respond> asked;
+    listener_ = std::make_unique<Listener>(
+        Quick(), [&](const Request&, Respond respond) { asked.set_value(std::move(respond)); },
+        source_, counters_);
+    listener_->Start();
+    const std::uint16_t port = Port();
+    std::thread client(
+        [port] { RawExchange(port, "GET /ok HTTP/1.1\r\nHost: x\r\n\r\n", 10000ms); });
+    auto future = asked.get_future();
+    const bool reached = future.wait_for(10s) == std::future_status::ready;
+    listener_.reset();
+    client.join();
+    ASSERT_TRUE(reached);
+    Respond late = future.get();
+    late(JsonResponse(200, {{"late", true}}));
+    late = nullptr;
+    EXPECT_EQ(counters_.responses[2].load(), 0u);
 }
 
 TEST_F(ListenerTest, SendsAHeartbeatWhenThereIsNothingToSay) {
