@@ -246,6 +246,18 @@ std::vector<Event> Forecourt::EventsAfter(Sequence after, std::size_t limit) con
     return journal_->EventsAfter(after, limit);
 }
 
+Sequence Forecourt::LastSequenceOnFile() const {
+    if (!journal_)
+        throw DatabaseError("the journal is not open");
+    return journal_->Read([](Connection& db) {
+        auto& select = db.Prepare("SELECT COALESCE(MAX(seq), 0) FROM events");
+        select.Step();
+        const Sequence last = select.Integer(0);
+        select.Reset();
+        return last;
+    });
+}
+
 std::vector<LineHealth> Forecourt::Health() const {
     std::vector<LineHealth> health;
     for (const auto& loop : loops_) {

@@ -175,6 +175,9 @@ class Forecourt {
     std::optional<Sale> FindSale(SaleId id) const;
     std::vector<Event> EventsAfter(Sequence after, std::size_t limit) const;
     std::vector<LineHealth> Health() const;
+    // The journal's last event as its file holds it, not as memory counts it: a journal whose
+    // file went away shows. Throws DatabaseError when the file cannot be read.
+    Sequence LastSequenceOnFile() const;
 
     // ---- Commands. Each calls done exactly once (Status::Unavailable when not running).
     void Authorise(const AuthoriseRequest& request, const Caller& caller, Done done);

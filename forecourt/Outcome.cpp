@@ -8,16 +8,15 @@ namespace {
 struct StatusInfo {
     Status status;
     std::string_view name;
-    int http;
 };
 constexpr std::array<StatusInfo, 7> kStatuses = {{
-    {Status::Ok, "ok", 200},
-    {Status::Invalid, "invalid", 400},
-    {Status::NotFound, "not-found", 404},
-    {Status::Refused, "refused", 409},
-    {Status::Conflict, "conflict", 409},
-    {Status::Unavailable, "unavailable", 503},
-    {Status::LineFailed, "line-failed", 502},
+    {Status::Ok, "ok"},
+    {Status::Invalid, "invalid"},
+    {Status::NotFound, "not-found"},
+    {Status::Refused, "refused"},
+    {Status::Conflict, "conflict"},
+    {Status::Unavailable, "unavailable"},
+    {Status::LineFailed, "line-failed"},
 }};
 
 const StatusInfo& Info(Status status) {
@@ -28,10 +27,6 @@ const StatusInfo& Info(Status status) {
 
 std::string_view Name(Status status) {
     return Info(status).name;
-}
-
-int HttpStatus(Status status) {
-    return Info(status).http;
 }
 
 Outcome Outcome::Success(nlohmann::json data) {

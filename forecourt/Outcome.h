@@ -1,5 +1,6 @@
-// The answer to every request of the forecourt: a status a server maps to its own (an HTTP
-// status), a reason code a program can act on, a message for people, and the result's data.
+// The answer to every request of the forecourt: a status a server maps to its own (the HTTP
+// server: server/OutcomeResponse.h), a reason code a program can act on, a message for people,
+// and the result's data.
 // Requests that change something are idempotent: the outcome is stored under the client's
 // idempotency key, and the same key again returns it (replayed set).
 #pragma once
@@ -23,8 +24,6 @@ enum class Status {
 };
 // "ok", "invalid", "not-found", "refused", "conflict", "unavailable", "line-failed".
 std::string_view Name(Status status);
-// The HTTP status a server answers with: 200, 400, 404, 409, 409, 503, 502.
-int HttpStatus(Status status);
 
 // Reason codes, as `reason` carries them (empty with Status::Ok).
 namespace reason {

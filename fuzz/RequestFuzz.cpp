@@ -60,7 +60,7 @@ struct Station {
     std::unique_ptr<fuel::forecourt::Forecourt> forecourt;
     std::unique_ptr<fuel::server::Tokens> tokens;
     std::vector<std::string> bearers;
-    fuel::server::ServerCounters counters;
+    fuel::http::ServerCounters counters;
     std::unique_ptr<fuel::server::Api> api;
 };
 
@@ -91,11 +91,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::uint8_t rolePick = input.Byte();
     const std::uint8_t flags = input.Byte();
 
-    fuel::server::Request request;
+    fuel::http::Request request;
     const std::string parameter = Text(input);
     const std::string query = Text(input);
     if (pick < routes.size()) {
-        const fuel::server::Route& route = routes[pick];
+        const fuel::http::Route& route = routes[pick];
         // Each "{name}" of the path becomes the parameter's text (which may hold braces).
         const std::string& path = route.path;
         for (std::size_t at = 0; at < path.size();) {
@@ -132,13 +132,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const auto body = input.Bytes(size);
     request.body.assign(body.begin(), body.end());
 
-    auto answer = std::make_shared<std::promise<fuel::server::Response>>();
+    auto answer = std::make_shared<std::promise<fuel::http::Response>>();
     auto future = answer->get_future();
-    station.api->Handle(request, [answer](fuel::server::Response response) {
+    station.api->Handle(request, [answer](fuel::http::Response response) {
         answer->set_value(std::move(response));
     });
     Check(future.wait_for(std::chrono::seconds(60)) == std::future_status::ready);
-    const fuel::server::Response response = future.get();
+    const fuel::http::Response response = future.get();
 
     bool known = false;
     for (const int status : kStatuses)

@@ -1,27 +1,27 @@
-// The API as one function from a request to its answer: finds the route, checks the token
-// and its role, the parameters, the Idempotency-Key and the body, and hands what passed to
-// the route's handler. Every refusal happens here, before a handler (and so the forecourt)
-// sees anything, which is why a bad request changes nothing.
+// The forecourt's API as one function from a request to its answer: the HTTP stack's
+// pipeline (http/Pipeline.h) over the forecourt's route table, with what the forecourt plugs
+// into it: its tokens, its roles, its schemas and their formats, and its journal failing as a
+// 503.
 #pragma once
 
-#include "server/Http.h"
+#include "http/Pipeline.h"
 #include "server/Routes.h"
 
 namespace fuel::server {
 
-// An Idempotency-Key: 1..255 visible ASCII characters.
-bool IsIdempotencyKey(std::string_view key);
-
 class Api {
   public:
-    explicit Api(Context context) : context_(context) {}
+    explicit Api(Context context);
+    Api(const Api&) = delete;
+    Api& operator=(const Api&) = delete;
 
-    // reply is called exactly once: at once for what the router refuses or a handler
+    // respond is called exactly once: at once for what the pipeline refuses or a handler
     // answers from a query, later (from a forecourt thread) for a command.
-    void Handle(const Request& request, Reply reply);
+    void Handle(const http::Request& request, http::Respond respond) const;
 
   private:
     Context context_;
+    http::Pipeline pipeline_;
 };
 
 }  // namespace fuel::server

@@ -10,6 +10,9 @@
 //
 // A client whose queue is full is dropped with a reason, and its queue freed: the lines and
 // the other clients never wait for it, and it resumes from the last id it received.
+//
+// The hub is the HTTP stack's stream source (http/StreamSource.h): the event streams join it
+// and take their batches through that interface.
 #pragma once
 
 #include <cstdint>
@@ -22,16 +25,14 @@
 #include <vector>
 
 #include "forecourt/Model.h"
+#include "http/StreamSource.h"
 
 namespace fuel::server {
 
-// One event, formatted once for every client.
-struct StreamEvent {
-    forecourt::Sequence sequence = 0;  // 0: live fill progress, not kept in the journal
-    std::string type;
-    std::string json;  // {"id", "type", "at", "data"} on one line
-};
-using EventPointer = std::shared_ptr<const StreamEvent>;
+// One event, formatted once for every client: sequence 0 for live fill progress, not kept in
+// the journal; json {"id", "type", "at", "data"} on one line.
+using StreamEvent = http::StreamEvent;
+using EventPointer = http::EventPointer;
 EventPointer Format(const forecourt::Event& event);
 
 class EventClient;
@@ -42,7 +43,7 @@ struct HubSettings {
     std::size_t journalBatch = 256;  // events read from the journal at a time
 };
 
-class EventHub {
+class EventHub : public http::StreamSource {
   public:
     using JournalReader =
         std::function<std::vector<forecourt::Event>(forecourt::Sequence after, std::size_t limit)>;
@@ -59,13 +60,15 @@ class EventHub {
     // first event after a Take, or when it is dropped.
     std::shared_ptr<EventClient> Join(std::optional<forecourt::Sequence> after, bool progress,
                                       std::function<void()> wake);
+    // A stream's join: after its start, with the fill progress when it is to have the
+    // transient events.
+    std::shared_ptr<http::StreamSubscription> Join(const http::StreamStart& start,
+                                                   std::function<void()> wake) override;
     void Leave(EventClient& client);
 
-    struct Batch {
-        std::vector<EventPointer> events;
-        bool live = false;                   // nothing more to read from the journal: wait for wake
-        std::optional<std::string> dropped;  // the client is out, and why
-    };
+    // events; live: nothing more to read from the journal, wait for wake; dropped: the client
+    // is out, and why.
+    using Batch = http::StreamBatch;
     // What the client has to write next, in order: its queue when live, else the next events
     // from the journal (read on the caller's thread). Call it again when those are written.
     Batch Take(EventClient& client);
@@ -88,7 +91,11 @@ class EventHub {
 };
 
 // A client's place in the hub; its fields belong to the hub's lock.
-class EventClient {
+class EventClient : public http::StreamSubscription {
+  public:
+    http::StreamBatch Take() override { return hub_->Take(*this); }
+    void Leave() override { hub_->Leave(*this); }
+
   private:
     friend class EventHub;
     EventHub* hub_ = nullptr;
@@ -101,5 +108,10 @@ class EventClient {
     std::optional<std::string> dropped_;
     std::function<void()> wake_;
 };
+
+inline std::shared_ptr<http::StreamSubscription> EventHub::Join(const http::StreamStart& start,
+                                                                std::function<void()> wake) {
+    return Join(start.after, start.transient, std::move(wake));
+}
 
 }  // namespace fuel::server

@@ -4,12 +4,19 @@
 #include "server/EventHub.h"
 #include "server/Metrics.h"
 #include "server/OpenApi.h"
+#include "server/OutcomeResponse.h"
+#include "server/Roles.h"
 #include "server/StaticFiles.h"
 
 namespace fuel::server::handlers {
 namespace {
 
 using forecourt::Outcome;
+using http::Call;
+using http::ErrorResponse;
+using http::JsonResponse;
+using http::Respond;
+using http::Response;
 using nlohmann::json;
 
 int FuelPointOf(const Call& call) {
@@ -20,9 +27,18 @@ forecourt::SaleId SaleOf(const Call& call) {
     return call.parameters.at("id").get<forecourt::SaleId>();
 }
 
-// The forecourt answers on its own threads; the reply goes back from there.
-forecourt::Done Answer(Reply reply) {
-    return [reply = std::move(reply)](Outcome outcome) { reply(FromOutcome(outcome)); };
+// The forecourt answers on its own threads; the response goes back from there.
+forecourt::Done RespondWhenDone(Respond respond) {
+    return [respond = std::move(respond)](Outcome outcome) { respond(FromOutcome(outcome)); };
+}
+
+std::string ClientOf(const Call& call) {
+    return call.principal ? call.principal->name : "";
+}
+
+// Who asks the forecourt for a change: the client and its Idempotency-Key.
+forecourt::Caller CallerOf(const Call& call) {
+    return {ClientOf(call), call.idempotencyKey};
 }
 
 std::optional<forecourt::Time> TimeParameter(const Call& call, const char* name) {
@@ -39,7 +55,7 @@ Response BadRequest(const std::string& message) {
 // ?since=N (what the page asked for the first time). An id past the journal's last event
 // cannot be from this journal: resuming after it would skip the events until the journal
 // catches up with it, so it is refused.
-void StartStream(Context& context, const Call& call, const Reply& reply) {
+void StartStream(Context& context, const Call& call, const Respond& respond) {
     std::optional<forecourt::Sequence> after;
     if (call.parameters.contains("Last-Event-ID")) {
         after = call.parameters.at("Last-Event-ID").get<forecourt::Sequence>();
@@ -49,44 +65,49 @@ void StartStream(Context& context, const Call& call, const Reply& reply) {
     if (after) {
         const forecourt::Sequence last = context.forecourt.GetJournal().LastSequence();
         if (*after > last) {
-            reply(ErrorResponse(400, "unknown-sequence",
-                                "event " + std::to_string(*after) +
-                                    " is past this journal's last event " + std::to_string(last) +
-                                    "; start again without since or Last-Event-ID"));
+            respond(ErrorResponse(400, "unknown-sequence",
+                                  "event " + std::to_string(*after) +
+                                      " is past this journal's last event " + std::to_string(last) +
+                                      "; start again without since or Last-Event-ID"));
             return;
         }
     }
     Response response;
-    response.stream = StreamStart{after, call.parameters.value("progress", true), call.client};
-    reply(std::move(response));
+    response.stream = http::StreamStart{.after = after,
+                                        .transient = call.parameters.value("progress", true),
+                                        .client = ClientOf(call)};
+    respond(std::move(response));
 }
 
 }  // namespace
 
-void GetClient(Context&, const Call& call, Reply reply) {
+void GetClient(Context&, const Call& call, Respond respond) {
     json permissions = json::array();
-    for (const Permission permission : PermissionsOf(*call.role))
-        permissions.push_back(Name(permission));
-    reply(JsonResponse(200, {{"name", call.client},
-                             {"role", Name(*call.role)},
-                             {"permissions", std::move(permissions)}}));
+    // The token store hands out no role that the table lacks.
+    if (const auto role = RoleFromName(call.principal->role)) {
+        for (const Permission permission : PermissionsOf(*role))
+            permissions.push_back(Name(permission));
+    }
+    respond(JsonResponse(200, {{"name", call.principal->name},
+                               {"role", call.principal->role},
+                               {"permissions", std::move(permissions)}}));
 }
 
-void GetForecourt(Context& context, const Call&, Reply reply) {
-    reply(JsonResponse(200, forecourt::ToJson(context.forecourt.GetSnapshot())));
+void GetForecourt(Context& context, const Call&, Respond respond) {
+    respond(JsonResponse(200, forecourt::ToJson(context.forecourt.GetSnapshot())));
 }
 
-void GetFuelPoint(Context& context, const Call& call, Reply reply) {
+void GetFuelPoint(Context& context, const Call& call, Respond respond) {
     const int id = FuelPointOf(call);
     if (const auto point = context.forecourt.FuelPoint(id)) {
-        reply(JsonResponse(200, forecourt::ToJson(*point)));
+        respond(JsonResponse(200, forecourt::ToJson(*point)));
     } else {
-        reply(ErrorResponse(404, forecourt::reason::kNoFuelPoint,
-                            "there is no fuel point " + std::to_string(id)));
+        respond(ErrorResponse(404, forecourt::reason::kNoFuelPoint,
+                              "there is no fuel point " + std::to_string(id)));
     }
 }
 
-void Authorise(Context& context, const Call& call, Reply reply) {
+void Authorise(Context& context, const Call& call, Respond respond) {
     forecourt::AuthoriseRequest request;
     request.fuelPoint = FuelPointOf(call);
     const json& body = call.body;
@@ -95,12 +116,12 @@ void Authorise(Context& context, const Call& call, Reply reply) {
         const std::string kind = preset["kind"].get<std::string>();
         if (kind == "none") {
             if (preset.contains("value")) {
-                reply(BadRequest("preset.value: a preset of kind none has no value"));
+                respond(BadRequest("preset.value: a preset of kind none has no value"));
                 return;
             }
         } else {
             if (!preset.contains("value")) {
-                reply(BadRequest("preset.value is missing: a " + kind + " preset needs one"));
+                respond(BadRequest("preset.value is missing: a " + kind + " preset needs one"));
                 return;
             }
             const double value = preset["value"].get<double>();
@@ -110,26 +131,26 @@ void Authorise(Context& context, const Call& call, Reply reply) {
     if (body.contains("grades"))
         request.grades = body["grades"].get<std::vector<std::string>>();
     request.prepaid = body.value("prepaid", false);
-    context.forecourt.Authorise(request, call.caller, Answer(std::move(reply)));
+    context.forecourt.Authorise(request, CallerOf(call), RespondWhenDone(std::move(respond)));
 }
 
-void StopFill(Context& context, const Call& call, Reply reply) {
-    context.forecourt.Stop(FuelPointOf(call), call.caller, Answer(std::move(reply)));
+void StopFill(Context& context, const Call& call, Respond respond) {
+    context.forecourt.Stop(FuelPointOf(call), CallerOf(call), RespondWhenDone(std::move(respond)));
 }
 
-void EmergencyStop(Context& context, const Call& call, Reply reply) {
-    context.forecourt.EmergencyStop(call.caller, Answer(std::move(reply)));
+void EmergencyStop(Context& context, const Call& call, Respond respond) {
+    context.forecourt.EmergencyStop(CallerOf(call), RespondWhenDone(std::move(respond)));
 }
 
-void Close(Context& context, const Call& call, Reply reply) {
-    context.forecourt.Close(FuelPointOf(call), call.caller, Answer(std::move(reply)));
+void Close(Context& context, const Call& call, Respond respond) {
+    context.forecourt.Close(FuelPointOf(call), CallerOf(call), RespondWhenDone(std::move(respond)));
 }
 
-void Open(Context& context, const Call& call, Reply reply) {
-    context.forecourt.Open(FuelPointOf(call), call.caller, Answer(std::move(reply)));
+void Open(Context& context, const Call& call, Respond respond) {
+    context.forecourt.Open(FuelPointOf(call), CallerOf(call), RespondWhenDone(std::move(respond)));
 }
 
-void ListSales(Context& context, const Call& call, Reply reply) {
+void ListSales(Context& context, const Call& call, Respond respond) {
     forecourt::SaleFilter filter;
     if (call.parameters.contains("state")) {
         filter.state = forecourt::FillStateFromName(call.parameters["state"].get<std::string>());
@@ -144,47 +165,47 @@ void ListSales(Context& context, const Call& call, Reply reply) {
     for (const forecourt::Sale& sale : context.forecourt.Sales(filter)) {
         sales.push_back(forecourt::ToJson(sale));
     }
-    reply(JsonResponse(200, {{"sales", std::move(sales)}}));
+    respond(JsonResponse(200, {{"sales", std::move(sales)}}));
 }
 
-void GetSale(Context& context, const Call& call, Reply reply) {
+void GetSale(Context& context, const Call& call, Respond respond) {
     const forecourt::SaleId id = SaleOf(call);
     if (const auto sale = context.forecourt.FindSale(id)) {
-        reply(JsonResponse(200, forecourt::ToJson(*sale)));
+        respond(JsonResponse(200, forecourt::ToJson(*sale)));
     } else {
-        reply(ErrorResponse(404, forecourt::reason::kNoSale,
-                            "there is no sale " + std::to_string(id)));
+        respond(ErrorResponse(404, forecourt::reason::kNoSale,
+                              "there is no sale " + std::to_string(id)));
     }
 }
 
-void LockSale(Context& context, const Call& call, Reply reply) {
-    context.forecourt.LockSale(SaleOf(call), call.caller, Answer(std::move(reply)));
+void LockSale(Context& context, const Call& call, Respond respond) {
+    context.forecourt.LockSale(SaleOf(call), CallerOf(call), RespondWhenDone(std::move(respond)));
 }
 
-void UnlockSale(Context& context, const Call& call, Reply reply) {
-    context.forecourt.UnlockSale(SaleOf(call), call.caller, Answer(std::move(reply)));
+void UnlockSale(Context& context, const Call& call, Respond respond) {
+    context.forecourt.UnlockSale(SaleOf(call), CallerOf(call), RespondWhenDone(std::move(respond)));
 }
 
-void ClearSale(Context& context, const Call& call, Reply reply) {
-    context.forecourt.ClearSale(SaleOf(call), call.caller, Answer(std::move(reply)));
+void ClearSale(Context& context, const Call& call, Respond respond) {
+    context.forecourt.ClearSale(SaleOf(call), CallerOf(call), RespondWhenDone(std::move(respond)));
 }
 
-void SetPrice(Context& context, const Call& call, Reply reply) {
+void SetPrice(Context& context, const Call& call, Respond respond) {
     context.forecourt.SetPrice(call.parameters.at("grade").get<std::string>(),
-                               call.body.at("price").get<double>(), call.caller,
-                               Answer(std::move(reply)));
+                               call.body.at("price").get<double>(), CallerOf(call),
+                               RespondWhenDone(std::move(respond)));
 }
 
-void Totals(Context& context, const Call& call, Reply reply) {
-    context.forecourt.ReadTotals(FuelPointOf(call), Answer(std::move(reply)));
+void Totals(Context& context, const Call& call, Respond respond) {
+    context.forecourt.ReadTotals(FuelPointOf(call), RespondWhenDone(std::move(respond)));
 }
 
-void Reconciliation(Context& context, const Call& call, Reply reply) {
+void Reconciliation(Context& context, const Call& call, Respond respond) {
     forecourt::ReconcileRequest request;
     request.from = *TimeParameter(call, "from");
     request.to = TimeParameter(call, "to");
     if (request.to && *request.to < request.from) {
-        reply(BadRequest("query parameter to: must not be before from"));
+        respond(BadRequest("query parameter to: must not be before from"));
         return;
     }
     if (call.parameters.contains("fuelPoint")) {
@@ -193,43 +214,36 @@ void Reconciliation(Context& context, const Call& call, Reply reply) {
     if (call.parameters.contains("tolerance")) {
         request.tolerance = call.parameters["tolerance"].get<double>();
     }
-    context.forecourt.Reconcile(request, Answer(std::move(reply)));
+    context.forecourt.Reconcile(request, RespondWhenDone(std::move(respond)));
 }
 
-void Events(Context& context, const Call& call, Reply reply) {
-    StartStream(context, call, reply);
+void Events(Context& context, const Call& call, Respond respond) {
+    StartStream(context, call, respond);
 }
 
-void WebSocket(Context& context, const Call& call, Reply reply) {
+void WebSocket(Context& context, const Call& call, Respond respond) {
     const auto upgrade = call.request.Header("Upgrade");
     if (!upgrade || (*upgrade != "websocket" && *upgrade != "WebSocket")) {
         Response response = ErrorResponse(426, "upgrade-required",
                                           "this is a WebSocket: ask with Upgrade: websocket");
         response.SetHeader("Upgrade", "websocket");
-        reply(std::move(response));
+        respond(std::move(response));
         return;
     }
-    StartStream(context, call, reply);
+    StartStream(context, call, respond);
 }
 
-void OpenApi(Context&, const Call&, Reply reply) {
+void OpenApi(Context&, const Call&, Respond respond) {
     Response response;
     response.body = OpenApiText();
-    reply(std::move(response));
+    respond(std::move(response));
 }
 
-void Health(Context& context, const Call&, Reply reply) {
+void Health(Context& context, const Call&, Respond respond) {
     json journal = {{"ok", true}, {"lastSequence", nullptr}};
     try {
-        // Read from the file itself, not from memory: a journal whose file went away shows.
-        journal["lastSequence"] =
-            context.forecourt.GetJournal().Read([](forecourt::Connection& db) {
-                auto& select = db.Prepare("SELECT COALESCE(MAX(seq), 0) FROM events");
-                select.Step();
-                const std::int64_t last = select.Integer(0);
-                select.Reset();
-                return last;
-            });
+        // From the file itself, not from memory: a journal whose file went away shows.
+        journal["lastSequence"] = context.forecourt.LastSequenceOnFile();
     } catch (const std::exception& e) {
         journal["ok"] = false;
         journal["error"] = e.what();
@@ -244,12 +258,12 @@ void Health(Context& context, const Call&, Reply reply) {
                          {"fuelPoints", line.fuelPoints},
                          {"cycles", line.cycles}});
     }
-    reply(JsonResponse(ok ? 200 : 503, {{"status", ok ? "ok" : "failing"},
-                                        {"journal", std::move(journal)},
-                                        {"lines", std::move(lines)}}));
+    respond(JsonResponse(ok ? 200 : 503, {{"status", ok ? "ok" : "failing"},
+                                          {"journal", std::move(journal)},
+                                          {"lines", std::move(lines)}}));
 }
 
-void Metrics(Context& context, const Call&, Reply reply) {
+void Metrics(Context& context, const Call&, Respond respond) {
     EventCounts events;
     if (context.hub != nullptr) {
         events.published = context.hub->Published();
@@ -259,10 +273,10 @@ void Metrics(Context& context, const Call&, Reply reply) {
     response.contentType = "text/plain; version=0.0.4; charset=utf-8";
     response.body = FormatMetrics(context.forecourt.Health(), context.forecourt.GetSnapshot(),
                                   context.counters, events);
-    reply(std::move(response));
+    respond(std::move(response));
 }
 
-void ConsoleFile(Context&, const Call& call, Reply reply) {
+void ConsoleFile(Context&, const Call& call, Respond respond) {
     const std::string name = call.parameters.contains("file")
                                  ? call.parameters["file"].get<std::string>()
                                  : "index.html";
@@ -274,11 +288,11 @@ void ConsoleFile(Context&, const Call& call, Reply reply) {
             response.SetHeader("Content-Security-Policy", std::string(kConsolePolicy));
             response.SetHeader("X-Content-Type-Options", "nosniff");
             response.SetHeader("Referrer-Policy", "no-referrer");
-            reply(std::move(response));
+            respond(std::move(response));
             return;
         }
     }
-    reply(ErrorResponse(404, "not-found", "this build has no console file " + name));
+    respond(ErrorResponse(404, "not-found", "this build has no console file " + name));
 }
 
 }  // namespace fuel::server::handlers

@@ -1,33 +1,33 @@
-// What each request of the API does, once the router (Api.cpp) has checked it: each handler
-// reads its typed parameters and checked body from the Call, asks the forecourt and answers
-// through Reply. The route table (Routes.cpp) names them.
+// What each request of the API does, once the pipeline has checked it: each handler reads
+// its typed parameters and checked body from the Call, asks the forecourt and answers
+// through Respond. The route table (Routes.cpp) names them.
 #pragma once
 
 #include "server/Routes.h"
 
 namespace fuel::server::handlers {
 
-void GetClient(Context& context, const Call& call, Reply reply);
-void GetForecourt(Context& context, const Call& call, Reply reply);
-void GetFuelPoint(Context& context, const Call& call, Reply reply);
-void Authorise(Context& context, const Call& call, Reply reply);
-void StopFill(Context& context, const Call& call, Reply reply);
-void EmergencyStop(Context& context, const Call& call, Reply reply);
-void Close(Context& context, const Call& call, Reply reply);
-void Open(Context& context, const Call& call, Reply reply);
-void ListSales(Context& context, const Call& call, Reply reply);
-void GetSale(Context& context, const Call& call, Reply reply);
-void LockSale(Context& context, const Call& call, Reply reply);
-void UnlockSale(Context& context, const Call& call, Reply reply);
-void ClearSale(Context& context, const Call& call, Reply reply);
-void SetPrice(Context& context, const Call& call, Reply reply);
-void Totals(Context& context, const Call& call, Reply reply);
-void Reconciliation(Context& context, const Call& call, Reply reply);
-void Events(Context& context, const Call& call, Reply reply);
-void WebSocket(Context& context, const Call& call, Reply reply);
-void OpenApi(Context& context, const Call& call, Reply reply);
-void Health(Context& context, const Call& call, Reply reply);
-void Metrics(Context& context, const Call& call, Reply reply);
-void ConsoleFile(Context& context, const Call& call, Reply reply);
+void GetClient(Context& context, const http::Call& call, http::Respond respond);
+void GetForecourt(Context& context, const http::Call& call, http::Respond respond);
+void GetFuelPoint(Context& context, const http::Call& call, http::Respond respond);
+void Authorise(Context& context, const http::Call& call, http::Respond respond);
+void StopFill(Context& context, const http::Call& call, http::Respond respond);
+void EmergencyStop(Context& context, const http::Call& call, http::Respond respond);
+void Close(Context& context, const http::Call& call, http::Respond respond);
+void Open(Context& context, const http::Call& call, http::Respond respond);
+void ListSales(Context& context, const http::Call& call, http::Respond respond);
+void GetSale(Context& context, const http::Call& call, http::Respond respond);
+void LockSale(Context& context, const http::Call& call, http::Respond respond);
+void UnlockSale(Context& context, const http::Call& call, http::Respond respond);
+void ClearSale(Context& context, const http::Call& call, http::Respond respond);
+void SetPrice(Context& context, const http::Call& call, http::Respond respond);
+void Totals(Context& context, const http::Call& call, http::Respond respond);
+void Reconciliation(Context& context, const http::Call& call, http::Respond respond);
+void Events(Context& context, const http::Call& call, http::Respond respond);
+void WebSocket(Context& context, const http::Call& call, http::Respond respond);
+void OpenApi(Context& context, const http::Call& call, http::Respond respond);
+void Health(Context& context, const http::Call& call, http::Respond respond);
+void Metrics(Context& context, const http::Call& call, http::Respond respond);
+void ConsoleFile(Context& context, const http::Call& call, http::Respond respond);
 
 }  // namespace fuel::server::handlers

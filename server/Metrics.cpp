@@ -67,14 +67,8 @@ class Writer {
 
 }  // namespace
 
-void ServerCounters::CountResponse(int status) {
-    const int group = status / 100;
-    if (group >= 1 && group <= 5)
-        ++responses[static_cast<std::size_t>(group)];
-}
-
 std::string FormatMetrics(const std::vector<forecourt::LineHealth>& lines,
-                          const forecourt::Snapshot& snapshot, const ServerCounters& counters,
+                          const forecourt::Snapshot& snapshot, const http::ServerCounters& counters,
                           const EventCounts& events) {
     Writer w;
     const auto line = [](const forecourt::LineHealth& health) {

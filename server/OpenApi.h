@@ -1,6 +1,7 @@
-// The OpenAPI 3.1 document of the API, made from the route table (Routes.h) and the schemas
-// (Schemas.h): served at /api/v1/openapi.json and walked by its test, which sends every
-// request it documents and holds every answer to it.
+// The OpenAPI 3.1 document of the forecourt's API, made by the HTTP stack (http/OpenApi.h)
+// from the route table (Routes.h), the schemas (Schemas.h) and the roles (Roles.h): served at
+// /api/v1/openapi.json and walked by its test, which sends every request it documents and
+// holds every answer to it.
 #pragma once
 
 #include <string>

@@ -2,11 +2,14 @@
 
 #include <arpa/inet.h>
 
-#include <algorithm>
 #include <array>
 #include <charconv>
 #include <functional>
 #include <optional>
+
+#ifndef FUEL_VERSION
+#error "FUEL_VERSION must be defined by the build"
+#endif
 
 namespace fuel::server {
 namespace {
@@ -144,22 +147,9 @@ const Option* Find(std::string_view name) {
 
 }  // namespace
 
-bool IsLoopback(const std::string& host) {
-    if (host == "localhost")
-        return true;
-    std::array<unsigned char, 16> bytes{};
-    if (inet_pton(AF_INET, host.c_str(), bytes.data()) == 1)
-        return bytes[0] == 127;
-    if (inet_pton(AF_INET6, host.c_str(), bytes.data()) == 1) {
-        const bool loopback = std::all_of(bytes.begin(), bytes.begin() + 15,
-                                          [](unsigned char b) { return b == 0; }) &&
-                              bytes[15] == 1;
-        const bool mapped = std::all_of(bytes.begin(), bytes.begin() + 10,
-                                        [](unsigned char b) { return b == 0; }) &&
-                            bytes[10] == 0xFF && bytes[11] == 0xFF && bytes[12] == 127;
-        return loopback || mapped;
-    }
-    return false;
+ServerSettings::ServerSettings() {
+    port = kDefaultPort;
+    serverName = "fuel-forecourtd/" FUEL_VERSION;
 }
 
 Invocation ParseCommandLine(const std::vector<std::string>& words) {
@@ -230,7 +220,7 @@ Invocation ParseCommandLine(const std::vector<std::string>& words) {
     if (s.tlsCertificate.empty() != s.tlsKey.empty()) {
         throw UsageError("--tls-cert and --tls-key go together");
     }
-    if (!s.Tls() && !s.insecure && !IsLoopback(s.host)) {
+    if (!s.Tls() && !s.insecure && !http::IsLoopback(s.host)) {
         throw UsageError("refusing plain HTTP on " + s.host +
                          ", which is not a loopback address: give --tls-cert and --tls-key, or "
                          "--insecure if the network is protected otherwise");

@@ -1,6 +1,7 @@
 #include "server/Schemas.h"
 
 #include "forecourt/Model.h"
+#include "http/OpenApi.h"
 #include "server/Roles.h"
 
 namespace fuel::server {
@@ -8,23 +9,11 @@ namespace {
 
 // Written as JSON, the way a reader of the OpenAPI document sees it. Answers are closed
 // (additionalProperties false) so that a field the server sends but the document does not
-// name fails the document's test instead of surprising a client.
+// name fails the document's test instead of surprising a client. The errors' schema is the
+// HTTP stack's (http/OpenApi.h), as is their form.
 constexpr const char* kSchemas = R"json({
   "Time": {"type": "string", "format": "date-time",
            "description": "RFC 3339 in UTC with milliseconds", "example": "2024-05-01T10:00:00.000Z"},
-  "Error": {
-    "type": "object", "additionalProperties": false, "required": ["error"],
-    "properties": {
-      "error": {
-        "type": "object", "additionalProperties": false, "required": ["code", "message"],
-        "properties": {
-          "code": {"type": "string", "description": "what a program acts on, e.g. locked-by-other"},
-          "message": {"type": "string", "description": "for people"},
-          "data": {"description": "what the failure concerns, e.g. the sale another client locked"}
-        }
-      }
-    }
-  },
   "Client": {
     "type": "object", "additionalProperties": false, "required": ["name", "role", "permissions"],
     "properties": {
@@ -301,7 +290,16 @@ const nlohmann::json& SchemaRoot() {
 }
 
 nlohmann::json Ref(const std::string& name) {
-    return {{"$ref", "#/components/schemas/" + name}};
+    return http::SchemaRef(name);
+}
+
+const http::Formats& SchemaFormats() {
+    // The handlers parse a "date-time" with the forecourt's own reader: the check is that.
+    static const http::Formats formats = {
+        {"date-time",
+         {[](std::string_view text) { return forecourt::ParseTime(text).has_value(); },
+          "a time as RFC 3339 writes it, e.g. 2024-05-01T10:00:00Z"}}};
+    return formats;
 }
 
 }  // namespace fuel::server

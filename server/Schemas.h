@@ -8,6 +8,8 @@
 
 #include <nlohmann/json.hpp>
 
+#include "http/JsonSchema.h"
+
 namespace fuel::server {
 
 // {"schemas": {"FuelPoint": {...}, "Sale": {...}, ...}}: the OpenAPI document's
@@ -17,7 +19,10 @@ const nlohmann::json& Components();
 // {"components": Components()}: where a schema's "$ref"s resolve outside the document.
 const nlohmann::json& SchemaRoot();
 
-// {"$ref": "#/components/schemas/NAME"}
+// {"$ref": "#/components/schemas/NAME"}; "Error" is the HTTP stack's.
 nlohmann::json Ref(const std::string& name);
+
+// The string formats the schemas use, as the handlers read them.
+const http::Formats& SchemaFormats();
 
 }  // namespace fuel::server

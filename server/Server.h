@@ -1,12 +1,13 @@
-// The network side of fuel-forecourtd: a listener and one session per connection on a few
-// threads (Boost.Asio, Boost.Beast), TLS when asked, the event hub fed by one subscription to
-// the forecourt. Beast stays behind this header (Server.cpp, Session.cpp), so that what
-// includes it compiles quickly.
+// fuel-forecourtd's server: the HTTP stack's listener (http/Listener.h) in front of the
+// forecourt's API, and the event hub fed by one subscription to the forecourt as the
+// listener's stream source. Beast stays behind the listener, so that what includes this
+// compiles quickly.
 #pragma once
 
 #include <cstdint>
 #include <memory>
 
+#include "http/Counters.h"
 #include "server/Options.h"
 
 namespace fuel::forecourt {
@@ -16,7 +17,6 @@ class Forecourt;
 namespace fuel::server {
 
 class Tokens;
-struct ServerCounters;
 
 class Server {
   public:
@@ -38,7 +38,7 @@ class Server {
     // the journal, and the client's retry with the same key gets it.
     void Stop();
 
-    const ServerCounters& Counters() const;
+    const http::ServerCounters& Counters() const;
 
   private:
     struct State;

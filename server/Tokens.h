@@ -1,32 +1,25 @@
-// Bearer tokens: each belongs to a named client (a till, the back office) with one role. A
-// token is shown once, when it is made; the journal keeps only its SHA-256, so that a copy
-// of the database lets no one in. Tokens live in the forecourt's database, in a table the
-// server adds by its own migration, and every change goes through the journal's one writer.
+// The forecourt's token store: bearer tokens of named clients (a till, the back office),
+// each with one of the station's roles, made and kept as the HTTP stack's token store says
+// (http/TokenStore.h: shown once, kept as their SHA-256). They live in the forecourt's
+// database, in a table the server adds by its own migration, and every change goes through
+// the journal's one writer.
 #pragma once
 
 #include <optional>
-#include <stdexcept>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "forecourt/Journal.h"
+#include "http/TokenStore.h"
 #include "server/Roles.h"
 
 namespace fuel::server {
 
-class TokenError : public std::runtime_error {
-  public:
-    using std::runtime_error::runtime_error;
-};
+using http::TokenError;
 
 // The server's tables, as the forecourt's Options::migrations takes them.
 std::vector<forecourt::Migration> ServerMigrations();
-
-struct Client {
-    std::string name;
-    Role role = Role::Viewer;
-};
 
 struct TokenEntry {
     std::string name;
@@ -34,7 +27,7 @@ struct TokenEntry {
     std::string createdAt;  // RFC 3339
 };
 
-class Tokens {
+class Tokens : public http::TokenStore {
   public:
     explicit Tokens(forecourt::Journal& journal) : journal_(journal) {}
 
@@ -46,14 +39,13 @@ class Tokens {
     std::vector<TokenEntry> List() const;
     // Throws TokenError when no live token has that name.
     void Revoke(const std::string& name);
-    // Whose token this is; nullopt for an unknown or revoked one.
-    std::optional<Client> Authenticate(std::string_view token) const;
+    // Whose token this is (the role by its name); nullopt for an unknown or revoked one, or
+    // one whose role this program does not know. Throws DatabaseError when the journal
+    // cannot be read.
+    std::optional<http::Principal> Authenticate(std::string_view token) const override;
 
   private:
     forecourt::Journal& journal_;
 };
-
-// The text the table keeps for a token: its SHA-256 in lower-case hex.
-std::string HashToken(std::string_view token);
 
 }  // namespace fuel::server

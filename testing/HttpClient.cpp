@@ -360,6 +360,7 @@ std::optional<std::string> WebSocketClient::Next(Milliseconds wait) {
     }
     if (error) {
         open_ = false;
+        closeCode_ = static_cast<int>(c.ws.reason().code);
         closeReason_ = std::string(c.ws.reason().reason.c_str());
         return std::nullopt;
     }

@@ -104,7 +104,8 @@ class WebSocketClient {
     bool Open() const { return open_; }
     int Status() const { return status_; }  // the handshake's answer: 101, or the refusal
     std::optional<std::string> Next(Milliseconds wait);
-    // The server's close frame's reason, once the socket closed.
+    // The server's close frame's code and reason, once the socket closed (0: no frame).
+    int CloseCode() const { return closeCode_; }
     std::string CloseReason() const { return closeReason_; }
 
   private:
@@ -112,6 +113,7 @@ class WebSocketClient {
     std::unique_ptr<Connection> connection_;
     bool open_ = false;
     int status_ = 0;
+    int closeCode_ = 0;
     std::string closeReason_;
 };
 

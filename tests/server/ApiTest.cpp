@@ -11,7 +11,7 @@
 namespace fuel::test {
 namespace {
 
-using server::Response;
+using http::Response;
 
 class ApiTest : public testing::Test {
   protected:
@@ -41,7 +41,7 @@ class ApiTest : public testing::Test {
     }
 
     static Station* station_;
-    server::ServerCounters counters_;
+    http::ServerCounters counters_;
     server::Api api_;
 };
 

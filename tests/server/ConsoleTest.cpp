@@ -15,8 +15,8 @@ namespace fuel::test {
 namespace {
 
 namespace fs = std::filesystem;
+using http::Response;
 using nlohmann::json;
-using server::Response;
 
 const fs::path kWeb = fs::path(FUEL_SOURCE_DIR) / "web";
 
@@ -45,7 +45,7 @@ class ConsoleTest : public testing::Test {
     }
 
     static Station* station_;
-    server::ServerCounters counters_;
+    http::ServerCounters counters_;
     server::Api api_;
 };
 

@@ -218,14 +218,20 @@ TEST_F(DaemonTest, RunsAFillFromTokenToClearedSaleAndResumesEventsAcrossADropAnd
         return event.type == "sale" && data["state"] == "CLEARED";
     });
 
-    // A restart: SIGTERM stops it cleanly; the stream resumes on the new one.
-    const auto beforeRestart = stream->LastEventId();
-    ASSERT_TRUE(beforeRestart.has_value());
+    // A restart: SIGTERM stops it cleanly, and the stream is told so before it ends (what
+    // it had on its way comes first); the stream resumes on the new one.
     EXPECT_EQ(daemon->Stop(), 0);
     EXPECT_NE(daemon->Log().find("<6>stopping (SIGTERM)\n"), std::string::npos);
     EXPECT_NE(daemon->Log().find("<6>stopped\n"), std::string::npos);
+    ReadUntil(*stream, sessions[1],
+              [](const SseEvent& event, const json&) { return event.type == "error"; });
+    ASSERT_FALSE(sessions[1].empty());
+    EXPECT_EQ(sessions[1].back().type, "error");
+    EXPECT_EQ(json::parse(sessions[1].back().data)["error"]["code"], "shutdown");
     EXPECT_FALSE(stream->Next(2000ms).has_value());
     EXPECT_TRUE(stream->Ended());
+    const auto beforeRestart = stream->LastEventId();
+    ASSERT_TRUE(beforeRestart.has_value());
     daemon = std::make_unique<Daemon>(dir_.Path(), config_, "second");
     HttpClient second(daemon->Port());
     sessions.emplace_back();

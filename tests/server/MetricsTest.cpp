@@ -33,7 +33,7 @@ TEST(MetricsTest, WritesEachFamilyOnceWithItsSamples) {
     point.unclearedSales = 1;
     snapshot.fuelPoints.push_back(point);
     snapshot.sequence = 77;
-    ServerCounters counters;
+    http::ServerCounters counters;
     counters.eventStreams = 2;
     counters.CountResponse(200);
     counters.CountResponse(404);

@@ -10,19 +10,24 @@
 #include <set>
 #include <thread>
 
-#include "server/JsonSchema.h"
+#include "http/JsonSchema.h"
 #include "server/Routes.h"
+#include "server/Schemas.h"
 #include "tests/server/ServerTestSupport.h"
 
 namespace fuel::test {
 namespace {
 
+using http::Validate;
 using nlohmann::json;
-using server::Validate;
 using namespace std::chrono_literals;
 
 const json& Document() {
     return server::OpenApiDocument();
+}
+
+const http::Formats& Formats() {
+    return server::SchemaFormats();
 }
 
 std::string Lower(std::string text) {
@@ -57,7 +62,7 @@ TEST(OpenApiDocumentTest, DocumentsEveryRouteOnceAndEveryReferenceResolves) {
         }
     }
     EXPECT_EQ(operations, server::Routes().size());
-    for (const server::Route& route : server::Routes()) {
+    for (const http::Route& route : server::Routes()) {
         EXPECT_TRUE(paths.contains(route.path) && paths[route.path].contains(Lower(route.method)))
             << route.method << " " << route.path;
     }
@@ -76,14 +81,16 @@ TEST(OpenApiDocumentTest, HoldsEveryExampleToItsOwnSchema) {
             for (const json& parameter : operation.value("parameters", json::array())) {
                 if (!parameter.contains("example"))
                     continue;
-                EXPECT_FALSE(Validate(parameter["example"], parameter["schema"], Document()))
+                EXPECT_FALSE(
+                    Validate(parameter["example"], parameter["schema"], Document(), Formats()))
                     << path << " " << parameter["name"];
             }
             if (operation.contains("requestBody")) {
                 const json& media = operation["requestBody"]["content"]["application/json"];
                 if (!media.contains("example"))
                     continue;
-                EXPECT_FALSE(Validate(media["example"], media["schema"], Document())) << path;
+                EXPECT_FALSE(Validate(media["example"], media["schema"], Document(), Formats()))
+                    << path;
             }
         }
     }
@@ -98,7 +105,7 @@ class OpenApiServerTest : public testing::Test {
         // A sale to read, lock, unlock and clear: the documents' examples name sale 1.
         server::Api api(
             server::Context{station_->Forecourt(), station_->Tokens(), counters_, nullptr});
-        const server::Response authorised = Ask(
+        const http::Response authorised = Ask(
             api, MakeRequest("POST", "/api/v1/fuel-points/1/authorise", station_->Bearer("pos1"),
                              R"({"preset":{"kind":"money","value":10}})", "openapi-sale"));
         ASSERT_EQ(authorised.status, 200) << authorised.body;
@@ -114,11 +121,11 @@ class OpenApiServerTest : public testing::Test {
     }
 
     static Station* station_;
-    static server::ServerCounters counters_;
+    static http::ServerCounters counters_;
 };
 
 Station* OpenApiServerTest::station_ = nullptr;
-server::ServerCounters OpenApiServerTest::counters_;
+http::ServerCounters OpenApiServerTest::counters_;
 
 struct Sent {
     std::string target;
@@ -177,7 +184,7 @@ void Hold(const json& operation, int status, const std::string& contentType,
     if (described.contains("schema")) {
         const json value = json::parse(body, nullptr, false);
         ASSERT_FALSE(value.is_discarded()) << operation["operationId"] << ": " << body;
-        const auto problem = Validate(value, described["schema"], Document(), "answer");
+        const auto problem = Validate(value, described["schema"], Document(), Formats(), "answer");
         EXPECT_FALSE(problem.has_value())
             << operation["operationId"] << " " << status << ": " << *problem << "\n"
             << body;
@@ -192,7 +199,7 @@ TEST_F(OpenApiServerTest, SendsEveryDocumentedRequestAndHoldsEveryAnswerToTheDoc
     std::map<std::string, std::string> failures;
     int serial = 0;
     // In the table's order, so that a sale is locked before it is unlocked and cleared.
-    for (const server::Route& route : server::Routes()) {
+    for (const http::Route& route : server::Routes()) {
         const json& operation = Document()["paths"][route.path][Lower(route.method)];
         const std::string id = operation["operationId"];
         SCOPED_TRACE(id);
@@ -211,9 +218,10 @@ TEST_F(OpenApiServerTest, SendsEveryDocumentedRequestAndHoldsEveryAnswerToTheDoc
             ASSERT_EQ(stream.Status(), 200);
             const auto event = stream.Next(10000ms);
             ASSERT_TRUE(event.has_value());
-            const auto problem = Validate(
-                json::parse(event->data),
-                responses["200"]["content"]["text/event-stream"]["schema"], Document(), "event");
+            const auto problem =
+                Validate(json::parse(event->data),
+                         responses["200"]["content"]["text/event-stream"]["schema"], Document(),
+                         Formats(), "event");
             EXPECT_FALSE(problem.has_value()) << *problem;
             succeeded.insert(id);
         } else {

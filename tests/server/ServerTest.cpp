@@ -1,6 +1,7 @@
 // The server on a loopback port in this process, against the example station, through a
-// client made with nothing but an HTTP library: the limits, TLS, the event streams (resume,
-// heartbeat, a client too slow to keep up), /healthz and /metrics.
+// client made with nothing but an HTTP library: the event streams fed by the hub (resume, a
+// client too slow to keep up, the goodbye when the server stops), /healthz and /metrics. The
+// listener's limits and TLS are the HTTP stack's, tested in tests/http.
 #include "server/Server.h"
 
 #include <gtest/gtest.h>
@@ -10,7 +11,6 @@
 
 #include <thread>
 
-#include "testing/TestCertificate.h"
 #include "tests/server/ServerTestSupport.h"
 
 namespace fuel::test {
@@ -20,11 +20,6 @@ using namespace std::chrono_literals;
 
 nlohmann::json Parse(const std::string& text) {
     return nlohmann::json::parse(text, nullptr, false);
-}
-
-std::string ErrorCode(const HttpAnswer& answer) {
-    const auto body = answer.Json();
-    return body.is_object() && body.contains("error") ? body["error"].value("code", "") : "";
 }
 
 // The station without customers: nothing moves unless a test moves it.
@@ -60,107 +55,6 @@ class ServerTest : public testing::Test {
 };
 
 Station* ServerTest::station_ = nullptr;
-
-TEST_F(ServerTest, RefusesEachLimitWithItsStatusAndGoesOnServing) {
-    RunningServer server(S(), Quick());
-    const std::string before = S().Fingerprint();
-    const std::string token = S().Token("pos1");
-    struct Case {
-        const char* what;
-        std::string request;
-        const char* status;
-    };
-    const std::string authorise =
-        "POST /api/v1/fuel-points/1/authorise HTTP/1.1\r\nHost: x\r\n"
-        "Authorization: Bearer " +
-        token + "\r\nIdempotency-Key: big\r\n";
-    const Case cases[] = {
-        {"a body over 64 KiB",
-         authorise + "Content-Length: 70000\r\n\r\n{\"prepaid\":false" + std::string(69983, ' ') +
-             "}",
-         "HTTP/1.1 413 "},
-        {"a header that never ends", "GET /api/v1/forecourt HTTP/1.1\r\nHost: x\r\nX-Slow: a",
-         "HTTP/1.1 408 "},
-        {"a header over the limit",
-         "GET /api/v1/forecourt HTTP/1.1\r\nHost: x\r\nX-Big: " + std::string(20000, 'a') +
-             "\r\n\r\n",
-         "HTTP/1.1 431 "},
-        {"not HTTP", "HELLO THERE\r\n\r\n", "HTTP/1.1 400 "},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.what);
-        const std::string answer = RawExchange(server.Port(), c.request, 3000ms);
-        EXPECT_EQ(answer.rfind(c.status, 0), 0u) << answer.substr(0, 200);
-        EXPECT_NE(answer.find("\"error\":{\"code\""), std::string::npos);
-        HttpClient next(server.Port());
-        EXPECT_EQ(
-            next.Send("GET", "/api/v1/forecourt", {{"Authorization", "Bearer " + token}}).status,
-            200);
-    }
-    EXPECT_EQ(S().Fingerprint(), before);
-}
-
-TEST_F(ServerTest, LetsAQuietKeptConnectionGoWithoutAnAnswer) {
-    RunningServer server(S(), Quick());
-    EXPECT_EQ(RawExchange(server.Port(), "", 2000ms), "");
-}
-
-TEST_F(ServerTest, KeepsAConnectionForSeveralRequests) {
-    RunningServer server(S(), Quick());
-    HttpClient client(server.Port());
-    for (int i = 0; i < 3; ++i) {
-        EXPECT_EQ(client.Send("GET", "/healthz").status, 200);
-    }
-    EXPECT_EQ(server.Get().Counters().requestConnections.load(), 1);
-}
-
-TEST_F(ServerTest, AnswersConnectionsOverTheLimitWith503AndServesTheOthers) {
-    server::ServerSettings settings = Quick();
-    settings.maxConnections = 2;
-    settings.requestTimeout = 5s;
-    RunningServer server(S(), settings);
-    HttpClient first(server.Port());
-    HttpClient second(server.Port());
-    ASSERT_EQ(first.Send("GET", "/healthz").status, 200);
-    ASSERT_EQ(second.Send("GET", "/healthz").status, 200);
-    HttpClient third(server.Port());
-    const HttpAnswer refused = third.Send("GET", "/healthz");
-    EXPECT_EQ(refused.status, 503);
-    EXPECT_EQ(ErrorCode(refused), "too-many-connections");
-    EXPECT_EQ(refused.Header("Retry-After"), "1");
-    EXPECT_EQ(first.Send("GET", "/healthz").status, 200);
-    EXPECT_EQ(second.Send("GET", "/healthz").status, 200);
-    EXPECT_EQ(server.Get().Counters().refused.load(), 1u);
-}
-
-TEST_F(ServerTest, ServesHttpsWithTheCertificateGivenAndNothingPlainOnIt) {
-    WriteSelfSignedCertificate(S().Dir());
-    server::ServerSettings settings = Quick();
-    settings.tlsCertificate = S().Dir() / "certificate.pem";
-    settings.tlsKey = S().Dir() / "key.pem";
-    RunningServer server(S(), settings);
-    HttpClient secure(server.Port(), true);
-    const HttpAnswer answer =
-        secure.Send("GET", "/api/v1/forecourt", {{"Authorization", S().Bearer("viewer1")}});
-    EXPECT_EQ(answer.status, 200);
-    EXPECT_EQ(answer.Json()["fuelPoints"].size(), 4u);
-    const std::string plain =
-        RawExchange(server.Port(), "GET /healthz HTTP/1.1\r\nHost: x\r\n\r\n", 2000ms);
-    EXPECT_EQ(plain.find("HTTP/1.1 200"), std::string::npos);
-}
-
-TEST_F(ServerTest, RefusesToStartOnABadCertificateOrPlainOffTheLoopback) {
-    server::ServerSettings settings = Quick();
-    settings.tlsCertificate = S().Dir() / "missing.pem";
-    settings.tlsKey = S().Dir() / "missing-key.pem";
-    server::Server tls(settings, S().Forecourt(), S().Tokens());
-    EXPECT_THROW(tls.Start(), std::runtime_error);
-    server::ServerSettings open = Quick();
-    open.host = "0.0.0.0";
-    open.port = 0;
-    server::Server plain(open, S().Forecourt(), S().Tokens());
-    EXPECT_THROW(plain.Start(), server::UsageError);
-}
 
 TEST_F(ServerTest, ResumesAStreamAfterTheEventGivenAndThenGoesOnLive) {
     RunningServer server(S(), Quick());
@@ -226,14 +120,20 @@ TEST_F(ServerTest, CarriesTheSameEventsOnAWebSocket) {
     EXPECT_EQ(stranger.Status(), 401);
 }
 
-TEST_F(ServerTest, SendsAHeartbeatWhenThereIsNothingToSay) {
+TEST_F(ServerTest, TellsItsEventStreamsThatItStops) {
     RunningServer server(S(), Quick());
     EventStreamClient stream(server.Port(), "/api/v1/events",
                              {{"Authorization", S().Bearer("viewer1")}});
     ASSERT_EQ(stream.Status(), 200);
+    std::thread stopper([&] { server.Get().Stop(); });
+    const auto last = stream.Next(5000ms);
+    stopper.join();
+    ASSERT_TRUE(last.has_value());
+    EXPECT_EQ(last->type, "error");
+    EXPECT_EQ(Parse(last->data)["error"]["code"], "shutdown");
     EXPECT_FALSE(stream.Next(1000ms).has_value());
-    EXPECT_GE(stream.Comments(), 2);
-    EXPECT_FALSE(stream.Ended());
+    EXPECT_TRUE(stream.Ended());
+    EXPECT_EQ(server.Get().Counters().eventStreams.load(), 0);
 }
 
 TEST_F(ServerTest, RefusesAStreamWithoutAToken) {

@@ -73,10 +73,10 @@ std::string Station::Fingerprint() {
         .dump();
 }
 
-server::Request MakeRequest(const std::string& method, const std::string& target,
-                            const std::string& authorization, const std::string& body,
-                            const std::string& key) {
-    server::Request request;
+http::Request MakeRequest(const std::string& method, const std::string& target,
+                          const std::string& authorization, const std::string& body,
+                          const std::string& key) {
+    http::Request request;
     request.method = method;
     request.target = target;
     if (!authorization.empty())
@@ -87,13 +87,13 @@ server::Request MakeRequest(const std::string& method, const std::string& target
     return request;
 }
 
-server::Response Ask(server::Api& api, server::Request request) {
-    auto promise = std::make_shared<std::promise<server::Response>>();
+http::Response Ask(server::Api& api, http::Request request) {
+    auto promise = std::make_shared<std::promise<http::Response>>();
     auto future = promise->get_future();
     api.Handle(request,
-               [promise](server::Response response) { promise->set_value(std::move(response)); });
+               [promise](http::Response response) { promise->set_value(std::move(response)); });
     if (future.wait_for(std::chrono::seconds(30)) != std::future_status::ready) {
-        return server::ErrorResponse(599, "no-answer", "the API gave no answer in 30 s");
+        return http::ErrorResponse(599, "no-answer", "the API gave no answer in 30 s");
     }
     return future.get();
 }

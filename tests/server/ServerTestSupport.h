@@ -52,10 +52,10 @@ class Station {
 };
 
 // The API in this process, without the network: the answer to one request, waited for.
-server::Response Ask(server::Api& api, server::Request request);
-server::Request MakeRequest(const std::string& method, const std::string& target,
-                            const std::string& authorization = "", const std::string& body = "",
-                            const std::string& key = "");
+http::Response Ask(server::Api& api, http::Request request);
+http::Request MakeRequest(const std::string& method, const std::string& target,
+                          const std::string& authorization = "", const std::string& body = "",
+                          const std::string& key = "");
 
 // The server on a free loopback port in front of a station.
 class RunningServer {

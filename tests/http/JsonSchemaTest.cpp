@@ -1,8 +1,10 @@
-#include "server/JsonSchema.h"
+#include "http/JsonSchema.h"
 
 #include <gtest/gtest.h>
 
-namespace fuel::server {
+#include "tests/http/TestFormats.h"
+
+namespace fuel::http {
 namespace {
 
 using nlohmann::json;
@@ -28,7 +30,8 @@ class SchemaTest : public testing::TestWithParam<SchemaCase> {};
 
 TEST_P(SchemaTest, ChecksTheValue) {
     const SchemaCase& c = GetParam();
-    const auto problem = Validate(json::parse(c.value), json::parse(c.schema), Root(), "body");
+    const auto problem =
+        Validate(json::parse(c.value), json::parse(c.schema), Root(), TestFormats(), "body");
     if (c.problem == nullptr) {
         EXPECT_FALSE(problem.has_value()) << *problem;
     } else {
@@ -82,10 +85,15 @@ const SchemaCase kCases[] = {
     {"the second of anyOf", R"({"anyOf":[{"type":"string"},{"type":"null"}]})", "null", nullptr},
     {"none of anyOf", R"({"anyOf":[{"type":"string"},{"type":"null"}]})", "1",
      "body: must be a string"},
-    {"a time", R"({"type":"string","format":"date-time"})", "\"2024-05-01T10:00:00.000Z\"",
-     nullptr},
-    {"not a time", R"({"type":"string","format":"date-time"})", "\"yesterday\"",
-     "body: must be a time"},
+    {"a format the caller checks", R"({"type":"string","format":"digits"})", "\"2024\"", nullptr},
+    {"a format the caller refuses", R"({"type":"string","format":"digits"})", "\"20x4\"",
+     "body: must be digits only"},
+    {"a format nested in an object",
+     R"({"type":"object","properties":{"at":{"type":"string","format":"digits"}}})", R"({"at":""})",
+     "at: must be digits only"},
+    {"a format the caller does not name is not checked", R"({"type":"string","format":"email"})",
+     "\"not an address\"", nullptr},
+    {"a format applies to strings only", R"({"format":"digits"})", "12.5", nullptr},
 };
 
 INSTANTIATE_TEST_SUITE_P(Cases, SchemaTest, testing::ValuesIn(kCases),
@@ -98,4 +106,4 @@ INSTANTIATE_TEST_SUITE_P(Cases, SchemaTest, testing::ValuesIn(kCases),
                          });
 
 }  // namespace
-}  // namespace fuel::server
+}  // namespace fuel::http

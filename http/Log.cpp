@@ -1,11 +1,11 @@
-#include "server/Log.h"
+#include "http/Log.h"
 
 #include <atomic>
 #include <cstdio>
 #include <mutex>
 #include <string>
 
-namespace fuel::server {
+namespace fuel::http {
 namespace {
 
 std::atomic<bool> verbose{false};
@@ -31,4 +31,4 @@ void SetVerbose(bool on) {
     verbose = on;
 }
 
-}  // namespace fuel::server
+}  // namespace fuel::http

@@ -1,9 +1,9 @@
-#include "server/Http.h"
+#include "http/Message.h"
 
 #include <algorithm>
 #include <array>
 
-namespace fuel::server {
+namespace fuel::http {
 namespace {
 
 bool SameLetters(std::string_view a, std::string_view b) {
@@ -172,4 +172,4 @@ std::optional<std::string> QueryValue(const Target& target, std::string_view nam
     return std::nullopt;
 }
 
-}  // namespace fuel::server
+}  // namespace fuel::http

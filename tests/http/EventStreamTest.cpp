@@ -1,8 +1,8 @@
-#include "server/EventStream.h"
+#include "http/EventStream.h"
 
 #include <gtest/gtest.h>
 
-namespace fuel::server {
+namespace fuel::http {
 namespace {
 
 TEST(EventStreamTest, WritesAJournaledEventWithItsIdAndOneDataLine) {
@@ -27,4 +27,4 @@ TEST(EventStreamTest, WritesCommentsTheRetryAndTheLastErrorAsTheStandardReadsThe
 }
 
 }  // namespace
-}  // namespace fuel::server
+}  // namespace fuel::http

@@ -1,10 +1,8 @@
-#include "server/JsonSchema.h"
+#include "http/JsonSchema.h"
 
 #include <cmath>
 
-#include "forecourt/Model.h"
-
-namespace fuel::server {
+namespace fuel::http {
 namespace {
 
 using nlohmann::json;
@@ -14,7 +12,7 @@ constexpr int kMaxDepth = 64;
 
 class Checker {
   public:
-    explicit Checker(const json& root) : root_(root) {}
+    Checker(const json& root, const Formats& formats) : root_(root), formats_(formats) {}
 
     std::optional<std::string> Check(const json& value, const json& schema,
                                      const std::string& where, int depth) {
@@ -201,8 +199,8 @@ class Checker {
         return count;
     }
 
-    static std::optional<std::string> CheckString(const std::string& text, const json& schema,
-                                                  const std::string& where) {
+    std::optional<std::string> CheckString(const std::string& text, const json& schema,
+                                           const std::string& where) const {
         const std::size_t length = CodePoints(text);
         if (const auto low = schema.find("minLength"); low != schema.end() && low->is_number()) {
             if (length < low->get<std::size_t>()) {
@@ -216,12 +214,11 @@ class Checker {
                 return Problem(where, "must be at most " + high->dump() + " characters");
             }
         }
-        if (const auto format = schema.find("format"); format != schema.end()) {
-            if (*format == "date-time" && !forecourt::ParseTime(text)) {
-                return Problem(where,
-                               "must be a time as RFC 3339 writes it, e.g. "
-                               "2024-05-01T10:00:00Z");
-            }
+        if (const auto format = schema.find("format");
+            format != schema.end() && format->is_string()) {
+            const auto known = formats_.find(format->get_ref<const std::string&>());
+            if (known != formats_.end() && !known->second.accepts(text))
+                return Problem(where, "must be " + known->second.expected);
         }
         return std::nullopt;
     }
@@ -290,14 +287,16 @@ class Checker {
     }
 
     const json& root_;
+    const Formats& formats_;
 };
 
 }  // namespace
 
 std::optional<std::string> Validate(const nlohmann::json& value, const nlohmann::json& schema,
-                                    const nlohmann::json& root, const std::string& name) {
-    Checker checker(root);
+                                    const nlohmann::json& root, const Formats& formats,
+                                    const std::string& name) {
+    Checker checker(root, formats);
     return checker.Check(value, schema, name, 0);
 }
 
-}  // namespace fuel::server
+}  // namespace fuel::http

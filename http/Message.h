@@ -1,11 +1,11 @@
 // Requests and answers as the API's handlers see them: plain values, apart from any network
-// library, so that the handlers, their tests and the fuzz target need nothing but these.
-// The session (Session.cpp) copies a request off the wire into a Request and an answer from a
-// Response onto it.
+// library, so that the handlers, their tests and the fuzz targets need nothing but these.
+// The session (session/HttpSession.h) copies a request off the wire into a Request and an
+// answer from a Response onto it.
 #pragma once
 
 #include <cstdint>
-#include <map>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -14,7 +14,7 @@
 
 #include <nlohmann/json.hpp>
 
-namespace fuel::server {
+namespace fuel::http {
 
 struct Request {
     std::string method;  // "GET", as sent
@@ -28,12 +28,15 @@ struct Request {
     std::optional<std::string_view> Header(std::string_view name) const;
 };
 
-// Where an event stream starts (the answer to GET /api/v1/events and /api/v1/ws once the
-// request has passed every check): the session then hands the connection to the stream.
+// Where an event stream starts (a handler's go-ahead for a Server-Sent Events stream or a
+// WebSocket, once the request has passed every check): the session then hands the
+// connection to the stream, which joins the listener's stream source with it.
 struct StreamStart {
-    std::optional<std::int64_t> after;  // resume after this event; none: live only
-    bool progress = true;               // also the live fill progress
-    std::string client;                 // the token's name, for the log and the metrics
+    std::optional<std::int64_t> after{};  // resume after this event's sequence; none: live only
+    // Also the events without a sequence number: live only, never kept to resume from (the
+    // forecourt's fill progress).
+    bool transient = true;
+    std::string client{};  // the principal's name, for the log
 };
 
 struct Response {
@@ -46,6 +49,9 @@ struct Response {
 
     void SetHeader(std::string name, std::string value);
 };
+
+// How an answer is handed back: called exactly once, from any thread.
+using Respond = std::function<void(Response)>;
 
 // The API's answers: JSON with its status, and {"error": {"code", "message"}} (with "data"
 // inside "error" when the failure carries it: the sale that another client cleared ...).
@@ -66,4 +72,4 @@ std::optional<Target> ParseTarget(std::string_view target);
 // The value of the query parameter, the first one when repeated.
 std::optional<std::string> QueryValue(const Target& target, std::string_view name);
 
-}  // namespace fuel::server
+}  // namespace fuel::http

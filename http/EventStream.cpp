@@ -1,8 +1,8 @@
-#include "server/EventStream.h"
+#include "http/EventStream.h"
 
 #include <nlohmann/json.hpp>
 
-namespace fuel::server {
+namespace fuel::http {
 
 void AppendSseEvent(std::string& out, const StreamEvent& event) {
     if (event.sequence > 0) {
@@ -40,4 +40,4 @@ std::string DropMessage(std::string_view reason) {
     return "the stream ends";
 }
 
-}  // namespace fuel::server
+}  // namespace fuel::http

@@ -1,0 +1,154 @@
+#include "http/Listener.h"
+
+#include <optional>
+#include <stdexcept>
+#include <thread>
+#include <vector>
+
+#include "http/Log.h"
+#include "http/session/Network.h"
+
+namespace fuel::http {
+namespace {
+
+// How long a stopping listener gives its event streams to say goodbye and go. A client that
+// reads nothing would otherwise hold the stop up for as long as its write is watched.
+constexpr auto kGoodbyeTime = std::chrono::milliseconds(2000);
+
+}  // namespace
+
+struct Listener::State {
+    State(const ListenerSettings& s, RequestHandler h, StreamSource& source, ServerCounters& c)
+        : settings(s), handler(std::move(h)), source(source), counters(c) {}
+
+    ListenerSettings settings;
+    RequestHandler handler;
+    StreamSource& source;
+    ServerCounters& counters;
+    std::unique_ptr<net::ssl::context> tls;
+    // Declared before the io_context so that they are destroyed after it: the sessions that
+    // the io_context's destruction ends still reach them.
+    std::unique_ptr<ListenerState> shared;
+    net::io_context io;
+    std::optional<tcp::acceptor> acceptor;
+    std::vector<std::thread> threads;
+    std::uint16_t port = 0;
+    bool running = false;
+
+    void LoadTls() {
+        tls = std::make_unique<net::ssl::context>(net::ssl::context::tls_server);
+        tls->set_options(net::ssl::context::default_workarounds | net::ssl::context::no_sslv2 |
+                         net::ssl::context::no_sslv3 | net::ssl::context::no_tlsv1 |
+                         net::ssl::context::no_tlsv1_1 | net::ssl::context::single_dh_use);
+        beast::error_code error;
+        tls->use_certificate_chain_file(settings.tlsCertificate.string(), error);
+        if (error) {
+            throw std::runtime_error("cannot load the certificate " +
+                                     settings.tlsCertificate.string() + ": " + error.message());
+        }
+        tls->use_private_key_file(settings.tlsKey.string(), net::ssl::context::pem, error);
+        if (error) {
+            throw std::runtime_error("cannot load the key " + settings.tlsKey.string() + ": " +
+                                     error.message());
+        }
+    }
+
+    net::ip::address Bind() {
+        beast::error_code error;
+        const auto address = net::ip::make_address(
+            settings.host == "localhost" ? "127.0.0.1" : settings.host, error);
+        if (error)
+            throw std::runtime_error("cannot listen on " + settings.host + ": not an address");
+        const tcp::endpoint endpoint(address, settings.port);
+        // On a strand of its own, so that Stop may close it while the threads run.
+        acceptor.emplace(net::make_strand(io));
+        acceptor->open(endpoint.protocol(), error);
+        if (!error)
+            acceptor->set_option(net::socket_base::reuse_address(true), error);
+        if (!error)
+            acceptor->bind(endpoint, error);
+        if (!error)
+            acceptor->listen(net::socket_base::max_listen_connections, error);
+        if (error) {
+            acceptor.reset();
+            throw std::runtime_error("cannot listen on " + settings.host + ":" +
+                                     std::to_string(settings.port) + ": " + error.message());
+        }
+        port = acceptor->local_endpoint().port();
+        return address;
+    }
+
+    void Accept() {
+        acceptor->async_accept(
+            net::make_strand(io), [this](beast::error_code error, tcp::socket socket) {
+                if (error == net::error::operation_aborted || !acceptor->is_open())
+                    return;
+                if (error) {
+                    // Out of descriptors, typically: the connections already open go on.
+                    Log(Priority::Warning, "accept: " + error.message());
+                } else {
+                    const bool over = shared->open >= settings.maxConnections;
+                    StartSession(*shared, std::move(socket), ConnectionSlot(shared->open), over);
+                }
+                Accept();
+            });
+    }
+};
+
+Listener::Listener(const ListenerSettings& settings, RequestHandler handler, StreamSource& source,
+                   ServerCounters& counters)
+    : state_(std::make_unique<State>(settings, std::move(handler), source, counters)) {}
+
+Listener::~Listener() {
+    Stop();
+    // Sessions still waiting for the handler end here, while the io_context exists.
+    if (state_->shared)
+        state_->shared->waiting.Clear();
+}
+
+void Listener::Start() {
+    State& s = *state_;
+    if (s.running)
+        return;
+    if (!s.settings.Tls() && !s.settings.insecure && !IsLoopback(s.settings.host)) {
+        throw UsageError("refusing plain HTTP on " + s.settings.host +
+                         ", which is not a loopback address");
+    }
+    if (s.settings.Tls())
+        s.LoadTls();
+    s.shared =
+        std::make_unique<ListenerState>(s.settings, s.handler, s.source, s.counters, s.tls.get());
+    const net::ip::address address = s.Bind();
+    s.Accept();
+    for (int i = 0; i < s.settings.threads; ++i)
+        s.threads.emplace_back([&io = s.io] { io.run(); });
+    s.running = true;
+    Log(Priority::Info, std::string("listening on ") + (s.settings.Tls() ? "https://" : "http://") +
+                            (address.is_v6() ? "[" + s.settings.host + "]" : s.settings.host) +
+                            ":" + std::to_string(s.port));
+}
+
+std::uint16_t Listener::Port() const {
+    return state_->port;
+}
+
+void Listener::Stop() {
+    State& s = *state_;
+    if (!s.running)
+        return;
+    s.running = false;
+    net::post(s.acceptor->get_executor(), [&acceptor = *s.acceptor] {
+        beast::error_code ignored;
+        acceptor.close(ignored);
+    });
+    s.shared->mailbox->Close();
+    s.shared->streams.Shutdown(kGoodbyeTime);
+    s.io.stop();
+    for (std::thread& thread : s.threads)
+        thread.join();
+    s.threads.clear();
+    beast::error_code ignored;
+    s.acceptor->close(ignored);
+}
+
+}  // namespace fuel::http
