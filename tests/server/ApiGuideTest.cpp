@@ -22,14 +22,14 @@ std::string ReadGuide() {
     return text.str();
 }
 
-std::string Named(const server::Route& route) {
+std::string Named(const http::Route& route) {
     return route.method + " " + route.path;
 }
 
 TEST(ApiGuideTest, NamesEveryRouteByMethodAndPath) {
     const std::string guide = ReadGuide();
     ASSERT_FALSE(guide.empty()) << kGuide << " cannot be read";
-    for (const server::Route& route : server::Routes()) {
+    for (const http::Route& route : server::Routes()) {
         EXPECT_NE(guide.find(Named(route)), std::string::npos)
             << kGuide << " does not name " << Named(route);
     }
@@ -38,7 +38,7 @@ TEST(ApiGuideTest, NamesEveryRouteByMethodAndPath) {
 // The reference's headings are "### `METHOD PATH`", one per request.
 TEST(ApiGuideTest, DescribesNoRouteTheServerDoesNotAnswer) {
     std::set<std::string> routes;
-    for (const server::Route& route : server::Routes())
+    for (const http::Route& route : server::Routes())
         routes.insert(Named(route));
     std::istringstream guide(ReadGuide());
     const std::string heading = "### `";
