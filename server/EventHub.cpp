@@ -35,7 +35,7 @@ void EventHub::Publish(const forecourt::Event& event) {
         for (EventClient* client : live_) {
             if (client->dropped_)
                 continue;
-            if (journaled ? event.sequence <= client->position_ : !client->progress_)
+            if (journaled ? !client->place_.Accept(event.sequence) : !client->progress_)
                 continue;
             if (client->queue_.size() >= settings_.queue) {
                 client->queue_.clear();
@@ -43,8 +43,6 @@ void EventHub::Publish(const forecourt::Event& event) {
                 ++dropped_;
             } else {
                 client->queue_.push_back(formatted);
-                if (journaled)
-                    client->position_ = event.sequence;
             }
             if (!client->wakePending_) {
                 client->wakePending_ = true;
@@ -69,9 +67,9 @@ std::shared_ptr<EventClient> EventHub::Join(std::optional<forecourt::Sequence> a
     client->wake_ = std::move(wake);
     std::lock_guard lock(mutex_);
     if (after) {
-        client->position_ = *after;
+        client->place_ = forecourt::CatchUp(*after);
     } else {
-        client->position_ = horizon_;
+        client->place_ = forecourt::CatchUp(horizon_);
         client->live_ = true;
         live_.push_back(client.get());
     }
@@ -87,10 +85,10 @@ void EventHub::Leave(EventClient& client) {
 
 void EventHub::GoLive(EventClient& client, Batch& batch) {
     for (const EventPointer& event : ring_) {
-        if (event->sequence > client.position_)
+        if (client.place_.Accept(event->sequence))
             batch.events.push_back(event);
     }
-    client.position_ = std::max(client.position_, horizon_);
+    client.place_.SkipTo(horizon_);
     client.live_ = true;
     live_.push_back(&client);
     batch.live = true;
@@ -98,7 +96,8 @@ void EventHub::GoLive(EventClient& client, Batch& batch) {
 
 EventHub::Batch EventHub::Take(EventClient& client) {
     Batch batch;
-    forecourt::Sequence from = 0;
+    forecourt::CatchUp place(0);
+    forecourt::Sequence horizon = 0;
     {
         std::lock_guard lock(mutex_);
         if (client.left_) {
@@ -116,31 +115,32 @@ EventHub::Batch EventHub::Take(EventClient& client) {
             batch.live = true;
             return batch;
         }
-        const bool ringReaches = !ring_.empty() && ring_.front()->sequence <= client.position_ + 1;
-        if (client.position_ >= horizon_ || ringReaches) {
+        const bool ringReaches =
+            !ring_.empty() && ring_.front()->sequence <= client.place_.Position() + 1;
+        if (client.place_.Reached(horizon_) || ringReaches) {
             GoLive(client, batch);
             return batch;
         }
-        from = client.position_;
+        place = client.place_;
+        horizon = horizon_;
     }
     // Behind the ring: the journal holds every event up to the horizon (each is committed
     // before the hub hears of it). Read outside the lock, so that the live clients never wait.
-    const std::vector<forecourt::Event> events = reader_(from, settings_.journalBatch);
+    const std::vector<forecourt::Event> events =
+        place.Read(reader_, horizon, settings_.journalBatch);
     std::lock_guard lock(mutex_);
     if (client.left_) {
         batch.dropped = "left";
         return batch;
     }
     for (const forecourt::Event& event : events) {
-        if (event.sequence <= client.position_)
-            continue;
-        batch.events.push_back(Format(event));
-        client.position_ = event.sequence;
+        if (client.place_.Accept(event.sequence))
+            batch.events.push_back(Format(event));
     }
-    if (batch.events.empty()) {
-        // The journal has nothing after `from` although the hub has seen later events: they
-        // cannot be read (the file was replaced under us). Go on live rather than spin.
-        Log(Priority::Warning, "events after " + std::to_string(from) +
+    if (place.Missing()) {
+        // The journal has nothing after the place although the hub has seen later events:
+        // they cannot be read (the file was replaced under us). Go on live rather than spin.
+        Log(Priority::Warning, "events after " + std::to_string(place.Position()) +
                                    " are not in the journal; the client goes on with live ones");
         GoLive(client, batch);
     }

@@ -24,6 +24,7 @@
 #include <string>
 #include <vector>
 
+#include "forecourt/CatchUp.h"
 #include "forecourt/Model.h"
 #include "http/StreamSource.h"
 
@@ -45,8 +46,7 @@ struct HubSettings {
 
 class EventHub : public http::StreamSource {
   public:
-    using JournalReader =
-        std::function<std::vector<forecourt::Event>(forecourt::Sequence after, std::size_t limit)>;
+    using JournalReader = forecourt::EventReader;
 
     // `horizon`: the last journaled event before the hub's subscription starts (Publish then
     // receives every one after it).
@@ -99,7 +99,7 @@ class EventClient : public http::StreamSubscription {
   private:
     friend class EventHub;
     EventHub* hub_ = nullptr;
-    forecourt::Sequence position_ = 0;  // the last journaled event handed out
+    forecourt::CatchUp place_{0};  // the last journaled event handed out
     bool progress_ = true;
     bool live_ = false;
     bool left_ = false;
