@@ -8,9 +8,7 @@
 // uncleared.
 #include <gtest/gtest.h>
 
-#include <poll.h>
 #include <signal.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cmath>
@@ -23,12 +21,14 @@
 
 #include "forecourt/Forecourt.h"
 #include "testing/EmulatorProcess.h"
+#include "testing/ForkedChild.h"
 #include "testing/TestFiles.h"
 
 namespace fuel::forecourt {
 namespace {
 
 namespace fs = std::filesystem;
+using fuel::test::Say;
 using namespace std::chrono_literals;
 
 constexpr char kBus[] = R"(
@@ -68,11 +68,6 @@ std::string Station(const std::string& device) {
            "[fuel-point 2]\nline = pumps\naddress = 3\nnozzles = 95 92\n"
            "[fuel-point 3]\nline = pumps\naddress = 5\nnozzles = 95 92\n"
            "[fuel-point 4]\nline = pumps\naddress = 7\nnozzles = 95\n";
-}
-
-void Say(int out, const std::string& line) {
-    const std::string text = line + "\n";
-    [[maybe_unused]] const auto written = ::write(out, text.data(), text.size());
 }
 
 // The child: a forecourt and a till that authorises every free fuel point with a small
@@ -146,66 +141,11 @@ void Say(int out, const std::string& line) {
     }
 }
 
-class Crash {
+// A child running the forecourt (see Child).
+class Crash : public fuel::test::ForkedChild {
   public:
-    Crash(const Config& config, bool finishing) {
-        int pipe[2];
-        if (::pipe(pipe) != 0)
-            throw std::runtime_error("pipe");
-        pid_ = ::fork();
-        if (pid_ == 0) {
-            ::close(pipe[0]);
-            Child(config, pipe[1], finishing);
-        }
-        ::close(pipe[1]);
-        in_ = pipe[0];
-    }
-    ~Crash() {
-        if (pid_ > 0)
-            Kill();
-        ::close(in_);
-    }
-    // The child's next line, or nullopt when none came in the time.
-    std::optional<std::string> Line(std::chrono::milliseconds wait) {
-        for (;;) {
-            if (const auto end = buffer_.find('\n'); end != std::string::npos) {
-                std::string line = buffer_.substr(0, end);
-                buffer_.erase(0, end + 1);
-                lines_.push_back(line);
-                return line;
-            }
-            pollfd ready{in_, POLLIN, 0};
-            if (::poll(&ready, 1, static_cast<int>(wait.count())) <= 0)
-                return std::nullopt;
-            char chunk[512];
-            const auto got = ::read(in_, chunk, sizeof chunk);
-            if (got <= 0)
-                return std::nullopt;
-            buffer_.append(chunk, static_cast<std::size_t>(got));
-        }
-    }
-    void Kill() {
-        ::kill(pid_, SIGKILL);
-        Wait();
-    }
-    int Wait() {
-        int status = 0;
-        ::waitpid(pid_, &status, 0);
-        pid_ = -1;
-        return status;
-    }
-    // Every line the child said, including those still in the pipe.
-    const std::vector<std::string>& Said() {
-        while (Line(0ms)) {
-        }
-        return lines_;
-    }
-
-  private:
-    pid_t pid_ = -1;
-    int in_ = -1;
-    std::string buffer_;
-    std::vector<std::string> lines_;
+    Crash(const Config& config, bool finishing)
+        : ForkedChild([&](int out) { Child(config, out, finishing); }) {}
 };
 
 std::size_t LineCount(const fs::path& file) {

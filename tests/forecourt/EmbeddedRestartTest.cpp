@@ -6,17 +6,13 @@
 // gone back.
 #include <gtest/gtest.h>
 
-#include <poll.h>
-#include <signal.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include <cmath>
 #include <map>
 #include <thread>
 
 #include "emulator/Memory.h"
 #include "forecourt/Forecourt.h"
+#include "testing/ForkedChild.h"
 #include "testing/TestFiles.h"
 
 namespace fuel::forecourt {
@@ -24,6 +20,7 @@ namespace {
 
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
+using fuel::test::Say;
 
 constexpr char kBus[] = R"(
 [dispenser 1]
@@ -70,11 +67,6 @@ nozzles = 95 92
 
 constexpr double kPreset = 100.0;  // about 2.1 l: two seconds of flow
 
-void Say(int out, const std::string& line) {
-    const std::string text = line + "\n";
-    [[maybe_unused]] const auto written = ::write(out, text.data(), text.size());
-}
-
 // The first child authorises fuel point 1 and runs until killed, saying when the fill
 // flows; the next one only recovers, and ends once fuel point 1 has no fill left.
 [[noreturn]] void Child(const Config& config, int out, bool authorise) {
@@ -110,66 +102,11 @@ void Say(int out, const std::string& line) {
     }
 }
 
-class Forked {
+// A child running the forecourt (see Child).
+class Forked : public fuel::test::ForkedChild {
   public:
-    Forked(const Config& config, bool authorise) {
-        int pipe[2];
-        if (::pipe(pipe) != 0)
-            throw std::runtime_error("pipe");
-        pid_ = ::fork();
-        if (pid_ == 0) {
-            ::close(pipe[0]);
-            Child(config, pipe[1], authorise);
-        }
-        ::close(pipe[1]);
-        in_ = pipe[0];
-    }
-    ~Forked() {
-        if (pid_ > 0)
-            Kill();
-        ::close(in_);
-    }
-    // Waits for the line that starts with `word`; false on an error, an end or the time.
-    bool Await(const std::string& word, std::chrono::milliseconds limit, std::string& said) {
-        const auto deadline = std::chrono::steady_clock::now() + limit;
-        for (;;) {
-            for (auto end = buffer_.find('\n'); end != std::string::npos;
-                 end = buffer_.find('\n')) {
-                const std::string line = buffer_.substr(0, end);
-                buffer_.erase(0, end + 1);
-                said += line + "; ";
-                if (line.starts_with("error"))
-                    return false;
-                if (line.starts_with(word))
-                    return true;
-            }
-            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-                deadline - std::chrono::steady_clock::now());
-            pollfd ready{in_, POLLIN, 0};
-            if (left <= 0ms || ::poll(&ready, 1, static_cast<int>(left.count())) <= 0)
-                return false;
-            char chunk[512];
-            const auto got = ::read(in_, chunk, sizeof chunk);
-            if (got <= 0)
-                return false;
-            buffer_.append(chunk, static_cast<std::size_t>(got));
-        }
-    }
-    void Kill() {
-        ::kill(pid_, SIGKILL);
-        Wait();
-    }
-    int Wait() {
-        int status = 0;
-        ::waitpid(pid_, &status, 0);
-        pid_ = -1;
-        return status;
-    }
-
-  private:
-    pid_t pid_ = -1;
-    int in_ = -1;
-    std::string buffer_;
+    Forked(const Config& config, bool authorise)
+        : ForkedChild([&](int out) { Child(config, out, authorise); }) {}
 };
 
 struct FillRow {
