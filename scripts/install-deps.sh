@@ -142,7 +142,17 @@ if ! dpkg --print-foreign-architectures | grep -qx i386; then
     dpkg --add-architecture i386
 fi
 echo "installing: ${need_packages[*]}"
-apt-get update -q
+# A mirror that is syncing fails the update for a while ("File has unexpected size"): try again,
+# and go on with what was fetched if it still fails, so that the install names what is missing.
+for attempt in 1 2 3; do
+    if apt-get update -q; then
+        break
+    fi
+    echo "warning: apt-get update failed (attempt $attempt of 3)" >&2
+    if [ "$attempt" -lt 3 ]; then
+        sleep 15
+    fi
+done
 apt-get install -y -q --no-install-recommends "${need_packages[@]}"
 register_i386_emulator
 generate_russian_locale
