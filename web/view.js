@@ -208,12 +208,12 @@ export function renderSales(ctx, list, empty) {
             `${formatVolume(lang, sale.volume)} ${t('sales.litres')}`,
         ].join(' · ');
         const marks = saleMarks(sale, ctx.store.points.get(sale.fuelPoint));
-        return el('li', { class: `sale ${sale.state.toLowerCase()}`, dataset: { sale: String(sale.id), state: sale.state, origin: sale.origin ?? 'api' } },
+        return el('li', { class: `sale ${sale.state.toLowerCase()}${marks.length > 0 ? ' marked' : ''}`, dataset: { sale: String(sale.id), state: sale.state, origin: sale.origin ?? 'api' } },
             el('div', { class: 'what' },
                 el('span', { class: 'amount', text: formatMoney(lang, sale.amount) }),
-                el('span', { class: 'about', text: about }),
-                marks.length === 0 ? null : el('span', { class: 'marks' }, marks.map((mark) =>
-                    el('span', { class: `mark ${mark}`, dataset: { mark }, text: t(`sales.mark.${mark}`, { price: formatPrice(lang, sale.price) }) })))),
+                el('span', { class: 'about', text: about })),
+            marks.length === 0 ? null : el('p', { class: 'marks' }, marks.map((mark) =>
+                el('span', { class: `mark ${mark}`, dataset: { mark }, text: t(`sales.mark.${mark}`, { price: formatPrice(lang, sale.price) }) }))),
             el('div', { class: 'state' },
                 el('span', { class: 'word', text: state }),
                 el('span', { class: 'when', text: `${t('sales.id')} ${sale.id} · ${formatTime(lang, sale.endedAt)}` })),

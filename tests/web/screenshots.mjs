@@ -77,10 +77,13 @@ try {
     // New controllers under the station (their totalisers start again), and pump 4 no longer
     // set up as one whose fills start at the pump: its next customer's fill is one nobody
     // authorised. Pump 4's earlier fills wait in the sales, marked as started at the pump.
+    // The page is open across the restart: it resumes its stream where it was, so the alarms
+    // raised as the daemon starts reach it.
+    const alarms = await open('manager');
     await station.stop();
     station.replaceControllers();
     await station.start();
-    const alarms = await open('manager');
+    await alarms.waitForSelector('#connection[data-status="live"]', { timeout: 30000 });
     await alarms.waitForSelector('#alarms .alarm[data-kind="totaliser-reset"]', { timeout: 30000 });
     await alarms.waitForSelector('#alarms .alarm[data-kind="unauthorised-fill"]', { timeout: 180000 });
     await until(async () => (await station.point(4)).fill?.volume > 1, { timeout: 60000, what: 'the fill nobody authorised running' });

@@ -91,11 +91,13 @@ export class Station {
         const child = spawn(daemonPath, ['--config', this.config, '--listen', `127.0.0.1:${this.port}`, '--heartbeat', '2'], { stdio: ['ignore', 'ignore', 'pipe'] });
         this.process = child;
         child.stderr.setEncoding('utf8');
+        // The log goes on across restarts: only this start's lines say it listens.
+        const from = this.log.length;
         await new Promise((resolve, reject) => {
             const timer = setTimeout(() => reject(new Error(`the daemon did not start:\n${this.log}`)), 30000);
             child.stderr.on('data', (text) => {
                 this.log += text;
-                const match = /listening on http:\/\/127\.0\.0\.1:(\d+)/.exec(this.log);
+                const match = /listening on http:\/\/127\.0\.0\.1:(\d+)/.exec(this.log.slice(from));
                 if (match) {
                     this.port = Number(match[1]);
                     clearTimeout(timer);
