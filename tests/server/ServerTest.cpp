@@ -143,6 +143,77 @@ TEST_F(ServerTest, RefusesAStreamWithoutAToken) {
     EXPECT_NE(stream.Body().find("no-token"), std::string::npos);
 }
 
+// The token is revoked as its command does it, in the journal, while the streams run: they
+// end within seconds with the reason, and the token opens no new one.
+TEST_F(ServerTest, EndsARevokedTokensStreamsWithinSeconds) {
+    const std::string token = S().Tokens().Add("watcher", server::Role::Viewer);
+    RunningServer server(S(), Quick());
+    EventStreamClient stream(server.Port(), "/api/v1/events?access_token=" + token, {});
+    ASSERT_EQ(stream.Status(), 200);
+    WebSocketClient socket(server.Port(), "/api/v1/ws", {{"Authorization", "Bearer " + token}});
+    ASSERT_TRUE(socket.Open());
+    S().Tokens().Revoke("watcher");
+    const auto revoked = std::chrono::steady_clock::now();
+
+    std::optional<SseEvent> last;
+    while (!stream.Ended() && std::chrono::steady_clock::now() - revoked < 10s) {
+        if (auto event = stream.Next(500ms); event && event->type == "error")
+            last = event;
+    }
+    ASSERT_TRUE(last.has_value());
+    EXPECT_EQ(Parse(last->data)["error"]["code"], "revoked");
+    while (socket.CloseCode() == 0 && std::chrono::steady_clock::now() - revoked < 10s)
+        socket.Next(500ms);
+    EXPECT_EQ(socket.CloseCode(), 1008);
+    const auto took = std::chrono::steady_clock::now() - revoked;
+    EXPECT_LT(took, server::ServerSettings{}.credentialCheck + 2s);
+    RecordProperty(
+        "revoked_stream_end_ms",
+        std::to_string(std::chrono::duration_cast<std::chrono::milliseconds>(took).count()));
+    EventStreamClient again(server.Port(), "/api/v1/events?access_token=" + token, {});
+    EXPECT_EQ(again.Status(), 401);
+}
+
+// Each event route has its transport, and every request one Host and each parameter once;
+// the answers come through the listener as they are decided.
+TEST_F(ServerTest, AnswersEachEventRouteOnlyWithItsTransportAndRequestsWithOneHost) {
+    RunningServer server(S(), Quick());
+    const std::string bearer = "Authorization: " + S().Bearer("viewer1") + "\r\n";
+    const std::string handshake =
+        "Connection: Upgrade\r\nUpgrade: websocket\r\nSec-WebSocket-Version: 13\r\n"
+        "Sec-WebSocket-Key: dGhlIHNhbXBsZSBub25jZQ==\r\n";
+    struct Case {
+        const char* what;
+        std::string request;
+        const char* status;
+    };
+    const Case cases[] = {
+        {"a WebSocket asked for with Upgrade alone",
+         "GET /api/v1/ws HTTP/1.1\r\nHost: x\r\n" + bearer + "Upgrade: websocket\r\n",
+         "HTTP/1.1 426 "},
+        {"a WebSocket asked for as a plain GET", "GET /api/v1/ws HTTP/1.1\r\nHost: x\r\n" + bearer,
+         "HTTP/1.1 426 "},
+        {"Server-Sent Events asked for with a WebSocket handshake",
+         "GET /api/v1/events HTTP/1.1\r\nHost: x\r\n" + bearer + handshake, "HTTP/1.1 400 "},
+        {"no Host", "GET /healthz HTTP/1.1\r\n", "HTTP/1.1 400 "},
+        {"two Hosts", "GET /healthz HTTP/1.1\r\nHost: x\r\nHost: y\r\n", "HTTP/1.1 400 "},
+        {"limit twice", "GET /api/v1/sales?limit=1&limit=5000 HTTP/1.1\r\nHost: x\r\n" + bearer,
+         "HTTP/1.1 400 "},
+        {"a WebSocket, rightly asked for",
+         "GET /api/v1/ws HTTP/1.1\r\nHost: x\r\n" + bearer + handshake, "HTTP/1.1 101 "},
+        {"Server-Sent Events, rightly asked for",
+         "GET /api/v1/events HTTP/1.1\r\nHost: x\r\n" + bearer, "HTTP/1.1 200 "},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        const std::string answer =
+            RawExchange(server.Port(), c.request + "Connection: close\r\n\r\n", 1000ms);
+        EXPECT_EQ(answer.rfind(c.status, 0), 0u) << answer.substr(0, 300);
+        const bool stream = std::string(c.status) == "HTTP/1.1 200 ";
+        EXPECT_EQ(answer.find("text/event-stream") != std::string::npos, stream);
+    }
+}
+
 TEST_F(ServerTest, ReportsHealthAndCountersOverHttp) {
     RunningServer server(S(), Quick());
     HttpClient client(server.Port());
