@@ -9,6 +9,8 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <atomic>
+#include <iostream>
 #include <thread>
 
 #include "tests/server/ServerTestSupport.h"
@@ -327,6 +329,90 @@ TEST_F(BusyServerTest, DropsAClientThatStopsReadingAndTellsItWhy) {
             expected.push_back(event.sequence);
     }
     EXPECT_EQ(journaled, expected);
+}
+
+// The lines' poll cycles completed so far, over every line.
+std::uint64_t Cycles(forecourt::Forecourt& forecourt) {
+    std::uint64_t cycles = 0;
+    for (const forecourt::LineHealth& line : forecourt.Health())
+        cycles += line.cycles;
+    return cycles;
+}
+
+// Readers never wait in the lines' queues: eight viewers reading totals and reconciliations
+// as fast as they are answered leave the poll cycle as it is idle, and a till's stop in the
+// middle of a fill is answered within a cycle.
+TEST_F(BusyServerTest, KeepsThePollCycleAndAStopsAnswerUnderEightReaders) {
+    RunningServer server(*station_, {});
+    forecourt::Forecourt& forecourt = station_->Forecourt();
+    const auto rate = [&](std::chrono::milliseconds window) {
+        const std::uint64_t before = Cycles(forecourt);
+        std::this_thread::sleep_for(window);
+        return static_cast<double>(Cycles(forecourt) - before) * 1000.0 /
+               static_cast<double>(window.count());
+    };
+    HttpClient till(server.Port());
+    const Headers pos = {{"Authorization", station_->Bearer("pos1")}};
+    const auto authorise = [&](const std::string& key) {
+        Headers headers = pos;
+        headers.emplace_back("Idempotency-Key", key);
+        return till.Send("POST", "/api/v1/fuel-points/4/authorise", headers,
+                         R"({"preset":{"kind":"money","value":900}})");
+    };
+    const auto stopIn = [&](const std::string& key) {
+        Headers headers = pos;
+        headers.emplace_back("Idempotency-Key", key);
+        const auto asked = std::chrono::steady_clock::now();
+        const HttpAnswer answer = till.Send("POST", "/api/v1/fuel-points/4/stop", headers);
+        EXPECT_EQ(answer.status, 200) << answer.body;
+        return std::chrono::steady_clock::now() - asked;
+    };
+    ASSERT_TRUE(WaitForState(forecourt, 4, "IDLE", 30s));
+    ASSERT_EQ(authorise("viewers-idle").status, 200);
+    ASSERT_TRUE(WaitForState(forecourt, 4, "FUELLING", 30s));
+    const double idle = rate(3000ms);
+    const auto idleStop = stopIn("viewers-stop-idle");
+    ASSERT_TRUE(WaitForState(forecourt, 4, "IDLE", 30s));
+
+    std::atomic<bool> reading{true};
+    std::atomic<int> answered{0};
+    std::vector<std::thread> viewers;
+    for (int i = 0; i < 8; ++i) {
+        viewers.emplace_back([&, i] {
+            HttpClient viewer(server.Port());
+            const Headers bearer = {{"Authorization", station_->Bearer("viewer1")}};
+            while (reading) {
+                const std::string target =
+                    i % 2 == 0 ? "/api/v1/fuel-points/" + std::to_string(i / 2 + 1) + "/totals"
+                               : "/api/v1/reconciliation?from=2000-01-01T00:00:00Z";
+                answered += viewer.Send("GET", target, bearer).status == 200;
+            }
+        });
+    }
+    ASSERT_EQ(authorise("viewers-busy").status, 200);
+    ASSERT_TRUE(WaitForState(forecourt, 4, "FUELLING", 30s));
+    const double loaded = rate(3000ms);
+    const auto busyStop = stopIn("viewers-stop-busy");
+    reading = false;
+    for (std::thread& viewer : viewers)
+        viewer.join();
+
+    const auto ms = [](auto duration) {
+        return std::chrono::duration_cast<std::chrono::milliseconds>(duration).count();
+    };
+    std::cerr << "poll cycles/s: idle " << idle << ", eight readers " << loaded << " ("
+              << answered.load() << " reads answered); stop answered in " << ms(idleStop)
+              << " ms idle, " << ms(busyStop) << " ms under the readers\n";
+    RecordProperty("cycles_per_second_idle", std::to_string(idle));
+    RecordProperty("cycles_per_second_readers", std::to_string(loaded));
+    RecordProperty("stop_ms_idle", std::to_string(ms(idleStop)));
+    RecordProperty("stop_ms_readers", std::to_string(ms(busyStop)));
+    EXPECT_GT(answered.load(), 8);
+    EXPECT_GE(loaded, 0.9 * idle);
+    // One cycle of a line, as the idle rate over every line tells it.
+    const std::chrono::duration<double> cycle(static_cast<double>(forecourt.Health().size()) /
+                                              idle);
+    EXPECT_LT(std::chrono::duration<double>(busyStop), cycle);
 }
 
 }  // namespace fuel::test
