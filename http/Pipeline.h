@@ -1,8 +1,8 @@
-// A request's way to its handler, as a sequence of steps: check its Host, find the route, hold
-// the request to the route's transport, authenticate the principal, bind the parameters, take the
-// Idempotency-Key, validate the body; then the route's handler; and whatever a step or the handler
-// throws, mapped to an answer. Every refusal happens in a step, before a handler (and so the
-// daemon) sees anything, which is why a bad request changes nothing.
+// A request's way to its handler, as a sequence of steps: check its Host, find the route,
+// authenticate the principal, hold the request to the route's transport, bind the parameters, take
+// the Idempotency-Key, validate the body; then the route's handler; and whatever a step or the
+// handler throws, mapped to an answer. Every refusal happens in a step, before a handler (and so
+// the daemon) sees anything, which is why a bad request changes nothing.
 #pragma once
 
 #include <exception>
@@ -62,8 +62,8 @@ class Pipeline {
     // or refuses it with its answer.
     std::optional<Response> CheckHost(Passage& passage) const;
     std::optional<Response> FindRoute(Passage& passage) const;
-    std::optional<Response> CheckTransport(Passage& passage) const;
     std::optional<Response> Authenticate(Passage& passage) const;
+    std::optional<Response> CheckTransport(Passage& passage) const;
     std::optional<Response> BindParameters(Passage& passage) const;
     std::optional<Response> TakeIdempotencyKey(Passage& passage) const;
     std::optional<Response> ValidateBody(Passage& passage) const;
@@ -82,8 +82,8 @@ class Pipeline {
 
 using PipelineStep = std::optional<Response> (Pipeline::*)(Passage&) const;
 inline constexpr PipelineStep kPipelineSteps[] = {
-    &Pipeline::CheckHost,    &Pipeline::FindRoute,      &Pipeline::CheckTransport,
-    &Pipeline::Authenticate, &Pipeline::BindParameters, &Pipeline::TakeIdempotencyKey,
+    &Pipeline::CheckHost,      &Pipeline::FindRoute,      &Pipeline::Authenticate,
+    &Pipeline::CheckTransport, &Pipeline::BindParameters, &Pipeline::TakeIdempotencyKey,
     &Pipeline::ValidateBody};
 
 // The error codes of the pipeline's 400s, which a daemon's own refusals share.
