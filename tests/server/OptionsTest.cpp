@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
+#include <iterator>
 #include <map>
 #include <sstream>
 
@@ -108,6 +109,16 @@ TEST(OptionsTest, TheSystemdUnitAgreesWithTheDefaults) {
     EXPECT_LE(soft, 2 * (ServerSettings{}.maxConnections + http::kDescriptorReserve));
     EXPECT_EQ(keys["UMask"], "0077");
     EXPECT_EQ(keys["StateDirectoryMode"], "0700");
+}
+
+TEST(OptionsTest, TheManualPageListsTheTls12Suites) {
+    std::ifstream file(std::string(FUEL_SOURCE_DIR) + "/docs/fuel-forecourtd.8");
+    std::string page((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+    for (std::size_t at; (at = page.find("\\-")) != std::string::npos;)
+        page.replace(at, 2, "-");
+    std::istringstream suites(http::kTls12Ciphers);
+    for (std::string suite; std::getline(suites, suite, ':');)
+        EXPECT_NE(page.find("\\fB" + suite + "\\fR"), std::string::npos) << suite;
 }
 
 TEST(OptionsTest, ParsesTheTokenCommands) {
