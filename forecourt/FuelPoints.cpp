@@ -416,7 +416,8 @@ FuelPointView FuelPoints::ViewOf(const Point& point) const {
     view.release = point.config->release;
     for (std::size_t i = 0; i < point.config->nozzles.size(); ++i) {
         const int number = static_cast<int>(i) + 1;
-        view.nozzles.push_back({number, point.config->nozzles[i], point.prices.Confirmed(number)});
+        view.nozzles.push_back({number, point.config->nozzles[i], point.prices.Confirmed(number),
+                                point.machine.Autonomous()});
     }
     view.fill = point.machine.View();
     return view;
@@ -434,7 +435,8 @@ void FuelPoints::PublishIfChanged(Point& point) {
                                               last.fill->nozzle == view.fill->nozzle));
         bool samePrices = last.nozzles.size() == view.nozzles.size();
         for (std::size_t i = 0; samePrices && i < view.nozzles.size(); ++i)
-            samePrices = last.nozzles[i].price == view.nozzles[i].price;
+            samePrices = last.nozzles[i].price == view.nozzles[i].price &&
+                         last.nozzles[i].takesNoPrice == view.nozzles[i].takesNoPrice;
         if (last.state == view.state && last.closed == view.closed && sameFill && samePrices) {
             if (view.fill && (view.fill->volume != last.fill->volume ||
                               view.fill->amount != last.fill->amount)) {

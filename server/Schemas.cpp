@@ -44,11 +44,12 @@ constexpr const char* kSchemas = R"json({
                    "price": {"type": "number", "description": "per litre, in force"}}
   },
   "Nozzle": {
-    "type": "object", "additionalProperties": false, "required": ["number", "grade", "price"],
+    "type": "object", "additionalProperties": false, "required": ["number", "grade", "price", "takesNoPrice"],
     "properties": {
       "number": {"type": "integer", "minimum": 1, "maximum": 6},
       "grade": {"type": "string"},
-      "price": {"type": "number", "description": "the price its controller last confirmed; 0 before any"}
+      "price": {"type": "number", "description": "the price its controller last confirmed; 0 before any"},
+      "takesNoPrice": {"type": "boolean", "description": "its controller dispenses on its own and keeps no price"}
     }
   },
   "Fill": {

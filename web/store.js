@@ -44,8 +44,10 @@ export class Store {
         return count;
     }
 
+    // What the fuel point's view says, or a price report that came since.
     takesNoPrice(fuelPoint, nozzle) {
-        return this.noPrice.has(`${fuelPoint}/${nozzle}`);
+        const view = this.points.get(fuelPoint)?.nozzles?.find((n) => n.number === nozzle);
+        return Boolean(view?.takesNoPrice) || this.noPrice.has(`${fuelPoint}/${nozzle}`);
     }
 
     gradeName(code) {

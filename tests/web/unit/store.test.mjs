@@ -109,6 +109,11 @@ test('events change what they carry', async (t) => {
                 assert.equal(s.points.get(1).nozzles[0].price, 47);
             },
         },
+        {
+            what: 'a fuel point whose view says its nozzles take no price is marked without any price report',
+            event: { id: 41, type: 'fuel-point', data: { ...point(2, 'IDLE'), nozzles: [{ number: 1, grade: '95', price: 0, takesNoPrice: true }] } },
+            check: (s) => assert.deepEqual([s.takesNoPrice(2, 1), s.takesNoPrice(1, 1)], [true, false]),
+        },
     ];
     for (const c of cases) {
         await t.test(c.what, () => {
