@@ -47,13 +47,15 @@ using Clock = std::chrono::steady_clock;
 constexpr int kLines = 4;
 constexpr int kPointsPerLine = 4;
 constexpr int kPoints = kLines * kPointsPerLine;
-const char* const kNozzles[kPointsPerLine][2] = {{"95", "92"}, {"95", "92"}, {"DT", "98"},
-                                                 {"95", "92"}};
+const char* const kNozzles[kPointsPerLine][2] = {
+    {"95", "92"}, {"95", "92"}, {"DT", "98"}, {"95", "92"}};
 const double kPrices[] = {45.67, 48.17, 51.20, 53.70};
 
 double PriceOf(const std::string& grade) {
-    return grade == "95" ? kPrices[0] : grade == "92" ? kPrices[1] : grade == "DT" ? kPrices[2]
-                                                                                   : kPrices[3];
+    return grade == "95"   ? kPrices[0]
+           : grade == "92" ? kPrices[1]
+           : grade == "DT" ? kPrices[2]
+                           : kPrices[3];
 }
 
 // Four lines, each the example bus without customers (nothing moves while it is measured).
@@ -94,20 +96,31 @@ nlohmann::json PointEvent(int point, const char* state, const fc::Sale& sale, bo
     }
     nlohmann::json fill = nullptr;
     if (filling) {
-        fill = {{"id", sale.id},           {"state", "FUELLING"},
-                {"authorised", true},      {"preset", {{"kind", "none"}, {"value", 0}}},
-                {"grades", nlohmann::json::array()}, {"prepaid", false},
-                {"authorisedBy", "till-1"}, {"nozzle", sale.nozzle},
-                {"grade", sale.grade},     {"price", sale.price},
-                {"volume", sale.volume},   {"amount", sale.amount},
+        fill = {{"id", sale.id},
+                {"state", "FUELLING"},
+                {"authorised", true},
+                {"preset", {{"kind", "none"}, {"value", 0}}},
+                {"grades", nlohmann::json::array()},
+                {"prepaid", false},
+                {"authorisedBy", "till-1"},
+                {"nozzle", sale.nozzle},
+                {"grade", sale.grade},
+                {"price", sale.price},
+                {"volume", sale.volume},
+                {"amount", sale.amount},
                 {"authorisedAt", fc::FormatTime(sale.authorisedAt)},
                 {"startedAt", fc::FormatTime(sale.startedAt)}};
     }
-    return {{"id", point},         {"line", "l" + std::to_string((point - 1) / kPointsPerLine + 1)},
-            {"address", 1 + 2 * type}, {"state", state},
-            {"closed", false},     {"nozzles", std::move(nozzles)},
-            {"fill", std::move(fill)}, {"saleBuffer", 2},
-            {"unclearedSales", 0}, {"release", "api"}};
+    return {{"id", point},
+            {"line", "l" + std::to_string((point - 1) / kPointsPerLine + 1)},
+            {"address", 1 + 2 * type},
+            {"state", state},
+            {"closed", false},
+            {"nozzles", std::move(nozzles)},
+            {"fill", std::move(fill)},
+            {"saleBuffer", 2},
+            {"unclearedSales", 0},
+            {"release", "api"}};
 }
 
 struct Built {
@@ -193,8 +206,8 @@ Built BuildJournal(const fs::path& file, const Size& size) {
                 sale.authorisedBy = "till-" + std::to_string(1 + point % 3);
                 sale.authorisedAt = at;
                 sale.startedAt = at + 5s;
-                sale.endedAt = sale.startedAt + std::chrono::seconds(
-                                                    static_cast<int>(sale.volume * 2.5));
+                sale.endedAt =
+                    sale.startedAt + std::chrono::seconds(static_cast<int>(sale.volume * 2.5));
                 sale.totalBefore = total;
                 sale.totalAfter = total + sale.volume;
                 total = sale.totalAfter;
@@ -228,13 +241,13 @@ Built BuildJournal(const fs::path& file, const Size& size) {
                     .Bind(13, sale.totalAfter)
                     .Bind(14, fc::FormatTime(sale.endedAt))
                     .Bind(15, last ? std::optional<std::string>() : sale.lockedBy)
-                    .Bind(16, sale.lockedAt ? std::optional<std::string>(
-                                                  fc::FormatTime(*sale.lockedAt))
-                                            : std::nullopt)
+                    .Bind(16, sale.lockedAt
+                                  ? std::optional<std::string>(fc::FormatTime(*sale.lockedAt))
+                                  : std::nullopt)
                     .Bind(17, last ? std::optional<std::string>() : sale.clearedBy)
-                    .Bind(18, sale.clearedAt ? std::optional<std::string>(
-                                                   fc::FormatTime(*sale.clearedAt))
-                                             : std::nullopt)
+                    .Bind(18, sale.clearedAt
+                                  ? std::optional<std::string>(fc::FormatTime(*sale.clearedAt))
+                                  : std::nullopt)
                     .Run();
                 ++built.sales;
                 reading(point, nozzle, sale.totalBefore, sale.startedAt - 1s);
@@ -344,10 +357,9 @@ int main(int argc, char** argv) {
     const Built built = BuildJournal(directory / "forecourt.db", size);
     const double buildSeconds = std::chrono::duration<double>(Clock::now() - building).count();
     const auto bytes = fs::file_size(directory / "forecourt.db");
-    std::printf(
-        "journal: %d days, %ld sales, %ld events, %ld readings, %.2f GB, built in %.0f s\n",
-        size.days, built.sales, built.events, built.readings,
-        static_cast<double>(bytes) / 1e9, buildSeconds);
+    std::printf("journal: %d days, %ld sales, %ld events, %ld readings, %.2f GB, built in %.0f s\n",
+                size.days, built.sales, built.events, built.readings,
+                static_cast<double>(bytes) / 1e9, buildSeconds);
 
     const std::string bearer =
         "Bearer " + Run(daemonPath, directory,
@@ -404,7 +416,8 @@ int main(int argc, char** argv) {
         for (int i = 0; i < request.calls; ++i) {
             const auto begun = Clock::now();
             const fuel::test::HttpAnswer answer = client.Send("GET", request.target, headers);
-            times.push_back(std::chrono::duration<double, std::milli>(Clock::now() - begun).count());
+            times.push_back(
+                std::chrono::duration<double, std::milli>(Clock::now() - begun).count());
             answerBytes = answer.body.size();
             if (answer.status != 200) {
                 std::fprintf(stderr, "%s: %d %s\n", request.what.c_str(), answer.status,

@@ -101,17 +101,17 @@ void FinishOnce(Journal& journal, const RequestRecord& record, Outcome outcome, 
 }  // namespace
 
 std::string FormatCursor(const SalePosition& position) {
-    const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(
-                        position.endedAt.time_since_epoch())
-                        .count();
+    const auto ms =
+        std::chrono::duration_cast<std::chrono::milliseconds>(position.endedAt.time_since_epoch())
+            .count();
     return std::to_string(ms) + "_" + std::to_string(position.id);
 }
 
 std::optional<SalePosition> ParseSaleCursor(std::string_view text) {
     // Digits, one underscore, digits: anything else is not one of ours.
     const std::size_t split = text.find('_');
-    if (split == std::string_view::npos || split == 0 || split + 1 >= text.size() ||
-        split > 15 || text.size() - split - 1 > 16) {
+    if (split == std::string_view::npos || split == 0 || split + 1 >= text.size() || split > 15 ||
+        text.size() - split - 1 > 16) {
         return std::nullopt;
     }
     const auto number = [](std::string_view digits) -> std::optional<std::int64_t> {
@@ -614,8 +614,9 @@ void Forecourt::Discrepancies(const DiscrepancyRequest& request, Done done) {
         return done(NotRunning());
     const FuelPointConfig* point = config_.FuelPoint(request.fuelPoint);
     if (point == nullptr) {
-        return done(Outcome::Failure(Status::NotFound, reason::kNoFuelPoint,
-                                     "there is no fuel point " + std::to_string(request.fuelPoint)));
+        return done(
+            Outcome::Failure(Status::NotFound, reason::kNoFuelPoint,
+                             "there is no fuel point " + std::to_string(request.fuelPoint)));
     }
     if (request.nozzle < 1 || request.nozzle > static_cast<int>(point->nozzles.size())) {
         return done(Outcome::Failure(Status::NotFound, reason::kNoNozzle,
@@ -633,8 +634,8 @@ void Forecourt::Discrepancies(const DiscrepancyRequest& request, Done done) {
             DiscrepancyRequest fixed = request;
             fixed.to = request.to.value_or(std::chrono::system_clock::now());
             fixed.tolerance = tolerance;
-            const std::optional<DiscrepancyPage> page = journal->Read(
-                [&](Connection& db) { return forecourt::Discrepancies(db, fixed); });
+            const std::optional<DiscrepancyPage> page =
+                journal->Read([&](Connection& db) { return forecourt::Discrepancies(db, fixed); });
             if (!page)
                 return done(Invalid("the cursor names no figure of this nozzle's totaliser"));
             done(Outcome::Success(ToJson(*page)));

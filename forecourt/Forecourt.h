@@ -60,8 +60,8 @@ std::optional<SalePosition> ParseSaleCursor(std::string_view text);
 struct SaleFilter {
     std::optional<FillState> state;  // a sale state: Payable, Locked or Cleared
     std::optional<int> fuelPoint;
-    std::optional<Time> from;  // ended at or after
-    std::optional<Time> to;    // ended before
+    std::optional<Time> from;           // ended at or after
+    std::optional<Time> to;             // ended before
     std::optional<SalePosition> after;  // the sales after this one in the list's order
     std::size_t limit = 1000;           // newest first
 };
@@ -140,8 +140,8 @@ struct NozzleReconciliation {
     std::string grade;
     std::optional<TotaliserPoint> first;  // the first figure in the period
     std::optional<TotaliserPoint> last;   // the last
-    double growth = 0;    // last - first, less the falls at the totaliser's resets
-    double recorded = 0;  // the volumes of the sales between first and last
+    double growth = 0;                    // last - first, less the falls at the totaliser's resets
+    double recorded = 0;                  // the volumes of the sales between first and last
     int sales = 0;
     int resets = 0;
     double difference = 0;

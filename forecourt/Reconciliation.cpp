@@ -1,6 +1,7 @@
 #include "forecourt/Reconciliation.h"
 
 #include <cmath>
+#include <set>
 #include <string>
 
 namespace fuel::forecourt {
@@ -81,6 +82,11 @@ class Nozzle {
                        .Bind(3, at),
                    Kind::End);
     }
+    std::optional<Figure> LatestEndBefore(const std::string& at) {
+        return One(Prepare(FUEL_ENDS " AND ended_at < ?3 ORDER BY ended_at DESC, id DESC LIMIT 1")
+                       .Bind(3, at),
+                   Kind::End);
+    }
     std::optional<Figure> LatestStartAtOrBefore(const std::string& at) {
         return One(
             Prepare(FUEL_STARTS " AND started_at <= ?3 ORDER BY started_at DESC, id DESC LIMIT 1")
@@ -103,6 +109,11 @@ class Nozzle {
             Prepare(FUEL_READINGS " AND at <= ?3 ORDER BY at DESC, id DESC LIMIT 1").Bind(3, at),
             Kind::Reading);
     }
+    std::optional<Figure> LatestReadingEarlier(const std::string& at) {
+        return One(
+            Prepare(FUEL_READINGS " AND at < ?3 ORDER BY at DESC, id DESC LIMIT 1").Bind(3, at),
+            Kind::Reading);
+    }
     std::optional<Figure> LatestReadingBefore(const Figure& reading) {
         return One(Prepare(FUEL_READINGS " AND at <= ?3 AND (at < ?3 OR id < ?4) "
                                          "ORDER BY at DESC, id DESC LIMIT 1")
@@ -113,8 +124,9 @@ class Nozzle {
     // The end of the fill, when it is a sale.
     std::optional<Figure> EndOf(SaleId fill) {
         Statement& select =
-            db_.Prepare("SELECT id, ended_at, total_after, volume FROM fills WHERE id = ?1 AND "
-                        "state IN " FUEL_SALES)
+            db_.Prepare(
+                   "SELECT id, ended_at, total_after, volume FROM fills WHERE id = ?1 AND "
+                   "state IN " FUEL_SALES)
                 .Bind(1, fill);
         return One(select, Kind::End);
     }
@@ -156,19 +168,40 @@ class Nozzle {
             return start;
         return last;
     }
-    // The figure before a reading, or none when the reading itself is inside one of our
-    // fills (or the nozzle's first).
-    std::optional<Figure> FigureBefore(const Figure& reading) {
-        const auto end = LatestEndAtOrBefore(reading.at);
+    // The fill a reading was taken in (started before it, not ended at or before it).
+    std::optional<Figure> FillAround(const Figure& reading) {
         const auto start = LatestStartBefore(reading.at);
+        const auto end = LatestEndAtOrBefore(reading.at);
         if (start && (!end || end->id != start->id))
-            return std::nullopt;  // inside the fill that started last
+            return start;
+        return std::nullopt;
+    }
+    // The kept figure just before this one, or none.
+    std::optional<Figure> FigureBefore(const Figure& figure) {
+        const auto end =
+            figure.kind == Kind::End ? LatestEndBefore(figure.at) : LatestEndAtOrBefore(figure.at);
+        const auto reading = figure.kind == Kind::Reading ? LatestReadingBefore(figure)
+                             : figure.kind == Kind::Start ? LatestReadingAtOrBefore(figure.at)
+                                                          : LatestReadingEarlier(figure.at);
+        const auto start = LatestStartBefore(figure.at);
         std::optional<Figure> before = end;
-        for (const auto& candidate : {LatestReadingBefore(reading), start}) {
+        for (const auto& candidate : {reading, start}) {
             if (candidate && (!before || Before(*before, *candidate)))
                 before = candidate;
         }
+        // A reading inside the fill that started last says nothing: its start does.
+        if (before && before->kind == Kind::Reading && start && (!end || end->id != start->id))
+            return start;
         return before;
+    }
+    // Whether the daemon saw the totaliser go back between the two times.
+    bool ResetBetween(const std::string& from, const std::string& to) {
+        Statement& select =
+            Prepare(FUEL_READINGS " AND source = 'reset' AND at >= ?3 AND at <= ?4 LIMIT 1");
+        select.Bind(3, from).Bind(4, to);
+        const bool found = select.Step();
+        select.Reset();
+        return found;
     }
 
     Connection& Db() { return db_; }
@@ -207,11 +240,13 @@ class Stream {
 class Figures {
   public:
     Figures(Nozzle& nozzle, const std::string& from, const std::string& to, SaleId open)
-        : starts_(Bound(nozzle, FUEL_STARTS
-                            " AND started_at >= ?3 AND started_at <= ?4 ORDER BY started_at, id",
+        : starts_(Bound(nozzle,
+                        FUEL_STARTS
+                        " AND started_at >= ?3 AND started_at <= ?4 ORDER BY started_at, id",
                         from, to),
                   Kind::Start),
-          ends_(Bound(nozzle, FUEL_ENDS " AND ended_at >= ?3 AND ended_at <= ?4 ORDER BY ended_at, id",
+          ends_(Bound(nozzle,
+                      FUEL_ENDS " AND ended_at >= ?3 AND ended_at <= ?4 ORDER BY ended_at, id",
                       from, to),
                 Kind::End),
           readings_(
@@ -305,20 +340,27 @@ NozzleReconciliation Summarise(Nozzle& nozzle, const std::string& from, const st
     while (resets.Step())
         found.push_back(FigureFrom(resets, Kind::Reading));
     resets.Reset();
+    // The daemon reads a totaliser that went back as a fill starts, and may write that
+    // reading after the start's own: the fall is then the stretch into the fill's start.
+    std::set<std::pair<Kind, std::int64_t>> counted;
     for (const Figure& reset : found) {
-        if (!Before(*first, reset) || Before(*last, reset))
+        const Figure fallen = nozzle.FillAround(reset).value_or(reset);
+        if (!Before(*first, fallen) || Before(*last, fallen) ||
+            !counted.insert({fallen.kind, fallen.id}).second) {
             continue;
-        const auto before = nozzle.FigureBefore(reset);
-        if (!before)
+        }
+        const auto before = nozzle.FigureBefore(fallen);
+        if (!before || Before(*before, *first))
             continue;
-        const double fall = reset.total - before->total;
+        const double fall = fallen.total - before->total;
         if (fall < -tolerance) {
             line.growth -= fall;
             ++line.resets;
         }
     }
-    Statement& sum = nozzle.Prepare("SELECT COUNT(*), COALESCE(SUM(volume), 0) " FUEL_NOZZLE_FILLS
-                                        FUEL_SALES " AND ended_at >= ?3 AND ended_at <= ?4");
+    Statement& sum =
+        nozzle.Prepare("SELECT COUNT(*), COALESCE(SUM(volume), 0) " FUEL_NOZZLE_FILLS FUEL_SALES
+                       " AND ended_at >= ?3 AND ended_at <= ?4");
     sum.Bind(3, first->at).Bind(4, last->at);
     sum.Step();
     line.sales = static_cast<int>(sum.Integer(0));
@@ -334,6 +376,19 @@ NozzleReconciliation Summarise(Nozzle& nozzle, const std::string& from, const st
     }
     line.difference = line.growth - line.recorded;
     return line;
+}
+
+// A fall from a to b is a new baseline where the daemon saw the totaliser go back between
+// them, or inside the fill that b starts (see Summarise).
+bool FellAtAReset(Nozzle& nozzle, const Figure& a, const Figure& b, const std::string& to) {
+    if (b.reset)
+        return true;
+    std::string until = b.at;
+    if (b.kind == Kind::Start) {
+        const auto end = nozzle.EndOf(b.id);
+        until = end && end->at < to ? end->at : to;
+    }
+    return nozzle.ResetBetween(a.at, until);
 }
 
 std::string KindLetter(Kind kind) {
@@ -353,7 +408,7 @@ std::string FormatCursor(const TotaliserPoint& point) {
 }
 
 std::optional<std::pair<Kind, std::int64_t>> ParsePointCursor(std::string_view text) {
-    if (text.size() < 2 || text.size() > 20)
+    if (text.size() < 2 || text.size() > 19)  // a letter and at most 18 digits
         return std::nullopt;
     const char letter = text.front();
     const Kind kind = letter == 's' ? Kind::Start : letter == 'e' ? Kind::End : Kind::Reading;
@@ -429,7 +484,7 @@ std::optional<DiscrepancyPage> Discrepancies(Connection& db, const DiscrepancyRe
         const bool ours = a->kind == Kind::Start && b->kind == Kind::End && a->id == b->id;
         const double recorded = ours ? b->fillVolume : 0;
         const double growth = b->total - a->total;
-        const bool baseline = !ours && b->reset && growth < -tolerance;
+        const bool baseline = !ours && growth < -tolerance && FellAtAReset(nozzle, *a, *b, to);
         if (!baseline && std::fabs(growth - recorded) > tolerance) {
             Discrepancy gap;
             gap.from = TimeOf(*a);
@@ -443,8 +498,7 @@ std::optional<DiscrepancyPage> Discrepancies(Connection& db, const DiscrepancyRe
                 gap.fillBefore = a->id;
                 gap.fillAfter = a->id;
             } else {
-                const auto ended =
-                    a->kind == Kind::End ? a : nozzle.LatestEndAtOrBefore(a->at);
+                const auto ended = a->kind == Kind::End ? a : nozzle.LatestEndAtOrBefore(a->at);
                 if (ended)
                     gap.fillBefore = ended->id;
                 const auto started = b->kind == Kind::Start ? b : nozzle.FirstStartFrom(b->at);

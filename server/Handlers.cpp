@@ -183,8 +183,9 @@ void ListSales(Context& context, const Call& call, Respond respond) {
     if (call.parameters.contains("cursor")) {
         filter.after = forecourt::ParseSaleCursor(call.parameters["cursor"].get<std::string>());
         if (!filter.after) {
-            respond(BadRequest("query parameter cursor: not one this server gave (take the "
-                               "next link of the page before)"));
+            respond(
+                BadRequest("query parameter cursor: not one this server gave (take the "
+                           "next link of the page before)"));
             return;
         }
     }
@@ -268,13 +269,12 @@ void Reconciliation(Context& context, const Call& call, Respond respond) {
                     nozzle["discrepancies"] = nullptr;
                     continue;
                 }
-                nozzle["discrepancies"] =
-                    Link("/api/v1/reconciliation/discrepancies",
-                         {{"fuelPoint", nozzle["fuelPoint"].dump()},
-                          {"nozzle", nozzle["nozzle"].dump()},
-                          {"from", TimeText(data["from"])},
-                          {"to", TimeText(data["to"])},
-                          {"tolerance", data["tolerance"].dump()}});
+                nozzle["discrepancies"] = Link("/api/v1/reconciliation/discrepancies",
+                                               {{"fuelPoint", nozzle["fuelPoint"].dump()},
+                                                {"nozzle", nozzle["nozzle"].dump()},
+                                                {"from", TimeText(data["from"])},
+                                                {"to", TimeText(data["to"])},
+                                                {"tolerance", data["tolerance"].dump()}});
             }
         }
         respond(FromOutcome(outcome));

@@ -34,9 +34,9 @@ int Trace(unsigned, void* context, void* statement, void*) {
 // What SQLite would do, one line per step: "SEARCH fills USING INDEX ...", "SCAN ...".
 std::vector<std::string> PlanOf(sqlite3* db, const std::string& sql) {
     sqlite3_stmt* statement = nullptr;
-    EXPECT_EQ(sqlite3_prepare_v2(db, ("EXPLAIN QUERY PLAN " + sql).c_str(), -1, &statement,
-                                 nullptr),
-              SQLITE_OK)
+    EXPECT_EQ(
+        sqlite3_prepare_v2(db, ("EXPLAIN QUERY PLAN " + sql).c_str(), -1, &statement, nullptr),
+        SQLITE_OK)
         << sql << ": " << sqlite3_errmsg(db);
     std::vector<std::string> steps;
     while (statement != nullptr && sqlite3_step(statement) == SQLITE_ROW) {
@@ -57,7 +57,10 @@ void ExpectIndexed(sqlite3* db, const std::string& sql) {
                 continue;
             const bool throughIndex = step.find(" INDEX ") != std::string::npos ||
                                       step.find("INTEGER PRIMARY KEY") != std::string::npos;
-            EXPECT_TRUE(throughIndex && firstRows) << step << "\n  in " << sql;
+            // A partial index of the requests still running holds a handful, whatever the
+            // journal's age: reading it whole is the point of it.
+            const bool bounded = step.find("INDEX requests_unfinished") != std::string::npos;
+            EXPECT_TRUE(throughIndex && (firstRows || bounded)) << step << "\n  in " << sql;
         }
         if (firstRows) {
             EXPECT_EQ(step.find("TEMP B-TREE"), std::string::npos) << step << "\n  in " << sql;
@@ -70,8 +73,27 @@ class QueriesTest : public ::testing::Test {
     QueriesTest()
         : journal_(directory_.Path() / "journal.db"),
           db_(directory_.Path() / "journal.db", Connection::Mode::ReadWrite) {
-        config_.fuelPoints.push_back({.id = 1, .line = "l", .address = 1, .nozzles = {"95", "92"}});
-        config_.fuelPoints.push_back({.id = 2, .line = "l", .address = 2, .nozzles = {"95"}});
+        for (const auto& [id, nozzles] :
+             {std::pair<int, std::vector<std::string>>{1, {"95", "92"}}, {2, {"95"}}}) {
+            FuelPointConfig point;
+            point.id = id;
+            point.line = "l";
+            point.address = id;
+            point.nozzles = nozzles;
+            config_.fuelPoints.push_back(point);
+        }
+    }
+
+    // Fuel point 1's nozzle 1 from kStart to `to`.
+    static DiscrepancyRequest Asking(Time to, std::size_t limit) {
+        DiscrepancyRequest request;
+        request.fuelPoint = 1;
+        request.nozzle = 1;
+        request.from = kStart;
+        request.to = to;
+        request.tolerance = 0.05;
+        request.limit = limit;
+        return request;
     }
 
     // A sale of `volume` litres on the nozzle, from its totaliser at `before`.
@@ -81,9 +103,9 @@ class QueriesTest : public ::testing::Test {
         MarkStarted(db_, id, nozzle, "95", 50, before, started);
         MarkEnded(db_, id, {volume, volume * 50, false, before + volume, std::nullopt}, ended);
         if (state != FillState::Payable) {
-            ChangeSale(db_, id, state == FillState::Locked ? SaleOperation::Lock
-                                                           : SaleOperation::Clear,
-                       "A", ended);
+            ChangeSale(db_, id,
+                       state == FillState::Locked ? SaleOperation::Lock : SaleOperation::Clear, "A",
+                       ended);
         }
         return id;
     }
@@ -108,7 +130,7 @@ TEST_F(QueriesTest, EveryQueryReadsAnIndex) {
     Time t = kStart;
     double total = 1000;
     for (int i = 0; i < 6; ++i) {
-        const FillState state = i % 3 == 0 ? FillState::Payable
+        const FillState state = i % 3 == 0   ? FillState::Payable
                                 : i % 3 == 1 ? FillState::Locked
                                              : FillState::Cleared;
         Sale(1, 1 + i % 2, t, t + seconds(30), total, 5, state);
@@ -145,10 +167,7 @@ TEST_F(QueriesTest, EveryQueryReadsAnIndex) {
         LoadOpenFills(db_);
         const Reconciliation summary = Reconcile(db_, config_, kStart, t + seconds(10), {}, 0.05);
         EXPECT_EQ(summary.nozzles.size(), 3u);
-        DiscrepancyRequest request{.fuelPoint = 1, .nozzle = 1, .from = kStart};
-        request.to = t + seconds(10);
-        request.tolerance = 0.05;
-        request.limit = 1;
+        DiscrepancyRequest request = Asking(t + seconds(10), 1);
         const auto page = Discrepancies(db_, request);
         ASSERT_TRUE(page && page->cursor);
         request.cursor = page->cursor;
@@ -190,8 +209,7 @@ TEST_F(QueriesTest, APlanThatScansIsCaught) {
         {
             testing::TestPartResultArray results;
             testing::ScopedFakeTestPartResultReporter reporter(
-                testing::ScopedFakeTestPartResultReporter::INTERCEPT_ONLY_CURRENT_THREAD,
-                &results);
+                testing::ScopedFakeTestPartResultReporter::INTERCEPT_ONLY_CURRENT_THREAD, &results);
             ExpectIndexed(db_.Handle(), sql);
             failed = results.size() > 0;
         }
@@ -214,14 +232,13 @@ class SalePagingTest : public QueriesTest, public ::testing::WithParamInterface<
 TEST_P(SalePagingTest, GivesEverySaleOnceWhileSalesArrive) {
     const PagingCase& c = GetParam();
     Time t = kStart;
-    for (int i = 0; i < 40; ++i) {
-        const FillState state = i % 4 == 0 ? FillState::Cleared
-                                : i % 4 == 1 ? FillState::Payable
-                                : i % 4 == 2 ? FillState::Cleared
+    for (int i = 0; i < 80; ++i) {
+        const FillState state = i % 3 == 0   ? FillState::Cleared
+                                : i % 3 == 1 ? FillState::Payable
                                              : FillState::Locked;
         Sale(1 + i % 2, 1, t, t + seconds(10), 0, 1, state);
         if (i % 5 != 0)
-            t += std::chrono::hours(1);  // every fifth ends in the same millisecond as the next
+            t += std::chrono::minutes(30);  // every fifth ends in the same millisecond as the next
     }
     SaleFilter filter;
     filter.state = c.state;
@@ -235,7 +252,7 @@ TEST_P(SalePagingTest, GivesEverySaleOnceWhileSalesArrive) {
     std::vector<SaleId> expected;
     for (const auto& sale : ReadSales(db_, all).sales)
         expected.push_back(sale.id);
-    ASSERT_GE(expected.size(), 4u);
+    ASSERT_GE(expected.size(), 4u);  // more than one page
 
     std::vector<SaleId> seen;
     filter.limit = 3;
@@ -261,9 +278,10 @@ TEST_P(SalePagingTest, GivesEverySaleOnceWhileSalesArrive) {
 
 INSTANTIATE_TEST_SUITE_P(
     Filters, SalePagingTest,
-    ::testing::Values(PagingCase{"All"}, PagingCase{"Cleared", FillState::Cleared},
-                      PagingCase{"FuelPoint", std::nullopt, 2},
-                      PagingCase{"PayableOnOne", FillState::Payable, 1},
+    ::testing::Values(PagingCase{"All", std::nullopt, std::nullopt, false},
+                      PagingCase{"Cleared", FillState::Cleared, std::nullopt, false},
+                      PagingCase{"FuelPoint", std::nullopt, 2, false},
+                      PagingCase{"PayableOnOne", FillState::Payable, 1, false},
                       PagingCase{"OneDay", std::nullopt, std::nullopt, true},
                       PagingCase{"ClearedOnTwoInADay", FillState::Cleared, 2, true}),
     [](const ::testing::TestParamInfo<PagingCase>& info) { return std::string(info.param.what); });
@@ -320,10 +338,7 @@ TEST_F(QueriesTest, SummaryAgreesWithTheStretchesPageByPage) {
     EXPECT_EQ(line.last->id, running);
 
     for (const std::size_t limit : {std::size_t{1}, std::size_t{2}, std::size_t{100}}) {
-        DiscrepancyRequest request{.fuelPoint = 1, .nozzle = 1, .from = kStart};
-        request.to = to;
-        request.tolerance = 0.05;
-        request.limit = limit;
+        DiscrepancyRequest request = Asking(to, limit);
         double difference = 0;
         std::size_t found = 0;
         for (int page = 0; page < 10; ++page) {
