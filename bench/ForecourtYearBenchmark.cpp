@@ -8,12 +8,16 @@
 //
 //     forecourt_year_benchmark [--days 365] [--sales-per-day 2000] [--calls 200]
 //                              [--year-calls 20] [--schema N] [--daemon PATH] [--keep DIR]
+//                              [--reuse yes]
 //
 // --schema builds the journal at that version of the forecourt's schema (default: this
 // program's); --daemon measures another build of fuel-forecourtd (one that knows that
-// version); --keep writes the journal and the daemon's files into DIR and leaves them.
+// version); --keep writes the journal and the daemon's files into DIR and leaves them, and
+// --reuse yes takes the journal that an earlier run left there instead of building one (a
+// newer daemon migrates it forward as it starts: run it twice to time a start without).
 // A benchmark, not a test: its figures depend on the machine.
 #include <signal.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cmath>
@@ -319,6 +323,7 @@ int main(int argc, char** argv) {
     int yearCalls = 20;
     fs::path daemonPath = FUEL_FORECOURTD_PATH;
     std::optional<fs::path> keep;
+    bool reuse = false;
     for (int i = 1; i + 1 < argc; i += 2) {
         const std::string option = argv[i];
         const std::string value = argv[i + 1];
@@ -336,6 +341,8 @@ int main(int argc, char** argv) {
             daemonPath = value;
         else if (option == "--keep")
             keep = value;
+        else if (option == "--reuse")
+            reuse = value == "yes";
         else {
             std::fprintf(stderr, "unknown option %s\n", option.c_str());
             return 2;
@@ -351,19 +358,34 @@ int main(int argc, char** argv) {
     fs::create_directories(directory);
     const fs::path config = directory / "station.ini";
     fuel::test::WriteBytes(config, Station(directory));
-    fs::remove(directory / "forecourt.db");
+    const fs::path periodFile = directory / "period.txt";
+    Built built;
+    if (reuse && keep && fs::exists(directory / "forecourt.db") && fs::exists(periodFile)) {
+        // "<first> <last>" as the build wrote them.
+        const std::string period = fuel::test::ReadBytes(periodFile);
+        const auto space = period.find(' ');
+        built.first = fc::ParseTime(period.substr(0, space)).value_or(fc::Time{});
+        built.last = fc::ParseTime(period.substr(space + 1, 24)).value_or(fc::Time{});
+        std::printf("journal: the one in %s, %.2f GB\n", directory.c_str(),
+                    static_cast<double>(fs::file_size(directory / "forecourt.db")) / 1e9);
+    } else {
+        fs::remove(directory / "forecourt.db");
+        const auto building = Clock::now();
+        built = BuildJournal(directory / "forecourt.db", size);
+        const double buildSeconds = std::chrono::duration<double>(Clock::now() - building).count();
+        fuel::test::WriteBytes(periodFile,
+                               fc::FormatTime(built.first) + " " + fc::FormatTime(built.last));
+        const auto bytes = fs::file_size(directory / "forecourt.db");
+        std::printf(
+            "journal: %d days, %ld sales, %ld events, %ld readings, %.2f GB, built in %.0f s\n",
+            size.days, built.sales, built.events, built.readings, static_cast<double>(bytes) / 1e9,
+            buildSeconds);
+    }
+    std::fflush(stdout);
 
-    const auto building = Clock::now();
-    const Built built = BuildJournal(directory / "forecourt.db", size);
-    const double buildSeconds = std::chrono::duration<double>(Clock::now() - building).count();
-    const auto bytes = fs::file_size(directory / "forecourt.db");
-    std::printf("journal: %d days, %ld sales, %ld events, %ld readings, %.2f GB, built in %.0f s\n",
-                size.days, built.sales, built.events, built.readings,
-                static_cast<double>(bytes) / 1e9, buildSeconds);
-
-    const std::string bearer =
-        "Bearer " + Run(daemonPath, directory,
-                        {"token", "add", "bench", "--role", "viewer", "--config", config.string()});
+    const std::string bearer = "Bearer " + Run(daemonPath, directory,
+                                               {"token", "add", "bench-" + std::to_string(getpid()),
+                                                "--role", "viewer", "--config", config.string()});
 
     const auto starting = Clock::now();
     fuel::test::ChildProcess daemon(
