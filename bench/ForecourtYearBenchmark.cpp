@@ -426,11 +426,16 @@ int main(int argc, char** argv) {
          "/api/v1/reconciliation?from=" + lastDay + "&to=" + end, calls},
         {"GET /api/v1/reconciliation, the year",
          "/api/v1/reconciliation?from=" + fc::FormatTime(built.first) + "&to=" + end, yearCalls},
+        // A page of a nozzle's stretches over the year: each looks at a bounded part of it.
+        {"GET /api/v1/reconciliation/discrepancies, year",
+         "/api/v1/reconciliation/discrepancies?fuelPoint=1&nozzle=1&from=" +
+             fc::FormatTime(built.first) + "&to=" + end,
+         calls},
     };
     fuel::test::HttpClient client(port, false, std::chrono::milliseconds(600000));
     const fuel::test::Headers headers = {{"Authorization", bearer}};
     bool failed = false;
-    std::printf("%-46s %7s %10s %10s %12s\n", "request", "calls", "median ms", "p99 ms",
+    std::printf("%-50s %7s %10s %10s %12s\n", "request", "calls", "median ms", "p99 ms",
                 "answer bytes");
     for (const Timed& request : requests) {
         std::vector<double> times;
@@ -448,7 +453,7 @@ int main(int argc, char** argv) {
                 break;
             }
         }
-        std::printf("%-46s %7zu %10.2f %10.2f %12zu\n", request.what.c_str(), times.size(),
+        std::printf("%-50s %7zu %10.2f %10.2f %12zu\n", request.what.c_str(), times.size(),
                     Percentile(times, 0.5), Percentile(times, 0.99), answerBytes);
         std::fflush(stdout);
     }
