@@ -56,7 +56,7 @@ constexpr const char* kSchemas = R"json({
     "required": ["id", "state", "authorised", "preset", "grades", "prepaid", "authorisedBy",
                  "nozzle", "grade", "price", "volume", "amount", "authorisedAt", "startedAt"],
     "properties": {
-      "id": {"type": ["integer", "null"], "description": "the sale-to-be's id; null for a fill not authorised by us"},
+      "id": {"type": ["integer", "null"], "description": "the sale-to-be's id; null until the journal holds it"},
       "state": {"enum": ["AUTHORISED", "FUELLING"]},
       "authorised": {"type": "boolean"},
       "preset": {"$ref": "#/components/schemas/Preset"},
