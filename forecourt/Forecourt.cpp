@@ -100,6 +100,36 @@ void FinishOnce(Journal& journal, const RequestRecord& record, Outcome outcome, 
 
 }  // namespace
 
+std::string FormatCursor(const SalePosition& position) {
+    const auto ms =
+        std::chrono::duration_cast<std::chrono::milliseconds>(position.endedAt.time_since_epoch())
+            .count();
+    return std::to_string(ms) + "_" + std::to_string(position.id);
+}
+
+std::optional<SalePosition> ParseSaleCursor(std::string_view text) {
+    // Digits, one underscore, digits: anything else is not one of ours.
+    const std::size_t split = text.find('_');
+    if (split == std::string_view::npos || split == 0 || split + 1 >= text.size() || split > 15 ||
+        text.size() - split - 1 > 16) {
+        return std::nullopt;
+    }
+    const auto number = [](std::string_view digits) -> std::optional<std::int64_t> {
+        std::int64_t value = 0;
+        for (const char c : digits) {
+            if (c < '0' || c > '9')
+                return std::nullopt;
+            value = value * 10 + (c - '0');
+        }
+        return value;
+    };
+    const auto ms = number(text.substr(0, split));
+    const auto id = number(text.substr(split + 1));
+    if (!ms || !id)
+        return std::nullopt;
+    return SalePosition{Time{} + std::chrono::milliseconds(*ms), *id};
+}
+
 nlohmann::json ToJson(const Snapshot& snapshot) {
     nlohmann::json points = nlohmann::json::array();
     for (const FuelPointView& point : snapshot.fuelPoints) {
@@ -229,6 +259,10 @@ std::optional<FuelPointView> Forecourt::FuelPoint(int id) const {
 }
 
 std::vector<Sale> Forecourt::Sales(const SaleFilter& filter) const {
+    return SalesPage(filter).sales;
+}
+
+SalePage Forecourt::SalesPage(const SaleFilter& filter) const {
     if (!journal_)
         return {};
     return journal_->Read([&](Connection& db) { return ReadSales(db, filter); });
@@ -567,6 +601,44 @@ void Forecourt::Reconcile(const ReconcileRequest& request, Done done) {
                                             tolerance);
             });
             done(Outcome::Success(ToJson(result)));
+        } catch (const std::exception& error) {
+            done(Outcome::Failure(Status::Unavailable, reason::kJournalFailed, error.what()));
+        }
+    });
+    if (!queued)
+        done(NotRunning());
+}
+
+void Forecourt::Discrepancies(const DiscrepancyRequest& request, Done done) {
+    if (!running_)
+        return done(NotRunning());
+    const FuelPointConfig* point = config_.FuelPoint(request.fuelPoint);
+    if (point == nullptr) {
+        return done(
+            Outcome::Failure(Status::NotFound, reason::kNoFuelPoint,
+                             "there is no fuel point " + std::to_string(request.fuelPoint)));
+    }
+    if (request.nozzle < 1 || request.nozzle > static_cast<int>(point->nozzles.size())) {
+        return done(Outcome::Failure(Status::NotFound, reason::kNoNozzle,
+                                     "fuel point " + std::to_string(request.fuelPoint) +
+                                         " has no nozzle " + std::to_string(request.nozzle)));
+    }
+    const double tolerance = request.tolerance.value_or(config_.tolerance);
+    if (!(tolerance >= 0))
+        return done(Invalid("the tolerance is 0 or more litres"));
+    if (request.to && *request.to < request.from)
+        return done(Invalid("the period ends before it begins"));
+    const Journal* journal = journal_.get();
+    const bool queued = queries_.Post([=] {
+        try {
+            DiscrepancyRequest fixed = request;
+            fixed.to = request.to.value_or(std::chrono::system_clock::now());
+            fixed.tolerance = tolerance;
+            const std::optional<DiscrepancyPage> page =
+                journal->Read([&](Connection& db) { return forecourt::Discrepancies(db, fixed); });
+            if (!page)
+                return done(Invalid("the cursor names no figure of this nozzle's totaliser"));
+            done(Outcome::Success(ToJson(*page)));
         } catch (const std::exception& error) {
             done(Outcome::Failure(Status::Unavailable, reason::kJournalFailed, error.what()));
         }

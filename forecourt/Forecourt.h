@@ -19,6 +19,8 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
+#include <utility>
 #include <vector>
 
 #include "forecourt/Config.h"
@@ -44,12 +46,29 @@ struct AuthoriseRequest {
     bool prepaid = false;             // the sale is locked to the authorising client
 };
 
+// Where a list of sales stands: its order is the sales' end, newest first, then their ids
+// (several sales may end in one millisecond). A sale's end never changes, so a list read on
+// from a position is the one the client began, however many sales arrive meanwhile.
+struct SalePosition {
+    Time endedAt{};
+    SaleId id = 0;
+};
+// "<milliseconds since 1970>_<id>": what a client hands back to read on.
+std::string FormatCursor(const SalePosition& position);
+std::optional<SalePosition> ParseSaleCursor(std::string_view text);
+
 struct SaleFilter {
     std::optional<FillState> state;  // a sale state: Payable, Locked or Cleared
     std::optional<int> fuelPoint;
-    std::optional<Time> from;  // ended at or after
-    std::optional<Time> to;    // ended before
-    std::size_t limit = 1000;  // newest first
+    std::optional<Time> from;           // ended at or after
+    std::optional<Time> to;             // ended before
+    std::optional<SalePosition> after;  // the sales after this one in the list's order
+    std::size_t limit = 1000;           // newest first
+};
+
+struct SalePage {
+    std::vector<Sale> sales;
+    std::optional<SalePosition> next;  // the last sale of the page, when more follow
 };
 
 // A poll loop's health, as /metrics shows it.
@@ -87,9 +106,10 @@ struct ReconcileRequest {
     std::optional<double> tolerance;  // litres; default: the configuration's
 };
 
-// Per nozzle over a period: the totaliser's growth against the fills recorded, and every
-// stretch between two readings where they differ by more than the tolerance, with the
-// fills around it.
+// Per nozzle over a period: the totaliser's growth from its first figure in the period to
+// its last (less the falls of a totaliser that was reset) against the sales between them.
+// Where they differ, the stretches between two readings that differ are listed on request
+// (DiscrepancyRequest), a page at a time.
 struct Discrepancy {
     Time from{};
     Time to{};
@@ -101,15 +121,30 @@ struct Discrepancy {
     std::optional<SaleId> fillBefore;  // the last fill of ours that ended at or before `from`
     std::optional<SaleId> fillAfter;   // the first fill of ours that started at or after `to`
 };
+// A figure of a nozzle's totaliser in the journal: a fill's start or end, or a reading.
+struct TotaliserPoint {
+    enum class Kind { End, Reading, Start };  // in this order within one millisecond
+    Kind kind = Kind::Reading;
+    std::int64_t id = 0;  // the fill's (End, Start) or the reading's
+    Time at{};
+    double total = 0;
+};
+// "s<id>", "e<id>", "r<id>": where a page of discrepancies goes on.
+std::string FormatCursor(const TotaliserPoint& point);
+std::optional<std::pair<TotaliserPoint::Kind, std::int64_t>> ParsePointCursor(
+    std::string_view text);
+
 struct NozzleReconciliation {
     int fuelPoint = 0;
     int nozzle = 0;
     std::string grade;
-    int readings = 0;
-    double growth = 0;    // the totaliser's growth over the period (last - first reading)
-    double recorded = 0;  // sum of the volumes of the sales ended in the period
+    std::optional<TotaliserPoint> first;  // the first figure in the period
+    std::optional<TotaliserPoint> last;   // the last
+    double growth = 0;                    // last - first, less the falls at the totaliser's resets
+    double recorded = 0;                  // the volumes of the sales between first and last
+    int sales = 0;
+    int resets = 0;
     double difference = 0;
-    std::vector<Discrepancy> discrepancies;
 };
 struct Reconciliation {
     Time from{};
@@ -118,6 +153,28 @@ struct Reconciliation {
     std::vector<NozzleReconciliation> nozzles;
 };
 nlohmann::json ToJson(const Reconciliation& reconciliation);
+
+struct DiscrepancyRequest {
+    int fuelPoint = 0;
+    int nozzle = 0;
+    Time from{};
+    std::optional<Time> to;  // none: until now
+    std::optional<double> tolerance;
+    std::optional<std::string> cursor;  // from the page before
+    std::size_t limit = 100;
+};
+struct DiscrepancyPage {
+    int fuelPoint = 0;
+    int nozzle = 0;
+    Time from{};
+    Time to{};
+    double tolerance = 0;
+    std::vector<Discrepancy> discrepancies;
+    // Where the next page begins; none when the period is done. A page may end before its
+    // limit (it looks at a bounded stretch of the journal): follow it on.
+    std::optional<std::string> cursor;
+};
+nlohmann::json ToJson(const DiscrepancyPage& page);
 
 struct Options {
     LineOpener openLine = OpenLine;
@@ -172,6 +229,7 @@ class Forecourt {
     Snapshot GetSnapshot() const;
     std::optional<FuelPointView> FuelPoint(int id) const;
     std::vector<Sale> Sales(const SaleFilter& filter) const;
+    SalePage SalesPage(const SaleFilter& filter) const;
     std::optional<Sale> FindSale(SaleId id) const;
     std::vector<Event> EventsAfter(Sequence after, std::size_t limit) const;
     std::vector<LineHealth> Health() const;
@@ -202,6 +260,8 @@ class Forecourt {
     void ReadTotals(int fuelPoint, Done done);
     // data: ToJson(Reconciliation). Computed on a worker of its own.
     void Reconcile(const ReconcileRequest& request, Done done);
+    // data: ToJson(DiscrepancyPage). On the same worker.
+    void Discrepancies(const DiscrepancyRequest& request, Done done);
 
     // Waits for a command's outcome: Await([&](Done d) { forecourt.Stop(1, caller, d); }).
     static Outcome Await(const std::function<void(Done)>& command);

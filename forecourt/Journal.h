@@ -69,7 +69,7 @@ class WriteTransaction {
 
 class Journal {
   public:
-    static constexpr int kSchemaVersion = 2;
+    static constexpr int kSchemaVersion = 3;
 
     // Opens or creates the file and migrates it forwards (the library's schema, then each
     // layer's). Throws DatabaseError; a file whose user_version is newer than this program

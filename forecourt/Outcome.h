@@ -35,6 +35,7 @@ inline constexpr std::string_view kNoKey = "no-idempotency-key";
 inline constexpr std::string_view kNoFuelPoint = "no-such-fuel-point";
 inline constexpr std::string_view kNoSale = "no-such-sale";
 inline constexpr std::string_view kNoGrade = "no-such-grade";
+inline constexpr std::string_view kNoNozzle = "no-such-nozzle";
 // Refused
 inline constexpr std::string_view kClosed = "closed";
 inline constexpr std::string_view kOffline = "offline";  // OFFLINE or ERROR

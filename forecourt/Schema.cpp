@@ -75,6 +75,28 @@ CREATE INDEX readings_by_nozzle ON readings (fuel_point, nozzle, at);
 ALTER TABLE fills ADD COLUMN origin TEXT NOT NULL DEFAULT 'api';
 ALTER TABLE fills ADD COLUMN amount_computed INTEGER NOT NULL DEFAULT 0;
 )sql",
+        // 3: an index for every question the API asks of a year of journal, so that none
+        // reads a whole table. The sales' lists are newest first by their end (the rowid
+        // last, as every index holds it), one index per combination of state and fuel point;
+        // the reconciliation finds a nozzle's first and last totals and sums its sales from
+        // the index alone (volume in it); restarts find the unfinished requests at once.
+        // The lists' partial indexes name the sale states as the queries do, word for word.
+        R"sql(
+DROP INDEX fills_by_state;
+DROP INDEX fills_by_end;
+CREATE INDEX fills_by_state_point_end ON fills (state, fuel_point, ended_at);
+CREATE INDEX fills_by_state_end ON fills (state, ended_at);
+CREATE INDEX sales_by_end ON fills (ended_at)
+    WHERE state IN ('PAYABLE', 'LOCKED', 'CLEARED');
+CREATE INDEX sales_by_point_end ON fills (fuel_point, ended_at)
+    WHERE state IN ('PAYABLE', 'LOCKED', 'CLEARED');
+CREATE INDEX sales_by_nozzle_end ON fills (fuel_point, nozzle, ended_at, volume)
+    WHERE state IN ('PAYABLE', 'LOCKED', 'CLEARED');
+CREATE INDEX fills_by_nozzle_start ON fills (fuel_point, nozzle, started_at)
+    WHERE state IN ('FUELLING', 'PAYABLE', 'LOCKED', 'CLEARED');
+CREATE INDEX readings_resets ON readings (fuel_point, nozzle, at) WHERE source = 'reset';
+CREATE INDEX requests_unfinished ON requests (client, key) WHERE outcome IS NULL;
+)sql",
     };
     return migrations;
 }

@@ -226,27 +226,57 @@ std::optional<Sale> ReadSale(Connection& db, SaleId id) {
     return sale;
 }
 
-std::vector<Sale> ReadSales(Connection& db, const SaleFilter& filter) {
-    Statement& select = db.Prepare(
-        std::string("SELECT ") + kSaleColumns + " FROM fills WHERE state IN " + kSaleStates +
-        " AND (?1 IS NULL OR state = ?1) AND (?2 IS NULL OR fuel_point = ?2)"
-        " AND (?3 IS NULL OR ended_at >= ?3) AND (?4 IS NULL OR ended_at < ?4)"
-        " ORDER BY id DESC LIMIT ?5");
-    if (filter.state) {
+SalePage ReadSales(Connection& db, const SaleFilter& filter) {
+    // Each combination on the index whose order is the list's: named, because without
+    // statistics SQLite would take the state's index for three states and sort them all.
+    // The sale states' term stays in every variant: the partial indexes hold only sales,
+    // and SQLite takes one only for a query that says so in the same words.
+    const char* index = filter.state
+                            ? (filter.fuelPoint ? "fills_by_state_point_end" : "fills_by_state_end")
+                            : (filter.fuelPoint ? "sales_by_point_end" : "sales_by_end");
+    std::string sql = std::string("SELECT ") + kSaleColumns + " FROM fills INDEXED BY " + index +
+                      " WHERE state IN " + kSaleStates;
+    if (filter.state)
+        sql += " AND state = ?1";
+    if (filter.fuelPoint)
+        sql += " AND fuel_point = ?2";
+    if (filter.from)
+        sql += " AND ended_at >= ?3";
+    if (filter.to)
+        sql += " AND ended_at < ?4";
+    // The first term bounds the index's range; the second leaves out the sales of the
+    // position's millisecond that came before it.
+    if (filter.after)
+        sql += " AND ended_at <= ?5 AND (ended_at < ?5 OR id < ?6)";
+    sql += " ORDER BY ended_at DESC, id DESC LIMIT ?7";
+    Statement& select = db.Prepare(sql);
+    if (filter.state)
         select.Bind(1, Name(*filter.state));
-    }
     if (filter.fuelPoint)
         select.Bind(2, *filter.fuelPoint);
     if (filter.from)
         select.Bind(3, FormatTime(*filter.from));
     if (filter.to)
         select.Bind(4, FormatTime(*filter.to));
-    select.Bind(5, static_cast<std::int64_t>(std::min<std::size_t>(filter.limit, 1'000'000)));
-    std::vector<Sale> sales;
-    while (select.Step()) {
-        sales.push_back(SaleFrom(select));
+    if (filter.after) {
+        select.Bind(5, FormatTime(filter.after->endedAt));
+        select.Bind(6, filter.after->id);
     }
-    return sales;
+    const std::size_t limit = std::min<std::size_t>(filter.limit, 1'000'000);
+    if (limit == 0)
+        return {};
+    select.Bind(7, static_cast<std::int64_t>(limit + 1));
+    SalePage page;
+    while (select.Step()) {
+        if (page.sales.size() == limit) {
+            const Sale& last = page.sales.back();
+            page.next = SalePosition{last.endedAt, last.id};
+            break;
+        }
+        page.sales.push_back(SaleFrom(select));
+    }
+    select.Reset();
+    return page;
 }
 
 std::string_view Name(SaleOperation operation) {
@@ -352,10 +382,9 @@ std::optional<TotalReading> LastTotal(Connection& db, int fuelPoint, int nozzle)
     take(
         db.Prepare("SELECT at, volume FROM readings WHERE fuel_point = ?1 AND nozzle = ?2 "
                    "ORDER BY at DESC LIMIT 1"));
-    take(
-        db.Prepare("SELECT ended_at, total_after FROM fills WHERE fuel_point = ?1 AND nozzle = ?2 "
-                   "AND ended_at IS NOT NULL AND total_after IS NOT NULL "
-                   "ORDER BY ended_at DESC LIMIT 1"));
+    take(db.Prepare(std::string("SELECT ended_at, total_after FROM fills WHERE fuel_point = ?1 "
+                                "AND nozzle = ?2 AND state IN ") +
+                    kSaleStates + " ORDER BY ended_at DESC LIMIT 1"));
     if (!newest)
         return std::nullopt;
     return TotalReading{newest->second, ParseTime(newest->first).value_or(Time{})};

@@ -43,7 +43,9 @@ std::vector<OpenFill> LoadOpenFills(Connection& db);
 std::map<int, int> UnclearedSalesByPoint(Connection& db);
 int UnclearedSales(Connection& db, int fuelPoint);
 std::optional<Sale> ReadSale(Connection& db, SaleId id);
-std::vector<Sale> ReadSales(Connection& db, const SaleFilter& filter);
+// One query per combination of filters, each on an index that gives the list's order:
+// no list reads more rows than it answers (and one to know whether more follow).
+SalePage ReadSales(Connection& db, const SaleFilter& filter);
 
 enum class SaleOperation { Lock, Unlock, Clear };
 std::string_view Name(SaleOperation operation);  // "lock", "unlock", "clear"

@@ -1,5 +1,7 @@
 #include "server/Handlers.h"
 
+#include <cmath>
+
 #include "forecourt/Forecourt.h"
 #include "server/EventHub.h"
 #include "server/Metrics.h"
@@ -49,6 +51,23 @@ std::optional<forecourt::Time> TimeParameter(const Call& call, const char* name)
 
 Response BadRequest(const std::string& message) {
     return ErrorResponse(400, forecourt::reason::kBadRequest, message);
+}
+
+// A link to the same request with these query parameters. Every value here is the server's
+// own text (times as it writes them, numbers, names, cursors): none needs escaping.
+std::string Link(const std::string& path,
+                 const std::vector<std::pair<std::string, std::string>>& query) {
+    std::string link = path;
+    char separator = '?';
+    for (const auto& [name, value] : query) {
+        link += separator + name + "=" + value;
+        separator = '&';
+    }
+    return link;
+}
+
+std::string TimeText(const json& value) {
+    return value.get<std::string>();
 }
 
 // Where a stream starts: Last-Event-ID (what a reconnecting browser sends) wins over
@@ -161,11 +180,41 @@ void ListSales(Context& context, const Call& call, Respond respond) {
     filter.from = TimeParameter(call, "from");
     filter.to = TimeParameter(call, "to");
     filter.limit = static_cast<std::size_t>(call.parameters.value("limit", std::int64_t{100}));
-    json sales = json::array();
-    for (const forecourt::Sale& sale : context.forecourt.Sales(filter)) {
-        sales.push_back(forecourt::ToJson(sale));
+    if (call.parameters.contains("cursor")) {
+        filter.after = forecourt::ParseSaleCursor(call.parameters["cursor"].get<std::string>());
+        if (!filter.after) {
+            respond(
+                BadRequest("query parameter cursor: not one this server gave (take the "
+                           "next link of the page before)"));
+            return;
+        }
     }
-    respond(JsonResponse(200, {{"sales", std::move(sales)}}));
+    const forecourt::SalePage page = context.forecourt.SalesPage(filter);
+    json next = nullptr;
+    if (page.next) {
+        std::vector<std::pair<std::string, std::string>> query;
+        if (filter.state)
+            query.emplace_back("state", forecourt::Name(*filter.state));
+        if (filter.fuelPoint)
+            query.emplace_back("fuelPoint", std::to_string(*filter.fuelPoint));
+        if (filter.from)
+            query.emplace_back("from", forecourt::FormatTime(*filter.from));
+        if (filter.to)
+            query.emplace_back("to", forecourt::FormatTime(*filter.to));
+        query.emplace_back("limit", std::to_string(filter.limit));
+        query.emplace_back("cursor", forecourt::FormatCursor(*page.next));
+        next = Link("/api/v1/sales", query);
+    }
+    // Written straight to text: a thousand sales are half a megabyte.
+    Response response;
+    response.body = "{\"next\":" + next.dump() + ",\"sales\":[";
+    for (std::size_t i = 0; i < page.sales.size(); ++i) {
+        if (i > 0)
+            response.body += ',';
+        forecourt::AppendJson(response.body, page.sales[i]);
+    }
+    response.body += "]}";
+    respond(std::move(response));
 }
 
 void GetSale(Context& context, const Call& call, Respond respond) {
@@ -214,7 +263,65 @@ void Reconciliation(Context& context, const Call& call, Respond respond) {
     if (call.parameters.contains("tolerance")) {
         request.tolerance = call.parameters["tolerance"].get<double>();
     }
-    context.forecourt.Reconcile(request, RespondWhenDone(std::move(respond)));
+    // A nozzle that does not add up links to its stretches that differ, over the same period
+    // (its end fixed, so that the pages agree with this summary).
+    context.forecourt.Reconcile(request, [respond = std::move(respond)](Outcome outcome) {
+        if (outcome.Ok()) {
+            json& data = outcome.data;
+            const double tolerance = data["tolerance"].get<double>();
+            for (json& nozzle : data["nozzles"]) {
+                if (std::fabs(nozzle["difference"].get<double>()) <= tolerance) {
+                    nozzle["discrepancies"] = nullptr;
+                    continue;
+                }
+                nozzle["discrepancies"] = Link("/api/v1/reconciliation/discrepancies",
+                                               {{"fuelPoint", nozzle["fuelPoint"].dump()},
+                                                {"nozzle", nozzle["nozzle"].dump()},
+                                                {"from", TimeText(data["from"])},
+                                                {"to", TimeText(data["to"])},
+                                                {"tolerance", data["tolerance"].dump()}});
+            }
+        }
+        respond(FromOutcome(outcome));
+    });
+}
+
+void Discrepancies(Context& context, const Call& call, Respond respond) {
+    forecourt::DiscrepancyRequest request;
+    request.fuelPoint = static_cast<int>(call.parameters["fuelPoint"].get<std::int64_t>());
+    request.nozzle = static_cast<int>(call.parameters["nozzle"].get<std::int64_t>());
+    request.from = *TimeParameter(call, "from");
+    request.to = TimeParameter(call, "to");
+    if (request.to && *request.to < request.from) {
+        respond(BadRequest("query parameter to: must not be before from"));
+        return;
+    }
+    if (call.parameters.contains("tolerance"))
+        request.tolerance = call.parameters["tolerance"].get<double>();
+    if (call.parameters.contains("cursor"))
+        request.cursor = call.parameters["cursor"].get<std::string>();
+    request.limit = static_cast<std::size_t>(call.parameters.value("limit", std::int64_t{100}));
+    const std::size_t limit = request.limit;
+    context.forecourt.Discrepancies(
+        request, [respond = std::move(respond), limit](Outcome outcome) {
+            if (outcome.Ok()) {
+                json& data = outcome.data;
+                json next = nullptr;
+                if (data["cursor"].is_string()) {
+                    next = Link("/api/v1/reconciliation/discrepancies",
+                                {{"fuelPoint", data["fuelPoint"].dump()},
+                                 {"nozzle", data["nozzle"].dump()},
+                                 {"from", TimeText(data["from"])},
+                                 {"to", TimeText(data["to"])},
+                                 {"tolerance", data["tolerance"].dump()},
+                                 {"limit", std::to_string(limit)},
+                                 {"cursor", data["cursor"].get<std::string>()}});
+                }
+                data.erase("cursor");
+                data["next"] = std::move(next);
+            }
+            respond(FromOutcome(outcome));
+        });
 }
 
 void Events(Context& context, const Call& call, Respond respond) {

@@ -23,6 +23,7 @@ void ClearSale(Context& context, const http::Call& call, http::Respond respond);
 void SetPrice(Context& context, const http::Call& call, http::Respond respond);
 void Totals(Context& context, const http::Call& call, http::Respond respond);
 void Reconciliation(Context& context, const http::Call& call, http::Respond respond);
+void Discrepancies(Context& context, const http::Call& call, http::Respond respond);
 void Events(Context& context, const http::Call& call, http::Respond respond);
 void WebSocket(Context& context, const http::Call& call, http::Respond respond);
 void OpenApi(Context& context, const http::Call& call, http::Respond respond);

@@ -47,6 +47,17 @@ json TimeSchema() {
     return {{"type", "string"}, {"format", "date-time"}};
 }
 
+// Every list is a page of at most 1000 and a next link that reads on from where it ended.
+Parameter LimitParameter() {
+    return Query("limit", {{"type", "integer"}, {"minimum", 1}, {"maximum", 1000}},
+                 "at most this many (default 100)", 50);
+}
+
+Parameter CursorParameter() {
+    return Query("cursor", {{"type", "string"}, {"minLength", 1}, {"maxLength", 64}},
+                 "read on after the page that gave it: its next link carries it");
+}
+
 // The parameters of both event streams.
 std::vector<Parameter> StreamParameters() {
     return {
@@ -182,7 +193,7 @@ std::vector<Route> MakeRoutes() {
         {.method = "GET",
          .path = "/api/v1/sales",
          .operationId = "listSales",
-         .summary = "list sales, newest first",
+         .summary = "list sales, newest first (by their end), a page at a time",
          .permission = Needs(Permission::Read),
          .parameters = {Query("state", {{"enum", {"PAYABLE", "LOCKED", "CLEARED"}}},
                               "only sales in this state", "PAYABLE"),
@@ -190,10 +201,9 @@ std::vector<Route> MakeRoutes() {
                               {{"type", "integer"}, {"minimum", 1}, {"maximum", 2147483647}},
                               "only this fuel point's", 1),
                         Query("from", TimeSchema(), "ended at or after", "2024-01-01T00:00:00Z"),
-                        Query("to", TimeSchema(), "ended before"),
-                        Query("limit", {{"type", "integer"}, {"minimum", 1}, {"maximum", 1000}},
-                              "at most this many (default 100)", 50)},
-         .responses = {Ok("the sales", Ref("SaleList"))},
+                        Query("to", TimeSchema(), "ended before"), LimitParameter(),
+                        CursorParameter()},
+         .responses = {Ok("a page of the sales, and the link to the next", Ref("SaleList"))},
          .handler = HandlerOf(handlers::ListSales)},
         {.method = "GET",
          .path = "/api/v1/sales/{id}",
@@ -268,6 +278,29 @@ std::vector<Route> MakeRoutes() {
          .responses = {Ok("the reconciliation", Ref("Reconciliation")),
                        Error(404, "no such fuel point"), Error(502, "a controller did not answer")},
          .handler = HandlerOf(handlers::Reconciliation)},
+        {.method = "GET",
+         .path = "/api/v1/reconciliation/discrepancies",
+         .operationId = "getDiscrepancies",
+         .summary = "list a nozzle's stretches between two totaliser figures that differ from "
+                    "the fills recorded, with the fills around each, a page at a time",
+         .permission = Needs(Permission::Read),
+         .parameters = {Query("fuelPoint",
+                              {{"type", "integer"}, {"minimum", 1}, {"maximum", 2147483647}},
+                              "the fuel point", 1, true),
+                        Query("nozzle", {{"type", "integer"}, {"minimum", 1}, {"maximum", 6}},
+                              "its nozzle", 1, true),
+                        Query("from", TimeSchema(), "the period's start", "2024-01-01T00:00:00Z",
+                              true),
+                        Query("to", TimeSchema(), "the period's end (default: now)"),
+                        Query("tolerance", {{"type", "number"}, {"minimum", 0}},
+                              "litres a stretch may differ by (default: the configuration's)"),
+                        LimitParameter(), CursorParameter()},
+         .responses = {Ok("a page of the stretches, and the link to the next; a page may hold "
+                          "fewer than the limit (it looks at a bounded part of the journal), "
+                          "the last has no next",
+                          Ref("DiscrepancyPage")),
+                       Error(404, "no such fuel point or nozzle")},
+         .handler = HandlerOf(handlers::Discrepancies)},
         {.method = "GET",
          .path = "/api/v1/events",
          .operationId = "events",

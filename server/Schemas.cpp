@@ -132,8 +132,12 @@ constexpr const char* kSchemas = R"json({
     }
   },
   "SaleList": {
-    "type": "object", "additionalProperties": false, "required": ["sales"],
-    "properties": {"sales": {"type": "array", "items": {"$ref": "#/components/schemas/Sale"}}}
+    "type": "object", "additionalProperties": false, "required": ["sales", "next"],
+    "properties": {
+      "sales": {"type": "array", "items": {"$ref": "#/components/schemas/Sale"}},
+      "next": {"type": ["string", "null"],
+               "description": "the next page, the same filters read on from this page's last sale (stable while sales arrive); null on the last page"}
+    }
   },
   "AuthoriseRequest": {
     "type": "object", "additionalProperties": false,
@@ -186,6 +190,10 @@ constexpr const char* kSchemas = R"json({
       }}
     }
   },
+  "TotaliserFigure": {
+    "type": "object", "additionalProperties": false, "required": ["at", "total"],
+    "properties": {"at": {"$ref": "#/components/schemas/Time"}, "total": {"type": "number"}}
+  },
   "Reconciliation": {
     "type": "object", "additionalProperties": false, "required": ["from", "to", "tolerance", "nozzles"],
     "properties": {
@@ -194,29 +202,49 @@ constexpr const char* kSchemas = R"json({
       "tolerance": {"type": "number"},
       "nozzles": {"type": "array", "items": {
         "type": "object", "additionalProperties": false,
-        "required": ["fuelPoint", "nozzle", "grade", "readings", "growth", "recorded", "difference",
-                     "discrepancies"],
+        "required": ["fuelPoint", "nozzle", "grade", "first", "last", "growth", "recorded", "sales",
+                     "resets", "difference", "discrepancies"],
         "properties": {
           "fuelPoint": {"type": "integer"}, "nozzle": {"type": "integer"},
-          "grade": {"type": "string"}, "readings": {"type": "integer"},
-          "growth": {"type": "number"}, "recorded": {"type": "number"},
-          "difference": {"type": "number"},
-          "discrepancies": {"type": "array", "items": {
-            "type": "object", "additionalProperties": false,
-            "required": ["from", "to", "totalFrom", "totalTo", "growth", "recorded", "difference",
-                         "fillBefore", "fillAfter"],
-            "properties": {
-              "from": {"$ref": "#/components/schemas/Time"},
-              "to": {"$ref": "#/components/schemas/Time"},
-              "totalFrom": {"type": "number"}, "totalTo": {"type": "number"},
-              "growth": {"type": "number"}, "recorded": {"type": "number"},
-              "difference": {"type": "number"},
-              "fillBefore": {"type": ["integer", "null"]},
-              "fillAfter": {"type": ["integer", "null"]}
-            }
-          }}
+          "grade": {"type": "string"},
+          "first": {"anyOf": [{"$ref": "#/components/schemas/TotaliserFigure"}, {"type": "null"}],
+                    "description": "the totaliser's first figure in the period (a fill's start or end, or a reading); null when it has none"},
+          "last": {"anyOf": [{"$ref": "#/components/schemas/TotaliserFigure"}, {"type": "null"}],
+                   "description": "its last figure in the period"},
+          "growth": {"type": "number", "description": "last less first, less the falls where the totaliser was reset"},
+          "recorded": {"type": "number", "description": "the litres of the sales between first and last"},
+          "sales": {"type": "integer", "description": "how many sales those are"},
+          "resets": {"type": "integer", "description": "how often the totaliser went back (a controller replaced or reset)"},
+          "difference": {"type": "number", "description": "growth less recorded"},
+          "discrepancies": {"type": ["string", "null"],
+                            "description": "where the difference is beyond the tolerance: the link to the stretches that make it up"}
         }
       }}
+    }
+  },
+  "DiscrepancyPage": {
+    "type": "object", "additionalProperties": false,
+    "required": ["fuelPoint", "nozzle", "from", "to", "tolerance", "discrepancies", "next"],
+    "properties": {
+      "fuelPoint": {"type": "integer"}, "nozzle": {"type": "integer"},
+      "from": {"$ref": "#/components/schemas/Time"},
+      "to": {"$ref": "#/components/schemas/Time"},
+      "tolerance": {"type": "number"},
+      "discrepancies": {"type": "array", "items": {
+        "type": "object", "additionalProperties": false,
+        "required": ["from", "to", "totalFrom", "totalTo", "growth", "recorded", "difference",
+                     "fillBefore", "fillAfter"],
+        "properties": {
+          "from": {"$ref": "#/components/schemas/Time"},
+          "to": {"$ref": "#/components/schemas/Time"},
+          "totalFrom": {"type": "number"}, "totalTo": {"type": "number"},
+          "growth": {"type": "number"}, "recorded": {"type": "number"},
+          "difference": {"type": "number"},
+          "fillBefore": {"type": ["integer", "null"], "description": "the last fill of ours that ended at or before the stretch"},
+          "fillAfter": {"type": ["integer", "null"], "description": "the first fill of ours that started at or after it"}
+        }
+      }},
+      "next": {"type": ["string", "null"], "description": "the next page; null once the period is done"}
     }
   },
   "Event": {

@@ -62,5 +62,52 @@ INSTANTIATE_TEST_SUITE_P(
         TimeCase{"9999-01-01T00:00:00Z", Reads::Latest, ""},
         TimeCase{"9999-12-31T23:59:59.999Z", Reads::Latest, ""}));
 
+// The sales' list writes each sale's text itself: it must be the object ToJson makes, for
+// every shape a sale takes (nulls, a prepaid lock, a fill at the pump, whole and tiny
+// numbers, text that needs escaping and text that is not UTF-8).
+TEST(SaleTextTest, IsTheObjectToJsonMakes) {
+    Sale plain;
+    plain.id = 7;
+    plain.fuelPoint = 2;
+    plain.nozzle = 1;
+    plain.grade = "95";
+    plain.price = 45.67;
+    plain.volume = 20;
+    plain.amount = 913.4;
+    plain.authorisedBy = "till-1";
+    plain.totalBefore = 100000;
+    plain.totalAfter = 100020;
+    plain.authorisedAt = Time{} + std::chrono::milliseconds(1714557600123);
+    plain.startedAt = plain.authorisedAt + std::chrono::seconds(3);
+    plain.endedAt = plain.startedAt + std::chrono::seconds(50);
+    Sale locked = plain;
+    locked.state = FillState::Locked;
+    locked.prepaid = true;
+    locked.preset = Preset::Money(1000);
+    locked.lockedBy = "till \"Nord\" \\ 2\n";
+    locked.lockedAt = plain.endedAt;
+    Sale cleared = locked;
+    cleared.state = FillState::Cleared;
+    cleared.clearedBy = "кассa-3";
+    cleared.clearedAt = plain.endedAt + std::chrono::minutes(1);
+    cleared.preset = Preset::Volume(0.01);
+    Sale pump = plain;
+    pump.origin = Origin::Pump;
+    pump.authorisedBy.clear();
+    pump.amountComputed = true;
+    pump.volume = 1e-5;
+    pump.amount = 123456789.25;
+    pump.totalBefore = 1e16;
+    pump.totalAfter = 0.000123;
+    pump.price = -0.5;
+    pump.grade = std::string("9\xff") + "5";
+    for (const Sale& sale : {plain, locked, cleared, pump}) {
+        std::string text;
+        AppendJson(text, sale);
+        EXPECT_FALSE(nlohmann::json::parse(text, nullptr, false).is_discarded()) << text;
+        EXPECT_EQ(text, JsonText(ToJson(sale)));  // to the byte
+    }
+}
+
 }  // namespace
 }  // namespace fuel::forecourt

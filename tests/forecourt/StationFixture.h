@@ -137,6 +137,26 @@ class Station : public ::testing::Test {
         return Forecourt::Await([&](Done done) { Court().Authorise(request, caller, done); });
     }
     Outcome Run(const std::function<void(Done)>& command) { return Forecourt::Await(command); }
+    // Every stretch of the nozzle's totaliser that differs from our fills since `from`,
+    // page after page.
+    nlohmann::json DiscrepanciesOf(int point, int nozzle, Time from) {
+        DiscrepancyRequest request;
+        request.fuelPoint = point;
+        request.nozzle = nozzle;
+        request.from = from;
+        request.to = std::chrono::system_clock::now();
+        nlohmann::json all = nlohmann::json::array();
+        for (int page = 0; page < 100; ++page) {
+            const Outcome outcome = Run([&](Done d) { Court().Discrepancies(request, d); });
+            EXPECT_TRUE(outcome.Ok()) << outcome.message;
+            for (const auto& gap : outcome.data["discrepancies"])
+                all.push_back(gap);
+            if (!outcome.data["cursor"].is_string())
+                break;
+            request.cursor = outcome.data["cursor"].get<std::string>();
+        }
+        return all;
+    }
 
     FuelPointView Point(int id) { return *Court().FuelPoint(id); }
     FuelPointState StateOf(int id) { return Point(id).state; }

@@ -6,6 +6,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
+#include "forecourt/Store.h"
 #include "tests/server/ServerTestSupport.h"
 
 namespace fuel::test {
@@ -98,6 +101,18 @@ const Refusal kRefusals[] = {
      "query parameter limit: must be at least 1"},
     {"limit past 1000", "GET", "/api/v1/sales?limit=1001", "viewer1", "", "", 400, "bad-request",
      "query parameter limit: must be at most 1000"},
+    {"a cursor this server never gave", "GET", "/api/v1/sales?cursor=1714557600000", "viewer1", "",
+     "", 400, "bad-request", "query parameter cursor: not one this server gave"},
+    {"discrepancies of a nozzle past six", "GET",
+     "/api/v1/reconciliation/discrepancies?fuelPoint=1&nozzle=7&from=2024-01-01T00:00:00Z",
+     "viewer1", "", "", 400, "bad-request", "query parameter nozzle: must be at most 6"},
+    {"discrepancies of a nozzle the fuel point lacks", "GET",
+     "/api/v1/reconciliation/discrepancies?fuelPoint=1&nozzle=5&from=2024-01-01T00:00:00Z",
+     "viewer1", "", "", 404, "no-such-nozzle", "fuel point 1 has no nozzle 5"},
+    {"discrepancies from a cursor of another kind", "GET",
+     "/api/v1/reconciliation/discrepancies?fuelPoint=1&nozzle=1&from=2024-01-01T00:00:00Z"
+     "&cursor=x12",
+     "viewer1", "", "", 400, "bad-request", "the cursor names no figure"},
     {"an unknown query parameter", "GET", "/api/v1/sales?colour=red", "viewer1", "", "", 400,
      "bad-request", "query parameter colour is not one"},
     {"reconciliation without from", "GET", "/api/v1/reconciliation", "viewer1", "", "", 400,
@@ -262,6 +277,62 @@ TEST_F(ApiTest, TakesParametersTyped) {
     EXPECT_TRUE(nlohmann::json::parse(sales.body)["sales"].is_array());
     // An Idempotency-Key on a request that changes nothing is no mistake.
     EXPECT_EQ(Send("GET", "/api/v1/forecourt", "viewer1", "", "k").status, 200);
+}
+
+// The links the answers give are requests the server takes: a list read by its next links
+// gives each sale once and ends; a nozzle that does not add up links to its stretches.
+TEST_F(ApiTest, FollowsItsOwnLinks) {
+    const forecourt::Time at = *forecourt::ParseTime("2024-03-01T08:00:00Z");
+    {
+        forecourt::Connection db(station_->Forecourt().GetJournal().Path(),
+                                 forecourt::Connection::Mode::ReadWrite);
+        double total = 500;
+        for (int i = 0; i < 7; ++i) {
+            const auto started = at + std::chrono::minutes(10 * i);
+            const auto id =
+                forecourt::InsertAuthorised(db, 3, forecourt::Preset{}, {}, false, "pos1", started);
+            forecourt::MarkStarted(db, id, 1, "95", 45.67, total, started);
+            forecourt::MarkEnded(db, id, {2, 91.34, false, total + 2, std::nullopt},
+                                 started + std::chrono::minutes(1));
+            total += i == 3 ? 2.5 : 2;  // half a litre nobody sold after the fourth
+        }
+    }
+    std::vector<std::int64_t> ids;
+    std::string target = "/api/v1/sales?fuelPoint=3&to=2024-03-02T00:00:00Z&limit=3";
+    for (int page = 0; page < 10 && !target.empty(); ++page) {
+        const Response answer = Send("GET", target, "viewer1");
+        ASSERT_EQ(answer.status, 200) << target << ": " << answer.body;
+        const auto body = nlohmann::json::parse(answer.body);
+        for (const auto& sale : body["sales"])
+            ids.push_back(sale["id"].get<std::int64_t>());
+        target = body["next"].is_string() ? body["next"].get<std::string>() : "";
+    }
+    EXPECT_TRUE(target.empty()) << "the last page has no next";
+    ASSERT_EQ(ids.size(), 7u);
+    EXPECT_TRUE(std::is_sorted(ids.rbegin(), ids.rend())) << "newest first";
+
+    const Response summary =
+        Send("GET",
+             "/api/v1/reconciliation?fuelPoint=3&from=2024-03-01T00:00:00Z&to=2024-03-02T00:00:00Z",
+             "viewer1");
+    ASSERT_EQ(summary.status, 200) << summary.body;
+    const auto nozzles = nlohmann::json::parse(summary.body)["nozzles"];
+    EXPECT_EQ(nozzles[0]["sales"], 7);
+    EXPECT_NEAR(nozzles[0]["difference"].get<double>(), 0.5, 1e-9);
+    EXPECT_TRUE(nozzles[1]["discrepancies"].is_null());
+    ASSERT_TRUE(nozzles[0]["discrepancies"].is_string()) << summary.body;
+    const Response stretches =
+        Send("GET", nozzles[0]["discrepancies"].get<std::string>() + "&limit=1", "viewer1");
+    ASSERT_EQ(stretches.status, 200) << stretches.body;
+    const auto page = nlohmann::json::parse(stretches.body);
+    ASSERT_EQ(page["discrepancies"].size(), 1u);
+    EXPECT_NEAR(page["discrepancies"][0]["difference"].get<double>(), 0.5, 1e-9);
+    EXPECT_EQ(page["discrepancies"][0]["fillBefore"], ids[3]);
+    ASSERT_TRUE(page["next"].is_string());
+    const Response rest = Send("GET", page["next"].get<std::string>(), "viewer1");
+    ASSERT_EQ(rest.status, 200) << rest.body;
+    EXPECT_TRUE(nlohmann::json::parse(rest.body)["discrepancies"].empty());
+    EXPECT_TRUE(nlohmann::json::parse(rest.body)["next"].is_null());
 }
 
 }  // namespace

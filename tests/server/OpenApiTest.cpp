@@ -247,10 +247,26 @@ TEST_F(OpenApiServerTest, SendsEveryDocumentedRequestAndHoldsEveryAnswerToTheDoc
         }
     }
     // The answers that carry the most shape were among those held to the document.
-    for (const char* id :
-         {"getForecourt", "getFuelPoint", "authorise", "stop", "close", "open", "getTotals",
-          "emergencyStop", "listSales", "getSale", "lockSale", "unlockSale", "clearSale", "events",
-          "webSocket", "getOpenApi", "getHealth", "getMetrics"}) {
+    for (const char* id : {"getForecourt",
+                           "getFuelPoint",
+                           "authorise",
+                           "stop",
+                           "close",
+                           "open",
+                           "getTotals",
+                           "emergencyStop",
+                           "listSales",
+                           "getSale",
+                           "lockSale",
+                           "unlockSale",
+                           "clearSale",
+                           "getReconciliation",
+                           "getDiscrepancies",
+                           "events",
+                           "webSocket",
+                           "getOpenApi",
+                           "getHealth",
+                           "getMetrics"}) {
         EXPECT_TRUE(succeeded.count(id)) << id << " did not succeed: " << failures[id];
     }
 }
