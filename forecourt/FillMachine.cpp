@@ -222,6 +222,11 @@ FillStep FillMachine::FollowAtThePump(int nozzle, Time now) {
                                   0});
 }
 
+void FillMachine::SeenWhileDown(int nozzle, double volume, double price, Time now) {
+    if (!fill_)
+        atThePump_ = AtThePump{nozzle, volume, Money(volume * price), price, now};
+}
+
 // Where the volume on show stood when the totaliser was read: halfway between the polls just
 // before and just after, the flow being steady over an exchange. The cycle's own poll may lie
 // well before the read on a busy host, so it stands in only when no poll bracketed it.

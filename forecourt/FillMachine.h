@@ -141,6 +141,9 @@ class FillMachine {
     // A fill on its own taken over from the journal is the one still on show unless the
     // totaliser grew by more than the volume shown and this (a start estimated while it ran).
     static constexpr double kRecoveredSlack = 0.2;
+    // How near its totaliser places the end of a fill of a controller on its own: what flows
+    // during an exchange or two.
+    static constexpr double kPlacedWithin = 0.05;
     // Less than this on a totaliser is no fuel (the totaliser's own last digit).
     static constexpr double kNoFuel = 0.005;
 
@@ -187,6 +190,9 @@ class FillMachine {
     // nozzle already calling starts at once).
     FillStep Reconsider(Time now);
     FillStep Answered(const PumpAnswer& answer, Time now);
+    // A controller on its own shows a fill that ran while nobody watched (its totaliser grew
+    // by it since the journal last knew it): it is written down at the pump.
+    void SeenWhileDown(int nozzle, double volume, double price, Time now);
     // Our authorisation ends before any nozzle ran (withdrawn, closed, emergency stop).
     std::optional<FillEntry> Withdraw(std::string reason, Time now) const;
     // The entry is in the journal: the machine takes its state.

@@ -110,7 +110,7 @@ bool FuelPoints::Poll(std::size_t index) {
     if (!point.startReadingsTaken && point.readingAttempts < kStartReadingAttempts) {
         ++point.readingAttempts;
         try {
-            ReadStartTotals(point);
+            ReadStartTotals(point, poll.reading);
         } catch (const std::exception&) {
         }
     }
@@ -283,11 +283,23 @@ void FuelPoints::TotaliserWentBack(Point& point, int nozzle, double before, doub
 
 // What the totalisers say at start, kept where it differs from what the journal last knew:
 // a fill nobody saw while we were down shows up to the reconciliation as that difference.
-void FuelPoints::ReadStartTotals(Point& point) {
+// A controller on its own keeps dispensing while we are down, and shows the last fill's volume:
+// where the totaliser grew by that much since the journal last knew it, that fill is one
+// nobody saw, and it is written down at the pump like one seen running.
+void FuelPoints::ReadStartTotals(Point& point, const PollReading& poll) {
     std::vector<Reading> changed;
     for (int nozzle = 1; nozzle <= static_cast<int>(point.config->nozzles.size()); ++nozzle) {
-        if (auto reading = ReadAgain(point, nozzle))
+        const std::optional<TotalReading> before =
+            point.lastTotals.at(static_cast<std::size_t>(nozzle));
+        if (auto reading = ReadAgain(point, nozzle)) {
             changed.push_back(*reading);
+            const double showing = poll.volumes.at(static_cast<std::size_t>(nozzle));
+            if (poll.autonomous && before && !point.machine.Fill() &&
+                showing >= FillMachine::kNoFuel &&
+                reading->volume - before->volume >= showing - FillMachine::kPlacedWithin) {
+                point.machine.SeenWhileDown(nozzle, showing, PriceAt(point, nozzle), Now());
+            }
+        }
     }
     Keep(point, changed, "start");
     point.startReadingsTaken = true;

@@ -113,7 +113,7 @@ class FuelPoints {
     void Drive(Point& point, FillStep step);
     PumpAnswer Carry(Point& point, const PumpCommand& command);
     void SendWaitingPrices(Point& point);
-    void ReadStartTotals(Point& point);
+    void ReadStartTotals(Point& point, const PollReading& poll);
     // Every totaliser reading goes through here, so that one that went back is told, and the
     // board shows each one.
     double ReadTotal(Point& point, int nozzle);

@@ -517,6 +517,32 @@ TEST_F(RestartTest, FillThatEndedWhileDownBecomesASaleOnce) {
     EXPECT_EQ(SalesOf(1).size(), 1u);
 }
 
+// A controller on its own shows the last fill's volume: one that ran while nobody watched,
+// its totaliser grown by just that, is a sale from the pump, once.
+TEST_F(RestartTest, FillOnItsOwnWhileDownBecomesASaleFromThePumpOnce) {
+    StartForecourt();
+    ASSERT_TRUE(EventuallyState(4, State::Idle));
+    StopForecourt();
+    Lift(7, 1);
+    Bus().With([](emulator::Emulator& bus) {
+        bus.Advance(std::chrono::seconds(3));
+        bus.HangUpNozzle(7, 1);
+        return 0;
+    });
+    const emulator::NozzleView pump = Nozzle(7, 1);
+    ASSERT_GT(pump.volume, 0.5);
+    StartForecourt();
+    ASSERT_TRUE(EventuallySales(4, 1));
+    const Sale sale = SalesOf(4).front();
+    EXPECT_EQ(sale.origin, Origin::Pump);
+    EXPECT_NEAR(sale.volume, pump.volume, 0.005);
+    EXPECT_NEAR(sale.totalAfter - sale.totalBefore, sale.volume, 0.011);
+    StopForecourt();
+    StartForecourt();
+    ASSERT_TRUE(EventuallyState(4, State::Idle));
+    EXPECT_EQ(SalesOf(4).size(), 1u);
+}
+
 // A fill that ran and ended while nobody polled leaves only the totaliser's growth: the
 // reconciliation finds it between the fills around it.
 TEST_F(RestartTest, ReconciliationFindsAFillNobodySaw) {
