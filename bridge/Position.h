@@ -18,6 +18,10 @@ std::vector<forecourt::Migration> Migrations();
 // the journal was opened without Migrations()).
 forecourt::Sequence ReadPosition(const forecourt::Journal& journal, const std::string& station);
 
+// The same, on a connection the caller holds (the retention's, inside its transaction):
+// what the journal may let go of is read where it is deleted.
+forecourt::Sequence ReadPosition(forecourt::Connection& db, const std::string& station);
+
 // Records `sequence` as published, on the journal's writer; done(error) after the commit.
 // A position never goes back: an older one than the stored is ignored.
 void WritePosition(forecourt::Journal& journal, const std::string& station,
