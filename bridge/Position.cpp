@@ -25,6 +25,13 @@ forecourt::Sequence ReadPosition(const forecourt::Journal& journal, const std::s
     return journal.Read([&](forecourt::Connection& db) { return ReadPosition(db, station); });
 }
 
+std::function<std::optional<forecourt::Sequence>(forecourt::Connection&)> HeldForBroker(
+    std::string station) {
+    return [station = std::move(station)](forecourt::Connection& db) {
+        return std::optional<forecourt::Sequence>(ReadPosition(db, station));
+    };
+}
+
 void WritePosition(forecourt::Journal& journal, const std::string& station,
                    forecourt::Sequence sequence, std::function<void(std::exception_ptr)> done) {
     journal.Post(

@@ -237,9 +237,7 @@ int Serve(const ServerSettings& settings) {
     options.migrations = JournalMigrations();
     if (broker) {
         // No event goes before the broker has acknowledged it.
-        options.heldEvents = [station = broker->station](forecourt::Connection& db) {
-            return std::optional<forecourt::Sequence>(bridge::ReadPosition(db, station));
-        };
+        options.heldEvents = bridge::HeldForBroker(broker->station);
     }
     forecourt::Forecourt forecourt(std::move(config), options);
     forecourt.Start();
