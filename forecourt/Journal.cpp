@@ -14,6 +14,10 @@ constexpr std::string_view kOwnLayer = "forecourt";
 constexpr std::size_t kPooledReaders = 8;
 // How often a failing journal tries to write on its own, when nothing else comes.
 constexpr std::chrono::seconds kProbeEvery{1};
+// After a housekeeping step with more to do, the jobs have the writer to themselves this long:
+// a long deletion (the first on a year's journal) never crowds out the lines' commits, nor
+// the checkpoints its pages bring.
+constexpr std::chrono::milliseconds kHousekeepingPause{10};
 
 // Runs body inside a transaction of its own, rolled back if it throws.
 template <typename F>
@@ -173,7 +177,7 @@ void Journal::KeepHouse() {
         more = false;  // tried again after the rest
     }
     const auto took = Clock::now() - begun;
-    housekeepingAt_ = more ? Clock::now() : Clock::now() + housekeepingRest_;
+    housekeepingAt_ = Clock::now() + (more ? kHousekeepingPause : housekeepingRest_);
     std::lock_guard lock(statusMutex_);
     ++housekeepingTimes_.steps;
     housekeepingTimes_.total += took;

@@ -61,14 +61,17 @@ int Retention::DeleteEvents(Connection& db, Time now) {
     return deleted;
 }
 
-// Sales once cleared, and fills cancelled, by the time they ended (fills_by_end): an
-// uncleared sale or a running fill is never one of them.
+// Sales once cleared, and fills cancelled, by the time they ended: an uncleared sale or a
+// running fill is never one of them. The walk goes along the fills' end times (fills_by_end),
+// the oldest first, so that a step costs its batch; the state's "+" keeps SQLite from
+// taking the index by state instead, which sorts every cleared sale of the journal at each
+// step.
 int Retention::DeleteSales(Connection& db, Time now) {
     if (config_.saleYears == 0)
         return 0;
     db.Prepare(
           "DELETE FROM fills WHERE id IN (SELECT id FROM fills WHERE ended_at < ?1"
-          " AND state IN ('CLEARED', 'CANCELLED') ORDER BY ended_at LIMIT ?2)")
+          " AND +state IN ('CLEARED', 'CANCELLED') ORDER BY ended_at LIMIT ?2)")
         .Bind(1, Before(now, Years(config_.saleYears)))
         .Bind(2, batch_)
         .Run();
