@@ -84,8 +84,7 @@ void WriteFill(Connection& db, WriteTransaction& t, int n, Time at) {
     for (const FuelPointState state : states) {
         t.AppendEvent(event_type::kFuelPoint,
                       ToJson(View(point, state,
-                                  state == FuelPointState::Idle ||
-                                          state == FuelPointState::Calling
+                                  state == FuelPointState::Idle || state == FuelPointState::Calling
                                       ? std::nullopt
                                       : std::optional<FillView>(fill))),
                       at);
@@ -104,7 +103,8 @@ Spread SpreadOf(std::vector<double> values) {
         return {};
     std::sort(values.begin(), values.end());
     const auto at = [&](double q) {
-        return values[std::min(values.size() - 1, static_cast<std::size_t>(q * static_cast<double>(values.size())))];
+        return values[std::min(values.size() - 1,
+                               static_cast<std::size_t>(q * static_cast<double>(values.size())))];
     };
     return {at(0.5), at(0.99), values.back()};
 }
@@ -196,7 +196,7 @@ int main(int argc, char** argv) {
             const bool more = retention->Step(db, std::chrono::system_clock::now());
             steps.push_back(Ms(Clock::now() - begun));
             const Retention::Deleted& after = retention->Totals();
-            const char* kind = after.events != before.events     ? "events"
+            const char* kind = after.events != before.events       ? "events"
                                : after.sales != before.sales       ? "sales"
                                : after.readings != before.readings ? "readings"
                                : after.requests != before.requests ? "keys"
@@ -249,10 +249,12 @@ int main(int argc, char** argv) {
     std::printf("  a step with its commit (the writer held): longest %.2f ms, mean %.2f ms\n",
                 Ms(times.longest),
                 times.steps > 0 ? Ms(times.total) / static_cast<double>(times.steps) : 0.0);
-    std::printf("  a line's commit alone:           median %.2f ms, p99 %.2f ms, max %.2f ms (%zu)\n",
-                a.median, a.p99, a.max, alone.size());
-    std::printf("  a line's commit during deletion: median %.2f ms, p99 %.2f ms, max %.2f ms (%zu)\n",
-                m.median, m.p99, m.max, meanwhile.size());
+    std::printf(
+        "  a line's commit alone:           median %.2f ms, p99 %.2f ms, max %.2f ms (%zu)\n",
+        a.median, a.p99, a.max, alone.size());
+    std::printf(
+        "  a line's commit during deletion: median %.2f ms, p99 %.2f ms, max %.2f ms (%zu)\n",
+        m.median, m.p99, m.max, meanwhile.size());
 
     // The journal's size with the defaults: events for 90 days, sales and readings for 10
     // years, keys for 7 days, at 2,000 fills a day.

@@ -25,7 +25,8 @@ std::vector<Event> CatchUp::Read(const EventReader& reader, Sequence horizon, st
 }
 
 Event CatchUp::Reload(Sequence horizon) const {
-    return Event{std::max(horizon, position_), std::string(event_type::kReload),
+    return Event{std::max(horizon, position_),
+                 std::string(event_type::kReload),
                  std::chrono::system_clock::now(),
                  {{"after", position_},
                   {"oldest", oldest_ ? nlohmann::json(*oldest_) : nlohmann::json(nullptr)}}};

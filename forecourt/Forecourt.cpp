@@ -28,9 +28,9 @@ Outcome Invalid(std::string message) {
 }
 
 Outcome JournalFailing(const std::string& why) {
-    return Outcome::Failure(Status::Unavailable, reason::kJournalFailing,
-                            "the journal cannot write now (" + why +
-                                "): nothing new is authorised until it can");
+    return Outcome::Failure(
+        Status::Unavailable, reason::kJournalFailing,
+        "the journal cannot write now (" + why + "): nothing new is authorised until it can");
 }
 
 Outcome FromException(std::exception_ptr error) {

@@ -181,7 +181,8 @@ void Journal::KeepHouse() {
     std::lock_guard lock(statusMutex_);
     ++housekeepingTimes_.steps;
     housekeepingTimes_.total += took;
-    housekeepingTimes_.longest = std::max<std::chrono::nanoseconds>(housekeepingTimes_.longest, took);
+    housekeepingTimes_.longest =
+        std::max<std::chrono::nanoseconds>(housekeepingTimes_.longest, took);
 }
 
 Journal::Pending Journal::FailureAlarm(std::shared_ptr<bool> written) {
@@ -248,7 +249,8 @@ void Journal::CommitBatch(std::deque<Pending>& batch) {
         }
     }
 
-    std::exception_ptr cannotWrite = forecourt::CannotWrite(commitFailure) ? commitFailure : nullptr;
+    std::exception_ptr cannotWrite =
+        forecourt::CannotWrite(commitFailure) ? commitFailure : nullptr;
     for (const std::exception_ptr& failure : failures) {
         if (!cannotWrite && forecourt::CannotWrite(failure))
             cannotWrite = failure;

@@ -207,8 +207,8 @@ int CheckCommand(const Invocation& invocation, std::ostream& out) {
         out << name << ": ok\n";
         return 0;
     }
-    out << name << ": damaged (" << problems.size() << (problems.size() == 1 ? " problem" : " problems")
-        << "); restore the last good backup\n";
+    out << name << ": damaged (" << problems.size()
+        << (problems.size() == 1 ? " problem" : " problems") << "); restore the last good backup\n";
     for (const std::string& problem : problems)
         out << "  " << problem << '\n';
     return 1;

@@ -75,8 +75,9 @@ TEST(ConfigTest, DefaultsAndPathsFromTheFilesDirectory) {
 TEST(ConfigTest, RetentionFromTheForecourtSection) {
     std::string text = kGood;
     const std::string database = "database = data/journal.db";
-    text.replace(text.find(database), database.size(),
-                 database + "\nkeep-events-days = 30\nkeep-sales-years = 0\nkeep-requests-days = 2");
+    text.replace(
+        text.find(database), database.size(),
+        database + "\nkeep-events-days = 30\nkeep-sales-years = 0\nkeep-requests-days = 2");
     const Config config = ParseConfig(text, "station.ini");
     EXPECT_EQ(config.retention.eventDays, 30);
     EXPECT_EQ(config.retention.saleYears, 0);  // for ever

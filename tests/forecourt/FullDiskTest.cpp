@@ -7,8 +7,8 @@
 
 #include <filesystem>
 
-#include "tests/forecourt/StationFixture.h"
 #include "testing/FileSizeLimit.h"
+#include "tests/forecourt/StationFixture.h"
 
 namespace fuel::forecourt::test {
 namespace {
@@ -31,14 +31,16 @@ TEST_F(FullDiskTest, RefusesNewFillsAndWritesTheRunningOneOnceSpaceIsBack) {
         for (const char* attempt : {"meets the full disk", "is refused up front"}) {
             const Outcome refused = Authorise(1, Preset::Volume(5), As("till"));
             EXPECT_EQ(refused.status, Status::Unavailable) << attempt;
-            EXPECT_EQ(refused.reason, reason::kJournalFailing) << attempt << ": " << refused.message;
+            EXPECT_EQ(refused.reason, reason::kJournalFailing)
+                << attempt << ": " << refused.message;
         }
         ASSERT_TRUE(Court().JournalFailure().has_value());
         EXPECT_EQ(StateOf(1), FuelPointState::Idle) << "no release went to the pump";
 
         // The customer hangs up: the fill is over at the pump, but nothing can be written.
         HangUp(3, 1);
-        ASSERT_TRUE(Eventually([&] { return Nozzle(3, 1).phase != emulator::NozzlePhase::Running; }));
+        ASSERT_TRUE(
+            Eventually([&] { return Nozzle(3, 1).phase != emulator::NozzlePhase::Running; }));
         Cycles(5);
         EXPECT_TRUE(SalesOf(2).empty()) << "a sale was told before it was on the disk";
         EXPECT_EQ(StateOf(2), FuelPointState::Fuelling) << "the board shows only what is written";

@@ -173,15 +173,15 @@ TEST_F(JournalTest, ReopenedJournalKeepsItsEventsAndGoesOnNumbering) {
 // on a full disk and the journal says it cannot write; once it may grow again, the first
 // batch writes the alarm, once, and the journal writes as before.
 TEST_F(JournalTest, FullFileIsToldAndTheAlarmComesOnceItWritesAgain) {
-    const Migration filler{"test", 1, [](Connection& db) {
-                               db.Execute("CREATE TABLE filler (bytes BLOB NOT NULL)");
-                           }};
+    const Migration filler{
+        "test", 1, [](Connection& db) { db.Execute("CREATE TABLE filler (bytes BLOB NOT NULL)"); }};
     Journal journal(File(), {filler});
     journal.Start();
     const auto capAt = [&](const std::string& pages) {
-        journal.Write([pages](WriteTransaction& t) {
-                   t.Db().Execute("PRAGMA max_page_count = " + pages);
-               })
+        journal
+            .Write([pages](WriteTransaction& t) {
+                t.Db().Execute("PRAGMA max_page_count = " + pages);
+            })
             .get();
     };
     const auto fill = [&] {

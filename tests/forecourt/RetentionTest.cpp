@@ -218,8 +218,8 @@ TEST_F(RetentionTest, RunsOnTheWritersThreadBetweenTheJobs) {
     });
     auto retention = std::make_shared<Retention>(RetentionConfig{}, Retention::HeldEvents{}, 10);
     Journal& journal = OpenJournal();
-    journal.SetHousekeeping(
-        [retention](Connection& db) { return retention->Step(db, kNow); }, std::chrono::hours(1));
+    journal.SetHousekeeping([retention](Connection& db) { return retention->Step(db, kNow); },
+                            std::chrono::hours(1));
     journal.Start();
     const auto appended =
         journal.Write([](WriteTransaction& t) { return t.AppendEvent("new", {}, kNow); }).get();
@@ -271,9 +271,8 @@ TEST_F(RetentionTest, ASubscriberBehindWhatIsKeptIsToldToReload) {
     const Sequence live =
         journal.Write([](WriteTransaction& t) { return t.AppendEvent("live", {}, kNow); }).get();
     std::unique_lock lock(mutex);
-    ASSERT_TRUE(changed.wait_for(lock, std::chrono::seconds(10), [&] {
-        return seen[2].size() >= 2 && seen[6].size() >= 4;
-    }));
+    ASSERT_TRUE(changed.wait_for(lock, std::chrono::seconds(10),
+                                 [&] { return seen[2].size() >= 2 && seen[6].size() >= 4; }));
     const std::vector<forecourt::Event>& behind = seen[2];
     ASSERT_EQ(behind.size(), 2u);
     EXPECT_EQ(behind[0].type, event_type::kReload);

@@ -303,9 +303,10 @@ TEST_F(DaemonTest, BacksUpWhileFillsRunAndChecksTheCopy) {
     HttpClient client(daemon.Port());
     int keys = 0;
     const auto authorise = [&](int point) {
-        return client.Send("POST", "/api/v1/fuel-points/" + std::to_string(point) + "/authorise",
-                           {{"Authorization", pos}, {"Idempotency-Key", "k" + std::to_string(++keys)}},
-                           R"({"preset":{"kind":"money","value":20}})");
+        return client.Send(
+            "POST", "/api/v1/fuel-points/" + std::to_string(point) + "/authorise",
+            {{"Authorization", pos}, {"Idempotency-Key", "k" + std::to_string(++keys)}},
+            R"({"preset":{"kind":"money","value":20}})");
     };
     const auto sales = [&] {
         return client.Send("GET", "/api/v1/sales?limit=1000", {{"Authorization", pos}})
@@ -330,7 +331,8 @@ TEST_F(DaemonTest, BacksUpWhileFillsRunAndChecksTheCopy) {
     {
         forecourt::Connection db(copy, forecourt::Connection::Mode::ReadOnly);
         for (const json& sale : committed) {
-            auto& select = db.Prepare("SELECT volume, amount, total_after FROM fills WHERE id = ?1");
+            auto& select =
+                db.Prepare("SELECT volume, amount, total_after FROM fills WHERE id = ?1");
             select.Bind(1, sale["id"].get<std::int64_t>());
             ASSERT_TRUE(select.Step()) << "sale " << sale["id"] << " is not in the copy";
             EXPECT_EQ(select.Real(0), sale["volume"].get<double>());
@@ -355,11 +357,12 @@ TEST_F(DaemonTest, BacksUpWhileFillsRunAndChecksTheCopy) {
         int status;
         const char* says;
     };
-    for (const CheckCase& c : {CheckCase{"copy.db", 0, ": ok"}, CheckCase{"damaged.db", 1, "damaged"},
-                               CheckCase{"text.db", 1, "damaged"}}) {
+    for (const CheckCase& c :
+         {CheckCase{"copy.db", 0, ": ok"}, CheckCase{"damaged.db", 1, "damaged"},
+          CheckCase{"text.db", 1, "damaged"}}) {
         const ProgramRun check = RunProgram(
-            dir_.Path(), {"check", "--config", config_.string(), "--database",
-                          (dir_.Path() / c.file).string()});
+            dir_.Path(),
+            {"check", "--config", config_.string(), "--database", (dir_.Path() / c.file).string()});
         EXPECT_EQ(check.status, c.status) << c.file << ": " << check.out << check.err;
         EXPECT_NE(check.out.find(c.says), std::string::npos) << c.file << ": " << check.out;
     }
@@ -404,7 +407,8 @@ TEST_F(DaemonTest, TellsAStreamBehindTheRetentionToReload) {
     const std::int64_t oldest = said["oldest"];
     EXPECT_TRUE(oldest == 10 || oldest == 11) << said;
 
-    WebSocketClient ws(daemon.Port(), "/api/v1/ws?progress=false&since=0", {{"Authorization", pos}});
+    WebSocketClient ws(daemon.Port(), "/api/v1/ws?progress=false&since=0",
+                       {{"Authorization", pos}});
     ASSERT_TRUE(ws.Open());
     const auto message = ws.Next(10000ms);
     ASSERT_TRUE(message.has_value());
