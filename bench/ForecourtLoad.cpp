@@ -124,11 +124,11 @@ int main(int argc, char** argv) {
         "Bearer " + Run(directory.Path(),
                         {"token", "add", "load", "--role", "pos", "--config", config.string()});
 
-    fuel::test::ChildProcess daemon(FUEL_FORECOURTD_PATH,
-                                    {"--config", config.string(), "--listen", "127.0.0.1:0",
-                                     "--max-connections", "1024", "--threads", "2"},
-                                    directory.Path() / "daemon.out",
-                                    directory.Path() / "daemon.log");
+    fuel::test::ChildProcess daemon(
+        FUEL_FORECOURTD_PATH,
+        {"--config", config.string(), "--listen", "127.0.0.1:0", "--max-connections", "1024",
+         "--max-connections-per-peer", "1024", "--threads", "2"},
+        directory.Path() / "daemon.out", directory.Path() / "daemon.log");
     const auto listening = fuel::test::WaitForText(directory.Path() / "daemon.log",
                                                    "listening on http://127.0.0.1:", 60s);
     if (!listening) {

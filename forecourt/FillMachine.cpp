@@ -222,10 +222,11 @@ FillStep FillMachine::FollowAtThePump(int nozzle, Time now) {
                                   0});
 }
 
-// Where the volume on show stood when the totaliser was read: halfway between the poll's
-// and the one just after, the flow being steady over an exchange or two.
+// Where the volume on show stood when the totaliser was read: halfway between the polls just
+// before and just after, the flow being steady over an exchange. The cycle's own poll may lie
+// well before the read on a busy host, so it stands in only when no poll bracketed it.
 double FillMachine::ShowingAtTotal(const PumpAnswer& answer, int nozzle) const {
-    const double before = VolumeAt(nozzle);
+    const double before = answer.volumeBefore >= 0 ? answer.volumeBefore : VolumeAt(nozzle);
     return answer.volume >= before ? (before + answer.volume) / 2 : before;
 }
 
@@ -292,8 +293,17 @@ FillStep FillMachine::Answered(const PumpAnswer& answer, Time now) {
             const double showing = ShowingAtTotal(answer, nozzle);
             previousVolumes_ = poll_.volumes;
             havePrevious_ = true;
-            if (showing + kRecoveredSlack < growth)
-                return EndAutonomous(answer.total, showing, now);
+            if (showing + kRecoveredSlack < growth) {
+                // The fill on show began and may have ended while nobody watched: it is
+                // written down as one at the pump once this one is ended, whether or not its
+                // volume still rises, or its litres would be in no sale.
+                FillStep ended = EndAutonomous(answer.total, showing, now);
+                if (showing >= kNoFuel) {
+                    const double price = PriceAt(nozzle);
+                    atThePump_ = AtThePump{nozzle, showing, Money(showing * price), price, now};
+                }
+                return ended;
+            }
             volume_ = showing;
             amount_ = Money(volume_ * fill_->price);
             return {};

@@ -84,12 +84,16 @@ struct PumpAnswer {
     double price = 0;  // ReadTotal, PrepareStart: the price a fill at the nozzle runs at now
     double volume = 0;
     double amount = 0;
+    // ReadTotalAndVolume: the volume on show just before the totaliser was read (negative:
+    // not read, the cycle's poll stands for it), `volume` being the one just after.
+    double volumeBefore = -1;
 
     static PumpAnswer Failed() { return {}; }
     static PumpAnswer Total(double total, double price) { return {true, total, price, 0, 0}; }
     static PumpAnswer Final(double volume, double amount) { return {true, 0, 0, volume, amount}; }
-    static PumpAnswer TotalAndVolume(double total, double price, double volume) {
-        return {true, total, price, volume, 0};
+    static PumpAnswer TotalAndVolume(double total, double price, double volume,
+                                     double volumeBefore = -1) {
+        return {true, total, price, volume, 0, volumeBefore};
     }
     static PumpAnswer Done() { return {true, 0, 0, 0, 0}; }
 };

@@ -156,14 +156,20 @@ PumpAnswer FuelPoints::Carry(Point& point, const PumpCommand& command) {
                 return PumpAnswer::Total(total, PriceAt(point, nozzle));
             }
             case PumpCommand::Kind::ReadTotalAndVolume: {
+                // The totaliser between two polls, so that the volume on show at the read is
+                // known to within what flows during one exchange.
+                const auto showing = [&]() -> double {
+                    const ControllerAdapter::Poll poll = controller_->PollPoint(
+                        point.Address(), static_cast<int>(point.config->nozzles.size()));
+                    return poll.heard == ControllerAdapter::Heard::Answer
+                               ? poll.reading.volumes.at(static_cast<std::size_t>(nozzle))
+                               : -1;
+                };
+                const double before = showing();
                 const double total = ReadTotal(point, nozzle);
-                const ControllerAdapter::Poll after = controller_->PollPoint(
-                    point.Address(), static_cast<int>(point.config->nozzles.size()));
-                const double volume =
-                    after.heard == ControllerAdapter::Heard::Answer
-                        ? after.reading.volumes.at(static_cast<std::size_t>(nozzle))
-                        : 0;
-                return PumpAnswer::TotalAndVolume(total, PriceAt(point, nozzle), volume);
+                const double after = showing();
+                return PumpAnswer::TotalAndVolume(total, PriceAt(point, nozzle),
+                                                  after < 0 ? 0 : after, after < 0 ? -1 : before);
             }
             case PumpCommand::Kind::PrepareStart: {
                 // The price the fill runs at is the one the controller confirmed; a price
@@ -410,7 +416,8 @@ FuelPointView FuelPoints::ViewOf(const Point& point) const {
     view.release = point.config->release;
     for (std::size_t i = 0; i < point.config->nozzles.size(); ++i) {
         const int number = static_cast<int>(i) + 1;
-        view.nozzles.push_back({number, point.config->nozzles[i], point.prices.Confirmed(number)});
+        view.nozzles.push_back({number, point.config->nozzles[i], point.prices.Confirmed(number),
+                                point.machine.Autonomous()});
     }
     view.fill = point.machine.View();
     return view;
@@ -428,7 +435,8 @@ void FuelPoints::PublishIfChanged(Point& point) {
                                               last.fill->nozzle == view.fill->nozzle));
         bool samePrices = last.nozzles.size() == view.nozzles.size();
         for (std::size_t i = 0; samePrices && i < view.nozzles.size(); ++i)
-            samePrices = last.nozzles[i].price == view.nozzles[i].price;
+            samePrices = last.nozzles[i].price == view.nozzles[i].price &&
+                         last.nozzles[i].takesNoPrice == view.nozzles[i].takesNoPrice;
         if (last.state == view.state && last.closed == view.closed && sameFill && samePrices) {
             if (view.fill && (view.fill->volume != last.fill->volume ||
                               view.fill->amount != last.fill->amount)) {

@@ -160,7 +160,8 @@ nlohmann::json ToJson(const Grade& grade) {
 }
 
 nlohmann::json ToJson(const NozzleView& nozzle) {
-    return {{"number", nozzle.number}, {"grade", nozzle.grade}, {"price", nozzle.price}};
+    return {{"number", nozzle.number}, {"grade", nozzle.grade}, {"price", nozzle.price},
+            {"takesNoPrice", nozzle.takesNoPrice}};
 }
 
 nlohmann::json ToJson(const FillView& fill) {

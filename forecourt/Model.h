@@ -77,8 +77,10 @@ struct NozzleView {
     std::string grade;
     // The unit price this nozzle's controller last confirmed (read back); 0 before any.
     double price = 0;
+    // Its controller dispenses on its own and keeps no price: a price change passes it by.
+    bool takesNoPrice = false;
 };
-// {"number", "grade", "price"}
+// {"number", "grade", "price", "takesNoPrice"}
 nlohmann::json ToJson(const NozzleView& nozzle);
 
 // The fill of a fuel point, from its authorisation until it becomes a sale or is cancelled;

@@ -127,8 +127,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         request.headers.emplace_back("Idempotency-Key", Text(input));
     if (flags & 4)
         request.headers.emplace_back("Last-Event-ID", Text(input));
-    if (flags & 8)
+    if (flags & 8) {
+        request.headers.emplace_back("Connection", "Upgrade");
         request.headers.emplace_back("Upgrade", "websocket");
+    }
+    // Mostly the one Host a request needs; now and then none or two.
+    if ((flags & 0x30) != 0x30)
+        request.headers.emplace_back("Host", "127.0.0.1");
+    if ((flags & 0x30) == 0x10)
+        request.headers.emplace_back("Host", "other");
     const auto body = input.Bytes(size);
     request.body.assign(body.begin(), body.end());
 

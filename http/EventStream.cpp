@@ -37,6 +37,8 @@ std::string DropMessage(std::string_view reason) {
     }
     if (reason == "shutdown")
         return "the server is stopping; reconnect with the last id received";
+    if (reason == "revoked")
+        return "the client's token has been revoked";
     return "the stream ends";
 }
 

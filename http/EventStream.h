@@ -25,7 +25,8 @@ std::string SseStart(std::chrono::milliseconds retry);
 std::string SseError(std::string_view code, std::string_view message);
 
 // Why a stream ends, in words, for its last event and the WebSocket's close: "too-slow" (the
-// source dropped it), "shutdown" (the server stops).
+// source dropped it), "shutdown" (the server stops), "revoked" (its token no longer lets it
+// in).
 std::string DropMessage(std::string_view reason);
 
 }  // namespace fuel::http

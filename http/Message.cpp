@@ -98,6 +98,40 @@ std::optional<std::string_view> Request::Header(std::string_view name) const {
     return std::nullopt;
 }
 
+std::size_t Request::HeaderCount(std::string_view name) const {
+    return static_cast<std::size_t>(
+        std::count_if(headers.begin(), headers.end(),
+                      [&](const auto& field) { return SameLetters(field.first, name); }));
+}
+
+namespace {
+
+// Whether a comma-separated header value holds the token (any case).
+bool HasToken(std::optional<std::string_view> value, std::string_view token) {
+    if (!value)
+        return false;
+    std::string_view rest = *value;
+    while (!rest.empty()) {
+        const std::size_t comma = rest.find(',');
+        std::string_view item = rest.substr(0, comma);
+        rest = comma == std::string_view::npos ? std::string_view() : rest.substr(comma + 1);
+        while (!item.empty() && (item.front() == ' ' || item.front() == '\t'))
+            item.remove_prefix(1);
+        while (!item.empty() && (item.back() == ' ' || item.back() == '\t'))
+            item.remove_suffix(1);
+        if (SameLetters(item, token))
+            return true;
+    }
+    return false;
+}
+
+}  // namespace
+
+bool Request::IsWebSocketHandshake() const {
+    return method == "GET" && HasToken(Header("Connection"), "upgrade") &&
+           HasToken(Header("Upgrade"), "websocket");
+}
+
 void Response::SetHeader(std::string name, std::string value) {
     for (auto& [key, existing] : headers) {
         if (SameLetters(key, name)) {

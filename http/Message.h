@@ -26,6 +26,11 @@ struct Request {
 
     // The first header of that name (any case); nullopt when there is none.
     std::optional<std::string_view> Header(std::string_view name) const;
+    // How many headers of that name it has.
+    std::size_t HeaderCount(std::string_view name) const;
+    // A WebSocket's opening handshake, as a server decides it: GET, with "upgrade" among the
+    // (first) Connection header's tokens and "websocket" among Upgrade's, in any case.
+    bool IsWebSocketHandshake() const;
 };
 
 // Where an event stream starts (a handler's go-ahead for a Server-Sent Events stream or a
@@ -36,7 +41,11 @@ struct StreamStart {
     // Also the events without a sequence number: live only, never kept to resume from (the
     // forecourt's fill progress).
     bool transient = true;
-    std::string client{};  // the principal's name, for the log
+    std::string client{};    // the principal's name, for the log
+    bool webSocket = false;  // the route's transport: a WebSocket, else Server-Sent Events
+    // Whether the client may still have the stream (its token not revoked since): asked every
+    // few seconds on one of the listener's threads; none: always.
+    std::function<bool()> stillAllowed{};
 };
 
 struct Response {
@@ -69,7 +78,8 @@ struct Target {
 };
 std::optional<Target> ParseTarget(std::string_view target);
 
-// The value of the query parameter, the first one when repeated.
+// The value of the query parameter, the first one when repeated (the pipeline refuses a
+// repeated one).
 std::optional<std::string> QueryValue(const Target& target, std::string_view name);
 
 }  // namespace fuel::http

@@ -151,10 +151,22 @@ void Pipeline::Handle(const Request& request, Respond respond) const {
                 return;
             }
         }
-        passage.route->handler(context_, passage.call, once);
+        passage.route->handler(context_, passage.call, StreamAware(passage, once));
     } catch (const std::exception& e) {
         once(MapError(e, passage));
     }
+}
+
+// One Host, as HTTP/1.1 asks: none, or two that may differ, leave it open which site a
+// request is for (and what a proxy in front of us thought it was).
+std::optional<Response> Pipeline::CheckHost(Passage& passage) const {
+    const std::size_t hosts = passage.request.HeaderCount("Host");
+    if (hosts != 1) {
+        return BadRequest(hosts == 0 ? "the request has no Host header"
+                                     : "the request has " + std::to_string(hosts) +
+                                           " Host headers; it takes one");
+    }
+    return std::nullopt;
 }
 
 std::optional<Response> Pipeline::FindRoute(Passage& passage) const {
@@ -182,6 +194,26 @@ std::optional<Response> Pipeline::FindRoute(Passage& passage) const {
     return response;
 }
 
+std::optional<Response> Pipeline::CheckTransport(Passage& passage) const {
+    const bool handshake = passage.request.IsWebSocketHandshake();
+    if (passage.route->transport == Transport::WebSocket) {
+        if (handshake)
+            return std::nullopt;
+        Response response = ErrorResponse(
+            426, "upgrade-required",
+            "this is a WebSocket: ask with Connection: Upgrade and Upgrade: websocket");
+        response.SetHeader("Upgrade", "websocket");
+        return response;
+    }
+    if (handshake) {
+        return BadRequest(passage.target.path + " is not a WebSocket" +
+                          (passage.route->transport == Transport::ServerSentEvents
+                               ? ": it is Server-Sent Events, a plain GET"
+                               : ""));
+    }
+    return std::nullopt;
+}
+
 std::optional<Response> Pipeline::Authenticate(Passage& passage) const {
     const Route& route = *passage.route;
     if (route.permission == kPublic)
@@ -204,13 +236,20 @@ std::optional<Response> Pipeline::Authenticate(Passage& passage) const {
             "a client with the role " + principal->role + " may not " + route.summary);
     }
     passage.call.principal = std::move(principal);
+    passage.token = *token;
     return std::nullopt;
 }
 
 std::optional<Response> Pipeline::BindParameters(Passage& passage) const {
     const Route& route = *passage.route;
-    for (const auto& entry : passage.target.query) {
-        const std::string& name = entry.first;
+    for (auto entry = passage.target.query.begin(); entry != passage.target.query.end(); ++entry) {
+        const std::string& name = entry->first;
+        // Given twice, a parameter would mean what the first says to one reader and the last
+        // to another: the check and the use must read the same value.
+        if (std::any_of(passage.target.query.begin(), entry,
+                        [&](const auto& earlier) { return earlier.first == name; })) {
+            return BadRequest("query parameter " + name + " is given more than once");
+        }
         const bool known = std::any_of(
             route.parameters.begin(), route.parameters.end(),
             [&](const Parameter& p) { return p.in == Parameter::In::Query && p.name == name; });
@@ -285,6 +324,31 @@ std::optional<Response> Pipeline::ValidateBody(Passage& passage) const {
     }
     passage.call.body = std::move(body);
     return std::nullopt;
+}
+
+Respond Pipeline::StreamAware(const Passage& passage, Respond respond) const {
+    const bool webSocket = passage.route->transport == Transport::WebSocket;
+    std::function<bool()> stillAllowed;
+    if (passage.token) {
+        stillAllowed = [tokens = &setup_.tokens, access = &setup_.access, token = *passage.token,
+                        permission = passage.route->permission] {
+            try {
+                const auto principal = tokens->Authenticate(token);
+                return principal && access->Allows(principal->role, permission);
+            } catch (const std::exception&) {
+                // A store that cannot be read for a moment has revoked nothing.
+                return true;
+            }
+        };
+    }
+    return [respond = std::move(respond), webSocket,
+            stillAllowed = std::move(stillAllowed)](Response response) {
+        if (response.stream) {
+            response.stream->webSocket = webSocket;
+            response.stream->stillAllowed = stillAllowed;
+        }
+        respond(std::move(response));
+    };
 }
 
 Response Pipeline::MapError(const std::exception& error, const Passage& passage) const {

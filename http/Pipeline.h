@@ -1,8 +1,8 @@
-// A request's way to its handler, as a sequence of steps: find the route, authenticate the
-// principal, bind the parameters, take the Idempotency-Key, validate the body; then the
-// route's handler; and whatever a step or the handler throws, mapped to an answer. Every
-// refusal happens in a step, before a handler (and so the daemon) sees anything, which is
-// why a bad request changes nothing.
+// A request's way to its handler, as a sequence of steps: check its Host, find the route,
+// authenticate the principal, hold the request to the route's transport, bind the parameters, take
+// the Idempotency-Key, validate the body; then the route's handler; and whatever a step or the
+// handler throws, mapped to an answer. Every refusal happens in a step, before a handler (and so
+// the daemon) sees anything, which is why a bad request changes nothing.
 #pragma once
 
 #include <exception>
@@ -45,6 +45,7 @@ struct Passage {
     Target target;
     const Route* route = nullptr;
     const std::vector<std::string>* pattern = nullptr;  // the route's path, split
+    std::optional<std::string> token;                   // the bearer token, once authenticated
     Call call;
 };
 
@@ -59,8 +60,10 @@ class Pipeline {
 
     // The steps, in the order kPipelineSteps runs them: each lets the passage go on (nullopt)
     // or refuses it with its answer.
+    std::optional<Response> CheckHost(Passage& passage) const;
     std::optional<Response> FindRoute(Passage& passage) const;
     std::optional<Response> Authenticate(Passage& passage) const;
+    std::optional<Response> CheckTransport(Passage& passage) const;
     std::optional<Response> BindParameters(Passage& passage) const;
     std::optional<Response> TakeIdempotencyKey(Passage& passage) const;
     std::optional<Response> ValidateBody(Passage& passage) const;
@@ -68,6 +71,10 @@ class Pipeline {
     Response MapError(const std::exception& error, const Passage& passage) const;
 
   private:
+    // The handler's answer as the session is to take it: a stream of the route's transport,
+    // that ends when its token no longer lets it in.
+    Respond StreamAware(const Passage& passage, Respond respond) const;
+
     PipelineSetup setup_;
     HandlerContext& context_;
     std::vector<std::vector<std::string>> patterns_;  // each route's path, split
@@ -75,8 +82,9 @@ class Pipeline {
 
 using PipelineStep = std::optional<Response> (Pipeline::*)(Passage&) const;
 inline constexpr PipelineStep kPipelineSteps[] = {
-    &Pipeline::FindRoute, &Pipeline::Authenticate, &Pipeline::BindParameters,
-    &Pipeline::TakeIdempotencyKey, &Pipeline::ValidateBody};
+    &Pipeline::CheckHost,      &Pipeline::FindRoute,      &Pipeline::Authenticate,
+    &Pipeline::CheckTransport, &Pipeline::BindParameters, &Pipeline::TakeIdempotencyKey,
+    &Pipeline::ValidateBody};
 
 // The error codes of the pipeline's 400s, which a daemon's own refusals share.
 inline constexpr std::string_view kBadRequestCode = "bad-request";

@@ -64,6 +64,10 @@ struct DocumentedResponse {
     nlohmann::json schema{};  // null for an answer that is not JSON
 };
 
+// How a route answers: with one answer, or by turning the connection into an event stream of
+// one kind. A request that asks for another transport than its route's is refused.
+enum class Transport { Answer, ServerSentEvents, WebSocket };
+
 struct Route {
     std::string method{};  // GET, POST, PUT
     std::string path{};    // "/api/v1/fuel-points/{fp}/authorise"
@@ -72,6 +76,7 @@ struct Route {
     // The permission the principal's role must hold (AccessTable), or kPublic.
     std::string permission{};
     bool changes = false;  // takes an Idempotency-Key
+    Transport transport = Transport::Answer;
     std::vector<Parameter> parameters{};
     nlohmann::json requestSchema{};   // null: the route takes no body
     nlohmann::json requestExample{};  // what the document's test sends

@@ -61,16 +61,27 @@ void StreamRegistry::Shutdown(std::chrono::milliseconds wait) {
     gone_.wait_for(lock, wait, [this] { return streams_.empty(); });
 }
 
-void StartSession(ListenerState& state, tcp::socket socket, ConnectionSlot slot, bool refuse) {
+void StartSession(ListenerState& state, tcp::socket socket, ConnectionSlot slot) {
     if (state.tls != nullptr) {
         std::make_shared<HttpSession<TlsStream>>(
-            state, TlsStream(PlainStream(std::move(socket)), *state.tls), std::move(slot), refuse)
+            state, TlsStream(PlainStream(std::move(socket)), *state.tls), std::move(slot))
             ->Run();
     } else {
         std::make_shared<HttpSession<PlainStream>>(state, PlainStream(std::move(socket)),
-                                                   std::move(slot), refuse)
+                                                   std::move(slot))
             ->Run();
     }
+}
+
+void RefuseConnection(ListenerState& state, tcp::socket socket) {
+    ++state.counters.refused;
+    if (state.tls != nullptr) {
+        beast::error_code ignored;
+        socket.close(ignored);
+        return;
+    }
+    state.counters.CountResponse(503);
+    std::make_shared<Refusal>(std::move(socket), state.settings.serverName)->Run();
 }
 
 }  // namespace fuel::http

@@ -153,7 +153,17 @@ for attempt in 1 2 3; do
         sleep 15
     fi
 done
-apt-get install -y -q --no-install-recommends "${need_packages[@]}"
+if ! apt-get install -y -q --no-install-recommends "${need_packages[@]}"; then
+    # Such a mirror can also hold the security archive's newer versions for amd64 but not yet
+    # for i386, and Wine's 32-bit libraries must match their 64-bit twins exactly. Then the
+    # versions both architectures have are taken, for this install only.
+    echo "warning: trying again with the versions every architecture has" >&2
+    skew=$(mktemp)
+    printf 'Package: *\nPin: release l=Debian-Security\nPin-Priority: 100\n' > "$skew"
+    apt-get install -y -q --no-install-recommends -o Dir::Etc::Preferences="$skew" \
+        "${need_packages[@]}"
+    rm -f "$skew"
+fi
 register_i386_emulator
 generate_russian_locale
 install_web_packages

@@ -74,6 +74,22 @@ void BecomeDatabaseOwner(const fs::path& database) {
     }
 }
 
+// The journal holds the token store (hashes, but also every sale): no one but the service's
+// own user reads it. What the daemon makes is its user's alone (the umask, set at start), and
+// a journal an older version left readable by all is closed to them before it is opened.
+void ProtectJournal(const fs::path& database) {
+    for (const char* suffix : {"", "-wal", "-shm", "-journal"}) {
+        const fs::path file = database.string() + suffix;
+        struct stat status {};
+        if (::stat(file.c_str(), &status) != 0 || status.st_uid != ::geteuid())
+            continue;
+        if ((status.st_mode & 077) != 0 && ::chmod(file.c_str(), status.st_mode & 0700) != 0) {
+            Log(Priority::Warning,
+                "cannot make " + file.string() + " private: " + std::strerror(errno));
+        }
+    }
+}
+
 // The journal's tables: the server's and the bridge's, whether or not a broker is configured,
 // so that one journal serves with and without a bridge and the token commands open it as the
 // running service does.
@@ -94,6 +110,7 @@ forecourt::Config LoadStation(const ServerSettings& settings) {
 int TokenCommand(const Invocation& invocation, std::ostream& out, std::ostream& err) {
     const forecourt::Config config = LoadStation(invocation.settings);
     BecomeDatabaseOwner(config.database);
+    ProtectJournal(config.database);
     forecourt::Journal journal(config.database, JournalMigrations());
     journal.Start();
     struct StopJournal {
@@ -233,6 +250,7 @@ int Serve(const ServerSettings& settings) {
                             std::to_string(config.lines.size()) + " lines, " +
                             std::to_string(config.fuelPoints.size()) + " fuel points, journal " +
                             config.database.string());
+    ProtectJournal(config.database);
     forecourt::Options options;
     options.migrations = JournalMigrations();
     if (broker) {
@@ -283,6 +301,8 @@ int Serve(const ServerSettings& settings) {
 }  // namespace
 
 int RunDaemon(const std::vector<std::string>& words, std::ostream& out, std::ostream& err) {
+    // Whatever it makes (the journal, its -wal and -shm), for its own user only.
+    ::umask(077);
     Invocation invocation;
     try {
         invocation = ParseCommandLine(words);

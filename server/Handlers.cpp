@@ -221,15 +221,8 @@ void Events(Context& context, const Call& call, Respond respond) {
     StartStream(context, call, respond);
 }
 
+// The pipeline has held the request to the route's transport (a WebSocket handshake).
 void WebSocket(Context& context, const Call& call, Respond respond) {
-    const auto upgrade = call.request.Header("Upgrade");
-    if (!upgrade || (*upgrade != "websocket" && *upgrade != "WebSocket")) {
-        Response response = ErrorResponse(426, "upgrade-required",
-                                          "this is a WebSocket: ask with Upgrade: websocket");
-        response.SetHeader("Upgrade", "websocket");
-        respond(std::move(response));
-        return;
-    }
     StartStream(context, call, respond);
 }
 

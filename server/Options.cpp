@@ -101,6 +101,18 @@ const std::vector<Option>& Options() {
              i.settings.maxConnections =
                  static_cast<std::size_t>(Number(v, "--max-connections", 1, 1000000));
          }},
+        {"max-connections-per-peer", "N",
+         "connections at once from one address; more are answered 503 (default 64)",
+         [](Invocation& i, const std::string& v) {
+             i.settings.maxConnectionsPerPeer =
+                 static_cast<std::size_t>(Number(v, "--max-connections-per-peer", 1, 1000000));
+         }},
+        {"header-timeout", "SECONDS",
+         "time for a request's header to arrive whole, and for a kept connection to stay "
+         "silent (default 5)",
+         [](Invocation& i, const std::string& v) {
+             i.settings.headerTimeout = Seconds(v, "--header-timeout");
+         }},
         {"request-timeout", "SECONDS",
          "time for a request to arrive whole; later it is answered 408 (default 30)",
          [](Invocation& i, const std::string& v) {

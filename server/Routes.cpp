@@ -283,6 +283,7 @@ std::vector<Route> MakeRoutes() {
              "progress), event (the type), data (the event as JSON); a heartbeat comment at least "
              "every 15 s",
          .permission = Needs(Permission::Read),
+         .transport = http::Transport::ServerSentEvents,
          .parameters = StreamParameters(),
          .responses = {{200,
                         "the stream, until the client leaves or falls too far behind (then an "
@@ -294,6 +295,7 @@ std::vector<Route> MakeRoutes() {
          .operationId = "webSocket",
          .summary = "the events as WebSocket text messages, one event (JSON) each",
          .permission = Needs(Permission::Read),
+         .transport = http::Transport::WebSocket,
          .parameters = StreamParameters(),
          .responses = {{101, "the WebSocket; each message an Event", "application/json",
                         Ref("Event")},

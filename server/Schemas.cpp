@@ -44,11 +44,12 @@ constexpr const char* kSchemas = R"json({
                    "price": {"type": "number", "description": "per litre, in force"}}
   },
   "Nozzle": {
-    "type": "object", "additionalProperties": false, "required": ["number", "grade", "price"],
+    "type": "object", "additionalProperties": false, "required": ["number", "grade", "price", "takesNoPrice"],
     "properties": {
       "number": {"type": "integer", "minimum": 1, "maximum": 6},
       "grade": {"type": "string"},
-      "price": {"type": "number", "description": "the price its controller last confirmed; 0 before any"}
+      "price": {"type": "number", "description": "the price its controller last confirmed; 0 before any"},
+      "takesNoPrice": {"type": "boolean", "description": "its controller dispenses on its own and keeps no price"}
     }
   },
   "Fill": {
@@ -56,7 +57,7 @@ constexpr const char* kSchemas = R"json({
     "required": ["id", "state", "authorised", "preset", "grades", "prepaid", "authorisedBy",
                  "nozzle", "grade", "price", "volume", "amount", "authorisedAt", "startedAt"],
     "properties": {
-      "id": {"type": ["integer", "null"], "description": "the sale-to-be's id; null for a fill not authorised by us"},
+      "id": {"type": ["integer", "null"], "description": "the sale-to-be's id; null until the journal holds it"},
       "state": {"enum": ["AUTHORISED", "FUELLING"]},
       "authorised": {"type": "boolean"},
       "preset": {"$ref": "#/components/schemas/Preset"},

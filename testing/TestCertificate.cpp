@@ -2,6 +2,7 @@
 
 #include <openssl/evp.h>
 #include <openssl/pem.h>
+#include <openssl/rsa.h>
 #include <openssl/x509.h>
 
 #include <cstdio>
@@ -25,8 +26,9 @@ File Open(const std::filesystem::path& path) {
 
 }  // namespace
 
-void WriteSelfSignedCertificate(const std::filesystem::path& directory) {
-    std::unique_ptr<EVP_PKEY, decltype(&EVP_PKEY_free)> key(EVP_EC_gen("P-256"), EVP_PKEY_free);
+void WriteSelfSignedCertificate(const std::filesystem::path& directory, KeyKind kind) {
+    std::unique_ptr<EVP_PKEY, decltype(&EVP_PKEY_free)> key(
+        kind == KeyKind::Ec ? EVP_EC_gen("P-256") : EVP_RSA_gen(2048), EVP_PKEY_free);
     std::unique_ptr<X509, decltype(&X509_free)> certificate(X509_new(), X509_free);
     if (!key || !certificate)
         throw std::runtime_error("OpenSSL cannot make a key");

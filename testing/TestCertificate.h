@@ -6,7 +6,10 @@
 
 namespace fuel::test {
 
+// The key's kind: which TLS 1.2 suites a server can offer with it (ECDSA or RSA ones).
+enum class KeyKind { Ec, Rsa };
+
 // Writes certificate.pem and key.pem into the directory; throws std::runtime_error.
-void WriteSelfSignedCertificate(const std::filesystem::path& directory);
+void WriteSelfSignedCertificate(const std::filesystem::path& directory, KeyKind kind = KeyKind::Ec);
 
 }  // namespace fuel::test

@@ -17,10 +17,15 @@ export const kActions = {
     price: {
         method: 'PUT',
         path: (code) => `/api/v1/grades/${encodeURIComponent(code)}/price`,
-        done: (code, data, lang) => ['done.price', { grade: data.grade.name, price: formatPrice(lang, data.grade.price), count: data.nozzles.length }],
+        // A nozzle whose controller takes no price is counted apart: it never holds one.
+        done: (code, data, lang) => ['done.price', { grade: data.grade.name, price: formatPrice(lang, data.grade.price), count: data.nozzles.filter((n) => !n.takesNoPrice).length }],
         more: (data) => {
             const deferred = data.nozzles.filter((n) => n.deferred).length;
-            return deferred > 0 ? ['done.priceDeferred', { count: deferred }] : null;
+            const noPrice = data.nozzles.filter((n) => n.takesNoPrice).map((n) => n.fuelPoint);
+            const more = [];
+            if (deferred > 0) more.push(['done.priceDeferred', { count: deferred }]);
+            if (noPrice.length > 0) more.push(['done.priceNotTaken', { count: noPrice.length, list: [...new Set(noPrice)].join(', ') }]);
+            return more;
         },
     },
     emergency: { method: 'POST', path: () => '/api/v1/forecourt/emergency-stop', done: (target, data) => ['done.emergency', { list: data.fuelPoints.join(', ') || '—' }] },
@@ -49,8 +54,8 @@ export class Actions {
         try {
             const data = await app.session.api.change(request.method, request.path(target), body);
             const [key, params] = request.done(target, data, app.lang);
-            const more = request.more?.(data);
-            app.toast('ok', app.t(key, params), more ? app.t(more[0], more[1]) : '');
+            const more = (request.more?.(data) ?? []).map(([moreKey, moreParams]) => app.t(moreKey, moreParams));
+            app.toast('ok', app.t(key, params), more.join('; '));
             return { ok: true };
         } catch (error) {
             if (error.status === 401) {

@@ -1,9 +1,10 @@
 // The console: sign-in, then the forecourt kept live from the event stream, the actions the
 // client's role allows, and the lines' health. This module holds what the pieces share (the
 // session, the language, the connection's status) and draws the page; each concern has its
-// own: signin.js, loading.js, actions.js, lines.js.
+// own: signin.js, loading.js, actions.js, lines.js, alarms.js.
 
 import { Actions } from './actions.js';
+import { AlarmList } from './alarms.js';
 import { Dialogs } from './dialogs.js';
 import { $ } from './dom.js';
 import { Status } from './events.js';
@@ -12,7 +13,7 @@ import { Lines } from './lines.js';
 import { Loading } from './loading.js';
 import { Retry, linearDelay } from './retry.js';
 import { SignIn } from './signin.js';
-import { TileBoard, renderGrades, renderSales, showToast } from './view.js';
+import { TileBoard, renderAlarms, renderGrades, renderSales, showToast } from './view.js';
 
 const kLanguageKey = 'fuel.language';
 
@@ -27,6 +28,7 @@ class Console {
         this.session = null;
         this.status = null;
         this.board = new TileBoard($('tiles'));
+        this.alarms = new AlarmList(sessionStorage);
         this.actions = new Actions(this);
         this.dialogs = new Dialogs({ ctx: () => this.ctx(), send: (action, target, body) => this.actions.send(action, target, body) });
         this.lines = new Lines(this);
@@ -51,6 +53,7 @@ class Console {
             may: session?.may ?? new Set(),
             who: session?.who ?? {},
             act: (action, target) => this.actions.act(action, target),
+            dismiss: (alarm) => this.dismissAlarm(alarm),
         };
     }
 
@@ -86,6 +89,22 @@ class Console {
         renderSales(ctx, $('sales'), $('sales-empty'));
         renderGrades(ctx, $('grades').tBodies[0]);
         this.lines.render(ctx);
+        this.renderAlarms();
+    }
+
+    // An alarm event of the stream: on the banner until someone here dismisses it.
+    raiseAlarm(event) {
+        if (this.alarms.add(event)) this.renderAlarms();
+    }
+
+    dismissAlarm(alarm) {
+        if (alarm === null) this.alarms.dismissAll();
+        else this.alarms.dismiss(alarm);
+        this.renderAlarms();
+    }
+
+    renderAlarms() {
+        renderAlarms(this.ctx(), $('alarms'), this.session ? this.alarms.alarms : []);
     }
 
     setStatus(status) {

@@ -26,6 +26,8 @@ export class Loading {
         if (app.session !== session) return;
         const store = new Store();
         store.loadSnapshot(snapshot);
+        // What the price reports said of the nozzles outlives a reload of the forecourt.
+        if (session.store) store.noPrice = session.store.noPrice;
         store.loadSales([...payable.sales, ...locked.sales]);
         session.store = store;
         app.board.clear();
@@ -85,6 +87,7 @@ export class Loading {
             app.board.render(ctx, changed.points);
         }
         if (changed.grades) renderGrades(ctx, $('grades').tBodies[0]);
+        if (changed.alarm) app.raiseAlarm(changed.alarm);
         if (changed.notice) {
             const params = { ...changed.notice.params };
             if (params.reason !== undefined) params.reason = has(app.lang, `reason.${params.reason}`) ? app.t(`reason.${params.reason}`) : params.reason;

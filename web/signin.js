@@ -28,6 +28,9 @@ export class SignIn {
     }
 
     show(message) {
+        // The alarms this tab kept were for whoever was signed in: the next one starts afresh.
+        this.app.alarms.clear();
+        this.app.renderAlarms();
         $('console').hidden = true;
         for (const id of ['who', 'emergency', 'sign-out', 'connection']) $(id).hidden = true;
         $('sign-in').hidden = false;

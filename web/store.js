@@ -6,6 +6,9 @@ export class Store {
         this.points = new Map(); // id -> fuel point, as the API gives it
         this.grades = new Map(); // code -> grade
         this.sales = new Map(); // id -> sale, PAYABLE and LOCKED only
+        // "fuelPoint/nozzle" of the nozzles a price report said take no price (a controller
+        // that dispenses on its own): the fuel point's own view does not carry it.
+        this.noPrice = new Set();
         this.sequence = 0;
     }
 
@@ -41,6 +44,12 @@ export class Store {
         return count;
     }
 
+    // What the fuel point's view says, or a price report that came since.
+    takesNoPrice(fuelPoint, nozzle) {
+        const view = this.points.get(fuelPoint)?.nozzles?.find((n) => n.number === nozzle);
+        return Boolean(view?.takesNoPrice) || this.noPrice.has(`${fuelPoint}/${nozzle}`);
+    }
+
     gradeName(code) {
         return this.grades.get(code)?.name ?? code ?? '';
     }
@@ -55,9 +64,10 @@ export class Store {
     }
 
     // Applies one event; says what changed, for the views, and what to tell the user.
-    // {points: [ids], sales: bool, grades: bool, notice: {key, params} | null}
+    // {points: [ids], sales: bool, grades: bool, notice: {key, params} | null,
+    //  alarm: the event | null}
     apply(event) {
-        const changed = { points: [], sales: false, grades: false, notice: null };
+        const changed = { points: [], sales: false, grades: false, notice: null, alarm: null };
         const data = event.data ?? {};
         if (typeof event.id === 'number' && event.id > this.sequence) this.sequence = event.id;
         switch (event.type) {
@@ -76,19 +86,27 @@ export class Store {
                 this.grades.set(grade.code, grade);
                 changed.grades = true;
                 for (const report of data.nozzles ?? []) {
-                    if (!report.confirmed) continue;
+                    if (!report.confirmed && !report.takesNoPrice) continue;
                     const point = this.points.get(report.fuelPoint);
                     const nozzle = point?.nozzles.find((n) => n.number === report.nozzle);
-                    if (nozzle) {
+                    if (!nozzle) continue;
+                    const key = `${point.id}/${nozzle.number}`;
+                    if (report.takesNoPrice) {
+                        this.noPrice.add(key);
+                    } else {
+                        this.noPrice.delete(key);
                         nozzle.price = grade.price;
-                        if (!changed.points.includes(point.id)) changed.points.push(point.id);
                     }
+                    if (!changed.points.includes(point.id)) changed.points.push(point.id);
                 }
                 changed.notice = { key: 'notice.price', params: { grade: grade.name, price: grade.price } };
                 break;
             }
             case 'fill-cancelled':
                 changed.notice = { key: 'notice.cancelled', params: { id: data.fuelPoint, reason: data.reason } };
+                break;
+            case 'alarm':
+                changed.alarm = event;
                 break;
             case 'emergency-stop':
                 changed.notice = { key: 'notice.emergency', params: { by: data.by } };

@@ -2,16 +2,37 @@
 // lines. Each function copies the store's state onto its part of the page; the buttons it
 // makes call back through ctx.act(action, target).
 
+import { alarmText } from './alarms.js';
 import { el, setText } from './dom.js';
 import { formatMoney, formatNumber, formatPrice, formatTime, formatVolume } from './i18n.js';
 
 const kRunning = new Set(['AUTHORISED', 'FUELLING']);
 const kDead = new Set(['OFFLINE', 'ERROR', 'CLOSED']);
 
-// The buttons a fuel point offers this client now.
+// Who started the fill running on a fuel point: 'api' (a till), 'pump' (the pump itself, as
+// the fuel point is set up to: release = pump), 'unauthorised' (the pump, though a till should
+// have released it: a manual release, a controller left in stand-alone); null: no fill.
+export function fillOrigin(point) {
+    const fill = point.fill;
+    if (!fill) return null;
+    if (fill.authorised !== false) return 'api';
+    return point.release === 'pump' ? 'pump' : 'unauthorised';
+}
+
+// The marks of a sale in the list: started at the pump (and whether a till should have
+// released it), and an amount the server worked out because the controller gave none.
+export function saleMarks(sale, point) {
+    const marks = [];
+    if (sale.origin === 'pump') marks.push(point?.release === 'pump' ? 'pump' : 'unauthorised');
+    if (sale.amountComputed) marks.push('computed');
+    return marks;
+}
+
+// The buttons a fuel point offers this client now. A fuel point whose fills start at the
+// pump has nothing to authorise or stop.
 export function tileActions(point, may, waitingSales) {
     const actions = [];
-    if (may.has('sell')) {
+    if (may.has('sell') && point.release !== 'pump') {
         if (!point.closed && (point.state === 'IDLE' || point.state === 'CALLING')) {
             actions.push({ action: 'authorise', disabled: waitingSales >= point.saleBuffer });
         }
@@ -25,6 +46,26 @@ function presetText(ctx, preset) {
     if (!preset || preset.kind === 'none') return ctx.t('preset.none');
     const value = preset.kind === 'money' ? formatMoney(ctx.lang, preset.value) : formatVolume(ctx.lang, preset.value);
     return ctx.t(`preset.${preset.kind}`, { value });
+}
+
+// What the tile says above its figures: the state's hint, except where the fill running or
+// the fuel point's way of starting says more.
+function tileHint(ctx, point, origin) {
+    const { t } = ctx;
+    const state = point.state;
+    if (kDead.has(state)) return ctx.has(`hint.${state}`) ? t(`hint.${state}`) : '';
+    if (origin === 'unauthorised') return t('hint.unauthorised');
+    if (point.release === 'pump' && origin === null) return t('hint.pumpRelease');
+    if (state === 'AUTHORISED' && point.fill?.nozzle) return '';
+    return ctx.has(`hint.${state}`) ? t(`hint.${state}`) : '';
+}
+
+function nozzlePrice(ctx, point, nozzle) {
+    if (ctx.store.takesNoPrice(point.id, nozzle.number)) {
+        return el('span', { class: 'p no-price', text: ctx.t('tile.noPrice'), title: ctx.t('tile.noPriceTitle') });
+    }
+    // 0: no controller has confirmed a price for it yet.
+    return el('span', { class: 'p', text: nozzle.price > 0 ? formatPrice(ctx.lang, nozzle.price) : '—' });
 }
 
 function makeTile() {
@@ -64,10 +105,10 @@ function updateTile(tile, point, ctx) {
     setText(parts.name, t('tile.pump', { id: point.id }));
     setText(parts.badge, t(`state.${state}`));
     const fill = point.fill;
-    const hintKey = `hint.${state}`;
-    const hint = state === 'AUTHORISED' && fill?.nozzle ? '' : ctx.has(hintKey) ? t(hintKey) : '';
-    setText(parts.hint, hint);
-    parts.hint.hidden = hint === '';
+    const origin = fillOrigin(point);
+    root.classList.toggle('unauthorised', origin === 'unauthorised' && !kDead.has(state));
+    setText(parts.hint, tileHint(ctx, point, origin));
+    parts.hint.hidden = parts.hint.textContent === '';
 
     const showFill = fill !== null && fill !== undefined && !kDead.has(state);
     // Before a nozzle is lifted there is nothing to count yet: the preset is what matters.
@@ -86,15 +127,14 @@ function updateTile(tile, point, ctx) {
         if (fill.price) details.push(`${t('tile.price')} ${formatPrice(lang, fill.price)}`);
         details.push(`${t('tile.preset')}: ${presetText(ctx, fill.preset)}`);
         if (fill.prepaid) details.push(t('tile.prepaid'));
-        details.push(fill.id === null ? t('tile.atPump') : t('tile.by', { client: fill.authorisedBy ?? '—' }));
+        details.push(origin === 'api' ? t('tile.by', { client: fill.authorisedBy ?? '—' }) : t('tile.atPump'));
         setText(parts.details, details.join(' · '));
     } else {
         parts.nozzles.replaceChildren(...point.nozzles.map((nozzle) =>
             el('li', {},
                 el('span', { class: 'n', text: String(nozzle.number) }),
                 el('span', { class: 'g', text: ctx.store.gradeName(nozzle.grade) }),
-                // 0: no controller has confirmed a price for it yet.
-                el('span', { class: 'p', text: nozzle.price > 0 ? formatPrice(lang, nozzle.price) : '—' }))));
+                nozzlePrice(ctx, point, nozzle))));
     }
 
     const waiting = ctx.store.salesOf(point.id);
@@ -167,10 +207,13 @@ export function renderSales(ctx, list, empty) {
             ctx.store.gradeName(sale.grade),
             `${formatVolume(lang, sale.volume)} ${t('sales.litres')}`,
         ].join(' · ');
-        return el('li', { class: `sale ${sale.state.toLowerCase()}`, dataset: { sale: String(sale.id), state: sale.state } },
+        const marks = saleMarks(sale, ctx.store.points.get(sale.fuelPoint));
+        return el('li', { class: `sale ${sale.state.toLowerCase()}${marks.length > 0 ? ' marked' : ''}`, dataset: { sale: String(sale.id), state: sale.state, origin: sale.origin ?? 'api' } },
             el('div', { class: 'what' },
                 el('span', { class: 'amount', text: formatMoney(lang, sale.amount) }),
                 el('span', { class: 'about', text: about })),
+            marks.length === 0 ? null : el('p', { class: 'marks' }, marks.map((mark) =>
+                el('span', { class: `mark ${mark}`, dataset: { mark }, text: t(`sales.mark.${mark}`, { price: formatPrice(lang, sale.price) }) }))),
             el('div', { class: 'state' },
                 el('span', { class: 'word', text: state }),
                 el('span', { class: 'when', text: `${t('sales.id')} ${sale.id} · ${formatTime(lang, sale.endedAt)}` })),
@@ -183,6 +226,26 @@ export function renderSales(ctx, list, empty) {
                     onclick: () => ctx.act(action, sale.id),
                 }))));
     }));
+}
+
+// The alarms nobody here has dismissed yet, newest first; the banner is gone with the last.
+// ctx.dismiss(alarm | null): one alarm, or every one.
+export function renderAlarms(ctx, banner, alarms) {
+    const { t, lang } = ctx;
+    banner.hidden = alarms.length === 0;
+    if (banner.hidden) {
+        banner.replaceChildren();
+        return;
+    }
+    banner.replaceChildren(
+        el('header', {},
+            el('h2', { text: t('alarms.title', { count: alarms.length }) }),
+            alarms.length > 1 ? el('button', { type: 'button', class: 'dismiss-all', text: t('alarms.dismissAll'), onclick: () => ctx.dismiss(null) }) : null),
+        el('ul', {}, alarms.map((alarm) =>
+            el('li', { class: 'alarm', dataset: { kind: alarm.kind, alarm: String(alarm.id ?? ''), point: String(alarm.fuelPoint ?? '') } },
+                el('span', { class: 'when', text: formatTime(lang, alarm.at) }),
+                el('span', { class: 'text', text: alarmText(t, ctx.has, lang, alarm) }),
+                el('button', { type: 'button', class: 'dismiss', text: t('alarms.dismiss'), onclick: () => ctx.dismiss(alarm) })))));
 }
 
 export function renderGrades(ctx, body) {

@@ -8,6 +8,7 @@
 #include <array>
 #include <chrono>
 #include <optional>
+#include <sstream>
 #include <string>
 
 #include "http/Log.h"
@@ -63,11 +64,10 @@ inline beast::http::response<beast::http::string_body> ToMessage(const Response&
 template <typename Stream>
 class HttpSession : public std::enable_shared_from_this<HttpSession<Stream>> {
   public:
-    HttpSession(ListenerState& state, Stream stream, ConnectionSlot slot, bool refuse)
+    HttpSession(ListenerState& state, Stream stream, ConnectionSlot slot)
         : state_(state),
           stream_(std::move(stream)),
           slot_(std::move(slot)),
-          refuse_(refuse),
           deadline_(stream_.get_executor()) {
         peer_ = PeerOf(Socket(stream_));
         ++state_.counters.requestConnections;
@@ -109,11 +109,28 @@ class HttpSession : public std::enable_shared_from_this<HttpSession<Stream>> {
         });
     }
 
+    // The header first, in its own (shorter) time, then the body in what is left of the
+    // request's.
     void Read() {
         parser_.emplace();
         parser_->header_limit(static_cast<std::uint32_t>(state_.settings.headerLimit));
         parser_->body_limit(state_.settings.bodyLimit);
-        Arm(state_.settings.requestTimeout);
+        readStart_ = std::chrono::steady_clock::now();
+        Arm(std::min(state_.settings.headerTimeout, state_.settings.requestTimeout));
+        beast::http::async_read_header(
+            stream_, buffer_, *parser_,
+            [self = this->shared_from_this()](beast::error_code error, std::size_t) {
+                self->OnHeader(error);
+            });
+    }
+
+    void OnHeader(beast::error_code error) {
+        if (error || deadline_.Expired())
+            return OnRead(error);
+        deadline_.Disarm();
+        const auto spent = std::chrono::steady_clock::now() - readStart_;
+        Arm(std::max<std::chrono::steady_clock::duration>(
+            state_.settings.requestTimeout - spent, std::chrono::steady_clock::duration::zero()));
         beast::http::async_read(stream_, buffer_, *parser_,
                                 [self = this->shared_from_this()](
                                     beast::error_code error, std::size_t) { self->OnRead(error); });
@@ -150,14 +167,6 @@ class HttpSession : public std::enable_shared_from_this<HttpSession<Stream>> {
             return Shutdown();
 
         request_ = parser_->release();
-        if (refuse_) {
-            ++state_.counters.refused;
-            Response response = ErrorResponse(503, "too-many-connections",
-                                              "the server has all the connections it takes; try "
-                                              "again in a moment");
-            response.SetHeader("Retry-After", "1");
-            return Send(response, false);
-        }
         const Request request = ToRequest(request_, peer_);
         std::weak_ptr<HttpSession> weak = this->shared_from_this();
         state_.waiting.Add(this->shared_from_this());
@@ -179,8 +188,15 @@ class HttpSession : public std::enable_shared_from_this<HttpSession<Stream>> {
         Send(response, request_.keep_alive());
     }
 
+    // The transport is the route's, which the pipeline has held the request to; a handler
+    // that starts a stream of the other kind than the request asked for gets no stream.
     void StartStream(StreamStart start) {
-        const bool upgrade = websocket::is_upgrade(request_);
+        const bool upgrade = start.webSocket;
+        if (upgrade != websocket::is_upgrade(request_)) {
+            return Fail(400, "bad-request",
+                        upgrade ? "this is a WebSocket: ask with a WebSocket handshake"
+                                : "this is not a WebSocket");
+        }
         state_.counters.CountResponse(upgrade ? 101 : 200);
         counted_ = false;
         --state_.counters.requestConnections;
@@ -249,14 +265,72 @@ class HttpSession : public std::enable_shared_from_this<HttpSession<Stream>> {
     ListenerState& state_;
     Stream stream_;
     ConnectionSlot slot_;
-    bool refuse_;
     bool counted_ = true;
     std::string peer_;
     Deadline deadline_;
+    std::chrono::steady_clock::time_point readStart_;
     beast::flat_buffer buffer_;
     std::optional<beast::http::request_parser<beast::http::string_body>> parser_;
     beast::http::request<beast::http::string_body> request_;
     beast::http::response<beast::http::string_body> response_;
+    std::array<char, 4096> drain_{};
+};
+
+// A connection over a limit, on plain HTTP: the 503 is written at once, whatever the client
+// has sent, and the connection closed after a short drain (so that the client's request, if
+// it is on its way, does not turn the close into a reset that overtakes the answer).
+class Refusal : public std::enable_shared_from_this<Refusal> {
+  public:
+    Refusal(tcp::socket socket, const std::string& serverName)
+        : socket_(std::move(socket)), timer_(socket_.get_executor()) {
+        Response response = ErrorResponse(
+            503, "too-many-connections",
+            "the server has all the connections it takes (from this address, or in all); try "
+            "again in a moment");
+        response.SetHeader("Retry-After", "1");
+        auto message = ToMessage(response, serverName, 11, false);
+        std::ostringstream out;
+        out << message;
+        answer_ = out.str();
+    }
+
+    void Run() {
+        timer_.expires_after(kRefusalLinger);
+        timer_.async_wait([self = shared_from_this()](beast::error_code error) {
+            if (!error)
+                self->Close();
+        });
+        net::async_write(socket_, net::buffer(answer_),
+                         [self = shared_from_this()](beast::error_code error, std::size_t) {
+                             if (error)
+                                 return self->Close();
+                             beast::error_code ignored;
+                             self->socket_.shutdown(tcp::socket::shutdown_send, ignored);
+                             self->Drain();
+                         });
+    }
+
+  private:
+    // How long a refused connection's request may still be read and dropped.
+    static constexpr auto kRefusalLinger = std::chrono::milliseconds(500);
+
+    void Drain() {
+        socket_.async_read_some(net::buffer(drain_),
+                                [self = shared_from_this()](beast::error_code error, std::size_t) {
+                                    if (error)
+                                        return self->Close();
+                                    self->Drain();
+                                });
+    }
+    void Close() {
+        timer_.cancel();
+        beast::error_code ignored;
+        socket_.close(ignored);
+    }
+
+    tcp::socket socket_;
+    net::steady_timer timer_;
+    std::string answer_;
     std::array<char, 4096> drain_{};
 };
 

@@ -6,6 +6,7 @@
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <set>
@@ -75,19 +76,59 @@ class Mailbox {
     bool open_ = true;
 };
 
-// Counts a connection from its accept to its end, whichever session holds it.
-class ConnectionSlot {
+// The connections open now, in all and by the peer's address, against the listener's two
+// limits. A connection refused is not counted: it is answered and closed at once.
+class Connections {
   public:
-    explicit ConnectionSlot(std::atomic<std::size_t>& open) : open_(&open) { ++*open_; }
-    ConnectionSlot(ConnectionSlot&& other) noexcept : open_(other.open_) { other.open_ = nullptr; }
-    ConnectionSlot& operator=(ConnectionSlot&&) = delete;
-    ~ConnectionSlot() {
-        if (open_ != nullptr)
-            --*open_;
+    Connections(std::size_t total, std::size_t perPeer) : total_(total), perPeer_(perPeer) {}
+    // Counts a connection from `peer` when both limits allow it.
+    bool Open(const std::string& peer) {
+        std::lock_guard lock(mutex_);
+        std::size_t& mine = byPeer_[peer];
+        if (open_ >= total_ || mine >= perPeer_) {
+            if (mine == 0)
+                byPeer_.erase(peer);
+            return false;
+        }
+        ++mine;
+        ++open_;
+        return true;
+    }
+    void Close(const std::string& peer) {
+        std::lock_guard lock(mutex_);
+        const auto it = byPeer_.find(peer);
+        if (it != byPeer_.end() && --it->second == 0)
+            byPeer_.erase(it);
+        --open_;
     }
 
   private:
-    std::atomic<std::size_t>* open_;
+    std::mutex mutex_;
+    std::size_t total_;
+    std::size_t perPeer_;
+    std::size_t open_ = 0;
+    std::map<std::string, std::size_t> byPeer_;
+};
+
+// A connection's place in Connections, from its accept to its end, whichever session holds
+// it.
+class ConnectionSlot {
+  public:
+    ConnectionSlot(Connections& connections, std::string peer)
+        : connections_(&connections), peer_(std::move(peer)) {}
+    ConnectionSlot(ConnectionSlot&& other) noexcept
+        : connections_(other.connections_), peer_(std::move(other.peer_)) {
+        other.connections_ = nullptr;
+    }
+    ConnectionSlot& operator=(ConnectionSlot&&) = delete;
+    ~ConnectionSlot() {
+        if (connections_ != nullptr)
+            connections_->Close(peer_);
+    }
+
+  private:
+    Connections* connections_;
+    std::string peer_;
 };
 
 class StreamSession;
@@ -114,23 +155,30 @@ class StreamRegistry {
 struct ListenerState {
     ListenerState(const ListenerSettings& s, RequestHandler h, StreamSource& source,
                   ServerCounters& c, net::ssl::context* t)
-        : settings(s), handle(std::move(h)), source(source), counters(c), tls(t) {}
+        : settings(s),
+          handle(std::move(h)),
+          source(source),
+          counters(c),
+          tls(t),
+          connections(s.maxConnections, s.maxConnectionsPerPeer) {}
 
     const ListenerSettings& settings;
     RequestHandler handle;
     StreamSource& source;
     ServerCounters& counters;
-    net::ssl::context* tls;            // none: plain HTTP
-    std::atomic<std::size_t> open{0};  // connections
+    net::ssl::context* tls;  // none: plain HTTP
+    Connections connections;
     Waiting waiting;
     StreamRegistry streams;
     std::shared_ptr<Mailbox> mailbox = std::make_shared<Mailbox>();
 };
 
 // Runs a connection: TLS handshake when configured, then requests until the peer leaves,
-// a request fails, or the connection becomes an event stream. With refuse, the one request
-// read is answered 503 (the connection limit).
-void StartSession(ListenerState& state, tcp::socket socket, ConnectionSlot slot, bool refuse);
+// a request fails, or the connection becomes an event stream.
+void StartSession(ListenerState& state, tcp::socket socket, ConnectionSlot slot);
+// A connection over a limit: answered 503 at once without waiting for its request (closed at
+// once under TLS, where an answer would need the handshake first), then closed.
+void RefuseConnection(ListenerState& state, tcp::socket socket);
 
 // ---- For the sessions.
 

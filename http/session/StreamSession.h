@@ -56,6 +56,7 @@ class StreamSession : public std::enable_shared_from_this<StreamSession> {
           gauge_(gauge),
           kind_(std::move(kind)),
           heartbeat_(executor),
+          credentials_(executor),
           watch_(executor) {
         ++gauge_;
     }
@@ -81,6 +82,7 @@ class StreamSession : public std::enable_shared_from_this<StreamSession> {
         });
         Log(Priority::Debug, peer_ + " " + start_.client + ": " + kind_ + " from " +
                                  (start_.after ? std::to_string(*start_.after) : "now"));
+        CheckCredentials();
     }
 
     // Writes what comes next: the goodbye when the server stops, else the events the source
@@ -90,6 +92,8 @@ class StreamSession : public std::enable_shared_from_this<StreamSession> {
             return;
         if (stopping_)
             return Goodbye("shutdown");
+        if (revoked_)
+            return Goodbye("revoked");
         if (!subscription_)
             return;
         if (pending_.empty()) {
@@ -151,6 +155,7 @@ class StreamSession : public std::enable_shared_from_this<StreamSession> {
             return;
         closed_ = true;
         heartbeat_.cancel();
+        credentials_.cancel();
         watch_.Disarm();
         if (subscription_)
             subscription_->Leave();
@@ -163,6 +168,25 @@ class StreamSession : public std::enable_shared_from_this<StreamSession> {
     const std::string& ServerName() const { return state_.settings.serverName; }
 
   private:
+    // A stream lasts longer than the request that its token opened it with: the token is asked
+    // about again now and then, and a revoked one ends the stream.
+    void CheckCredentials() {
+        if (!start_.stillAllowed)
+            return;
+        credentials_.expires_after(state_.settings.credentialCheck);
+        credentials_.async_wait([self = shared_from_this()](beast::error_code error) {
+            if (error || self->closed_ || self->closing_)
+                return;
+            if (!self->start_.stillAllowed()) {
+                Log(Priority::Notice, self->peer_ + " " + self->start_.client + ": " + self->kind_ +
+                                          " ended: the token is revoked");
+                self->revoked_ = true;
+                return self->Pump();
+            }
+            self->CheckCredentials();
+        });
+    }
+
     // A closed stream is no longer open, though its handlers may hold it a moment longer.
     void Uncount() {
         if (counted_)
@@ -183,12 +207,14 @@ class StreamSession : public std::enable_shared_from_this<StreamSession> {
     std::atomic<std::int64_t>& gauge_;
     std::string kind_;
     net::steady_timer heartbeat_;
+    net::steady_timer credentials_;
     Deadline watch_;
     std::shared_ptr<StreamSubscription> subscription_;
     std::deque<EventPointer> pending_;
     bool writing_ = false;
     bool closing_ = false;   // the goodbye is being written
     bool stopping_ = false;  // the server stops: the goodbye comes next
+    bool revoked_ = false;   // the token is no longer good: the goodbye comes next
     bool closed_ = false;
     bool counted_ = true;  // in gauge_
 };

@@ -32,6 +32,7 @@ class WebSocketSession final : public StreamSession {
                 response.set(beast::http::field::server, name);
             }));
         ws_.text(true);
+        ws_.read_message_max(state_.settings.webSocketMessageLimit);
         Register();
         StartWrite(state_.settings.requestTimeout);
         ws_.async_accept(request, [self = Self()](beast::error_code error) {
@@ -61,15 +62,18 @@ class WebSocketSession final : public StreamSession {
         ws_.async_ping({}, [self = Self()](beast::error_code error) { self->Written(error); });
     }
     void SendGoodbye(const std::string& reason) override {
-        const auto code = reason == "shutdown" ? websocket::close_code::going_away
-                                               : websocket::close_code::try_again_later;
+        const auto code = reason == "shutdown"  ? websocket::close_code::going_away
+                          : reason == "revoked" ? websocket::close_code::policy_error
+                                                : websocket::close_code::try_again_later;
         // A close frame's reason holds at most 123 bytes.
         ws_.async_close(websocket::close_reason(code, DropMessage(reason).substr(0, 123)),
                         [self = Self()](beast::error_code error) { self->Written(error); });
     }
     void CloseTransport() override { CloseSocket(ws_.next_layer()); }
 
-    // Reads to answer the peer's pings and see its close; what it sends otherwise is ignored.
+    // Reads to answer the peer's pings and see its close; what it sends otherwise is ignored,
+    // and a message over the limit ends the connection (close code 1009) as soon as its
+    // frame's header says how big it is, before its payload is buffered.
     void Read() {
         ws_.async_read(incoming_, [self = Self()](beast::error_code error, std::size_t) {
             if (error)

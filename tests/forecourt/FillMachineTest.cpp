@@ -299,6 +299,17 @@ const Case kCases[] = {
       Answer(PumpAnswer::TotalAndVolume(2001.05, kPrice2, 0.2), Kind::Ended, std::nullopt, 2,
              2000.9)},
      End::NoFill},
+    {"ControllerOnItsOwnPlacesTheEndBetweenThePollsAroundTheTotaliser",
+     std::nullopt,
+     {Polled(Poll(kIdle, kIdle, true)),
+      Polled(Poll(kIdle, RunningAt(0.9), true), Command::ReadTotalAndVolume, 2),
+      Answer(PumpAnswer::Total(2000.9, kPrice2), Kind::StartedAtThePump, std::nullopt, 2, 2000),
+      Polled(Poll(kIdle, RunningAt(0.1), true), Command::ReadTotalAndVolume, 2),
+      // The cycle saw 0.1, but by the read the next fill showed 0.5, and 0.6 after it: the
+      // totaliser of 2001.45 held 0.55 of it, not the 0.35 the cycle's poll would imply.
+      Answer(PumpAnswer::TotalAndVolume(2001.45, kPrice2, 0.6, 0.5), Kind::Ended, std::nullopt,
+             2, 2000.9)},
+     End::NoFill},
     // Taken over from the journal after a restart: the totaliser says whether the volume on
     // show is still the fill's own.
     {"FillOnItsOwnThatEndedWhileDownIsEndedWhereTheNextBegan",
@@ -308,7 +319,14 @@ const Case kCases[] = {
          return fill;
      }(),
      {Polled(Poll(kIdle, RunningAt(0.4), true), Command::ReadTotalAndVolume, 2),
-      Answer(PumpAnswer::Total(2003.4, kPrice2), Kind::Ended, std::nullopt, 2, 2003.0)},
+      Answer(PumpAnswer::Total(2003.4, kPrice2), Kind::Ended, std::nullopt, 2, 2003.0),
+      // The 0.4 on show is a fill nobody saw, over or not: written down at the pump.
+      Polled(Poll(kIdle, RunningAt(0.4), true), Command::ReadTotal, 2),
+      Answer(PumpAnswer::Total(2003.4, kPrice2), Kind::StartedAtThePump, std::nullopt, 2,
+             2003.0),
+      Polled(Poll(kIdle, RunningAt(0.4), true)), Polled(Poll(kIdle, RunningAt(0.4), true)),
+      Polled(Poll(kIdle, RunningAt(0.4), true), Command::ReadTotal, 2),
+      Answer(PumpAnswer::Total(2003.4, kPrice2), Kind::Ended, std::nullopt, 2, 2003.4)},
      End::NoFill},
     {"FillOnItsOwnStillOnShowAfterARestartGoesOn",
      [] {

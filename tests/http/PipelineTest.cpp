@@ -14,6 +14,7 @@ namespace fuel::http {
 namespace {
 
 using nlohmann::json;
+using Headers = std::vector<std::pair<std::string, std::string>>;
 
 // What the daemon of this test throws when its store cannot be read.
 class StoreDown : public std::runtime_error {
@@ -31,6 +32,7 @@ class MemoryTokens : public TokenStore {
             return std::nullopt;
         return found->second;
     }
+    void Revoke(const std::string& token) { tokens_.erase(token); }
 
   private:
     std::map<std::string, Principal> tokens_ = {{"tok-r", {"reader-1", "reader"}},
@@ -55,6 +57,13 @@ void Throw(TestContext&, const Call& call, Respond) {
     if (call.parameters.at("what") == "store")
         throw StoreDown();
     throw std::runtime_error("it broke");
+}
+
+void Follow(TestContext& context, const Call& call, Respond respond) {
+    ++context.handled;
+    Response response;
+    response.stream = StreamStart{.client = call.principal->name};
+    respond(std::move(response));
 }
 
 void AnswerThenThrow(TestContext&, const Call&, Respond respond) {
@@ -128,6 +137,18 @@ const std::vector<Route>& TestRoutes() {
          .parameters = {Query("access_token", {{"type", "string"}})},
          .handler = HandlerOf(Echo)},
         {.method = "GET",
+         .path = "/events",
+         .summary = "follow the items as Server-Sent Events",
+         .permission = "read",
+         .transport = Transport::ServerSentEvents,
+         .handler = HandlerOf(Follow)},
+        {.method = "GET",
+         .path = "/socket",
+         .summary = "follow the items on a WebSocket",
+         .permission = "read",
+         .transport = Transport::WebSocket,
+         .handler = HandlerOf(Follow)},
+        {.method = "GET",
          .path = "/health",
          .summary = "read the health",
          .permission = std::string(kPublic),
@@ -178,7 +199,7 @@ std::string HeaderOf(const Response& response, const std::string& name) {
 Request MakeRequest(const std::string& method, const std::string& target,
                     const std::string& token = "", const std::string& body = "",
                     const std::string& key = "") {
-    Request request{method, target, {}, body, "test"};
+    Request request{method, target, {{"Host", "test"}}, body, "test"};
     if (!token.empty())
         request.headers.emplace_back("Authorization", "Bearer " + token);
     if (!key.empty())
@@ -350,10 +371,11 @@ TEST_F(PipelineTest, BindsEachParameterTypedByItsSchema) {
          nullptr, "query parameter limit: must be an integer"},
         {"below the minimum", MakeRequest("GET", "/items?limit=0", "tok-r"), nullptr,
          "query parameter limit: must be at least 1"},
-        {"the first of a repeated one",
-         MakeRequest("GET", "/items?limit=2&limit=99", "tok-r"),
-         {{"limit", 2}},
-         nullptr},
+        {"a repeated one", MakeRequest("GET", "/items?limit=2&limit=99", "tok-r"), nullptr,
+         "query parameter limit is given more than once"},
+        {"a repeated one, escaped and apart",
+         MakeRequest("GET", "/items?li%6Dit=2&flag=true&limit=2", "tok-r"), nullptr,
+         "query parameter limit is given more than once"},
         {"a boolean as 1", MakeRequest("GET", "/items?flag=1", "tok-r"), {{"flag", true}}, nullptr},
         {"a boolean as false",
          MakeRequest("GET", "/items?flag=false", "tok-r"),
@@ -509,6 +531,76 @@ TEST_F(PipelineTest, RefusesWithTheFirstStepThatFails) {
         EXPECT_EQ(Message(response).rfind(c.message, 0), 0u) << response.body;
     }
     EXPECT_EQ(context_.handled, 0);
+}
+
+// What the request asks of the connection must be what the route is: one site (Host), and
+// the route's transport, decided here once so that the session only carries it out.
+TEST_F(PipelineTest, HoldsTheRequestToOneHostAndToItsRoutesTransport) {
+    const auto with = [](Request request, Headers headers) {
+        for (auto& header : headers)
+            request.headers.push_back(std::move(header));
+        return request;
+    };
+    const auto without = [](Request request, const std::string& name) {
+        std::erase_if(request.headers, [&](const auto& field) { return field.first == name; });
+        return request;
+    };
+    const Headers handshake = {{"Connection", "keep-alive, Upgrade"}, {"Upgrade", "WebSocket"}};
+    const StepCase cases[] = {
+        {"no Host", without(MakeRequest("GET", "/health"), "Host"), 400, "bad-request",
+         "the request has no Host header"},
+        {"two Hosts", with(MakeRequest("GET", "/health"), {{"host", "other"}}), 400, "bad-request",
+         "the request has 2 Host headers"},
+        {"a WebSocket's handshake", with(MakeRequest("GET", "/socket", "tok-r"), handshake), 0, "",
+         ""},
+        {"a plain GET of a WebSocket", MakeRequest("GET", "/socket", "tok-r"), 426,
+         "upgrade-required", ""},
+        {"Upgrade without Connection: Upgrade",
+         with(MakeRequest("GET", "/socket", "tok-r"), {{"Upgrade", "websocket"}}), 426,
+         "upgrade-required", ""},
+        {"a handshake for Server-Sent Events",
+         with(MakeRequest("GET", "/events", "tok-r"), handshake), 400, "bad-request",
+         "/events is not a WebSocket"},
+        {"a handshake for an answer", with(MakeRequest("GET", "/items", "tok-r"), handshake), 400,
+         "bad-request", "/items is not a WebSocket"},
+        {"Server-Sent Events", MakeRequest("GET", "/events", "tok-r"), 0, "", ""},
+    };
+    for (const StepCase& c : cases) {
+        SCOPED_TRACE(c.what);
+        Passage passage(c.request);
+        ExpectRefusal(RunTo(&Pipeline::CheckTransport, passage), c);
+    }
+    const Response refused = Handle(MakeRequest("GET", "/socket", "tok-r"));
+    EXPECT_EQ(HeaderOf(refused, "Upgrade"), "websocket");
+    EXPECT_EQ(context_.handled, 0);
+}
+
+// A stream outlives the request that opened it: what it is handed says which transport it
+// is and asks the token store again each time, so that a revoked token ends it.
+TEST_F(PipelineTest, HandsAStreamItsTransportAndAskingAfterItsToken) {
+    struct Case {
+        const char* target;
+        Headers headers;
+        bool webSocket;
+    };
+    const Case cases[] = {
+        {"/events", {}, false},
+        {"/socket", {{"Connection", "Upgrade"}, {"Upgrade", "websocket"}}, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.target);
+        Request request = MakeRequest("GET", c.target, "tok-w");
+        request.headers.insert(request.headers.end(), c.headers.begin(), c.headers.end());
+        const Response response = Handle(request);
+        ASSERT_TRUE(response.stream.has_value()) << response.body;
+        EXPECT_EQ(response.stream->webSocket, c.webSocket);
+        ASSERT_TRUE(response.stream->stillAllowed);
+        EXPECT_TRUE(response.stream->stillAllowed());
+    }
+    const Response stream = Handle(MakeRequest("GET", "/events", "tok-r"));
+    ASSERT_TRUE(stream.stream && stream.stream->stillAllowed);
+    tokens_.Revoke("tok-r");
+    EXPECT_FALSE(stream.stream->stillAllowed());
 }
 
 TEST_F(PipelineTest, HandsWhatPassedToTheHandler) {

@@ -3,14 +3,25 @@
 // fill from authorisation to cleared sale, idempotent and refused clears, and event streams
 // resumed after a disconnection in the middle of a fill and after a restart, with no event
 // missed or repeated.
+#include <arpa/inet.h>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
 #include <signal.h>
+#include <sys/resource.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
+#include <cerrno>
+#include <cstring>
+#include <fstream>
+#include <iostream>
+#include <iterator>
 #include <set>
+#include <sstream>
 #include <thread>
 
 #include "forecourt/Database.h"
-
 #include "testing/ChildProcess.h"
 #include "tests/server/ServerTestSupport.h"
 
@@ -49,17 +60,17 @@ std::string Trimmed(std::string text) {
 // The daemon on a free port, its log in the directory.
 class Daemon {
   public:
-    Daemon(const fs::path& dir, const fs::path& config, const std::string& name)
+    Daemon(const fs::path& dir, const fs::path& config, const std::string& name,
+           const std::vector<std::string>& more = {})
         : log_(dir / (name + ".log")),
-          child_(FUEL_FORECOURTD_PATH,
-                 {"--config", config.string(), "--listen", "127.0.0.1:0", "--heartbeat", "1"},
-                 dir / (name + ".out"), log_) {
+          child_(FUEL_FORECOURTD_PATH, Arguments(config, more), dir / (name + ".out"), log_) {
         const auto line = WaitForText(log_, "listening on http://127.0.0.1:", 60s);
         if (!line)
             throw std::runtime_error("the daemon did not start: " + ReadBytes(log_));
         port_ = static_cast<std::uint16_t>(std::stoi(line->substr(line->rfind(':') + 1)));
     }
     std::uint16_t Port() const { return port_; }
+    pid_t Pid() const { return child_.Pid(); }
     std::string Log() const { return ReadBytes(log_); }
     // SIGTERM; the exit status.
     int Stop() {
@@ -68,10 +79,60 @@ class Daemon {
     }
 
   private:
+    static std::vector<std::string> Arguments(const fs::path& config,
+                                              const std::vector<std::string>& more) {
+        std::vector<std::string> words = {"--config",    config.string(), "--listen",
+                                          "127.0.0.1:0", "--heartbeat",   "1"};
+        words.insert(words.end(), more.begin(), more.end());
+        return words;
+    }
+
     fs::path log_;
     ChildProcess child_;
     std::uint16_t port_ = 0;
 };
+
+// The process's CPU time so far (user and system), from /proc.
+std::chrono::milliseconds CpuTime(pid_t pid) {
+    std::ifstream file("/proc/" + std::to_string(pid) + "/stat");
+    std::string stat((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+    // The fields after the command's name, which is in parentheses and may hold spaces.
+    std::istringstream fields(stat.substr(stat.rfind(')') + 2));
+    std::vector<std::string> values;
+    for (std::string value; fields >> value;)
+        values.push_back(value);
+    if (values.size() < 13)
+        return std::chrono::milliseconds(-1);
+    const long ticks = std::stol(values[11]) + std::stol(values[12]);  // utime, stime
+    return std::chrono::milliseconds(ticks * 1000 / ::sysconf(_SC_CLK_TCK));
+}
+
+std::size_t OpenDescriptors(pid_t pid) {
+    const fs::path fds = "/proc/" + std::to_string(pid) + "/fd";
+    return static_cast<std::size_t>(
+        std::distance(fs::directory_iterator(fds), fs::directory_iterator()));
+}
+
+int Occurrences(const std::string& text, const std::string& what) {
+    int count = 0;
+    for (std::size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1))
+        ++count;
+    return count;
+}
+
+// A connection that says nothing, to hold one of the daemon's descriptors.
+int IdleConnection(std::uint16_t port) {
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in target{};
+    target.sin_family = AF_INET;
+    target.sin_port = htons(port);
+    target.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (fd >= 0 && ::connect(fd, reinterpret_cast<sockaddr*>(&target), sizeof target) != 0) {
+        ::close(fd);
+        return -1;
+    }
+    return fd;
+}
 
 // Reads a stream's events until `enough` says so (or the time is up), keeping every one.
 void ReadUntil(EventStreamClient& stream, std::vector<SseEvent>& events,
@@ -423,6 +484,73 @@ TEST_F(DaemonTest, TellsAStreamBehindTheRetentionToReload) {
     EXPECT_EQ(first->id, oldest);
     EXPECT_NE(first->type, "reload");
     EXPECT_EQ(daemon.Stop(), 0);
+}
+
+// Out of descriptors, the daemon neither spins on its accept nor fills its log: it waits,
+// says so once, and serves again once connections close.
+TEST_F(DaemonTest, WaitsOutTheEndOfItsDescriptorsWithoutSpinningAndServesAgain) {
+    Daemon daemon(dir_.Path(), config_, "starved", {"--header-timeout", "60"});
+    HttpClient probe(daemon.Port());
+    ASSERT_EQ(probe.Send("GET", "/healthz").status, 200);
+    const auto idleStart = CpuTime(daemon.Pid());
+    std::this_thread::sleep_for(3s);
+    const auto idleCpu = CpuTime(daemon.Pid()) - idleStart;
+
+    const std::size_t open = OpenDescriptors(daemon.Pid());
+    const rlimit low{open + 16, open + 16};
+    ASSERT_EQ(::prlimit(daemon.Pid(), RLIMIT_NOFILE, &low, nullptr), 0) << std::strerror(errno);
+    std::vector<int> connections;
+    for (int i = 0; i < 60; ++i)
+        connections.push_back(IdleConnection(daemon.Port()));
+    ASSERT_TRUE(WaitForText(dir_.Path() / "starved.log", "taking no connections", 10s));
+    const auto starvedStart = CpuTime(daemon.Pid());
+    std::this_thread::sleep_for(3s);
+    const auto starvedCpu = CpuTime(daemon.Pid()) - starvedStart;
+    RecordProperty("idle_cpu_ms_in_3s", std::to_string(idleCpu.count()));
+    RecordProperty("starved_cpu_ms_in_3s", std::to_string(starvedCpu.count()));
+    std::cerr << "CPU in 3 s: idle " << idleCpu.count() << " ms, out of descriptors "
+              << starvedCpu.count() << " ms\n";
+    EXPECT_LT(starvedCpu, 300ms);  // 10 % of a core
+    EXPECT_EQ(Occurrences(daemon.Log(), "taking no connections"), 1) << daemon.Log();
+
+    for (const int fd : connections) {
+        if (fd >= 0)
+            ::close(fd);
+    }
+    HttpClient after(daemon.Port());
+    EXPECT_EQ(after.Send("GET", "/healthz").status, 200);
+    EXPECT_TRUE(WaitForText(dir_.Path() / "starved.log", "accepting connections again", 10s));
+    EXPECT_EQ(daemon.Stop(), 0);
+}
+
+// The journal holds the tokens' hashes and every sale: the daemon's files are its user's
+// alone whatever the umask it was started with, a journal left readable by an older version
+// is closed to others, and no token reaches the log, --verbose included.
+TEST_F(DaemonTest, KeepsItsJournalPrivateAndTokensOutOfItsLog) {
+    const mode_t previous = ::umask(022);
+    const std::string token = AddToken("watcher", "viewer");
+    const fs::path journal = dir_.Path() / "forecourt.db";
+    const auto mode = [](const fs::path& file) {
+        struct stat status {};
+        return ::stat(file.c_str(), &status) == 0 ? status.st_mode & 0777 : 0xFFFF;
+    };
+    EXPECT_EQ(mode(journal), 0600u) << "as the token command made it";
+    ::chmod(journal.c_str(), 0644);
+    {
+        Daemon daemon(dir_.Path(), config_, "private", {"--verbose"});
+        for (const char* suffix : {"", "-wal", "-shm"})
+            EXPECT_EQ(mode(journal.string() + suffix), 0600u) << suffix;
+        EventStreamClient stream(daemon.Port(), "/api/v1/events?access_token=" + token, {});
+        EXPECT_EQ(stream.Status(), 200);
+        HttpClient client(daemon.Port());
+        EXPECT_EQ(
+            client.Send("GET", "/api/v1/client", {{"Authorization", "Bearer " + token}}).status,
+            200);
+        EXPECT_TRUE(WaitForText(dir_.Path() / "private.log", "access_token=REDACTED", 10s));
+        EXPECT_EQ(daemon.Log().find(token), std::string::npos) << daemon.Log();
+        EXPECT_EQ(daemon.Stop(), 0);
+    }
+    ::umask(previous);
 }
 
 TEST_F(DaemonTest, RefusesPlainHttpOffTheLoopbackAndSaysWhy) {

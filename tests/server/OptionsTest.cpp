@@ -2,6 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <fstream>
+#include <iterator>
+#include <map>
+#include <sstream>
+
 namespace fuel::server {
 namespace {
 
@@ -70,8 +75,51 @@ INSTANTIATE_TEST_SUITE_P(
         ListenCase{"--colour red", nullptr, 0, "unknown option --colour"},
         ListenCase{"--heartbeat 0", nullptr, 0, "--heartbeat must be seconds"},
         ListenCase{"--max-connections 0", nullptr, 0, "--max-connections must be"},
+        ListenCase{"--max-connections-per-peer 0", nullptr, 0,
+                   "--max-connections-per-peer must be"},
+        ListenCase{"--header-timeout 0", nullptr, 0, "--header-timeout must be seconds"},
         ListenCase{"--role pos", nullptr, 0, "--role is for token add"},
         ListenCase{"serve", nullptr, 0, "unknown command 'serve'"}));
+
+TEST(OptionsTest, TakesTheConnectionLimitsAndTheHeadersTime) {
+    const ServerSettings defaults;
+    EXPECT_LT(defaults.maxConnectionsPerPeer * 4, defaults.maxConnections);
+    EXPECT_LT(defaults.headerTimeout, defaults.requestTimeout);
+    const Invocation invocation = ParseCommandLine(
+        Words("--max-connections 100 --max-connections-per-peer 7 --header-timeout 2.5"));
+    EXPECT_EQ(invocation.settings.maxConnections, 100u);
+    EXPECT_EQ(invocation.settings.maxConnectionsPerPeer, 7u);
+    EXPECT_EQ(invocation.settings.headerTimeout, std::chrono::milliseconds(2500));
+}
+
+// The unit as installed must let the daemon have its default connections, and keep its
+// journal to itself.
+TEST(OptionsTest, TheSystemdUnitAgreesWithTheDefaults) {
+    std::ifstream file(std::string(FUEL_SOURCE_DIR) + "/server/systemd/fuel-forecourtd.service");
+    ASSERT_TRUE(file.is_open());
+    std::map<std::string, std::string> keys;
+    for (std::string line; std::getline(file, line);) {
+        const std::size_t equals = line.find('=');
+        if (!line.empty() && line[0] != '#' && equals != std::string::npos)
+            keys[line.substr(0, equals)] = line.substr(equals + 1);
+    }
+    ASSERT_TRUE(keys.count("LimitNOFILE"));
+    const std::size_t soft = std::stoul(keys["LimitNOFILE"]);  // SOFT[:HARD]
+    EXPECT_GE(soft, ServerSettings{}.maxConnections + http::kDescriptorReserve);
+    EXPECT_LE(soft, 2 * (ServerSettings{}.maxConnections + http::kDescriptorReserve));
+    EXPECT_EQ(keys["UMask"], "0077");
+    EXPECT_EQ(keys["StateDirectoryMode"], "0700");
+}
+
+TEST(OptionsTest, TheManualPageListsTheTls12Suites) {
+    std::ifstream file(std::string(FUEL_SOURCE_DIR) + "/docs/fuel-forecourtd.8");
+    std::string page((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+    for (std::size_t at; (at = page.find("\\-")) != std::string::npos;)
+        page.replace(at, 2, "-");
+    std::istringstream suites(http::kTls12Ciphers);
+    for (std::string suite; std::getline(suites, suite, ':');)
+        EXPECT_NE(page.find("\\fB" + suite + "\\fR"), std::string::npos) << suite;
+}
 
 TEST(OptionsTest, ParsesTheTokenCommands) {
     const Invocation add = ParseCommandLine(Words("token add till-1 --role pos --config s.ini"));

@@ -9,6 +9,8 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <atomic>
+#include <iostream>
 #include <thread>
 
 #include "tests/server/ServerTestSupport.h"
@@ -143,6 +145,77 @@ TEST_F(ServerTest, RefusesAStreamWithoutAToken) {
     EXPECT_NE(stream.Body().find("no-token"), std::string::npos);
 }
 
+// The token is revoked as its command does it, in the journal, while the streams run: they
+// end within seconds with the reason, and the token opens no new one.
+TEST_F(ServerTest, EndsARevokedTokensStreamsWithinSeconds) {
+    const std::string token = S().Tokens().Add("watcher", server::Role::Viewer);
+    RunningServer server(S(), Quick());
+    EventStreamClient stream(server.Port(), "/api/v1/events?access_token=" + token, {});
+    ASSERT_EQ(stream.Status(), 200);
+    WebSocketClient socket(server.Port(), "/api/v1/ws", {{"Authorization", "Bearer " + token}});
+    ASSERT_TRUE(socket.Open());
+    S().Tokens().Revoke("watcher");
+    const auto revoked = std::chrono::steady_clock::now();
+
+    std::optional<SseEvent> last;
+    while (!stream.Ended() && std::chrono::steady_clock::now() - revoked < 10s) {
+        if (auto event = stream.Next(500ms); event && event->type == "error")
+            last = event;
+    }
+    ASSERT_TRUE(last.has_value());
+    EXPECT_EQ(Parse(last->data)["error"]["code"], "revoked");
+    while (socket.CloseCode() == 0 && std::chrono::steady_clock::now() - revoked < 10s)
+        socket.Next(500ms);
+    EXPECT_EQ(socket.CloseCode(), 1008);
+    const auto took = std::chrono::steady_clock::now() - revoked;
+    EXPECT_LT(took, server::ServerSettings{}.credentialCheck + 2s);
+    RecordProperty(
+        "revoked_stream_end_ms",
+        std::to_string(std::chrono::duration_cast<std::chrono::milliseconds>(took).count()));
+    EventStreamClient again(server.Port(), "/api/v1/events?access_token=" + token, {});
+    EXPECT_EQ(again.Status(), 401);
+}
+
+// Each event route has its transport, and every request one Host and each parameter once;
+// the answers come through the listener as they are decided.
+TEST_F(ServerTest, AnswersEachEventRouteOnlyWithItsTransportAndRequestsWithOneHost) {
+    RunningServer server(S(), Quick());
+    const std::string bearer = "Authorization: " + S().Bearer("viewer1") + "\r\n";
+    const std::string handshake =
+        "Connection: Upgrade\r\nUpgrade: websocket\r\nSec-WebSocket-Version: 13\r\n"
+        "Sec-WebSocket-Key: dGhlIHNhbXBsZSBub25jZQ==\r\n";
+    struct Case {
+        const char* what;
+        std::string request;
+        const char* status;
+    };
+    const Case cases[] = {
+        {"a WebSocket asked for with Upgrade alone",
+         "GET /api/v1/ws HTTP/1.1\r\nHost: x\r\n" + bearer + "Upgrade: websocket\r\n",
+         "HTTP/1.1 426 "},
+        {"a WebSocket asked for as a plain GET", "GET /api/v1/ws HTTP/1.1\r\nHost: x\r\n" + bearer,
+         "HTTP/1.1 426 "},
+        {"Server-Sent Events asked for with a WebSocket handshake",
+         "GET /api/v1/events HTTP/1.1\r\nHost: x\r\n" + bearer + handshake, "HTTP/1.1 400 "},
+        {"no Host", "GET /healthz HTTP/1.1\r\n", "HTTP/1.1 400 "},
+        {"two Hosts", "GET /healthz HTTP/1.1\r\nHost: x\r\nHost: y\r\n", "HTTP/1.1 400 "},
+        {"limit twice", "GET /api/v1/sales?limit=1&limit=5000 HTTP/1.1\r\nHost: x\r\n" + bearer,
+         "HTTP/1.1 400 "},
+        {"a WebSocket, rightly asked for",
+         "GET /api/v1/ws HTTP/1.1\r\nHost: x\r\n" + bearer + handshake, "HTTP/1.1 101 "},
+        {"Server-Sent Events, rightly asked for",
+         "GET /api/v1/events HTTP/1.1\r\nHost: x\r\n" + bearer, "HTTP/1.1 200 "},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        const std::string answer =
+            RawExchange(server.Port(), c.request + "Connection: close\r\n\r\n", 1000ms);
+        EXPECT_EQ(answer.rfind(c.status, 0), 0u) << answer.substr(0, 300);
+        const bool stream = std::string(c.status) == "HTTP/1.1 200 ";
+        EXPECT_EQ(answer.find("text/event-stream") != std::string::npos, stream);
+    }
+}
+
 TEST_F(ServerTest, ReportsHealthAndCountersOverHttp) {
     RunningServer server(S(), Quick());
     HttpClient client(server.Port());
@@ -256,6 +329,100 @@ TEST_F(BusyServerTest, DropsAClientThatStopsReadingAndTellsItWhy) {
             expected.push_back(event.sequence);
     }
     EXPECT_EQ(journaled, expected);
+}
+
+// The lines' poll cycles completed so far, over every line.
+std::uint64_t Cycles(forecourt::Forecourt& forecourt) {
+    std::uint64_t cycles = 0;
+    for (const forecourt::LineHealth& line : forecourt.Health())
+        cycles += line.cycles;
+    return cycles;
+}
+
+// Readers never wait in the lines' queues: eight viewers reading totals and reconciliations
+// as fast as they are answered leave the poll cycle as it is idle, and a till's stop in the
+// middle of a fill is answered within a cycle.
+TEST_F(BusyServerTest, KeepsThePollCycleAndAStopsAnswerUnderEightReaders) {
+    // A station of its own: the suite's has sales left unpaid on its pumps.
+    Station station(true);
+    RunningServer server(station, {});
+    forecourt::Forecourt& forecourt = station.Forecourt();
+    // Cycles a second, timed over whole cycles from one cycle's end.
+    const auto rate = [&] {
+        constexpr std::uint64_t kCycles = 8;
+        const auto wait = [&](std::uint64_t count) {
+            const auto deadline = std::chrono::steady_clock::now() + 60s;
+            while (Cycles(forecourt) < count && std::chrono::steady_clock::now() < deadline)
+                std::this_thread::sleep_for(2ms);
+            return std::chrono::steady_clock::now();
+        };
+        const std::uint64_t first = Cycles(forecourt) + 1;
+        const auto start = wait(first);
+        const std::chrono::duration<double> took = wait(first + kCycles) - start;
+        return static_cast<double>(kCycles) / took.count();
+    };
+    HttpClient till(server.Port());
+    const Headers pos = {{"Authorization", station.Bearer("pos1")}};
+    const auto authorise = [&](const std::string& key) {
+        Headers headers = pos;
+        headers.emplace_back("Idempotency-Key", key);
+        return till.Send("POST", "/api/v1/fuel-points/1/authorise", headers,
+                         R"({"preset":{"kind":"money","value":900}})");
+    };
+    const auto stopIn = [&](const std::string& key) {
+        Headers headers = pos;
+        headers.emplace_back("Idempotency-Key", key);
+        const auto asked = std::chrono::steady_clock::now();
+        const HttpAnswer answer = till.Send("POST", "/api/v1/fuel-points/1/stop", headers);
+        EXPECT_EQ(answer.status, 200) << answer.body;
+        return std::chrono::steady_clock::now() - asked;
+    };
+    ASSERT_TRUE(WaitForState(forecourt, 1, "IDLE", 30s));
+    ASSERT_EQ(authorise("viewers-idle").status, 200);
+    ASSERT_TRUE(WaitForState(forecourt, 1, "FUELLING", 30s));
+    const double idle = rate();
+    const auto idleStop = stopIn("viewers-stop-idle");
+    ASSERT_TRUE(WaitForState(forecourt, 1, "IDLE", 30s));
+
+    std::atomic<bool> reading{true};
+    std::atomic<int> answered{0};
+    std::vector<std::thread> viewers;
+    for (int i = 0; i < 8; ++i) {
+        viewers.emplace_back([&, i] {
+            HttpClient viewer(server.Port());
+            const Headers bearer = {{"Authorization", station.Bearer("viewer1")}};
+            while (reading) {
+                const std::string target =
+                    i % 2 == 0 ? "/api/v1/fuel-points/" + std::to_string(i / 2 + 1) + "/totals"
+                               : "/api/v1/reconciliation?from=2000-01-01T00:00:00Z";
+                answered += viewer.Send("GET", target, bearer).status == 200;
+            }
+        });
+    }
+    ASSERT_EQ(authorise("viewers-busy").status, 200);
+    ASSERT_TRUE(WaitForState(forecourt, 1, "FUELLING", 30s));
+    const double loaded = rate();
+    const auto busyStop = stopIn("viewers-stop-busy");
+    reading = false;
+    for (std::thread& viewer : viewers)
+        viewer.join();
+
+    const auto ms = [](auto duration) {
+        return std::chrono::duration_cast<std::chrono::milliseconds>(duration).count();
+    };
+    std::cerr << "poll cycles/s: idle " << idle << ", eight readers " << loaded << " ("
+              << answered.load() << " reads answered); stop answered in " << ms(idleStop)
+              << " ms idle, " << ms(busyStop) << " ms under the readers\n";
+    RecordProperty("cycles_per_second_idle", std::to_string(idle));
+    RecordProperty("cycles_per_second_readers", std::to_string(loaded));
+    RecordProperty("stop_ms_idle", std::to_string(ms(idleStop)));
+    RecordProperty("stop_ms_readers", std::to_string(ms(busyStop)));
+    EXPECT_GT(answered.load(), 8);
+    EXPECT_GE(loaded, 0.9 * idle);
+    // One cycle of a line, as the idle rate over every line tells it.
+    const std::chrono::duration<double> cycle(static_cast<double>(forecourt.Health().size()) /
+                                              idle);
+    EXPECT_LT(std::chrono::duration<double>(busyStop), cycle);
 }
 
 }  // namespace fuel::test

@@ -79,6 +79,7 @@ http::Request MakeRequest(const std::string& method, const std::string& target,
     http::Request request;
     request.method = method;
     request.target = target;
+    request.headers.emplace_back("Host", "127.0.0.1");
     if (!authorization.empty())
         request.headers.emplace_back("Authorization", authorization);
     if (!key.empty())

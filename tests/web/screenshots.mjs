@@ -1,6 +1,7 @@
 // The console's pictures for docs/forecourt.md (and one for the README): the forecourt idle,
 // fuelling, with sales waiting, with a pump offline and one closed (on a tablet, in Russian),
-// and the price dialog. Run after a build, from the repository's root:
+// the price dialog, and the alarms of controllers replaced under the station and of a fill
+// nobody authorised. Run after a build, from the repository's root:
 //     node tests/web/screenshots.mjs [OUTPUT-FOLDER]     (default docs/images)
 
 import path from 'node:path';
@@ -37,10 +38,11 @@ const free = async (id) => until(async () => ['IDLE', 'CALLING'].includes(await 
 
 try {
     const page = await open('manager');
+    // Pump 4's customers dispense by themselves, one after another: it is caught between two.
     await until(async () => {
         const states = await Promise.all([1, 2, 3, 4].map(state));
         return states.every((s) => s === 'IDLE');
-    }, { timeout: 120000, what: 'every pump idle' });
+    }, { timeout: 300000, every: 250, what: 'every pump idle' });
     await shoot(page, 'forecourt-idle.png');
 
     await station.request('till-2', 'POST', '/api/v1/fuel-points/1/authorise', { preset: { kind: 'money', value: 400 } });
@@ -69,6 +71,23 @@ try {
     await station.request('manager', 'POST', '/api/v1/fuel-points/2/close');
     const tablet = await open('till-2', { language: 'ru', width: 800, height: 1280 });
     await shoot(tablet, 'forecourt-offline.png');
+    await tablet.close();
+    await station.request('manager', 'POST', '/api/v1/fuel-points/2/open');
+
+    // New controllers under the station (their totalisers start again), and pump 4 no longer
+    // set up as one whose fills start at the pump: its next customer's fill is one nobody
+    // authorised. Pump 4's earlier fills wait in the sales, marked as started at the pump.
+    // The page is open across the restart: it resumes its stream where it was, so the alarms
+    // raised as the daemon starts reach it.
+    const alarms = await open('manager');
+    await station.stop();
+    station.replaceControllers();
+    await station.start();
+    await alarms.waitForSelector('#connection[data-status="live"]', { timeout: 30000 });
+    await alarms.waitForSelector('#alarms .alarm[data-kind="totaliser-reset"]', { timeout: 30000 });
+    await alarms.waitForSelector('#alarms .alarm[data-kind="unauthorised-fill"]', { timeout: 180000 });
+    await until(async () => (await station.point(4)).fill?.volume > 1, { timeout: 60000, what: 'the fill nobody authorised running' });
+    await shoot(alarms, 'forecourt-alarm.png');
 } finally {
     await browser.close();
     await station.remove();

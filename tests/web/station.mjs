@@ -73,17 +73,31 @@ export class Station {
         return `http://127.0.0.1:${this.port}/`;
     }
 
+    // While the daemon is stopped: the emulated controllers replaced by new ones (their
+    // memory beside the journal gone: fresh totals), and fuel point 4 set up as if nobody had
+    // said that its fills start at the pump, so that each of them is one no till authorised.
+    replaceControllers() {
+        if (this.process) throw new Error('the daemon runs: stop it first');
+        fs.rmSync(path.join(this.dir, 'forecourt.db.forecourt.controllers'), { force: true });
+        const text = fs.readFileSync(this.config, 'utf8');
+        const changed = text.replace(/^release = pump$/m, '');
+        if (changed === text) throw new Error('the example station has no fuel point whose fills start at the pump');
+        fs.writeFileSync(this.config, changed);
+    }
+
     // Starts the daemon (on the port it had before, after a restart) and waits until it
     // listens.
     async start() {
         const child = spawn(daemonPath, ['--config', this.config, '--listen', `127.0.0.1:${this.port}`, '--heartbeat', '2'], { stdio: ['ignore', 'ignore', 'pipe'] });
         this.process = child;
         child.stderr.setEncoding('utf8');
+        // The log goes on across restarts: only this start's lines say it listens.
+        const from = this.log.length;
         await new Promise((resolve, reject) => {
             const timer = setTimeout(() => reject(new Error(`the daemon did not start:\n${this.log}`)), 30000);
             child.stderr.on('data', (text) => {
                 this.log += text;
-                const match = /listening on http:\/\/127\.0\.0\.1:(\d+)/.exec(this.log);
+                const match = /listening on http:\/\/127\.0\.0\.1:(\d+)/.exec(this.log.slice(from));
                 if (match) {
                     this.port = Number(match[1]);
                     clearTimeout(timer);

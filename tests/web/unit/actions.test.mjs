@@ -42,6 +42,11 @@ test('what each action sends and what the page says', async (t) => {
             what: 'a price taken at once', action: 'price', target: '92', body: { price: 40 }, answer: { grade: { name: 'Regular', price: 40 }, nozzles: [{}] },
             sent: ['PUT', '/api/v1/grades/92/price'], toast: ['ok', 'Regular: 40.00 on 1 nozzles', ''],
         },
+        {
+            what: 'a price some controllers take none of: counted apart, their pumps named once', action: 'price', target: '95', body: { price: 46 },
+            answer: { grade: { name: 'Super 95', price: 46 }, nozzles: [{ fuelPoint: 1 }, { fuelPoint: 2, deferred: true }, { fuelPoint: 4, takesNoPrice: true }, { fuelPoint: 4, takesNoPrice: true }] },
+            sent: ['PUT', '/api/v1/grades/95/price'], toast: ['ok', 'Super 95: 46.00 on 2 nozzles', '1 of them after their running fill; 2 nozzles take no price (pump 4)'],
+        },
         { what: 'an emergency stop with nothing running', action: 'emergency', target: null, answer: { fuelPoints: [] }, sent: ['POST', '/api/v1/forecourt/emergency-stop'], toast: ['ok', 'Emergency stop: pumps stopped: —', ''] },
         { what: 'an emergency stop', action: 'emergency', target: null, answer: { fuelPoints: [1, 4] }, sent: ['POST', '/api/v1/forecourt/emergency-stop'], toast: ['ok', 'Emergency stop: pumps stopped: 1, 4', ''] },
     ];

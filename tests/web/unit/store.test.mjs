@@ -81,7 +81,38 @@ test('events change what they carry', async (t) => {
         {
             what: 'an event of an unknown type changes nothing',
             event: { id: 41, type: 'something-new', data: {} },
-            check: (s, c) => { assert.deepEqual(c, { points: [], sales: false, grades: false, notice: null }); assert.equal(s.sequence, 41); },
+            check: (s, c) => { assert.deepEqual(c, { points: [], sales: false, grades: false, notice: null, alarm: null }); assert.equal(s.sequence, 41); },
+        },
+        {
+            what: 'an alarm is handed on as it came, and changes no pump',
+            event: { id: 42, type: 'alarm', at: '2024-05-01T10:00:00.000Z', data: { kind: 'unauthorised-fill', fuelPoint: 1, nozzle: 2, sale: 12, message: 'm' } },
+            check: (s, c) => { assert.equal(c.alarm.data.sale, 12); assert.equal(c.alarm.id, 42); assert.deepEqual(c.points, []); assert.equal(s.sequence, 42); },
+        },
+        {
+            what: 'a nozzle that takes no price keeps its price, is marked, and stays marked when its pump changes',
+            event: {
+                id: 41, type: 'price',
+                data: { grade: { code: '95', name: 'Super 95', price: 46.5 }, nozzles: [
+                    { fuelPoint: 1, nozzle: 1, confirmed: false, deferred: false, takesNoPrice: true, error: null },
+                    { fuelPoint: 2, nozzle: 1, confirmed: true, deferred: false, takesNoPrice: false, error: null }] },
+            },
+            check: (s, c) => {
+                assert.equal(s.points.get(1).nozzles[0].price, 45);
+                assert.deepEqual([s.takesNoPrice(1, 1), s.takesNoPrice(1, 2), s.takesNoPrice(2, 1)], [true, false, false]);
+                assert.deepEqual(c.points.sort(), [1, 2]);
+                s.apply({ id: 42, type: 'fuel-point', data: point(1, 'CALLING') });
+                assert.equal(s.takesNoPrice(1, 1), true);
+                // A controller that takes prices again (back in a normal mode): no longer marked.
+                s.apply({ id: 43, type: 'price', data: { grade: { code: '95', name: 'Super 95', price: 47 }, nozzles: [
+                    { fuelPoint: 1, nozzle: 1, confirmed: true, deferred: false, takesNoPrice: false, error: null }] } });
+                assert.equal(s.takesNoPrice(1, 1), false);
+                assert.equal(s.points.get(1).nozzles[0].price, 47);
+            },
+        },
+        {
+            what: 'a fuel point whose view says its nozzles take no price is marked without any price report',
+            event: { id: 41, type: 'fuel-point', data: { ...point(2, 'IDLE'), nozzles: [{ number: 1, grade: '95', price: 0, takesNoPrice: true }] } },
+            check: (s) => assert.deepEqual([s.takesNoPrice(2, 1), s.takesNoPrice(1, 1)], [true, false]),
         },
     ];
     for (const c of cases) {
