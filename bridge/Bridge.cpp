@@ -328,6 +328,14 @@ class Bridge::Worker : public MqttClient::Listener {
         while (!caughtUp && inFlight_.size() < options_.window) {
             const std::vector<Event> events =
                 place_.Read(reader, horizon, options_.window - inFlight_.size());
+            // The journal keeps every event the broker has not acknowledged; one it no longer
+            // holds went before this station had a bridge, or with a journal put in place.
+            if (place_.Lost()) {
+                Note("events after " + std::to_string(place_.Position()) +
+                     (place_.Oldest() ? " and before " + std::to_string(*place_.Oldest())
+                                      : std::string()) +
+                     " are no longer in the journal and cannot be sent");
+            }
             for (const Event& event : events) {
                 const MqttClient::Sent sent =
                     client_->Publish(EventTopic(config_.station, event.type),
@@ -352,8 +360,8 @@ class Bridge::Worker : public MqttClient::Listener {
                 }
                 place_.Accept(event.sequence);
             }
-            // Events the journal cannot give (it was replaced under us) are not waited for.
-            caughtUp = place_.Reached(horizon) || place_.Missing();
+            // Events the journal cannot give are not waited for.
+            caughtUp = place_.Reached(horizon) || (place_.Lost() && events.empty());
         }
         if (published > 0) {
             std::lock_guard lock(statusMutex_);

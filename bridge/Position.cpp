@@ -12,15 +12,24 @@ std::vector<forecourt::Migration> Migrations() {
                                  }}};
 }
 
+forecourt::Sequence ReadPosition(forecourt::Connection& db, const std::string& station) {
+    forecourt::Statement& select =
+        db.Prepare("SELECT sequence FROM mqtt_published WHERE station = ?1");
+    select.Bind(1, station);
+    const forecourt::Sequence position = select.Step() ? select.Integer(0) : 0;
+    select.Reset();
+    return position;
+}
+
 forecourt::Sequence ReadPosition(const forecourt::Journal& journal, const std::string& station) {
-    return journal.Read([&](forecourt::Connection& db) -> forecourt::Sequence {
-        forecourt::Statement& select =
-            db.Prepare("SELECT sequence FROM mqtt_published WHERE station = ?1");
-        select.Bind(1, station);
-        const forecourt::Sequence position = select.Step() ? select.Integer(0) : 0;
-        select.Reset();
-        return position;
-    });
+    return journal.Read([&](forecourt::Connection& db) { return ReadPosition(db, station); });
+}
+
+std::function<std::optional<forecourt::Sequence>(forecourt::Connection&)> HeldForBroker(
+    std::string station) {
+    return [station = std::move(station)](forecourt::Connection& db) {
+        return std::optional<forecourt::Sequence>(ReadPosition(db, station));
+    };
 }
 
 void WritePosition(forecourt::Journal& journal, const std::string& station,

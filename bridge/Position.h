@@ -3,6 +3,8 @@
 // the bridge's own. Written only through the journal's single writer.
 #pragma once
 
+#include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -17,6 +19,15 @@ std::vector<forecourt::Migration> Migrations();
 // 0 when nothing of this station has been published yet. Throws DatabaseError (also when
 // the journal was opened without Migrations()).
 forecourt::Sequence ReadPosition(const forecourt::Journal& journal, const std::string& station);
+
+// The same, on a connection the caller holds (the retention's, inside its transaction):
+// what the journal may let go of is read where it is deleted.
+forecourt::Sequence ReadPosition(forecourt::Connection& db, const std::string& station);
+
+// What the journal's retention must keep for the station's broker (forecourt::Options::
+// heldEvents): every event after the position the broker has acknowledged.
+std::function<std::optional<forecourt::Sequence>(forecourt::Connection&)> HeldForBroker(
+    std::string station);
 
 // Records `sequence` as published, on the journal's writer; done(error) after the commit.
 // A position never goes back: an older one than the stored is ignored.

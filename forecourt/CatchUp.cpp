@@ -5,7 +5,8 @@
 namespace fuel::forecourt {
 
 std::vector<Event> CatchUp::Read(const EventReader& reader, Sequence horizon, std::size_t limit) {
-    missing_ = false;
+    lost_ = false;
+    oldest_.reset();
     if (Reached(horizon) || limit == 0)
         return {};
     std::vector<Event> events = reader(position_, limit);
@@ -14,8 +15,21 @@ std::vector<Event> CatchUp::Read(const EventReader& reader, Sequence horizon, st
     std::erase_if(events, [&](const Event& event) {
         return event.sequence <= position_ || event.sequence > horizon;
     });
-    missing_ = events.empty();
+    if (events.empty()) {
+        lost_ = true;
+    } else if (events.front().sequence > position_ + 1) {
+        lost_ = true;
+        oldest_ = events.front().sequence;
+    }
     return events;
+}
+
+Event CatchUp::Reload(Sequence horizon) const {
+    return Event{std::max(horizon, position_),
+                 std::string(event_type::kReload),
+                 std::chrono::system_clock::now(),
+                 {{"after", position_},
+                  {"oldest", oldest_ ? nlohmann::json(*oldest_) : nlohmann::json(nullptr)}}};
 }
 
 bool CatchUp::Accept(Sequence sequence) {

@@ -25,6 +25,13 @@ void ReadForecourt(SectionReader& section, Config& config) {
     if (auto tolerance = section.Take("tolerance")) {
         config.tolerance = section.Decimal(*tolerance, 0, 1000);
     }
+    const auto kept = [&](std::string_view key, int& value, int most) {
+        if (auto given = section.Take(key))
+            value = static_cast<int>(section.Integer(*given, 0, most));
+    };
+    kept("keep-events-days", config.retention.eventDays, 36500);
+    kept("keep-sales-years", config.retention.saleYears, 100);
+    kept("keep-requests-days", config.retention.requestDays, 36500);
 }
 
 void ReadLine(SectionReader& section, Config& config) {

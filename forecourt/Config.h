@@ -5,6 +5,12 @@
 //     database = forecourt.db        relative paths are taken from the file's directory
 //     sale-buffer = 2                uncleared sales a fuel point may hold (default 2)
 //     tolerance = 0.05               litres a nozzle's reconciliation lets pass (default 0.05)
+//     keep-events-days = 90          days an event is kept (default 90; 0: for ever), and
+//                                    never one the broker has not acknowledged
+//     keep-sales-years = 10          years a cleared sale and a totaliser reading are kept
+//                                    (default 10; 0: for ever)
+//     keep-requests-days = 7         days an idempotency key answers as it first did
+//                                    (default 7; 0: for ever)
 //
 //     [line north]
 //     port = /dev/ttyUSB0 baud=4800 timeout=75 attempts=3
@@ -75,11 +81,20 @@ struct FuelPointConfig {
     int sourceLine = 0;
 };
 
+// How long the journal keeps what it holds; 0 keeps it for ever. An uncleared sale and a fill
+// still running are kept whatever their age, and so is each nozzle's last reading.
+struct RetentionConfig {
+    int eventDays = 90;
+    int saleYears = 10;  // sales and totaliser readings: fiscal rules ask for years
+    int requestDays = 7;
+};
+
 struct Config {
     std::filesystem::path file;
     std::filesystem::path database;  // absolute
     int saleBuffer = 2;
     double tolerance = 0.05;
+    RetentionConfig retention;
     std::vector<LineConfig> lines;
     std::vector<GradeConfig> grades;
     std::vector<FuelPointConfig> fuelPoints;  // in ascending id order

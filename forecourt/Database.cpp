@@ -8,13 +8,31 @@ namespace fuel::forecourt {
 namespace {
 
 [[noreturn]] void Fail(sqlite3* db, std::string_view what) {
-    throw DatabaseError(std::string(what) + ": " + (db != nullptr ? sqlite3_errmsg(db) : "?"));
+    throw DatabaseError(std::string(what) + ": " + (db != nullptr ? sqlite3_errmsg(db) : "?"),
+                        db != nullptr ? sqlite3_extended_errcode(db) : 0);
 }
 
 // A reader may meet the writer's checkpoint; it waits this long rather than fail at once.
 constexpr int kBusyTimeoutMs = 5000;
 
 }  // namespace
+
+bool DatabaseError::CannotWrite() const {
+    const int primary = code_ & 0xff;
+    return primary == SQLITE_FULL || primary == SQLITE_IOERR;
+}
+
+bool CannotWrite(const std::exception_ptr& error) {
+    if (!error)
+        return false;
+    try {
+        std::rethrow_exception(error);
+    } catch (const DatabaseError& e) {
+        return e.CannotWrite();
+    } catch (...) {
+        return false;
+    }
+}
 
 Statement::~Statement() {
     sqlite3_finalize(statement_);
@@ -144,7 +162,8 @@ void Connection::Execute(std::string_view sql) {
     if (sqlite3_exec(db_, text.c_str(), nullptr, nullptr, &message) != SQLITE_OK) {
         const std::string reason = message != nullptr ? message : sqlite3_errmsg(db_);
         sqlite3_free(message);
-        throw DatabaseError(reason + " (" + text.substr(0, 80) + ")");
+        throw DatabaseError(reason + " (" + text.substr(0, 80) + ")",
+                            sqlite3_extended_errcode(db_));
     }
 }
 
@@ -180,6 +199,49 @@ int Connection::UserVersion() {
 
 void Connection::SetUserVersion(int version) {
     Execute("PRAGMA user_version=" + std::to_string(version));
+}
+
+void Connection::BackUpTo(const std::filesystem::path& to) {
+    sqlite3* copy = nullptr;
+    if (sqlite3_open_v2(to.c_str(), &copy, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr) !=
+        SQLITE_OK) {
+        const std::string message = copy != nullptr ? sqlite3_errmsg(copy) : "out of memory";
+        sqlite3_close(copy);
+        throw DatabaseError(to.string() + ": " + message);
+    }
+    struct Close {
+        sqlite3* db;
+        ~Close() { sqlite3_close(db); }
+    } closeCopy{copy};
+    sqlite3_extended_result_codes(copy, 1);
+    // The copy is written with a rollback journal and synced at its commit, so that it is
+    // whole on the disk once this returns.
+    if (sqlite3_exec(copy, "PRAGMA synchronous=FULL", nullptr, nullptr, nullptr) != SQLITE_OK)
+        Fail(copy, to.string());
+    sqlite3_backup* backup = sqlite3_backup_init(copy, "main", db_, "main");
+    if (backup == nullptr)
+        Fail(copy, to.string());
+    // All pages in one step: in steps, a write by the daemon between two of them would
+    // start the copy again, without end on a busy station.
+    const int stepped = sqlite3_backup_step(backup, -1);
+    const int finished = sqlite3_backup_finish(backup);
+    if (stepped != SQLITE_DONE || finished != SQLITE_OK)
+        Fail(copy, "backing up to " + to.string());
+    // A file of its own, without a -wal beside it, to copy or move as it is; the daemon
+    // takes it back to WAL when it opens it.
+    if (sqlite3_exec(copy, "PRAGMA journal_mode=DELETE", nullptr, nullptr, nullptr) != SQLITE_OK)
+        Fail(copy, to.string());
+}
+
+std::vector<std::string> Connection::IntegrityProblems(int limit) {
+    std::vector<std::string> problems;
+    Statement& check = Prepare("PRAGMA integrity_check(" + std::to_string(limit) + ")");
+    while (check.Step()) {
+        std::string line = check.Text(0);
+        if (line != "ok")
+            problems.push_back(std::move(line));
+    }
+    return problems;
 }
 
 void Connection::ResetStatements() {

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <exception>
 #include <filesystem>
 #include <map>
 #include <memory>
@@ -11,6 +12,7 @@
 #include <stdexcept>
 #include <string>
 #include <string_view>
+#include <vector>
 
 struct sqlite3;
 struct sqlite3_stmt;
@@ -19,8 +21,20 @@ namespace fuel::forecourt {
 
 class DatabaseError : public std::runtime_error {
   public:
-    using std::runtime_error::runtime_error;
+    // code: SQLite's extended result code, 0 when the error is none of SQLite's.
+    explicit DatabaseError(const std::string& what, int code = 0)
+        : std::runtime_error(what), code_(code) {}
+    int Code() const { return code_; }
+    // The file cannot take what is written (SQLITE_FULL, SQLITE_IOERR): the disk is full or
+    // failing, not the request. It may pass when space comes back.
+    bool CannotWrite() const;
+
+  private:
+    int code_ = 0;
 };
+
+// True when the exception is a DatabaseError that says the file cannot take what is written.
+bool CannotWrite(const std::exception_ptr& error);
 
 class Statement {
   public:
@@ -87,6 +101,14 @@ class Connection {
     void ResetStatements();
 
     sqlite3* Handle() const { return db_; }
+
+    // Copies the whole database, as one snapshot, into a new file at `to` (SQLite's online
+    // backup, in one step: a WAL reader's snapshot, so the writer never waits for it). The
+    // copy is on the disk when this returns.
+    void BackUpTo(const std::filesystem::path& to);
+    // PRAGMA integrity_check: empty when the file is sound, else what SQLite found, at most
+    // `limit` lines.
+    std::vector<std::string> IntegrityProblems(int limit = 100);
 
   private:
     sqlite3* db_ = nullptr;

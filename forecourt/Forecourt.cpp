@@ -8,6 +8,7 @@
 #include "forecourt/Publisher.h"
 #include "forecourt/Reconciliation.h"
 #include "forecourt/Requests.h"
+#include "forecourt/Retention.h"
 #include "forecourt/Store.h"
 
 namespace fuel::forecourt {
@@ -26,7 +27,20 @@ Outcome Invalid(std::string message) {
     return Outcome::Failure(Status::Invalid, reason::kBadRequest, std::move(message));
 }
 
+Outcome JournalFailing(const std::string& why) {
+    return Outcome::Failure(
+        Status::Unavailable, reason::kJournalFailing,
+        "the journal cannot write now (" + why + "): nothing new is authorised until it can");
+}
+
 Outcome FromException(std::exception_ptr error) {
+    if (CannotWrite(error)) {
+        try {
+            std::rethrow_exception(error);
+        } catch (const std::exception& e) {
+            return JournalFailing(e.what());
+        }
+    }
     try {
         std::rethrow_exception(error);
     } catch (const std::exception& e) {
@@ -187,6 +201,12 @@ void Forecourt::Start() {
         opened.push_back(options_.openLine(config_, line));
     }
     journal_ = std::make_unique<Journal>(config_.database, options_.migrations);
+    auto retention = std::make_shared<Retention>(config_.retention, options_.heldEvents);
+    journal_->SetHousekeeping(
+        [retention](Connection& db) {
+            return retention->Step(db, std::chrono::system_clock::now());
+        },
+        options_.retentionRest);
     publisher_ = std::make_shared<Publisher>(*journal_);
     journal_->SetPublisher(publisher_.get());
 
@@ -292,6 +312,12 @@ Sequence Forecourt::LastSequenceOnFile() const {
     });
 }
 
+std::optional<Journal::WriteFailure> Forecourt::JournalFailure() const {
+    if (!journal_)
+        return std::nullopt;
+    return journal_->Failure();
+}
+
 std::vector<LineHealth> Forecourt::Health() const {
     std::vector<LineHealth> health;
     for (const auto& loop : loops_) {
@@ -334,6 +360,9 @@ void Forecourt::Authorise(const AuthoriseRequest& request, const Caller& caller,
         return done(NotRunning());
     if (auto refused = CheckCaller(caller))
         return done(*refused);
+    // A fill is a promise to record it: none is made that the journal cannot keep.
+    if (const auto failure = journal_->Failure())
+        return done(JournalFailing(failure->error));
     const FuelPointConfig* point = config_.FuelPoint(request.fuelPoint);
     if (point == nullptr) {
         return done(

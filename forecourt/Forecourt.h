@@ -185,6 +185,12 @@ struct Options {
     // How long a loop rests after a cycle in which no fuel point of its line answered: a port
     // that refuses at once (a converter that is down) is not hammered. Commands wake it.
     std::chrono::milliseconds downPause{500};
+    // The last event a reader outside the journal (the broker's bridge) has safely taken,
+    // read in the retention's transaction: the retention deletes none after it. Empty: no
+    // such reader, the events go by their age alone.
+    std::function<std::optional<Sequence>(Connection&)> heldEvents;
+    // How long the retention rests between its rounds.
+    std::chrono::milliseconds retentionRest{std::chrono::minutes(10)};
 };
 
 // A live subscription; ends when destroyed (or Cancel), or with its forecourt. Cancel may be
@@ -236,6 +242,9 @@ class Forecourt {
     // The journal's last event as its file holds it, not as memory counts it: a journal whose
     // file went away shows. Throws DatabaseError when the file cannot be read.
     Sequence LastSequenceOnFile() const;
+    // Since when and why the journal cannot write (forecourt/Journal.h); nullopt while it
+    // writes. Meanwhile no fill is authorised.
+    std::optional<Journal::WriteFailure> JournalFailure() const;
 
     // ---- Commands. Each calls done exactly once (Status::Unavailable when not running).
     void Authorise(const AuthoriseRequest& request, const Caller& caller, Done done);

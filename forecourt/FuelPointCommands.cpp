@@ -143,8 +143,14 @@ Outcome FuelPoints::Authorise(const AuthoriseRequest& request, const Caller& cal
         Remember(t.Db(), record, outcome, at);
         return true;
     });
-    if (committed == Committed::Failed)
+    if (committed == Committed::Failed) {
+        if (const auto failure = services_.journal.Failure()) {
+            return Outcome::Failure(Status::Unavailable, reason::kJournalFailing,
+                                    "the journal cannot write now (" + failure->error +
+                                        "): nothing new is authorised until it can");
+        }
         return JournalFailed("the journal cannot record the authorisation");
+    }
     if (committed == Committed::Unchanged)
         return outcome;
     if (authorised_)

@@ -12,6 +12,12 @@ namespace {
 constexpr std::string_view kOwnLayer = "forecourt";
 // Readers kept for reuse; more may be open at once, the rest are closed when handed back.
 constexpr std::size_t kPooledReaders = 8;
+// How often a failing journal tries to write on its own, when nothing else comes.
+constexpr std::chrono::seconds kProbeEvery{1};
+// After a housekeeping step with more to do, the jobs have the writer to themselves this long:
+// a long deletion (the first on a year's journal) never crowds out the lines' commits, nor
+// the checkpoints its pages bring.
+constexpr std::chrono::milliseconds kHousekeepingPause{10};
 
 // Runs body inside a transaction of its own, rolled back if it throws.
 template <typename F>
@@ -119,13 +125,83 @@ Journal::~Journal() {
     Stop();
 }
 
+void Journal::SetHousekeeping(std::function<bool(Connection&)> step,
+                              std::chrono::milliseconds rest) {
+    housekeeping_ = std::move(step);
+    housekeepingRest_ = rest;
+}
+
+Journal::HousekeepingTimes Journal::Housekeeping() const {
+    std::lock_guard lock(statusMutex_);
+    return housekeepingTimes_;
+}
+
+std::optional<Journal::WriteFailure> Journal::Failure() const {
+    std::lock_guard lock(statusMutex_);
+    return failure_;
+}
+
 void Journal::Start() {
+    housekeepingAt_ = Clock::now();
     worker_.Start([this](Worker<Pending>& worker) {
+        // Wait for a job, or until the next lone try of a failing journal, or until the
+        // housekeeping is due.
+        std::optional<std::chrono::milliseconds> wait;
+        const auto until = [](Clock::time_point at) {
+            return std::max(std::chrono::milliseconds(0),
+                            std::chrono::ceil<std::chrono::milliseconds>(at - Clock::now()));
+        };
+        if (failing_) {
+            wait = until(probeAt_);
+        } else if (housekeeping_) {
+            wait = until(housekeepingAt_);
+        }
         // Whatever came while the last commit was on the disk goes in the next one.
-        std::deque<Pending> batch = worker.Take(std::nullopt);
-        if (!batch.empty())
+        std::deque<Pending> batch = worker.Take(wait);
+        if (!batch.empty() || (failing_ && Clock::now() >= probeAt_)) {
             CommitBatch(batch);
+            probeAt_ = Clock::now() + kProbeEvery;
+        }
+        // Nothing is let go of while the journal cannot write, and the jobs come first.
+        if (!failing_ && housekeeping_ && Clock::now() >= housekeepingAt_)
+            KeepHouse();
     });
+}
+
+void Journal::KeepHouse() {
+    const auto begun = Clock::now();
+    bool more = false;
+    try {
+        InTransaction(*writer_, [&] { more = housekeeping_(*writer_); });
+    } catch (const std::exception&) {
+        more = false;  // tried again after the rest
+    }
+    const auto took = Clock::now() - begun;
+    housekeepingAt_ = Clock::now() + (more ? kHousekeepingPause : housekeepingRest_);
+    std::lock_guard lock(statusMutex_);
+    ++housekeepingTimes_.steps;
+    housekeepingTimes_.total += took;
+    housekeepingTimes_.longest =
+        std::max<std::chrono::nanoseconds>(housekeepingTimes_.longest, took);
+}
+
+Journal::Pending Journal::FailureAlarm(std::shared_ptr<bool> written) {
+    std::optional<WriteFailure> failure = Failure();
+    return Pending{
+        [failure = std::move(failure)](WriteTransaction& t) {
+            const Time now = std::chrono::system_clock::now();
+            const std::string since = failure ? FormatTime(failure->since) : FormatTime(now);
+            const std::string error = failure ? failure->error : std::string();
+            t.AppendEvent(event_type::kAlarm,
+                          AlarmData(alarm_kind::kJournalFailed, 0,
+                                    "the journal could not write from " + since + " until " +
+                                        FormatTime(now) + " (" + error +
+                                        "); no fill was authorised meanwhile, and the fills "
+                                        "that ran are written now",
+                                    {{"since", since}, {"error", error}}),
+                          now);
+        },
+        [written](std::exception_ptr error) { *written = !error; }};
 }
 
 void Journal::Stop() {
@@ -138,6 +214,12 @@ void Journal::Post(Job job, std::function<void(std::exception_ptr)> done) {
 }
 
 void Journal::CommitBatch(std::deque<Pending>& batch) {
+    // After a failure the alarm goes first: the batch that commits it shows the file
+    // writes again.
+    const auto alarmWritten = std::make_shared<bool>(false);
+    const bool probing = failing_.load();
+    if (probing)
+        batch.push_front(FailureAlarm(alarmWritten));
     std::vector<std::exception_ptr> failures(batch.size());
     std::vector<std::unique_ptr<WriteTransaction>> done(batch.size());
     const Sequence before = lastSequence_;
@@ -167,7 +249,28 @@ void Journal::CommitBatch(std::deque<Pending>& batch) {
         }
     }
 
+    std::exception_ptr cannotWrite =
+        forecourt::CannotWrite(commitFailure) ? commitFailure : nullptr;
+    for (const std::exception_ptr& failure : failures) {
+        if (!cannotWrite && forecourt::CannotWrite(failure))
+            cannotWrite = failure;
+    }
+    const auto markFailing = [&] {
+        if (!cannotWrite)
+            return;
+        std::string error;
+        try {
+            std::rethrow_exception(cannotWrite);
+        } catch (const std::exception& e) {
+            error = e.what();
+        }
+        std::lock_guard lock(statusMutex_);
+        if (!failure_)
+            failure_ = WriteFailure{std::chrono::system_clock::now(), error};
+        failing_ = true;
+    };
     if (commitFailure) {
+        markFailing();
         lastSequence_ = before;
         for (std::size_t i = 0; i < batch.size(); ++i) {
             batch[i].done(failures[i] ? failures[i] : commitFailure);
@@ -190,7 +293,17 @@ void Journal::CommitBatch(std::deque<Pending>& batch) {
     if (publisher_ != nullptr && !events.empty()) {
         publisher_->PublishCommitted(std::move(events));
     }
-    for (std::size_t i = 0; i < batch.size(); ++i) {
+    // The alarm's job is the batch's first: told first, so that the others hear of a journal
+    // that writes again.
+    if (probing)
+        batch.front().done(failures.front());
+    if (probing && *alarmWritten) {
+        std::lock_guard lock(statusMutex_);
+        failure_.reset();
+        failing_ = false;
+    }
+    markFailing();  // a job of this batch met a new failure
+    for (std::size_t i = probing ? 1 : 0; i < batch.size(); ++i) {
         batch[i].done(failures[i]);
     }
 }

@@ -12,6 +12,14 @@
 //
 // Readers take a connection of their own (WAL: they never wait for the writer).
 //
+// Between the jobs the writer keeps house (the retention's deletions): one small step at a
+// time, each in a transaction of its own, so that a job waits for one step at most.
+//
+// A commit that fails because the file cannot take it (a full disk, an I/O error) marks the
+// journal as failing: the forecourt then makes no new promise, and every batch after it
+// first writes an alarm saying so. The batch that gets that alarm onto the disk ends the
+// failure; with nothing else to write, the writer tries it on its own every second.
+//
 // Schema: the forecourt's tables carry PRAGMA user_version (kSchemaVersion). A layer above
 // (the server's tokens, a publisher's position) adds its tables with migrations of its own,
 // numbered per layer and recorded in the table schema_layers (layer, version): each pending
@@ -19,6 +27,7 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <deque>
 #include <exception>
@@ -99,6 +108,27 @@ class Journal {
     template <typename F>
     auto Read(F reader) const -> decltype(reader(std::declval<Connection&>()));
 
+    // Work for the writer between the jobs: `step` runs in a transaction of its own and
+    // returns true when it has more to do at once; otherwise the writer rests `rest` before
+    // the next. A step that throws is rolled back and tried again after the rest. Set
+    // before Start.
+    void SetHousekeeping(std::function<bool(Connection&)> step, std::chrono::milliseconds rest);
+    struct HousekeepingTimes {
+        std::uint64_t steps = 0;
+        std::chrono::nanoseconds longest{};  // one step from BEGIN to the end of its COMMIT
+        std::chrono::nanoseconds total{};
+    };
+    HousekeepingTimes Housekeeping() const;
+
+    // Since when, and why, commits fail for want of space or for an I/O error; nullopt while
+    // the journal writes.
+    struct WriteFailure {
+        Time since{};
+        std::string error;
+    };
+    std::optional<WriteFailure> Failure() const;
+    bool CannotWrite() const { return failing_.load(); }
+
     // The last sequence number committed.
     Sequence LastSequence() const;
     // Journaled events after `after`, oldest first, at most limit.
@@ -110,6 +140,10 @@ class Journal {
         std::function<void(std::exception_ptr)> done;
     };
     void CommitBatch(std::deque<Pending>& batch);
+    void KeepHouse();
+    // A job for the batch after a failure: the alarm that the journal failed, which ends the
+    // failure once it is committed.
+    Pending FailureAlarm(std::shared_ptr<bool> written);
     std::unique_ptr<Connection> TakeReader() const;
     void ReturnReader(std::unique_ptr<Connection> reader) const;
 
@@ -121,6 +155,16 @@ class Journal {
     mutable std::mutex readersMutex_;
     mutable std::vector<std::unique_ptr<Connection>> readers_;
     std::atomic<Sequence> committed_{0};
+
+    using Clock = std::chrono::steady_clock;
+    std::function<bool(Connection&)> housekeeping_;
+    std::chrono::milliseconds housekeepingRest_{0};
+    Clock::time_point housekeepingAt_{};  // writer thread
+    Clock::time_point probeAt_{};         // writer thread: the next lone try after a failure
+    mutable std::mutex statusMutex_;
+    HousekeepingTimes housekeepingTimes_;
+    std::optional<WriteFailure> failure_;
+    std::atomic<bool> failing_{false};
 };
 
 template <typename F>

@@ -53,6 +53,9 @@ inline constexpr std::string_view kInProgress = "in-progress";            // sam
 // Unavailable
 inline constexpr std::string_view kStopped = "forecourt-stopped";
 inline constexpr std::string_view kJournalFailed = "journal-failed";
+// The journal cannot write now (a full disk, an I/O error): nothing new is promised until
+// it can; try again later.
+inline constexpr std::string_view kJournalFailing = "journal-failing";
 // LineFailed
 inline constexpr std::string_view kNoAnswer = "controller-failed";        // message: which, why
 inline constexpr std::string_view kNotConfirmed = "price-not-confirmed";  // data: the report

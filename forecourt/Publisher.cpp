@@ -108,9 +108,17 @@ void Publisher::Join(Subscriber& subscriber) {
         } catch (const std::exception&) {
             break;  // the journal cannot be read: live events still come
         }
-        if (subscriber.place.Missing())
-            break;
         std::lock_guard calling(subscriber.calling);
+        if (subscriber.place.Lost()) {
+            // What it missed is no longer kept: it reads the state again, and goes on live.
+            if (subscriber.active) {
+                try {
+                    subscriber.callback(subscriber.place.Reload(horizon));
+                } catch (...) {
+                }
+            }
+            break;
+        }
         for (const Event& event : events) {
             if (!subscriber.active || !subscriber.place.Accept(event.sequence))
                 break;

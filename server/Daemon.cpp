@@ -1,5 +1,6 @@
 #include "server/Daemon.h"
 
+#include <fcntl.h>
 #include <pthread.h>
 #include <signal.h>
 #include <sys/socket.h>
@@ -8,6 +9,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <optional>
@@ -144,6 +146,91 @@ int TokenCommand(const Invocation& invocation, std::ostream& out, std::ostream& 
     return 0;
 }
 
+// Makes what was written to `path` (a file, or a directory's entries) durable.
+void Sync(const fs::path& path) {
+    const int descriptor = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (descriptor < 0 || ::fsync(descriptor) != 0) {
+        const std::string why = std::strerror(errno);
+        if (descriptor >= 0)
+            ::close(descriptor);
+        throw std::runtime_error(path.string() + ": " + why);
+    }
+    ::close(descriptor);
+}
+
+// The journal as one snapshot, from a read-only connection: the running daemon's writer never
+// waits for it (WAL), and the lines poll on. The copy is written beside FILE, checked, and
+// only then put in its place, so that FILE is always a whole copy.
+int BackupCommand(const Invocation& invocation, std::ostream& out, std::ostream& err) {
+    const forecourt::Config config = LoadStation(invocation.settings);
+    BecomeDatabaseOwner(config.database);
+    const fs::path target = fs::absolute(invocation.backupFile);
+    std::error_code same;
+    if (fs::equivalent(target, config.database, same)) {
+        throw std::runtime_error("backup: " + target.string() +
+                                 " is the journal itself; name another file");
+    }
+    if (!fs::exists(config.database))
+        throw std::runtime_error("backup: there is no journal at " + config.database.string());
+    const fs::path partial = target.string() + ".partial";
+    fs::remove(partial);
+    const auto started = std::chrono::steady_clock::now();
+    try {
+        forecourt::Connection source(config.database, forecourt::Connection::Mode::ReadOnly);
+        source.BackUpTo(partial);
+        forecourt::Connection copy(partial, forecourt::Connection::Mode::ReadOnly);
+        const std::vector<std::string> problems = copy.IntegrityProblems(10);
+        if (!problems.empty())
+            throw std::runtime_error("the copy does not pass the integrity check: " + problems[0]);
+        auto& count = copy.Prepare(
+            "SELECT (SELECT COUNT(*) FROM fills WHERE state IN ('PAYABLE', 'LOCKED', "
+            "'CLEARED')), (SELECT COALESCE(MAX(seq), 0) FROM events)");
+        count.Step();
+        const auto sales = count.Integer(0);
+        const auto last = count.Integer(1);
+        count.Reset();
+        Sync(partial);
+        fs::rename(partial, target);
+        Sync(target.parent_path());
+        const auto took = std::chrono::duration_cast<std::chrono::milliseconds>(
+            std::chrono::steady_clock::now() - started);
+        out << target.string() << '\n';
+        err << "backed up " << config.database.string() << " to " << target.string() << ": "
+            << sales << " sales, events up to " << last << ", " << fs::file_size(target)
+            << " bytes, in " << took.count() << " ms\n";
+    } catch (...) {
+        std::error_code ignored;
+        fs::remove(partial, ignored);
+        throw;
+    }
+    return 0;
+}
+
+// PRAGMA integrity_check on the journal, read-only (the daemon may run meanwhile).
+int CheckCommand(const Invocation& invocation, std::ostream& out) {
+    const forecourt::Config config = LoadStation(invocation.settings);
+    BecomeDatabaseOwner(config.database);
+    const std::string name = config.database.string();
+    if (!fs::exists(config.database))
+        throw std::runtime_error("check: there is no journal at " + name);
+    std::vector<std::string> problems;
+    try {
+        forecourt::Connection journal(config.database, forecourt::Connection::Mode::ReadOnly);
+        problems = journal.IntegrityProblems();
+    } catch (const forecourt::DatabaseError& e) {
+        problems.push_back(e.what());  // not a database, or damaged past reading
+    }
+    if (problems.empty()) {
+        out << name << ": ok\n";
+        return 0;
+    }
+    out << name << ": damaged (" << problems.size()
+        << (problems.size() == 1 ? " problem" : " problems") << "); restore the last good backup\n";
+    for (const std::string& problem : problems)
+        out << "  " << problem << '\n';
+    return 1;
+}
+
 int Serve(const ServerSettings& settings) {
     // SIGTERM and SIGINT wait for the main thread alone: blocked here, before any thread
     // starts, every thread inherits the mask.
@@ -166,6 +253,10 @@ int Serve(const ServerSettings& settings) {
     ProtectJournal(config.database);
     forecourt::Options options;
     options.migrations = JournalMigrations();
+    if (broker) {
+        // No event goes before the broker has acknowledged it.
+        options.heldEvents = bridge::HeldForBroker(broker->station);
+    }
     forecourt::Forecourt forecourt(std::move(config), options);
     forecourt.Start();
     // Declared after the forecourt, so that it also stops first when something below throws.
@@ -229,6 +320,10 @@ int RunDaemon(const std::vector<std::string>& words, std::ostream& out, std::ost
                 return 0;
             case Command::Run:
                 return Serve(invocation.settings);
+            case Command::Backup:
+                return BackupCommand(invocation, out, err);
+            case Command::Check:
+                return CheckCommand(invocation, out);
             default:
                 return TokenCommand(invocation, out, err);
         }

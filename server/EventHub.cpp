@@ -2,8 +2,6 @@
 
 #include <algorithm>
 
-#include "server/Log.h"
-
 namespace fuel::server {
 
 EventPointer Format(const forecourt::Event& event) {
@@ -134,14 +132,16 @@ EventHub::Batch EventHub::Take(EventClient& client) {
         return batch;
     }
     for (const forecourt::Event& event : events) {
-        if (client.place_.Accept(event.sequence))
+        if (!place.Lost() && client.place_.Accept(event.sequence))
             batch.events.push_back(Format(event));
     }
-    if (place.Missing()) {
-        // The journal has nothing after the place although the hub has seen later events:
-        // they cannot be read (the file was replaced under us). Go on live rather than spin.
-        Log(Priority::Warning, "events after " + std::to_string(place.Position()) +
-                                   " are not in the journal; the client goes on with live ones");
+    if (place.Lost()) {
+        // What the client missed is no longer in the journal: it is told to read the state
+        // again, in place of the events it cannot have, and goes on live.
+        const forecourt::Event reload = place.Reload(horizon_);
+        client.place_.SkipTo(reload.sequence);
+        batch.events.clear();
+        batch.events.push_back(Format(reload));
         GoLive(client, batch);
     }
     return batch;

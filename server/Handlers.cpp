@@ -348,6 +348,14 @@ void Health(Context& context, const Call&, Respond respond) {
         journal["ok"] = false;
         journal["error"] = e.what();
     }
+    // It reads, but cannot write: no fill is authorised until it can.
+    if (const auto failure = context.forecourt.JournalFailure()) {
+        journal["ok"] = false;
+        journal["writing"] = false;
+        journal["failingSince"] = forecourt::FormatTime(failure->since);
+        if (!journal.contains("error"))
+            journal["error"] = "the journal cannot write: " + failure->error;
+    }
     bool ok = journal["ok"].get<bool>();
     json lines = json::array();
     for (const forecourt::LineHealth& line : context.forecourt.Health()) {

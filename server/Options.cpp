@@ -199,6 +199,21 @@ Invocation ParseCommandLine(const std::vector<std::string>& words) {
         return invocation;
     }
 
+    if (!operands.empty() && (operands[0] == "backup" || operands[0] == "check")) {
+        if (roleGiven)
+            throw UsageError("--role is for token add");
+        if (operands[0] == "check") {
+            if (operands.size() != 1)
+                throw UsageError("check takes no operands");
+            invocation.command = Command::Check;
+            return invocation;
+        }
+        if (operands.size() != 2 || operands[1].empty())
+            throw UsageError("backup needs one FILE to write the copy to");
+        invocation.command = Command::Backup;
+        invocation.backupFile = operands[1];
+        return invocation;
+    }
     if (!operands.empty()) {
         if (operands[0] != "token")
             throw UsageError("unknown command '" + operands[0] + "'");
@@ -246,6 +261,8 @@ std::string HelpText() {
         "       fuel-forecourtd token add NAME --role ROLE [--config FILE]\n"
         "       fuel-forecourtd token list [--config FILE]\n"
         "       fuel-forecourtd token revoke NAME [--config FILE]\n"
+        "       fuel-forecourtd backup FILE [--config FILE]\n"
+        "       fuel-forecourtd check [--config FILE]\n"
         "\n"
         "Runs the station's forecourt (its lines, fuel points and sale journal) and serves its\n"
         "HTTP API, events (Server-Sent Events, WebSocket), /healthz and /metrics.\n"
@@ -254,6 +271,11 @@ std::string HelpText() {
         "  token add NAME --role ROLE   make a client's token and print it (it is shown once)\n"
         "  token list                   list the clients with a token, and their roles\n"
         "  token revoke NAME            revoke a client's token\n"
+        "  backup FILE                  copy the journal into FILE, while the daemon runs (FILE\n"
+        "                               is replaced only by a whole copy); to restore: stop the\n"
+        "                               daemon, put the copy in the journal's place, start it\n"
+        "  check                        check the journal's integrity: exit 0 when sound, 1\n"
+        "                               when not\n"
         "\n"
         "Options:\n";
     for (const Option& option : Options()) {

@@ -27,13 +27,14 @@ struct ServerSettings : http::ListenerSettings {
     bool verbose = false;            // log every request
 };
 
-enum class Command { Run, TokenAdd, TokenList, TokenRevoke, Help, Version };
+enum class Command { Run, TokenAdd, TokenList, TokenRevoke, Backup, Check, Help, Version };
 
 struct Invocation {
     Command command = Command::Run;
     ServerSettings settings;
     std::string tokenName;     // token add / revoke
     Role role = Role::Viewer;  // token add
+    std::string backupFile;    // backup
 };
 
 // The words after the program's name.

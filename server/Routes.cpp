@@ -138,7 +138,14 @@ std::vector<Route> MakeRoutes() {
          .parameters = {FuelPointParameter()},
          .requestSchema = Ref("AuthoriseRequest"),
          .requestExample = {{"preset", {{"kind", "money"}, {"value", 20}}}},
-         .responses = CommandResponses("the fuel point, authorised", Ref("FuelPoint")),
+         .responses =
+             [] {
+                 auto responses = CommandResponses("the fuel point, authorised", Ref("FuelPoint"));
+                 responses.push_back(Error(503,
+                                           "journal-failing: the journal cannot write now (a "
+                                           "full disk); no fill is authorised until it can"));
+                 return responses;
+             }(),
          .handler = HandlerOf(handlers::Authorise)},
         {.method = "POST",
          .path = "/api/v1/fuel-points/{fp}/stop",
@@ -339,9 +346,9 @@ std::vector<Route> MakeRoutes() {
          .operationId = "getHealth",
          .summary = "read the health of the lines and the journal",
          .permission = Needs(Permission::Public),
-         .responses = {Ok("every line answers and the journal reads", Ref("Health")),
-                       {503, "a line is down or the journal cannot be read", "application/json",
-                        Ref("Health")}},
+         .responses = {Ok("every line answers and the journal reads and writes", Ref("Health")),
+                       {503, "a line is down, or the journal cannot be read or cannot write",
+                        "application/json", Ref("Health")}},
          .handler = HandlerOf(handlers::Health)},
         {.method = "GET",
          .path = "/metrics",

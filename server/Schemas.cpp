@@ -254,12 +254,12 @@ constexpr const char* kSchemas = R"json({
       "id": {"type": ["integer", "null"], "description": "the journal's sequence number; null for fill progress, which is not kept"},
       "type": {"description": "one of the event types"},
       "at": {"$ref": "#/components/schemas/Time"},
-      "data": {"type": "object", "description": "fuel-point and fill-progress: a FuelPoint; sale: a Sale; fill-cancelled: a Fill with its reason; price: a PriceReport; emergency-stop: who and which fuel points; alarm: an Alarm"}
+      "data": {"type": "object", "description": "fuel-point and fill-progress: a FuelPoint; sale: a Sale; fill-cancelled: a Fill with its reason; price: a PriceReport; emergency-stop: who and which fuel points; alarm: an Alarm; reload (live only, to a client that resumed after an event the journal no longer keeps): after (where it resumed), oldest (the oldest event kept, or null): read the forecourt again, the stream goes on after this event's id"}
     }
   },
   "Alarm": {
     "type": "object", "required": ["kind", "fuelPoint", "message"],
-    "description": "Something at the station that people must look at. unauthorised-fill: nozzle, sale; totaliser-reset: nozzle, before, after",
+    "description": "Something at the station that people must look at. unauthorised-fill: nozzle, sale; totaliser-reset: nozzle, before, after; journal-failed (fuelPoint 0, raised once the journal writes again): since, error",
     "properties": {
       "kind": {"description": "one of the alarm kinds"},
       "fuelPoint": {"type": "integer"},
@@ -267,7 +267,9 @@ constexpr const char* kSchemas = R"json({
       "nozzle": {"type": "integer"},
       "sale": {"type": "integer"},
       "before": {"type": "number"},
-      "after": {"type": "number"}
+      "after": {"type": "number"},
+      "since": {"type": "string"},
+      "error": {"type": "string"}
     }
   },
   "Health": {
@@ -277,7 +279,9 @@ constexpr const char* kSchemas = R"json({
       "journal": {
         "type": "object", "additionalProperties": false, "required": ["ok", "lastSequence"],
         "properties": {"ok": {"type": "boolean"}, "lastSequence": {"type": ["integer", "null"]},
-                       "error": {"type": "string"}}
+                       "error": {"type": "string"},
+                       "writing": {"type": "boolean", "description": "false while commits fail (a full disk, an I/O error): no fill is authorised meanwhile"},
+                       "failingSince": {"type": "string", "format": "date-time"}}
       },
       "lines": {"type": "array", "items": {
         "type": "object", "additionalProperties": false,

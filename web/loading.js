@@ -72,6 +72,12 @@ export class Loading {
     onEvent(session, event) {
         const app = this.app;
         if (app.session !== session || !session.store) return;
+        // What the page missed is no longer kept: it reads the forecourt again, and the
+        // stream goes on from the reload's id.
+        if (event.type === 'reload') {
+            app.untilAnswered(session, () => this.load(session), (error) => error.status === 401).catch(() => {});
+            return;
+        }
         const changed = session.store.apply(event);
         const ctx = app.ctx();
         if (changed.sales) {

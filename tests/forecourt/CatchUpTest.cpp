@@ -2,6 +2,8 @@
 // takes live, with a journal of ten events as the reader sees it.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <optional>
 #include <vector>
 
 #include "forecourt/CatchUp.h"
@@ -9,11 +11,12 @@
 namespace fuel::forecourt {
 namespace {
 
-// The journal's events 1..last, as Journal::EventsAfter gives them.
-EventReader JournalUpTo(Sequence last) {
-    return [last](Sequence after, std::size_t limit) {
+// The journal's events first..last (those before first let go of), as Journal::EventsAfter
+// gives them.
+EventReader JournalUpTo(Sequence last, Sequence first = 1) {
+    return [last, first](Sequence after, std::size_t limit) {
         std::vector<Event> events;
-        for (Sequence s = after + 1; s <= last && events.size() < limit; ++s)
+        for (Sequence s = std::max(after + 1, first); s <= last && events.size() < limit; ++s)
             events.push_back(Event{s, "e", {}, nullptr});
         return events;
     };
@@ -32,9 +35,11 @@ struct ReadCase {
     Sequence horizon;
     std::size_t limit;
     Sequence journalHas;
+    Sequence journalKeepsFrom;
     std::vector<Sequence> read;
     Sequence position;
-    bool missing;
+    bool lost;
+    std::optional<Sequence> oldest;
 };
 
 class CatchUpReadTest : public ::testing::TestWithParam<ReadCase> {};
@@ -42,9 +47,11 @@ class CatchUpReadTest : public ::testing::TestWithParam<ReadCase> {};
 TEST_P(CatchUpReadTest, ReadsUpToTheHorizonAndNoFurther) {
     const ReadCase& c = GetParam();
     CatchUp place(c.after);
-    const std::vector<Event> read = place.Read(JournalUpTo(c.journalHas), c.horizon, c.limit);
+    const std::vector<Event> read =
+        place.Read(JournalUpTo(c.journalHas, c.journalKeepsFrom), c.horizon, c.limit);
     EXPECT_EQ(Numbers(read), c.read);
-    EXPECT_EQ(place.Missing(), c.missing);
+    EXPECT_EQ(place.Lost(), c.lost);
+    EXPECT_EQ(place.Oldest(), c.oldest);
     EXPECT_EQ(place.Position(), c.after);  // until the reader takes them
     for (const Event& event : read)
         EXPECT_TRUE(place.Accept(event.sequence));
@@ -53,13 +60,27 @@ TEST_P(CatchUpReadTest, ReadsUpToTheHorizonAndNoFurther) {
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, CatchUpReadTest,
-    ::testing::Values(ReadCase{"AChunkAtATime", 2, 10, 3, 10, {3, 4, 5}, 5, false},
-                      ReadCase{
-                          "StopsAtTheHorizonThoughTheJournalHasMore", 7, 8, 5, 10, {8}, 8, false},
-                      ReadCase{"NothingWhenAtTheHorizon", 10, 10, 5, 10, {}, 10, false},
-                      ReadCase{"NothingWhenPastTheHorizon", 12, 10, 5, 10, {}, 12, false},
-                      ReadCase{"EventsTheJournalCannotGiveAreMissing", 4, 10, 5, 4, {}, 4, true}),
+    ::testing::Values(
+        ReadCase{"AChunkAtATime", 2, 10, 3, 10, 1, {3, 4, 5}, 5, false, {}},
+        ReadCase{"StopsAtTheHorizonThoughTheJournalHasMore", 7, 8, 5, 10, 1, {8}, 8, false, {}},
+        ReadCase{"NothingWhenAtTheHorizon", 10, 10, 5, 10, 1, {}, 10, false, {}},
+        ReadCase{"NothingWhenPastTheHorizon", 12, 10, 5, 10, 1, {}, 12, false, {}},
+        ReadCase{"EventsTheJournalCannotGiveAreLost", 4, 10, 5, 4, 1, {}, 4, true, {}},
+        ReadCase{"JustAtTheOldestKeptIsNotLost", 5, 10, 3, 10, 6, {6, 7, 8}, 8, false, {}},
+        ReadCase{"BehindTheOldestKeptIsLost", 2, 10, 3, 10, 6, {6, 7, 8}, 8, true, 6},
+        ReadCase{"AllLetGoOfIsLost", 2, 10, 3, 10, 11, {}, 2, true, {}}),
     [](const auto& info) { return std::string(info.param.name); });
+
+// The reload goes on after the horizon, and says where the reader was and what is kept.
+TEST(CatchUpReloadTest, SaysWhereTheReaderWasAndWhatTheJournalKeeps) {
+    CatchUp place(2);
+    place.Read(JournalUpTo(10, 6), 10, 3);
+    ASSERT_TRUE(place.Lost());
+    const Event reload = place.Reload(10);
+    EXPECT_EQ(reload.type, event_type::kReload);
+    EXPECT_EQ(reload.sequence, 10);
+    EXPECT_EQ(reload.data, (nlohmann::json{{"after", 2}, {"oldest", 6}}));
+}
 
 // Live events after reading: those already read are told apart, the rest move the place on;
 // fill progress (no sequence) always passes.

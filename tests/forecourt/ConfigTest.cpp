@@ -67,6 +67,21 @@ TEST(ConfigTest, DefaultsAndPathsFromTheFilesDirectory) {
     EXPECT_EQ(config.fuelPoints[0].id, 1);  // in id order, whatever the file's
     EXPECT_EQ(config.fuelPoints[0].saleBuffer, 2);
     EXPECT_EQ(config.fuelPoints[1].saleBuffer, 3);
+    EXPECT_EQ(config.retention.eventDays, 90);
+    EXPECT_EQ(config.retention.saleYears, 10);
+    EXPECT_EQ(config.retention.requestDays, 7);
+}
+
+TEST(ConfigTest, RetentionFromTheForecourtSection) {
+    std::string text = kGood;
+    const std::string database = "database = data/journal.db";
+    text.replace(
+        text.find(database), database.size(),
+        database + "\nkeep-events-days = 30\nkeep-sales-years = 0\nkeep-requests-days = 2");
+    const Config config = ParseConfig(text, "station.ini");
+    EXPECT_EQ(config.retention.eventDays, 30);
+    EXPECT_EQ(config.retention.saleYears, 0);  // for ever
+    EXPECT_EQ(config.retention.requestDays, 2);
 }
 
 struct BadFile {
@@ -133,7 +148,11 @@ INSTANTIATE_TEST_SUITE_P(
                 "only with an emulator"},
         BadFile{"unused line", "[grade 95]", "[line spare]\nport = /dev/ttyS1\n[grade 95]", 9,
                 "no fuel point is on [line spare]"},
-        BadFile{"header without its bracket", "[grade 95]", "[grade 95", 9, "ends with ]"}),
+        BadFile{"header without its bracket", "[grade 95]", "[grade 95", 9, "ends with ]"},
+        BadFile{"events kept a negative time", "database = data/journal.db",
+                "database = data/journal.db\nkeep-events-days = -1", 4, "from 0 to 36500"},
+        BadFile{"sales kept in days", "database = data/journal.db",
+                "database = data/journal.db\nkeep-sales-years = 10d", 4, "whole number"}),
     [](const ::testing::TestParamInfo<BadFile>& info) {
         std::string name = info.param.what;
         for (char& c : name) {

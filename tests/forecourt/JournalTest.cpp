@@ -169,6 +169,53 @@ TEST_F(JournalTest, ReopenedJournalKeepsItsEventsAndGoesOnNumbering) {
     EXPECT_EQ(events[1].sequence, 4);
 }
 
+// A file that may not grow (SQLite's max_page_count): the job that needs the space fails as
+// on a full disk and the journal says it cannot write; once it may grow again, the first
+// batch writes the alarm, once, and the journal writes as before.
+TEST_F(JournalTest, FullFileIsToldAndTheAlarmComesOnceItWritesAgain) {
+    const Migration filler{
+        "test", 1, [](Connection& db) { db.Execute("CREATE TABLE filler (bytes BLOB NOT NULL)"); }};
+    Journal journal(File(), {filler});
+    journal.Start();
+    const auto capAt = [&](const std::string& pages) {
+        journal
+            .Write([pages](WriteTransaction& t) {
+                t.Db().Execute("PRAGMA max_page_count = " + pages);
+            })
+            .get();
+    };
+    const auto fill = [&] {
+        return journal.Write([](WriteTransaction& t) {
+            t.Db().Execute("INSERT INTO filler (bytes) VALUES (zeroblob(200000))");
+        });
+    };
+    capAt("1");  // no smaller than the file is now
+    try {
+        fill().get();
+        FAIL() << "the file grew past its limit";
+    } catch (const DatabaseError& error) {
+        EXPECT_TRUE(error.CannotWrite()) << error.what();
+    }
+    ASSERT_TRUE(journal.CannotWrite());
+    ASSERT_TRUE(journal.Failure().has_value());
+    EXPECT_NE(journal.Failure()->error.find("full"), std::string::npos) << journal.Failure()->error;
+
+    capAt("1000000");
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (journal.CannotWrite() && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    EXPECT_FALSE(journal.Failure().has_value());
+    EXPECT_NO_THROW(fill().get());
+    Append(journal, "after");
+    std::vector<std::string> alarms;
+    for (const Event& event : journal.EventsAfter(0, 100)) {
+        if (event.type == event_type::kAlarm)
+            alarms.push_back(event.data["kind"].get<std::string>());
+    }
+    EXPECT_EQ(alarms, std::vector<std::string>{std::string(alarm_kind::kJournalFailed)});
+    journal.Stop();
+}
+
 // The publisher: what subscribers see of the journal.
 class PublisherTest : public JournalTest {
   protected:

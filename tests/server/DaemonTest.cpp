@@ -21,6 +21,7 @@
 #include <sstream>
 #include <thread>
 
+#include "forecourt/Database.h"
 #include "testing/ChildProcess.h"
 #include "tests/server/ServerTestSupport.h"
 
@@ -351,6 +352,137 @@ TEST_F(DaemonTest, MakesListsAndRevokesTokensFromItsCommandLine) {
     const ProgramRun unknown =
         RunProgram(dir_.Path(), {"token", "revoke", "office", "--config", config_.string()});
     EXPECT_EQ(unknown.status, 1);
+    EXPECT_EQ(daemon.Stop(), 0);
+}
+
+// A backup taken while fills run and the line polls: it opens, passes the check, and holds
+// every sale committed before it began, with the same figures. The check tells a sound file
+// from a damaged one by its exit status.
+TEST_F(DaemonTest, BacksUpWhileFillsRunAndChecksTheCopy) {
+    const std::string pos = "Bearer " + AddToken("pos1", "pos");
+    Daemon daemon(dir_.Path(), config_, "backup");
+    HttpClient client(daemon.Port());
+    int keys = 0;
+    const auto authorise = [&](int point) {
+        return client.Send(
+            "POST", "/api/v1/fuel-points/" + std::to_string(point) + "/authorise",
+            {{"Authorization", pos}, {"Idempotency-Key", "k" + std::to_string(++keys)}},
+            R"({"preset":{"kind":"money","value":20}})");
+    };
+    const auto sales = [&] {
+        return client.Send("GET", "/api/v1/sales?limit=1000", {{"Authorization", pos}})
+            .Json()["sales"];
+    };
+    ASSERT_EQ(authorise(1).status, 200);
+    const auto deadline = std::chrono::steady_clock::now() + 60s;
+    while (sales().empty() && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(100ms);
+    // Two fills run while the copy is taken (fuel point 1 takes its second sale).
+    ASSERT_EQ(authorise(1).status, 200);
+    ASSERT_EQ(authorise(2).status, 200);
+    const json committed = sales();
+    ASSERT_FALSE(committed.empty()) << "no sale to back up";
+
+    const fs::path copy = dir_.Path() / "copy.db";
+    const ProgramRun backup =
+        RunProgram(dir_.Path(), {"backup", copy.string(), "--config", config_.string()});
+    ASSERT_EQ(backup.status, 0) << backup.err;
+    EXPECT_NE(backup.err.find("backed up"), std::string::npos) << backup.err;
+    EXPECT_FALSE(fs::exists(copy.string() + ".partial"));
+    {
+        forecourt::Connection db(copy, forecourt::Connection::Mode::ReadOnly);
+        for (const json& sale : committed) {
+            auto& select =
+                db.Prepare("SELECT volume, amount, total_after FROM fills WHERE id = ?1");
+            select.Bind(1, sale["id"].get<std::int64_t>());
+            ASSERT_TRUE(select.Step()) << "sale " << sale["id"] << " is not in the copy";
+            EXPECT_EQ(select.Real(0), sale["volume"].get<double>());
+            EXPECT_EQ(select.Real(1), sale["amount"].get<double>());
+            EXPECT_EQ(select.Real(2), sale["totalAfter"].get<double>());
+            select.Reset();
+        }
+    }
+    EXPECT_EQ(daemon.Stop(), 0);
+
+    // The check: the copy is sound; the same with its pages overwritten, or a file that is
+    // no database, is not (exit 1), and says so.
+    const fs::path damaged = dir_.Path() / "damaged.db";
+    std::string bytes = ReadBytes(copy);
+    ASSERT_GT(bytes.size(), 3u * 4096u);
+    for (std::size_t page = 4096; page < bytes.size(); page += 4096)
+        bytes.replace(page, 16, std::string(16, '\x5a'));  // each page's b-tree header
+    WriteBytes(damaged, bytes);
+    WriteBytes(dir_.Path() / "text.db", std::string(8192, 'x'));
+    struct CheckCase {
+        const char* file;
+        int status;
+        const char* says;
+    };
+    for (const CheckCase& c :
+         {CheckCase{"copy.db", 0, ": ok"}, CheckCase{"damaged.db", 1, "damaged"},
+          CheckCase{"text.db", 1, "damaged"}}) {
+        const ProgramRun check = RunProgram(
+            dir_.Path(),
+            {"check", "--config", config_.string(), "--database", (dir_.Path() / c.file).string()});
+        EXPECT_EQ(check.status, c.status) << c.file << ": " << check.out << check.err;
+        EXPECT_NE(check.out.find(c.says), std::string::npos) << c.file << ": " << check.out;
+    }
+    EXPECT_EQ(RunProgram(dir_.Path(), {"check", "--config", config_.string(), "--database",
+                                       (dir_.Path() / "none.db").string()})
+                  .status,
+              1);
+}
+
+// Events older than what the station keeps were let go of at the start: a stream that
+// resumes behind them, over Server-Sent Events or a WebSocket, hears a reload (whose id is
+// where it goes on), never the kept events as if nothing had gone; one that resumes at the
+// oldest kept hears no reload.
+TEST_F(DaemonTest, TellsAStreamBehindTheRetentionToReload) {
+    const std::string pos = "Bearer " + AddToken("pos1", "pos");
+    {
+        forecourt::Connection db(dir_.Path() / "forecourt.db",
+                                 forecourt::Connection::Mode::ReadWrite);
+        for (int i = 0; i < 10; ++i) {
+            db.Execute(
+                "INSERT INTO events (at, type, data) VALUES ('2020-01-01T00:00:00.000Z', "
+                "'fuel-point', '{}')");
+        }
+    }
+    Daemon daemon(dir_.Path(), config_, "reload");
+    HttpClient client(daemon.Port());
+    const std::int64_t last =
+        client.Send("GET", "/api/v1/forecourt", {{"Authorization", pos}}).Json()["sequence"];
+    ASSERT_GT(last, 10) << "the daemon's start adds its own events";
+
+    EventStreamClient sse(daemon.Port(), "/api/v1/events?progress=false&since=3",
+                          {{"Authorization", pos}});
+    ASSERT_EQ(sse.Status(), 200);
+    const auto reload = sse.Next(10000ms);
+    ASSERT_TRUE(reload.has_value());
+    EXPECT_EQ(reload->type, "reload");
+    ASSERT_TRUE(reload->id.has_value());
+    EXPECT_GE(*reload->id, last);
+    const json said = json::parse(reload->data)["data"];
+    EXPECT_EQ(said["after"], 3);
+    // The old events went but the last of them, if the daemon had added none yet.
+    const std::int64_t oldest = said["oldest"];
+    EXPECT_TRUE(oldest == 10 || oldest == 11) << said;
+
+    WebSocketClient ws(daemon.Port(), "/api/v1/ws?progress=false&since=0",
+                       {{"Authorization", pos}});
+    ASSERT_TRUE(ws.Open());
+    const auto message = ws.Next(10000ms);
+    ASSERT_TRUE(message.has_value());
+    EXPECT_EQ(json::parse(*message)["type"], "reload");
+    EXPECT_EQ(json::parse(*message)["data"]["after"], 0);
+
+    EventStreamClient kept(daemon.Port(),
+                           "/api/v1/events?progress=false&since=" + std::to_string(oldest - 1),
+                           {{"Authorization", pos}});
+    const auto first = kept.Next(10000ms);
+    ASSERT_TRUE(first.has_value());
+    EXPECT_EQ(first->id, oldest);
+    EXPECT_NE(first->type, "reload");
     EXPECT_EQ(daemon.Stop(), 0);
 }
 

@@ -5,8 +5,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <condition_variable>
+#include <optional>
 #include <random>
 #include <thread>
 
@@ -38,13 +40,18 @@ class FakeJournal {
         events_.push_back(event);
         return event;
     }
+    // The retention lets go of every event up to `last`.
+    void LetGoUpTo(Sequence last) {
+        std::lock_guard lock(mutex_);
+        keptAfter_ = last;
+    }
     EventHub::JournalReader Reader() {
         return [this](Sequence after, std::size_t limit) {
             std::lock_guard lock(mutex_);
             ++reads;
             std::vector<Event> found;
             for (const Event& event : events_) {
-                if (event.sequence > after && found.size() < limit)
+                if (event.sequence > std::max(after, keptAfter_) && found.size() < limit)
                     found.push_back(event);
             }
             return found;
@@ -55,6 +62,7 @@ class FakeJournal {
   private:
     std::mutex mutex_;
     std::vector<Event> events_;
+    Sequence keptAfter_ = 0;
 };
 
 Event Progress() {
@@ -122,6 +130,55 @@ TEST(EventHubTest, ResumesFromTheJournalInBatchesThenFromTheRingWithoutRepeats) 
     journal.Commit(hub);
     EXPECT_EQ(Sequences(hub.Take(*client)), Range(21, 21));
     hub.Leave(*client);
+}
+
+// Behind what the journal keeps and behind the ring: a reload, in place of the events it
+// cannot have, whose id is where the stream goes on; then live events. A client just at the
+// oldest kept misses nothing and hears no reload.
+TEST(EventHubTest, TellsAClientBehindWhatIsKeptToReloadInsteadOfSkippingAhead) {
+    FakeJournal journal;
+    EventHub hub(journal.Reader(), 0, HubSettings{2, 100, 4});
+    for (int i = 0; i < 12; ++i)
+        journal.Commit(hub);  // the ring holds 11, 12
+    journal.LetGoUpTo(5);
+    struct Case {
+        Sequence after;
+        std::vector<Sequence> read;
+        std::optional<nlohmann::json> reload;
+        Sequence next;
+    };
+    const Case cases[] = {
+        {2, {12}, nlohmann::json{{"after", 2}, {"oldest", 6}}, 13},
+        {5, Range(6, 13), std::nullopt, 14},  // 13 came after the first client
+    };
+    for (const Case& c : cases) {
+        const auto client = hub.Join(c.after, true, [] {});
+        std::vector<EventPointer> read;
+        while (true) {
+            const EventHub::Batch batch = hub.Take(*client);
+            read.insert(read.end(), batch.events.begin(), batch.events.end());
+            if (batch.live || batch.dropped)
+                break;
+        }
+        std::vector<Sequence> sequences;
+        std::vector<nlohmann::json> reloads;
+        for (const EventPointer& event : read) {
+            sequences.push_back(event->sequence);
+            if (event->type == "reload")
+                reloads.push_back(nlohmann::json::parse(event->json)["data"]);
+        }
+        EXPECT_EQ(sequences, c.read) << "after " << c.after;
+        if (c.reload) {
+            ASSERT_EQ(reloads.size(), 1u);
+            EXPECT_EQ(read.front()->type, "reload");
+            EXPECT_EQ(reloads[0], *c.reload);
+        } else {
+            EXPECT_TRUE(reloads.empty());
+        }
+        journal.Commit(hub);
+        EXPECT_EQ(Sequences(hub.Take(*client)), std::vector<Sequence>{c.next});
+        hub.Leave(*client);
+    }
 }
 
 TEST(EventHubTest, GivesAClientWithoutAStartOnlyNewEvents) {

@@ -137,5 +137,15 @@ TEST(OptionsTest, ParsesTheTokenCommands) {
     }
 }
 
+TEST(OptionsTest, ParsesTheBackupAndCheckCommands) {
+    const Invocation backup = ParseCommandLine(Words("backup /var/backups/f.db --config s.ini"));
+    EXPECT_EQ(backup.command, Command::Backup);
+    EXPECT_EQ(backup.backupFile, "/var/backups/f.db");
+    EXPECT_EQ(backup.settings.config, "s.ini");
+    EXPECT_EQ(ParseCommandLine(Words("check --database j.db")).command, Command::Check);
+    for (const char* wrong : {"backup", "backup a b", "check now", "check --role pos"})
+        EXPECT_THROW(ParseCommandLine(Words(wrong)), UsageError) << wrong;
+}
+
 }  // namespace
 }  // namespace fuel::server
