@@ -1,8 +1,11 @@
 #include "http/Listener.h"
 
 #include <sys/resource.h>
+#include <sys/syscall.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <optional>
 #include <stdexcept>
 #include <thread>
@@ -19,6 +22,17 @@ namespace {
 constexpr auto kGoodbyeTime = std::chrono::milliseconds(2000);
 // How long a listener out of descriptors waits before it tries to take a connection again.
 constexpr auto kStarvedPause = std::chrono::milliseconds(500);
+
+// The threads that answer clients run a few steps nicer than the rest of the process, so that
+// on a busy machine the threads that poll the pumps get the processor first: a flood of
+// requests stretches the answers, never the poll cycle. Linux keeps the nice value per thread.
+void BehindTheLines() {
+    const auto thread = static_cast<id_t>(::syscall(SYS_gettid));
+    errno = 0;
+    const int current = ::getpriority(PRIO_PROCESS, thread);
+    if (errno == 0)
+        ::setpriority(PRIO_PROCESS, thread, std::min(current + 5, 19));
+}
 
 }  // namespace
 
@@ -202,7 +216,10 @@ void Listener::Start() {
     const net::ip::address address = s.Bind();
     s.Accept();
     for (int i = 0; i < s.settings.threads; ++i)
-        s.threads.emplace_back([&io = s.io] { io.run(); });
+        s.threads.emplace_back([&io = s.io] {
+            BehindTheLines();
+            io.run();
+        });
     s.running = true;
     Log(Priority::Info, std::string("listening on ") + (s.settings.Tls() ? "https://" : "http://") +
                             (address.is_v6() ? "[" + s.settings.host + "]" : s.settings.host) +

@@ -6,7 +6,9 @@
 
 #include <gtest/gtest.h>
 #include <netinet/in.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -341,7 +343,7 @@ std::uint64_t Cycles(forecourt::Forecourt& forecourt) {
 
 // Readers never wait in the lines' queues: eight viewers reading totals and reconciliations
 // as fast as they are answered leave the poll cycle as it is idle, and a till's stop in the
-// middle of a fill is answered within a cycle or so.
+// middle of a fill is answered within a cycle.
 TEST_F(BusyServerTest, KeepsThePollCycleAndAStopsAnswerUnderEightReaders) {
     // A station of its own: the suite's has sales left unpaid on its pumps.
     Station station(true);
@@ -389,6 +391,9 @@ TEST_F(BusyServerTest, KeepsThePollCycleAndAStopsAnswerUnderEightReaders) {
     std::vector<std::thread> viewers;
     for (int i = 0; i < 8; ++i) {
         viewers.emplace_back([&, i] {
+            // The viewers stand for clients on other machines: their own work here is not
+            // the station's, and takes the processor after it.
+            ::setpriority(PRIO_PROCESS, static_cast<id_t>(::syscall(SYS_gettid)), 10);
             HttpClient viewer(server.Port());
             const Headers bearer = {{"Authorization", station.Bearer("viewer1")}};
             while (reading) {
@@ -422,10 +427,7 @@ TEST_F(BusyServerTest, KeepsThePollCycleAndAStopsAnswerUnderEightReaders) {
     // One cycle of a line, as the idle rate over every line tells it.
     const std::chrono::duration<double> cycle(static_cast<double>(forecourt.Health().size()) /
                                               idle);
-    // Within a cycle as the figures above show on a quiet machine; a machine busy with other
-    // builds stretches the answer's way through the server's threads, not the line's queue,
-    // so the bound allows that once more.
-    EXPECT_LT(std::chrono::duration<double>(busyStop), 2 * cycle);
+    EXPECT_LT(std::chrono::duration<double>(busyStop), cycle);
 }
 
 }  // namespace fuel::test
