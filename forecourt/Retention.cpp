@@ -25,11 +25,20 @@ Retention::Retention(RetentionConfig config, HeldEvents held, std::size_t batch)
     : config_(config), held_(std::move(held)), batch_(static_cast<std::int64_t>(batch)) {}
 
 bool Retention::Step(Connection& db, Time now) {
-    using Delete = int (Retention::*)(Connection&, Time);
-    static constexpr Delete kKinds[] = {&Retention::DeleteEvents, &Retention::DeleteSales,
-                                        &Retention::DeleteReadings, &Retention::DeleteRequests};
-    for (; kind_ < static_cast<int>(std::size(kKinds)); ++kind_) {
-        if ((this->*kKinds[kind_])(db, now) > 0)
+    const auto deleteKind = [&](int kind) {
+        switch (kind) {
+            case 0:
+                return DeleteEvents(db, now);
+            case 1:
+                return DeleteSales(db, now);
+            case 2:
+                return DeleteReadings(db, now);
+            default:
+                return DeleteRequests(db, now);
+        }
+    };
+    for (constexpr int kKinds = 4; kind_ < kKinds; ++kind_) {
+        if (deleteKind(kind_) > 0)
             return true;
     }
     kind_ = 0;
