@@ -6,6 +6,7 @@ namespace fuel::bridge {
 namespace {
 
 constexpr std::string_view kCommandPrice = "commands/price";
+constexpr std::string_view kCommandReplay = "commands/replay";
 
 std::string Join(std::initializer_list<std::string_view> levels) {
     std::string topic;
@@ -50,6 +51,41 @@ std::string StationCommandTopic(std::string_view station, std::string_view ident
 }
 std::string GroupCommandTopic(std::string_view group, std::string_view identity) {
     return Join({"groups", group, kCommandPrice, identity});
+}
+
+std::string InfoTopic(std::string_view station) {
+    return Join({"stations", station, "info"});
+}
+std::string ReplayCommandFilter(std::string_view station) {
+    return Join({"stations", station, kCommandReplay, "+"});
+}
+std::string ReplayCommandTopic(std::string_view station, std::string_view identity) {
+    return Join({"stations", station, kCommandReplay, identity});
+}
+std::string SharedEventFilter(std::string_view share) {
+    return Join({"$share", share, "stations", "+", "events", "#"});
+}
+
+std::optional<StationTopic> ParseStationTopic(std::string_view topic) {
+    constexpr std::string_view kPrefix = "stations/";
+    if (!topic.starts_with(kPrefix))
+        return std::nullopt;
+    topic.remove_prefix(kPrefix.size());
+    const auto slash = topic.find('/');
+    if (slash == std::string_view::npos || slash + 1 == topic.size() ||
+        !IsTopicLevel(topic.substr(0, slash))) {
+        return std::nullopt;
+    }
+    return StationTopic{std::string(topic.substr(0, slash)), std::string(topic.substr(slash + 1))};
+}
+
+std::optional<std::string> ReplayIdentity(std::string_view topic) {
+    const std::vector<std::string_view> levels = Levels(topic);
+    if (levels.size() != 5 || levels[0] != "stations" || levels[2] != "commands" ||
+        levels[3] != "replay" || !IsTopicLevel(levels[4])) {
+        return std::nullopt;
+    }
+    return std::string(levels[4]);
 }
 
 std::optional<std::string> CommandIdentity(std::string_view topic) {

@@ -6,6 +6,24 @@
 //     stations/{station}/commands/price/{identity}   a price change for this station
 //     groups/{group}/commands/price/{identity}       a price change for every station of a group
 //     stations/{station}/replies                     the outcome of each command
+//     stations/{station}/info                        who the station is, retained
+//     stations/{station}/commands/replay/{identity}  send a range of the journal again
+//
+// The info, republished (retained, QoS 1) at every connection and whenever any of it changes:
+//     {"station", "groups": ["north", ...], "version": "1.4.0",
+//      "grades": [{"code", "name", "price"}, ...],
+//      "fuelPoints": [{"id", "nozzles": [{"number", "grade"}, ...]}, ...]}
+// The replay command, {"id", "from", "to"} (sequences, both included): the station sends
+// the events from..to of its journal again on their event topics, through the same path and
+// order as every event, and replies on stations/{station}/replies as to a price command, with
+// "command": "replay" and "data": {"from", "to", "oldest"} (the oldest sequence the journal
+// still keeps). Events older than "oldest" are gone: the reply's status is then "failed"
+// with reason "not-kept" when none of the range is kept, and "applied" for the part that
+// is, its "data" saying what was sent.
+//
+// The head office reads the tree through an MQTT 5 shared subscription to the events
+// ($share/{share}/stations/+/events/#), so that its workers split the stations between
+// them, and a plain one to each station's status, info and replies (every worker sees them).
 //
 // A command's last level is its sender's broker identity. MQTT carries no sender in a
 // PUBLISH, so the station cannot learn from the message who sent it; the broker can, and its
@@ -23,18 +41,40 @@ namespace fuel::bridge {
 std::string EventTopic(std::string_view station, std::string_view type);
 std::string StatusTopic(std::string_view station);
 std::string ReplyTopic(std::string_view station);
+std::string InfoTopic(std::string_view station);
 // The subscriptions that bring a station its commands (wildcard in the identity level).
 std::string StationCommandFilter(std::string_view station);
 std::string GroupCommandFilter(std::string_view group);
 // What a publisher sends to one station or group, as `identity`.
 std::string StationCommandTopic(std::string_view station, std::string_view identity);
 std::string GroupCommandTopic(std::string_view group, std::string_view identity);
+// The replay command: its subscription at the station and its topic for a sender.
+std::string ReplayCommandFilter(std::string_view station);
+std::string ReplayCommandTopic(std::string_view station, std::string_view identity);
+
+// What the head office subscribes to: every station's events, shared among the workers of
+// `share`; and every station's status, info and replies, which each worker takes whole.
+std::string SharedEventFilter(std::string_view share);
+inline constexpr std::string_view kAllStatusFilter = "stations/+/status";
+inline constexpr std::string_view kAllInfoFilter = "stations/+/info";
+inline constexpr std::string_view kAllRepliesFilter = "stations/+/replies";
+
+// A station's topic, taken apart: the station and what follows it ("events/sale",
+// "status", "info", "replies", "commands/replay/hq-1"). nullopt when the topic is not under
+// stations/{station}/.
+struct StationTopic {
+    std::string station;
+    std::string rest;
+};
+std::optional<StationTopic> ParseStationTopic(std::string_view topic);
 
 inline constexpr std::string_view kOnline = "online";
 inline constexpr std::string_view kOffline = "offline";
 
 // The sender's identity of a price command topic; nullopt when the topic is not one.
 std::optional<std::string> CommandIdentity(std::string_view topic);
+// The same of a replay command topic.
+std::optional<std::string> ReplayIdentity(std::string_view topic);
 
 // A station id, a group or an identity is one level of a topic: not empty, and none of
 // '/', '+', '#' (or a space, which brokers allow but every shell and ACL file trips on).
