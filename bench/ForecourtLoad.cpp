@@ -73,19 +73,6 @@ long ResidentKilobytes(pid_t pid) {
     return -1;
 }
 
-std::string Run(const fs::path& directory, const std::vector<std::string>& words) {
-    fuel::test::ChildProcess child(FUEL_FORECOURTD_PATH, words, directory / "cli.out",
-                                   directory / "cli.err");
-    if (child.Wait(60s).value_or(-1) != 0) {
-        throw std::runtime_error("fuel-forecourtd " + words[0] + ": " +
-                                 fuel::test::ReadBytes(directory / "cli.err"));
-    }
-    std::string out = fuel::test::ReadBytes(directory / "cli.out");
-    while (!out.empty() && out.back() == '\n')
-        out.pop_back();
-    return out;
-}
-
 double Percentile(std::vector<double>& values, double p) {
     if (values.empty())
         return 0;
@@ -121,8 +108,10 @@ int main(int argc, char** argv) {
     const fs::path config = directory.Path() / "station.ini";
     fuel::test::WriteBytes(config, Station(directory.Path()));
     const std::string bearer =
-        "Bearer " + Run(directory.Path(),
-                        {"token", "add", "load", "--role", "pos", "--config", config.string()});
+        "Bearer " + fuel::test::RunForOutput(
+                        FUEL_FORECOURTD_PATH,
+                        {"token", "add", "load", "--role", "pos", "--config", config.string()},
+                        directory.Path(), 60s);
 
     fuel::test::ChildProcess daemon(
         FUEL_FORECOURTD_PATH,

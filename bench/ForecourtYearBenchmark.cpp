@@ -288,19 +288,6 @@ Built BuildJournal(const fs::path& file, const Size& size) {
     return built;
 }
 
-std::string Run(const fs::path& daemon, const fs::path& directory,
-                const std::vector<std::string>& words) {
-    fuel::test::ChildProcess child(daemon, words, directory / "cli.out", directory / "cli.err");
-    if (child.Wait(600s).value_or(-1) != 0) {
-        throw std::runtime_error("fuel-forecourtd " + words[0] + ": " +
-                                 fuel::test::ReadBytes(directory / "cli.err"));
-    }
-    std::string out = fuel::test::ReadBytes(directory / "cli.out");
-    while (!out.empty() && out.back() == '\n')
-        out.pop_back();
-    return out;
-}
-
 double Percentile(std::vector<double> values, double p) {
     if (values.empty())
         return 0;
@@ -383,26 +370,18 @@ int main(int argc, char** argv) {
     }
     std::fflush(stdout);
 
-    const std::string bearer = "Bearer " + Run(daemonPath, directory,
-                                               {"token", "add", "bench-" + std::to_string(getpid()),
-                                                "--role", "viewer", "--config", config.string()});
+    const std::string bearer =
+        "Bearer " + fuel::test::RunForOutput(daemonPath,
+                                             {"token", "add", "bench-" + std::to_string(getpid()),
+                                              "--role", "viewer", "--config", config.string()},
+                                             directory, 600s);
 
     const auto starting = Clock::now();
     fuel::test::ChildProcess daemon(
         daemonPath, {"--config", config.string(), "--listen", "127.0.0.1:0", "--threads", "2"},
         directory / "daemon.out", directory / "daemon.log");
-    std::optional<std::string> listening;
-    while (Clock::now() - starting < 600s) {
-        const std::string log = fuel::test::ReadBytes(directory / "daemon.log");
-        const auto found = log.find("listening on http://127.0.0.1:");
-        if (found != std::string::npos && log.find('\n', found) != std::string::npos) {
-            listening = log.substr(found, log.find('\n', found) - found);
-            break;
-        }
-        if (daemon.Wait(0ms))
-            break;
-        std::this_thread::sleep_for(2ms);
-    }
+    const std::optional<std::string> listening =
+        fuel::test::WaitForText(directory / "daemon.log", "listening on http://127.0.0.1:", 600s);
     const double startMs =
         std::chrono::duration<double, std::milli>(Clock::now() - starting).count();
     if (!listening) {

@@ -75,6 +75,22 @@ std::optional<int> ChildProcess::Wait(std::chrono::milliseconds wait) {
     return status_;
 }
 
+std::string RunForOutput(const std::filesystem::path& program,
+                         const std::vector<std::string>& arguments,
+                         const std::filesystem::path& directory, std::chrono::milliseconds wait) {
+    const auto out = directory / "command.out";
+    const auto err = directory / "command.err";
+    ChildProcess child(program, arguments, out, err);
+    if (child.Wait(wait).value_or(-1) != 0) {
+        throw std::runtime_error(program.filename().string() + " " +
+                                 (arguments.empty() ? "" : arguments[0]) + ": " + ReadBytes(err));
+    }
+    std::string text = ReadBytes(out);
+    while (!text.empty() && text.back() == '\n')
+        text.pop_back();
+    return text;
+}
+
 std::optional<std::string> WaitForText(const std::filesystem::path& file, const std::string& text,
                                        std::chrono::milliseconds wait) {
     const auto deadline = std::chrono::steady_clock::now() + wait;

@@ -32,6 +32,14 @@ class ChildProcess {
     std::optional<int> status_;
 };
 
+// Runs a command of a program to its end (a token made, a journal checked) and gives what it
+// wrote on its standard output without the final newlines; throws std::runtime_error, with
+// what it wrote on its standard error, when it fails or outlasts `wait`. Its output passes
+// through files in `directory`.
+std::string RunForOutput(const std::filesystem::path& program,
+                         const std::vector<std::string>& arguments,
+                         const std::filesystem::path& directory, std::chrono::milliseconds wait);
+
 // Waits until the file holds the text (a log line a program writes when it is ready);
 // returns the file's content from the text's start to the line's end, or nullopt.
 std::optional<std::string> WaitForText(const std::filesystem::path& file, const std::string& text,
