@@ -243,6 +243,12 @@ void MosquittoBroker::Start() {
         Launch();
 }
 
+void MosquittoBroker::Forget() {
+    Stop();
+    std::error_code ignored;
+    fs::remove(directory_.Path() / "mosquitto.db", ignored);
+}
+
 // ---- MqttPeer
 
 MqttPeer::MqttPeer(int port, std::vector<std::string> filters, std::string clientId,

@@ -44,6 +44,10 @@ class MosquittoBroker {
     void Stop();
     // Again on the same port, from the same persistence file.
     void Start();
+    // Stopped (if running) and its persistence file removed: started again, it knows no
+    // session, no retained message and nothing queued, as a broker restarted without
+    // persistence.
+    void Forget();
     bool Running() const { return pid_ > 0; }
     int Port() const { return port_; }
     int TlsPort() const { return tlsPort_; }

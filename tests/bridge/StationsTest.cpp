@@ -11,11 +11,11 @@
 #include <thread>
 
 #include "bridge/Topics.h"
-#include "forecourt/Database.h"
 #include "testing/BridgeStation.h"
 #include "testing/Broker.h"
 #include "testing/ChildProcess.h"
 #include "testing/HttpClient.h"
+#include "testing/StationDaemon.h"
 #include "testing/TestFiles.h"
 
 #ifndef FUEL_FORECOURTD_PATH
@@ -28,142 +28,24 @@ namespace {
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 using forecourt::Sequence;
-using fuel::test::ChildProcess;
-using fuel::test::HttpAnswer;
 using fuel::test::MqttPeer;
 using fuel::test::ReadBytes;
 using nlohmann::json;
 using test::EventsOf;
 using test::OneTo;
+using test::ProgramRun;
 
 constexpr char kOffice[] = "groups = south\nidentity.hq = backoffice\n";
 
-struct ProgramRun {
-    std::optional<int> status;
-    std::string out;
-    std::string err;
-};
-
 ProgramRun RunDaemonCommand(const fs::path& dir, const std::vector<std::string>& words) {
-    ChildProcess child(FUEL_FORECOURTD_PATH, words, dir / "command.out", dir / "command.err");
-    ProgramRun run;
-    run.status = child.Wait(60s);
-    run.out = ReadBytes(dir / "command.out");
-    run.err = ReadBytes(dir / "command.err");
-    return run;
+    return test::RunDaemonCommand(FUEL_FORECOURTD_PATH, dir, words);
 }
 
-Sequence ReadOne(const fs::path& dir, const std::string& sql, const std::string& station = {}) {
-    forecourt::Connection db(dir / "station.db", forecourt::Connection::Mode::ReadOnly);
-    forecourt::Statement& select = db.Prepare(sql);
-    if (!station.empty())
-        select.Bind(1, station);
-    const Sequence value = select.Step() ? select.Integer(0) : 0;
-    select.Reset();
-    return value;
-}
-
-// A station: its configuration and journal in a directory of its own, a back office token
-// made with the daemon's command line, and the daemon started, stopped and killed on them.
-class Station {
+// A station of this file: the built daemon, in the group "south", hq a back office.
+class Station : public test::StationDaemon {
   public:
     Station(const std::string& id, const std::string& url)
-        : id_(id), config_(test::WriteStation(dir_.Path(), id, url, kOffice)) {
-        const ProgramRun run = RunDaemonCommand(
-            dir_.Path(), {"token", "add", "ops", "--role", "backoffice", "--config", config_});
-        if (run.status != 0 || run.out.size() < 2)
-            throw std::runtime_error("token add: " + run.err);
-        bearer_ = "Bearer " + run.out.substr(0, run.out.find('\n'));
-    }
-
-    void Start() {
-        log_ = dir_.Path() / ("daemon-" + std::to_string(++runs_) + ".log");
-        daemon_ = std::make_unique<ChildProcess>(
-            FUEL_FORECOURTD_PATH,
-            std::vector<std::string>{"--config", config_, "--listen", "127.0.0.1:0"},
-            dir_.Path() / "daemon.out", log_);
-        const auto line = fuel::test::WaitForText(log_, "listening on http://127.0.0.1:", 60s);
-        if (!line)
-            throw std::runtime_error("the daemon did not start: " + ReadBytes(log_));
-        port_ = static_cast<std::uint16_t>(std::stoi(line->substr(line->rfind(':') + 1)));
-        client_ = std::make_unique<fuel::test::HttpClient>(port_);
-    }
-    // The exit status after SIGTERM.
-    std::optional<int> Stop() { return End(SIGTERM); }
-    void Kill() { End(SIGKILL); }
-
-    // The journal's last event, as the API tells it.
-    Sequence LastSequence() { return Get("/api/v1/forecourt")["sequence"]; }
-
-    // One fill on fuel point 1: authorised, its sale waited for on the event stream, cleared.
-    void Fill(double litres) {
-        fuel::test::EventStreamClient stream(
-            port_, "/api/v1/events?progress=false&since=" + std::to_string(LastSequence()),
-            {{"Authorization", bearer_}});
-        Post("/api/v1/fuel-points/1/authorise",
-             json{{"preset", {{"kind", "volume"}, {"value", litres}}}}.dump());
-        const auto deadline = std::chrono::steady_clock::now() + 60s;
-        while (std::chrono::steady_clock::now() < deadline && !stream.Ended()) {
-            const auto event = stream.Next(1000ms);
-            if (!event || event->type != "sale")
-                continue;
-            const json sale = json::parse(event->data)["data"];
-            if (sale["fuelPoint"] == 1 && sale["state"] == "PAYABLE") {
-                Post("/api/v1/sales/" + std::to_string(sale["id"].get<int>()) + "/clear", "");
-                return;
-            }
-        }
-        throw std::runtime_error("station " + id_ + ": the fill made no sale");
-    }
-
-    // Closes and opens fuel point 1 by turns: one journal event each.
-    void Toggle(int count) {
-        for (int i = 0; i < count; ++i) {
-            const bool closed = Get("/api/v1/fuel-points/1")["closed"];
-            Post(std::string("/api/v1/fuel-points/1/") + (closed ? "open" : "close"), "");
-        }
-    }
-
-    Sequence StoredPosition() const {
-        return ReadOne(dir_.Path(), "SELECT sequence FROM mqtt_published WHERE station = ?1", id_);
-    }
-    Sequence JournalEnd() const { return ReadOne(dir_.Path(), "SELECT MAX(seq) FROM events"); }
-    std::string Log() const { return ReadBytes(log_); }
-
-  private:
-    std::optional<int> End(int signal) {
-        client_.reset();
-        daemon_->Signal(signal);
-        const std::optional<int> status = daemon_->Wait(30s);
-        daemon_.reset();
-        return status;
-    }
-
-    json Get(const std::string& target) {
-        const HttpAnswer answer = client_->Send("GET", target, {{"Authorization", bearer_}});
-        if (answer.status != 200)
-            throw std::runtime_error(target + ": " + std::to_string(answer.status) + answer.body);
-        return answer.Json();
-    }
-
-    void Post(const std::string& target, const std::string& body) {
-        const HttpAnswer answer = client_->Send(
-            "POST", target,
-            {{"Authorization", bearer_}, {"Idempotency-Key", "k" + std::to_string(++keys_)}}, body);
-        if (answer.status != 200)
-            throw std::runtime_error(target + ": " + std::to_string(answer.status) + answer.body);
-    }
-
-    fuel::test::TemporaryDirectory dir_;
-    std::string id_;
-    std::string config_;
-    std::string bearer_;
-    fs::path log_;
-    std::unique_ptr<ChildProcess> daemon_;
-    std::unique_ptr<fuel::test::HttpClient> client_;
-    std::uint16_t port_ = 0;
-    int runs_ = 0;
-    int keys_ = 0;
+        : StationDaemon(FUEL_FORECOURTD_PATH, id, url, kOffice) {}
 };
 
 class StationsTest : public testing::Test {
