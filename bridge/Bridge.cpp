@@ -414,28 +414,39 @@ class Bridge::Worker : public MqttClient::Listener {
         };
         // Half the window at most, so that a live event always finds room.
         const std::size_t share = std::max<std::size_t>(1, options_.window / 2);
+        // Each reply queued as soon as it is made, so that a journal that fails to read
+        // further on loses none; they go out at the next turn, not after the idle wait.
         std::vector<Reply> answered;
-        std::uint64_t published = 0;
+        const auto queueAnswered = [&] {
+            for (const Reply& reply : answered)
+                Queue(reply);
+            if (!answered.empty())
+                inbox_->Ring();
+            answered.clear();
+        };
         for (;;) {
             const Sequence last = journal.LastSequence();
             if (std::optional<Reply> reply = replays_.Finish(reader, last, replayFlight_.empty())) {
                 answered.push_back(std::move(*reply));
+                queueAnswered();
                 continue;
             }
             if (replays_.Idle() || InFlight() >= options_.window || replayFlight_.size() >= share)
                 break;
-            const std::size_t before = answered.size();
             const std::vector<Event> events = replays_.Take(
                 reader, last, std::min(options_.window - InFlight(), share - replayFlight_.size()),
                 answered);
+            const bool answeredAtOnce = !answered.empty();
+            queueAnswered();
             if (events.empty()) {
                 // Answered at once without events (the next may begin), or read to its end
                 // and answered once the broker has acknowledged all of it.
-                if (answered.size() > before || (replays_.ReadToEnd() && replayFlight_.empty()))
+                if (answeredAtOnce || (replays_.ReadToEnd() && replayFlight_.empty()))
                     continue;
                 break;
             }
             bool gone = false;
+            std::uint64_t published = 0;
             for (const Event& event : events) {
                 const MqttClient::Sent sent =
                     client_->Publish(EventTopic(config_.station, event.type),
@@ -453,19 +464,14 @@ class Bridge::Worker : public MqttClient::Listener {
                 }
                 replays_.Accept(event.sequence);
             }
+            {
+                std::lock_guard lock(statusMutex_);
+                status_.published += published;
+                status_.replayed += published;
+            }
             if (gone)
                 break;
         }
-        {
-            std::lock_guard lock(statusMutex_);
-            status_.published += published;
-            status_.replayed += published;
-        }
-        for (const Reply& reply : answered) {
-            Queue(reply);
-        }
-        if (!answered.empty())
-            inbox_->Ring();  // the replies go out at the next turn, not after the idle wait
     }
 
     // The retained info, when it differs from the one last published (or always: at a new

@@ -160,10 +160,12 @@ std::optional<Reply> Replays::Finish(const forecourt::EventReader& reader, Seque
                                      bool acknowledged) {
     if (!current_ || !current_->readToEnd || !acknowledged)
         return std::nullopt;
+    // Read before the replay is let go of: a journal that cannot be read leaves it to be
+    // answered at the next turn.
+    const Sequence oldest = Oldest(reader, last);
     const Running running = std::move(*current_);
     current_.reset();
     const Sequence sent = running.place.Position();
-    const Sequence oldest = Oldest(reader, last);
     if (sent < running.runFrom) {
         return Answer(running.command, std::string(replay::kFailed), std::string(replay::kNotKept),
                       "the journal let go of the events while they were sent; it keeps none "
