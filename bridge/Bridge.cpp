@@ -12,11 +12,14 @@
 #include <map>
 #include <mutex>
 #include <optional>
+#include <set>
 #include <thread>
 
 #include "bridge/Command.h"
+#include "bridge/Info.h"
 #include "bridge/MqttClient.h"
 #include "bridge/Position.h"
+#include "bridge/Replay.h"
 #include "bridge/Topics.h"
 #include "forecourt/CatchUp.h"
 
@@ -42,6 +45,7 @@ struct Inbox {
     std::deque<MqttMessage> replies;
     std::deque<Event> progress;
     std::optional<std::pair<Sequence, std::exception_ptr>> positionWritten;
+    bool pricesChanged = false;  // the station's info may differ from the one published
     bool stop = false;
 
     Inbox() {
@@ -103,6 +107,9 @@ class Bridge::Worker : public MqttClient::Listener {
                     if (inbox->progress.size() == kProgressKept)
                         inbox->progress.pop_front();
                     inbox->progress.push_back(event);
+                } else if (event.type == forecourt::event_type::kPrice) {
+                    std::lock_guard lock(inbox->mutex);
+                    inbox->pricesChanged = true;
                 }
                 inbox->Ring();
             },
@@ -195,12 +202,17 @@ class Bridge::Worker : public MqttClient::Listener {
         inFlight_.clear();
         pending_.clear();
         place_ = forecourt::CatchUp(acknowledged_);
+        replayFlight_.clear();
+        replays_.Restart();
         // The broker takes a connection's packets in order: once "online" is out, the
         // commands' subscriptions are in place.
         client_->Subscribe(StationCommandFilter(config_.station), 1);
         for (const std::string& group : config_.groups) {
             client_->Subscribe(GroupCommandFilter(group), 1);
         }
+        client_->Subscribe(ReplayCommandFilter(config_.station), 1);
+        // Before "online": a subscriber that sees the station come up finds who it is.
+        PublishInfo(true);
         client_->Publish(StatusTopic(config_.station), kOnline, 1, true);
         {
             std::lock_guard lock(statusMutex_);
@@ -219,9 +231,11 @@ class Bridge::Worker : public MqttClient::Listener {
     void Acknowledged(int messageId) override {
         if (messageId == statusId_)
             statusAcknowledged_ = true;
+        if (replayFlight_.erase(messageId) > 0)
+            return;  // an event sent again: the position is not its business
         const auto found = inFlight_.find(messageId);
         if (found == inFlight_.end())
-            return;  // a reply, the status, or fill progress
+            return;  // a reply, the status, the info, or fill progress
         pending_[found->second] = true;
         inFlight_.erase(found);
         Advance();
@@ -240,6 +254,15 @@ class Bridge::Worker : public MqttClient::Listener {
         {
             std::lock_guard lock(statusMutex_);
             ++status_.commands;
+        }
+        if (IsReplayCommandTopic(message.topic)) {
+            auto replay = ReadReplayCommand(message.topic, message.payload, config_.identities);
+            if (auto* refused = std::get_if<Reply>(&replay)) {
+                Queue(*refused);
+            } else if (auto& command = std::get<ReplayCommand>(replay); !replays_.Add(command)) {
+                Queue(Replays::Busy(command));
+            }
+            return;
         }
         auto read = ReadPriceCommand(message.topic, message.payload, config_.identities);
         if (auto* refused = std::get_if<Reply>(&read)) {
@@ -295,9 +318,19 @@ class Bridge::Worker : public MqttClient::Listener {
         bool caughtUp = false;
         try {
             caughtUp = PublishEvents();
+            // After the journal's own events, in what the window has left of its half: a
+            // replay leaves room for the live events and never overtakes them.
+            PublishReplays();
         } catch (const std::exception& error) {
             Note(std::string("reading the journal: ") + error.what());
         }
+        bool pricesChanged = false;
+        {
+            std::lock_guard lock(inbox_->mutex);
+            std::swap(pricesChanged, inbox_->pricesChanged);
+        }
+        if (pricesChanged && !PublishInfo(false))
+            return;
         std::deque<Event> progress;
         {
             std::lock_guard lock(inbox_->mutex);
@@ -325,9 +358,9 @@ class Bridge::Worker : public MqttClient::Listener {
         const Sequence horizon = journal.LastSequence();
         std::uint64_t published = 0;
         bool caughtUp = place_.Reached(horizon);
-        while (!caughtUp && inFlight_.size() < options_.window) {
+        while (!caughtUp && InFlight() < options_.window) {
             const std::vector<Event> events =
-                place_.Read(reader, horizon, options_.window - inFlight_.size());
+                place_.Read(reader, horizon, options_.window - InFlight());
             // The journal keeps every event the broker has not acknowledged; one it no longer
             // holds went before this station had a bridge, or with a journal put in place.
             if (place_.Lost()) {
@@ -368,6 +401,94 @@ class Bridge::Worker : public MqttClient::Listener {
             status_.published += published;
         }
         return caughtUp;
+    }
+
+    std::size_t InFlight() const { return inFlight_.size() + replayFlight_.size(); }
+
+    // Replays, in the window's room, each event as its first publication was; a replay's
+    // reply once the broker has every event of it.
+    void PublishReplays() {
+        const forecourt::Journal& journal = forecourt_.GetJournal();
+        const forecourt::EventReader reader = [&journal](Sequence after, std::size_t limit) {
+            return journal.EventsAfter(after, limit);
+        };
+        // Half the window at most, so that a live event always finds room.
+        const std::size_t share = std::max<std::size_t>(1, options_.window / 2);
+        // Each reply queued as soon as it is made, so that a journal that fails to read
+        // further on loses none; they go out at the next turn, not after the idle wait.
+        std::vector<Reply> answered;
+        const auto queueAnswered = [&] {
+            for (const Reply& reply : answered)
+                Queue(reply);
+            if (!answered.empty())
+                inbox_->Ring();
+            answered.clear();
+        };
+        for (;;) {
+            const Sequence last = journal.LastSequence();
+            if (std::optional<Reply> reply = replays_.Finish(reader, last, replayFlight_.empty())) {
+                answered.push_back(std::move(*reply));
+                queueAnswered();
+                continue;
+            }
+            if (replays_.Idle() || InFlight() >= options_.window || replayFlight_.size() >= share)
+                break;
+            const std::vector<Event> events = replays_.Take(
+                reader, last, std::min(options_.window - InFlight(), share - replayFlight_.size()),
+                answered);
+            const bool answeredAtOnce = !answered.empty();
+            queueAnswered();
+            if (events.empty()) {
+                // Answered at once without events (the next may begin), or read to its end
+                // and answered once the broker has acknowledged all of it.
+                if (answeredAtOnce || (replays_.ReadToEnd() && replayFlight_.empty()))
+                    continue;
+                break;
+            }
+            bool gone = false;
+            std::uint64_t published = 0;
+            for (const Event& event : events) {
+                const MqttClient::Sent sent =
+                    client_->Publish(EventTopic(config_.station, event.type),
+                                     Payload(event, config_.station), 1, false);
+                if (sent.kind == MqttClient::Sent::Kind::Gone) {
+                    gone = true;
+                    break;
+                }
+                if (sent.kind == MqttClient::Sent::Kind::Queued) {
+                    replayFlight_.insert(sent.id);
+                    ++published;
+                } else {
+                    Note(sent.why + "; event " + std::to_string(event.sequence) +
+                         " is passed over in the replay");
+                }
+                replays_.Accept(event.sequence);
+            }
+            {
+                std::lock_guard lock(statusMutex_);
+                status_.published += published;
+                status_.replayed += published;
+            }
+            if (gone)
+                break;
+        }
+    }
+
+    // The retained info, when it differs from the one last published (or always: at a new
+    // connection, where the broker may have lost it). False when the connection is gone.
+    bool PublishInfo(bool always) {
+        std::string payload =
+            forecourt::JsonText(StationInfo(config_, options_.version, forecourt_.GetSnapshot()));
+        if (!always && payload == info_)
+            return true;
+        const MqttClient::Sent sent =
+            client_->Publish(InfoTopic(config_.station), payload, 1, true);
+        if (sent.kind == MqttClient::Sent::Kind::Gone)
+            return false;  // the next connection publishes it
+        if (sent.kind == MqttClient::Sent::Kind::Refused)
+            Note(sent.why + "; the station's info is not published");
+        info_ = std::move(payload);
+        return true;
     }
 
     // ---- The position in the journal: one write at a time, the newest acknowledged.
@@ -487,6 +608,9 @@ class Bridge::Worker : public MqttClient::Listener {
     Sequence stored_ = 0;               // the position the journal holds
     std::map<int, Sequence> inFlight_;  // message id -> event
     std::map<Sequence, bool> pending_;  // events sent on this connection: acknowledged yet?
+    Replays replays_;
+    std::set<int> replayFlight_;  // message ids of replayed events not yet acknowledged
+    std::string info_;            // the info last published
     bool writing_ = false;
     Clock::time_point positionRetryAt_{};
     int statusId_ = -1;

@@ -13,7 +13,12 @@
 //
 // In: price commands (see Command.h) are applied through Forecourt::SetPrice, as the API
 // applies them, with the sender's broker identity as the client and the command's id as the
-// idempotency key; the outcome is published on stations/{station}/replies.
+// idempotency key; the outcome is published on stations/{station}/replies. Replay commands
+// (see Replay.h) send a range of the journal again, through the same window as every
+// event and after them; they move nothing of the acknowledged position.
+//
+// Who the station is (Info.h) is retained on stations/{station}/info: published at every
+// connection, and again when a price event leaves it different from the last one sent.
 //
 // The station's state is the retained message on stations/{station}/status: "online" once
 // connected, "offline" when the bridge stops, and "offline" as the last will that the broker
@@ -42,6 +47,8 @@ struct BridgeOptions {
     std::size_t window = 64;
     // How long Stop waits for the broker to acknowledge what is on the wire and "offline".
     std::chrono::milliseconds stopGrace{2000};
+    // The program's version, as the station's info tells the chain.
+    std::string version;
     // Connection changes and errors, one line each (the daemon's log); none when empty.
     std::function<void(const std::string&)> log;
 };
@@ -53,6 +60,7 @@ struct BridgeStatus {
     std::uint64_t published = 0;           // event messages handed to the broker (also again)
     std::uint64_t connections = 0;         // successful connections so far
     std::uint64_t commands = 0;            // commands received
+    std::uint64_t replayed = 0;            // of published: events sent again on request
     std::uint64_t refused = 0;             // events the broker could never take, passed over
     std::string lastMessage;               // the last connection change or error, as logged
 };

@@ -21,6 +21,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "bridge/Topics.h"
 #include "forecourt/Outcome.h"
 #include "forecourt/Roles.h"
 
@@ -40,7 +41,8 @@ struct PriceCommand {
 
 // What the station answers.
 struct Reply {
-    std::optional<std::string> id;  // none when the payload had no usable id
+    std::string command{kPriceCommand};  // what it answers: "price", "replay"
+    std::optional<std::string> id;       // none when the payload had no usable id
     std::string identity;           // empty when the topic named none
     std::string status;             // forecourt::Name(Status), or "forbidden"
     std::string reason;
@@ -55,6 +57,9 @@ namespace reason {
 inline constexpr std::string_view kForbidden = "forbidden";  // the status of the two below
 inline constexpr std::string_view kUnknownIdentity = "unknown-identity";
 inline constexpr std::string_view kRoleMayNot = "role-may-not-set-prices";
+// A replay needs the permission to read the events: it sends nothing that a reader of them
+// could not already have.
+inline constexpr std::string_view kRoleMayNotRead = "role-may-not-read-events";
 }  // namespace reason
 
 // Commands ids are idempotency keys kept in the journal; a bound keeps a sender from filling
@@ -62,6 +67,26 @@ inline constexpr std::string_view kRoleMayNot = "role-may-not-set-prices";
 inline constexpr std::size_t kMaxCommandId = 200;
 // A price command is a few dozen bytes; a larger payload is refused unread.
 inline constexpr std::size_t kMaxCommandBytes = 4096;
+
+// What every command carries, read and checked alike for each kind: a payload of at most
+// kMaxCommandBytes that is a JSON object, its "id" (a non-empty string of at most
+// kMaxCommandId bytes), and a sender (`identity`, the topic's last level) that the station
+// knows with a role that holds the rule's permission.
+struct SenderRule {
+    std::string_view command;  // the reply's "command"
+    forecourt::Permission permission;
+    std::string_view mayNot;  // the reason when the sender's role lacks the permission
+    std::string_view what;    // "change prices": what the refusal says the role may not do
+};
+struct CommandHead {
+    nlohmann::json json;  // the whole payload, for the kind's own fields
+    std::string id;
+    std::string identity;
+};
+std::variant<CommandHead, Reply> ReadCommandHead(const std::optional<std::string>& identity,
+                                                 std::string_view topic, std::string_view payload,
+                                                 const Identities& identities,
+                                                 const SenderRule& rule);
 
 // The command, or the reply that refuses it (bad topic or payload, identity or role that
 // may not). Never throws on what arrives.

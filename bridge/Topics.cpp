@@ -88,6 +88,12 @@ std::optional<std::string> ReplayIdentity(std::string_view topic) {
     return std::string(levels[4]);
 }
 
+bool IsReplayCommandTopic(std::string_view topic) {
+    const std::vector<std::string_view> levels = Levels(topic);
+    return levels.size() == 5 && levels[0] == "stations" && levels[2] == "commands" &&
+           levels[3] == "replay";
+}
+
 std::optional<std::string> CommandIdentity(std::string_view topic) {
     const std::vector<std::string_view> levels = Levels(topic);
     if (levels.size() != 5 || (levels[0] != "stations" && levels[0] != "groups") ||

@@ -21,6 +21,12 @@
 // with reason "not-kept" when none of the range is kept, and "applied" for the part that
 // is, its "data" saying what was sent.
 //
+// A replay asks for at most replay::kMaxEvents events; a longer gap is asked for in parts.
+// Any identity the station knows may ask (a replay sends nothing a reader of the events
+// could not already have); a refusal, a malformed command or a range beyond the journal's
+// last event is answered as a price command's is ("forbidden", "invalid"), and a station
+// with replays waiting already answers "refused" with reason "busy".
+//
 // The head office reads the tree through an MQTT 5 shared subscription to the events
 // ($share/{share}/stations/+/events/#), so that its workers split the stations between
 // them, and a plain one to each station's status, info and replies (every worker sees them).
@@ -32,6 +38,7 @@
 // the broker's access control does.
 #pragma once
 
+#include <cstddef>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -70,6 +77,21 @@ std::optional<StationTopic> ParseStationTopic(std::string_view topic);
 
 inline constexpr std::string_view kOnline = "online";
 inline constexpr std::string_view kOffline = "offline";
+
+// The words of a command's reply ("command", and a replay's "status" and "reason"), which
+// the head office reads as the station writes them.
+inline constexpr std::string_view kPriceCommand = "price";
+namespace replay {
+inline constexpr std::string_view kCommand = "replay";
+inline constexpr std::string_view kApplied = "applied";
+inline constexpr std::string_view kFailed = "failed";
+inline constexpr std::string_view kNotKept = "not-kept";
+inline constexpr std::size_t kMaxEvents = 10000;
+}  // namespace replay
+
+// A replay command's topic, whatever its last level (a command whose sender is missing
+// is still answered as a replay).
+bool IsReplayCommandTopic(std::string_view topic);
 
 // The sender's identity of a price command topic; nullopt when the topic is not one.
 std::optional<std::string> CommandIdentity(std::string_view topic);

@@ -263,6 +263,7 @@ int Serve(const ServerSettings& settings) {
     std::optional<bridge::Bridge> mqtt;
     if (broker) {
         bridge::BridgeOptions bridgeOptions;
+        bridgeOptions.version = FUEL_VERSION;
         bridgeOptions.log = [](const std::string& line) { Log(Priority::Notice, line); };
         Log(Priority::Info,
             std::string("mqtt: station ") + broker->station + " publishes to " +

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <map>
 #include <thread>
 
 #include "bridge/Position.h"
@@ -46,6 +47,8 @@ class BridgeTest : public testing::Test {
         BridgeOptions bridgeOptions;
         bridgeOptions.reconnectMin = 50ms;
         bridgeOptions.reconnectMax = 200ms;
+        bridgeOptions.window = window_;
+        bridgeOptions.version = "9.8.7";
         bridge_ =
             std::make_unique<Bridge>(*forecourt_, ReadBrokerConfig(config).value(), bridgeOptions);
         bridge_->Start();
@@ -106,6 +109,34 @@ class BridgeTest : public testing::Test {
         }
         return -1;
     }
+    void SetPrice(const std::string& grade, double price) {
+        static int key = 0;
+        const forecourt::Outcome priced = Forecourt::Await([&](forecourt::Done done) {
+            forecourt_->SetPrice(grade, price, {"test", "price-" + std::to_string(++key)},
+                                 std::move(done));
+        });
+        ASSERT_TRUE(priced.Ok()) << priced.message;
+    }
+    static std::vector<nlohmann::json> Infos(const std::vector<MqttPeer::Message>& messages) {
+        std::vector<nlohmann::json> infos;
+        for (const auto& message : messages) {
+            if (message.topic == InfoTopic(kStation))
+                infos.push_back(nlohmann::json::parse(message.payload));
+        }
+        return infos;
+    }
+    // The journaled events received, in order of arrival, repeats included.
+    std::vector<std::pair<Sequence, std::string>> Arrivals() const {
+        std::vector<std::pair<Sequence, std::string>> events;
+        for (const auto& message : office_->Messages()) {
+            if (!message.topic.starts_with(EventTopic(kStation, "")))
+                continue;
+            const nlohmann::json event = nlohmann::json::parse(message.payload);
+            if (!event["id"].is_null())
+                events.emplace_back(event["id"].get<Sequence>(), message.payload);
+        }
+        return events;
+    }
     int PriceEvents() const {
         int count = 0;
         for (const forecourt::Event& event : forecourt_->GetJournal().EventsAfter(0, 100000)) {
@@ -131,6 +162,7 @@ class BridgeTest : public testing::Test {
     std::string officeUser_;  // the back office logs in as this user, password "pw"
     std::unique_ptr<MqttPeer> office_;
     std::string extra_ = "groups = south\nidentity.hq = backoffice\nidentity.till = pos\n";
+    std::size_t window_ = 64;
     std::unique_ptr<Forecourt> forecourt_;
     std::unique_ptr<Bridge> bridge_;
 };
@@ -412,6 +444,151 @@ TEST_F(BridgeTlsTest, ClientCertificateOverMqtts) {
     ToggleFuelPoint(*forecourt_, 2);
     ASSERT_TRUE(ReceivedUpTo(Last()));
     EXPECT_EQ(EventsOf(office_->Messages(), kStation).firsts, OneTo(Last()));
+}
+
+TEST_F(BridgeTest, StationInfoRetainedAndRepublishedOnlyWhenItChanges) {
+    StartStation();
+    ASSERT_TRUE(Online());
+    const nlohmann::json expected = {
+        {"station", kStation},
+        {"groups", {"south"}},
+        {"version", "9.8.7"},
+        {"grades",
+         {{{"code", "95"}, {"name", "Super 95"}, {"price", 45.67}},
+          {{"code", "92"}, {"name", "Regular 92"}, {"price", 48.17}}}},
+        {"fuelPoints",
+         {{{"id", 1},
+           {"nozzles", {{{"number", 1}, {"grade", "95"}}, {{"number", 2}, {"grade", "92"}}}}}}}};
+    ASSERT_EQ(Infos(office_->Messages()).size(), 1u);
+    EXPECT_EQ(Infos(office_->Messages())[0], expected);
+    {
+        MqttPeer late(broker_->Port(), {InfoTopic(kStation)}, "late");
+        ASSERT_TRUE(late.WaitFor([](const auto& messages) { return !messages.empty(); }));
+        EXPECT_TRUE(late.Messages()[0].retain);
+        EXPECT_EQ(nlohmann::json::parse(late.Messages()[0].payload), expected);
+    }
+
+    SetPrice("92", 49.99);
+    ASSERT_TRUE(office_->WaitFor([](const auto& messages) { return Infos(messages).size() == 2; }));
+    nlohmann::json changed = expected;
+    changed["grades"][1]["price"] = 49.99;
+    EXPECT_EQ(Infos(office_->Messages())[1], changed);
+    // The same price again is a price event, and the same info: not sent again. The events
+    // after it arrive after anything sent with it.
+    SetPrice("92", 49.99);
+    ToggleFuelPoint(*forecourt_, 1);
+    ASSERT_TRUE(ReceivedUpTo(Last()));
+    EXPECT_EQ(Infos(office_->Messages()).size(), 2u);
+}
+
+// A small window, so that a replay goes out a few events at a time beside live ones.
+TEST_F(BridgeTest, ReplayResendsTheRangeInOrderAsFirstPublishedBesideLiveEvents) {
+    window_ = 4;
+    StartStation();
+    ToggleFuelPoint(*forecourt_, 12);
+    const Sequence before = Last();
+    ASSERT_TRUE(ReceivedUpTo(before));
+    std::map<Sequence, std::string> first;
+    for (const auto& [sequence, payload] : Arrivals())
+        first.emplace(sequence, payload);
+    office_->Clear();
+
+    ASSERT_TRUE(
+        office_->Publish(ReplayCommandTopic(kStation, "hq"), R"({"id":"r1","from":3,"to":11})"));
+    ToggleFuelPoint(*forecourt_, 3);
+    const std::optional<nlohmann::json> reply = Reply("r1");
+    ASSERT_TRUE(reply);
+    EXPECT_EQ((*reply)["command"], "replay");
+    EXPECT_EQ((*reply)["status"], "applied") << reply->dump();
+    EXPECT_EQ((*reply)["data"], (nlohmann::json{{"from", 3}, {"to", 11}, {"oldest", 1}}));
+    ASSERT_TRUE(ReceivedUpTo(Last()));
+
+    std::vector<Sequence> replayed;
+    std::vector<Sequence> live;
+    for (const auto& [sequence, payload] : Arrivals()) {
+        if (sequence <= before) {
+            replayed.push_back(sequence);
+            EXPECT_EQ(payload, first.at(sequence)) << sequence;
+        } else {
+            live.push_back(sequence);
+        }
+    }
+    EXPECT_EQ(replayed, (std::vector<Sequence>{3, 4, 5, 6, 7, 8, 9, 10, 11}));
+    EXPECT_EQ(live, (std::vector<Sequence>{before + 1, before + 2, before + 3}));
+    // The reply comes once the broker has every event of the replay.
+    const auto messages = office_->Messages();
+    std::size_t replyAt = 0;
+    std::size_t lastReplayedAt = 0;
+    for (std::size_t i = 0; i < messages.size(); ++i) {
+        if (messages[i].topic == ReplyTopic(kStation))
+            replyAt = i;
+        if (messages[i].payload.find("\"id\":11,") != std::string::npos)
+            lastReplayedAt = i;
+    }
+    EXPECT_LT(lastReplayedAt, replyAt);
+    EXPECT_EQ(bridge_->Status().replayed, 9u);
+    EXPECT_TRUE(Eventually([&] {
+        return bridge_->Status().acknowledged == Last() &&
+               ReadPosition(forecourt_->GetJournal(), kStation) == Last();
+    }));
+}
+
+struct ReplayCase {
+    const char* what;
+    std::string identity;
+    std::string payload;
+    std::string sent;  // the sequences that arrive, "5 6"
+    std::string status;
+    std::string reason;
+    nlohmann::json data;
+};
+
+// Events 1..4 let go of, as the retention does with old ones.
+TEST_F(BridgeTest, ReplaysAnsweredForWhatIsKeptAndRefused) {
+    StartStation();
+    ToggleFuelPoint(*forecourt_, 8);
+    ASSERT_TRUE(ReceivedUpTo(Last()));
+    forecourt_->GetJournal()
+        .Write([](forecourt::WriteTransaction& t) {
+            t.Db().Execute("DELETE FROM events WHERE seq <= 4");
+        })
+        .get();
+    const auto range = [](Sequence from, Sequence to, Sequence oldest) {
+        return nlohmann::json{{"from", from}, {"to", to}, {"oldest", oldest}};
+    };
+    const std::vector<ReplayCase> cases = {
+        ReplayCase{"kept in part", "hq", R"({"id":"p1","from":2,"to":6})", "5 6", "applied", "",
+                   range(5, 6, 5)},
+        ReplayCase{"the same id again", "hq", R"({"id":"p1","from":2,"to":6})", "5 6", "applied",
+                   "", range(5, 6, 5)},
+        ReplayCase{"none kept", "hq", R"({"id":"p2","from":1,"to":4})", "", "failed", "not-kept",
+                   range(1, 4, 5)},
+        ReplayCase{"any role reads", "till", R"({"id":"p3","from":8,"to":8})", "8", "applied", "",
+                   range(8, 8, 5)},
+        ReplayCase{"stranger", "mallory", R"({"id":"p4","from":5,"to":6})", "", "forbidden",
+                   "unknown-identity", nullptr},
+        ReplayCase{"from a string", "hq", R"({"id":"p5","from":"5","to":6})", "", "invalid",
+                   "bad-request", nullptr},
+        ReplayCase{"beyond the journal", "hq", R"({"id":"p7","from":5,"to":1000})", "", "invalid",
+                   "bad-request", nullptr},
+    };
+    for (const ReplayCase& c : cases) {
+        office_->Clear();
+        ASSERT_TRUE(office_->Publish(ReplayCommandTopic(kStation, c.identity), c.payload));
+        const std::optional<nlohmann::json> reply =
+            Reply(nlohmann::json::parse(c.payload)["id"].get<std::string>());
+        ASSERT_TRUE(reply) << c.what << ": no reply";
+        EXPECT_EQ((*reply)["command"], "replay") << c.what;
+        EXPECT_EQ((*reply)["status"], c.status) << c.what << ": " << reply->dump();
+        EXPECT_EQ(reply->value("reason", ""), c.reason) << c.what << ": " << reply->dump();
+        EXPECT_EQ((*reply)["data"], c.data) << c.what << ": " << reply->dump();
+        std::string sent;
+        for (const auto& [sequence, payload] : Arrivals())
+            sent += (sent.empty() ? "" : " ") + std::to_string(sequence);
+        EXPECT_EQ(sent, c.sent) << c.what;
+        // Events sent again move nothing of the position.
+        EXPECT_EQ(bridge_->Status().acknowledged, Last()) << c.what;
+    }
 }
 
 }  // namespace

@@ -119,6 +119,18 @@ TEST_F(StationsTest, TwoDaemonsInOrderAGroupCommandAppliedOnceEachAndACleanStop)
             }
         }
         EXPECT_GE(replies, 1) << station;
+        // The daemon's info: its own version, and the prices as the commands left them.
+        json info;
+        EXPECT_TRUE(office_->WaitFor([&](const auto& messages) {
+            for (const auto& message : messages) {
+                if (message.topic == InfoTopic(station))
+                    info = json::parse(message.payload);
+            }
+            return info.is_object() && info["grades"][1]["price"] == 49.5;
+        })) << station
+            << ": " << info.dump();
+        EXPECT_EQ(info["version"], FUEL_VERSION) << station;
+        EXPECT_EQ(info["grades"][0]["price"], 46.5) << station;
     }
 
     // SIGTERM right after more events: the bridge stops while the journal is still open,
