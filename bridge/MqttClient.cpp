@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <array>
+#include <charconv>
 #include <cstdint>
 #include <limits>
 #include <cerrno>
@@ -33,6 +34,53 @@ const char* OrNull(const std::filesystem::path& path) {
 }
 
 }  // namespace
+
+BrokerAddress ParseBrokerUrl(std::string_view url) {
+    BrokerAddress address;
+    std::string_view rest = url;
+    if (rest.starts_with("mqtts://")) {
+        address.tls = true;
+        address.port = 8883;
+        rest.remove_prefix(8);
+    } else if (rest.starts_with("mqtt://")) {
+        rest.remove_prefix(7);
+    } else {
+        throw MqttError("url must start with mqtt:// or mqtts://, not \"" + std::string(url) +
+                        "\"");
+    }
+    if (!rest.empty() && rest.back() == '/')
+        rest.remove_suffix(1);
+    std::optional<std::string_view> port;
+    if (rest.starts_with('[')) {  // an IPv6 address: [::1]:1883
+        const auto close = rest.find(']');
+        if (close == std::string_view::npos)
+            throw MqttError("url: no ] after the address");
+        address.host = std::string(rest.substr(1, close - 1));
+        rest.remove_prefix(close + 1);
+        if (rest.starts_with(':'))
+            port = rest.substr(1);
+        else if (!rest.empty())
+            throw MqttError("url \"" + std::string(url) + "\" has more than a host and a port");
+    } else {
+        const auto colon = rest.find(':');
+        address.host = std::string(rest.substr(0, colon));
+        if (colon != std::string_view::npos)
+            port = rest.substr(colon + 1);
+    }
+    if (address.host.empty() || address.host.find('/') != std::string::npos)
+        throw MqttError("url \"" + std::string(url) + "\" is not mqtt://HOST[:PORT]");
+    if (port) {
+        int value = 0;
+        const auto [end, error] = std::from_chars(port->data(), port->data() + port->size(), value);
+        if (port->empty() || error != std::errc() || end != port->data() + port->size() ||
+            value < 1 || value > 65535) {
+            throw MqttError("url's port must be a whole number from 1 to 65535, not \"" +
+                            std::string(*port) + "\"");
+        }
+        address.port = value;
+    }
+    return address;
+}
 
 MqttClient::MqttClient(const MqttSettings& settings, Listener& listener)
     : settings_(settings), listener_(listener) {

@@ -23,6 +23,16 @@ class MqttError : public std::runtime_error {
     using std::runtime_error::runtime_error;
 };
 
+// A broker's address as the configuration files write it: mqtt://HOST[:PORT] (port 1883) or
+// mqtts://HOST[:PORT] (TLS, port 8883), an IPv6 address in brackets, a trailing '/' allowed.
+struct BrokerAddress {
+    std::string host;
+    int port = 1883;
+    bool tls = false;
+};
+// Throws MqttError saying what is wrong with it.
+BrokerAddress ParseBrokerUrl(std::string_view url);
+
 struct MqttMessage {
     std::string topic;
     std::string payload;
