@@ -18,20 +18,21 @@ class ChangeStream::Subscription : public http::StreamSubscription,
             batch.dropped = "left";
             return batch;
         }
-        std::vector<Change> changes;
+        std::vector<StoredChange> changes;
         bool failed = false;
         try {
             changes = stream_.pool_.With([&](Connection& db) {
-                return ReadChanges(db, place_, stream_.settings_.batch);
+                return ChangesAfter(db, place_, static_cast<int>(stream_.settings_.batch));
             });
         } catch (const std::exception&) {
             failed = true;  // tried again at the next look
         }
         if (!changes.empty()) {
             place_ = changes.back().id;
-            for (Change& change : changes) {
+            for (StoredChange& change : changes) {
+                std::string text = ChangeText(change);
                 batch.events.push_back(std::make_shared<const http::StreamEvent>(
-                    http::StreamEvent{change.id, std::move(change.kind), std::move(change.json)}));
+                    http::StreamEvent{change.id, std::move(change.kind), std::move(text)}));
             }
             return batch;
         }

@@ -5,6 +5,7 @@
 
 #include "hq/Changes.h"
 #include "hq/ConnectionPool.h"
+#include "hq/Health.h"
 #include "hq/OpenApi.h"
 #include "hq/Roles.h"
 #include "hq/Time.h"
@@ -43,11 +44,6 @@ std::size_t LimitOf(const Call& call) {
 json TextOrNull(const Result& result, int row, int column) {
     const auto text = result.OptionalText(row, column);
     return text ? json(*text) : json(nullptr);
-}
-
-json IntegerOrNull(const Result& result, int row, int column) {
-    const auto value = result.OptionalInteger(row, column);
-    return value ? json(*value) : json(nullptr);
 }
 
 // numeric's text as a JSON number, digits as PostgreSQL wrote them.
@@ -195,26 +191,15 @@ json SaleJson(const Result& r, int row) {
             {"sequence", r.Integer(row, 16)}};
 }
 
+// An alarm's columns for a list: its id (the cursor's key), then the alarm as JSON, made in
+// one place (Health.h) for the API and the change stream alike.
 const std::string& AlarmColumns() {
-    static const std::string columns =
-        "id, station, kind, fuel_point, message, data::text, sequence, " +
-        Milliseconds("raised_at") + ", " + Milliseconds("cleared_at") + ", " +
-        Milliseconds("acknowledged_at") + ", acknowledged_by";
+    static const std::string columns = "a.id, " + std::string(kAlarmJson);
     return columns;
 }
 
 json AlarmJson(const Result& r, int row) {
-    return {{"id", r.Integer(row, 0)},
-            {"station", r.Text(row, 1)},
-            {"kind", r.Text(row, 2)},
-            {"fuelPoint", IntegerOrNull(r, row, 3)},
-            {"message", r.Text(row, 4)},
-            {"data", json::parse(r.Text(row, 5))},
-            {"sequence", IntegerOrNull(r, row, 6)},
-            {"raisedAt", TimeText(r, row, 7)},
-            {"clearedAt", TimeOrNull(r, row, 8)},
-            {"acknowledgedAt", TimeOrNull(r, row, 9)},
-            {"acknowledgedBy", TextOrNull(r, row, 10)}};
+    return json::parse(r.Text(row, 1));
 }
 
 // The columns a report may group by, each with the SQL that makes it: a fixed list, so that
@@ -438,7 +423,7 @@ void GetSalesReport(Context& context, const Call& call, Respond respond) {
 void GetAlarms(Context& context, const Call& call, Respond respond) {
     const std::size_t limit = LimitOf(call);
     Statement statement;
-    statement.sql = "SELECT " + AlarmColumns() + " FROM alarms WHERE true";
+    statement.sql = "SELECT " + AlarmColumns() + " FROM alarms a WHERE true";
     const std::string state = Text(call, "state").value_or("unacknowledged");
     if (state == "unacknowledged")
         statement.sql += " AND acknowledged_at IS NULL";
@@ -471,20 +456,12 @@ void AcknowledgeAlarm(Context& context, const Call& call, Respond respond) {
     const std::int64_t id = call.parameters.at("id").get<std::int64_t>();
     const std::string who = call.principal->name;
     const json alarm = context.pool.With([&](Connection& db) -> json {
-        Transaction transaction(db);
-        const Result changed = db.Exec(
-            "UPDATE alarms SET acknowledged_at = now(), acknowledged_by = $2 "
-            "WHERE id = $1 AND acknowledged_at IS NULL RETURNING station",
-            {id, who});
-        const Result row = db.Exec("SELECT " + AlarmColumns() + " FROM alarms WHERE id = $1", {id});
-        if (row.Rows() == 0)
-            return nullptr;
-        json out = AlarmJson(row, 0);
         // Only the first acknowledgement is a change; a repeat answers the alarm as it is.
-        if (changed.Rows() > 0)
-            AddChange(db, "alarm", std::string(row.Text(0, 1)), out);
-        transaction.Commit();
-        return out;
+        if (Acknowledge(db, id, who) == Acknowledged::NoSuchAlarm)
+            return nullptr;
+        const Result row =
+            db.Exec("SELECT " + AlarmColumns() + " FROM alarms a WHERE id = $1", {id});
+        return row.Rows() == 0 ? json(nullptr) : AlarmJson(row, 0);
     });
     if (alarm.is_null()) {
         respond(ErrorResponse(404, "no-alarm", "there is no alarm " + std::to_string(id)));

@@ -143,8 +143,49 @@ CREATE TABLE changes (
 );
 )sql";
 
+// What the derived tables read from an event's data: a value of the expected JSON type, or
+// NULL, never an error. A station's malformed event must not stop every later one from being
+// applied. And times as the API writes them, RFC 3339 in UTC with milliseconds.
+constexpr std::string_view kVersion2 = R"sql(
+CREATE FUNCTION hq_number(value jsonb) RETURNS numeric
+    LANGUAGE sql IMMUTABLE PARALLEL SAFE
+    RETURN CASE WHEN jsonb_typeof(value) = 'number' THEN value::text::numeric END;
+
+CREATE FUNCTION hq_integer(value jsonb) RETURNS integer
+    LANGUAGE sql IMMUTABLE PARALLEL SAFE
+    RETURN CASE WHEN jsonb_typeof(value) = 'number' AND value::text ~ '^-?[0-9]{1,9}$'
+                THEN value::text::integer END;
+
+CREATE FUNCTION hq_bigint(value jsonb) RETURNS bigint
+    LANGUAGE sql IMMUTABLE PARALLEL SAFE
+    RETURN CASE WHEN jsonb_typeof(value) = 'number' AND value::text ~ '^-?[0-9]{1,18}$'
+                THEN value::text::bigint END;
+
+CREATE FUNCTION hq_text(value jsonb) RETURNS text
+    LANGUAGE sql IMMUTABLE PARALLEL SAFE
+    RETURN CASE WHEN jsonb_typeof(value) = 'string' THEN value #>> '{}' END;
+
+-- Only a full RFC 3339 time with its offset: its meaning then depends on no setting.
+CREATE FUNCTION hq_time(value jsonb) RETURNS timestamptz
+    LANGUAGE plpgsql IMMUTABLE PARALLEL SAFE AS $$
+BEGIN
+    IF jsonb_typeof(value) <> 'string' OR (value #>> '{}') !~
+        '^\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d(\.\d{1,6})?(Z|[+-]\d\d:\d\d)$' THEN
+        RETURN NULL;
+    END IF;
+    RETURN (value #>> '{}')::timestamptz;
+EXCEPTION WHEN others THEN
+    RETURN NULL;  -- a day or an hour that does not exist
+END $$;
+
+CREATE FUNCTION hq_time_text(value timestamptz) RETURNS text
+    LANGUAGE sql IMMUTABLE PARALLEL SAFE
+    RETURN to_char(value AT TIME ZONE 'UTC', 'YYYY-MM-DD"T"HH24:MI:SS.MS"Z"');
+)sql";
+
 constexpr Migration kMigrations[] = {
     {1, "stations, events, derived tables, alarms, tokens, changes", kVersion1},
+    {2, "reading the derived tables' values from events, writing times", kVersion2},
 };
 
 constexpr std::string_view kLedger = R"sql(

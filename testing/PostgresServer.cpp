@@ -166,6 +166,32 @@ class Template {
     Account account_;
 };
 
+// A process's parent and state from /proc/PID/stat; nullopt when it is gone.
+std::optional<std::pair<pid_t, char>> ProcessState(pid_t pid) {
+    const std::string stat = ReadBytes("/proc/" + std::to_string(pid) + "/stat");
+    const auto name = stat.rfind(')');  // the name in parentheses may hold anything
+    if (name == std::string::npos || name + 4 > stat.size())
+        return std::nullopt;
+    const char state = stat[name + 2];
+    return std::pair<pid_t, char>(static_cast<pid_t>(std::atol(stat.c_str() + name + 4)), state);
+}
+
+// The server's processes: each backend is the postmaster's child in a session of its own,
+// out of reach of a signal to the postmaster's group.
+std::vector<pid_t> ChildrenOf(pid_t parent) {
+    std::vector<pid_t> children;
+    std::error_code error;
+    for (const auto& entry : fs::directory_iterator("/proc", error)) {
+        const std::string name = entry.path().filename().string();
+        if (name.empty() || !std::all_of(name.begin(), name.end(), ::isdigit))
+            continue;
+        const pid_t pid = static_cast<pid_t>(std::stol(name));
+        if (const auto state = ProcessState(pid); state && state->first == parent)
+            children.push_back(pid);
+    }
+    return children;
+}
+
 bool Accepts(const std::string& connection) {
     return ::PQping(connection.c_str()) == PQPING_OK;
 }
@@ -264,10 +290,6 @@ void PostgresServer::Launch() {
 
 void PostgresServer::WaitForEnd() {
     WaitExit(pid_);
-    // The backends of a killed server end a moment after it; a new one must not meet them.
-    const auto deadline = std::chrono::steady_clock::now() + 5s;
-    while (::kill(-pid_, 0) == 0 && std::chrono::steady_clock::now() < deadline)
-        std::this_thread::sleep_for(10ms);
     pid_ = -1;
 }
 
@@ -286,8 +308,23 @@ void PostgresServer::Start() {
 void PostgresServer::Kill() {
     if (pid_ <= 0)
         return;
+    // Frozen first, so that it starts no process while its children are gathered; then all
+    // at once, as a power cut would. A backend left alive would serve its client on.
+    ::kill(pid_, SIGSTOP);
+    const std::vector<pid_t> children = ChildrenOf(pid_);
+    for (const pid_t child : children)
+        ::kill(child, SIGKILL);
     ::kill(-pid_, SIGKILL);
     WaitForEnd();
+    const auto deadline = std::chrono::steady_clock::now() + 5s;
+    for (const pid_t child : children) {
+        for (;;) {
+            const auto state = ProcessState(child);
+            if (!state || state->second == 'Z' || std::chrono::steady_clock::now() > deadline)
+                break;
+            std::this_thread::sleep_for(5ms);
+        }
+    }
 }
 
 std::string PostgresServer::CreateDatabase(const std::string& name) {

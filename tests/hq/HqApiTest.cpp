@@ -337,9 +337,8 @@ TEST_F(HqApiTest, TheChangeStreamResumesAfterLastEventId) {
     listener.Start();
     const auto add = [&](const std::string& station) {
         Transaction transaction(Db());
-        const std::int64_t id = AddChange(Db(), "station", station, {{"status", "online"}});
+        AppendChanges(Db(), {{std::string(change_kind::kStation), station, {{"status", "online"}}}});
         transaction.Commit();
-        return id;
     };
     for (const char* station : {"a", "b", "c", "d", "e"})
         add(station);

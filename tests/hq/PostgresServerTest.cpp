@@ -29,7 +29,8 @@ TEST(PostgresServerTest, KeepsCommittedDataAcrossStopAndKill) {
         EXPECT_FALSE(server->Running());
         try {
             db.Exec("SELECT 1");
-            ADD_FAILURE() << "a stopped server answered";
+            ADD_FAILURE() << "a stopped server answered"
+                          << (crash ? " after a crash" : " after a stop");
         } catch (const DatabaseError& error) {
             EXPECT_TRUE(error.ConnectionLost()) << error.SqlState() << ": " << error.what();
         }
