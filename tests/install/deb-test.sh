@@ -36,7 +36,9 @@ for file in ./usr/bin/fuelctl ./usr/bin/fuel-emulator ./usr/share/man/man1/fuelc
             fuel-driver.pc FuelDriverConfig.cmake libfuel_driver.a ./usr/bin/fuel-forecourtd \
             ./usr/share/man/man8/fuel-forecourtd.8 ./usr/lib/systemd/system/fuel-forecourtd.service \
             ./usr/lib/sysusers.d/fuel-forecourtd.conf ./usr/share/fuel-driver/forecourt/station.ini \
-            ./usr/share/fuel-driver/bus/station.conf; do
+            ./usr/share/fuel-driver/bus/station.conf ./usr/bin/fuel-hq ./usr/share/man/man8/fuel-hq.8 \
+            ./usr/lib/systemd/system/fuel-hq.service ./usr/lib/sysusers.d/fuel-hq.conf \
+            examples/hq/hq.ini; do
     grep -q -- "$file" <<<"$contents" || fail "the package lacks $file"
 done
 # The service's user is made when the package is configured.
