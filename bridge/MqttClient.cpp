@@ -3,8 +3,13 @@
 #include <poll.h>
 
 #include <mosquitto.h>
+#include <mqtt_protocol.h>
 
+#include <algorithm>
 #include <array>
+#include <charconv>
+#include <cstdint>
+#include <limits>
 #include <cerrno>
 #include <cstring>
 #include <mutex>
@@ -30,13 +35,61 @@ const char* OrNull(const std::filesystem::path& path) {
 
 }  // namespace
 
+BrokerAddress ParseBrokerUrl(std::string_view url) {
+    BrokerAddress address;
+    std::string_view rest = url;
+    if (rest.starts_with("mqtts://")) {
+        address.tls = true;
+        address.port = 8883;
+        rest.remove_prefix(8);
+    } else if (rest.starts_with("mqtt://")) {
+        rest.remove_prefix(7);
+    } else {
+        throw MqttError("url must start with mqtt:// or mqtts://, not \"" + std::string(url) +
+                        "\"");
+    }
+    if (!rest.empty() && rest.back() == '/')
+        rest.remove_suffix(1);
+    std::optional<std::string_view> port;
+    if (rest.starts_with('[')) {  // an IPv6 address: [::1]:1883
+        const auto close = rest.find(']');
+        if (close == std::string_view::npos)
+            throw MqttError("url: no ] after the address");
+        address.host = std::string(rest.substr(1, close - 1));
+        rest.remove_prefix(close + 1);
+        if (rest.starts_with(':'))
+            port = rest.substr(1);
+        else if (!rest.empty())
+            throw MqttError("url \"" + std::string(url) + "\" has more than a host and a port");
+    } else {
+        const auto colon = rest.find(':');
+        address.host = std::string(rest.substr(0, colon));
+        if (colon != std::string_view::npos)
+            port = rest.substr(colon + 1);
+    }
+    if (address.host.empty() || address.host.find('/') != std::string::npos)
+        throw MqttError("url \"" + std::string(url) + "\" is not mqtt://HOST[:PORT]");
+    if (port) {
+        int value = 0;
+        const auto [end, error] = std::from_chars(port->data(), port->data() + port->size(), value);
+        if (port->empty() || error != std::errc() || end != port->data() + port->size() ||
+            value < 1 || value > 65535) {
+            throw MqttError("url's port must be a whole number from 1 to 65535, not \"" +
+                            std::string(*port) + "\"");
+        }
+        address.port = value;
+    }
+    return address;
+}
+
 MqttClient::MqttClient(const MqttSettings& settings, Listener& listener)
     : settings_(settings), listener_(listener) {
     InitialiseLibrary();
     client_ = mosquitto_new(settings_.clientId.c_str(), settings_.cleanSession, this);
     if (client_ == nullptr)
         throw MqttError("cannot make an MQTT client: out of memory");
-    mosquitto_int_option(client_, MOSQ_OPT_PROTOCOL_VERSION, MQTT_PROTOCOL_V311);
+    mosquitto_int_option(client_, MOSQ_OPT_PROTOCOL_VERSION,
+                         settings_.mqtt5 ? MQTT_PROTOCOL_V5 : MQTT_PROTOCOL_V311);
     mosquitto_max_inflight_messages_set(client_, settings_.maxInflight);
     mosquitto_connect_callback_set(client_, &MqttClient::OnConnect);
     mosquitto_disconnect_callback_set(client_, &MqttClient::OnDisconnect);
@@ -73,8 +126,25 @@ MqttClient::~MqttClient() {
 }
 
 void MqttClient::Connect() {
-    const int code = mosquitto_connect_async(client_, settings_.host.c_str(), settings_.port,
-                                             settings_.keepalive);
+    int code = MOSQ_ERR_SUCCESS;
+    if (settings_.mqtt5) {
+        // The session's expiry goes in the CONNECT's properties, which the library sends only
+        // from its blocking connect: the TCP (and TLS) connection is made here, the CONNACK
+        // still comes through Service.
+        mosquitto_property* properties = nullptr;
+        const auto expiry = std::clamp<std::int64_t>(settings_.sessionExpiry.count(), 0,
+                                                     std::numeric_limits<std::uint32_t>::max());
+        code = mosquitto_property_add_int32(&properties, MQTT_PROP_SESSION_EXPIRY_INTERVAL,
+                                            static_cast<std::uint32_t>(expiry));
+        if (code == MOSQ_ERR_SUCCESS) {
+            code = mosquitto_connect_bind_v5(client_, settings_.host.c_str(), settings_.port,
+                                             settings_.keepalive, nullptr, properties);
+        }
+        mosquitto_property_free_all(&properties);
+    } else {
+        code = mosquitto_connect_async(client_, settings_.host.c_str(), settings_.port,
+                                       settings_.keepalive);
+    }
     if (code != MOSQ_ERR_SUCCESS) {
         Fail("cannot connect to " + settings_.host + ":" + std::to_string(settings_.port) + ": " +
              (code == MOSQ_ERR_ERRNO ? std::string(std::strerror(errno)) : Why(code)));
@@ -154,7 +224,10 @@ void MqttClient::OnConnect(mosquitto*, void* self, int code) {
     if (code == 0) {
         client.listener_.Connected();
     } else {
-        client.Fail(std::string("the broker refused us: ") + mosquitto_connack_string(code));
+        // A 5 broker answers with a reason code, a 3.1.1 one with a CONNACK return code.
+        client.Fail(std::string("the broker refused us: ") +
+                    (client.settings_.mqtt5 ? mosquitto_reason_string(code)
+                                            : mosquitto_connack_string(code)));
     }
 }
 

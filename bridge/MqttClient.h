@@ -23,6 +23,16 @@ class MqttError : public std::runtime_error {
     using std::runtime_error::runtime_error;
 };
 
+// A broker's address as the configuration files write it: mqtt://HOST[:PORT] (port 1883) or
+// mqtts://HOST[:PORT] (TLS, port 8883), an IPv6 address in brackets, a trailing '/' allowed.
+struct BrokerAddress {
+    std::string host;
+    int port = 1883;
+    bool tls = false;
+};
+// Throws MqttError saying what is wrong with it.
+BrokerAddress ParseBrokerUrl(std::string_view url);
+
 struct MqttMessage {
     std::string topic;
     std::string payload;
@@ -48,6 +58,14 @@ struct MqttSettings {
     // QoS 1 messages on the wire at once before the library queues further ones (0: no
     // limit; the owner keeps its own window).
     unsigned maxInflight = 0;
+    // MQTT 5 instead of 3.1.1: what shared subscriptions ($share/NAME/FILTER) need, so the
+    // head office's workers; a station speaks 3.1.1. A 5 session that is not clean ends
+    // sessionExpiry after its connection does (none given would end it with the connection),
+    // so that the QoS 1 messages of a killed worker wait for its return that long. The
+    // connection to a 5 broker is made at once in Connect (the library sends a CONNECT's
+    // properties only then), not while Service runs.
+    bool mqtt5 = false;
+    std::chrono::seconds sessionExpiry{std::chrono::hours(24)};
 };
 
 class MqttClient {

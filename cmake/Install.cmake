@@ -105,6 +105,14 @@ if(TARGET fuel-forecourtd)
           RENAME fuel-forecourtd.conf)
   set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${PROJECT_SOURCE_DIR}/server/systemd/postinst)
 endif()
+# The head office's worker: its program and manual page, its systemd unit (after PostgreSQL)
+# and its user; its configuration's example goes with the examples below.
+if(TARGET fuel-hq)
+  install(TARGETS fuel-hq RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+  install(FILES docs/fuel-hq.8 DESTINATION ${CMAKE_INSTALL_MANDIR}/man8)
+  install(FILES hq/systemd/fuel-hq.service DESTINATION lib/systemd/system)
+  install(FILES hq/systemd/fuel-hq.sysusers DESTINATION lib/sysusers.d RENAME fuel-hq.conf)
+endif()
 install(FILES README.md DESTINATION ${CMAKE_INSTALL_DOCDIR})
 # The guides and their pictures, where the README's links find them; the manual pages beside
 # them are installed as manual pages above.
@@ -123,8 +131,9 @@ set(CPACK_PACKAGE_DESCRIPTION
     "The fuel-dispenser driver as a C++ library with its headers, the command-line program "
     "fuelctl that runs the driver's operations and programs controller parameters, and "
     "fuel-emulator, a controller emulator that serves a virtual bus on a pseudo-terminal, "
-    "and fuel-forecourtd, the forecourt server that gives a station's tills and back office "
-    "one HTTP API with live events over the driver.")
+    "fuel-forecourtd, the forecourt server that gives a station's tills and back office "
+    "one HTTP API with live events over the driver, and fuel-hq, the chain's head office, "
+    "which keeps every station's journal in PostgreSQL.")
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION devel)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)

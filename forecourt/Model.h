@@ -14,10 +14,11 @@
 #include <nlohmann/json.hpp>
 
 #include "forecourt/EventTypes.h"
+#include "http/Time.h"
 
 namespace fuel::forecourt {
 
-using Time = std::chrono::system_clock::time_point;
+using Time = http::Time;
 using Sequence = std::int64_t;  // an event's number in the journal, from 1
 using SaleId = std::int64_t;
 
@@ -27,9 +28,9 @@ using SaleId = std::int64_t;
 std::string JsonText(const nlohmann::json& json);
 
 // RFC 3339 in UTC with milliseconds, "2024-05-01T10:00:00.123Z"; and back (nullopt when the
-// text is not one).
-std::string FormatTime(Time time);
-std::optional<Time> ParseTime(std::string_view text);
+// text is not one): the API's one time format, which the head office shares.
+using http::FormatTime;
+using http::ParseTime;
 
 enum class FuelPointState { Closed, Idle, Calling, Authorised, Fuelling, Offline, Error };
 // "CLOSED", "IDLE", "CALLING", "AUTHORISED", "FUELLING", "OFFLINE", "ERROR".

@@ -34,6 +34,10 @@ want libssl-dev test -f /usr/include/openssl/ssl.h
 want libmosquitto-dev test -f /usr/include/mosquitto.h
 want mosquitto test -x /usr/sbin/mosquitto
 want openssl command -v openssl
+# The head office (fuel-hq): its store's client library, and the PostgreSQL server its tests
+# start (initdb and postgres into a temporary directory).
+want libpq-dev test -f /usr/include/postgresql/libpq-fe.h
+want postgresql test -n "$(ls /usr/lib/postgresql/*/bin/initdb 2>/dev/null)"
 # The install and package tests: pkg-config for the consumer build, dpkg-shlibdeps (and the
 # file utility CPack finds the programs with) for the Debian package's dependencies.
 want pkgconf command -v pkg-config

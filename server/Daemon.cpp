@@ -3,9 +3,7 @@
 #include <fcntl.h>
 #include <pthread.h>
 #include <signal.h>
-#include <sys/socket.h>
 #include <sys/stat.h>
-#include <sys/un.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -17,6 +15,7 @@
 #include "bridge/Bridge.h"
 #include "bridge/Position.h"
 #include "forecourt/Forecourt.h"
+#include "http/Notify.h"
 #include "server/Log.h"
 #include "server/Options.h"
 #include "server/Server.h"
@@ -30,29 +29,6 @@ namespace fuel::server {
 namespace {
 
 namespace fs = std::filesystem;
-
-// Tells systemd how the service is doing (sd_notify(3)) when it runs as a Type=notify unit:
-// a datagram to $NOTIFY_SOCKET, nothing when there is none.
-void Notify(const char* state) {
-    const char* path = std::getenv("NOTIFY_SOCKET");
-    if (path == nullptr || (path[0] != '/' && path[0] != '@'))
-        return;
-    sockaddr_un address{};
-    address.sun_family = AF_UNIX;
-    const std::size_t length = std::strlen(path);
-    if (length >= sizeof address.sun_path)
-        return;
-    std::memcpy(address.sun_path, path, length);
-    if (address.sun_path[0] == '@')
-        address.sun_path[0] = '\0';  // an abstract socket
-    const int socket = ::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-    if (socket < 0)
-        return;
-    const auto size = static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + length);
-    (void)::sendto(socket, state, std::strlen(state), MSG_NOSIGNAL,
-                   reinterpret_cast<const sockaddr*>(&address), size);
-    ::close(socket);
-}
 
 // Run as root on a database the service's own user keeps (the token commands, typically
 // with sudo), the commands take that user's identity first: the files SQLite makes beside
@@ -282,11 +258,11 @@ int Serve(const ServerSettings& settings) {
     }
     Server server(settings, forecourt, tokens);
     server.Start();
-    Notify("READY=1");
+    http::NotifySystemd("READY=1");
 
     int signal = 0;
     sigwait(&signals, &signal);
-    Notify("STOPPING=1");
+    http::NotifySystemd("STOPPING=1");
     Log(Priority::Info,
         std::string("stopping (") + (signal == SIGTERM ? "SIGTERM" : "SIGINT") + ")");
     server.Stop();

@@ -25,10 +25,10 @@ for needed in libc6 libstdc++6 libgcc-s1 libsqlite3-0; do
     grep -q "$needed" <<<"$depends" || fail "does not depend on $needed: $depends"
 done
 # The forecourt server adds SQLite (its journal), OpenSSL (tokens, TLS) and libmosquitto (its
-# bridge to the chain's broker).
+# bridge to the chain's broker); the head office libpq (its PostgreSQL).
 others=$(tr ',' '\n' <<<"$depends" | sed 's/ *(.*//; s/^ *//' |
-         grep -vxE 'libc6|libstdc\+\+6|libgcc-s1|libsqlite3-0|libssl3|libmosquitto1')
-[ -z "$others" ] || fail "depends on more than the runtimes, SQLite, OpenSSL and libmosquitto: $others"
+         grep -vxE 'libc6|libstdc\+\+6|libgcc-s1|libsqlite3-0|libssl3|libmosquitto1|libpq5')
+[ -z "$others" ] || fail "depends on more than the runtimes, SQLite, OpenSSL, libmosquitto and libpq: $others"
 
 contents=$(dpkg-deb --contents "$deb")
 for file in ./usr/bin/fuelctl ./usr/bin/fuel-emulator ./usr/share/man/man1/fuelctl.1 \
@@ -36,7 +36,9 @@ for file in ./usr/bin/fuelctl ./usr/bin/fuel-emulator ./usr/share/man/man1/fuelc
             fuel-driver.pc FuelDriverConfig.cmake libfuel_driver.a ./usr/bin/fuel-forecourtd \
             ./usr/share/man/man8/fuel-forecourtd.8 ./usr/lib/systemd/system/fuel-forecourtd.service \
             ./usr/lib/sysusers.d/fuel-forecourtd.conf ./usr/share/fuel-driver/forecourt/station.ini \
-            ./usr/share/fuel-driver/bus/station.conf; do
+            ./usr/share/fuel-driver/bus/station.conf ./usr/bin/fuel-hq ./usr/share/man/man8/fuel-hq.8 \
+            ./usr/lib/systemd/system/fuel-hq.service ./usr/lib/sysusers.d/fuel-hq.conf \
+            examples/hq/hq.ini; do
     grep -q -- "$file" <<<"$contents" || fail "the package lacks $file"
 done
 # The service's user is made when the package is configured.

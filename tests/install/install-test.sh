@@ -22,7 +22,9 @@ for file in bin/fuelctl bin/fuel-emulator share/man/man1/fuelctl.1 share/man/man
             lib/systemd/system/fuel-forecourtd.service lib/sysusers.d/fuel-forecourtd.conf \
             share/fuel-driver/forecourt/station.ini share/fuel-driver/bus/station.conf \
             share/doc/fuel-driver/README.md share/doc/fuel-driver/docs/README.md \
-            share/doc/fuel-driver/docs/api.md share/doc/fuel-driver/docs/images/forecourt-fuelling.png; do
+            share/doc/fuel-driver/docs/api.md share/doc/fuel-driver/docs/images/forecourt-fuelling.png \
+            bin/fuel-hq share/man/man8/fuel-hq.8 lib/systemd/system/fuel-hq.service \
+            lib/sysusers.d/fuel-hq.conf share/doc/fuel-driver/examples/hq/hq.ini; do
     [ -e "$prefix/$file" ] || fail "not installed: $file"
 done
 [ -n "$(find "$prefix" -name FuelDriverConfig.cmake)" ] || fail "no CMake package"
@@ -34,6 +36,8 @@ pcdir=$(dirname "$(find "$prefix" -name fuel-driver.pc | head -n 1)")
     fail "fuel-emulator --version"
 [ "$("$prefix/bin/fuel-forecourtd" --version)" = "fuel-forecourtd $version" ] ||
     fail "fuel-forecourtd --version"
+[ "$("$prefix/bin/fuel-hq" --version)" = "fuel-hq $version" ] || fail "fuel-hq --version"
+"$prefix/bin/fuel-hq" --help | grep -q 'fuel-hq token add NAME --role ROLE' || fail "fuel-hq --help"
 # The installed example station, as the service runs it: no configuration given, the journal
 # in the working directory.
 (cd "$work" && "$prefix/bin/fuel-forecourtd" token list >/dev/null 2>"$work/token.log") ||

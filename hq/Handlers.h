@@ -1,0 +1,23 @@
+// The head office's handlers, one per route of Routes.cpp: each reads what it needs from
+// PostgreSQL on a connection of the pool and answers at once.
+#pragma once
+
+#include "hq/Routes.h"
+
+namespace fuel::hq::handlers {
+
+using http::Call;
+using http::Respond;
+
+void GetClient(Context& context, const Call& call, Respond respond);
+void GetStations(Context& context, const Call& call, Respond respond);
+void GetStation(Context& context, const Call& call, Respond respond);
+void GetSales(Context& context, const Call& call, Respond respond);
+void GetSalesReport(Context& context, const Call& call, Respond respond);
+void GetAlarms(Context& context, const Call& call, Respond respond);
+void AcknowledgeAlarm(Context& context, const Call& call, Respond respond);
+void Changes(Context& context, const Call& call, Respond respond);
+void OpenApi(Context& context, const Call& call, Respond respond);
+void Health(Context& context, const Call& call, Respond respond);
+
+}  // namespace fuel::hq::handlers

@@ -1,0 +1,225 @@
+#include "hq/Options.h"
+
+#include <functional>
+#include <string_view>
+
+#include "http/CommandLine.h"
+#include "hq/Roles.h"
+
+#ifndef FUEL_VERSION
+#error "FUEL_VERSION must be defined by the build"
+#endif
+
+namespace fuel::hq {
+namespace {
+
+using http::Number;
+using http::Seconds;
+
+struct Option {
+    std::string_view name;       // without "--"
+    std::string_view valueName;  // empty for a switch
+    std::string_view help;
+    std::function<void(Invocation&, const std::string&)> apply;  // throws UsageError
+};
+
+const std::vector<Option>& Options() {
+    static const std::vector<Option> options = {
+        {"config", "FILE",
+         "the configuration: the broker, the database, the intake's and alarms' times "
+         "(default /etc/fuel/hq.ini)",
+         [](Invocation& i, const std::string& v) { i.settings.config = v; }},
+        {"database", "CONNINFO",
+         "PostgreSQL's connection string (or URI), instead of the configuration's",
+         [](Invocation& i, const std::string& v) {
+             if (v.empty())
+                 throw UsageError("--database needs a connection string");
+             i.settings.database = v;
+         }},
+        {"listen", "ADDR:PORT", "where to listen (default 127.0.0.1:8480; port 0: any free one)",
+         [](Invocation& i, const std::string& v) { http::ParseListen(v, i.settings); }},
+        {"tls-cert", "FILE", "serve HTTPS with this certificate chain (PEM)",
+         [](Invocation& i, const std::string& v) { i.settings.tlsCertificate = v; }},
+        {"tls-key", "FILE", "the certificate's private key (PEM)",
+         [](Invocation& i, const std::string& v) { i.settings.tlsKey = v; }},
+        {"insecure", "", "allow plain HTTP on an address other than the loopback",
+         [](Invocation& i, const std::string&) { i.settings.insecure = true; }},
+        {"max-connections", "N", "connections at once; more are answered 503 (default 512)",
+         [](Invocation& i, const std::string& v) {
+             i.settings.maxConnections =
+                 static_cast<std::size_t>(Number(v, "--max-connections", 1, 1000000));
+         }},
+        {"max-connections-per-peer", "N",
+         "connections at once from one address; more are answered 503 (default 64)",
+         [](Invocation& i, const std::string& v) {
+             i.settings.maxConnectionsPerPeer =
+                 static_cast<std::size_t>(Number(v, "--max-connections-per-peer", 1, 1000000));
+         }},
+        {"header-timeout", "SECONDS",
+         "time for a request's header to arrive whole, and for a kept connection to stay "
+         "silent (default 5)",
+         [](Invocation& i, const std::string& v) {
+             i.settings.headerTimeout = Seconds(v, "--header-timeout");
+         }},
+        {"request-timeout", "SECONDS",
+         "time for a request to arrive whole; later it is answered 408 (default 30)",
+         [](Invocation& i, const std::string& v) {
+             i.settings.requestTimeout = Seconds(v, "--request-timeout");
+         }},
+        {"heartbeat", "SECONDS", "the change stream's heartbeat period (default 15)",
+         [](Invocation& i, const std::string& v) {
+             i.settings.heartbeat = Seconds(v, "--heartbeat");
+         }},
+        {"client-queue", "N",
+         "changes a stream client may fall behind before it is disconnected (default 1024)",
+         [](Invocation& i, const std::string& v) {
+             i.settings.clientQueue =
+                 static_cast<std::size_t>(Number(v, "--client-queue", 1, 1000000));
+         }},
+        {"threads", "N", "network threads (default 2)",
+         [](Invocation& i, const std::string& v) {
+             i.settings.threads = static_cast<int>(Number(v, "--threads", 1, 64));
+         }},
+        {"verbose", "", "log every request and every batch",
+         [](Invocation& i, const std::string&) { i.settings.verbose = true; }},
+        {"role", "ROLE", "token add: the client's role (the roles are below)",
+         [](Invocation& i, const std::string& v) {
+             if (!IsRole(v))
+                 throw UsageError("--role must be " + RoleNames() + ", not '" + v + "'");
+             i.role = v;
+         }},
+        {"help", "", "show this help",
+         [](Invocation& i, const std::string&) { i.command = Command::Help; }},
+        {"version", "", "show the version",
+         [](Invocation& i, const std::string&) { i.command = Command::Version; }},
+    };
+    return options;
+}
+
+const Option* Find(std::string_view name) {
+    for (const Option& option : Options()) {
+        if (option.name == name)
+            return &option;
+    }
+    return nullptr;
+}
+
+}  // namespace
+
+HqSettings::HqSettings() {
+    port = kDefaultPort;
+    serverName = "fuel-hq/" FUEL_VERSION;
+}
+
+Invocation ParseCommandLine(const std::vector<std::string>& words) {
+    Invocation invocation;
+    std::vector<std::string> operands;
+    for (std::size_t i = 0; i < words.size(); ++i) {
+        const std::string& word = words[i];
+        if (word.size() < 3 || word.compare(0, 2, "--") != 0) {
+            operands.push_back(word);
+            continue;
+        }
+        const std::size_t equals = word.find('=');
+        const std::string name =
+            word.substr(2, equals == std::string::npos ? std::string::npos : equals - 2);
+        const Option* option = Find(name);
+        if (option == nullptr)
+            throw UsageError("unknown option --" + name);
+        std::string value;
+        if (option->valueName.empty()) {
+            if (equals != std::string::npos)
+                throw UsageError("--" + name + " takes no value");
+        } else if (equals != std::string::npos) {
+            value = word.substr(equals + 1);
+        } else if (i + 1 < words.size()) {
+            value = words[++i];
+        } else {
+            throw UsageError("--" + name + " needs a value: --" + name + " " +
+                             std::string(option->valueName));
+        }
+        option->apply(invocation, value);
+    }
+    if (invocation.command == Command::Help || invocation.command == Command::Version)
+        return invocation;
+
+    const bool roleGiven = !invocation.role.empty();
+    if (!operands.empty()) {
+        if (operands[0] != "token")
+            throw UsageError("unknown command '" + operands[0] + "'");
+        if (operands.size() < 2)
+            throw UsageError("token needs add, list or revoke");
+        const std::string& what = operands[1];
+        const std::size_t expected = what == "list" ? 2 : 3;
+        if (what == "add") {
+            invocation.command = Command::TokenAdd;
+            if (!roleGiven)
+                throw UsageError("token add needs --role ROLE");
+        } else if (what == "list") {
+            invocation.command = Command::TokenList;
+        } else if (what == "revoke") {
+            invocation.command = Command::TokenRevoke;
+        } else {
+            throw UsageError("token needs add, list or revoke, not '" + what + "'");
+        }
+        if (roleGiven && invocation.command != Command::TokenAdd)
+            throw UsageError("--role is for token add");
+        if (operands.size() != expected) {
+            throw UsageError(expected == 3 ? "token " + what + " needs one NAME"
+                                           : "token list takes no operands");
+        }
+        if (expected == 3)
+            invocation.tokenName = operands[2];
+        return invocation;
+    }
+    if (roleGiven)
+        throw UsageError("--role is for token add");
+    http::CheckListener(invocation.settings);
+    return invocation;
+}
+
+std::string HelpText() {
+    std::string text =
+        "Usage: fuel-hq [OPTIONS]\n"
+        "       fuel-hq token add NAME --role ROLE [--config FILE | --database CONNINFO]\n"
+        "       fuel-hq token list [--config FILE | --database CONNINFO]\n"
+        "       fuel-hq token revoke NAME [--config FILE | --database CONNINFO]\n"
+        "\n"
+        "Runs one worker of the chain's head office: takes every station's journal events\n"
+        "from the chain's MQTT broker (an MQTT 5 shared subscription, which splits the\n"
+        "stations among all the workers of one share), stores each once in PostgreSQL, asks\n"
+        "a station again for the events of a gap that stays open, keeps the sales, fuel\n"
+        "points, prices, health and alarms derived from them, and serves its HTTP API\n"
+        "(/api/v1, its document at /api/v1/openapi.json, the change stream as Server-Sent\n"
+        "Events). Start as many workers as the load needs, each with its own client-id.\n"
+        "\n"
+        "Commands:\n"
+        "  token add NAME --role ROLE   make a client's token and print it (it is shown once)\n"
+        "  token list                   list the clients with a token, and their roles\n"
+        "  token revoke NAME            revoke a client's token\n"
+        "\n"
+        "Options:\n";
+    for (const Option& option : Options()) {
+        std::string left = "  --" + std::string(option.name);
+        if (!option.valueName.empty())
+            left += " " + std::string(option.valueName);
+        if (left.size() < 28)
+            left.resize(28, ' ');
+        text += left + " " + std::string(option.help) + "\n";
+    }
+    text += "\nRoles:\n";
+    for (const RoleInfo& role : Roles()) {
+        std::string left = "  " + std::string(role.name);
+        left.resize(14, ' ');
+        text += left + std::string(role.description) + "\n";
+    }
+    text +=
+        "\nConfiguration:\n"
+        "  [mqtt] url, client-id, user, password, ca, certificate, key, keepalive, share,\n"
+        "  identity, session-expiry; [database] connection; [intake] batch-size, batch-time,\n"
+        "  gap-time, apply-every, health-every; [alarms] silent-after, offline-after.\n"
+        "  See fuel-hq(8).\n";
+    return text;
+}
+
+}  // namespace fuel::hq

@@ -1,0 +1,193 @@
+#include "hq/Schemas.h"
+
+#include "hq/Roles.h"
+#include "http/OpenApi.h"
+#include "http/Time.h"
+
+namespace fuel::hq {
+namespace {
+
+// Answers are closed (additionalProperties false) where the head office makes them, so that
+// a field it sends but the document does not name fails the document's test; what a
+// station sent and the head office keeps as sent (a fuel point, a change's data) is open.
+constexpr const char* kSchemas = R"json({
+  "Time": {"type": "string", "format": "date-time",
+           "description": "RFC 3339 in UTC with milliseconds", "example": "2024-05-01T10:00:00.000Z"},
+  "OptionalTime": {"type": ["string", "null"], "format": "date-time"},
+  "Client": {
+    "type": "object", "additionalProperties": false, "required": ["name", "role", "permissions"],
+    "properties": {
+      "name": {"type": "string"},
+      "role": {"description": "one of the roles (filled from the role table)"},
+      "permissions": {"type": "array", "items": {"type": "string"}}
+    }
+  },
+  "Station": {
+    "type": "object", "additionalProperties": false,
+    "required": ["id", "groups", "version", "status", "statusSince", "lastEventAt", "published",
+                 "watermark", "applied", "lag", "gapSince", "openAlarms"],
+    "properties": {
+      "id": {"type": "string"},
+      "groups": {"type": "array", "items": {"type": "string"}},
+      "version": {"type": ["string", "null"], "description": "fuel-forecourtd's, from its info"},
+      "status": {"enum": ["unknown", "online", "offline"]},
+      "statusSince": {"$ref": "#/components/schemas/OptionalTime"},
+      "lastEventAt": {"$ref": "#/components/schemas/OptionalTime"},
+      "published": {"type": "integer", "description": "the highest sequence received"},
+      "watermark": {"type": "integer", "description": "every event up to it is held"},
+      "applied": {"type": "integer", "description": "the derived tables hold events up to it"},
+      "lag": {"type": "integer", "description": "published - watermark: events missing"},
+      "gapSince": {"$ref": "#/components/schemas/OptionalTime"},
+      "openAlarms": {"type": "integer", "description": "alarms not yet acknowledged"}
+    }
+  },
+  "Stations": {
+    "type": "object", "additionalProperties": false, "required": ["stations"],
+    "properties": {"stations": {"type": "array", "items": {"$ref": "#/components/schemas/Station"}}}
+  },
+  "Sale": {
+    "type": "object", "additionalProperties": false,
+    "required": ["station", "id", "fuelPoint", "nozzle", "grade", "price", "volume", "amount",
+                 "state", "authorisedBy", "lockedBy", "clearedBy", "startedAt", "endedAt",
+                 "lockedAt", "clearedAt", "sequence"],
+    "properties": {
+      "station": {"type": "string"},
+      "id": {"type": "integer", "description": "the station's sale id"},
+      "fuelPoint": {"type": "integer"},
+      "nozzle": {"type": "integer"},
+      "grade": {"type": "string"},
+      "price": {"type": "number"},
+      "volume": {"type": "number"},
+      "amount": {"type": "number"},
+      "state": {"enum": ["PAYABLE", "LOCKED", "CLEARED"]},
+      "authorisedBy": {"type": ["string", "null"]},
+      "lockedBy": {"type": ["string", "null"]},
+      "clearedBy": {"type": ["string", "null"]},
+      "startedAt": {"$ref": "#/components/schemas/OptionalTime"},
+      "endedAt": {"$ref": "#/components/schemas/OptionalTime"},
+      "lockedAt": {"$ref": "#/components/schemas/OptionalTime"},
+      "clearedAt": {"$ref": "#/components/schemas/OptionalTime"},
+      "sequence": {"type": "integer", "description": "the station's event that made it so"}
+    }
+  },
+  "SalesPage": {
+    "type": "object", "additionalProperties": false, "required": ["sales", "next"],
+    "properties": {
+      "sales": {"type": "array", "items": {"$ref": "#/components/schemas/Sale"}},
+      "next": {"type": ["string", "null"],
+               "description": "the link to the next page; null on the last"}
+    }
+  },
+  "FuelPoint": {
+    "type": "object", "required": ["id", "state"],
+    "description": "the fuel point as the station's last event of it showed it, with when",
+    "properties": {
+      "id": {"type": "integer"},
+      "state": {"type": "string"},
+      "at": {"$ref": "#/components/schemas/Time"},
+      "sequence": {"type": "integer"}
+    }
+  },
+  "Price": {
+    "type": "object", "additionalProperties": false, "required": ["grade", "name", "price", "at"],
+    "properties": {
+      "grade": {"type": "string"},
+      "name": {"type": ["string", "null"]},
+      "price": {"type": "number"},
+      "at": {"$ref": "#/components/schemas/Time"}
+    }
+  },
+  "StationDetail": {
+    "type": "object", "additionalProperties": false,
+    "required": ["station", "fuelPoints", "prices", "waitingSales"],
+    "properties": {
+      "station": {"$ref": "#/components/schemas/Station"},
+      "fuelPoints": {"type": "array", "items": {"$ref": "#/components/schemas/FuelPoint"}},
+      "prices": {"type": "array", "items": {"$ref": "#/components/schemas/Price"}},
+      "waitingSales": {"type": "array", "items": {"$ref": "#/components/schemas/Sale"},
+                       "description": "sales not cleared yet, oldest first"}
+    }
+  },
+  "ReportRow": {
+    "type": "object", "additionalProperties": false, "required": ["volume", "amount", "count"],
+    "properties": {
+      "day": {"type": "string", "description": "YYYY-MM-DD, in UTC (with by=day)"},
+      "station": {"type": "string", "description": "with by=station"},
+      "grade": {"type": "string", "description": "with by=grade"},
+      "volume": {"type": "number"},
+      "amount": {"type": "number"},
+      "count": {"type": "integer"}
+    }
+  },
+  "Report": {
+    "type": "object", "additionalProperties": false, "required": ["by", "rows"],
+    "properties": {
+      "by": {"type": "array", "items": {"enum": ["day", "station", "grade"]}},
+      "rows": {"type": "array", "items": {"$ref": "#/components/schemas/ReportRow"}}
+    }
+  },
+  "Alarm": {
+    "type": "object", "additionalProperties": false,
+    "required": ["id", "station", "kind", "fuelPoint", "message", "data", "sequence", "raisedAt",
+                 "clearedAt", "acknowledgedAt", "acknowledgedBy"],
+    "properties": {
+      "id": {"type": "integer"},
+      "station": {"type": "string"},
+      "kind": {"type": "string"},
+      "fuelPoint": {"type": ["integer", "null"]},
+      "message": {"type": "string"},
+      "data": {"type": "object"},
+      "sequence": {"type": ["integer", "null"],
+                   "description": "the station's alarm event; null for the head office's own"},
+      "raisedAt": {"$ref": "#/components/schemas/Time"},
+      "clearedAt": {"$ref": "#/components/schemas/OptionalTime"},
+      "acknowledgedAt": {"$ref": "#/components/schemas/OptionalTime"},
+      "acknowledgedBy": {"type": ["string", "null"]}
+    }
+  },
+  "AlarmsPage": {
+    "type": "object", "additionalProperties": false, "required": ["alarms", "next"],
+    "properties": {
+      "alarms": {"type": "array", "items": {"$ref": "#/components/schemas/Alarm"}},
+      "next": {"type": ["string", "null"]}
+    }
+  },
+  "EmptyRequest": {"type": "object", "additionalProperties": false, "properties": {}},
+  "Health": {
+    "type": "object", "additionalProperties": false, "required": ["status", "database"],
+    "properties": {"status": {"enum": ["ok", "failing"]}, "database": {"type": "string"}}
+  }
+})json";
+
+}  // namespace
+
+const nlohmann::json& Components() {
+    static const nlohmann::json components = [] {
+        nlohmann::json schemas = nlohmann::json::parse(kSchemas);
+        nlohmann::json& client = schemas["Client"]["properties"];
+        for (const RoleInfo& role : Roles())
+            client["role"]["enum"].push_back(role.name);
+        return nlohmann::json{{"schemas", std::move(schemas)}};
+    }();
+    return components;
+}
+
+const nlohmann::json& SchemaRoot() {
+    static const nlohmann::json root = {{"components", Components()}};
+    return root;
+}
+
+nlohmann::json Ref(const std::string& name) {
+    return http::SchemaRef(name);
+}
+
+const http::Formats& SchemaFormats() {
+    // The handlers read a "date-time" with the same reader the station's API uses.
+    static const http::Formats formats = {
+        {"date-time",
+         {[](std::string_view text) { return http::ParseTime(text).has_value(); },
+          "a time as RFC 3339 writes it, e.g. 2024-05-01T10:00:00Z"}}};
+    return formats;
+}
+
+}  // namespace fuel::hq

@@ -1,0 +1,51 @@
+// Per station, the highest sequence up to which every event is held: the watermark. It moves
+// on from where it stood over the events held above it, so it reads only those (normally
+// the batch just stored), never a station's whole journal. Where it stops below a held event
+// there is a gap; a gap that stays open is asked for again (a replay command), and when it
+// was asked is kept in the station's row, so that any worker, after any restart, asks again
+// only when it is due.
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "hq/Database.h"
+
+namespace fuel::hq {
+
+// Moves the watermarks of these stations on, inside the caller's transaction, which holds
+// their rows (as the intake does). Returns the stations whose watermark then stands past
+// their applied cursor.
+std::vector<std::string> AdvanceWatermarks(Connection& connection,
+                                           std::span<const std::string> stations);
+
+struct Gap {
+    std::string station;
+    std::int64_t from = 0;  // the first missing sequence
+    std::int64_t to = 0;    // the last, included
+    bool operator==(const Gap&) const = default;
+};
+
+struct GapPolicy {
+    // A gap is asked for once the watermark has stood still below a held event this long:
+    // shorter, and the events that two workers store out of order would be asked for.
+    std::chrono::milliseconds openFor{10'000};
+    // And again this long after the last ask, while it stays open.
+    std::chrono::milliseconds askAgainAfter{60'000};
+    int stations = 100;          // at most so many stations in one call
+    int rangesPerStation = 100;  // and so many ranges of each (the oldest)
+};
+
+// The gaps due to be asked for, recorded as asked now (in one statement: two workers never
+// both get the same station's gaps). The caller publishes each as a replay command.
+std::vector<Gap> DueGaps(Connection& connection, const GapPolicy& policy);
+
+// The station no longer keeps its events before `oldest` (its reply to a replay said so):
+// they will never come, and the watermark may pass them. Returns the sequences given up
+// (0 when none were missing).
+std::int64_t GiveUpBefore(Connection& connection, const std::string& station, std::int64_t oldest);
+
+}  // namespace fuel::hq

@@ -1,0 +1,55 @@
+// The worker's store: what the consumer brings, taken through the database alone. A batch of
+// messages goes to the intake in one transaction; the stations it made ready are applied;
+// every station now and then too (what a dead worker left), with the health check and the
+// gaps due to be asked for. Nothing the worker holds between calls matters but its
+// connection: the watermarks, the applied cursors and when each gap was last asked for are
+// all in PostgreSQL, so a worker killed at any instant is replaced by starting another.
+#pragma once
+
+#include <chrono>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "hq/Consumer.h"
+
+namespace fuel::hq {
+
+class Connection;
+
+struct WorkerSettings {
+    std::string database;  // libpq's connection string
+    std::chrono::milliseconds gapTime{10000};  // a gap open this long is asked for, and again
+    std::chrono::seconds silentAfter{600};
+    std::chrono::seconds offlineAfter{1800};
+    // A change for the live stream may have been added (a status, an alarm).
+    std::function<void()> changed;
+    std::function<void(const std::string&)> log;
+};
+
+class Worker : public ConsumerStore {
+  public:
+    // Connects at the first call, not here: a database that is not up yet is tried again.
+    explicit Worker(WorkerSettings settings);
+    ~Worker() override;
+    Worker(const Worker&) = delete;
+    Worker& operator=(const Worker&) = delete;
+
+    std::vector<std::string> Store(const std::vector<bridge::MqttMessage>& batch) override;
+    void Apply(const std::vector<std::string>& stations) override;
+    std::vector<GapRequest> GapsToAsk() override;
+    void CheckHealth() override;
+
+  private:
+    // The connection, made again when the last one was lost; work that lost it throws, and
+    // the consumer does it again later.
+    template <class Work>
+    auto With(Work&& work) -> decltype(work(std::declval<Connection&>()));
+    void Changed() const;
+
+    WorkerSettings settings_;
+    std::unique_ptr<Connection> connection_;
+};
+
+}  // namespace fuel::hq
