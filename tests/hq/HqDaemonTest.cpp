@@ -131,6 +131,10 @@ class HqProcess {
             throw std::runtime_error(name + " did not reach the broker: " + Read(log_));
     }
     std::uint16_t Port() const { return port_; }
+    void Kill() {
+        child_->Signal(SIGKILL);
+        EXPECT_EQ(child_->Wait(30s), 128 + SIGKILL);
+    }
     // SIGTERM, and the messages it stored, from its last words.
     std::uint64_t Stop() {
         child_->Signal(SIGTERM);
@@ -351,6 +355,72 @@ TEST_F(HqDaemonTest, TwoWorkersShareTheStationsWithTheSameResult) {
     EXPECT_GT(one, 0u);
     EXPECT_GT(two, 0u);
     EXPECT_GE(one + two, interleaved.size());
+}
+
+// A worker killed outright while it takes a journal in: what it had received and not
+// committed is gone from the broker's point of view, and only the watermark and the replay
+// requests bring it back. The test answers each request as a station does, from its journal.
+// Where the kill falls is not forced: whatever it lost, nothing may be missing or doubled.
+TEST_F(HqDaemonTest, AWorkerKilledMidIntakeLosesNothingAndDoublesNothing) {
+    MqttPeer station(broker_->Port(), {bridge::ReplayCommandTopic("+", "#")}, "bridges");
+    std::vector<StationJournal> journals;
+    for (const char* name : {"north", "south"}) {
+        StationJournal journal = Journal(name);
+        for (int i = 0; i < 60; ++i) {
+            journal.Add(event_type::kFuelPoint,
+                        PointIn(1 + i % 4, i % 2 ? forecourt::FuelPointState::Fuelling
+                                                 : forecourt::FuelPointState::Idle));
+        }
+        journals.push_back(std::move(journal));
+    }
+    {
+        HqProcess doomed(dir_.Path(), "hq-1", *broker_, Url());
+        for (const auto& journal : journals)
+            Prime(station, journal);
+        for (const auto& journal : journals)
+            PublishAll(station, journal.Messages());
+        doomed.Kill();
+    }
+    // Whatever it left, the next worker under the same name (its session) finishes. What the
+    // broker counted as delivered to the dead worker shows as a gap once the station's next
+    // event comes (until then nothing tells the head office how far the journal goes).
+    HqProcess next(dir_.Path(), "hq-1", *broker_, Url());
+    for (auto& journal : journals) {
+        const Message& later =
+            journal.Add(event_type::kFuelPoint, PointIn(1, forecourt::FuelPointState::Calling));
+        ASSERT_TRUE(station.Publish(later.topic, later.payload));
+    }
+    std::size_t answered = 0;
+    const auto done = [&] {
+        const auto messages = station.Messages();
+        for (; answered < messages.size(); ++answered) {
+            const auto& m = messages[answered];
+            const auto topic = bridge::ParseStationTopic(m.topic);
+            const auto request = nlohmann::json::parse(m.payload, nullptr, false);
+            for (const auto& journal : journals) {
+                if (!topic || topic->station != journal.Station() || !request.is_object())
+                    continue;
+                for (std::int64_t s = request.value("from", 1); s <= request.value("to", 0); ++s)
+                    station.Publish(journal.Messages()[static_cast<std::size_t>(s - 1)].topic,
+                                    journal.Messages()[static_cast<std::size_t>(s - 1)].payload);
+            }
+        }
+        for (const auto& journal : journals)
+            if (Applied(journal.Station()) != journal.Last())
+                return false;
+        return true;
+    };
+    ASSERT_TRUE(Eventually(done, 60s)) << Derived();
+    RecordProperty("replayRequests", static_cast<int>(station.Messages().size()));
+    for (const auto& journal : journals) {
+        EXPECT_EQ(Scalar("SELECT count(*) FROM events WHERE station = $1", {journal.Station()}),
+                  journal.Last());
+        EXPECT_EQ(Scalar("SELECT count(*) FROM sales WHERE station = $1", {journal.Station()}), 2);
+        EXPECT_EQ(Scalar("SELECT count(*) FROM sales WHERE station = $1 AND state = 'CLEARED'",
+                         {journal.Station()}),
+                  1);
+    }
+    next.Stop();
 }
 
 }  // namespace
