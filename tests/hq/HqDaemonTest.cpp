@@ -311,6 +311,47 @@ TEST_F(HqDaemonTest, AGapIsAskedForAndTheReplayedEventPassesTheWatermark) {
     worker.Stop();
 }
 
+// The station answers that it no longer keeps the missing event: a reply that says all of
+// the range is still kept gives nothing up; one whose oldest event is past the gap lets the
+// watermark over it, with an alarm for a person, and the rest is applied.
+TEST_F(HqDaemonTest, AGapTheStationNoLongerKeepsIsGivenUpWithAnAlarm) {
+    HqProcess worker(dir_.Path(), "hq-1", *broker_, Url());
+    MqttPeer station(broker_->Port(), {bridge::ReplayCommandTopic("north", "#")}, "north-bridge");
+    const StationJournal journal = Journal("north");
+    const auto& all = journal.Messages();
+    Prime(station, journal);
+    PublishAll(station, {all[1], all[3], all[4], all[5], all[6]});
+    ASSERT_TRUE(station.WaitFor([](const auto& messages) { return !messages.empty(); }));
+    const auto reply = [&](std::int64_t oldest, const char* status) {
+        return nlohmann::json{{"id", "r-" + std::to_string(oldest)},
+                              {"command", "replay"},
+                              {"status", status},
+                              {"data", {{"from", 3}, {"to", 3}, {"oldest", oldest}}}}
+            .dump();
+    };
+    // Still kept (the events are on their way), then a price command's reply: nothing given up.
+    ASSERT_TRUE(station.Publish(bridge::ReplyTopic("north"), reply(1, "applied")));
+    ASSERT_TRUE(station.Publish(bridge::ReplyTopic("north"),
+                                R"({"id":"p","command":"price","data":{"from":3,"oldest":9}})"));
+    // A probe behind them: once it is held, the replies before it were read.
+    StationJournal longer = journal;
+    const Message& probe = longer.Add(event_type::kFuelPoint,
+                                      PointIn(2, forecourt::FuelPointState::Calling));
+    ASSERT_TRUE(station.Publish(probe.topic, probe.payload));
+    ASSERT_TRUE(Eventually([&] { return Scalar("SELECT published FROM stations") == longer.Last(); }));
+    EXPECT_EQ(Watermark("north"), 2);
+    EXPECT_EQ(Scalar("SELECT count(*) FROM alarms"), 0);
+
+    ASSERT_TRUE(station.Publish(bridge::ReplyTopic("north"), reply(4, "failed")));
+    ASSERT_TRUE(Eventually([&] { return Applied("north") == longer.Last(); })) << Derived();
+    EXPECT_EQ(Scalar("SELECT count(*) FROM events"), longer.Last() - 1);
+    EXPECT_EQ(Scalar("SELECT count(*) FROM alarms WHERE kind = 'events-lost' AND station = 'north'"),
+              1);
+    // The first sale's later states are applied over the missing first one.
+    EXPECT_EQ(Scalar("SELECT count(*) FROM sales WHERE state = 'CLEARED'"), 1);
+    worker.Stop();
+}
+
 TEST_F(HqDaemonTest, TwoWorkersShareTheStationsWithTheSameResult) {
     std::vector<StationJournal> journals;
     for (const char* name : {"a", "b", "c", "d", "e", "f"})
