@@ -85,7 +85,7 @@ class HqProcess {
     // SIGKILL: gone at any instant, as a crash or an OOM kill leaves it.
     void Kill() {
         child_->Signal(SIGKILL);
-        child_->Wait(30s);
+        EXPECT_EQ(child_->Wait(30s), 128 + SIGKILL);
     }
     std::string Log() const { return Read(log_); }
 
