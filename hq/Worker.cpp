@@ -30,7 +30,7 @@ std::optional<NotKept> ReplayNotKept(const bridge::MqttMessage& message) {
     if (!topic || message.topic != bridge::ReplyTopic(topic->station))
         return std::nullopt;
     const auto reply = nlohmann::json::parse(message.payload, nullptr, false);
-    if (!reply.is_object() || reply.value("command", nlohmann::json()) != "replay")
+    if (!reply.is_object() || reply.value("command", nlohmann::json()) != bridge::replay::kCommand)
         return std::nullopt;
     const auto data = reply.find("data");
     if (data == reply.end() || !data->is_object())
@@ -125,8 +125,12 @@ std::vector<GapRequest> Worker::GapsToAsk() {
     const std::vector<Gap> gaps = With([&](Connection& db) { return DueGaps(db, policy); });
     std::vector<GapRequest> requests;
     requests.reserve(gaps.size());
-    for (const Gap& gap : gaps)
-        requests.push_back({gap.station, gap.from, gap.to});
+    // A station answers a range of at most kMaxEvents; a longer gap is asked for from its
+    // start, and the rest once the watermark has passed that part.
+    for (const Gap& gap : gaps) {
+        const auto most = static_cast<std::int64_t>(bridge::replay::kMaxEvents);
+        requests.push_back({gap.station, gap.from, std::min(gap.to, gap.from + most - 1)});
+    }
     return requests;
 }
 

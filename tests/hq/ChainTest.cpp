@@ -83,6 +83,8 @@ class ChainTest : public ::testing::Test {
 
 TEST_F(ChainTest,
        HoldsEachStationsJournalOnceThroughAKilledWorkerALosingBrokerAndARestartedDatabase) {
+    // What the head office asks the stations for again, as the broker carries it.
+    fuel::test::MqttPeer asks(broker_->Port(), {"stations/+/commands/replay/+"}, "asks");
     auto first = Worker("fuel-hq-1");
     auto second = Worker("fuel-hq-2");
     StationDaemon a(FUEL_FORECOURTD_PATH, "a", broker_->Url(), kOffice);
@@ -111,8 +113,8 @@ TEST_F(ChainTest,
     // what it held is lost for good: the stations had its acknowledgements.
     first->Kill();
     second->Kill();
-    a.Toggle(3);
-    b.Toggle(3);
+    a.Toggle(4);  // closed and opened twice: open again for the next fill
+    b.Toggle(4);
     std::this_thread::sleep_for(500ms);
     broker_->Forget();
     broker_->Start();
@@ -152,9 +154,8 @@ TEST_F(ChainTest,
         EXPECT_FALSE(sales.empty());
         EXPECT_EQ(StoredSales(db, station->Id()), sales) << station->Id();
     }
-    // The losses were real: some events came only from a replay the head office asked for.
-    EXPECT_NE((first->Log() + second->Log()).find("replay"), std::string::npos)
-        << first->Log() << second->Log();
+    // The losses were real: the head office had to ask for events again.
+    EXPECT_FALSE(asks.Messages().empty()) << first->Log() << second->Log();
     EXPECT_EQ(a.Stop(), 0);
     EXPECT_EQ(b.Stop(), 0);
 }
