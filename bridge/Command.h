@@ -43,8 +43,8 @@ struct PriceCommand {
 struct Reply {
     std::string command{kPriceCommand};  // what it answers: "price", "replay"
     std::optional<std::string> id;       // none when the payload had no usable id
-    std::string identity;           // empty when the topic named none
-    std::string status;             // forecourt::Name(Status), or "forbidden"
+    std::string identity;                // empty when the topic named none
+    std::string status;                  // forecourt::Name(Status), or "forbidden"
     std::string reason;
     std::string message;
     nlohmann::json data;

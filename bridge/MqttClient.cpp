@@ -7,11 +7,11 @@
 
 #include <algorithm>
 #include <array>
+#include <cerrno>
 #include <charconv>
 #include <cstdint>
-#include <limits>
-#include <cerrno>
 #include <cstring>
+#include <limits>
 #include <mutex>
 
 namespace fuel::bridge {

@@ -47,8 +47,8 @@ Sequence Oldest(const forecourt::EventReader& reader, Sequence last) {
     return oldest.empty() ? last + 1 : oldest.front().sequence;
 }
 
-nlohmann::json Range(Sequence from, Sequence to, Sequence oldest) {
-    return {{"from", from}, {"to", to}, {"oldest", oldest}};
+nlohmann::json Range(Sequence from, Sequence to, Sequence oldest, Sequence last) {
+    return {{"from", from}, {"to", to}, {"oldest", oldest}, {"last", last}};
 }
 
 }  // namespace
@@ -101,24 +101,27 @@ Reply Replays::Busy(const ReplayCommand& command) {
 std::optional<Replays::Running> Replays::Begin(const ReplayCommand& command,
                                                const forecourt::EventReader& reader, Sequence last,
                                                std::vector<Reply>& replies) const {
-    if (command.to > last) {
-        replies.push_back(Answer(command, std::string(forecourt::Name(forecourt::Status::Invalid)),
-                                 std::string(forecourt::reason::kBadRequest),
-                                 "the journal's last event is " + std::to_string(last) +
-                                     ": there is no event " + std::to_string(command.to) + " yet",
-                                 nullptr));
+    const Sequence oldest = Oldest(reader, last);
+    // A range past the journal's end is what a head office asks when it cannot know where
+    // the journal ends (its last events lost on the way): it gets what there is, and "last".
+    if (command.from > last) {
+        replies.push_back(Answer(
+            command, std::string(replay::kApplied), "",
+            "the journal's last event is " + std::to_string(last) + ": there is none after it yet",
+            Range(command.from, command.from - 1, oldest, last)));
         return std::nullopt;
     }
-    const Sequence oldest = Oldest(reader, last);
-    if (oldest > command.to) {
+    const Sequence to = std::min(command.to, last);
+    if (oldest > to) {
         replies.push_back(Answer(command, std::string(replay::kFailed),
                                  std::string(replay::kNotKept),
                                  "the journal keeps no event before " + std::to_string(oldest),
-                                 Range(command.from, command.to, oldest)));
+                                 Range(command.from, to, oldest, last)));
         return std::nullopt;
     }
     Running running;
     running.command = command;
+    running.command.to = to;
     running.first = std::max(command.from, oldest);
     running.place = forecourt::CatchUp(running.first - 1);
     running.runFrom = running.first;
@@ -171,14 +174,14 @@ std::optional<Reply> Replays::Finish(const forecourt::EventReader& reader, Seque
                       "the journal let go of the events while they were sent; it keeps none "
                       "before " +
                           std::to_string(oldest),
-                      Range(running.command.from, running.command.to, oldest));
+                      Range(running.command.from, running.command.to, oldest, last));
     }
     const bool whole = running.runFrom == running.command.from && sent == running.command.to;
     return Answer(running.command, std::string(replay::kApplied), "",
                   whole ? std::string()
                         : "sent " + std::to_string(running.runFrom) + ".." + std::to_string(sent) +
                               ": the journal keeps no event before " + std::to_string(oldest),
-                  Range(running.runFrom, sent, oldest));
+                  Range(running.runFrom, sent, oldest, last));
 }
 
 void Replays::Restart() {

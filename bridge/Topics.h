@@ -16,15 +16,18 @@
 // The replay command, {"id", "from", "to"} (sequences, both included): the station sends
 // the events from..to of its journal again on their event topics, through the same path and
 // order as every event, and replies on stations/{station}/replies as to a price command, with
-// "command": "replay" and "data": {"from", "to", "oldest"} (the oldest sequence the journal
-// still keeps). Events older than "oldest" are gone: the reply's status is then "failed"
-// with reason "not-kept" when none of the range is kept, and "applied" for the part that
-// is, its "data" saying what was sent.
+// "command": "replay" and "data": {"from", "to", "oldest", "last"} (what was sent, the oldest
+// sequence the journal still keeps, and its last). Events older than "oldest" are gone: the
+// reply's status is then "failed" with reason "not-kept" when none of the range is kept, and
+// "applied" for the part that is, its "data" saying what was sent. A range past the journal's
+// end is cut at "last" ("to" below "from" when nothing was after it): so a head office that
+// has lost a station's last events, and cannot know that it has, finds them by asking for
+// what follows the events it holds.
 //
 // A replay asks for at most replay::kMaxEvents events; a longer gap is asked for in parts.
 // Any identity the station knows may ask (a replay sends nothing a reader of the events
-// could not already have); a refusal, a malformed command or a range beyond the journal's
-// last event is answered as a price command's is ("forbidden", "invalid"), and a station
+// could not already have); a refusal or a malformed command is answered as a price
+// command's is ("forbidden", "invalid"), and a station
 // with replays waiting already answers "refused" with reason "busy".
 //
 // The head office reads the tree through an MQTT 5 shared subscription to the events

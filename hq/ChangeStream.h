@@ -21,8 +21,8 @@
 namespace fuel::hq {
 
 struct ChangeStreamSettings {
-    std::size_t batch = 256;                 // changes read at a time
-    std::chrono::milliseconds poll{500};     // how often the last change is looked at
+    std::size_t batch = 256;              // changes read at a time
+    std::chrono::milliseconds poll{500};  // how often the last change is looked at
 };
 
 class ChangeStream : public http::StreamSource {

@@ -106,6 +106,8 @@ void ReadIntake(SectionReader reader, HqConfig& config) {
         config.batchTime = Milliseconds(reader, *time, 0.001, 60);
     if (const auto gap = reader.Take("gap-time"))
         config.gapTime = Milliseconds(reader, *gap, 0.1, 86400);
+    if (const auto probe = reader.Take("probe-after"))
+        config.probeAfter = Milliseconds(reader, *probe, 0.1, 86400);
     if (const auto apply = reader.Take("apply-every"))
         config.applyEvery = Milliseconds(reader, *apply, 0.1, 86400);
     if (const auto health = reader.Take("health-every"))

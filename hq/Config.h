@@ -25,6 +25,8 @@
 //     batch-size = 500                        messages stored in one transaction, at most
 //     batch-time = 0.2                        seconds a message waits for its batch to fill
 //     gap-time = 10                           seconds a gap may stay open before it is asked for
+//     probe-after = 300                       seconds an online station may be quiet before
+//                                             what follows its events is asked for
 //     apply-every = 5                         seconds between applying every station
 //     health-every = 10                       seconds between health checks
 //
@@ -54,6 +56,7 @@ struct HqConfig {
     std::size_t batchSize = 500;
     std::chrono::milliseconds batchTime{200};
     std::chrono::milliseconds gapTime{10000};
+    std::chrono::milliseconds probeAfter{300000};
     std::chrono::milliseconds applyEvery{5000};
     std::chrono::milliseconds healthEvery{10000};
     std::chrono::seconds silentAfter{600};

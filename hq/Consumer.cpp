@@ -179,11 +179,12 @@ void Consumer::Periodic(Clock::time_point now) {
 
 void Consumer::AskForGaps() {
     for (const GapRequest& gap : store_.GapsToAsk()) {
-        const std::string id = settings_.identity + "-" +
-                               std::to_string(std::chrono::duration_cast<milliseconds>(
-                                                  std::chrono::system_clock::now().time_since_epoch())
-                                                  .count()) +
-                               "-" + std::to_string(++requestNumber_);
+        const std::string id =
+            settings_.identity + "-" +
+            std::to_string(std::chrono::duration_cast<milliseconds>(
+                               std::chrono::system_clock::now().time_since_epoch())
+                               .count()) +
+            "-" + std::to_string(++requestNumber_);
         const auto sent =
             client_->Publish(bridge::ReplayCommandTopic(gap.station, settings_.identity),
                              ReplayRequest(id, gap.from, gap.to), 1, false);

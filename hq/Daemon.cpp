@@ -70,12 +70,13 @@ int Serve(const HqSettings& settings) {
         },
         changes, counters);
     listener.Start();
-    Log(Priority::Info, std::string(settings.Tls() ? "https://" : "http://") + settings.host +
-                            ":" + std::to_string(listener.Port()) + " listening");
+    Log(Priority::Info, std::string(settings.Tls() ? "https://" : "http://") + settings.host + ":" +
+                            std::to_string(listener.Port()) + " listening");
 
     WorkerSettings workerSettings;
     workerSettings.database = config.database;
     workerSettings.gapTime = config.gapTime;
+    workerSettings.probeAfter = config.probeAfter;
     workerSettings.silentAfter = config.silentAfter;
     workerSettings.offlineAfter = config.offlineAfter;
     workerSettings.changed = [&changes] { changes.Poke(); };

@@ -165,9 +165,8 @@ const std::string& SaleColumns() {
     static const std::string columns =
         "station, id, fuel_point, nozzle, grade, price::text, volume::text, amount::text, state, "
         "authorised_by, locked_by, cleared_by, " +
-        TimeColumn("started_at") + ", " + TimeColumn("ended_at") + ", " +
-        TimeColumn("locked_at") + ", " + TimeColumn("cleared_at") +
-        ", sequence, ended_at::text";
+        TimeColumn("started_at") + ", " + TimeColumn("ended_at") + ", " + TimeColumn("locked_at") +
+        ", " + TimeColumn("cleared_at") + ", sequence, ended_at::text";
     return columns;
 }
 
@@ -267,8 +266,7 @@ void GetStation(Context& context, const Call& call, Respond respond) {
             point["sequence"] = points.Integer(row, 4);
             fuelPoints.push_back(std::move(point));
         }
-        const Result priceRows = db.Exec("SELECT grade, name, price::text, " +
-                                             TimeColumn("at") +
+        const Result priceRows = db.Exec("SELECT grade, name, price::text, " + TimeColumn("at") +
                                              " FROM prices WHERE station = $1 ORDER BY grade",
                                          {id});
         json prices = json::array();
@@ -292,8 +290,8 @@ void GetStation(Context& context, const Call& call, Respond respond) {
                 {"waitingSales", std::move(sales)}};
     });
     if (detail.is_null()) {
-        respond(ErrorResponse(404, "no-station", "the head office has heard of no station '" +
-                                                     id + "'"));
+        respond(ErrorResponse(404, "no-station",
+                              "the head office has heard of no station '" + id + "'"));
         return;
     }
     respond(JsonResponse(200, detail));
@@ -346,8 +344,8 @@ void GetSales(Context& context, const Call& call, Respond respond) {
     json next = nullptr;
     if (rows.Rows() > shown) {
         const int last = shown - 1;
-        next = NextLink(call, EncodeCursor(json::array(
-                                  {rows.Text(last, 17), rows.Text(last, 0), rows.Integer(last, 1)})));
+        next = NextLink(call, EncodeCursor(json::array({rows.Text(last, 17), rows.Text(last, 0),
+                                                        rows.Integer(last, 1)})));
     }
     respond(JsonResponse(200, {{"sales", std::move(sales)}, {"next", std::move(next)}}));
 }
@@ -365,8 +363,8 @@ void GetSalesReport(Context& context, const Call& call, Respond respond) {
                     found = &grouping;
             }
             if (found == nullptr) {
-                respond(BadRequest("by: '" + std::string(name) +
-                                   "' is none of day, station, grade"));
+                respond(
+                    BadRequest("by: '" + std::string(name) + "' is none of day, station, grade"));
                 return;
             }
             if (std::find(by.begin(), by.end(), found) != by.end()) {
@@ -396,8 +394,8 @@ void GetSalesReport(Context& context, const Call& call, Respond respond) {
     if (const auto station = Text(call, "station"))
         statement.sql += " AND station = " + statement.Add(*station);
     if (const auto group = Text(call, "group")) {
-        statement.sql += " AND station IN (SELECT id FROM stations WHERE " +
-                         statement.Add(*group) + " = ANY(groups))";
+        statement.sql += " AND station IN (SELECT id FROM stations WHERE " + statement.Add(*group) +
+                         " = ANY(groups))";
     }
     if (!groups.empty())
         statement.sql += " GROUP BY " + groups + " ORDER BY " + groups;
@@ -489,8 +487,8 @@ void Changes(Context& context, const Call& call, Respond respond) {
         }
     }
     Response response;
-    response.stream = http::StreamStart{
-        .after = after, .transient = false, .client = call.principal->name};
+    response.stream =
+        http::StreamStart{.after = after, .transient = false, .client = call.principal->name};
     respond(std::move(response));
 }
 

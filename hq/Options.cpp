@@ -3,8 +3,8 @@
 #include <functional>
 #include <string_view>
 
-#include "http/CommandLine.h"
 #include "hq/Roles.h"
+#include "http/CommandLine.h"
 
 #ifndef FUEL_VERSION
 #error "FUEL_VERSION must be defined by the build"
@@ -217,7 +217,8 @@ std::string HelpText() {
         "\nConfiguration:\n"
         "  [mqtt] url, client-id, user, password, ca, certificate, key, keepalive, share,\n"
         "  identity, session-expiry; [database] connection; [intake] batch-size, batch-time,\n"
-        "  gap-time, apply-every, health-every; [alarms] silent-after, offline-after.\n"
+        "  gap-time, probe-after, apply-every, health-every; [alarms] silent-after,\n"
+        "  offline-after.\n"
         "  See fuel-hq(8).\n";
     return text;
 }

@@ -109,6 +109,30 @@ ORDER BY a.id, g.first
     return gaps;
 }
 
+std::vector<Gap> DueProbes(Connection& connection, std::chrono::milliseconds quietFor,
+                           int stations) {
+    const Result rows = connection.Exec(R"sql(
+WITH due AS (
+    SELECT id FROM stations
+    WHERE status = 'online' AND gap_since IS NULL
+      AND last_event_at IS NOT NULL AND last_event_at <= now() - $1::interval
+      AND (replay_asked_at IS NULL OR replay_asked_at <= now() - $1::interval)
+    ORDER BY replay_asked_at NULLS FIRST
+    LIMIT $2
+    FOR UPDATE SKIP LOCKED
+)
+UPDATE stations s SET replay_asked_at = now() FROM due WHERE s.id = due.id
+RETURNING s.id, s.watermark
+)sql",
+                                        {Milliseconds(quietFor), stations});
+    std::vector<Gap> probes;
+    for (int row = 0; row < rows.Rows(); ++row) {
+        const std::int64_t next = rows.Integer(row, 1) + 1;
+        probes.push_back({std::string(rows.Text(row, 0)), next, next});
+    }
+    return probes;
+}
+
 std::int64_t GiveUpBefore(Connection& connection, const std::string& station, std::int64_t oldest) {
     Transaction transaction(connection);
     const Result row = connection.Exec(

@@ -51,6 +51,15 @@ struct GapPolicy {
 // both get the same station's gaps). The caller publishes each as a replay command.
 std::vector<Gap> DueGaps(Connection& connection, const GapPolicy& policy);
 
+// Online stations quiet for `quietFor`, with no gap open and not asked for anything in that
+// time: their last events may have been lost on the way (a worker killed after the broker
+// counted them delivered, a broker restarted without persistence), and nothing would tell,
+// as a gap tells of a lost event that others follow. Each is asked for what follows its
+// watermark (the station cuts the range at its journal's end), recorded as asked as gaps
+// are. `to` is left to the caller, who knows how much a station answers at once.
+std::vector<Gap> DueProbes(Connection& connection, std::chrono::milliseconds quietFor,
+                           int stations = 100);
+
 // The station no longer keeps its events before `oldest` (its reply to a replay said so):
 // they will never come, and the watermark may pass them. Returns the sequences given up
 // (0 when none were missing).

@@ -74,9 +74,8 @@ std::vector<std::string> Worker::Store(const std::vector<bridge::MqttMessage>& b
     messages.reserve(batch.size());
     for (const bridge::MqttMessage& message : batch)
         messages.push_back({message.topic, message.payload});
-    const IntakeReport report = With([&](Connection& db) {
-        return Intake(db, settings_.log).Store(messages);
-    });
+    const IntakeReport report =
+        With([&](Connection& db) { return Intake(db, settings_.log).Store(messages); });
     bool changed = report.statuses > 0;
     std::vector<std::string> ready = report.ready;
     // After the batch's events: a reply comes after the events it sent, and what the station
@@ -85,8 +84,8 @@ std::vector<std::string> Worker::Store(const std::vector<bridge::MqttMessage>& b
         const auto notKept = ReplayNotKept(message);
         if (!notKept)
             continue;
-        const std::int64_t lost =
-            With([&](Connection& db) { return GiveUpBefore(db, notKept->station, notKept->oldest); });
+        const std::int64_t lost = With(
+            [&](Connection& db) { return GiveUpBefore(db, notKept->station, notKept->oldest); });
         if (lost > 0 && settings_.log) {
             settings_.log(notKept->station + " no longer keeps events before " +
                           std::to_string(notKept->oldest) + ": " + std::to_string(lost) +
@@ -123,14 +122,18 @@ std::vector<GapRequest> Worker::GapsToAsk() {
     policy.openFor = settings_.gapTime;
     policy.askAgainAfter = settings_.gapTime;
     const std::vector<Gap> gaps = With([&](Connection& db) { return DueGaps(db, policy); });
+    const std::vector<Gap> probes =
+        With([&](Connection& db) { return DueProbes(db, settings_.probeAfter); });
     std::vector<GapRequest> requests;
-    requests.reserve(gaps.size());
+    requests.reserve(gaps.size() + probes.size());
     // A station answers a range of at most kMaxEvents; a longer gap is asked for from its
     // start, and the rest once the watermark has passed that part.
-    for (const Gap& gap : gaps) {
-        const auto most = static_cast<std::int64_t>(bridge::replay::kMaxEvents);
+    const auto most = static_cast<std::int64_t>(bridge::replay::kMaxEvents);
+    for (const Gap& gap : gaps)
         requests.push_back({gap.station, gap.from, std::min(gap.to, gap.from + most - 1)});
-    }
+    // What follows a quiet station's events, as much as it answers at once.
+    for (const Gap& probe : probes)
+        requests.push_back({probe.station, probe.from, probe.from + most - 1});
     return requests;
 }
 

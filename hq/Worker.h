@@ -19,8 +19,10 @@ namespace fuel::hq {
 class Connection;
 
 struct WorkerSettings {
-    std::string database;  // libpq's connection string
+    std::string database;                      // libpq's connection string
     std::chrono::milliseconds gapTime{10000};  // a gap open this long is asked for, and again
+    // An online station quiet this long is asked for what follows its events (DueProbes).
+    std::chrono::milliseconds probeAfter{300000};
     std::chrono::seconds silentAfter{600};
     std::chrono::seconds offlineAfter{1800};
     // A change for the live stream may have been added (a status, an alarm).

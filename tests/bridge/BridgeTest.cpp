@@ -500,7 +500,12 @@ TEST_F(BridgeTest, ReplayResendsTheRangeInOrderAsFirstPublishedBesideLiveEvents)
     ASSERT_TRUE(reply);
     EXPECT_EQ((*reply)["command"], "replay");
     EXPECT_EQ((*reply)["status"], "applied") << reply->dump();
-    EXPECT_EQ((*reply)["data"], (nlohmann::json{{"from", 3}, {"to", 11}, {"oldest", 1}}));
+    // "last" is the journal's end when the replay was done, live events still coming.
+    nlohmann::json data = (*reply)["data"];
+    EXPECT_GE(data.value("last", Sequence{0}), before) << data.dump();
+    EXPECT_LE(data.value("last", Sequence{0}), Last()) << data.dump();
+    data.erase("last");
+    EXPECT_EQ(data, (nlohmann::json{{"from", 3}, {"to", 11}, {"oldest", 1}}));
     ASSERT_TRUE(ReceivedUpTo(Last()));
 
     std::vector<Sequence> replayed;
@@ -553,8 +558,9 @@ TEST_F(BridgeTest, ReplaysAnsweredForWhatIsKeptAndRefused) {
             t.Db().Execute("DELETE FROM events WHERE seq <= 4");
         })
         .get();
-    const auto range = [](Sequence from, Sequence to, Sequence oldest) {
-        return nlohmann::json{{"from", from}, {"to", to}, {"oldest", oldest}};
+    const Sequence last = Last();
+    const auto range = [last](Sequence from, Sequence to, Sequence oldest) {
+        return nlohmann::json{{"from", from}, {"to", to}, {"oldest", oldest}, {"last", last}};
     };
     const std::vector<ReplayCase> cases = {
         ReplayCase{"kept in part", "hq", R"({"id":"p1","from":2,"to":6})", "5 6", "applied", "",
@@ -569,8 +575,13 @@ TEST_F(BridgeTest, ReplaysAnsweredForWhatIsKeptAndRefused) {
                    "unknown-identity", nullptr},
         ReplayCase{"from a string", "hq", R"({"id":"p5","from":"5","to":6})", "", "invalid",
                    "bad-request", nullptr},
-        ReplayCase{"beyond the journal", "hq", R"({"id":"p7","from":5,"to":1000})", "", "invalid",
-                   "bad-request", nullptr},
+        ReplayCase{"cut at the journal's end", "hq",
+                   R"({"id":"p7","to":1000,"from":)" + std::to_string(last - 1) + "}",
+                   std::to_string(last - 1) + " " + std::to_string(last), "applied", "",
+                   range(last - 1, last, 5)},
+        ReplayCase{"after the journal's end", "hq",
+                   R"({"id":"p8","to":1000,"from":)" + std::to_string(last + 1) + "}", "",
+                   "applied", "", range(last + 1, last, 5)},
     };
     for (const ReplayCase& c : cases) {
         office_->Clear();

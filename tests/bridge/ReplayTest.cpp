@@ -141,19 +141,23 @@ TEST_P(ReplayRangeTest, SendsWhatIsKeptAndSaysSo) {
     EXPECT_TRUE(replays.Idle());
 }
 
-nlohmann::json Data(Sequence from, Sequence to, Sequence oldest) {
-    return {{"from", from}, {"to", to}, {"oldest", oldest}};
+nlohmann::json Data(Sequence from, Sequence to, Sequence oldest, Sequence last) {
+    return {{"from", from}, {"to", to}, {"oldest", oldest}, {"last", last}};
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Table, ReplayRangeTest,
     testing::Values(
-        RangeCase{"all kept", 1, 20, 3, 13, Span(3, 13), "applied", "", Data(3, 13, 1)},
-        RangeCase{"one event", 5, 20, 20, 20, {20}, "applied", "", Data(20, 20, 5)},
-        RangeCase{"beginning gone", 8, 20, 3, 13, Span(8, 13), "applied", "", Data(8, 13, 8)},
-        RangeCase{"all gone", 14, 20, 3, 13, {}, "failed", "not-kept", Data(3, 13, 14)},
-        RangeCase{"nothing kept at all", 21, 20, 3, 13, {}, "failed", "not-kept", Data(3, 13, 21)},
-        RangeCase{"beyond the last", 1, 20, 15, 21, {}, "invalid", "bad-request", nullptr}),
+        RangeCase{"all kept", 1, 20, 3, 13, Span(3, 13), "applied", "", Data(3, 13, 1, 20)},
+        RangeCase{"one event", 5, 20, 20, 20, {20}, "applied", "", Data(20, 20, 5, 20)},
+        RangeCase{"beginning gone", 8, 20, 3, 13, Span(8, 13), "applied", "", Data(8, 13, 8, 20)},
+        RangeCase{"all gone", 14, 20, 3, 13, {}, "failed", "not-kept", Data(3, 13, 14, 20)},
+        RangeCase{
+            "nothing kept at all", 21, 20, 3, 13, {}, "failed", "not-kept", Data(3, 13, 21, 20)},
+        RangeCase{"cut at the last", 1, 20, 15, 21, Span(15, 20), "applied", "",
+                  Data(15, 20, 1, 20)},
+        RangeCase{"all after the last", 1, 20, 21, 30, {}, "applied", "", Data(21, 20, 1, 20)},
+        RangeCase{"after an empty journal", 1, 0, 1, 100, {}, "applied", "", Data(1, 0, 1, 0)}),
     CaseName<RangeCase>);
 
 TEST(ReplaysTest, OneAtATimeInArrivalOrderAndOnlyOnceAcknowledged) {
@@ -194,7 +198,7 @@ TEST(ReplaysTest, WhatWasNotAcceptedIsGivenAgainAndANewConnectionStartsOver) {
     replays.Restart();
     EXPECT_EQ(SendAll(replays, journal, 4, replies), Span(5, 14));
     ASSERT_EQ(replies.size(), 1u);
-    EXPECT_EQ(replies[0].data, Data(5, 14, 1));
+    EXPECT_EQ(replies[0].data, Data(5, 14, 1, 30));
 }
 
 TEST(ReplaysTest, RetentionThatLetsGoMidwayIsToldInTheReply) {
@@ -208,7 +212,7 @@ TEST(ReplaysTest, RetentionThatLetsGoMidwayIsToldInTheReply) {
     EXPECT_EQ(SendAll(replays, journal, 4, replies), Span(12, 20));
     ASSERT_EQ(replies.size(), 1u);
     EXPECT_EQ(replies[0].status, "applied");
-    EXPECT_EQ(replies[0].data, Data(12, 20, 12));
+    EXPECT_EQ(replies[0].data, Data(12, 20, 12, 30));
     EXPECT_FALSE(replies[0].message.empty());
 
     // Gone altogether after part of it was sent.
@@ -220,7 +224,7 @@ TEST(ReplaysTest, RetentionThatLetsGoMidwayIsToldInTheReply) {
     SendAll(replays, journal, 3, replies);
     ASSERT_EQ(replies.size(), 1u);
     EXPECT_EQ(replies[0].status, "applied");
-    EXPECT_EQ(replies[0].data, Data(14, 16, 31));
+    EXPECT_EQ(replies[0].data, Data(14, 16, 31, 30));
 }
 
 }  // namespace

@@ -115,15 +115,15 @@ TEST_F(HqApiTest, EveryRouteAgainstEveryRole) {
         {"GET", "/api/v1/sales?station=north-1&state=CLEARED", "", false, 401, 200, 200, 200},
         {"GET", "/api/v1/sales?from=yesterday", "", false, 401, 400, 400, 400},
         {"GET", "/api/v1/sales?cursor=zz", "", false, 401, 400, 400, 400},
-        {"GET", "/api/v1/reports/sales?from=2024-05-01T00:00:00Z&by=day,grade", "", false, 401,
-         200, 200, 200},
+        {"GET", "/api/v1/reports/sales?from=2024-05-01T00:00:00Z&by=day,grade", "", false, 401, 200,
+         200, 200},
         {"GET", "/api/v1/reports/sales?by=day", "", false, 401, 400, 400, 400},
         {"GET", "/api/v1/reports/sales?from=2024-05-02T00:00:00Z&to=2024-05-01T00:00:00Z", "",
          false, 401, 400, 400, 400},
         {"GET", "/api/v1/reports/sales?from=2024-05-01T00:00:00Z&by=day,day", "", false, 401, 400,
          400, 400},
-        {"GET", "/api/v1/reports/sales?from=2024-05-01T00:00:00Z&by=week", "", false, 401, 400,
-         400, 400},
+        {"GET", "/api/v1/reports/sales?from=2024-05-01T00:00:00Z&by=week", "", false, 401, 400, 400,
+         400},
         {"GET", "/api/v1/alarms?state=all", "", false, 401, 200, 200, 200},
         {"POST", acknowledge.c_str(), "{}", true, 401, 403, 200, 200},
         {"POST", acknowledge.c_str(), "{}", false, 401, 403, 400, 400},
@@ -160,8 +160,7 @@ TEST_F(HqApiTest, StationsShowTheirHealth) {
     EXPECT_EQ(north["lag"], 2);
     EXPECT_EQ(north["openAlarms"], 1);
     EXPECT_EQ(stations["stations"][1]["lag"], 0);
-    const json south =
-        Body(Ask(*api_, "GET", "/api/v1/stations?group=south", token_["hq-viewer"]));
+    const json south = Body(Ask(*api_, "GET", "/api/v1/stations?group=south", token_["hq-viewer"]));
     ASSERT_EQ(south["stations"].size(), 1u);
     EXPECT_EQ(south["stations"][0]["id"], "south-2");
 }
@@ -210,9 +209,9 @@ TEST_F(HqApiTest, SalesPagesWalkEverySaleOnceNewestFirst) {
     }
     EXPECT_EQ(seen, expected);
 
-    const json filtered = Body(
-        Ask(*api_, "GET", "/api/v1/sales?station=south-2&grade=DT&to=2024-05-01T10:05:00Z",
-            token_["hq-viewer"]));
+    const json filtered =
+        Body(Ask(*api_, "GET", "/api/v1/sales?station=south-2&grade=DT&to=2024-05-01T10:05:00Z",
+                 token_["hq-viewer"]));
     // DT at minutes 0, 2, 4 of south-2: before 10:05.
     ASSERT_EQ(filtered["sales"].size(), 3u) << filtered.dump();
     EXPECT_EQ(filtered["sales"][0]["id"], 204);
@@ -234,7 +233,7 @@ TEST_F(HqApiTest, ReportEqualsTheSumsOfItsSales) {
         {"south-2", "95", 5125, 23405, "2024-05-01T12:00:00Z"},
         {"south-2", "DT", 33333, 170665, "2024-05-02T13:00:00Z"},
         {"south-2", "DT", 1, 5, "2024-05-02T13:00:01Z"},
-        {"south-2", "DT", 99999, 99999, "2024-05-03T00:00:00Z"},  // at `to`: not counted
+        {"south-2", "DT", 99999, 99999, "2024-05-03T00:00:00Z"},      // at `to`: not counted
         {"north-1", "95", 77777, 77777, "2024-04-30T23:59:59.999Z"},  // before `from`
     };
     std::int64_t id = 0;
@@ -246,17 +245,17 @@ TEST_F(HqApiTest, ReportEqualsTheSumsOfItsSales) {
         const std::string ended = sale.ended;
         if (ended < "2024-05-01" || ended >= "2024-05-03")
             continue;
-        for (auto* totals : {&sums[{ended.substr(0, 10), sale.station, sale.grade}],
-                             &byGrade[sale.grade]}) {
+        for (auto* totals :
+             {&sums[{ended.substr(0, 10), sale.station, sale.grade}], &byGrade[sale.grade]}) {
             std::get<0>(*totals) += sale.millilitres;
             std::get<1>(*totals) += sale.cents;
             std::get<2>(*totals) += 1;
         }
     }
     const std::string period = "from=2024-05-01T00:00:00Z&to=2024-05-03T00:00:00Z";
-    const json report = Body(Ask(*api_, "GET", "/api/v1/reports/sales?" + period +
-                                                  "&by=day,station,grade",
-                                 token_["hq-viewer"]));
+    const json report =
+        Body(Ask(*api_, "GET", "/api/v1/reports/sales?" + period + "&by=day,station,grade",
+                 token_["hq-viewer"]));
     ASSERT_EQ(report["rows"].size(), sums.size()) << report.dump();
     auto expected = sums.begin();
     for (const json& row : report["rows"]) {
@@ -269,9 +268,8 @@ TEST_F(HqApiTest, ReportEqualsTheSumsOfItsSales) {
         EXPECT_EQ(row["count"], std::get<2>(totals));
     }
     // Another grouping, in another order of the words, of the same period.
-    const json grades =
-        Body(Ask(*api_, "GET", "/api/v1/reports/sales?" + period + "&by=grade",
-                 token_["hq-viewer"]));
+    const json grades = Body(
+        Ask(*api_, "GET", "/api/v1/reports/sales?" + period + "&by=grade", token_["hq-viewer"]));
     ASSERT_EQ(grades["rows"].size(), byGrade.size());
     for (const json& row : grades["rows"]) {
         const auto& totals = byGrade.at(row["grade"]);
@@ -280,9 +278,9 @@ TEST_F(HqApiTest, ReportEqualsTheSumsOfItsSales) {
         EXPECT_EQ(row["count"], std::get<2>(totals));
     }
     // No grouping over a period without sales: one row of zeros.
-    const json empty = Body(Ask(*api_, "GET",
-                                "/api/v1/reports/sales?from=2030-01-01T00:00:00Z&to=2031-01-01T00:00:00Z",
-                                token_["hq-viewer"]));
+    const json empty = Body(
+        Ask(*api_, "GET", "/api/v1/reports/sales?from=2030-01-01T00:00:00Z&to=2031-01-01T00:00:00Z",
+            token_["hq-viewer"]));
     ASSERT_EQ(empty["rows"].size(), 1u);
     EXPECT_EQ(empty["rows"][0]["count"], 0);
 }
@@ -299,8 +297,7 @@ TEST_F(HqApiTest, AnAlarmIsAcknowledgedOnceByWhoeverCameFirst) {
     EXPECT_EQ(Body(second)["acknowledgedAt"], Body(first)["acknowledgedAt"]);
     // One change for the stream, not two.
     EXPECT_EQ(Db().Exec("SELECT count(*) FROM changes WHERE kind = 'alarm'").Integer(0, 0), 1);
-    EXPECT_EQ(Body(Ask(*api_, "GET", "/api/v1/alarms", token_["hq-viewer"]))["alarms"].size(),
-              0u);
+    EXPECT_EQ(Body(Ask(*api_, "GET", "/api/v1/alarms", token_["hq-viewer"]))["alarms"].size(), 0u);
     EXPECT_EQ(
         Body(Ask(*api_, "GET", "/api/v1/alarms?state=all", token_["hq-viewer"]))["alarms"].size(),
         1u);
@@ -330,14 +327,16 @@ TEST_F(HqApiTest, TheChangeStreamResumesAfterLastEventId) {
     http::ListenerSettings settings;
     settings.port = 0;
     http::Listener listener(
-        settings, [this](const http::Request& r, http::Respond respond) {
+        settings,
+        [this](const http::Request& r, http::Respond respond) {
             api_->Handle(r, std::move(respond));
         },
         stream, counters);
     listener.Start();
     const auto add = [&](const std::string& station) {
         Transaction transaction(Db());
-        AppendChanges(Db(), {{std::string(change_kind::kStation), station, {{"status", "online"}}}});
+        AppendChanges(Db(),
+                      {{std::string(change_kind::kStation), station, {{"status", "online"}}}});
         transaction.Commit();
     };
     for (const char* station : {"a", "b", "c", "d", "e"})

@@ -138,8 +138,7 @@ TEST_F(HqConsumerTest, StoresEveryTopicItTakesInBatches) {
     }
     EXPECT_EQ(events, (std::vector<std::string>{"1", "2", "3", "4", "5", "6", "7"}));
     EXPECT_NE(std::find(topics.begin(), topics.end(), "stations/south-2/info {}"), topics.end());
-    EXPECT_NE(std::find(topics.begin(), topics.end(), "stations/south-2/replies {}"),
-              topics.end());
+    EXPECT_NE(std::find(topics.begin(), topics.end(), "stations/south-2/replies {}"), topics.end());
     for (const auto& topic : topics)
         EXPECT_EQ(topic.find("/commands/"), std::string::npos) << topic;
     // Batches of at most three, each applied for its stations.

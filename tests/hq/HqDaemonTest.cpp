@@ -271,18 +271,19 @@ TEST_F(HqDaemonTest, AGapTheStationNoLongerKeepsIsGivenUpWithAnAlarm) {
                                 R"({"id":"p","command":"price","data":{"from":3,"oldest":9}})"));
     // A probe behind them: once it is held, the replies before it were read.
     StationJournal longer = journal;
-    const Message& probe = longer.Add(event_type::kFuelPoint,
-                                      PointIn(2, forecourt::FuelPointState::Calling));
+    const Message& probe =
+        longer.Add(event_type::kFuelPoint, PointIn(2, forecourt::FuelPointState::Calling));
     ASSERT_TRUE(station.Publish(probe.topic, probe.payload));
-    ASSERT_TRUE(Eventually([&] { return Scalar("SELECT published FROM stations") == longer.Last(); }));
+    ASSERT_TRUE(
+        Eventually([&] { return Scalar("SELECT published FROM stations") == longer.Last(); }));
     EXPECT_EQ(Watermark("north"), 2);
     EXPECT_EQ(Scalar("SELECT count(*) FROM alarms"), 0);
 
     ASSERT_TRUE(station.Publish(bridge::ReplyTopic("north"), reply(4, "failed")));
     ASSERT_TRUE(Eventually([&] { return Applied("north") == longer.Last(); })) << Derived();
     EXPECT_EQ(Scalar("SELECT count(*) FROM events"), longer.Last() - 1);
-    EXPECT_EQ(Scalar("SELECT count(*) FROM alarms WHERE kind = 'events-lost' AND station = 'north'"),
-              1);
+    EXPECT_EQ(
+        Scalar("SELECT count(*) FROM alarms WHERE kind = 'events-lost' AND station = 'north'"), 1);
     // The first sale's later states are applied over the missing first one.
     EXPECT_EQ(Scalar("SELECT count(*) FROM sales WHERE state = 'CLEARED'"), 1);
     worker.Stop();

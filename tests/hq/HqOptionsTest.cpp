@@ -30,7 +30,8 @@ TEST(HqOptionsTest, CommandLines) {
         {{"--database", ""}, Command::Run, "--database needs a connection string"},
         {{"token", "add", "wall", "--role", "hq-viewer"}, Command::TokenAdd, nullptr},
         {{"token", "add", "wall"}, Command::TokenAdd, "token add needs --role ROLE"},
-        {{"token", "add", "wall", "--role", "viewer"}, Command::TokenAdd,
+        {{"token", "add", "wall", "--role", "viewer"},
+         Command::TokenAdd,
          "--role must be hq-viewer, hq-pricing or hq-admin"},
         {{"token", "list", "--role", "hq-admin"}, Command::TokenList, "--role is for token add"},
         {{"--role", "hq-admin"}, Command::Run, "--role is for token add"},
@@ -83,11 +84,13 @@ TEST(HqConfigTest, Files) {
          ":2: [mqtt]: url must start with mqtt:// or mqtts://"},
         {"a port out of range", "[mqtt]\nurl = mqtt://h:70000\n[database]\nconnection = x\n",
          ":2: [mqtt]:"},
-        {"an unknown key", "[mqtt]\nurl = mqtt://h\nshare = hq\nsahre = x\n[database]\n"
-                           "connection = x\n",
+        {"an unknown key",
+         "[mqtt]\nurl = mqtt://h\nshare = hq\nsahre = x\n[database]\n"
+         "connection = x\n",
          ":4: [mqtt]: "},
-        {"a share that is no level", "[mqtt]\nurl = mqtt://h\nshare = a/b\n[database]\n"
-                                     "connection = x\n",
+        {"a share that is no level",
+         "[mqtt]\nurl = mqtt://h\nshare = a/b\n[database]\n"
+         "connection = x\n",
          ":3: [mqtt]: share must be one topic level"},
         {"a password alone", "[mqtt]\nurl = mqtt://h\npassword = p\n[database]\nconnection = x\n",
          ":3: [mqtt]: password without user"},
@@ -116,8 +119,8 @@ TEST(HqConfigTest, WhatAWorkerNeedsOfTheBroker) {
     fuel::test::TemporaryDirectory directory;
     const auto file = directory.Path() / "hq.ini";
     fuel::test::WriteBytes(file,
-                          "[mqtt]\nurl = mqtts://[::1]\nuser = hq-7\nca = ca.pem\n"
-                          "session-expiry = 60\n[intake]\nbatch-time = 0.05\ngap-time = 2\n");
+                           "[mqtt]\nurl = mqtts://[::1]\nuser = hq-7\nca = ca.pem\n"
+                           "session-expiry = 60\n[intake]\nbatch-time = 0.05\ngap-time = 2\n");
     const HqConfig config = LoadHqConfig(file, "dbname=other");
     EXPECT_EQ(config.broker.host, "::1");
     EXPECT_EQ(config.broker.port, 8883);

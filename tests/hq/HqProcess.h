@@ -53,12 +53,14 @@ inline std::string Read(const std::filesystem::path& file) {
 class HqProcess {
   public:
     HqProcess(const std::filesystem::path& dir, const std::string& name,
-              const MosquittoBroker& broker, const std::string& database)
+              const MosquittoBroker& broker, const std::string& database,
+              const std::string& moreIntake = {})
         : config_(dir / (name + ".ini")), log_(dir / (name + ".log")) {
         std::ofstream(config_) << "[mqtt]\nurl = " << broker.Url() << "\nclient-id = " << name
                                << "\nidentity = " << kIdentity
                                << "\n[intake]\nbatch-time = 0.02\ngap-time = 0.5\n"
-                                  "apply-every = 0.2\nhealth-every = 60\n";
+                                  "apply-every = 0.2\nhealth-every = 60\n"
+                               << moreIntake;
         child_ = std::make_unique<ChildProcess>(
             FUEL_HQ_PATH,
             std::vector<std::string>{"--config", config_.string(), "--database", database,

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include <atomic>
 #include <string>
 #include <thread>
@@ -279,6 +281,47 @@ TEST_F(IntakeTest, GapsAreAskedForWhenDueAndAgainLater) {
     EXPECT_EQ(Watermark("north"), 9);
     EXPECT_TRUE(Db().Exec("SELECT gap_since IS NULL AND replay_asked_at IS NULL FROM stations")
                     .Boolean(0, 0));
+}
+
+// A station's last events lost on the way leave no gap to see: an online station quiet for
+// long enough is asked for what follows its watermark, once per quiet spell, and no other.
+TEST_F(IntakeTest, QuietOnlineStationsAreAskedForWhatFollowsTheirEvents) {
+    struct Case {
+        const char* station;
+        const char* status;
+        const char* quietFor;  // since its last event
+        const char* askedAgo;  // nullptr: never asked
+        bool gap;
+        bool probed;
+    };
+    const Case cases[] = {
+        {"quiet", "online", "2 minutes", nullptr, false, true},
+        {"asked-long-ago", "online", "2 minutes", "2 minutes", false, true},
+        {"just-asked", "online", "2 minutes", "10 seconds", false, false},
+        {"busy", "online", "10 seconds", nullptr, false, false},
+        {"offline", "offline", "2 minutes", nullptr, false, false},
+        {"with-a-gap", "online", "2 minutes", nullptr, true, false},
+    };
+    for (const Case& c : cases) {
+        Db().Exec(
+            "INSERT INTO stations (id, status, watermark, published, last_event_at, "
+            "replay_asked_at, gap_since) VALUES ($1, $2, 7, 7, now() - $3::interval, "
+            "now() - $4::interval, CASE WHEN $5 THEN now() END)",
+            {c.station, c.status, c.quietFor, c.askedAgo ? Parameter(c.askedAgo) : std::nullopt,
+             c.gap});
+    }
+    std::vector<Gap> expected;
+    for (const Case& c : cases) {
+        if (c.probed)
+            expected.push_back({c.station, 8, 8});
+    }
+    std::vector<Gap> probes = DueProbes(Db(), std::chrono::minutes(1));
+    std::sort(probes.begin(), probes.end(),
+              [](const Gap& a, const Gap& b) { return a.station < b.station; });
+    std::sort(expected.begin(), expected.end(),
+              [](const Gap& a, const Gap& b) { return a.station < b.station; });
+    EXPECT_EQ(probes, expected);
+    EXPECT_TRUE(DueProbes(Db(), std::chrono::minutes(1)).empty()) << "asked once per spell";
 }
 
 // Events the station no longer keeps: the watermark passes them, and people are told.
