@@ -238,15 +238,19 @@ IntakeReport Intake::StoreOnce(std::span<const Message> batch) {
     Transaction transaction(connection_);
     // The stations' rows first, in order: held until the commit, they make each station's
     // intake one at a time, so that the watermark below sees every event stored before.
-    connection_.Exec(
+    const Result rows = connection_.Exec(
         "INSERT INTO stations AS s (id, published, last_event_at) "
         "SELECT id, high, CASE WHEN high > 0 THEN now() END "
         "FROM unnest($1::text[], $2::bigint[]) AS t(id, high) ORDER BY id "
         "ON CONFLICT (id) DO UPDATE SET published = greatest(s.published, excluded.published), "
-        "last_event_at = coalesce(excluded.last_event_at, s.last_event_at)",
+        "last_event_at = coalesce(excluded.last_event_at, s.last_event_at) "
+        "RETURNING s.id, s.watermark, s.gap_since IS NOT NULL",
         {ArrayLiteral(ids), ArrayLiteral(highs)});
+    std::map<std::string, Stood> stood;
+    for (int row = 0; row < rows.Rows(); ++row)
+        stood[std::string(rows.Text(row, 0))] = {rows.Integer(row, 1), rows.Boolean(row, 2)};
 
-    std::vector<std::string> touched;
+    std::map<std::string, std::vector<std::int64_t>> touched;  // station -> sequences stored
     if (!events.empty()) {
         std::vector<std::string> station, type, at, data;
         std::vector<std::int64_t> sequence;
@@ -275,7 +279,7 @@ SELECT (SELECT count(*) FROM stored),
         WHERE NOT EXISTS (SELECT 1 FROM stored s
                           WHERE s.station = i.station AND s.sequence = i.sequence)
           AND (e.type, e.at, e.data) IS DISTINCT FROM (i.type, i.at, i.data)),
-       (SELECT json_agg(DISTINCT station) FROM stored)
+       (SELECT json_agg(json_build_array(station, sequence)) FROM stored)
 )sql",
                              {ArrayLiteral(station), ArrayLiteral(sequence), ArrayLiteral(type),
                               ArrayLiteral(at), ArrayLiteral(data)});
@@ -283,15 +287,15 @@ SELECT (SELECT count(*) FROM stored),
         report.repeats += events.size() - report.stored;
         report.differing += static_cast<std::size_t>(stored.Integer(0, 1));
         if (!stored.IsNull(0, 2)) {
-            for (const auto& name : nlohmann::json::parse(stored.Text(0, 2)))
-                touched.push_back(name.get<std::string>());
+            for (const auto& pair : nlohmann::json::parse(stored.Text(0, 2)))
+                touched[pair[0].get<std::string>()].push_back(pair[1].get<std::int64_t>());
         }
     }
     if (report.differing > 0) {
         Tell(std::to_string(report.differing) +
              " events came again with another content than the one held; the first is kept");
     }
-    report.ready = AdvanceWatermarks(connection_, touched);
+    report.ready = AdvanceWatermarks(connection_, stood, touched);
 
     std::vector<Change> changes;
     if (!parsed.statuses.empty()) {

@@ -1,5 +1,7 @@
 #include "hq/Watermark.h"
 
+#include <algorithm>
+
 #include "hq/Changes.h"
 #include "hq/Health.h"
 
@@ -10,44 +12,64 @@ std::string Milliseconds(std::chrono::milliseconds span) {
     return std::to_string(span.count()) + " milliseconds";
 }
 
-// The run of sequences right after each watermark: the held events above it, numbered in
-// order; the run holds while sequence = watermark + number. The gap clock starts again
-// whenever the watermark moves, so events that merely arrive out of order (two workers
-// share a station's events) are not asked for; it stops when nothing is missing.
-constexpr std::string_view kAdvance = R"sql(
-UPDATE stations s
-SET watermark = a.reached,
-    gap_since = CASE WHEN a.reached >= s.published THEN NULL
-                     WHEN a.reached > s.watermark THEN now()
-                     ELSE coalesce(s.gap_since, now()) END,
-    replay_asked_at = CASE WHEN a.reached > s.watermark OR a.reached >= s.published THEN NULL
-                           ELSE s.replay_asked_at END
-FROM (
-    SELECT t.id,
-           coalesce((SELECT max(run.sequence)
-                     FROM (SELECT e.sequence, row_number() OVER (ORDER BY e.sequence) AS n
-                           FROM events e
-                           WHERE e.station = t.id AND e.sequence > t.watermark) run
-                     WHERE run.sequence = t.watermark + run.n), t.watermark) AS reached
-    FROM stations t
-    WHERE t.id = ANY($1::text[])
-) a
-WHERE s.id = a.id
-RETURNING s.id, s.watermark > s.applied
-)sql";
-
 }  // namespace
 
-std::vector<std::string> AdvanceWatermarks(Connection& connection,
-                                           std::span<const std::string> stations) {
+std::vector<std::string> AdvanceWatermarks(
+    Connection& connection, const std::map<std::string, Stood>& stood,
+    const std::map<std::string, std::vector<std::int64_t>>& stored) {
+    std::vector<std::string> ids;
+    std::vector<std::int64_t> reached;
+    std::vector<std::string> moved, gapLeft;  // "t"/"f" each
+    for (const auto& [station, sequences] : stored) {
+        const auto found = stood.find(station);
+        if (found == stood.end() || sequences.empty())
+            continue;
+        const std::int64_t from = found->second.watermark;
+        std::vector<std::int64_t> held;
+        if (found->second.gapOpen) {
+            // Events held from before wait above the watermark: all of them, the new ones too.
+            const Result above = connection.Exec(
+                "SELECT sequence FROM events WHERE station = $1 AND sequence > $2 "
+                "ORDER BY sequence",
+                {station, from});
+            for (int row = 0; row < above.Rows(); ++row)
+                held.push_back(above.Integer(row, 0));
+        } else {
+            held = sequences;  // nothing was held above the watermark but these
+            std::sort(held.begin(), held.end());
+        }
+        std::int64_t run = from;
+        for (const std::int64_t sequence : held) {
+            if (sequence == run + 1)
+                ++run;
+            else if (sequence > run)
+                break;
+        }
+        ids.push_back(station);
+        reached.push_back(run);
+        moved.push_back(run > from ? "t" : "f");
+        gapLeft.push_back(!held.empty() && held.back() > run ? "t" : "f");
+    }
     std::vector<std::string> ready;
-    if (stations.empty())
+    if (ids.empty())
         return ready;
-    const Result rows = connection.Exec(kAdvance, {ArrayLiteral(stations)});
+    // The gap clock starts again whenever the watermark moves, so that events that merely
+    // arrive out of order (two workers share a station's events) are not asked for; it stops
+    // when nothing is missing.
+    const Result rows = connection.Exec(
+        "UPDATE stations s SET watermark = t.reached, "
+        "gap_since = CASE WHEN NOT t.gap THEN NULL WHEN t.moved THEN now() "
+        "                 ELSE coalesce(s.gap_since, now()) END, "
+        "replay_asked_at = CASE WHEN t.gap AND NOT t.moved THEN s.replay_asked_at END "
+        "FROM unnest($1::text[], $2::bigint[], $3::boolean[], $4::boolean[]) "
+        "AS t(id, reached, moved, gap) "
+        "WHERE s.id = t.id RETURNING s.id, s.watermark > s.applied",
+        {ArrayLiteral(ids), ArrayLiteral(reached), ArrayLiteral(moved), ArrayLiteral(gapLeft)});
     for (int row = 0; row < rows.Rows(); ++row) {
         if (rows.Boolean(row, 1))
             ready.emplace_back(rows.Text(row, 0));
     }
+    std::sort(ready.begin(), ready.end());
     return ready;
 }
 
@@ -89,11 +111,12 @@ ORDER BY a.id, g.first
 
 std::int64_t GiveUpBefore(Connection& connection, const std::string& station, std::int64_t oldest) {
     Transaction transaction(connection);
-    const Result stood =
-        connection.Exec("SELECT watermark FROM stations WHERE id = $1 FOR UPDATE", {station});
-    if (stood.Rows() == 0 || stood.Integer(0, 0) >= oldest - 1)
+    const Result row = connection.Exec(
+        "SELECT watermark, published FROM stations WHERE id = $1 FOR UPDATE", {station});
+    if (row.Rows() == 0 || row.Integer(0, 0) >= oldest - 1)
         return 0;
-    const std::int64_t from = stood.Integer(0, 0) + 1;
+    const std::int64_t from = row.Integer(0, 0) + 1;
+    const std::int64_t published = row.Integer(0, 1);
     // Only what is missing is given up: events held below `oldest` still count.
     const Result missing = connection.Exec(
         "SELECT ($3::bigint - $2::bigint) - count(*) FROM events WHERE station = $1 AND "
@@ -103,8 +126,11 @@ std::int64_t GiveUpBefore(Connection& connection, const std::string& station, st
     const std::int64_t lost = missing.Integer(0, 0);
     connection.Exec("UPDATE stations SET watermark = $2::bigint - 1 WHERE id = $1",
                     {station, oldest});
-    const std::string ids[] = {station};
-    AdvanceWatermarks(connection, ids);
+    // On from there over what is held beyond, as if `oldest` had just come (it may not be
+    // held itself: then the watermark stands before it).
+    const std::map<std::string, Stood> stood = {{station, {oldest - 1, published > oldest - 1}}};
+    const std::map<std::string, std::vector<std::int64_t>> given = {{station, {oldest - 1}}};
+    AdvanceWatermarks(connection, stood, given);
     std::vector<Change> changes;
     if (lost > 0) {
         const Result alarm = connection.Exec(

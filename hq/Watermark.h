@@ -1,13 +1,14 @@
 // Per station, the highest sequence up to which every event is held: the watermark. It moves
-// on from where it stood over the events held above it, so it reads only those (normally
-// the batch just stored), never a station's whole journal. Where it stops below a held event
-// there is a gap; a gap that stays open is asked for again (a replay command), and when it
-// was asked is kept in the station's row, so that any worker, after any restart, asks again
-// only when it is due.
+// on from where it stood over the events just stored; only a station that had a gap has its
+// events above the watermark read again, never a station's whole journal. Where it stops below a
+// held event there is a gap; a gap that stays open is asked for again (a replay command), and when
+// it was asked is kept in the station's row, so that any worker, after any restart, asks again only
+// when it is due.
 #pragma once
 
 #include <chrono>
 #include <cstdint>
+#include <map>
 #include <span>
 #include <string>
 #include <vector>
@@ -16,11 +17,18 @@
 
 namespace fuel::hq {
 
-// Moves the watermarks of these stations on, inside the caller's transaction, which holds
-// their rows (as the intake does). Returns the stations whose watermark then stands past
-// their applied cursor.
-std::vector<std::string> AdvanceWatermarks(Connection& connection,
-                                           std::span<const std::string> stations);
+// A station as the transaction that holds its row found it.
+struct Stood {
+    std::int64_t watermark = 0;
+    bool gapOpen = false;  // events were held above the watermark
+};
+
+// Moves the watermarks of these stations on over the sequences just stored, inside the
+// caller's transaction, which holds their rows (as the intake does). Returns the stations
+// whose watermark then stands past their applied cursor.
+std::vector<std::string> AdvanceWatermarks(
+    Connection& connection, const std::map<std::string, Stood>& stood,
+    const std::map<std::string, std::vector<std::int64_t>>& stored);
 
 struct Gap {
     std::string station;

@@ -1,0 +1,150 @@
+// The head office's store on a private PostgreSQL (durable: fsync and synchronous commit
+// on): station journals made with the forecourt's encoders at a fill's mix of events, taken
+// in batches as a worker takes them off the broker (stations interleaved), stored and
+// applied. Reports the committed events per second for the intake alone and for the intake
+// with the apply, and the database's size per million events. A program of its own, not a
+// timed test: its numbers depend on the machine.
+//
+//     hq_store_benchmark [stations=1000] [fills per station=20] [batch=500]
+//
+// With FUEL_HQ_BENCHMARK_SERVER set to a libpq connection string of a server's maintenance
+// database, it runs there instead (to look at the plans while it runs).
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+#include "bridge/Topics.h"
+#include "forecourt/EventTypes.h"
+#include "forecourt/Model.h"
+#include "hq/Apply.h"
+#include "hq/Database.h"
+#include "hq/Intake.h"
+#include "hq/Schema.h"
+#include "testing/PostgresServer.h"
+
+namespace {
+
+using namespace fuel;
+using Clock = std::chrono::steady_clock;
+
+// One fill at a fuel point as its journal shows it: the point called, authorised, fuelling,
+// the sale made, the point idle, the sale cleared.
+std::vector<hq::Message> Journal(const std::string& station, int fills) {
+    std::vector<hq::Message> messages;
+    forecourt::Sequence sequence = 0;
+    const auto add = [&](std::string_view type, nlohmann::json data) {
+        forecourt::Event event{++sequence, std::string(type),
+                               forecourt::Time(std::chrono::seconds(1'780'000'000 + sequence)),
+                               std::move(data)};
+        nlohmann::json json = forecourt::ToJson(event);
+        json["station"] = station;
+        messages.push_back({bridge::EventTopic(station, type), forecourt::JsonText(json)});
+    };
+    for (int fill = 1; fill <= fills; ++fill) {
+        forecourt::FuelPointView point;
+        point.id = fill % 8 + 1;
+        point.line = "line-1";
+        point.address = point.id;
+        point.nozzles = {{1, "95", 1.99, false}, {2, "92", 1.79, false}};
+        for (const auto state :
+             {forecourt::FuelPointState::Calling, forecourt::FuelPointState::Authorised,
+              forecourt::FuelPointState::Fuelling}) {
+            point.state = state;
+            add(forecourt::event_type::kFuelPoint, forecourt::ToJson(point));
+        }
+        forecourt::Sale sale;
+        sale.id = fill;
+        sale.fuelPoint = point.id;
+        sale.nozzle = 1;
+        sale.grade = "95";
+        sale.price = 1.99;
+        sale.volume = 20 + fill % 17;
+        sale.amount = sale.volume * sale.price;
+        sale.authorisedBy = "till-1";
+        sale.totalBefore = 10000 + fill * 30;
+        sale.totalAfter = sale.totalBefore + sale.volume;
+        add(forecourt::event_type::kSale, forecourt::ToJson(sale));
+        point.state = forecourt::FuelPointState::Idle;
+        add(forecourt::event_type::kFuelPoint, forecourt::ToJson(point));
+        sale.state = forecourt::FillState::Cleared;
+        sale.clearedBy = "till-1";
+        sale.clearedAt = forecourt::Time(std::chrono::seconds(1'780'000'000 + sequence + 1));
+        add(forecourt::event_type::kSale, forecourt::ToJson(sale));
+    }
+    return messages;
+}
+
+double Seconds(Clock::duration span) {
+    return std::chrono::duration<double>(span).count();
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    const int stations = argc > 1 ? std::atoi(argv[1]) : 1000;
+    const int fills = argc > 2 ? std::atoi(argv[2]) : 20;
+    const std::size_t batch = argc > 3 ? static_cast<std::size_t>(std::atoi(argv[3])) : 500;
+    std::vector<std::vector<hq::Message>> journals;
+    for (int i = 0; i < stations; ++i)
+        journals.push_back(Journal("station-" + std::to_string(i), fills));
+    // As the broker hands them over: each station's events in order, the stations interleaved.
+    std::vector<hq::Message> delivered;
+    for (std::size_t at = 0; at < journals.front().size(); ++at) {
+        for (const auto& journal : journals)
+            delivered.push_back(journal[at]);
+    }
+    try {
+        const char* given = std::getenv("FUEL_HQ_BENCHMARK_SERVER");
+        std::unique_ptr<fuel::test::PostgresServer> server;
+        if (given == nullptr)
+            server = std::make_unique<fuel::test::PostgresServer>();
+        for (const bool apply : {false, true}) {
+            const std::string name = apply ? "with_apply" : "intake_only";
+            std::string url;
+            if (server) {
+                url = server->CreateDatabase(name);
+            } else {
+                hq::Connection maintenance(given);
+                maintenance.Exec("DROP DATABASE IF EXISTS " + name);
+                maintenance.Exec("CREATE DATABASE " + name);
+                url = std::string(given) + " dbname=" + name;  // the last dbname counts
+            }
+            hq::Connection db(url);
+            hq::Migrate(db);
+            hq::Intake intake(db);
+            std::size_t stored = 0;
+            const auto start = Clock::now();
+            for (std::size_t at = 0; at < delivered.size(); at += batch) {
+                const auto part = std::span<const hq::Message>(delivered).subspan(
+                    at, std::min(batch, delivered.size() - at));
+                const hq::IntakeReport report = intake.Store(part);
+                stored += report.stored;
+                if (apply)
+                    hq::Apply(db, report.ready);
+            }
+            const double took = Seconds(Clock::now() - start);
+            const std::int64_t size =
+                db.Exec("SELECT pg_database_size(current_database())").Integer(0, 0);
+            const std::int64_t eventsSize =
+                db.Exec(
+                      "SELECT sum(pg_total_relation_size(inhrelid)) FROM pg_inherits "
+                      "WHERE inhparent = 'events'::regclass")
+                    .Integer(0, 0);
+            std::printf(
+                "%-11s %zu events of %d stations in batches of %zu: %.2f s, %.0f events/s "
+                "committed; database %.1f MB per million events (events table %.1f MB)\n",
+                name.c_str(), stored, stations, batch, took, static_cast<double>(stored) / took,
+                static_cast<double>(size) / 1e6 * 1e6 / static_cast<double>(stored),
+                static_cast<double>(eventsSize) / 1e6 * 1e6 / static_cast<double>(stored));
+        }
+    } catch (const std::exception& error) {
+        std::fprintf(stderr, "hq_store_benchmark: %s\n", error.what());
+        return 1;
+    }
+    return 0;
+}
