@@ -45,6 +45,7 @@ class MosquittoBroker {
     // Again on the same port, from the same persistence file.
     void Start();
     bool Running() const { return pid_ > 0; }
+    pid_t Pid() const { return pid_; }
     int Port() const { return port_; }
     int TlsPort() const { return tlsPort_; }
     std::string Url() const;  // mqtt://127.0.0.1:PORT

@@ -16,13 +16,14 @@
 
 #include <nlohmann/json.hpp>
 
-#include "StationJournal.h"
 #include "StoreFixture.h"
 #include "bridge/Topics.h"
 #include "forecourt/EventTypes.h"
 #include "testing/Broker.h"
 #include "testing/ChildProcess.h"
+#include "testing/HqProcess.h"
 #include "testing/HttpClient.h"
+#include "testing/StationJournal.h"
 #include "testing/TestFiles.h"
 
 #ifndef FUEL_HQ_PATH
@@ -37,7 +38,6 @@ namespace event_type = forecourt::event_type;
 using fuel::test::ChildProcess;
 using fuel::test::MosquittoBroker;
 using fuel::test::MqttPeer;
-using fuel::test::WaitForText;
 
 constexpr std::string_view kIdentity = "hq";
 
@@ -108,44 +108,25 @@ StationJournal Journal(const std::string& station) {
     return journal;
 }
 
-// One fuel-hq worker on the test's broker and database.
-class HqProcess {
+// One fuel-hq worker on the test's broker and database, timed for a test: batches of 20 ms,
+// gaps asked for after half a second, stations applied five times a second.
+class HqProcess : public fuel::test::HqProcess {
   public:
     HqProcess(const std::filesystem::path& dir, const std::string& name,
               const MosquittoBroker& broker, const std::string& database)
-        : config_(dir / (name + ".ini")), log_(dir / (name + ".log")) {
-        std::ofstream(config_) << "[mqtt]\nurl = " << broker.Url() << "\nclient-id = " << name
-                               << "\nidentity = " << kIdentity
-                               << "\n[intake]\nbatch-time = 0.02\ngap-time = 0.5\n"
-                                  "apply-every = 0.2\nhealth-every = 60\n";
-        child_ = std::make_unique<ChildProcess>(
-            FUEL_HQ_PATH,
-            std::vector<std::string>{"--config", config_.string(), "--database", database,
-                                     "--listen", "127.0.0.1:0"},
-            dir / (name + ".out"), log_);
-        const auto line = WaitForText(log_, "listening on http://127.0.0.1:", 60s);
-        if (!line)
-            throw std::runtime_error(name + " did not start: " + Read(log_));
-        port_ = static_cast<std::uint16_t>(std::stoi(line->substr(line->rfind(':') + 1)));
-        if (!WaitForText(log_, "mqtt: connected", 30s))
-            throw std::runtime_error(name + " did not reach the broker: " + Read(log_));
-    }
-    std::uint16_t Port() const { return port_; }
+        : fuel::test::HqProcess(dir, name,
+                                {.program = FUEL_HQ_PATH,
+                                 .brokerUrl = broker.Url(),
+                                 .database = database,
+                                 .identity = std::string(kIdentity),
+                                 .intake = "batch-time = 0.02\ngap-time = 0.5\n"
+                                           "apply-every = 0.2\nhealth-every = 60\n"}) {}
     // SIGTERM, and the messages it stored, from its last words.
     std::uint64_t Stop() {
-        child_->Signal(SIGTERM);
-        EXPECT_EQ(child_->Wait(30s), 0) << Read(log_);
-        const auto line = WaitForText(log_, "stopped: ", 1s);
-        if (!line)
-            return 0;
-        return std::stoull(line->substr(line->find("stopped: ") + 9));
+        const Stopped stopped = fuel::test::HqProcess::Stop();
+        EXPECT_EQ(stopped.status, 0) << Log();
+        return stopped.stored;
     }
-
-  private:
-    std::filesystem::path config_;
-    std::filesystem::path log_;
-    std::unique_ptr<ChildProcess> child_;
-    std::uint16_t port_ = 0;
 };
 
 class HqDaemonTest : public StoreTest {
@@ -241,8 +222,8 @@ TEST_F(HqDaemonTest, AnEventPublishedTwiceChangesNothing) {
     std::vector<Message> again(journal.Messages().rbegin(), journal.Messages().rend());
     PublishAll(station, again);
     StationJournal longer = journal;
-    const Message& next = longer.Add(event_type::kFuelPoint,
-                                     PointIn(2, forecourt::FuelPointState::Calling));
+    const Message& next =
+        longer.Add(event_type::kFuelPoint, PointIn(2, forecourt::FuelPointState::Calling));
     ASSERT_TRUE(station.Publish(next.topic, next.payload));
     ASSERT_TRUE(Eventually([&] { return Applied("north") == last + 1; }));
 

@@ -5,11 +5,11 @@
 #include <string>
 #include <vector>
 
-#include "StationJournal.h"
 #include "StoreFixture.h"
 #include "forecourt/EventTypes.h"
 #include "hq/Schema.h"
 #include "hq/Watermark.h"
+#include "testing/StationJournal.h"
 
 namespace fuel::hq::test {
 namespace {
