@@ -77,6 +77,11 @@ simulated stations publish their journals to the broker as their bridges do.
                     it out)
   --publishers P    publisher threads, one MQTT connection each (default 4)
   --window W        QoS 1 messages in flight per publisher (default 1000)
+  --batch-size N    the workers' [intake] batch-size (default: fuel-hq's own)
+  --inflight N      the broker's max_inflight_messages: QoS 1 messages on their way to each
+                    worker before it acknowledges (default: mosquitto's own, 20)
+  --statements      PostgreSQL's pg_stat_statements loaded, and at the end the statements
+                    that took the server's time, the costliest first
   --help            this text
 
 Prints the realistic load's publish-to-commit delay (median, 99th percentile) and the
@@ -93,6 +98,9 @@ struct Options {
     long saturation = 200000;
     int publishers = 4;
     int window = 1000;
+    bool statements = false;
+    int batchSize = 0;  // 0: the workers' default
+    int inflight = 0;   // 0: mosquitto's default
 };
 
 template <class Number>
@@ -114,6 +122,10 @@ std::optional<Options> ReadOptions(int argc, char** argv) {
             std::fputs(kUsage, stdout);
             return std::nullopt;
         }
+        if (option == "--statements") {
+            options.statements = true;
+            continue;
+        }
         if (i + 1 >= argc)
             throw std::invalid_argument("unknown option or one without its value: " + option);
         const char* value = argv[++i];
@@ -129,6 +141,10 @@ std::optional<Options> ReadOptions(int argc, char** argv) {
             options.publishers = Parse(option, value, 1);
         else if (option == "--window")
             options.window = Parse(option, value, 1);
+        else if (option == "--inflight")
+            options.inflight = Parse(option, value, 1);
+        else if (option == "--batch-size")
+            options.batchSize = Parse(option, value, 1);
         else
             throw std::invalid_argument("unknown option: " + option);
     }
@@ -394,9 +410,15 @@ int main(int argc, char** argv) {
     std::fflush(stdout);
     bool sound = true;
     try {
-        test::PostgresServer server(
-            {.durable = true, .settings = {"track_commit_timestamp=on", "shared_buffers=128MB"}});
-        test::MosquittoBroker broker;
+        // The commit times for the delay; the buffers of PostgreSQL's own default.
+        std::vector<std::string> settings = {"track_commit_timestamp=on", "shared_buffers=128MB"};
+        if (options.statements)
+            settings.push_back("shared_preload_libraries=pg_stat_statements");
+        test::PostgresServer server({.durable = true, .settings = settings});
+        test::BrokerSetup brokerSetup;
+        if (options.inflight > 0)
+            brokerSetup.config = "max_inflight_messages " + std::to_string(options.inflight) + "\n";
+        test::MosquittoBroker broker(brokerSetup);
         test::TemporaryDirectory dir;
         const std::string url = server.ConnectionString("hq");
         std::vector<std::unique_ptr<test::HqProcess>> workers;
@@ -404,9 +426,16 @@ int main(int argc, char** argv) {
             workers.push_back(std::make_unique<test::HqProcess>(
                 dir.Path(), name,
                 test::HqWorkerSetup{
-                    .program = FUEL_HQ_PATH, .brokerUrl = broker.Url(), .database = url}));
+                    .program = FUEL_HQ_PATH,
+                    .brokerUrl = broker.Url(),
+                    .database = url,
+                    .intake = options.batchSize > 0
+                                  ? "batch-size = " + std::to_string(options.batchSize) + "\n"
+                                  : std::string()}));
         }
         hq::Connection db(url);
+        if (options.statements)
+            db.Exec("CREATE EXTENSION pg_stat_statements");
         // Until a worker takes a probe station's first event: the shared subscription drops
         // what is published before a worker has subscribed.
         {
@@ -616,6 +645,20 @@ int main(int argc, char** argv) {
                 std::printf("  %s: published %ld, the database does not know it\n",
                             journals[static_cast<std::size_t>(i)].Station().c_str(),
                             published(static_cast<std::size_t>(i)));
+            }
+        }
+        if (options.statements) {
+            const hq::Result costly = db.Exec(
+                "SELECT round(total_exec_time)::bigint, calls, rows, "
+                "left(regexp_replace(query, '\\s+', ' ', 'g'), 160) "
+                "FROM pg_stat_statements ORDER BY total_exec_time DESC LIMIT 12");
+            std::printf("statements (ms in all, calls, rows, text):\n");
+            for (int row = 0; row < costly.Rows(); ++row) {
+                std::printf("  %8lld %7lld %8lld  %s\n",
+                            static_cast<long long>(costly.Integer(row, 0)),
+                            static_cast<long long>(costly.Integer(row, 1)),
+                            static_cast<long long>(costly.Integer(row, 2)),
+                            std::string(costly.Text(row, 3)).c_str());
             }
         }
         std::uint64_t received = 0;

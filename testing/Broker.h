@@ -30,6 +30,8 @@ struct BrokerSetup {
     // takes its common name as the user. Made in the broker's directory: ca.pem, and for
     // each client NAME.pem and NAME.key (common name NAME).
     std::vector<std::string> tlsClients;
+    // More lines of mosquitto's configuration ("max_inflight_messages 1000\n").
+    std::string config{};
 };
 
 class MosquittoBroker {
