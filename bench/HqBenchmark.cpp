@@ -86,9 +86,10 @@ simulated stations publish their journals to the broker as their bridges do.
 
 Prints the realistic load's publish-to-commit delay (median, 99th percentile) and the
 workers' CPU, the saturation's committed events per second, the database's size per million
-events, and per station whether the database holds exactly what was published. Exit status
-1 when a station's events are lost or its derived tables incomplete, 2 when the benchmark
-could not run.
+events, and per station whether the database holds exactly what was published. The workers
+run with fuel-hq's default [intake] timing unless --batch-size is given. Exit status 1 when a
+station's events are lost or its derived tables incomplete, or a worker does not stop
+cleanly; 2 when the benchmark could not run.
 )";
 
 struct Options {
