@@ -21,9 +21,15 @@ constexpr std::string_view kDerive = R"sql(
 WITH ranges AS (
     SELECT * FROM unnest($1::text[], $2::bigint[], $3::bigint[]) AS r(station, after, upto)
 ), applied AS MATERIALIZED (
+    -- Each station's range read from its partition's index. The LIMIT keeps the planner from
+    -- joining the ranges to the whole events table: it cannot see how narrow they are.
     SELECT e.station, e.sequence, e.type, e.at, e.data
-    FROM ranges r JOIN events e
-      ON e.station = r.station AND e.sequence > r.after AND e.sequence <= r.upto
+    FROM ranges r
+    CROSS JOIN LATERAL (
+        SELECT * FROM events e
+        WHERE e.station = r.station AND e.sequence > r.after AND e.sequence <= r.upto
+        ORDER BY e.sequence
+        LIMIT r.upto - r.after) e
 ), sale AS (
     INSERT INTO sales AS s (station, id, fuel_point, nozzle, grade, price, volume, amount, state,
                             authorised_by, locked_by, cleared_by, started_at, ended_at,

@@ -79,6 +79,7 @@ int Serve(const HqSettings& settings) {
     workerSettings.silentAfter = config.silentAfter;
     workerSettings.offlineAfter = config.offlineAfter;
     workerSettings.changed = [&changes] { changes.Poke(); };
+    workerSettings.log = [](const std::string& line) { Log(Priority::Notice, line); };
     Worker worker(workerSettings);
     ConsumerSettings consumerSettings;
     consumerSettings.broker = config.broker;

@@ -138,8 +138,8 @@ struct Statement {
 const std::string& StationColumns() {
     static const std::string columns =
         "s.id, array_to_json(s.groups)::text, s.version, s.status, " +
-        Milliseconds("s.status_since") + ", " + Milliseconds("s.last_event_at") +
-        ", s.published, s.watermark, s.applied, " + Milliseconds("s.gap_since") +
+        TimeColumn("s.status_since") + ", " + TimeColumn("s.last_event_at") +
+        ", s.published, s.watermark, s.applied, " + TimeColumn("s.gap_since") +
         ", (SELECT count(*) FROM alarms a WHERE a.station = s.id AND a.acknowledged_at IS NULL)";
     return columns;
 }
@@ -165,8 +165,8 @@ const std::string& SaleColumns() {
     static const std::string columns =
         "station, id, fuel_point, nozzle, grade, price::text, volume::text, amount::text, state, "
         "authorised_by, locked_by, cleared_by, " +
-        Milliseconds("started_at") + ", " + Milliseconds("ended_at") + ", " +
-        Milliseconds("locked_at") + ", " + Milliseconds("cleared_at") +
+        TimeColumn("started_at") + ", " + TimeColumn("ended_at") + ", " +
+        TimeColumn("locked_at") + ", " + TimeColumn("cleared_at") +
         ", sequence, ended_at::text";
     return columns;
 }
@@ -252,7 +252,7 @@ void GetStation(Context& context, const Call& call, Respond respond) {
             db.Exec("SELECT " + StationColumns() + " FROM stations s WHERE s.id = $1", {id});
         if (station.Rows() == 0)
             return nullptr;
-        const Result points = db.Exec("SELECT data::text, id, state, " + Milliseconds("at") +
+        const Result points = db.Exec("SELECT data::text, id, state, " + TimeColumn("at") +
                                           ", sequence FROM fuel_points WHERE station = $1 "
                                           "ORDER BY id",
                                       {id});
@@ -268,7 +268,7 @@ void GetStation(Context& context, const Call& call, Respond respond) {
             fuelPoints.push_back(std::move(point));
         }
         const Result priceRows = db.Exec("SELECT grade, name, price::text, " +
-                                             Milliseconds("at") +
+                                             TimeColumn("at") +
                                              " FROM prices WHERE station = $1 ORDER BY grade",
                                          {id});
         json prices = json::array();

@@ -262,7 +262,8 @@ IntakeReport Intake::StoreOnce(std::span<const Message> batch) {
             data.push_back(event.data);
         }
         // The repeats' content against what is held: the same JSON in other bytes is the
-        // same; another content is counted, and the held copy stays.
+        // same; another content is counted, and the held copy stays. Each looked up by its
+        // key (the LIMIT keeps the planner from a join with the whole table).
         const Result stored =
             connection_.Exec(R"sql(
 WITH input AS (
@@ -275,7 +276,10 @@ WITH input AS (
     RETURNING station, sequence
 )
 SELECT (SELECT count(*) FROM stored),
-       (SELECT count(*) FROM input i JOIN events e USING (station, sequence)
+       (SELECT count(*) FROM input i
+        CROSS JOIN LATERAL (SELECT e.type, e.at, e.data FROM events e
+                            WHERE e.station = i.station AND e.sequence = i.sequence
+                            LIMIT 1) e
         WHERE NOT EXISTS (SELECT 1 FROM stored s
                           WHERE s.station = i.station AND s.sequence = i.sequence)
           AND (e.type, e.at, e.data) IS DISTINCT FROM (i.type, i.at, i.data)),

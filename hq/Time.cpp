@@ -2,8 +2,8 @@
 
 namespace fuel::hq {
 
-std::string Milliseconds(std::string_view column) {
-    return "floor(extract(epoch FROM " + std::string(column) + ") * 1000)::bigint";
+std::string TimeColumn(std::string_view column) {
+    return "hq_time_text(" + std::string(column) + ")";
 }
 
 std::string TimeParameter(int number) {
@@ -15,15 +15,12 @@ std::int64_t Since(http::Time time) {
 }
 
 std::string TimeText(const Result& result, int row, int column) {
-    const auto milliseconds = result.OptionalInteger(row, column);
-    if (!milliseconds)
-        return {};
-    return http::FormatTime(http::Time(std::chrono::milliseconds(*milliseconds)));
+    return result.OptionalText(row, column).value_or(std::string());
 }
 
 nlohmann::json TimeOrNull(const Result& result, int row, int column) {
-    const std::string text = TimeText(result, row, column);
-    return text.empty() ? nlohmann::json(nullptr) : nlohmann::json(text);
+    const auto text = result.OptionalText(row, column);
+    return text ? nlohmann::json(*text) : nlohmann::json(nullptr);
 }
 
 }  // namespace fuel::hq

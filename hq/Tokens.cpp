@@ -33,7 +33,7 @@ std::string Tokens::Add(const std::string& name, const std::string& role) {
 
 std::vector<TokenEntry> Tokens::List() const {
     return pool_.With([](Connection& db) {
-        const Result rows = db.Exec("SELECT name, role, " + Milliseconds("created_at") +
+        const Result rows = db.Exec("SELECT name, role, " + TimeColumn("created_at") +
                                     " FROM tokens WHERE revoked_at IS NULL ORDER BY name");
         std::vector<TokenEntry> entries;
         for (int row = 0; row < rows.Rows(); ++row) {

@@ -1,6 +1,11 @@
 #include "hq/Worker.h"
 
 #include <algorithm>
+#include <optional>
+
+#include <nlohmann/json.hpp>
+
+#include "bridge/Topics.h"
 
 #include "hq/Apply.h"
 #include "hq/Database.h"
@@ -9,6 +14,36 @@
 #include "hq/Watermark.h"
 
 namespace fuel::hq {
+
+namespace {
+
+// A station's reply to a replay whose range began before the oldest event its journal still
+// keeps: {"command": "replay", "data": {"from", "to", "oldest"}, ...}. The events before
+// "oldest" will never come, and the watermark may pass them (with an alarm).
+struct NotKept {
+    std::string station;
+    std::int64_t oldest = 0;
+};
+
+std::optional<NotKept> ReplayNotKept(const bridge::MqttMessage& message) {
+    const auto topic = bridge::ParseStationTopic(message.topic);
+    if (!topic || message.topic != bridge::ReplyTopic(topic->station))
+        return std::nullopt;
+    const auto reply = nlohmann::json::parse(message.payload, nullptr, false);
+    if (!reply.is_object() || reply.value("command", nlohmann::json()) != "replay")
+        return std::nullopt;
+    const auto data = reply.find("data");
+    if (data == reply.end() || !data->is_object())
+        return std::nullopt;
+    const auto from = data->find("from");
+    const auto oldest = data->find("oldest");
+    if (from == data->end() || oldest == data->end() || !from->is_number_integer() ||
+        !oldest->is_number_integer() || oldest->get<std::int64_t>() <= from->get<std::int64_t>())
+        return std::nullopt;
+    return NotKept{topic->station, oldest->get<std::int64_t>()};
+}
+
+}  // namespace
 
 Worker::Worker(WorkerSettings settings) : settings_(std::move(settings)) {}
 
@@ -42,9 +77,29 @@ std::vector<std::string> Worker::Store(const std::vector<bridge::MqttMessage>& b
     const IntakeReport report = With([&](Connection& db) {
         return Intake(db, settings_.log).Store(messages);
     });
-    if (report.statuses > 0)
+    bool changed = report.statuses > 0;
+    std::vector<std::string> ready = report.ready;
+    // After the batch's events: a reply comes after the events it sent, and what the station
+    // still had is then held, so that only what is truly gone is given up.
+    for (const bridge::MqttMessage& message : batch) {
+        const auto notKept = ReplayNotKept(message);
+        if (!notKept)
+            continue;
+        const std::int64_t lost =
+            With([&](Connection& db) { return GiveUpBefore(db, notKept->station, notKept->oldest); });
+        if (lost > 0 && settings_.log) {
+            settings_.log(notKept->station + " no longer keeps events before " +
+                          std::to_string(notKept->oldest) + ": " + std::to_string(lost) +
+                          " given up");
+        }
+        changed = changed || lost > 0;
+        ready.push_back(notKept->station);
+    }
+    if (changed)
         Changed();
-    return report.ready;
+    std::sort(ready.begin(), ready.end());
+    ready.erase(std::unique(ready.begin(), ready.end()), ready.end());
+    return ready;
 }
 
 void Worker::Apply(const std::vector<std::string>& stations) {

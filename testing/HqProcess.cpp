@@ -46,4 +46,9 @@ HqProcess::Stopped HqProcess::Stop(std::chrono::milliseconds wait) {
     return stopped;
 }
 
+std::optional<int> HqProcess::Kill(std::chrono::milliseconds wait) {
+    child_->Signal(SIGKILL);
+    return child_->Wait(wait);
+}
+
 }  // namespace fuel::test

@@ -42,6 +42,8 @@ class HqProcess {
     };
     // SIGTERM and the wait.
     Stopped Stop(std::chrono::milliseconds wait = std::chrono::seconds(30));
+    // SIGKILL (a worker killed at any instant) and the wait: its exit status, 128 + 9.
+    std::optional<int> Kill(std::chrono::milliseconds wait = std::chrono::seconds(30));
 
   private:
     std::filesystem::path log_;

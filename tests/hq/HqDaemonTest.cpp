@@ -121,6 +121,7 @@ class HqProcess : public fuel::test::HqProcess {
                                  .identity = std::string(kIdentity),
                                  .intake = "batch-time = 0.02\ngap-time = 0.5\n"
                                            "apply-every = 0.2\nhealth-every = 60\n"}) {}
+    void Kill() { EXPECT_EQ(fuel::test::HqProcess::Kill(), 128 + SIGKILL); }
     // SIGTERM, and the messages it stored, from its last words.
     std::uint64_t Stop() {
         const Stopped stopped = fuel::test::HqProcess::Stop();
@@ -288,6 +289,48 @@ TEST_F(HqDaemonTest, AGapIsAskedForAndTheReplayedEventPassesTheWatermark) {
     worker.Stop();
 }
 
+// The station answers that it no longer keeps the missing event: a reply that says all of
+// the range is still kept gives nothing up; one whose oldest event is past the gap lets the
+// watermark over it, with an alarm for a person, and the rest is applied.
+TEST_F(HqDaemonTest, AGapTheStationNoLongerKeepsIsGivenUpWithAnAlarm) {
+    HqProcess worker(dir_.Path(), "hq-1", *broker_, Url());
+    MqttPeer station(broker_->Port(), {bridge::ReplayCommandTopic("north", "#")}, "north-bridge");
+    const StationJournal journal = Journal("north");
+    const auto& all = journal.Messages();
+    Prime(station, journal);
+    PublishAll(station, {all[1], all[3], all[4], all[5], all[6]});
+    ASSERT_TRUE(station.WaitFor([](const auto& messages) { return !messages.empty(); }));
+    const auto reply = [&](std::int64_t oldest, const char* status) {
+        return nlohmann::json{{"id", "r-" + std::to_string(oldest)},
+                              {"command", "replay"},
+                              {"status", status},
+                              {"data", {{"from", 3}, {"to", 3}, {"oldest", oldest}}}}
+            .dump();
+    };
+    // Still kept (the events are on their way), then a price command's reply: nothing given up.
+    ASSERT_TRUE(station.Publish(bridge::ReplyTopic("north"), reply(1, "applied")));
+    ASSERT_TRUE(station.Publish(bridge::ReplyTopic("north"),
+                                R"({"id":"p","command":"price","data":{"from":3,"oldest":9}})"));
+    // A probe behind them: once it is held, the replies before it were read.
+    StationJournal longer = journal;
+    const Message& probe =
+        longer.Add(event_type::kFuelPoint, PointIn(2, forecourt::FuelPointState::Calling));
+    ASSERT_TRUE(station.Publish(probe.topic, probe.payload));
+    ASSERT_TRUE(
+        Eventually([&] { return Scalar("SELECT published FROM stations") == longer.Last(); }));
+    EXPECT_EQ(Watermark("north"), 2);
+    EXPECT_EQ(Scalar("SELECT count(*) FROM alarms"), 0);
+
+    ASSERT_TRUE(station.Publish(bridge::ReplyTopic("north"), reply(4, "failed")));
+    ASSERT_TRUE(Eventually([&] { return Applied("north") == longer.Last(); })) << Derived();
+    EXPECT_EQ(Scalar("SELECT count(*) FROM events"), longer.Last() - 1);
+    EXPECT_EQ(
+        Scalar("SELECT count(*) FROM alarms WHERE kind = 'events-lost' AND station = 'north'"), 1);
+    // The first sale's later states are applied over the missing first one.
+    EXPECT_EQ(Scalar("SELECT count(*) FROM sales WHERE state = 'CLEARED'"), 1);
+    worker.Stop();
+}
+
 TEST_F(HqDaemonTest, TwoWorkersShareTheStationsWithTheSameResult) {
     std::vector<StationJournal> journals;
     for (const char* name : {"a", "b", "c", "d", "e", "f"})
@@ -332,6 +375,72 @@ TEST_F(HqDaemonTest, TwoWorkersShareTheStationsWithTheSameResult) {
     EXPECT_GT(one, 0u);
     EXPECT_GT(two, 0u);
     EXPECT_GE(one + two, interleaved.size());
+}
+
+// A worker killed outright while it takes a journal in: what it had received and not
+// committed is gone from the broker's point of view, and only the watermark and the replay
+// requests bring it back. The test answers each request as a station does, from its journal.
+// Where the kill falls is not forced: whatever it lost, nothing may be missing or doubled.
+TEST_F(HqDaemonTest, AWorkerKilledMidIntakeLosesNothingAndDoublesNothing) {
+    MqttPeer station(broker_->Port(), {bridge::ReplayCommandTopic("+", "#")}, "bridges");
+    std::vector<StationJournal> journals;
+    for (const char* name : {"north", "south"}) {
+        StationJournal journal = Journal(name);
+        for (int i = 0; i < 60; ++i) {
+            journal.Add(event_type::kFuelPoint,
+                        PointIn(1 + i % 4, i % 2 ? forecourt::FuelPointState::Fuelling
+                                                 : forecourt::FuelPointState::Idle));
+        }
+        journals.push_back(std::move(journal));
+    }
+    {
+        HqProcess doomed(dir_.Path(), "hq-1", *broker_, Url());
+        for (const auto& journal : journals)
+            Prime(station, journal);
+        for (const auto& journal : journals)
+            PublishAll(station, journal.Messages());
+        doomed.Kill();
+    }
+    // Whatever it left, the next worker under the same name (its session) finishes. What the
+    // broker counted as delivered to the dead worker shows as a gap once the station's next
+    // event comes (until then nothing tells the head office how far the journal goes).
+    HqProcess next(dir_.Path(), "hq-1", *broker_, Url());
+    for (auto& journal : journals) {
+        const Message& later =
+            journal.Add(event_type::kFuelPoint, PointIn(1, forecourt::FuelPointState::Calling));
+        ASSERT_TRUE(station.Publish(later.topic, later.payload));
+    }
+    std::size_t answered = 0;
+    const auto done = [&] {
+        const auto messages = station.Messages();
+        for (; answered < messages.size(); ++answered) {
+            const auto& m = messages[answered];
+            const auto topic = bridge::ParseStationTopic(m.topic);
+            const auto request = nlohmann::json::parse(m.payload, nullptr, false);
+            for (const auto& journal : journals) {
+                if (!topic || topic->station != journal.Station() || !request.is_object())
+                    continue;
+                for (std::int64_t s = request.value("from", 1); s <= request.value("to", 0); ++s)
+                    station.Publish(journal.Messages()[static_cast<std::size_t>(s - 1)].topic,
+                                    journal.Messages()[static_cast<std::size_t>(s - 1)].payload);
+            }
+        }
+        for (const auto& journal : journals)
+            if (Applied(journal.Station()) != journal.Last())
+                return false;
+        return true;
+    };
+    ASSERT_TRUE(Eventually(done, 60s)) << Derived();
+    RecordProperty("replayRequests", static_cast<int>(station.Messages().size()));
+    for (const auto& journal : journals) {
+        EXPECT_EQ(Scalar("SELECT count(*) FROM events WHERE station = $1", {journal.Station()}),
+                  journal.Last());
+        EXPECT_EQ(Scalar("SELECT count(*) FROM sales WHERE station = $1", {journal.Station()}), 2);
+        EXPECT_EQ(Scalar("SELECT count(*) FROM sales WHERE station = $1 AND state = 'CLEARED'",
+                         {journal.Station()}),
+                  1);
+    }
+    next.Stop();
 }
 
 }  // namespace

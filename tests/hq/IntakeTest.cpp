@@ -2,7 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "StoreFixture.h"
@@ -334,6 +336,47 @@ TEST_F(IntakeTest, GivingUpLostEventsMovesTheWatermarkAndRaisesAnAlarm) {
     EXPECT_EQ(alarm.Text(0, 0), "events-lost");
     EXPECT_EQ(alarm.Text(0, 1), "2");
     EXPECT_EQ(GiveUpBefore(Db(), "north", 4), 0) << "nothing more to give up";
+}
+
+// Two workers share a station's events (the broker hands them out in turn) and store them at
+// the same time: the watermark still reaches the last event, with no gap left behind, and
+// neither worker fails.
+TEST_F(IntakeTest, TwoWorkersStoringOneStationAtOnceLeaveNoGap) {
+    constexpr int kEvents = 400;
+    StationJournal north("north"), south("south");
+    for (int i = 1; i <= kEvents; ++i) {
+        north.Add(event_type::kFuelPoint, Point(i % 8));
+        south.Add(event_type::kFuelPoint, Point(i % 8));
+    }
+    std::atomic<int> failures{0};
+    const auto worker = [&](int half) {
+        try {
+            Connection db(Url());
+            Intake intake(db);
+            std::vector<Message> batch;
+            for (int i = half; i < kEvents; i += 2) {
+                batch.push_back(north.Messages()[static_cast<std::size_t>(i)]);
+                batch.push_back(south.Messages()[static_cast<std::size_t>(kEvents - 1 - i)]);
+                if (batch.size() == 6) {
+                    intake.Store(batch);
+                    batch.clear();
+                }
+            }
+            intake.Store(batch);
+        } catch (const std::exception&) {
+            ++failures;
+        }
+    };
+    std::thread one(worker, 0), two(worker, 1);
+    one.join();
+    two.join();
+    EXPECT_EQ(failures, 0);
+    for (const char* station : {"north", "south"}) {
+        EXPECT_EQ(Count(station), kEvents) << station;
+        EXPECT_EQ(Watermark(station), kEvents) << station;
+    }
+    EXPECT_EQ(Db().Exec("SELECT count(*) FROM stations WHERE gap_since IS NOT NULL").Integer(0, 0),
+              0);
 }
 
 }  // namespace

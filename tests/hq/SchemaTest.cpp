@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -83,6 +84,47 @@ TEST_F(SchemaTest, WorkersStartingTogetherMigrateOnce) {
     EXPECT_EQ(failures, 0);
     EXPECT_EQ(Db().Exec("SELECT count(*) FROM schema_migrations").Integer(0, 0),
               static_cast<std::int64_t>(Migrations().size()));
+}
+
+// What the derived tables read from a station's event: a value of the right kind, or NULL,
+// and never an error that would stop every event after it.
+TEST_F(SchemaTest, ValuesFromEventsAreReadOrNull) {
+    Migrate(Db());
+    const struct {
+        const char* function;
+        const char* json;
+        std::optional<std::string> value;
+    } cases[] = {
+        {"hq_time", R"("2026-05-01T10:00:00.123Z")", "2026-05-01 10:00:00.123+00"},
+        {"hq_time", R"("2026-05-01T12:00:00+02:00")", "2026-05-01 10:00:00+00"},
+        {"hq_time", R"("2024-02-29T00:00:00Z")", "2024-02-29 00:00:00+00"},
+        {"hq_time", R"("2026-02-29T00:00:00Z")", std::nullopt},
+        {"hq_time", R"("2100-02-29T00:00:00Z")", std::nullopt},
+        {"hq_time", R"("2026-04-31T00:00:00Z")", std::nullopt},
+        {"hq_time", R"("2026-05-01T24:00:00Z")", std::nullopt},
+        {"hq_time", R"("0000-01-01T00:00:00Z")", std::nullopt},
+        {"hq_time", R"("2026-05-01T10:00:00")", std::nullopt},
+        {"hq_time", R"("2026-05-01 10:00:00Z")", std::nullopt},
+        {"hq_time", R"("yesterday")", std::nullopt},
+        {"hq_time", "1780000000", std::nullopt},
+        {"hq_number", "52.35", "52.35"},
+        {"hq_number", "1e2", "100"},
+        {"hq_number", R"("52.35")", std::nullopt},
+        {"hq_integer", "7", "7"},
+        {"hq_integer", "7.5", std::nullopt},
+        {"hq_integer", "99999999999", std::nullopt},
+        {"hq_bigint", "99999999999", "99999999999"},
+        {"hq_text", R"("a \"b\"")", "a \"b\""},
+        {"hq_text", "null", std::nullopt},
+        {"hq_text", "3", std::nullopt},
+    };
+    Db().Exec("SET TIME ZONE 'UTC'");
+    for (const auto& c : cases) {
+        const Result result = Db().Exec(
+            "SELECT " + std::string(c.function) + "(value)::text FROM (SELECT $1::jsonb) t(value)",
+            {c.json});
+        EXPECT_EQ(result.OptionalText(0, 0), c.value) << c.function << " " << c.json;
+    }
 }
 
 }  // namespace
