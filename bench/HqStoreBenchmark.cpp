@@ -16,67 +16,25 @@
 #include <string>
 #include <vector>
 
-#include <nlohmann/json.hpp>
-
-#include "bridge/Topics.h"
-#include "forecourt/EventTypes.h"
-#include "forecourt/Model.h"
 #include "hq/Apply.h"
 #include "hq/Database.h"
 #include "hq/Intake.h"
 #include "hq/Schema.h"
 #include "testing/PostgresServer.h"
+#include "testing/StationJournal.h"
 
 namespace {
 
 using namespace fuel;
 using Clock = std::chrono::steady_clock;
 
-// One fill at a fuel point as its journal shows it: the point called, authorised, fuelling,
-// the sale made, the point idle, the sale cleared.
+// A station's journal of fills (testing/StationJournal.h: the forecourt's encoders, the
+// bridge's payloads).
 std::vector<hq::Message> Journal(const std::string& station, int fills) {
-    std::vector<hq::Message> messages;
-    forecourt::Sequence sequence = 0;
-    const auto add = [&](std::string_view type, nlohmann::json data) {
-        forecourt::Event event{++sequence, std::string(type),
-                               forecourt::Time(std::chrono::seconds(1'780'000'000 + sequence)),
-                               std::move(data)};
-        nlohmann::json json = forecourt::ToJson(event);
-        json["station"] = station;
-        messages.push_back({bridge::EventTopic(station, type), forecourt::JsonText(json)});
-    };
-    for (int fill = 1; fill <= fills; ++fill) {
-        forecourt::FuelPointView point;
-        point.id = fill % 8 + 1;
-        point.line = "line-1";
-        point.address = point.id;
-        point.nozzles = {{1, "95", 1.99, false}, {2, "92", 1.79, false}};
-        for (const auto state :
-             {forecourt::FuelPointState::Calling, forecourt::FuelPointState::Authorised,
-              forecourt::FuelPointState::Fuelling}) {
-            point.state = state;
-            add(forecourt::event_type::kFuelPoint, forecourt::ToJson(point));
-        }
-        forecourt::Sale sale;
-        sale.id = fill;
-        sale.fuelPoint = point.id;
-        sale.nozzle = 1;
-        sale.grade = "95";
-        sale.price = 1.99;
-        sale.volume = 20 + fill % 17;
-        sale.amount = sale.volume * sale.price;
-        sale.authorisedBy = "till-1";
-        sale.totalBefore = 10000 + fill * 30;
-        sale.totalAfter = sale.totalBefore + sale.volume;
-        add(forecourt::event_type::kSale, forecourt::ToJson(sale));
-        point.state = forecourt::FuelPointState::Idle;
-        add(forecourt::event_type::kFuelPoint, forecourt::ToJson(point));
-        sale.state = forecourt::FillState::Cleared;
-        sale.clearedBy = "till-1";
-        sale.clearedAt = forecourt::Time(std::chrono::seconds(1'780'000'000 + sequence + 1));
-        add(forecourt::event_type::kSale, forecourt::ToJson(sale));
-    }
-    return messages;
+    hq::test::StationJournal journal(station);
+    for (int fill = 1; fill <= fills; ++fill)
+        hq::test::AddFill(journal, fill);
+    return journal.Messages();
 }
 
 double Seconds(Clock::duration span) {

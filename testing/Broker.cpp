@@ -143,7 +143,7 @@ MosquittoBroker::MosquittoBroker(BrokerSetup setup) : program_(FindProgram("mosq
         extra = "allow_anonymous false\npassword_file " + passwords.string() + "\nacl_file " +
                 (dir / "acl").string() + "\n";
     }
-    WriteBytes(dir / "extra.conf", extra);
+    WriteBytes(dir / "extra.conf", extra + setup.config);
     if (!setup.tlsClients.empty()) {
         MakeCertificates(dir, setup.tlsClients);
         tls_ = true;

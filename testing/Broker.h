@@ -30,6 +30,8 @@ struct BrokerSetup {
     // takes its common name as the user. Made in the broker's directory: ca.pem, and for
     // each client NAME.pem and NAME.key (common name NAME).
     std::vector<std::string> tlsClients;
+    // More lines of mosquitto's configuration ("max_inflight_messages 1000\n").
+    std::string config{};
 };
 
 class MosquittoBroker {
@@ -49,6 +51,7 @@ class MosquittoBroker {
     // persistence.
     void Forget();
     bool Running() const { return pid_ > 0; }
+    pid_t Pid() const { return pid_; }
     int Port() const { return port_; }
     int TlsPort() const { return tlsPort_; }
     std::string Url() const;  // mqtt://127.0.0.1:PORT

@@ -235,7 +235,7 @@ std::string PostgresServer::Log() const {
 void PostgresServer::Launch() {
     const Template& cluster = Template::Get();
     const std::string durable = setup_.durable ? "on" : "off";
-    const std::vector<std::string> arguments = {
+    std::vector<std::string> arguments = {
         (cluster.Binaries() / "postgres").string(),
         "-D",
         (directory_.Path() / "data").string(),
@@ -269,6 +269,10 @@ void PostgresServer::Launch() {
         "-c",
         "log_min_messages=warning",
     };
+    for (const std::string& setting : setup_.settings) {
+        arguments.push_back("-c");
+        arguments.push_back(setting);
+    }
     pid_ = Spawn(arguments, directory_.Path() / "postgres.log", cluster.User());
     const std::string probe = ConnectionString("postgres");
     const auto deadline = std::chrono::steady_clock::now() + 30s;

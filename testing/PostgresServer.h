@@ -12,6 +12,7 @@
 #include <filesystem>
 #include <stdexcept>
 #include <string>
+#include <vector>
 
 #include "testing/TestFiles.h"
 
@@ -28,6 +29,9 @@ struct PostgresSetup {
     // kills the server sees the same recovery a real crash gets. Off for tests that only need
     // a database and never crash it: commits do not wait for the disk.
     bool durable = true;
+    // More of the server's settings, "name=value" each as postgres -c takes them; they
+    // override the ones the server is started with here.
+    std::vector<std::string> settings{};
 };
 
 class PostgresServer {
@@ -46,6 +50,8 @@ class PostgresServer {
     // SIGKILL to the server and every one of its processes: a crash.
     void Kill();
     bool Running() const { return pid_ > 0; }
+    // The postmaster; the server's other processes are its children.
+    pid_t Pid() const { return pid_; }
 
     int Port() const { return port_; }
     // A new, empty database, and the libpq connection string for it.

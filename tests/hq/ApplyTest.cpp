@@ -10,11 +10,11 @@
 #include <thread>
 #include <vector>
 
-#include "StationJournal.h"
 #include "StoreFixture.h"
 #include "forecourt/EventTypes.h"
 #include "hq/Intake.h"
 #include "hq/Schema.h"
+#include "testing/StationJournal.h"
 
 namespace fuel::hq::test {
 namespace {

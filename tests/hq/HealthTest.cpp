@@ -4,11 +4,11 @@
 
 #include <string>
 
-#include "StationJournal.h"
 #include "StoreFixture.h"
 #include "hq/Changes.h"
 #include "hq/Intake.h"
 #include "hq/Schema.h"
+#include "testing/StationJournal.h"
 
 namespace fuel::hq::test {
 namespace {

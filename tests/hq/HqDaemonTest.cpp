@@ -17,13 +17,14 @@
 #include <nlohmann/json.hpp>
 
 #include "HqProcess.h"
-#include "StationJournal.h"
 #include "StoreFixture.h"
 #include "bridge/Topics.h"
 #include "forecourt/EventTypes.h"
 #include "testing/Broker.h"
 #include "testing/ChildProcess.h"
+#include "testing/HqProcess.h"
 #include "testing/HttpClient.h"
+#include "testing/StationJournal.h"
 #include "testing/TestFiles.h"
 
 #ifndef FUEL_HQ_PATH
@@ -38,7 +39,13 @@ namespace event_type = forecourt::event_type;
 using fuel::test::ChildProcess;
 using fuel::test::MosquittoBroker;
 using fuel::test::MqttPeer;
-using fuel::test::WaitForText;
+
+std::string Read(const std::filesystem::path& file) {
+    std::ifstream in(file);
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
 
 forecourt::Sale SaleOf(forecourt::SaleId id, int point, double volume) {
     forecourt::Sale sale;

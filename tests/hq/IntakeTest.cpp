@@ -9,11 +9,11 @@
 #include <thread>
 #include <vector>
 
-#include "StationJournal.h"
 #include "StoreFixture.h"
 #include "forecourt/EventTypes.h"
 #include "hq/Schema.h"
 #include "hq/Watermark.h"
+#include "testing/StationJournal.h"
 
 namespace fuel::hq::test {
 namespace {
@@ -224,6 +224,45 @@ TEST_F(IntakeTest, WatermarkStopsAtAGapAndMovesWhenItFills) {
                 << "batch " << b;
         }
     }
+}
+
+// Stations with gaps in one batch, read back together: each moves over its own events
+// held above its own watermark, and a station without a gap beside them over its new ones.
+TEST_F(IntakeTest, StationsWithGapsInOneBatchMoveEachOverItsOwn) {
+    std::vector<StationJournal> journals;
+    for (const char* name : {"east", "north", "south"}) {
+        journals.emplace_back(name);
+        for (int i = 1; i <= 6; ++i)
+            journals.back().Add(event_type::kFuelPoint, Point(i));
+    }
+    const auto of = [&](std::size_t station, std::initializer_list<int> sequences) {
+        std::vector<Message> messages;
+        for (const int sequence : sequences)
+            messages.push_back(
+                journals[station].Messages()[static_cast<std::size_t>(sequence - 1)]);
+        return messages;
+    };
+    // east in order; north 1 and 3..4 held (a gap at 2); south 1..2 and 5..6 (gaps at 3, 4).
+    std::vector<Message> first = of(0, {1, 2});
+    for (const auto& part : {of(1, {1, 3, 4}), of(2, {1, 2, 5, 6})})
+        first.insert(first.end(), part.begin(), part.end());
+    Store(first);
+    EXPECT_EQ(Watermark("east"), 2);
+    EXPECT_EQ(Watermark("north"), 1);
+    EXPECT_EQ(Watermark("south"), 2);
+    // north's gap filled, south's half filled, east on.
+    std::vector<Message> second = of(2, {3});
+    for (const auto& part : {of(1, {2}), of(0, {3})})
+        second.insert(second.end(), part.begin(), part.end());
+    Store(second);
+    EXPECT_EQ(Watermark("east"), 3);
+    EXPECT_EQ(Watermark("north"), 4);
+    EXPECT_EQ(Watermark("south"), 3);
+    const Result gaps = Db().Exec("SELECT id FROM stations WHERE gap_since IS NOT NULL");
+    ASSERT_EQ(gaps.Rows(), 1);
+    EXPECT_EQ(gaps.Text(0, 0), "south");
+    Store(of(2, {4}));
+    EXPECT_EQ(Watermark("south"), 6);
 }
 
 TEST_F(IntakeTest, StatusAndInfoUpdateTheStation) {
