@@ -1,6 +1,6 @@
 // What the built fuel-hq's end-to-end tests share: a worker on the test's broker and database,
 // timed for a test (batches of 20 ms, gaps asked for after half a second, stations applied
-// five times a second), and a wait for a condition.
+// five times a second).
 #pragma once
 
 #include <signal.h>
@@ -14,6 +14,7 @@
 #include <thread>
 
 #include "testing/Broker.h"
+#include "testing/Eventually.h"
 #include "testing/HqProcess.h"
 
 #ifndef FUEL_HQ_PATH
@@ -26,17 +27,7 @@ using namespace std::chrono_literals;
 
 inline constexpr std::string_view kIdentity = "hq";
 
-// Until done() holds, looking every 20 ms; false after the time-out.
-template <class Done>
-bool Eventually(Done done, std::chrono::milliseconds timeout = 30s) {
-    const auto until = std::chrono::steady_clock::now() + timeout;
-    while (!done()) {
-        if (std::chrono::steady_clock::now() > until)
-            return false;
-        std::this_thread::sleep_for(20ms);
-    }
-    return true;
-}
+using fuel::test::Eventually;
 
 class HqProcess : public fuel::test::HqProcess {
   public:
