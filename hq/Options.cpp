@@ -16,83 +16,59 @@ namespace {
 using http::Number;
 using http::Seconds;
 
-struct Option {
-    std::string_view name;       // without "--"
-    std::string_view valueName;  // empty for a switch
-    std::string_view help;
-    std::function<void(Invocation&, const std::string&)> apply;  // throws UsageError
-};
+using Option = http::CommandLineOption<Invocation>;
 
 const std::vector<Option>& Options() {
-    static const std::vector<Option> options = {
-        {"config", "FILE",
-         "the configuration: the broker, the database, the intake's and alarms' times "
-         "(default /etc/fuel/hq.ini)",
-         [](Invocation& i, const std::string& v) { i.settings.config = v; }},
-        {"database", "CONNINFO",
-         "PostgreSQL's connection string (or URI), instead of the configuration's",
-         [](Invocation& i, const std::string& v) {
-             if (v.empty())
-                 throw UsageError("--database needs a connection string");
-             i.settings.database = v;
-         }},
-        {"listen", "ADDR:PORT", "where to listen (default 127.0.0.1:8480; port 0: any free one)",
-         [](Invocation& i, const std::string& v) { http::ParseListen(v, i.settings); }},
-        {"tls-cert", "FILE", "serve HTTPS with this certificate chain (PEM)",
-         [](Invocation& i, const std::string& v) { i.settings.tlsCertificate = v; }},
-        {"tls-key", "FILE", "the certificate's private key (PEM)",
-         [](Invocation& i, const std::string& v) { i.settings.tlsKey = v; }},
-        {"insecure", "", "allow plain HTTP on an address other than the loopback",
-         [](Invocation& i, const std::string&) { i.settings.insecure = true; }},
-        {"max-connections", "N", "connections at once; more are answered 503 (default 512)",
-         [](Invocation& i, const std::string& v) {
-             i.settings.maxConnections =
-                 static_cast<std::size_t>(Number(v, "--max-connections", 1, 1000000));
-         }},
-        {"max-connections-per-peer", "N",
-         "connections at once from one address; more are answered 503 (default 64)",
-         [](Invocation& i, const std::string& v) {
-             i.settings.maxConnectionsPerPeer =
-                 static_cast<std::size_t>(Number(v, "--max-connections-per-peer", 1, 1000000));
-         }},
-        {"header-timeout", "SECONDS",
-         "time for a request's header to arrive whole, and for a kept connection to stay "
-         "silent (default 5)",
-         [](Invocation& i, const std::string& v) {
-             i.settings.headerTimeout = Seconds(v, "--header-timeout");
-         }},
-        {"request-timeout", "SECONDS",
-         "time for a request to arrive whole; later it is answered 408 (default 30)",
-         [](Invocation& i, const std::string& v) {
-             i.settings.requestTimeout = Seconds(v, "--request-timeout");
-         }},
-        {"heartbeat", "SECONDS", "the change stream's heartbeat period (default 15)",
-         [](Invocation& i, const std::string& v) {
-             i.settings.heartbeat = Seconds(v, "--heartbeat");
-         }},
-        {"client-queue", "N",
-         "changes a stream client may fall behind before it is disconnected (default 1024)",
-         [](Invocation& i, const std::string& v) {
-             i.settings.clientQueue =
-                 static_cast<std::size_t>(Number(v, "--client-queue", 1, 1000000));
-         }},
-        {"threads", "N", "network threads (default 2)",
-         [](Invocation& i, const std::string& v) {
-             i.settings.threads = static_cast<int>(Number(v, "--threads", 1, 64));
-         }},
-        {"verbose", "", "log every request and every batch",
-         [](Invocation& i, const std::string&) { i.settings.verbose = true; }},
-        {"role", "ROLE", "token add: the client's role (the roles are below)",
-         [](Invocation& i, const std::string& v) {
-             if (!IsRole(v))
-                 throw UsageError("--role must be " + RoleNames() + ", not '" + v + "'");
-             i.role = v;
-         }},
-        {"help", "", "show this help",
-         [](Invocation& i, const std::string&) { i.command = Command::Help; }},
-        {"version", "", "show the version",
-         [](Invocation& i, const std::string&) { i.command = Command::Version; }},
-    };
+    static const std::vector<Option> options = [] {
+        std::vector<Option> options = {
+            {"config", "FILE",
+             "the configuration: the broker, the database, the intake's and alarms' times "
+             "(default /etc/fuel/hq.ini)",
+             [](Invocation& i, const std::string& v) { i.settings.config = v; }},
+            {"database", "CONNINFO",
+             "PostgreSQL's connection string (or URI), instead of the configuration's",
+             [](Invocation& i, const std::string& v) {
+                 if (v.empty())
+                     throw UsageError("--database needs a connection string");
+                 i.settings.database = v;
+             }},
+        };
+        const std::vector<Option> listener = http::ListenerOptions<Invocation>(
+            [](Invocation& i) -> http::ListenerSettings& { return i.settings; },
+            "where to listen (default 127.0.0.1:8480; port 0: any free one)");
+        options.insert(options.end(), listener.begin(), listener.end());
+        options.insert(
+            options.end(),
+            {
+                {"heartbeat", "SECONDS", "the change stream's heartbeat period (default 15)",
+                 [](Invocation& i, const std::string& v) {
+                     i.settings.heartbeat = Seconds(v, "--heartbeat");
+                 }},
+                {"client-queue", "N",
+                 "changes a stream client may fall behind before it is disconnected (default 1024)",
+                 [](Invocation& i, const std::string& v) {
+                     i.settings.clientQueue =
+                         static_cast<std::size_t>(Number(v, "--client-queue", 1, 1000000));
+                 }},
+                {"threads", "N", "network threads (default 2)",
+                 [](Invocation& i, const std::string& v) {
+                     i.settings.threads = static_cast<int>(Number(v, "--threads", 1, 64));
+                 }},
+                {"verbose", "", "log every request and every batch",
+                 [](Invocation& i, const std::string&) { i.settings.verbose = true; }},
+                {"role", "ROLE", "token add: the client's role (the roles are below)",
+                 [](Invocation& i, const std::string& v) {
+                     if (!IsRole(v))
+                         throw UsageError("--role must be " + RoleNames() + ", not '" + v + "'");
+                     i.role = v;
+                 }},
+                {"help", "", "show this help",
+                 [](Invocation& i, const std::string&) { i.command = Command::Help; }},
+                {"version", "", "show the version",
+                 [](Invocation& i, const std::string&) { i.command = Command::Version; }},
+            });
+        return options;
+    }();
     return options;
 }
 
