@@ -5,8 +5,10 @@ namespace fuel::hq {
 const std::vector<RoleInfo>& Roles() {
     static const std::vector<RoleInfo> roles = {
         {"hq-viewer", "reads stations, sales, reports, alarms and the change stream", {kRead}},
-        {"hq-pricing", "also acknowledges alarms", {kRead, kAcknowledge}},
-        {"hq-admin", "everything", {kRead, kAcknowledge}},
+        {"hq-pricing", "also acknowledges alarms, and makes and cancels price campaigns",
+         {kRead, kAcknowledge, kPrice}},
+        {"hq-admin", "everything: also approves held campaigns and sets the price bounds",
+         {kRead, kAcknowledge, kPrice, kApprove, kSetBounds}},
     };
     return roles;
 }

@@ -6,6 +6,10 @@
 // viewer only reads (a wall screen, a report's reader), so it is the pricing staff's (the
 // station's own alarms are mostly about prices a pump did not confirm) and the
 // administrator's.
+//
+// A price campaign goes to the pumps of many stations at once: the pricing staff make and
+// cancel them; one outside the grade's bounds waits for an administrator other than its
+// author, and only administrators set the bounds.
 #pragma once
 
 #include <optional>
@@ -20,6 +24,9 @@ namespace fuel::hq {
 // The permissions a route may need (besides http::kPublic).
 inline constexpr std::string_view kRead = "read";                // stations, sales, reports ...
 inline constexpr std::string_view kAcknowledge = "acknowledge";  // an alarm
+inline constexpr std::string_view kPrice = "price";        // make, check and cancel campaigns
+inline constexpr std::string_view kApprove = "approve";    // a campaign held by its bounds
+inline constexpr std::string_view kSetBounds = "bounds";   // a grade's price bounds
 
 struct RoleInfo {
     std::string_view name;
