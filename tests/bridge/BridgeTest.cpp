@@ -11,6 +11,7 @@
 #include "bridge/Topics.h"
 #include "testing/BridgeStation.h"
 #include "testing/Broker.h"
+#include "testing/Eventually.h"
 #include "testing/TestFiles.h"
 
 namespace fuel::bridge {
@@ -146,13 +147,7 @@ class BridgeTest : public testing::Test {
     }
     template <typename Predicate>
     static bool Eventually(Predicate holds) {
-        const auto deadline = std::chrono::steady_clock::now() + 10s;
-        while (!holds()) {
-            if (std::chrono::steady_clock::now() > deadline)
-                return false;
-            std::this_thread::sleep_for(10ms);
-        }
-        return true;
+        return fuel::test::Eventually(holds, 10s);
     }
 
     fuel::test::TemporaryDirectory dir_;
