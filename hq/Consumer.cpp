@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <iterator>
 #include <stdexcept>
 
 #include <nlohmann/json.hpp>
@@ -16,7 +17,6 @@
 namespace fuel::hq {
 namespace {
 
-using Clock = std::chrono::steady_clock;
 using std::chrono::milliseconds;
 
 void WaitOn(int fd, milliseconds timeout) {
@@ -50,10 +50,14 @@ Consumer::~Consumer() {
 
 void Consumer::Start() {
     stopping_ = false;
+    handed_.clear();
+    lastHanded_ = false;
+    outbox_.clear();
     const auto now = Clock::now();
     nextGapCheck_ = now + settings_.gapCheck;
     nextApply_ = now;  // what an earlier worker left unapplied, at once
     nextHealth_ = now + settings_.healthEvery;
+    storeThread_ = std::thread([this] { RunStore(); });
     thread_ = std::thread([this] { Run(); });
 }
 
@@ -83,6 +87,8 @@ void Consumer::Guard(const char* what, const std::function<void()>& work) {
     }
 }
 
+// ---- The connection's thread.
+
 void Consumer::Run() {
     Clock::time_point reconnectAt = Clock::now();
     while (!stopping_) {
@@ -103,25 +109,26 @@ void Consumer::Run() {
                 reconnectAt = now + settings_.retry;
             }
         }
+        // A batch that is due and finds the store without room waits for it (the store
+        // wakes this thread when it takes the one before), and fills meanwhile.
+        bool waiting = false;
         if (!batch_.empty() && (batch_.size() >= settings_.batchSize || now >= batchDeadline_)) {
-            if (!Flush()) {
-                // Not read meanwhile: what the broker has not sent stays in the session.
-                WaitOn(wakeFd_, settings_.retry);
-                Drain(wakeFd_);
-                continue;
-            }
+            Hand();
+            waiting = !batch_.empty();
         }
-        Periodic(now);
+        Publish();
         now = Clock::now();
-        Clock::time_point until =
-            std::min({nextGapCheck_, nextApply_, nextHealth_, now + milliseconds(1000)});
-        if (!batch_.empty())
+        Clock::time_point until = now + milliseconds(1000);
+        if (!batch_.empty() && !waiting)
             until = std::min(until, batchDeadline_);
         if (!client_)
             until = std::min(until, reconnectAt);
         const auto timeout =
             std::max(milliseconds(0), std::chrono::duration_cast<milliseconds>(until - now));
-        if (client_) {
+        // A full batch that the store cannot take yet: not read meanwhile, so that what the
+        // broker has not sent stays in the session.
+        const bool full = waiting && batch_.size() >= settings_.batchSize;
+        if (client_ && !full) {
             client_->Service(wakeFd_, timeout);
         } else {
             WaitOn(wakeFd_, timeout);
@@ -130,10 +137,16 @@ void Consumer::Run() {
         if (client_ && client_->Dead())
             reconnectAt = Clock::now() + settings_.retry;
     }
-    if (!batch_.empty() && !Flush()) {
-        Log("stopping with " + std::to_string(batch_.size()) +
-            " messages not stored: gap repair asks the stations for them again");
+    // The batch in hand goes to the store as the last, which stores it once if it can.
+    {
+        const std::lock_guard lock(mutex_);
+        handed_.insert(handed_.end(), std::make_move_iterator(batch_.begin()),
+                       std::make_move_iterator(batch_.end()));
+        lastHanded_ = true;
     }
+    batch_.clear();
+    storeWake_.notify_one();
+    storeThread_.join();
     if (client_ && !client_->Dead()) {
         client_->Disconnect();
         client_->Service(wakeFd_, milliseconds(100));
@@ -141,22 +154,119 @@ void Consumer::Run() {
     client_.reset();
 }
 
-bool Consumer::Flush() {
+void Consumer::Hand() {
+    {
+        const std::lock_guard lock(mutex_);
+        if (!handed_.empty())
+            return;
+        handed_.swap(batch_);
+    }
+    storeWake_.notify_one();
+}
+
+void Consumer::Publish() {
+    std::vector<GapRequest> requests;
+    {
+        const std::lock_guard lock(mutex_);
+        requests.swap(outbox_);
+    }
+    for (const GapRequest& gap : requests) {
+        const std::string id =
+            settings_.identity + "-" +
+            std::to_string(std::chrono::duration_cast<milliseconds>(
+                               std::chrono::system_clock::now().time_since_epoch())
+                               .count()) +
+            "-" + std::to_string(++requestNumber_);
+        const auto sent =
+            client_ ? client_->Publish(bridge::ReplayCommandTopic(gap.station, settings_.identity),
+                                       ReplayRequest(id, gap.from, gap.to), 1, false)
+                    : bridge::MqttClient::Sent{};
+        if (!sent) {
+            Log("replay request to " + gap.station + " not sent (" +
+                (sent.why.empty() ? std::string("no connection") : sent.why) +
+                "): asked again after the gap time");
+            if (!client_ || sent.kind == bridge::MqttClient::Sent::Kind::Gone)
+                return;
+            continue;
+        }
+        ++counters_.replayRequests;
+        Log("asked " + gap.station + " again for events " + std::to_string(gap.from) + ".." +
+            std::to_string(gap.to));
+    }
+}
+
+// ---- The store's thread.
+
+void Consumer::RunStore() {
+    std::vector<bridge::MqttMessage> batch;  // taken, not yet stored
+    for (;;) {
+        bool last = false;
+        {
+            std::unique_lock lock(mutex_);
+            if (!batch.empty()) {
+                // The store failed: tried again after a while, or at once when stopping.
+                storeWake_.wait_for(lock, settings_.retry, [&] { return lastHanded_; });
+            } else {
+                Clock::time_point until = std::min({nextGapCheck_, nextApply_, nextHealth_});
+                if (!touched_.empty())
+                    until = std::min(until, applyDeadline_);
+                storeWake_.wait_until(lock, until,
+                                      [&] { return !handed_.empty() || lastHanded_; });
+            }
+            last = lastHanded_;
+            if (batch.empty()) {
+                batch.swap(handed_);
+            } else if (last) {
+                batch.insert(batch.end(), std::make_move_iterator(handed_.begin()),
+                             std::make_move_iterator(handed_.end()));
+                handed_.clear();
+            }
+        }
+        Wake();  // room for the next batch
+        if (!batch.empty() && Flush(batch))
+            batch.clear();
+        if (last) {
+            if (!batch.empty()) {
+                Log("stopping with " + std::to_string(batch.size()) +
+                    " messages not stored: gap repair asks the stations for them again");
+            }
+            if (!touched_.empty())
+                ApplyTouched();
+            return;
+        }
+        if (!batch.empty())
+            continue;  // nothing else while the database fails
+        const auto now = Clock::now();
+        if (!touched_.empty() && now >= applyDeadline_)
+            ApplyTouched();
+        Periodic(now);
+    }
+}
+
+bool Consumer::Flush(const std::vector<bridge::MqttMessage>& batch) {
     std::vector<std::string> stations;
     try {
-        stations = store_.Store(batch_);
+        stations = store_.Store(batch);
     } catch (const std::exception& e) {
         ++counters_.storeFailures;
-        Log("store: " + std::string(e.what()) + "; " + std::to_string(batch_.size()) +
+        Log("store: " + std::string(e.what()) + "; " + std::to_string(batch.size()) +
             " messages kept, tried again");
         return false;
     }
     ++counters_.batches;
-    counters_.stored += batch_.size();
-    batch_.clear();
-    if (!stations.empty())
-        Guard("apply", [&] { store_.Apply(stations); });
+    counters_.stored += batch.size();
+    if (!stations.empty() && touched_.empty())
+        applyDeadline_ = Clock::now() + settings_.applyTime;
+    touched_.insert(stations.begin(), stations.end());
     return true;
+}
+
+void Consumer::ApplyTouched() {
+    // Taken first: a station whose apply fails now is applied with its next batch, or by
+    // the periodic apply of every station.
+    const std::vector<std::string> stations(touched_.begin(), touched_.end());
+    touched_.clear();
+    Guard("apply", [&] { store_.Apply(stations); });
 }
 
 void Consumer::Periodic(Clock::time_point now) {
@@ -164,8 +274,19 @@ void Consumer::Periodic(Clock::time_point now) {
         nextGapCheck_ = now + settings_.gapCheck;
         // Asked only while connected: a gap taken from the store is not asked again before
         // the gap time is over.
-        if (client_ && !client_->Dead() && connected_)
-            Guard("gaps", [&] { AskForGaps(); });
+        if (connected_) {
+            Guard("gaps", [&] {
+                std::vector<GapRequest> gaps = store_.GapsToAsk();
+                if (gaps.empty())
+                    return;
+                {
+                    const std::lock_guard lock(mutex_);
+                    outbox_.insert(outbox_.end(), std::make_move_iterator(gaps.begin()),
+                                   std::make_move_iterator(gaps.end()));
+                }
+                Wake();
+            });
+        }
     }
     if (now >= nextApply_) {
         nextApply_ = now + settings_.applyEvery;
@@ -177,30 +298,7 @@ void Consumer::Periodic(Clock::time_point now) {
     }
 }
 
-void Consumer::AskForGaps() {
-    for (const GapRequest& gap : store_.GapsToAsk()) {
-        const std::string id =
-            settings_.identity + "-" +
-            std::to_string(std::chrono::duration_cast<milliseconds>(
-                               std::chrono::system_clock::now().time_since_epoch())
-                               .count()) +
-            "-" + std::to_string(++requestNumber_);
-        const auto sent =
-            client_->Publish(bridge::ReplayCommandTopic(gap.station, settings_.identity),
-                             ReplayRequest(id, gap.from, gap.to), 1, false);
-        if (!sent) {
-            Log("replay request to " + gap.station + " not sent (" +
-                (sent.why.empty() ? std::string("no connection") : sent.why) +
-                "): asked again after the gap time");
-            if (sent.kind == bridge::MqttClient::Sent::Kind::Gone)
-                return;
-            continue;
-        }
-        ++counters_.replayRequests;
-        Log("asked " + gap.station + " again for events " + std::to_string(gap.from) + ".." +
-            std::to_string(gap.to));
-    }
-}
+// ---- The connection's callbacks, inside Service().
 
 void Consumer::Connected() {
     connected_ = true;

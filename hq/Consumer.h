@@ -1,25 +1,35 @@
 // The worker's side of the broker: one thread owns the MQTT connection (bridge/MqttClient's
 // Service model), subscribes with QoS 1 to the stations' events through the shared
 // subscription and to every station's status, info and replies, and gathers what arrives
-// into batches that the store takes in one transaction each.
+// into batches; a second thread hands each batch to the store, in one transaction each, and
+// does the rest of the database's work. So the connection is read while a batch is being
+// committed: the broker sends each client only so many unacknowledged messages at a time,
+// and a reader that stopped for every commit would wait out most of the window.
 //
 // libmosquitto acknowledges a QoS 1 message when it arrives, not when it is committed, so a
 // worker killed between the two loses what it held: the store's watermark sees the hole and
 // the consumer asks the station for it again (the replay command), which is what makes the
 // intake exactly-once whatever the broker, the worker or the database do. When the store
-// cannot take a batch (the database restarting), the batch is kept and offered again, and
-// the connection is not read meanwhile: the broker keeps the rest in the session.
+// cannot take a batch (the database restarting), the batch is kept and offered again; once
+// the next batch is full too, the connection is not read meanwhile: the broker keeps the
+// rest in the session.
 //
-// After each committed batch the stations it touched are applied (their derived tables), and
-// every station now and then, with the health check and the gaps to ask for; all of it on
-// the consumer's thread, one after the other, so that the store needs no lock of its own.
+// The stations that committed batches touched are applied (their derived tables) once
+// `applyTime` has passed since the first of them, so that under a heavy load one apply takes
+// the events of many batches; every station is applied now and then too, with the health
+// check and the gaps to ask for. All the store's calls come from the store's thread, one
+// after the other, so that the store needs no lock of its own; what is to be published (the
+// replay requests) goes back to the connection's thread.
 #pragma once
 
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <mutex>
+#include <set>
 #include <string>
 #include <thread>
 #include <vector>
@@ -58,6 +68,8 @@ struct ConsumerSettings {
     std::string identity;  // the replay commands' last topic level
     std::size_t batchSize = 500;
     std::chrono::milliseconds batchTime{200};
+    // How long the stations of committed batches wait to be applied, gathering more.
+    std::chrono::milliseconds applyTime{200};
     std::chrono::milliseconds gapCheck{1000};
     std::chrono::milliseconds applyEvery{5000};
     std::chrono::milliseconds healthEvery{10000};
@@ -90,14 +102,21 @@ class Consumer : private bridge::MqttClient::Listener {
     const ConsumerCounters& Counters() const { return counters_; }
 
   private:
+    using Clock = std::chrono::steady_clock;
+
+    // The connection's thread.
     void Run();
+    void Hand();     // the batch in hand to the store's thread, when it has room
+    void Publish();  // what the store's thread left to publish
     void Wake();
-    void Log(const std::string& line) const;
-    bool Flush();  // false: the store failed; the batch is kept
-    void Periodic(std::chrono::steady_clock::time_point now);
-    void AskForGaps();
+    // The store's thread.
+    void RunStore();
+    bool Flush(const std::vector<bridge::MqttMessage>& batch);  // false: the store failed
+    void ApplyTouched();
+    void Periodic(Clock::time_point now);
     void Guard(const char* what, const std::function<void()>& work);
 
+    void Log(const std::string& line) const;
     void Connected() override;
     void Disconnected(const std::string& why) override;
     void Acknowledged(int messageId) override;
@@ -108,16 +127,31 @@ class Consumer : private bridge::MqttClient::Listener {
     ConsumerCounters counters_;
     int wakeFd_ = -1;
     std::atomic<bool> stopping_{false};
+    std::atomic<bool> connected_{false};  // CONNACK received: the gaps are asked for
     std::thread thread_;
-    // The consumer thread's own:
+    std::thread storeThread_;
+
+    // Between the two threads, under mutex_: the batch the store takes next (one waits at
+    // most, while the store commits the one before), whether no more will come, and the
+    // replay requests to publish.
+    std::mutex mutex_;
+    std::condition_variable storeWake_;
+    std::vector<bridge::MqttMessage> handed_;
+    bool lastHanded_ = false;
+    std::vector<GapRequest> outbox_;
+
+    // The connection's thread's own:
     std::unique_ptr<bridge::MqttClient> client_;
-    bool connected_ = false;  // CONNACK received on client_
     std::vector<bridge::MqttMessage> batch_;
-    std::chrono::steady_clock::time_point batchDeadline_{};
-    std::chrono::steady_clock::time_point nextGapCheck_{};
-    std::chrono::steady_clock::time_point nextApply_{};
-    std::chrono::steady_clock::time_point nextHealth_{};
+    Clock::time_point batchDeadline_{};
     std::uint64_t requestNumber_ = 0;
+
+    // The store's thread's own:
+    std::set<std::string> touched_;  // stations stored since the last apply of them
+    Clock::time_point applyDeadline_{};
+    Clock::time_point nextGapCheck_{};
+    Clock::time_point nextApply_{};
+    Clock::time_point nextHealth_{};
 };
 
 // The replay command's text: {"id", "from", "to"}.

@@ -83,6 +83,39 @@ bool HoldsNul(const nlohmann::json& value) {
     return false;
 }
 
+// Of the events not stored (held already), how many came with another content than the
+// one held: the same JSON in other bytes is the same; the held copy stays. Each looked up by
+// its key (the LIMIT keeps the planner from a join with the whole table).
+std::size_t Differing(Connection& connection, const std::vector<EventRow>& events,
+                      const std::map<std::string, std::vector<std::int64_t>>& stored) {
+    std::vector<std::string> station, type, at, data;
+    std::vector<std::int64_t> sequence;
+    for (const EventRow& event : events) {
+        const auto found = stored.find(event.station);
+        if (found != stored.end() && std::find(found->second.begin(), found->second.end(),
+                                               event.sequence) != found->second.end()) {
+            continue;
+        }
+        station.push_back(event.station);
+        sequence.push_back(event.sequence);
+        type.push_back(event.type);
+        at.push_back(event.at);
+        data.push_back(event.data);
+    }
+    const Result differing = connection.Exec(R"sql(
+SELECT count(*)
+FROM unnest($1::text[], $2::bigint[], $3::text[], $4::timestamptz[], $5::jsonb[])
+    AS i(station, sequence, type, at, data)
+CROSS JOIN LATERAL (SELECT e.type, e.at, e.data FROM events e
+                    WHERE e.station = i.station AND e.sequence = i.sequence LIMIT 1) e
+WHERE (e.type, e.at, e.data) IS DISTINCT FROM (i.type, i.at, i.data)
+)sql",
+                                             {ArrayLiteral(station), ArrayLiteral(sequence),
+                                              ArrayLiteral(type), ArrayLiteral(at),
+                                              ArrayLiteral(data)});
+    return static_cast<std::size_t>(differing.Integer(0, 0));
+}
+
 struct Parsed {
     std::vector<EventRow> events;
     std::map<std::string, std::string> statuses;  // station -> its last status in the batch
@@ -230,25 +263,37 @@ IntakeReport Intake::StoreOnce(std::span<const Message> batch) {
         return report;
 
     std::vector<std::string> ids;
-    std::vector<std::int64_t> highs;
+    std::map<std::string, std::int64_t> received;  // the stations that sent events
     for (const auto& [station, high] : stations) {
         ids.push_back(station);
-        highs.push_back(high);
+        if (high > 0)
+            received[station] = high;
     }
     Transaction transaction(connection_);
-    // The stations' rows first, in order: held until the commit, they make each station's
-    // intake one at a time, so that the watermark below sees every event stored before.
-    const Result rows = connection_.Exec(
-        "INSERT INTO stations AS s (id, published, last_event_at) "
-        "SELECT id, high, CASE WHEN high > 0 THEN now() END "
-        "FROM unnest($1::text[], $2::bigint[]) AS t(id, high) ORDER BY id "
-        "ON CONFLICT (id) DO UPDATE SET published = greatest(s.published, excluded.published), "
-        "last_event_at = coalesce(excluded.last_event_at, s.last_event_at) "
-        "RETURNING s.id, s.watermark, s.gap_since IS NOT NULL",
-        {ArrayLiteral(ids), ArrayLiteral(highs)});
+    // The stations' rows first, in order, locked until the commit: they make each station's
+    // intake one at a time, so that the watermark below sees every event stored before. Only
+    // a station not yet known is written here; the others are written once, at the end.
+    const std::string lockRows =
+        "SELECT id, watermark, gap_since IS NOT NULL FROM stations "
+        "WHERE id = ANY($1::text[]) ORDER BY id FOR UPDATE";
     std::map<std::string, Stood> stood;
-    for (int row = 0; row < rows.Rows(); ++row)
-        stood[std::string(rows.Text(row, 0))] = {rows.Integer(row, 1), rows.Boolean(row, 2)};
+    const auto take = [&](const Result& rows) {
+        for (int row = 0; row < rows.Rows(); ++row)
+            stood[std::string(rows.Text(row, 0))] = {rows.Integer(row, 1), rows.Boolean(row, 2)};
+    };
+    take(connection_.Exec(lockRows, {ArrayLiteral(ids)}));
+    if (stood.size() < ids.size()) {
+        std::vector<std::string> unknown;
+        for (const std::string& id : ids) {
+            if (!stood.contains(id))
+                unknown.push_back(id);
+        }
+        connection_.Exec(
+            "INSERT INTO stations (id) SELECT id FROM unnest($1::text[]) AS id ORDER BY id "
+            "ON CONFLICT (id) DO NOTHING",
+            {ArrayLiteral(unknown)});
+        take(connection_.Exec(lockRows, {ArrayLiteral(unknown)}));
+    }
 
     std::map<std::string, std::vector<std::int64_t>> touched;  // station -> sequences stored
     if (!events.empty()) {
@@ -261,45 +306,24 @@ IntakeReport Intake::StoreOnce(std::span<const Message> batch) {
             at.push_back(event.at);
             data.push_back(event.data);
         }
-        // The repeats' content against what is held: the same JSON in other bytes is the
-        // same; another content is counted, and the held copy stays. Each looked up by its
-        // key (the LIMIT keeps the planner from a join with the whole table).
-        const Result stored =
-            connection_.Exec(R"sql(
-WITH input AS (
-    SELECT * FROM unnest($1::text[], $2::bigint[], $3::text[], $4::timestamptz[], $5::jsonb[])
-        AS t(station, sequence, type, at, data)
-), stored AS (
-    INSERT INTO events (station, sequence, type, at, data)
-    SELECT station, sequence, type, at, data FROM input
-    ON CONFLICT DO NOTHING
-    RETURNING station, sequence
-)
-SELECT (SELECT count(*) FROM stored),
-       (SELECT count(*) FROM input i
-        CROSS JOIN LATERAL (SELECT e.type, e.at, e.data FROM events e
-                            WHERE e.station = i.station AND e.sequence = i.sequence
-                            LIMIT 1) e
-        WHERE NOT EXISTS (SELECT 1 FROM stored s
-                          WHERE s.station = i.station AND s.sequence = i.sequence)
-          AND (e.type, e.at, e.data) IS DISTINCT FROM (i.type, i.at, i.data)),
-       (SELECT json_agg(json_build_array(station, sequence)) FROM stored)
-)sql",
-                             {ArrayLiteral(station), ArrayLiteral(sequence), ArrayLiteral(type),
-                              ArrayLiteral(at), ArrayLiteral(data)});
-        report.stored = static_cast<std::size_t>(stored.Integer(0, 0));
+        const Result stored = connection_.Exec(
+            "INSERT INTO events (station, sequence, type, at, data) "
+            "SELECT * FROM unnest($1::text[], $2::bigint[], $3::text[], $4::timestamptz[], "
+            "$5::jsonb[]) ON CONFLICT DO NOTHING RETURNING station, sequence",
+            {ArrayLiteral(station), ArrayLiteral(sequence), ArrayLiteral(type), ArrayLiteral(at),
+             ArrayLiteral(data)});
+        report.stored = static_cast<std::size_t>(stored.Rows());
+        for (int row = 0; row < stored.Rows(); ++row)
+            touched[std::string(stored.Text(row, 0))].push_back(stored.Integer(row, 1));
         report.repeats += events.size() - report.stored;
-        report.differing += static_cast<std::size_t>(stored.Integer(0, 1));
-        if (!stored.IsNull(0, 2)) {
-            for (const auto& pair : nlohmann::json::parse(stored.Text(0, 2)))
-                touched[pair[0].get<std::string>()].push_back(pair[1].get<std::int64_t>());
-        }
+        if (report.stored < events.size())
+            report.differing += Differing(connection_, events, touched);
     }
     if (report.differing > 0) {
         Tell(std::to_string(report.differing) +
              " events came again with another content than the one held; the first is kept");
     }
-    report.ready = AdvanceWatermarks(connection_, stood, touched);
+    report.ready = AdvanceWatermarks(connection_, stood, touched, received);
 
     std::vector<Change> changes;
     if (!parsed.statuses.empty()) {

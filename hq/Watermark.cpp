@@ -1,6 +1,7 @@
 #include "hq/Watermark.h"
 
 #include <algorithm>
+#include <optional>
 
 #include "hq/Changes.h"
 #include "hq/Health.h"
@@ -16,10 +17,16 @@ std::string Milliseconds(std::chrono::milliseconds span) {
 
 std::vector<std::string> AdvanceWatermarks(
     Connection& connection, const std::map<std::string, Stood>& stood,
-    const std::map<std::string, std::vector<std::int64_t>>& stored) {
-    std::vector<std::string> ids;
-    std::vector<std::int64_t> reached;
-    std::vector<std::string> moved, gapLeft;  // "t"/"f" each
+    const std::map<std::string, std::vector<std::int64_t>>& stored,
+    const std::map<std::string, std::int64_t>& received) {
+    struct Row {
+        std::int64_t high = 0;                // the highest received, 0: none
+        std::optional<std::string> reached;   // the new watermark; none: it stays
+        bool moved = false, gapLeft = false;
+    };
+    std::map<std::string, Row> rows;
+    for (const auto& [station, high] : received)
+        rows[station].high = high;
     for (const auto& [station, sequences] : stored) {
         const auto found = stood.find(station);
         if (found == stood.end() || sequences.empty())
@@ -45,29 +52,44 @@ std::vector<std::string> AdvanceWatermarks(
             else if (sequence > run)
                 break;
         }
-        ids.push_back(station);
-        reached.push_back(run);
-        moved.push_back(run > from ? "t" : "f");
-        gapLeft.push_back(!held.empty() && held.back() > run ? "t" : "f");
+        Row& row = rows[station];
+        row.reached = std::to_string(run);
+        row.moved = run > from;
+        row.gapLeft = !held.empty() && held.back() > run;
     }
     std::vector<std::string> ready;
-    if (ids.empty())
+    if (rows.empty())
         return ready;
+    std::vector<std::string> ids, moved, gapLeft;  // "t"/"f" each
+    std::vector<std::int64_t> highs;
+    std::vector<std::optional<std::string>> reached;
+    for (const auto& [station, row] : rows) {
+        ids.push_back(station);
+        highs.push_back(row.high);
+        reached.push_back(row.reached);
+        moved.push_back(row.moved ? "t" : "f");
+        gapLeft.push_back(row.gapLeft ? "t" : "f");
+    }
     // The gap clock starts again whenever the watermark moves, so that events that merely
     // arrive out of order (two workers share a station's events) are not asked for; it stops
-    // when nothing is missing.
-    const Result rows = connection.Exec(
-        "UPDATE stations s SET watermark = t.reached, "
-        "gap_since = CASE WHEN NOT t.gap THEN NULL WHEN t.moved THEN now() "
-        "                 ELSE coalesce(s.gap_since, now()) END, "
-        "replay_asked_at = CASE WHEN t.gap AND NOT t.moved THEN s.replay_asked_at END "
-        "FROM unnest($1::text[], $2::bigint[], $3::boolean[], $4::boolean[]) "
-        "AS t(id, reached, moved, gap) "
+    // when nothing is missing. A station whose events were all repeats keeps its clock.
+    const Result updated = connection.Exec(
+        "UPDATE stations s SET "
+        "published = greatest(s.published, t.high), "
+        "last_event_at = CASE WHEN t.high > 0 THEN now() ELSE s.last_event_at END, "
+        "watermark = coalesce(t.reached, s.watermark), "
+        "gap_since = CASE WHEN t.reached IS NULL THEN s.gap_since WHEN NOT t.gap THEN NULL "
+        "                 WHEN t.moved THEN now() ELSE coalesce(s.gap_since, now()) END, "
+        "replay_asked_at = CASE WHEN t.reached IS NULL OR (t.gap AND NOT t.moved) "
+        "                       THEN s.replay_asked_at END "
+        "FROM unnest($1::text[], $2::bigint[], $3::bigint[], $4::boolean[], $5::boolean[]) "
+        "AS t(id, high, reached, moved, gap) "
         "WHERE s.id = t.id RETURNING s.id, s.watermark > s.applied",
-        {ArrayLiteral(ids), ArrayLiteral(reached), ArrayLiteral(moved), ArrayLiteral(gapLeft)});
-    for (int row = 0; row < rows.Rows(); ++row) {
-        if (rows.Boolean(row, 1))
-            ready.emplace_back(rows.Text(row, 0));
+        {ArrayLiteral(ids), ArrayLiteral(highs), ArrayLiteral(reached), ArrayLiteral(moved),
+         ArrayLiteral(gapLeft)});
+    for (int row = 0; row < updated.Rows(); ++row) {
+        if (updated.Boolean(row, 1))
+            ready.emplace_back(updated.Text(row, 0));
     }
     std::sort(ready.begin(), ready.end());
     return ready;

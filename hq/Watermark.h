@@ -24,11 +24,14 @@ struct Stood {
 };
 
 // Moves the watermarks of these stations on over the sequences just stored, inside the
-// caller's transaction, which holds their rows (as the intake does). Returns the stations
-// whose watermark then stands past their applied cursor.
+// caller's transaction, which holds their rows (as the intake does). `received` is the
+// highest sequence that came of each station, stored or a repeat: its row records it and the
+// time in the same write, so that an intake writes each station's row once. Returns the
+// stations whose watermark then stands past their applied cursor.
 std::vector<std::string> AdvanceWatermarks(
     Connection& connection, const std::map<std::string, Stood>& stood,
-    const std::map<std::string, std::vector<std::int64_t>>& stored);
+    const std::map<std::string, std::vector<std::int64_t>>& stored,
+    const std::map<std::string, std::int64_t>& received = {});
 
 struct Gap {
     std::string station;

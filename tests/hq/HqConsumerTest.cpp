@@ -92,6 +92,7 @@ class HqConsumerTest : public ::testing::Test {
         settings.identity = "hq";
         settings.batchSize = 3;
         settings.batchTime = 50ms;
+        settings.applyTime = 20ms;
         settings.gapCheck = 50ms;
         settings.retry = 100ms;
         return settings;
@@ -134,11 +135,15 @@ TEST_F(HqConsumerTest, StoresEveryTopicItTakesInBatches) {
     EXPECT_NE(std::find(topics.begin(), topics.end(), "stations/south-2/replies {}"), topics.end());
     for (const auto& topic : topics)
         EXPECT_EQ(topic.find("/commands/"), std::string::npos) << topic;
-    // Batches of at most three, each applied for its stations.
+    // Batches of at most three; the stations they held applied after them, each once per
+    // apply however many batches brought it.
     EXPECT_GE(store_.Batches(), 4u);
     bool appliedNorth = false;
-    for (const auto& stations : store_.Applied())
-        appliedNorth = appliedNorth || stations == std::vector<std::string>{"north-1"};
+    for (const auto& stations : store_.Applied()) {
+        EXPECT_TRUE(std::is_sorted(stations.begin(), stations.end()));
+        EXPECT_EQ(std::adjacent_find(stations.begin(), stations.end()), stations.end());
+        appliedNorth = appliedNorth || std::count(stations.begin(), stations.end(), "north-1");
+    }
     EXPECT_TRUE(appliedNorth);
     consumer.Stop();
 }
