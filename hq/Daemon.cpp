@@ -16,6 +16,7 @@
 #include "hq/TokenCommands.h"
 #include "hq/Tokens.h"
 #include "hq/Worker.h"
+#include "http/CommandLine.h"
 #include "http/Listener.h"
 #include "http/Log.h"
 #include "http/Notify.h"
@@ -116,36 +117,24 @@ int Serve(const HqSettings& settings) {
 
 int RunDaemon(const std::vector<std::string>& words, std::ostream& out, std::ostream& err) {
     ::umask(077);
-    Invocation invocation;
-    try {
-        invocation = ParseCommandLine(words);
-    } catch (const UsageError& e) {
-        err << "fuel-hq: " << e.what() << "\nTry 'fuel-hq --help'.\n";
-        return 2;
-    }
-    try {
-        switch (invocation.command) {
-            case Command::Help:
-                out << HelpText();
-                return 0;
-            case Command::Version:
-                out << "fuel-hq " FUEL_VERSION "\n";
-                return 0;
-            case Command::Run:
-                return Serve(invocation.settings);
-            default:
-                return RunTokenCommand(invocation, out, err);
-        }
-    } catch (const TokenError& e) {
-        err << "fuel-hq: " << e.what() << '\n';
-        return 1;
-    } catch (const std::exception& e) {
-        if (invocation.command == Command::Run)
-            Log(Priority::Error, e.what());
-        else
-            err << "fuel-hq: " << e.what() << '\n';
-        return 1;
-    }
+    return http::RunCommandLine<Invocation>(
+        "fuel-hq", words, err, ParseCommandLine,
+        [&](const Invocation& invocation) {
+            switch (invocation.command) {
+                case Command::Help:
+                    out << HelpText();
+                    return 0;
+                case Command::Version:
+                    out << "fuel-hq " FUEL_VERSION "\n";
+                    return 0;
+                case Command::Run:
+                    return Serve(invocation.settings);
+                default:
+                    return RunTokenCommand(invocation, out, err);
+            }
+        },
+        [](const Invocation& invocation) { return invocation.command == Command::Run; },
+        [](const std::string& what) { Log(Priority::Error, what); });
 }
 
 }  // namespace fuel::hq

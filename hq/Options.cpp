@@ -72,14 +72,6 @@ const std::vector<Option>& Options() {
     return options;
 }
 
-const Option* Find(std::string_view name) {
-    for (const Option& option : Options()) {
-        if (option.name == name)
-            return &option;
-    }
-    return nullptr;
-}
-
 }  // namespace
 
 HqSettings::HqSettings() {
@@ -89,33 +81,8 @@ HqSettings::HqSettings() {
 
 Invocation ParseCommandLine(const std::vector<std::string>& words) {
     Invocation invocation;
-    std::vector<std::string> operands;
-    for (std::size_t i = 0; i < words.size(); ++i) {
-        const std::string& word = words[i];
-        if (word.size() < 3 || word.compare(0, 2, "--") != 0) {
-            operands.push_back(word);
-            continue;
-        }
-        const std::size_t equals = word.find('=');
-        const std::string name =
-            word.substr(2, equals == std::string::npos ? std::string::npos : equals - 2);
-        const Option* option = Find(name);
-        if (option == nullptr)
-            throw UsageError("unknown option --" + name);
-        std::string value;
-        if (option->valueName.empty()) {
-            if (equals != std::string::npos)
-                throw UsageError("--" + name + " takes no value");
-        } else if (equals != std::string::npos) {
-            value = word.substr(equals + 1);
-        } else if (i + 1 < words.size()) {
-            value = words[++i];
-        } else {
-            throw UsageError("--" + name + " needs a value: --" + name + " " +
-                             std::string(option->valueName));
-        }
-        option->apply(invocation, value);
-    }
+    const http::ReadWords read = http::ReadCommandLine(Options(), words, invocation);
+    const std::vector<std::string>& operands = read.operands;
     if (invocation.command == Command::Help || invocation.command == Command::Version)
         return invocation;
 
@@ -175,14 +142,7 @@ std::string HelpText() {
         "  token revoke NAME            revoke a client's token\n"
         "\n"
         "Options:\n";
-    for (const Option& option : Options()) {
-        std::string left = "  --" + std::string(option.name);
-        if (!option.valueName.empty())
-            left += " " + std::string(option.valueName);
-        if (left.size() < 28)
-            left.resize(28, ' ');
-        text += left + " " + std::string(option.help) + "\n";
-    }
+    text += http::OptionsHelp(Options());
     text += "\nRoles:\n";
     for (const RoleInfo& role : Roles()) {
         std::string left = "  " + std::string(role.name);

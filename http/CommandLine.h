@@ -5,7 +5,10 @@
 
 #include <chrono>
 #include <cstdint>
+#include <exception>
 #include <functional>
+#include <ostream>
+#include <set>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -77,6 +80,94 @@ std::vector<CommandLineOption<Invocation>> ListenerOptions(
              s.requestTimeout = Seconds(v, "--request-timeout");
          })},
     };
+}
+
+// The words of a command line read against a daemon's options: "--name value",
+// "--name=value" and switches applied to the invocation in their order, the other words
+// kept as operands. Throws UsageError for an unknown option, a switch given a value and an
+// option without its value.
+struct ReadWords {
+    std::vector<std::string> operands;
+    std::set<std::string> given;  // the options' names that were given
+};
+template <class Invocation>
+ReadWords ReadCommandLine(const std::vector<CommandLineOption<Invocation>>& options,
+                          const std::vector<std::string>& words, Invocation& invocation) {
+    ReadWords read;
+    for (std::size_t i = 0; i < words.size(); ++i) {
+        const std::string& word = words[i];
+        if (word.size() < 3 || word.compare(0, 2, "--") != 0) {
+            read.operands.push_back(word);
+            continue;
+        }
+        const std::size_t equals = word.find('=');
+        const std::string name =
+            word.substr(2, equals == std::string::npos ? std::string::npos : equals - 2);
+        const CommandLineOption<Invocation>* option = nullptr;
+        for (const auto& candidate : options) {
+            if (candidate.name == name)
+                option = &candidate;
+        }
+        if (option == nullptr)
+            throw UsageError("unknown option --" + name);
+        std::string value;
+        if (option->valueName.empty()) {
+            if (equals != std::string::npos)
+                throw UsageError("--" + name + " takes no value");
+        } else if (equals != std::string::npos) {
+            value = word.substr(equals + 1);
+        } else if (i + 1 < words.size()) {
+            value = words[++i];
+        } else {
+            throw UsageError("--" + name + " needs a value: --" + name + " " +
+                             std::string(option->valueName));
+        }
+        read.given.insert(name);
+        option->apply(invocation, value);
+    }
+    return read;
+}
+
+// The options for --help: "  --name VALUE" and its help, one to a line.
+template <class Invocation>
+std::string OptionsHelp(const std::vector<CommandLineOption<Invocation>>& options) {
+    std::string text;
+    for (const auto& option : options) {
+        std::string left = "  --" + std::string(option.name);
+        if (!option.valueName.empty())
+            left += " " + std::string(option.valueName);
+        if (left.size() < 28)
+            left.resize(28, ' ');
+        text += left + " " + std::string(option.help) + "\n";
+    }
+    return text;
+}
+
+// A daemon's command line, from its words to its exit status: a mistake in it is told with
+// where the help is (2); a failure is logged when the daemon was serving (`serving`), told on
+// `err` when it ran a command (1).
+template <class Invocation>
+int RunCommandLine(std::string_view program, const std::vector<std::string>& words,
+                   std::ostream& err, Invocation (*parse)(const std::vector<std::string>&),
+                   const std::function<int(const Invocation&)>& run,
+                   bool (*serving)(const Invocation&),
+                   const std::function<void(const std::string&)>& logError) {
+    Invocation invocation;
+    try {
+        invocation = parse(words);
+    } catch (const UsageError& e) {
+        err << program << ": " << e.what() << "\nTry '" << program << " --help'.\n";
+        return 2;
+    }
+    try {
+        return run(invocation);
+    } catch (const std::exception& e) {
+        if (serving(invocation))
+            logError(e.what());
+        else
+            err << program << ": " << e.what() << '\n';
+        return 1;
+    }
 }
 
 }  // namespace fuel::http

@@ -15,6 +15,7 @@
 #include "bridge/Bridge.h"
 #include "bridge/Position.h"
 #include "forecourt/Forecourt.h"
+#include "http/CommandLine.h"
 #include "http/Notify.h"
 #include "server/Log.h"
 #include "server/Options.h"
@@ -280,41 +281,28 @@ int Serve(const ServerSettings& settings) {
 int RunDaemon(const std::vector<std::string>& words, std::ostream& out, std::ostream& err) {
     // Whatever it makes (the journal, its -wal and -shm), for its own user only.
     ::umask(077);
-    Invocation invocation;
-    try {
-        invocation = ParseCommandLine(words);
-    } catch (const UsageError& e) {
-        err << "fuel-forecourtd: " << e.what() << "\nTry 'fuel-forecourtd --help'.\n";
-        return 2;
-    }
-    try {
-        switch (invocation.command) {
-            case Command::Help:
-                out << HelpText();
-                return 0;
-            case Command::Version:
-                out << "fuel-forecourtd " FUEL_VERSION "\n";
-                return 0;
-            case Command::Run:
-                return Serve(invocation.settings);
-            case Command::Backup:
-                return BackupCommand(invocation, out, err);
-            case Command::Check:
-                return CheckCommand(invocation, out);
-            default:
-                return TokenCommand(invocation, out, err);
-        }
-    } catch (const TokenError& e) {
-        err << "fuel-forecourtd: " << e.what() << '\n';
-        return 1;
-    } catch (const std::exception& e) {
-        if (invocation.command == Command::Run) {
-            Log(Priority::Error, e.what());
-        } else {
-            err << "fuel-forecourtd: " << e.what() << '\n';
-        }
-        return 1;
-    }
+    return http::RunCommandLine<Invocation>(
+        "fuel-forecourtd", words, err, ParseCommandLine,
+        [&](const Invocation& invocation) {
+            switch (invocation.command) {
+                case Command::Help:
+                    out << HelpText();
+                    return 0;
+                case Command::Version:
+                    out << "fuel-forecourtd " FUEL_VERSION "\n";
+                    return 0;
+                case Command::Run:
+                    return Serve(invocation.settings);
+                case Command::Backup:
+                    return BackupCommand(invocation, out, err);
+                case Command::Check:
+                    return CheckCommand(invocation, out);
+                default:
+                    return TokenCommand(invocation, out, err);
+            }
+        },
+        [](const Invocation& invocation) { return invocation.command == Command::Run; },
+        [](const std::string& what) { Log(Priority::Error, what); });
 }
 
 }  // namespace fuel::server

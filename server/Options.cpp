@@ -67,14 +67,6 @@ const std::vector<Option>& Options() {
     return options;
 }
 
-const Option* Find(std::string_view name) {
-    for (const Option& option : Options()) {
-        if (option.name == name)
-            return &option;
-    }
-    return nullptr;
-}
-
 }  // namespace
 
 ServerSettings::ServerSettings() {
@@ -84,35 +76,9 @@ ServerSettings::ServerSettings() {
 
 Invocation ParseCommandLine(const std::vector<std::string>& words) {
     Invocation invocation;
-    std::vector<std::string> operands;
-    bool roleGiven = false;
-    for (std::size_t i = 0; i < words.size(); ++i) {
-        const std::string& word = words[i];
-        if (word.size() < 3 || word.compare(0, 2, "--") != 0) {
-            operands.push_back(word);
-            continue;
-        }
-        const std::size_t equals = word.find('=');
-        const std::string name =
-            word.substr(2, equals == std::string::npos ? std::string::npos : equals - 2);
-        const Option* option = Find(name);
-        if (option == nullptr)
-            throw UsageError("unknown option --" + name);
-        std::string value;
-        if (option->valueName.empty()) {
-            if (equals != std::string::npos)
-                throw UsageError("--" + name + " takes no value");
-        } else if (equals != std::string::npos) {
-            value = word.substr(equals + 1);
-        } else if (i + 1 < words.size()) {
-            value = words[++i];
-        } else {
-            throw UsageError("--" + name + " needs a value: --" + name + " " +
-                             std::string(option->valueName));
-        }
-        roleGiven = roleGiven || name == "role";
-        option->apply(invocation, value);
-    }
+    const http::ReadWords read = http::ReadCommandLine(Options(), words, invocation);
+    const std::vector<std::string>& operands = read.operands;
+    const bool roleGiven = read.given.contains("role");
     if (invocation.command == Command::Help || invocation.command == Command::Version) {
         return invocation;
     }
@@ -188,14 +154,7 @@ std::string HelpText() {
         "                               when not\n"
         "\n"
         "Options:\n";
-    for (const Option& option : Options()) {
-        std::string left = "  --" + std::string(option.name);
-        if (!option.valueName.empty())
-            left += " " + std::string(option.valueName);
-        if (left.size() < 28)
-            left.resize(28, ' ');
-        text += left + " " + std::string(option.help) + "\n";
-    }
+    text += http::OptionsHelp(Options());
     text += "\nRoles:\n";
     for (const Role role : kRoles) {
         std::string left = "  " + std::string(Name(role));
