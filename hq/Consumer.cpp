@@ -164,8 +164,10 @@ void Consumer::Periodic(Clock::time_point now) {
         nextGapCheck_ = now + settings_.gapCheck;
         // Asked only while connected: a gap taken from the store is not asked again before
         // the gap time is over.
-        if (client_ && !client_->Dead() && connected_)
+        if (client_ && !client_->Dead() && connected_) {
             Guard("gaps", [&] { AskForGaps(); });
+            Guard("prices", [&] { SendCommands(); });
+        }
     }
     if (now >= nextApply_) {
         nextApply_ = now + settings_.applyEvery;
@@ -199,6 +201,26 @@ void Consumer::AskForGaps() {
         ++counters_.replayRequests;
         Log("asked " + gap.station + " again for events " + std::to_string(gap.from) + ".." +
             std::to_string(gap.to));
+    }
+}
+
+void Consumer::SendCommands() {
+    // Taken from the store as sent: one that does not go out now is sent again when the
+    // store finds it unanswered.
+    for (const StationCommand& command : store_.CommandsToSend()) {
+        const auto sent =
+            client_->Publish(bridge::StationCommandTopic(command.station, settings_.identity),
+                             command.payload, 1, false);
+        if (!sent) {
+            Log("price command to " + command.station + " not sent (" +
+                (sent.why.empty() ? std::string("no connection") : sent.why) +
+                "): sent again when it stays unanswered");
+            if (sent.kind == bridge::MqttClient::Sent::Kind::Gone)
+                return;
+            continue;
+        }
+        ++counters_.priceCommands;
+        Log("sent " + command.station + " the price command " + command.payload);
     }
 }
 

@@ -11,7 +11,8 @@
 // the connection is not read meanwhile: the broker keeps the rest in the session.
 //
 // After each committed batch the stations it touched are applied (their derived tables), and
-// every station now and then, with the health check and the gaps to ask for; all of it on
+// every station now and then, with the health check, the gaps to ask for and the campaigns'
+// price commands due; all of it on
 // the consumer's thread, one after the other, so that the store needs no lock of its own.
 #pragma once
 
@@ -35,6 +36,13 @@ struct GapRequest {
     std::int64_t to = 0;
 };
 
+// A command to publish on the station's command topic (bridge::StationCommandTopic, the
+// consumer's identity last): a campaign's price, {"id", "grade", "price"}.
+struct StationCommand {
+    std::string station;
+    std::string payload;
+};
+
 // What the consumer hands its work to: the worker's database. Every call comes from the
 // consumer's thread; any may throw (the database gone), and is then tried again later.
 class ConsumerStore {
@@ -50,6 +58,8 @@ class ConsumerStore {
     // gap time.
     virtual std::vector<GapRequest> GapsToAsk() = 0;
     virtual void CheckHealth() = 0;
+    // The price commands due now, each taken by this worker alone and to be published.
+    virtual std::vector<StationCommand> CommandsToSend() { return {}; }
 };
 
 struct ConsumerSettings {
@@ -72,6 +82,7 @@ struct ConsumerCounters {
     std::atomic<std::uint64_t> stored{0};  // messages in committed batches
     std::atomic<std::uint64_t> storeFailures{0};
     std::atomic<std::uint64_t> replayRequests{0};
+    std::atomic<std::uint64_t> priceCommands{0};
     std::atomic<std::uint64_t> connections{0};
 };
 
@@ -96,6 +107,7 @@ class Consumer : private bridge::MqttClient::Listener {
     bool Flush();  // false: the store failed; the batch is kept
     void Periodic(std::chrono::steady_clock::time_point now);
     void AskForGaps();
+    void SendCommands();
     void Guard(const char* what, const std::function<void()>& work);
 
     void Connected() override;

@@ -60,7 +60,7 @@ class HqApiTest : public StoreTest {
         tokens_ = std::make_unique<Tokens>(*pool_);
         for (const char* role : {"hq-viewer", "hq-pricing", "hq-admin"})
             token_[role] = tokens_->Add(std::string("client-") + role, role);
-        api_ = std::make_unique<Api>(Context{{}, *pool_, *tokens_});
+        api_ = std::make_unique<Api>(Context{{}, *pool_, *tokens_, bounds_});
         Db().Exec(
             "INSERT INTO stations (id, groups, status, published, watermark, applied) VALUES "
             "('north-1', '{north}', 'online', 12, 10, 10), ('south-2', '{south}', 'offline', 4, "
@@ -91,6 +91,7 @@ class HqApiTest : public StoreTest {
     std::unique_ptr<Tokens> tokens_;
     std::unique_ptr<Api> api_;
     std::map<std::string, std::string> token_;
+    ConfiguredBounds bounds_;
 };
 
 // Who may send what: each route with no token and with each role's.
