@@ -5,7 +5,11 @@
 // a price for it cannot be confirmed by its pump.
 #include <gtest/gtest.h>
 
+#include <cmath>
+#include <map>
 #include <memory>
+#include <set>
+#include <thread>
 
 #include <nlohmann/json.hpp>
 
@@ -16,6 +20,7 @@
 #include "testing/PostgresServer.h"
 #include "testing/StationDaemon.h"
 #include "testing/TestFiles.h"
+#include "http/Time.h"
 
 #ifndef FUEL_FORECOURTD_PATH
 #error "FUEL_FORECOURTD_PATH must name the built program"
@@ -77,8 +82,9 @@ class CampaignChainTest : public ::testing::Test {
     static void TearDownTestSuite() {
         if (chain_ != nullptr) {
             for (StationDaemon* station : {chain_->a.get(), chain_->b.get()}) {
-                if (station->Running())
+                if (station->Running()) {
                     EXPECT_EQ(station->Stop(), 0);
+                }
             }
             chain_->worker.reset();
         }
@@ -154,7 +160,8 @@ class CampaignChainTest : public ::testing::Test {
         return count;
     }
     static double PriceAt(StationDaemon& station, const std::string& grade) {
-        for (const json& each : station.Forecourt()["grades"]) {
+        const json forecourt = station.Forecourt();
+        for (const json& each : forecourt["grades"]) {
             if (each["code"] == grade)
                 return each["price"].get<double>();
         }
@@ -184,7 +191,8 @@ TEST_F(CampaignChainTest, AGroupsCampaignReachesEachStationOnceAndApplies) {
         EXPECT_EQ(PriceAt(*station, "95"), 45.70) << station->Id();
         EXPECT_EQ(PriceEvents(*station, "95", 45.70), 1) << station->Id();
     }
-    for (const json& outcome : Campaign(id)["outcomes"])
+    const json after = Campaign(id);
+    for (const json& outcome : after["outcomes"])
         EXPECT_EQ(outcome["attempts"], 1) << outcome.dump();
 }
 

@@ -16,6 +16,16 @@ namespace {
 using namespace std::chrono_literals;
 using nlohmann::json;
 
+CampaignRequest Request(std::string grade, double price, std::vector<std::string> stations = {},
+                        std::vector<std::string> groups = {}) {
+    CampaignRequest request;
+    request.grade = std::move(grade);
+    request.price = price;
+    request.stations = std::move(stations);
+    request.groups = std::move(groups);
+    return request;
+}
+
 struct BrokenCase {
     const char* what;
     Limits limits;
@@ -68,11 +78,11 @@ class CampaignTest : public StoreTest {
             return;
         Migrate(Db());
         // n1 sells 95 (1.48 by its price event, 1.50 in its older info), n2 95 and 98, s3 92.
-        Db().Exec(R"sql(
+        Db().Script(R"sql(
 INSERT INTO stations (id, groups, status, info) VALUES
  ('n1', '{north}', 'online', '{"grades": [{"code": "95", "price": 1.50}]}'),
  ('n2', '{north}', 'offline', '{"grades": [{"code": "95", "price": 1.50}, {"code": "98"}]}'),
- ('s3', '{south}', 'online', '{"grades": [{"code": "92", "price": 1.30}]}'));
+ ('s3', '{south}', 'online', '{"grades": [{"code": "92", "price": 1.30}]}');
 INSERT INTO prices (station, grade, price, sequence, at) VALUES ('n1', '95', 1.48, 1, now());
 )sql");
         bounds_.grades["95"] = {1.40, 1.60, 0.05};
@@ -91,7 +101,8 @@ INSERT INTO prices (station, grade, price, sequence, at) VALUES ('n1', '95', 1.4
     // "station:state" of each outcome, by station.
     std::vector<std::string> Outcomes(std::int64_t id) {
         std::vector<std::string> out;
-        for (const json& o : Campaign(id)["outcomes"])
+        const json campaign = Campaign(id);
+        for (const json& o : campaign["outcomes"])
             out.push_back(o["station"].get<std::string>() + ":" + o["state"].get<std::string>());
         return out;
     }
@@ -124,26 +135,26 @@ struct PlanCase {
 
 TEST_F(CampaignTest, PlansRefuseOrHoldByTheRules) {
     const PlanCase cases[] = {
-        {"a price the controllers cannot hold", {"95", 1.505, {"n1"}}, refusal::kPriceStep},
-        {"above what they hold", {"95", 100.00, {"n1"}}, refusal::kPriceStep},
-        {"no target", {"95", 1.50}, refusal::kNoTargets},
-        {"a group nobody is in", {"95", 1.50, {}, {"east"}}, refusal::kNoTargets},
-        {"a station never heard of", {"95", 1.50, {"n1", "zz"}}, refusal::kUnknownStation},
-        {"a grade no target sells", {"99", 1.50, {}, {"north"}}, refusal::kUnknownGrade},
+        {"a price the controllers cannot hold", Request("95", 1.505, {"n1"}), refusal::kPriceStep, {}, {}},
+        {"above what they hold", Request("95", 100.00, {"n1"}), refusal::kPriceStep, {}, {}},
+        {"no target", Request("95", 1.50), refusal::kNoTargets, {}, {}},
+        {"a group nobody is in", Request("95", 1.50, {}, {"east"}), refusal::kNoTargets, {}, {}},
+        {"a station never heard of", Request("95", 1.50, {"n1", "zz"}), refusal::kUnknownStation, {}, {}},
+        {"a grade no target sells", Request("99", 1.50, {}, {"north"}), refusal::kUnknownGrade, {}, {}},
         {"a group's stations that sell the grade, and a named one that does not",
-         {"95", 1.50, {"s3"}, {"north"}},
+         Request("95", 1.50, {"s3"}, {"north"}),
          nullptr,
          {"n1", "n2", "s3"},
          {}},
-        {"a group's stations only where they sell it", {"98", 1.50, {}, {"north", "south"}},
+        {"a group's stations only where they sell it", Request("98", 1.50, {}, {"north", "south"}),
          nullptr, {"n2"}, {}},
         {"too far from the price event's 1.48, not the info's 1.50",
-         {"95", 1.54, {}, {"north"}},
+         Request("95", 1.54, {}, {"north"}),
          nullptr,
          {"n1", "n2"},
          {"largest-change@n1"}},
         {"below the lowest and too far everywhere",
-         {"95", 1.30, {}, {"north"}},
+         Request("95", 1.30, {}, {"north"}),
          nullptr,
          {"n1", "n2"},
          {"lowest", "largest-change@n1", "largest-change@n2"}},
@@ -166,14 +177,14 @@ TEST_F(CampaignTest, PlansRefuseOrHoldByTheRules) {
     }
     // An administrator's bounds replace the configuration's for the grade, whole.
     SetBounds(Db(), bounds_, "95", {std::nullopt, 1.51, std::nullopt}, "bob");
-    const auto planned = PlanCampaign(Db(), bounds_, {"95", 1.30, {}, {"north"}});
+    const auto planned = PlanCampaign(Db(), bounds_, Request("95", 1.30, {}, {"north"}));
     ASSERT_TRUE(std::holds_alternative<CampaignPlan>(planned));
     EXPECT_TRUE(std::get<CampaignPlan>(planned).held.empty());
     EXPECT_EQ(std::get<CampaignPlan>(planned).bounds.source, "admin");
 }
 
 TEST_F(CampaignTest, OutcomesFollowSendsAndReplies) {
-    const std::int64_t id = Make({"95", 1.52, {}, {"north"}});
+    const std::int64_t id = Make(Request("95", 1.52, {}, {"north"}));
     EXPECT_EQ(Campaign(id)["state"], "sending");
     // Sent where online, unreachable where not; with no time to wait, sent again at once.
     EXPECT_EQ(Sent(0ms), std::vector<std::string>{"n1:campaign-" + std::to_string(id)});
@@ -206,10 +217,10 @@ TEST_F(CampaignTest, OutcomesFollowSendsAndReplies) {
 }
 
 TEST_F(CampaignTest, HeldApprovedSupersededCancelledAndScheduled) {
-    const std::int64_t first = Make({"95", 1.50, {"n1"}});
+    const std::int64_t first = Make(Request("95", 1.50, {"n1"}));
     EXPECT_EQ(Sent().size(), 1u);
     // Held above the highest: not sent, never approved by its author.
-    const std::int64_t held = Make({"95", 1.62, {"n1"}});
+    const std::int64_t held = Make(Request("95", 1.62, {"n1"}));
     EXPECT_EQ(Campaign(held)["state"], "held");
     EXPECT_EQ(Campaign(held)["held"][0]["bound"], "highest");
     EXPECT_TRUE(Sent(0ms).empty());
@@ -228,7 +239,7 @@ TEST_F(CampaignTest, HeldApprovedSupersededCancelledAndScheduled) {
     EXPECT_TRUE(Reply("n1", held, "ok"));
     EXPECT_EQ(Outcomes(held), std::vector<std::string>{"n1:applied"});
     // Later: not due before its time.
-    CampaignRequest later{"92", 1.31, {"s3"}};
+    CampaignRequest later = Request("92", 1.31, {"s3"});
     later.at = std::chrono::system_clock::now() + 1h;
     const std::int64_t scheduled = Make(later);
     EXPECT_EQ(Campaign(scheduled)["state"], "scheduled");
@@ -236,12 +247,12 @@ TEST_F(CampaignTest, HeldApprovedSupersededCancelledAndScheduled) {
     Db().Exec("UPDATE campaigns SET at = now() - interval '1 second' WHERE id = $1", {scheduled});
     EXPECT_EQ(Sent(), std::vector<std::string>{"s3:campaign-" + std::to_string(scheduled)});
     // The same request key makes no second campaign.
-    EXPECT_EQ(Make({"92", 1.32, {"s3"}}, "alice", "k1"), Make({"92", 1.32, {"s3"}}, "alice", "k1"));
+    EXPECT_EQ(Make(Request("92", 1.32, {"s3"}), "alice", "k1"), Make(Request("92", 1.32, {"s3"}), "alice", "k1"));
 }
 
 TEST_F(CampaignTest, AnOutcomeAnotherWorkerHoldsIsPassedOver) {
-    const std::int64_t id = Make({"95", 1.50, {"n1"}});
-    const std::int64_t other = Make({"92", 1.30, {"s3"}});
+    const std::int64_t id = Make(Request("95", 1.50, {"n1"}));
+    const std::int64_t other = Make(Request("92", 1.30, {"s3"}));
     Connection second(Url());
     Transaction holding(second);
     second.Exec("SELECT 1 FROM campaign_outcomes WHERE campaign = $1 FOR UPDATE", {id});
