@@ -34,9 +34,9 @@ std::optional<double> Number(const Result& result, int row, int column) {
 }  // namespace
 
 std::optional<std::string> LimitsProblem(const Limits& limits) {
-    for (const auto& [name, value] : {std::pair{"lowest", limits.lowest},
-                                      std::pair{"highest", limits.highest},
-                                      std::pair{"largest change", limits.largestChange}}) {
+    for (const auto& [name, value] :
+         {std::pair{"lowest", limits.lowest}, std::pair{"highest", limits.highest},
+          std::pair{"largest change", limits.largestChange}}) {
         if (value && !(std::isfinite(*value) && *value > 0))
             return std::string("the ") + name + " must be above 0, not " + Money(*value);
     }
@@ -137,14 +137,14 @@ std::vector<BrokenBound> BrokenBounds(const std::string& grade, const Limits& li
     std::vector<BrokenBound> broken;
     const std::string of = " of grade " + grade;
     if (limits.lowest && price < *limits.lowest - kSlack) {
-        broken.push_back({bound::kLowest, *limits.lowest, std::nullopt, std::nullopt,
-                          Money(price) + " is below the lowest price" + of + ", " +
-                              Money(*limits.lowest)});
+        broken.push_back(
+            {bound::kLowest, *limits.lowest, std::nullopt, std::nullopt,
+             Money(price) + " is below the lowest price" + of + ", " + Money(*limits.lowest)});
     }
     if (limits.highest && price > *limits.highest + kSlack) {
-        broken.push_back({bound::kHighest, *limits.highest, std::nullopt, std::nullopt,
-                          Money(price) + " is above the highest price" + of + ", " +
-                              Money(*limits.highest)});
+        broken.push_back(
+            {bound::kHighest, *limits.highest, std::nullopt, std::nullopt,
+             Money(price) + " is above the highest price" + of + ", " + Money(*limits.highest)});
     }
     if (limits.largestChange) {
         for (const auto& [station, now] : current) {

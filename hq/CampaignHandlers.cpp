@@ -126,9 +126,8 @@ void GetCampaigns(Context& context, const Call& call, Respond respond) {
         }
         before = key->get<std::int64_t>();
     }
-    std::vector<json> rows = context.pool.With([&](Connection& db) {
-        return CampaignList(db, before, static_cast<int>(limit) + 1);
-    });
+    std::vector<json> rows = context.pool.With(
+        [&](Connection& db) { return CampaignList(db, before, static_cast<int>(limit) + 1); });
     json next = nullptr;
     if (rows.size() > limit) {
         rows.resize(limit);
@@ -139,8 +138,7 @@ void GetCampaigns(Context& context, const Call& call, Respond respond) {
 
 void GetCampaign(Context& context, const Call& call, Respond respond) {
     const std::int64_t id = IdOf(call);
-    json campaign =
-        context.pool.With([&](Connection& db) { return CampaignJson(db, id, true); });
+    json campaign = context.pool.With([&](Connection& db) { return CampaignJson(db, id, true); });
     respond(campaign.is_null() ? NoCampaign(id) : JsonResponse(200, campaign));
 }
 

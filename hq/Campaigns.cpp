@@ -47,8 +47,8 @@ void AppendCampaignChanges(Connection& connection, std::vector<std::int64_t> ids
         {ArrayLiteral(ids)});
     std::vector<Change> changes;
     for (int row = 0; row < rows.Rows(); ++row)
-        changes.push_back({std::string(change_kind::kCampaign), std::nullopt,
-                           json::parse(rows.Text(row, 0))});
+        changes.push_back(
+            {std::string(change_kind::kCampaign), std::nullopt, json::parse(rows.Text(row, 0))});
     AppendChanges(connection, changes);
 }
 
@@ -140,11 +140,10 @@ ORDER BY s.id
             unknown.push_back(station);
     }
     if (!unknown.empty()) {
-        return CampaignRefusal{refusal::kUnknownStation, "the head office has never heard of " +
-                                                             std::string(unknown.size() > 1
-                                                                             ? "stations "
-                                                                             : "station ") +
-                                                             Listed(unknown)};
+        return CampaignRefusal{refusal::kUnknownStation,
+                               "the head office has never heard of " +
+                                   std::string(unknown.size() > 1 ? "stations " : "station ") +
+                                   Listed(unknown)};
     }
     if (candidates.empty()) {
         return CampaignRefusal{refusal::kNoTargets,
@@ -197,21 +196,20 @@ std::variant<std::int64_t, CampaignRefusal> CreateCampaign(Connection& connectio
     json held = json::array();
     for (const BrokenBound& broken : plan.held)
         held.push_back(ToJson(broken));
-    std::vector<Parameter> parameters = {request.grade,
-                                         forecourt::HeldPrice(request.price),
-                                         ArrayLiteral(request.stations),
-                                         ArrayLiteral(request.groups),
-                                         request.note,
-                                         held.dump(),
-                                         who,
-                                         key,
-                                         request.at ? Parameter(Since(*request.at))
-                                                    : Parameter(std::nullopt)};
+    std::vector<Parameter> parameters = {
+        request.grade,
+        forecourt::HeldPrice(request.price),
+        ArrayLiteral(request.stations),
+        ArrayLiteral(request.groups),
+        request.note,
+        held.dump(),
+        who,
+        key,
+        request.at ? Parameter(Since(*request.at)) : Parameter(std::nullopt)};
     const Result made = connection.Exec(
         "INSERT INTO campaigns (grade, price, stations, groups, note, held, created_by, "
         "request_key, at) VALUES ($1, $2, $3::text[], $4::text[], $5, $6::jsonb, $7, $8, " +
-            TimeParameter(9) +
-            ") ON CONFLICT (created_by, request_key) DO NOTHING RETURNING id",
+            TimeParameter(9) + ") ON CONFLICT (created_by, request_key) DO NOTHING RETURNING id",
         parameters);
     if (made.Rows() == 0) {
         // The same request, made at the same moment by another connection, which committed.
@@ -246,11 +244,11 @@ json CampaignJson(Connection& connection, std::int64_t id, bool outcomes) {
 
 std::vector<json> CampaignList(Connection& connection, std::optional<std::int64_t> before,
                                int limit) {
-    const Result rows = connection.Exec(
-        "SELECT " + std::string(kCampaignJson) +
-            " FROM campaign_states v WHERE $1::bigint IS NULL OR v.id < $1 "
-            "ORDER BY v.id DESC LIMIT $2",
-        {before, limit});
+    const Result rows =
+        connection.Exec("SELECT " + std::string(kCampaignJson) +
+                            " FROM campaign_states v WHERE $1::bigint IS NULL OR v.id < $1 "
+                            "ORDER BY v.id DESC LIMIT $2",
+                        {before, limit});
     std::vector<json> campaigns;
     for (int row = 0; row < rows.Rows(); ++row)
         campaigns.push_back(json::parse(rows.Text(row, 0)));
@@ -334,8 +332,8 @@ FOR UPDATE OF o SKIP LOCKED
         if (!taken.insert({grade, station}).second)
             continue;  // a newer campaign's goes instead, and supersedes this one below
         if (due.Boolean(row, 4)) {
-            sends.push_back({station, std::string(kCommandPrefix) + std::to_string(campaign),
-                             grade, std::stod(std::string(due.Text(row, 3)))});
+            sends.push_back({station, std::string(kCommandPrefix) + std::to_string(campaign), grade,
+                             std::stod(std::string(due.Text(row, 3)))});
             sentCampaigns.push_back(campaign);
             sentStations.push_back(station);
             sentGrades.push_back(grade);

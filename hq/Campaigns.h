@@ -112,8 +112,7 @@ struct DueReport {
     std::vector<PriceToSend> sends;
     bool changed = false;  // a campaign's change was added
 };
-DueReport DuePrices(Connection& connection, std::chrono::milliseconds resendAfter,
-                    int limit = 200);
+DueReport DuePrices(Connection& connection, std::chrono::milliseconds resendAfter, int limit = 200);
 
 // A station's reply on stations/{station}/replies, if it answers a campaign's command:
 // returns whether an outcome changed.

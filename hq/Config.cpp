@@ -125,14 +125,15 @@ void ReadBounds(SectionReader reader, HqConfig& config) {
         const std::string grade = dot == std::string::npos ? "" : key.name.substr(0, dot);
         const std::string bound = dot == std::string::npos ? "" : key.name.substr(dot + 1);
         Limits& limits = config.bounds.grades[grade];
-        std::optional<double>* value = bound == bound::kLowest    ? &limits.lowest
-                                       : bound == bound::kHighest ? &limits.highest
+        std::optional<double>* value = bound == bound::kLowest          ? &limits.lowest
+                                       : bound == bound::kHighest       ? &limits.highest
                                        : bound == bound::kLargestChange ? &limits.largestChange
                                                                         : nullptr;
         if (grade.empty() || value == nullptr) {
-            reader.Fail(key.line, "a bound is GRADE.lowest, GRADE.highest or "
-                                  "GRADE.largest-change (GRADE * for every grade), not " +
-                                      key.name);
+            reader.Fail(key.line,
+                        "a bound is GRADE.lowest, GRADE.highest or "
+                        "GRADE.largest-change (GRADE * for every grade), not " +
+                            key.name);
         }
         *value = reader.Decimal(key, 0.01, 99.99);
         for (const auto& [each, given] : config.bounds.grades) {

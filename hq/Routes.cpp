@@ -204,8 +204,9 @@ std::vector<Route> MakeRoutes() {
          .requestSchema = Ref("CampaignRequest"),
          .requestExample = CampaignExample(),
          .responses = {Ok("what the campaign would be", Ref("CampaignCheck")),
-                       Error(400, "refused: price-step, no-targets, unknown-station, "
-                                  "unknown-grade or bad-request")},
+                       Error(400,
+                             "refused: price-step, no-targets, unknown-station, "
+                             "unknown-grade or bad-request")},
          .handler = HandlerOf(handlers::CheckCampaign)},
         {.method = "POST",
          .path = "/api/v1/price-campaigns",
@@ -218,8 +219,9 @@ std::vector<Route> MakeRoutes() {
          .requestExample = CampaignExample(),
          .responses = {{201, "the campaign (the same one again for a repeated Idempotency-Key)",
                         "application/json", Ref("Campaign")},
-                       Error(400, "refused: price-step, no-targets, unknown-station, "
-                                  "unknown-grade or bad-request")},
+                       Error(400,
+                             "refused: price-step, no-targets, unknown-station, "
+                             "unknown-grade or bad-request")},
          .handler = HandlerOf(handlers::CreateCampaign)},
         {.method = "GET",
          .path = "/api/v1/price-campaigns",
@@ -248,8 +250,9 @@ std::vector<Route> MakeRoutes() {
          .parameters = {IdParameter("the campaign's id")},
          .requestSchema = Ref("EmptyRequest"),
          .responses = {Ok("the campaign, approved", Ref("Campaign")),
-                       Error(403, "own-campaign: its author may not approve it (or the role "
-                                  "may not approve)"),
+                       Error(403,
+                             "own-campaign: its author may not approve it (or the role "
+                             "may not approve)"),
                        Error(404, "no such campaign"),
                        Error(409, "not-held: it is not waiting for approval")},
          .handler = HandlerOf(handlers::ApproveCampaign)},

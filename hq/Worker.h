@@ -2,9 +2,9 @@
 // messages goes to the intake in one transaction; the stations it made ready are applied;
 // every station now and then too (what a dead worker left), with the health check and the
 // gaps due to be asked for, and the campaigns' price commands due. The stations' replies to
-// those are recorded as each batch is stored. Nothing the worker holds between calls matters but its
-// connection: the watermarks, the applied cursors and when each gap was last asked for are
-// all in PostgreSQL, so a worker killed at any instant is replaced by starting another.
+// those are recorded as each batch is stored. Nothing the worker holds between calls matters but
+// its connection: the watermarks, the applied cursors and when each gap was last asked for are all
+// in PostgreSQL, so a worker killed at any instant is replaced by starting another.
 #pragma once
 
 #include <chrono>

@@ -135,19 +135,34 @@ struct PlanCase {
 
 TEST_F(CampaignTest, PlansRefuseOrHoldByTheRules) {
     const PlanCase cases[] = {
-        {"a price the controllers cannot hold", Request("95", 1.505, {"n1"}), refusal::kPriceStep, {}, {}},
+        {"a price the controllers cannot hold",
+         Request("95", 1.505, {"n1"}),
+         refusal::kPriceStep,
+         {},
+         {}},
         {"above what they hold", Request("95", 100.00, {"n1"}), refusal::kPriceStep, {}, {}},
         {"no target", Request("95", 1.50), refusal::kNoTargets, {}, {}},
         {"a group nobody is in", Request("95", 1.50, {}, {"east"}), refusal::kNoTargets, {}, {}},
-        {"a station never heard of", Request("95", 1.50, {"n1", "zz"}), refusal::kUnknownStation, {}, {}},
-        {"a grade no target sells", Request("99", 1.50, {}, {"north"}), refusal::kUnknownGrade, {}, {}},
+        {"a station never heard of",
+         Request("95", 1.50, {"n1", "zz"}),
+         refusal::kUnknownStation,
+         {},
+         {}},
+        {"a grade no target sells",
+         Request("99", 1.50, {}, {"north"}),
+         refusal::kUnknownGrade,
+         {},
+         {}},
         {"a group's stations that sell the grade, and a named one that does not",
          Request("95", 1.50, {"s3"}, {"north"}),
          nullptr,
          {"n1", "n2", "s3"},
          {}},
-        {"a group's stations only where they sell it", Request("98", 1.50, {}, {"north", "south"}),
-         nullptr, {"n2"}, {}},
+        {"a group's stations only where they sell it",
+         Request("98", 1.50, {}, {"north", "south"}),
+         nullptr,
+         {"n2"},
+         {}},
         {"too far from the price event's 1.48, not the info's 1.50",
          Request("95", 1.54, {}, {"north"}),
          nullptr,
@@ -247,7 +262,8 @@ TEST_F(CampaignTest, HeldApprovedSupersededCancelledAndScheduled) {
     Db().Exec("UPDATE campaigns SET at = now() - interval '1 second' WHERE id = $1", {scheduled});
     EXPECT_EQ(Sent(), std::vector<std::string>{"s3:campaign-" + std::to_string(scheduled)});
     // The same request key makes no second campaign.
-    EXPECT_EQ(Make(Request("92", 1.32, {"s3"}), "alice", "k1"), Make(Request("92", 1.32, {"s3"}), "alice", "k1"));
+    EXPECT_EQ(Make(Request("92", 1.32, {"s3"}), "alice", "k1"),
+              Make(Request("92", 1.32, {"s3"}), "alice", "k1"));
 }
 
 TEST_F(CampaignTest, AnOutcomeAnotherWorkerHoldsIsPassedOver) {

@@ -14,12 +14,12 @@
 
 #include "hq/ChangeStream.h"
 #include "hq/Changes.h"
-#include "hq/OpenApi.h"
-#include "hq/Schemas.h"
-#include "http/JsonSchema.h"
 #include "hq/ConnectionPool.h"
+#include "hq/OpenApi.h"
 #include "hq/Schema.h"
+#include "hq/Schemas.h"
 #include "hq/Tokens.h"
+#include "http/JsonSchema.h"
 #include "http/Listener.h"
 #include "testing/HttpClient.h"
 #include "tests/hq/StoreFixture.h"
@@ -216,10 +216,9 @@ TEST_F(HqApiTest, CampaignRoutesAgainstEveryRoleAnswerAsDocumented) {
             const json& described = document["paths"][call.path][method]["responses"];
             const std::string status = std::to_string(response.status);
             ASSERT_TRUE(described.contains(status)) << call.target << " " << status;
-            const auto problem =
-                http::Validate(Body(response), described[status]["content"]["application/json"]
-                                                        ["schema"],
-                               document, SchemaFormats(), "answer");
+            const auto problem = http::Validate(
+                Body(response), described[status]["content"]["application/json"]["schema"],
+                document, SchemaFormats(), "answer");
             EXPECT_FALSE(problem) << call.target << " as " << role << ": " << *problem << "\n"
                                   << response.body;
         }
