@@ -46,7 +46,8 @@ CampaignRequest RequestOf(const Call& call) {
 }
 
 http::Response Refused(const CampaignRefusal& refusal) {
-    return ErrorResponse(400, refusal.code, refusal.message);
+    return ErrorResponse(refusal.code == refusal::kKeyReused ? 409 : 400, refusal.code,
+                         refusal.message);
 }
 
 http::Response NoCampaign(std::int64_t id) {

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <map>
 #include <set>
+#include <stdexcept>
 
 #include "bridge/Topics.h"
 #include "forecourt/PriceRule.h"
@@ -180,15 +181,30 @@ std::variant<std::int64_t, CampaignRefusal> CreateCampaign(Connection& connectio
     Transaction transaction(connection);
     const std::optional<std::string> key =
         requestKey.empty() ? std::nullopt : std::optional<std::string>(requestKey);
-    const auto earlier = [&]() -> std::optional<std::int64_t> {
+    // The campaign the same key made before: the same request answers with it, another one
+    // is refused, so that a reused key never passes for a campaign that was not made.
+    const auto earlier = [&]() -> std::optional<std::variant<std::int64_t, CampaignRefusal>> {
         if (!key)
             return std::nullopt;
         const Result found = connection.Exec(
-            "SELECT id FROM campaigns WHERE created_by = $1 AND request_key = $2", {who, key});
-        return found.Rows() ? std::optional(found.Integer(0, 0)) : std::nullopt;
+            "SELECT id, grade = $3 AND price = $4 AND stations = $5::text[] AND "
+            "groups = $6::text[] AND note IS NOT DISTINCT FROM $7 AND at IS NOT DISTINCT FROM " +
+                TimeParameter(8) + " FROM campaigns WHERE created_by = $1 AND request_key = $2",
+            {who, key, request.grade, forecourt::HeldPrice(request.price),
+             ArrayLiteral(request.stations), ArrayLiteral(request.groups), request.note,
+             request.at ? Parameter(Since(*request.at)) : Parameter(std::nullopt)});
+        if (found.Rows() == 0)
+            return std::nullopt;
+        if (!found.Boolean(0, 1)) {
+            return CampaignRefusal{refusal::kKeyReused,
+                                   "the Idempotency-Key made campaign " +
+                                       std::to_string(found.Integer(0, 0)) +
+                                       ", another request: send a new key for a new campaign"};
+        }
+        return found.Integer(0, 0);
     };
-    if (const auto id = earlier())
-        return *id;
+    if (auto made = earlier())
+        return std::move(*made);
     auto planned = PlanCampaign(connection, bounds, request);
     if (auto* refused = std::get_if<CampaignRefusal>(&planned))
         return std::move(*refused);
@@ -212,8 +228,10 @@ std::variant<std::int64_t, CampaignRefusal> CreateCampaign(Connection& connectio
             TimeParameter(9) + ") ON CONFLICT (created_by, request_key) DO NOTHING RETURNING id",
         parameters);
     if (made.Rows() == 0) {
-        // The same request, made at the same moment by another connection, which committed.
-        return earlier().value_or(0);
+        // The same key, used at the same moment by another connection, which committed.
+        if (auto made = earlier())
+            return std::move(*made);
+        throw std::runtime_error("a campaign's Idempotency-Key was taken and is gone");
     }
     const std::int64_t id = made.Integer(0, 0);
     connection.Exec(

@@ -56,6 +56,8 @@ inline constexpr char kPriceStep[] = "price-step";
 inline constexpr char kNoTargets[] = "no-targets";
 inline constexpr char kUnknownStation[] = "unknown-station";
 inline constexpr char kUnknownGrade[] = "unknown-grade";
+// Not a 400: the request is sound, but its Idempotency-Key made another campaign (409).
+inline constexpr char kKeyReused[] = "key-reused";
 }  // namespace refusal
 
 // What a campaign would be: its targets, the grade's bounds, each target's current price of
@@ -75,7 +77,8 @@ std::variant<CampaignPlan, CampaignRefusal> PlanCampaign(Connection& connection,
 nlohmann::json ToJson(const CampaignPlan& plan);
 
 // Makes the campaign and its outcomes in one transaction; returns its id. A repeat of the
-// same author's request key returns the campaign that key made.
+// same author's request key returns the campaign that key made, or refuses (key-reused) a
+// request other than the one that made it.
 std::variant<std::int64_t, CampaignRefusal> CreateCampaign(Connection& connection,
                                                            const ConfiguredBounds& bounds,
                                                            const CampaignRequest& request,

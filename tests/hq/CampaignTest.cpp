@@ -261,9 +261,13 @@ TEST_F(CampaignTest, HeldApprovedSupersededCancelledAndScheduled) {
     EXPECT_TRUE(Sent().empty());
     Db().Exec("UPDATE campaigns SET at = now() - interval '1 second' WHERE id = $1", {scheduled});
     EXPECT_EQ(Sent(), std::vector<std::string>{"s3:campaign-" + std::to_string(scheduled)});
-    // The same request key makes no second campaign.
+    // The same request key makes no second campaign, nor passes for another request's.
     EXPECT_EQ(Make(Request("92", 1.32, {"s3"}), "alice", "k1"),
               Make(Request("92", 1.32, {"s3"}), "alice", "k1"));
+    const auto reused = CreateCampaign(Db(), bounds_, Request("92", 1.33, {"s3"}), "alice", "k1");
+    ASSERT_TRUE(std::holds_alternative<CampaignRefusal>(reused));
+    EXPECT_EQ(std::get<CampaignRefusal>(reused).code, refusal::kKeyReused);
+    EXPECT_NE(Make(Request("92", 1.33, {"s3"}), "bob", "k1"), 0) << "the key is its author's";
 }
 
 TEST_F(CampaignTest, AnOutcomeAnotherWorkerHoldsIsPassedOver) {
