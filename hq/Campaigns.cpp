@@ -320,6 +320,8 @@ std::string PriceCommandText(const PriceToSend& send) {
 DueReport DuePrices(Connection& connection, std::chrono::milliseconds resendAfter, int limit) {
     Transaction transaction(connection);
     // Newest campaign first: of several due for a grade at a station, only the newest goes.
+    // An unreachable outcome is due only once its station is online: those of stations still
+    // away would otherwise fill every call's limit and hold back what can go.
     const Result due = connection.Exec(
         R"sql(
 SELECT o.campaign, o.station, c.grade, c.price::text, coalesce(s.status = 'online', false),
@@ -328,6 +330,7 @@ FROM campaign_outcomes o
 JOIN campaigns c ON c.id = o.campaign
 LEFT JOIN stations s ON s.id = o.station
 WHERE o.state IN ('pending', 'unreachable')
+  AND (o.state = 'pending' OR s.status = 'online')
   AND (o.next_send_at IS NULL OR o.next_send_at <= now())
   AND c.cancelled_at IS NULL
   AND (c.approved_at IS NOT NULL OR jsonb_array_length(c.held) = 0)

@@ -270,14 +270,24 @@ TEST_F(CampaignTest, HeldApprovedSupersededCancelledAndScheduled) {
     EXPECT_NE(Make(Request("92", 1.33, {"s3"}), "bob", "k1"), 0) << "the key is its author's";
 }
 
-TEST_F(CampaignTest, AnOutcomeAnotherWorkerHoldsIsPassedOver) {
+TEST_F(CampaignTest, NeitherAnotherWorkersOutcomeNorAnAbsentStationsHoldsBackTheRest) {
     const std::int64_t id = Make(Request("95", 1.50, {"n1"}));
     const std::int64_t other = Make(Request("92", 1.30, {"s3"}));
-    Connection second(Url());
-    Transaction holding(second);
-    second.Exec("SELECT 1 FROM campaign_outcomes WHERE campaign = $1 FOR UPDATE", {id});
-    // Not waited for: the other worker's row is its own.
-    EXPECT_EQ(Sent(), std::vector<std::string>{"s3:campaign-" + std::to_string(other)});
+    {
+        Connection second(Url());
+        Transaction holding(second);
+        second.Exec("SELECT 1 FROM campaign_outcomes WHERE campaign = $1 FOR UPDATE", {id});
+        // Not waited for: the other worker's row is its own.
+        EXPECT_EQ(Sent(), std::vector<std::string>{"s3:campaign-" + std::to_string(other)});
+    }
+    // One at a time, newest first: the offline station's outcome, once unreachable, no longer
+    // takes the place of the older one that can go.
+    const std::int64_t away = Make(Request("98", 1.60, {"n2"}));
+    EXPECT_TRUE(DuePrices(Db(), 60s, 1).sends.empty());
+    EXPECT_EQ(Outcomes(away), std::vector<std::string>{"n2:unreachable"});
+    const auto next = DuePrices(Db(), 60s, 1).sends;
+    ASSERT_EQ(next.size(), 1u);
+    EXPECT_EQ(next[0].id, "campaign-" + std::to_string(id));
 }
 
 }  // namespace

@@ -16,6 +16,7 @@
 #include "hq/Changes.h"
 #include "hq/ConnectionPool.h"
 #include "hq/OpenApi.h"
+#include "hq/Routes.h"
 #include "hq/Schema.h"
 #include "hq/Schemas.h"
 #include "hq/Tokens.h"
@@ -227,6 +228,17 @@ TEST_F(HqApiTest, CampaignRoutesAgainstEveryRoleAnswerAsDocumented) {
     const json heldOne = Body(Ask(*api_, "GET", "/api/v1/price-campaigns/3", token_["hq-viewer"]));
     EXPECT_EQ(heldOne["approvedBy"], "client-hq-admin");
     EXPECT_EQ(heldOne["held"].size(), 1u) << heldOne.dump();
+}
+
+// What the document shows a client to send is what the route takes.
+TEST(HqOpenApiTest, EveryRequestExampleIsValid) {
+    for (const http::Route& route : Routes()) {
+        if (route.requestSchema.is_null() || route.requestExample.is_null())
+            continue;
+        const auto problem = http::Validate(route.requestExample, route.requestSchema,
+                                            OpenApiDocument(), SchemaFormats(), "example");
+        EXPECT_FALSE(problem) << route.operationId << ": " << *problem;
+    }
 }
 
 TEST_F(HqApiTest, StationsShowTheirHealth) {
