@@ -40,10 +40,9 @@ constexpr char kOffice[] = "groups = south\nidentity.hq = backoffice\n";
 constexpr char kSilentPoint[] =
     "[grade 80]\nname = Test 80\nprice = 40.00\n"
     "[fuel-point 2]\nline = north\naddress = 9\nnozzles = 80\n";
-// The worker's lines after its [intake] timing: commands unanswered for 3 s are sent again,
-// and grade 95 is bounded.
-constexpr char kWorker[] =
-    "resend-after = 3\n[bounds]\n95.highest = 50.00\n*.largest-change = 5.00\n";
+// The workers send a command unanswered for 3 s again, and bound grade 95's price.
+constexpr char kResend[] = "resend-after = 3\n";
+constexpr char kBounds[] = "[bounds]\n95.highest = 50.00\n*.largest-change = 5.00\n";
 
 struct Chain {
     fuel::test::TemporaryDirectory dir;
@@ -103,7 +102,7 @@ class CampaignChainTest : public ::testing::Test {
     static void StartWorker(int which) {
         chain_->workers[which] =
             std::make_unique<HqProcess>(chain_->dir.Path(), "fuel-hq-" + std::to_string(which + 1),
-                                        *chain_->broker, chain_->database, kWorker);
+                                        *chain_->broker, chain_->database, kResend, kBounds);
     }
     static std::string Logs() {
         std::string logs;
