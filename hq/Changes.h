@@ -1,7 +1,8 @@
 // The chain's changes that live clients follow: a station's status, an alarm raised,
-// cleared or acknowledged. Each is a row of `changes` numbered in commit order, so that a
-// client that resumes after number N (an event stream's Last-Event-ID) misses none and sees
-// none twice; a notification on the channel kChangesChannel tells listeners there is more.
+// cleared or acknowledged, a price campaign's progress. Each is a row of `changes` numbered in
+// commit order, so that a client that resumes after number N (an event stream's Last-Event-ID)
+// misses none and sees none twice; a notification on the channel kChangesChannel tells listeners
+// there is more.
 #pragma once
 
 #include <cstdint>
@@ -21,6 +22,8 @@ inline constexpr std::string_view kChangesChannel = "hq_changes";
 namespace change_kind {
 inline constexpr std::string_view kStation = "station";  // {"station", "status", "since"}
 inline constexpr std::string_view kAlarm = "alarm";      // the alarm's row, as AlarmJson
+// A price campaign's state or an outcome changed: {"id", "state", "counts"}.
+inline constexpr std::string_view kCampaign = "campaign";
 }  // namespace change_kind
 
 struct Change {

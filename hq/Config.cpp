@@ -112,6 +112,35 @@ void ReadIntake(SectionReader reader, HqConfig& config) {
         config.applyEvery = Milliseconds(reader, *apply, 0.1, 86400);
     if (const auto health = reader.Take("health-every"))
         config.healthEvery = Milliseconds(reader, *health, 0.1, 86400);
+    if (const auto resend = reader.Take("resend-after"))
+        config.resendAfter = Milliseconds(reader, *resend, 0.1, 86400);
+    reader.Finish();
+}
+
+// GRADE.lowest, GRADE.highest, GRADE.largest-change; "*" for every grade.
+void ReadBounds(SectionReader reader, HqConfig& config) {
+    reader.RefuseName();
+    for (const Key& key : reader.TakeStartingWith("")) {
+        const auto dot = key.name.rfind('.');
+        const std::string grade = dot == std::string::npos ? "" : key.name.substr(0, dot);
+        const std::string bound = dot == std::string::npos ? "" : key.name.substr(dot + 1);
+        Limits& limits = config.bounds.grades[grade];
+        std::optional<double>* value = bound == bound::kLowest          ? &limits.lowest
+                                       : bound == bound::kHighest       ? &limits.highest
+                                       : bound == bound::kLargestChange ? &limits.largestChange
+                                                                        : nullptr;
+        if (grade.empty() || value == nullptr) {
+            reader.Fail(key.line,
+                        "a bound is GRADE.lowest, GRADE.highest or "
+                        "GRADE.largest-change (GRADE * for every grade), not " +
+                            key.name);
+        }
+        *value = reader.Decimal(key, 0.01, 99.99);
+        for (const auto& [each, given] : config.bounds.grades) {
+            if (const auto problem = LimitsProblem(config.bounds.For(each)))
+                reader.Fail(key.line, "grade " + each + ": " + *problem);
+        }
+    }
     reader.Finish();
 }
 
@@ -152,10 +181,13 @@ HqConfig LoadHqConfig(const std::filesystem::path& file, const std::string& data
             ReadIntake(std::move(reader), config);
         } else if (kind == "alarms") {
             ReadAlarms(std::move(reader), config);
+        } else if (kind == "bounds") {
+            ReadBounds(std::move(reader), config);
         } else {
             throw ConfigErrorAt(file, line,
                                 "unknown section [" + kind +
-                                    "]: the sections are [mqtt], [database], [intake], [alarms]");
+                                    "]: the sections are [mqtt], [database], [intake], "
+                                    "[alarms], [bounds]");
         }
     }
     if (!mqtt)

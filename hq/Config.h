@@ -29,10 +29,17 @@
 //                                             what follows its events is asked for
 //     apply-every = 5                         seconds between applying every station
 //     health-every = 10                       seconds between health checks
+//     resend-after = 30                       seconds a campaign's price command waits for
+//                                             its station's reply before it is sent again
 //
 //     [alarms]
 //     silent-after = 600                      seconds without a word from an online station
 //     offline-after = 1800                    seconds a station may stay offline
+//
+//     [bounds]
+//     95.lowest = 1.20                        a grade's price bounds (hq/Bounds.h): a campaign
+//     95.highest = 2.40                       outside them waits for a second administrator;
+//     *.largest-change = 0.15                 "*." for every grade, a grade's own keys win
 //
 // Relative paths are taken from the file's directory. Every key but url and connection has
 // its default. Mistakes are thrown as forecourt::ConfigError, "FILE:LINE: what".
@@ -44,6 +51,7 @@
 #include <string>
 
 #include "bridge/MqttClient.h"
+#include "hq/Bounds.h"
 
 namespace fuel::hq {
 
@@ -61,6 +69,8 @@ struct HqConfig {
     std::chrono::milliseconds healthEvery{10000};
     std::chrono::seconds silentAfter{600};
     std::chrono::seconds offlineAfter{1800};
+    std::chrono::milliseconds resendAfter{30000};
+    ConfiguredBounds bounds;
 };
 
 // The file's configuration; `database`, when not empty, instead of its [database] section

@@ -53,6 +53,7 @@ void Consumer::Start() {
     handed_.clear();
     lastHanded_ = false;
     outbox_.clear();
+    commandOutbox_.clear();
     const auto now = Clock::now();
     nextGapCheck_ = now + settings_.gapCheck;
     nextApply_ = now;  // what an earlier worker left unapplied, at once
@@ -166,9 +167,28 @@ void Consumer::Hand() {
 
 void Consumer::Publish() {
     std::vector<GapRequest> requests;
+    std::vector<StationCommand> commands;
     {
         const std::lock_guard lock(mutex_);
         requests.swap(outbox_);
+        commands.swap(commandOutbox_);
+    }
+    for (const StationCommand& command : commands) {
+        const auto sent =
+            client_ ? client_->Publish(
+                          bridge::StationCommandTopic(command.station, settings_.identity),
+                          command.payload, 1, false)
+                    : bridge::MqttClient::Sent{};
+        if (!sent) {
+            Log("price command to " + command.station + " not sent (" +
+                (sent.why.empty() ? std::string("no connection") : sent.why) +
+                "): sent again when it stays unanswered");
+            if (!client_ || sent.kind == bridge::MqttClient::Sent::Kind::Gone)
+                break;
+            continue;
+        }
+        ++counters_.priceCommands;
+        Log("sent " + command.station + " the price command " + command.payload);
     }
     for (const GapRequest& gap : requests) {
         const std::string id =
@@ -283,6 +303,20 @@ void Consumer::Periodic(Clock::time_point now) {
                     const std::lock_guard lock(mutex_);
                     outbox_.insert(outbox_.end(), std::make_move_iterator(gaps.begin()),
                                    std::make_move_iterator(gaps.end()));
+                }
+                Wake();
+            });
+            // Taken from the store as sent: one that does not go out is sent again when the
+            // store finds it unanswered.
+            Guard("prices", [&] {
+                std::vector<StationCommand> commands = store_.CommandsToSend();
+                if (commands.empty())
+                    return;
+                {
+                    const std::lock_guard lock(mutex_);
+                    commandOutbox_.insert(commandOutbox_.end(),
+                                          std::make_move_iterator(commands.begin()),
+                                          std::make_move_iterator(commands.end()));
                 }
                 Wake();
             });

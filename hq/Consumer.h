@@ -17,9 +17,10 @@
 // The stations that committed batches touched are applied (their derived tables) once
 // `applyTime` has passed since the first of them, so that under a heavy load one apply takes
 // the events of many batches; every station is applied now and then too, with the health
-// check and the gaps to ask for. All the store's calls come from the store's thread, one
+// check, the gaps to ask for and the campaigns' price commands
+// due. All the store's calls come from the store's thread, one
 // after the other, so that the store needs no lock of its own; what is to be published (the
-// replay requests) goes back to the connection's thread.
+// replay requests, the price commands) goes back to the connection's thread.
 #pragma once
 
 #include <atomic>
@@ -45,6 +46,13 @@ struct GapRequest {
     std::int64_t to = 0;
 };
 
+// A command to publish on the station's command topic (bridge::StationCommandTopic, the
+// consumer's identity last): a campaign's price, {"id", "grade", "price"}.
+struct StationCommand {
+    std::string station;
+    std::string payload;
+};
+
 // What the consumer hands its work to: the worker's database. Every call comes from the
 // consumer's thread; any may throw (the database gone), and is then tried again later.
 class ConsumerStore {
@@ -60,6 +68,8 @@ class ConsumerStore {
     // gap time.
     virtual std::vector<GapRequest> GapsToAsk() = 0;
     virtual void CheckHealth() = 0;
+    // The price commands due now, each taken by this worker alone and to be published.
+    virtual std::vector<StationCommand> CommandsToSend() { return {}; }
 };
 
 struct ConsumerSettings {
@@ -84,6 +94,7 @@ struct ConsumerCounters {
     std::atomic<std::uint64_t> stored{0};  // messages in committed batches
     std::atomic<std::uint64_t> storeFailures{0};
     std::atomic<std::uint64_t> replayRequests{0};
+    std::atomic<std::uint64_t> priceCommands{0};
     std::atomic<std::uint64_t> connections{0};
 };
 
@@ -133,12 +144,13 @@ class Consumer : private bridge::MqttClient::Listener {
 
     // Between the two threads, under mutex_: the batch the store takes next (one waits at
     // most, while the store commits the one before), whether no more will come, and the
-    // replay requests to publish.
+    // replay requests and price commands to publish.
     std::mutex mutex_;
     std::condition_variable storeWake_;
     std::vector<bridge::MqttMessage> handed_;
     bool lastHanded_ = false;
     std::vector<GapRequest> outbox_;
+    std::vector<StationCommand> commandOutbox_;
 
     // The connection's thread's own:
     std::unique_ptr<bridge::MqttClient> client_;

@@ -62,7 +62,7 @@ int Serve(const HqSettings& settings) {
     }
     ChangeStream changes(pool);
     changes.Start();
-    Api api(Context{{}, pool, tokens});
+    Api api(Context{{}, pool, tokens, config.bounds});
     http::ServerCounters counters;
     http::Listener listener(
         settings,
@@ -80,6 +80,7 @@ int Serve(const HqSettings& settings) {
     workerSettings.probeAfter = config.probeAfter;
     workerSettings.silentAfter = config.silentAfter;
     workerSettings.offlineAfter = config.offlineAfter;
+    workerSettings.resendAfter = config.resendAfter;
     workerSettings.changed = [&changes] { changes.Poke(); };
     workerSettings.log = [](const std::string& line) { Log(Priority::Notice, line); };
     Worker worker(workerSettings);
@@ -109,7 +110,8 @@ int Serve(const HqSettings& settings) {
     const ConsumerCounters& done = consumer.Counters();
     Log(Priority::Info, "stopped: " + std::to_string(done.stored.load()) + " messages stored in " +
                             std::to_string(done.batches.load()) + " batches, " +
-                            std::to_string(done.replayRequests.load()) + " replay requests");
+                            std::to_string(done.replayRequests.load()) + " replay requests, " +
+                            std::to_string(done.priceCommands.load()) + " price commands");
     return 0;
 }
 

@@ -7,6 +7,7 @@
 #include "hq/ConnectionPool.h"
 #include "hq/Health.h"
 #include "hq/OpenApi.h"
+#include "hq/Paging.h"
 #include "hq/Roles.h"
 #include "hq/Time.h"
 #include "http/Pipeline.h"
@@ -35,12 +36,6 @@ std::optional<http::Time> TimeOf(const Call& call, const char* name) {
     return text ? http::ParseTime(*text) : std::nullopt;
 }
 
-std::size_t LimitOf(const Call& call) {
-    return call.parameters.contains("limit")
-               ? static_cast<std::size_t>(call.parameters.at("limit").get<std::int64_t>())
-               : 100;
-}
-
 json TextOrNull(const Result& result, int row, int column) {
     const auto text = result.OptionalText(row, column);
     return text ? json(*text) : json(nullptr);
@@ -49,74 +44,6 @@ json TextOrNull(const Result& result, int row, int column) {
 // numeric's text as a JSON number, digits as PostgreSQL wrote them.
 json Decimal(const Result& result, int row, int column) {
     return json::parse(result.Text(row, column));
-}
-
-std::string Escaped(std::string_view text) {
-    static constexpr char kHex[] = "0123456789ABCDEF";
-    std::string out;
-    for (const char c : text) {
-        const auto byte = static_cast<unsigned char>(c);
-        if ((byte >= 'A' && byte <= 'Z') || (byte >= 'a' && byte <= 'z') ||
-            (byte >= '0' && byte <= '9') || c == '-' || c == '_' || c == '.' || c == '~') {
-            out += c;
-        } else {
-            out += '%';
-            out += kHex[byte >> 4];
-            out += kHex[byte & 15];
-        }
-    }
-    return out;
-}
-
-// The request's own path with its query, the cursor replaced.
-std::string NextLink(const Call& call, const std::string& cursor) {
-    const auto target = http::ParseTarget(call.request.target);
-    std::string link = target ? target->path : "";
-    char separator = '?';
-    if (target) {
-        for (const auto& [name, value] : target->query) {
-            if (name == "cursor")
-                continue;
-            link += separator + Escaped(name) + "=" + Escaped(value);
-            separator = '&';
-        }
-    }
-    return link + separator + "cursor=" + Escaped(cursor);
-}
-
-// A cursor is the last row's key as JSON, in hex: opaque to clients, safe in a URL, and
-// read back only as the values it must hold.
-std::string EncodeCursor(const json& key) {
-    static constexpr char kHex[] = "0123456789abcdef";
-    std::string out;
-    for (const unsigned char c : key.dump()) {
-        out += kHex[c >> 4];
-        out += kHex[c & 15];
-    }
-    return out;
-}
-
-std::optional<json> DecodeCursor(const std::string& cursor) {
-    if (cursor.size() % 2 != 0)
-        return std::nullopt;
-    std::string text;
-    for (std::size_t i = 0; i < cursor.size(); i += 2) {
-        int value = 0;
-        for (const char c : {cursor[i], cursor[i + 1]}) {
-            value *= 16;
-            if (c >= '0' && c <= '9')
-                value += c - '0';
-            else if (c >= 'a' && c <= 'f')
-                value += c - 'a' + 10;
-            else
-                return std::nullopt;
-        }
-        text += static_cast<char>(value);
-    }
-    json key = json::parse(text, nullptr, false);
-    if (key.is_discarded())
-        return std::nullopt;
-    return key;
 }
 
 // A statement's parameters, numbered as they are added.

@@ -16,6 +16,15 @@ void GetSales(Context& context, const Call& call, Respond respond);
 void GetSalesReport(Context& context, const Call& call, Respond respond);
 void GetAlarms(Context& context, const Call& call, Respond respond);
 void AcknowledgeAlarm(Context& context, const Call& call, Respond respond);
+// Price campaigns and the grades' bounds (CampaignHandlers.cpp).
+void GetPriceBounds(Context& context, const Call& call, Respond respond);
+void SetPriceBounds(Context& context, const Call& call, Respond respond);
+void CheckCampaign(Context& context, const Call& call, Respond respond);
+void CreateCampaign(Context& context, const Call& call, Respond respond);
+void GetCampaigns(Context& context, const Call& call, Respond respond);
+void GetCampaign(Context& context, const Call& call, Respond respond);
+void ApproveCampaign(Context& context, const Call& call, Respond respond);
+void CancelCampaign(Context& context, const Call& call, Respond respond);
 void Changes(Context& context, const Call& call, Respond respond);
 void OpenApi(Context& context, const Call& call, Respond respond);
 void Health(Context& context, const Call& call, Respond respond);

@@ -153,8 +153,9 @@ std::string HelpText() {
         "\nConfiguration:\n"
         "  [mqtt] url, client-id, user, password, ca, certificate, key, keepalive, share,\n"
         "  identity, session-expiry; [database] connection; [intake] batch-size, batch-time,\n"
-        "  gap-time, probe-after, apply-every, health-every; [alarms] silent-after,\n"
-        "  offline-after.\n"
+        "  gap-time, probe-after, apply-every, health-every, resend-after; [alarms]\n"
+        "  silent-after, offline-after; [bounds] GRADE.lowest, GRADE.highest,\n"
+        "  GRADE.largest-change (GRADE * for every grade).\n"
         "  See fuel-hq(8).\n";
     return text;
 }

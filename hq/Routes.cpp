@@ -50,6 +50,32 @@ Parameter CursorParameter() {
                  "read on after the page that gave it: its next link carries it");
 }
 
+Parameter IdParameter(std::string description) {
+    return {.name = "id",
+            .in = Parameter::In::Path,
+            .schema = {{"type", "integer"}, {"minimum", 1}},
+            .description = std::move(description),
+            .example = 1};
+}
+
+Parameter GradeParameter() {
+    return {.name = "grade",
+            .in = Parameter::In::Path,
+            .required = true,
+            .schema = {{"type", "string"}, {"minLength", 1}, {"maxLength", 32}},
+            .description = "the grade's code",
+            .example = "95"};
+}
+
+json CampaignExample() {
+    return {{"grade", "95"},
+            {"price", 1.52},
+            {"stations", {"north-17"}},
+            {"groups", {"north"}},
+            {"at", "2026-12-10T18:00:00Z"},
+            {"note", "winter prices"}};
+}
+
 DocumentedResponse Ok(const std::string& description, json schema) {
     return {200, description, "application/json", std::move(schema)};
 }
@@ -150,10 +176,105 @@ std::vector<Route> MakeRoutes() {
                        Error(404, "no such alarm")},
          .handler = HandlerOf(handlers::AcknowledgeAlarm)},
         {.method = "GET",
+         .path = "/api/v1/price-bounds",
+         .operationId = "getPriceBounds",
+         .summary = "read each grade's price bounds (lowest, highest, largest change) and where "
+                    "they come from: the configuration, or an administrator",
+         .permission = Needs(kRead),
+         .responses = {Ok("every grade with bounds or sold by a station", Ref("PriceBoundsList"))},
+         .handler = HandlerOf(handlers::GetPriceBounds)},
+        {.method = "PUT",
+         .path = "/api/v1/price-bounds/{grade}",
+         .operationId = "setPriceBounds",
+         .summary = "set a grade's price bounds; they replace the configuration's for that grade",
+         .permission = Needs(kSetBounds),
+         .changes = true,
+         .parameters = {GradeParameter()},
+         .requestSchema = Ref("PriceBoundsRequest"),
+         .requestExample = {{"lowest", 1.2}, {"highest", 2.2}, {"largestChange", 0.15}},
+         .responses = {Ok("the grade's bounds", Ref("PriceBounds")),
+                       Error(400, "a bound not above 0, the lowest above the highest, or *")},
+         .handler = HandlerOf(handlers::SetPriceBounds)},
+        {.method = "POST",
+         .path = "/api/v1/price-campaigns/check",
+         .operationId = "checkPriceCampaign",
+         .summary = "check a campaign without making it: its targets, their current prices, the "
+                    "grade's bounds and what it would be held for",
+         .permission = Needs(kPrice),
+         .requestSchema = Ref("CampaignRequest"),
+         .requestExample = CampaignExample(),
+         .responses = {Ok("what the campaign would be", Ref("CampaignCheck")),
+                       Error(400,
+                             "refused: price-step, no-targets, unknown-station, "
+                             "unknown-grade or bad-request")},
+         .handler = HandlerOf(handlers::CheckCampaign)},
+        {.method = "POST",
+         .path = "/api/v1/price-campaigns",
+         .operationId = "createPriceCampaign",
+         .summary = "send a grade's price to stations and groups, at once or at a set time; held "
+                    "for a second administrator's approval when it breaks a bound",
+         .permission = Needs(kPrice),
+         .changes = true,
+         .requestSchema = Ref("CampaignRequest"),
+         .requestExample = CampaignExample(),
+         .responses = {{201, "the campaign (the same one again for a repeated Idempotency-Key)",
+                        "application/json", Ref("Campaign")},
+                       Error(400,
+                             "refused: price-step, no-targets, unknown-station, "
+                             "unknown-grade or bad-request")},
+         .handler = HandlerOf(handlers::CreateCampaign)},
+        {.method = "GET",
+         .path = "/api/v1/price-campaigns",
+         .operationId = "getPriceCampaigns",
+         .summary = "list campaigns with their counts, newest first",
+         .permission = Needs(kRead),
+         .parameters = {LimitParameter(), CursorParameter()},
+         .responses = {Ok("a page of campaigns, and the link to the next", Ref("CampaignsPage")),
+                       Error(400, "a cursor that is not one of ours")},
+         .handler = HandlerOf(handlers::GetCampaigns)},
+        {.method = "GET",
+         .path = "/api/v1/price-campaigns/{id}",
+         .operationId = "getPriceCampaign",
+         .summary = "read a campaign with each station's outcome",
+         .permission = Needs(kRead),
+         .parameters = {IdParameter("the campaign's id")},
+         .responses = {Ok("the campaign", Ref("Campaign")), Error(404, "no such campaign")},
+         .handler = HandlerOf(handlers::GetCampaign)},
+        {.method = "POST",
+         .path = "/api/v1/price-campaigns/{id}/approve",
+         .operationId = "approvePriceCampaign",
+         .summary = "approve a campaign held by its bounds: it is sent when due; never by its "
+                    "author",
+         .permission = Needs(kApprove),
+         .changes = true,
+         .parameters = {IdParameter("the campaign's id")},
+         .requestSchema = Ref("EmptyRequest"),
+         .responses = {Ok("the campaign, approved", Ref("Campaign")),
+                       Error(403,
+                             "own-campaign: its author may not approve it (or the role "
+                             "may not approve)"),
+                       Error(404, "no such campaign"),
+                       Error(409, "not-held: it is not waiting for approval")},
+         .handler = HandlerOf(handlers::ApproveCampaign)},
+        {.method = "POST",
+         .path = "/api/v1/price-campaigns/{id}/cancel",
+         .operationId = "cancelPriceCampaign",
+         .summary = "cancel what a campaign has not yet sent or had answered: those stations' "
+                    "outcomes become cancelled",
+         .permission = Needs(kPrice),
+         .changes = true,
+         .parameters = {IdParameter("the campaign's id")},
+         .requestSchema = Ref("EmptyRequest"),
+         .responses = {Ok("the campaign, cancelled", Ref("Campaign")),
+                       Error(404, "no such campaign"),
+                       Error(409, "finished: every station has answered")},
+         .handler = HandlerOf(handlers::CancelCampaign)},
+        {.method = "GET",
          .path = "/api/v1/changes",
          .operationId = "changes",
          .summary = "the chain's changes (a station's status, an alarm raised, cleared or "
-                    "acknowledged) as Server-Sent Events: id, event (the kind), data",
+                    "acknowledged, a price campaign's progress) as Server-Sent Events: id, event "
+                    "(the kind), data",
          .permission = Needs(kRead),
          .transport = http::Transport::ServerSentEvents,
          .parameters = {Query("since", {{"type", "integer"}, {"minimum", 0}},

@@ -5,6 +5,7 @@
 
 #include <vector>
 
+#include "hq/Bounds.h"
 #include "http/Routes.h"
 
 namespace fuel::hq {
@@ -15,6 +16,7 @@ class Tokens;
 struct Context : http::HandlerContext {
     ConnectionPool& pool;  // the API's connections
     Tokens& tokens;
+    ConfiguredBounds bounds;  // hq.ini's [bounds]
 };
 
 // Made once.

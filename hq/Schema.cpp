@@ -191,9 +191,82 @@ CREATE FUNCTION hq_time_text(value timestamptz) RETURNS text
     RETURN to_char(value AT TIME ZONE 'UTC', 'YYYY-MM-DD"T"HH24:MI:SS.MS"Z"');
 )sql";
 
+// Price campaigns: a price for a grade at a fixed set of stations, once or at a set time,
+// with each station's outcome; and the bounds an administrator sets, which win over the
+// configuration's for their grade.
+constexpr std::string_view kVersion3 = R"sql(
+CREATE TABLE price_bounds (
+    grade text PRIMARY KEY,
+    lowest numeric,                      -- NULL: no such bound
+    highest numeric,
+    largest_change numeric,              -- from a station's current price, either way
+    set_by text NOT NULL,
+    set_at timestamptz NOT NULL DEFAULT now()
+);
+
+CREATE TABLE campaigns (
+    id bigserial PRIMARY KEY,
+    grade text NOT NULL,
+    price numeric NOT NULL,
+    stations text[] NOT NULL DEFAULT '{}', -- as asked
+    groups text[] NOT NULL DEFAULT '{}',   -- as asked
+    at timestamptz,                      -- when it takes effect; NULL: at once
+    note text,
+    held jsonb NOT NULL DEFAULT '[]',    -- the bounds it broke: sent only once approved
+    created_by text NOT NULL,
+    created_at timestamptz NOT NULL DEFAULT now(),
+    request_key text,                    -- the creator's Idempotency-Key: a repeat makes none
+    approved_by text,
+    approved_at timestamptz,
+    cancelled_by text,
+    cancelled_at timestamptz,
+    UNIQUE (created_by, request_key)
+);
+
+-- Each target station's answer. A row is due to be sent while it is pending or unreachable
+-- and its next_send_at has come (NULL: at once); the worker that sends it takes the row's
+-- lock (SKIP LOCKED, so several workers share them) and sets when to send it again.
+CREATE TABLE campaign_outcomes (
+    campaign bigint NOT NULL REFERENCES campaigns,
+    station text NOT NULL,
+    state text NOT NULL DEFAULT 'pending' CHECK (state IN ('pending', 'applied', 'failed',
+        'unreachable', 'superseded', 'cancelled')),
+    reason text,
+    message text,
+    sent_at timestamptz,                 -- last sent
+    next_send_at timestamptz,            -- sent again then, if no answer came
+    answered_at timestamptz,
+    attempts integer NOT NULL DEFAULT 0,
+    PRIMARY KEY (campaign, station)
+);
+CREATE INDEX campaign_outcomes_open ON campaign_outcomes (campaign)
+    WHERE state IN ('pending', 'unreachable');
+CREATE INDEX campaign_outcomes_station ON campaign_outcomes (station, campaign);
+
+-- A campaign with its state and counts, made in one place for the API and the change stream.
+CREATE VIEW campaign_states AS
+SELECT c.*,
+    jsonb_build_object(
+        'pending', count(o.station) FILTER (WHERE o.state = 'pending'),
+        'applied', count(o.station) FILTER (WHERE o.state = 'applied'),
+        'failed', count(o.station) FILTER (WHERE o.state = 'failed'),
+        'unreachable', count(o.station) FILTER (WHERE o.state = 'unreachable'),
+        'superseded', count(o.station) FILTER (WHERE o.state = 'superseded'),
+        'cancelled', count(o.station) FILTER (WHERE o.state = 'cancelled')) AS counts,
+    CASE WHEN c.cancelled_at IS NOT NULL THEN 'cancelled'
+         WHEN jsonb_array_length(c.held) > 0 AND c.approved_at IS NULL THEN 'held'
+         WHEN c.at > now() THEN 'scheduled'
+         WHEN count(o.station) FILTER (WHERE o.state IN ('pending', 'unreachable')) > 0
+             THEN 'sending'
+         ELSE 'done' END AS state
+FROM campaigns c LEFT JOIN campaign_outcomes o ON o.campaign = c.id
+GROUP BY c.id;
+)sql";
+
 constexpr Migration kMigrations[] = {
     {1, "stations, events, derived tables, alarms, tokens, changes", kVersion1},
     {2, "reading the derived tables' values from events, writing times", kVersion2},
+    {3, "price campaigns, their stations' outcomes, the grades' price bounds", kVersion3},
 };
 
 constexpr std::string_view kLedger = R"sql(

@@ -152,6 +152,129 @@ constexpr const char* kSchemas = R"json({
       "next": {"type": ["string", "null"]}
     }
   },
+  "Money": {"type": "number", "description": "a price, in the stations' money"},
+  "OptionalMoney": {"type": ["number", "null"], "description": "null: no such bound"},
+  "PriceBounds": {
+    "type": "object", "additionalProperties": false,
+    "required": ["grade", "lowest", "highest", "largestChange", "source", "setBy", "setAt"],
+    "properties": {
+      "grade": {"type": "string"},
+      "lowest": {"$ref": "#/components/schemas/OptionalMoney"},
+      "highest": {"$ref": "#/components/schemas/OptionalMoney"},
+      "largestChange": {"$ref": "#/components/schemas/OptionalMoney",
+                        "description": "from a station's current price of the grade, either way"},
+      "source": {"enum": ["configuration", "admin"],
+                 "description": "hq.ini's [bounds], or an administrator's, which wins"},
+      "setBy": {"type": ["string", "null"]},
+      "setAt": {"$ref": "#/components/schemas/OptionalTime"}
+    }
+  },
+  "PriceBoundsList": {
+    "type": "object", "additionalProperties": false, "required": ["bounds"],
+    "properties": {"bounds": {"type": "array", "items": {"$ref": "#/components/schemas/PriceBounds"}}}
+  },
+  "PriceBoundsRequest": {
+    "type": "object", "additionalProperties": false,
+    "description": "a bound left out or null: no such bound",
+    "properties": {
+      "lowest": {"$ref": "#/components/schemas/OptionalMoney"},
+      "highest": {"$ref": "#/components/schemas/OptionalMoney"},
+      "largestChange": {"$ref": "#/components/schemas/OptionalMoney"}
+    }
+  },
+  "CampaignRequest": {
+    "type": "object", "additionalProperties": false, "required": ["grade", "price"],
+    "description": "stations and groups: at least one target in all",
+    "properties": {
+      "grade": {"type": "string", "minLength": 1, "maxLength": 32},
+      "price": {"type": "number",
+                "description": "a whole number of hundredths from 0.01 to 99.99"},
+      "stations": {"type": "array", "maxItems": 10000,
+                   "items": {"type": "string", "minLength": 1, "maxLength": 128}},
+      "groups": {"type": "array", "maxItems": 1000,
+                 "items": {"type": "string", "minLength": 1, "maxLength": 128}},
+      "at": {"$ref": "#/components/schemas/Time",
+             "description": "when it takes effect; left out: at once"},
+      "note": {"type": "string", "maxLength": 2000}
+    }
+  },
+  "HeldBound": {
+    "type": "object", "additionalProperties": false, "required": ["bound", "limit", "message"],
+    "properties": {
+      "bound": {"enum": ["lowest", "highest", "largest-change"]},
+      "limit": {"type": "number"},
+      "station": {"type": "string", "description": "for largest-change"},
+      "current": {"type": "number", "description": "for largest-change: the station's price"},
+      "message": {"type": "string"}
+    }
+  },
+  "CampaignCheck": {
+    "type": "object", "additionalProperties": false,
+    "required": ["targets", "held", "bounds", "current"],
+    "properties": {
+      "targets": {"type": "array", "items": {"type": "string"}},
+      "held": {"type": "array", "items": {"$ref": "#/components/schemas/HeldBound"}},
+      "bounds": {"$ref": "#/components/schemas/PriceBounds"},
+      "current": {"type": "object", "additionalProperties": {"type": ["number", "null"]},
+                  "description": "each target's price of the grade as last known; null: none"}
+    }
+  },
+  "CampaignCounts": {
+    "type": "object", "additionalProperties": false,
+    "required": ["pending", "applied", "failed", "unreachable", "superseded", "cancelled"],
+    "properties": {
+      "pending": {"type": "integer"}, "applied": {"type": "integer"},
+      "failed": {"type": "integer"}, "unreachable": {"type": "integer"},
+      "superseded": {"type": "integer"}, "cancelled": {"type": "integer"}
+    }
+  },
+  "CampaignOutcome": {
+    "type": "object", "additionalProperties": false,
+    "required": ["station", "state", "reason", "message", "sentAt", "answeredAt", "attempts"],
+    "properties": {
+      "station": {"type": "string"},
+      "state": {"enum": ["pending", "applied", "failed", "unreachable", "superseded", "cancelled"]},
+      "reason": {"type": ["string", "null"], "description": "the station's, when failed"},
+      "message": {"type": ["string", "null"]},
+      "sentAt": {"$ref": "#/components/schemas/OptionalTime"},
+      "answeredAt": {"$ref": "#/components/schemas/OptionalTime"},
+      "attempts": {"type": "integer", "description": "times the command was sent"}
+    }
+  },
+  "Campaign": {
+    "type": "object", "additionalProperties": false,
+    "required": ["id", "commandId", "grade", "price", "stations", "groups", "at", "note", "state",
+                 "createdBy", "createdAt", "approvedBy", "approvedAt", "cancelledBy",
+                 "cancelledAt", "held", "counts"],
+    "properties": {
+      "id": {"type": "integer"},
+      "commandId": {"type": "string", "description": "the price command's id at the stations"},
+      "grade": {"type": "string"},
+      "price": {"$ref": "#/components/schemas/Money"},
+      "stations": {"type": "array", "items": {"type": "string"}},
+      "groups": {"type": "array", "items": {"type": "string"}},
+      "at": {"$ref": "#/components/schemas/OptionalTime"},
+      "note": {"type": ["string", "null"]},
+      "state": {"enum": ["held", "scheduled", "sending", "done", "cancelled"]},
+      "createdBy": {"type": "string"},
+      "createdAt": {"$ref": "#/components/schemas/Time"},
+      "approvedBy": {"type": ["string", "null"]},
+      "approvedAt": {"$ref": "#/components/schemas/OptionalTime"},
+      "cancelledBy": {"type": ["string", "null"]},
+      "cancelledAt": {"$ref": "#/components/schemas/OptionalTime"},
+      "held": {"type": "array", "items": {"$ref": "#/components/schemas/HeldBound"}},
+      "counts": {"$ref": "#/components/schemas/CampaignCounts"},
+      "outcomes": {"type": "array", "items": {"$ref": "#/components/schemas/CampaignOutcome"},
+                   "description": "by station; not in lists"}
+    }
+  },
+  "CampaignsPage": {
+    "type": "object", "additionalProperties": false, "required": ["campaigns", "next"],
+    "properties": {
+      "campaigns": {"type": "array", "items": {"$ref": "#/components/schemas/Campaign"}},
+      "next": {"type": ["string", "null"]}
+    }
+  },
   "EmptyRequest": {"type": "object", "additionalProperties": false, "properties": {}},
   "Health": {
     "type": "object", "additionalProperties": false, "required": ["status", "database"],

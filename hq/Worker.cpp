@@ -8,6 +8,7 @@
 #include "bridge/Topics.h"
 
 #include "hq/Apply.h"
+#include "hq/Campaigns.h"
 #include "hq/Database.h"
 #include "hq/Health.h"
 #include "hq/Intake.h"
@@ -94,6 +95,16 @@ std::vector<std::string> Worker::Store(const std::vector<bridge::MqttMessage>& b
         changed = changed || lost > 0;
         ready.push_back(notKept->station);
     }
+    // Every worker takes every reply: the first records a campaign's outcome, the others
+    // find it recorded.
+    for (const bridge::MqttMessage& message : batch) {
+        const auto topic = bridge::ParseStationTopic(message.topic);
+        if (!topic || message.topic != bridge::ReplyTopic(topic->station))
+            continue;
+        const auto reply = nlohmann::json::parse(message.payload, nullptr, false);
+        if (With([&](Connection& db) { return RecordPriceReply(db, topic->station, reply); }))
+            changed = true;
+    }
     if (changed)
         Changed();
     std::sort(ready.begin(), ready.end());
@@ -135,6 +146,17 @@ std::vector<GapRequest> Worker::GapsToAsk() {
     for (const Gap& probe : probes)
         requests.push_back({probe.station, probe.from, probe.from + most - 1});
     return requests;
+}
+
+std::vector<StationCommand> Worker::CommandsToSend() {
+    const DueReport due =
+        With([&](Connection& db) { return DuePrices(db, settings_.resendAfter); });
+    if (due.changed)
+        Changed();
+    std::vector<StationCommand> commands;
+    for (const PriceToSend& send : due.sends)
+        commands.push_back({send.station, PriceCommandText(send)});
+    return commands;
 }
 
 void Worker::CheckHealth() {

@@ -1,9 +1,10 @@
 // The worker's store: what the consumer brings, taken through the database alone. A batch of
 // messages goes to the intake in one transaction; the stations it made ready are applied;
 // every station now and then too (what a dead worker left), with the health check and the
-// gaps due to be asked for. Nothing the worker holds between calls matters but its
-// connection: the watermarks, the applied cursors and when each gap was last asked for are
-// all in PostgreSQL, so a worker killed at any instant is replaced by starting another.
+// gaps due to be asked for, and the campaigns' price commands due. The stations' replies to
+// those are recorded as each batch is stored. Nothing the worker holds between calls matters but
+// its connection: the watermarks, the applied cursors and when each gap was last asked for are all
+// in PostgreSQL, so a worker killed at any instant is replaced by starting another.
 #pragma once
 
 #include <chrono>
@@ -25,6 +26,8 @@ struct WorkerSettings {
     std::chrono::milliseconds probeAfter{300000};
     std::chrono::seconds silentAfter{600};
     std::chrono::seconds offlineAfter{1800};
+    // A campaign's price command unanswered this long is sent again.
+    std::chrono::milliseconds resendAfter{30000};
     // A change for the live stream may have been added (a status, an alarm).
     std::function<void()> changed;
     std::function<void(const std::string&)> log;
@@ -42,6 +45,7 @@ class Worker : public ConsumerStore {
     void Apply(const std::vector<std::string>& stations) override;
     std::vector<GapRequest> GapsToAsk() override;
     void CheckHealth() override;
+    std::vector<StationCommand> CommandsToSend() override;
 
   private:
     // The connection, made again when the last one was lost; work that lost it throws, and

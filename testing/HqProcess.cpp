@@ -18,7 +18,8 @@ HqProcess::HqProcess(const std::filesystem::path& dir, const std::string& name,
     const std::filesystem::path config = dir / (name + ".ini");
     std::ofstream(config) << "[mqtt]\nurl = " << setup.brokerUrl << "\nclient-id = " << name
                           << "\nidentity = " << setup.identity << "\n"
-                          << (setup.intake.empty() ? "" : "[intake]\n" + setup.intake);
+                          << (setup.intake.empty() ? "" : "[intake]\n" + setup.intake)
+                          << setup.sections;
     child_ = std::make_unique<ChildProcess>(
         setup.program,
         std::vector<std::string>{"--config", config.string(), "--database", setup.database,

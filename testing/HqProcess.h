@@ -23,6 +23,8 @@ struct HqWorkerSetup {
     std::string identity = "hq";      // the replay commands' last topic level
     // The [intake] section's lines ("batch-time = 0.02\n..."); empty: its defaults.
     std::string intake{};
+    // Whole sections after it ("[bounds]\n95.highest = 2.40\n").
+    std::string sections{};
 };
 
 class HqProcess {

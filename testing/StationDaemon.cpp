@@ -74,7 +74,11 @@ void StationDaemon::Kill() {
 }
 
 Sequence StationDaemon::LastSequence() {
-    return Get("/api/v1/forecourt")["sequence"];
+    return Forecourt()["sequence"];
+}
+
+json StationDaemon::Forecourt() {
+    return Get("/api/v1/forecourt");
 }
 
 void StationDaemon::Fill(double litres) {

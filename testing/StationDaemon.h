@@ -46,6 +46,8 @@ class StationDaemon {
     const std::string& Id() const { return id_; }
     // The journal's last event, as the API tells it.
     forecourt::Sequence LastSequence();
+    // The forecourt as the API shows it: {"fuelPoints", "grades", "sequence"}.
+    nlohmann::json Forecourt();
     // One fill on fuel point 1: authorised, its sale waited for on the event stream, cleared.
     void Fill(double litres);
     // Closes and opens fuel point 1 by turns: one journal event each.

@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <future>
 #include <map>
 #include <set>
@@ -14,8 +15,12 @@
 #include "hq/ChangeStream.h"
 #include "hq/Changes.h"
 #include "hq/ConnectionPool.h"
+#include "hq/OpenApi.h"
+#include "hq/Routes.h"
 #include "hq/Schema.h"
+#include "hq/Schemas.h"
 #include "hq/Tokens.h"
+#include "http/JsonSchema.h"
 #include "http/Listener.h"
 #include "testing/HttpClient.h"
 #include "tests/hq/StoreFixture.h"
@@ -60,7 +65,7 @@ class HqApiTest : public StoreTest {
         tokens_ = std::make_unique<Tokens>(*pool_);
         for (const char* role : {"hq-viewer", "hq-pricing", "hq-admin"})
             token_[role] = tokens_->Add(std::string("client-") + role, role);
-        api_ = std::make_unique<Api>(Context{{}, *pool_, *tokens_});
+        api_ = std::make_unique<Api>(Context{{}, *pool_, *tokens_, bounds_});
         Db().Exec(
             "INSERT INTO stations (id, groups, status, published, watermark, applied) VALUES "
             "('north-1', '{north}', 'online', 12, 10, 10), ('south-2', '{south}', 'offline', 4, "
@@ -91,6 +96,7 @@ class HqApiTest : public StoreTest {
     std::unique_ptr<Tokens> tokens_;
     std::unique_ptr<Api> api_;
     std::map<std::string, std::string> token_;
+    ConfiguredBounds bounds_;
 };
 
 // Who may send what: each route with no token and with each role's.
@@ -147,6 +153,92 @@ TEST_F(HqApiTest, EveryRouteAgainstEveryRole) {
     }
     tokens_->Revoke("client-hq-admin");
     EXPECT_EQ(Ask(*api_, "GET", "/api/v1/stations", token_["hq-admin"]).status, 401);
+}
+
+// The campaign routes: who may send each, and every answer in the form the document gives
+// for it.
+struct CampaignCall {
+    const char* method;
+    std::string target;
+    const char* path;  // the document's path
+    std::string body;
+    int viewer, pricing, admin;
+};
+
+TEST_F(HqApiTest, CampaignRoutesAgainstEveryRoleAnswerAsDocumented) {
+    Db().Exec(
+        "INSERT INTO prices (station, grade, price, sequence, at) VALUES ('north-1', '95', 50.00, "
+        "1, now())");
+    const std::string campaign = R"({"grade": "95", "price": 50.10, "stations": ["north-1"]})";
+    const std::string held = R"({"grade": "95", "price": 61.00, "groups": ["north"]})";
+    const CampaignCall calls[] = {
+        {"GET", "/api/v1/price-bounds", "/api/v1/price-bounds", "", 200, 200, 200},
+        {"PUT", "/api/v1/price-bounds/95", "/api/v1/price-bounds/{grade}",
+         R"({"highest": 60.00, "largestChange": null})", 403, 403, 200},
+        {"PUT", "/api/v1/price-bounds/95", "/api/v1/price-bounds/{grade}",
+         R"({"lowest": 70, "highest": 60})", 403, 403, 400},
+        {"PUT", "/api/v1/price-bounds/*", "/api/v1/price-bounds/{grade}", R"({"lowest": 1})", 403,
+         403, 400},
+        {"POST", "/api/v1/price-campaigns/check", "/api/v1/price-campaigns/check", held, 403, 200,
+         200},
+        {"POST", "/api/v1/price-campaigns/check", "/api/v1/price-campaigns/check",
+         R"({"grade": "95", "price": 50.001, "stations": ["north-1"]})", 403, 400, 400},
+        {"POST", "/api/v1/price-campaigns/check", "/api/v1/price-campaigns/check",
+         R"({"grade": "95", "price": 50, "stations": ["north-1"], "extra": 1})", 403, 400, 400},
+        {"POST", "/api/v1/price-campaigns", "/api/v1/price-campaigns", campaign, 403, 201, 201},
+        {"POST", "/api/v1/price-campaigns", "/api/v1/price-campaigns", held, 403, 201, 201},
+        {"GET", "/api/v1/price-campaigns?limit=1", "/api/v1/price-campaigns", "", 200, 200, 200},
+        {"GET", "/api/v1/price-campaigns/1", "/api/v1/price-campaigns/{id}", "", 200, 200, 200},
+        {"GET", "/api/v1/price-campaigns/99", "/api/v1/price-campaigns/{id}", "", 404, 404, 404},
+        {"POST", "/api/v1/price-campaigns/1/approve", "/api/v1/price-campaigns/{id}/approve", "{}",
+         403, 403, 409},
+        // The pricing client's held campaign, approved by the administrator.
+        {"POST", "/api/v1/price-campaigns/3/approve", "/api/v1/price-campaigns/{id}/approve", "{}",
+         403, 403, 200},
+        // The administrator's own.
+        {"POST", "/api/v1/price-campaigns/4/approve", "/api/v1/price-campaigns/{id}/approve", "{}",
+         403, 403, 403},
+        {"POST", "/api/v1/price-campaigns/1/cancel", "/api/v1/price-campaigns/{id}/cancel", "{}",
+         403, 200, 409},
+    };
+    const json& document = OpenApiDocument();
+    int keys = 0;
+    for (const CampaignCall& call : calls) {
+        for (const auto& [role, expected] : {std::pair{"hq-viewer", call.viewer},
+                                             {"hq-pricing", call.pricing},
+                                             {"hq-admin", call.admin}}) {
+            const auto response = Ask(*api_, call.method, call.target, token_[role], call.body,
+                                      "key-" + std::to_string(++keys));
+            EXPECT_EQ(response.status, expected)
+                << call.method << " " << call.target << " as " << role << ": " << response.body;
+            std::string method = call.method;
+            std::transform(method.begin(), method.end(), method.begin(),
+                           [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+            const json& described = document["paths"][call.path][method]["responses"];
+            const std::string status = std::to_string(response.status);
+            ASSERT_TRUE(described.contains(status)) << call.target << " " << status;
+            const auto problem = http::Validate(
+                Body(response), described[status]["content"]["application/json"]["schema"],
+                document, SchemaFormats(), "answer");
+            EXPECT_FALSE(problem) << call.target << " as " << role << ": " << *problem << "\n"
+                                  << response.body;
+        }
+    }
+    // Held for the highest alone: the administrator's bounds replace the configuration's.
+    const json heldOne = Body(Ask(*api_, "GET", "/api/v1/price-campaigns/3", token_["hq-viewer"]));
+    EXPECT_EQ(heldOne["approvedBy"], "client-hq-admin");
+    EXPECT_EQ(heldOne["held"].size(), 1u) << heldOne.dump();
+}
+
+// What the document shows a client to send is what the route takes.
+TEST(HqOpenApiTest, EveryRequestExampleIsValid) {
+    for (const http::Route& route : Routes()) {
+        if (route.requestSchema.is_null() || route.requestExample.is_null())
+            continue;
+        const auto problem = http::Validate(route.requestExample, route.requestSchema,
+                                            OpenApiDocument(), SchemaFormats(), "example");
+        EXPECT_FALSE(problem) << route.operationId << ": " << *problem;
+    }
 }
 
 TEST_F(HqApiTest, StationsShowTheirHealth) {

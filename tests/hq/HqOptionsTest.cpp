@@ -99,6 +99,13 @@ TEST(HqConfigTest, Files) {
         {"an unknown section", good + "[campaigns]\n", ":5: unknown section [campaigns]"},
         {"a batch of none", good + "[intake]\nbatch-size = 0\n", ":6: [intake]:"},
         {"a key twice", good + "[alarms]\nsilent-after = 5\nsilent-after = 6\n", ":7:"},
+        {"bounds", good + "[bounds]\n95.lowest = 1.20\n*.largest-change = 0.15\n", nullptr},
+        {"a bound of no grade", good + "[bounds]\nlowest = 1\n", ":6: [bounds]: a bound is"},
+        {"a bound of no kind", good + "[bounds]\n95.low = 1\n", ":6: [bounds]: a bound is"},
+        {"a bound of nothing", good + "[bounds]\n95.lowest = 0\n", ":6: [bounds]:"},
+        {"every grade's lowest above a grade's highest",
+         good + "[bounds]\n95.highest = 1.50\n*.lowest = 2\n",
+         ":7: [bounds]: grade 95: the lowest price 2.00 is above the highest 1.50"},
     };
     fuel::test::TemporaryDirectory directory;
     for (const ConfigCase& c : cases) {

@@ -31,10 +31,10 @@ using fuel::test::Eventually;
 
 class HqProcess : public fuel::test::HqProcess {
   public:
-    // `moreIntake`: [intake] lines beside the test's timing.
+    // `moreIntake`: [intake] lines beside the test's timing; `sections`: whole sections after.
     HqProcess(const std::filesystem::path& dir, const std::string& name,
               const fuel::test::MosquittoBroker& broker, const std::string& database,
-              const std::string& moreIntake = {})
+              const std::string& moreIntake = {}, const std::string& sections = {})
         : fuel::test::HqProcess(dir, name,
                                 {.program = FUEL_HQ_PATH,
                                  .brokerUrl = broker.Url(),
@@ -42,7 +42,8 @@ class HqProcess : public fuel::test::HqProcess {
                                  .identity = std::string(kIdentity),
                                  .intake = "batch-time = 0.02\ngap-time = 0.5\n"
                                            "apply-every = 0.2\nhealth-every = 60\n" +
-                                           moreIntake}) {}
+                                           moreIntake,
+                                 .sections = sections}) {}
     void Kill() { EXPECT_EQ(fuel::test::HqProcess::Kill(), 128 + SIGKILL); }
     // SIGTERM, and the messages it stored, from its last words.
     std::uint64_t Stop() {
