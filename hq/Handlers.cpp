@@ -288,9 +288,17 @@ void GetStation(Context& context, const Call& call, Respond respond) {
         json sales = json::array();
         for (int row = 0; row < waiting.Rows(); ++row)
             sales.push_back(SaleJson(waiting, row));
+        // The grades as the station's retained info last told them (code, name, price): what
+        // it sells even before any price event came.
+        const Result info = db.Exec(
+            "SELECT coalesce(info->'grades', '[]')::text FROM stations WHERE id = $1", {id});
+        json grades = json::parse(info.Text(0, 0));
+        if (!grades.is_array())
+            grades = json::array();
         transaction.Commit();
         return {{"station", StationJson(station, 0)},
                 {"fuelPoints", std::move(fuelPoints)},
+                {"grades", std::move(grades)},
                 {"prices", std::move(prices)},
                 {"waitingSales", std::move(sales)}};
     });

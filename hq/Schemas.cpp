@@ -101,10 +101,12 @@ constexpr const char* kSchemas = R"json({
   },
   "StationDetail": {
     "type": "object", "additionalProperties": false,
-    "required": ["station", "fuelPoints", "prices", "waitingSales"],
+    "required": ["station", "fuelPoints", "grades", "prices", "waitingSales"],
     "properties": {
       "station": {"$ref": "#/components/schemas/Station"},
       "fuelPoints": {"type": "array", "items": {"$ref": "#/components/schemas/FuelPoint"}},
+      "grades": {"type": "array", "items": {"type": "object"},
+                 "description": "the grades as the station's info last told them: code, name, price"},
       "prices": {"type": "array", "items": {"$ref": "#/components/schemas/Price"}},
       "waitingSales": {"type": "array", "items": {"$ref": "#/components/schemas/Sale"},
                        "description": "sales not cleared yet, oldest first"}

@@ -26,12 +26,20 @@ export class Chain {
         return [...new Set(this.stations.flatMap((station) => station.groups))].sort();
     }
 
-    // code -> name, from every station's prices.
+    // code -> name, from every station's grades (its info) and prices (its price events).
     grades() {
         const grades = new Map();
         for (const detail of this.details.values()) {
-            for (const price of detail.prices) if (!grades.has(price.grade) || price.name) grades.set(price.grade, price.name ?? price.grade);
+            for (const grade of gradesOf(detail)) if (!grades.has(grade.code) || grade.name !== grade.code) grades.set(grade.code, grade.name);
         }
         return new Map([...grades].sort(([a], [b]) => a.localeCompare(b)));
     }
+}
+
+// A station's grades with their prices as last known: a price event is newer than the info
+// the station sent when it started.
+export function gradesOf(detail) {
+    const grades = new Map((detail.grades ?? []).map((g) => [g.code, { code: g.code, name: g.name ?? g.code, price: g.price, at: null }]));
+    for (const p of detail.prices ?? []) grades.set(p.grade, { code: p.grade, name: p.name ?? grades.get(p.grade)?.name ?? p.grade, price: p.price, at: p.at });
+    return [...grades.values()].sort((a, b) => a.code.localeCompare(b.code));
 }

@@ -3,6 +3,7 @@
 // so the page reads the station again when a change names it and every two seconds besides.
 
 import { $, el } from './dom.js';
+import { gradesOf } from './chain.js';
 import { formatWhen } from './format.js';
 import { healthOf, problemsOf } from './stations.js';
 import { formatMoney, formatPrice, formatVolume } from './words.js';
@@ -66,7 +67,7 @@ export class StationView {
     render() {
         if (!this.detail) return;
         const { t, lang } = this.app;
-        const { station, fuelPoints, prices, waitingSales } = this.detail;
+        const { station, fuelPoints, waitingSales } = this.detail;
         const health = healthOf(station);
         const problems = problemsOf(station);
         $('station-title').textContent = t('station.title', { id: station.id });
@@ -75,11 +76,12 @@ export class StationView {
             ' ', station.statusSince ? t('station.since', { time: formatWhen(lang, station.statusSince) }) : '',
             ' · ', t('station.lastEvent', { time: station.lastEventAt ? formatWhen(lang, station.lastEventAt) : t('never') }),
             station.version ? ` · ${t('station.version', { version: station.version })}` : '');
-        const names = new Map(prices.map((p) => [p.grade, p.name ?? p.grade]));
+        const grades = gradesOf(this.detail);
+        const names = new Map(grades.map((g) => [g.code, g.name]));
         $('station-points').replaceChildren(...(fuelPoints.length ? fuelPoints.map((point) => this.tile(point, names)) : [el('p', { class: 'empty', text: t('station.noPoints') })]));
-        $('station-prices').tBodies[0].replaceChildren(...prices.map((p) => el('tr', { dataset: { grade: p.grade } },
-            el('td', { text: p.grade }), el('td', { text: p.name ?? '' }), el('td', { class: 'number price', text: formatPrice(lang, p.price) }),
-            el('td', { class: 'muted', text: formatWhen(lang, p.at) }))));
+        $('station-prices').tBodies[0].replaceChildren(...grades.map((g) => el('tr', { dataset: { grade: g.code } },
+            el('td', { text: g.code }), el('td', { text: g.name }), el('td', { class: 'number price', text: formatPrice(lang, g.price) }),
+            el('td', { class: 'muted', text: g.at ? formatWhen(lang, g.at) : '' }))));
         $('station-waiting-empty').hidden = waitingSales.length > 0;
         $('station-waiting').tBodies[0].replaceChildren(...waitingSales.map((sale) => this.saleRow(sale, names)));
         const totals = this.today.totals ?? { count: 0, volume: 0, amount: 0 };

@@ -66,9 +66,13 @@ export class StationsView {
         if (this.app.session === session) this.render();
     }
 
+    // The choices made again only when their words or the groups change: a list open under
+    // the user's pointer stays open through a refresh.
     fillProblems() {
         const t = this.app.t;
         const select = $('filter-problem');
+        if (select.dataset.lang === this.app.lang) return;
+        select.dataset.lang = this.app.lang;
         const chosen = select.value;
         select.replaceChildren(el('option', { value: '', text: t('filter.any') }), ...Problems.map((p) => el('option', { value: p, text: t(`filter.${p}`) })));
         select.value = chosen;
@@ -78,9 +82,14 @@ export class StationsView {
         const { t, lang } = this.app;
         const chain = this.app.session.chain;
         const groupSelect = $('filter-group');
-        const group = groupSelect.value;
-        groupSelect.replaceChildren(el('option', { value: '', text: t('filter.allGroups') }), ...chain.groups().map((g) => el('option', { value: g, text: g })));
-        groupSelect.value = chain.groups().includes(group) ? group : '';
+        const groups = chain.groups();
+        const key = `${this.app.lang}|${groups.join('|')}`;
+        if (groupSelect.dataset.key !== key) {
+            groupSelect.dataset.key = key;
+            const group = groupSelect.value;
+            groupSelect.replaceChildren(el('option', { value: '', text: t('filter.allGroups') }), ...groups.map((g) => el('option', { value: g, text: g })));
+            groupSelect.value = groups.includes(group) ? group : '';
+        }
         this.fillProblems();
         const shown = filterStations(chain.stations, groupSelect.value, $('filter-problem').value);
         $('stations').tBodies[0].replaceChildren(...shown.map((station) => {

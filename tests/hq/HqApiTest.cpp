@@ -198,6 +198,13 @@ TEST_F(HqApiTest, StationDetailHoldsOnlyTheWaitingSales) {
     ASSERT_EQ(detail["fuelPoints"].size(), 1u);
     EXPECT_EQ(detail["fuelPoints"][0]["state"], "IDLE");
     EXPECT_EQ(detail["fuelPoints"][0]["sequence"], 5);
+    // The grades it sells, from its info; none before its info came.
+    EXPECT_EQ(detail["grades"], json::array());
+    const json grades = json::array({{{"code", "95"}, {"name", "Super 95"}, {"price", 45.67}}});
+    Db().Exec("UPDATE stations SET info = $1::jsonb WHERE id = 'north-1'",
+              {json{{"grades", grades}}.dump()});
+    EXPECT_EQ(Body(Ask(*api_, "GET", "/api/v1/stations/north-1", token_["hq-viewer"]))["grades"],
+              grades);
 }
 
 TEST_F(HqApiTest, SalesPagesWalkEverySaleOnceNewestFirst) {
