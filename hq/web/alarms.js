@@ -42,7 +42,8 @@ export class AlarmsView {
         $('alarms').tBodies[0].replaceChildren(...alarms.map((alarm) => el('tr', { class: 'alarm', dataset: { alarm: alarm.id, kind: alarm.kind, acknowledged: alarm.acknowledgedAt ? 'yes' : 'no' } },
             el('td', { text: formatWhen(lang, alarm.raisedAt) }),
             el('td', {}, el('a', { href: `#station/${encodeURIComponent(alarm.station)}`, text: alarm.station })),
-            el('td', {}, has(lang, `alarm.${alarm.kind}`) ? t(`alarm.${alarm.kind}`) : alarm.kind, alarm.message ? el('div', { class: 'muted', text: alarm.message }) : null),
+            // A kind of its own has the user's words; a station's alarm its own message.
+            el('td', { text: has(lang, `alarm.${alarm.kind}`) ? t(`alarm.${alarm.kind}`) : alarm.message || alarm.kind }),
             el('td', { text: alarm.clearedAt ? formatWhen(lang, alarm.clearedAt) : t('alarms.notYet') }),
             el('td', { text: alarm.acknowledgedAt ? t('alarms.by', { at: formatWhen(lang, alarm.acknowledgedAt), by: alarm.acknowledgedBy }) : t('alarms.notYet') }),
             el('td', {}, !alarm.acknowledgedAt && session.may.has('acknowledge')

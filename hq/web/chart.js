@@ -19,14 +19,15 @@ export function niceStep(max, lines = 5) {
     return 10 * power;
 }
 
-// points: [{label, value, title}]; format(value) for the scale.
+// points: [{label, shortLabel, value, valueLabel, title}]; format(value) for the scale.
 export function barChart({ points, format, title, width = 640, height = 300 }) {
     const margin = { top: 28, right: 12, bottom: 44, left: 72 };
     const plotWidth = width - margin.left - margin.right;
     const plotHeight = height - margin.top - margin.bottom;
     const max = Math.max(0, ...points.map((p) => p.value));
     const step = niceStep(max);
-    const top = Math.max(step, Math.ceil(max / step) * step);
+    // Room above the tallest bar for its value.
+    const top = Math.max(step, Math.ceil((max * 1.08) / step) * step);
     const y = (value) => margin.top + plotHeight - (value / top) * plotHeight;
     const chart = svg('svg', { viewBox: `0 0 ${width} ${height}`, role: 'img', class: 'bar-chart', 'aria-label': title });
     chart.append(svg('title', {}, document.createTextNode(title)));
@@ -44,6 +45,9 @@ export function barChart({ points, format, title, width = 640, height = 300 }) {
         const bar = svg('rect', { x, y: y(point.value), width: barWidth, height: Math.max(0, y(0) - y(point.value)), class: 'bar', 'data-day': point.label, 'data-value': point.value });
         bar.append(svg('title', {}, document.createTextNode(point.title)));
         chart.append(bar);
+        if (point.value > 0 && barWidth >= 24) {
+            chart.append(svg('text', { x: x + barWidth / 2, y: y(point.value) - 4, class: 'value', 'text-anchor': 'middle' }, document.createTextNode(point.valueLabel ?? String(point.value))));
+        }
         if (i % labelEvery === 0) {
             chart.append(svg('text', { x: x + barWidth / 2, y: height - margin.bottom + 18, class: 'day', 'text-anchor': 'middle' }, document.createTextNode(point.shortLabel ?? point.label)));
         }

@@ -97,7 +97,7 @@ export class ReportsView {
         const measure = $('report-measure').value;
         const format = { amount: (v) => formatMoney(lang, v), volume: (v) => formatVolume(lang, v), count: (v) => formatNumber(lang, v, 0) }[measure];
         const scaleFormat = measure === 'count' ? format : (v) => formatNumber(lang, v, 0);
-        const points = this.days.map((d) => ({ label: d.day, shortLabel: formatDay(lang, d.day), value: d[measure], title: `${formatDay(lang, d.day)}: ${format(d[measure])}` }));
+        const points = this.days.map((d) => ({ label: d.day, shortLabel: formatDay(lang, d.day), value: d[measure], valueLabel: format(d[measure]), title: `${formatDay(lang, d.day)}: ${format(d[measure])}` }));
         $('report-chart').replaceChildren(barChart({ points, format: scaleFormat, title: t('report.chartTitle', { measure: t(`report.${measure}`) }) }));
         const table = $('report-table');
         table.tBodies[0].replaceChildren(...this.days.map((d) => el('tr', { dataset: { day: d.day } },

@@ -110,7 +110,10 @@ export class StationView {
         const { t, lang } = this.app;
         return el('tr', { class: 'sale', dataset: { sale: sale.id, state: sale.state } },
             el('td', { text: formatWhen(lang, sale.endedAt) }),
-            el('td', { text: t('sale.line', { fuelPoint: sale.fuelPoint, grade: names.get(sale.grade) ?? sale.grade, volume: formatVolume(lang, sale.volume), amount: formatMoney(lang, sale.amount) }) }),
+            el('td', { text: t('tile.pump', { id: sale.fuelPoint }) }),
+            el('td', { text: names.get(sale.grade) ?? sale.grade }),
+            el('td', { class: 'number', text: t('sale.volume', { volume: formatVolume(lang, sale.volume) }) }),
+            el('td', { class: 'number', text: formatMoney(lang, sale.amount) }),
             el('td', { class: `sale-state ${sale.state}`, text: t(`sale.${sale.state}`) }));
     }
 }

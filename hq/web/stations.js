@@ -104,7 +104,7 @@ export class StationsView {
                 el('td', {}, el('span', { class: `health ${health}`, text: words.join(' · ') })),
                 el('td', { text: station.lastEventAt ? formatWhen(lang, station.lastEventAt) : t('never') }),
                 el('td', { class: 'number lag', text: String(station.lag) }),
-                el('td', { class: 'number alarms', text: String(station.openAlarms) }));
+                el('td', { class: `number alarms${station.openAlarms > 0 ? ' some' : ''}`, text: String(station.openAlarms) }));
         }));
         $('stations-empty').hidden = shown.length > 0;
         $('stations-count').textContent = t('stations.count', { shown: shown.length, all: chain.stations.length });

@@ -41,7 +41,7 @@ try {
     const stations = await open('bob', '#stations');
     await until(async () => (await stations.$$('tr.station[data-health="ok"]')).length === 2, { timeout: 60000, what: 'both stations online' });
     await chain.command('stop south-2');
-    await stations.waitForSelector('tr.station[data-station="south-2"][data-health="bad"]', { timeout: 60000 });
+    await stations.waitForSelector('tr.station[data-station="south-2"][data-health="bad"] td.alarms.some', { timeout: 60000 });
     await shoot(stations, 'hq-stations.png');
     const russian = await open('screen', '#stations', { language: 'ru' });
     await russian.waitForSelector('tr.station[data-station="south-2"][data-health="bad"]');
