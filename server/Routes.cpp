@@ -1,5 +1,6 @@
 #include "server/Routes.h"
 
+#include "http/StaticFiles.h"
 #include "server/Handlers.h"
 #include "server/Roles.h"
 #include "server/Schemas.h"

@@ -419,9 +419,13 @@ TEST_F(HqApiTest, TheConsoleIsServedWithEveryModuleItNames) {
     for (const fs::path& dir : {web, fs::path(FUEL_SOURCE_DIR) / "web"}) {
         for (const auto& entry : fs::directory_iterator(dir)) {
             const std::string name = entry.path().filename().string();
+            // The station's own page of that name is not the head office's.
+            if (dir != web && fs::exists(web / name))
+                continue;
             const http::Response served = Ask(*api_, "GET", "/assets/" + name, "", "", "");
-            if (dir == web && name != "package.json")
+            if (dir == web && name != "package.json") {
                 EXPECT_EQ(served.status, 200) << name;
+            }
             if (served.status != 200)
                 continue;
             EXPECT_EQ(served.body, fuel::test::ReadBytes(entry.path())) << name;
