@@ -164,6 +164,7 @@ export class CampaignsView {
         }
         if (this.app.session !== session) return;
         $('campaigns-empty').hidden = page.campaigns.length > 0;
+        $('campaigns').hidden = page.campaigns.length === 0;
         $('campaigns').tBodies[0].replaceChildren(...page.campaigns.map((c) => el('tr', { class: 'campaign', dataset: { campaign: c.id, state: c.state } },
             el('td', {}, el('a', { href: `#campaign/${c.id}`, text: String(c.id) })),
             el('td', { text: c.grade }),
@@ -241,8 +242,15 @@ export class CampaignView {
         if (c.at) parts.push(t('campaign.when', { at: formatWhen(lang, c.at) }));
         if (c.approvedBy) parts.push(t('campaign.approvedBy', { by: c.approvedBy }));
         if (c.cancelledBy) parts.push(t('campaign.cancelledBy', { by: c.cancelledBy }));
-        $('campaign-summary').replaceChildren(el('span', { class: `campaign-state ${c.state}`, text: parts.join(' · ') }), c.note ? el('q', { text: c.note }) : null);
-        $('campaign-held').replaceChildren(...(c.held ?? []).map((h) => el('li', { dataset: { bound: h.bound }, text: describeHeld(t, lang, h) })));
+        const all = kOutcomes.reduce((sum, k) => sum + (c.counts?.[k] ?? 0), 0);
+        $('campaign-summary').replaceChildren(
+            el('p', { class: `campaign-state ${c.state}`, text: parts.join(' · ') }),
+            c.note ? el('p', {}, el('q', { text: c.note })) : null,
+            el('p', { class: 'counts' }, progressBar(t, c.counts), ' ', t('campaign.counts', { applied: c.counts?.applied ?? 0, all })));
+        const held = c.held ?? [];
+        $('campaign-held').hidden = held.length === 0;
+        $('campaign-held').replaceChildren(el('p', { text: t('campaign.heldBecause') }),
+            el('ul', {}, ...held.map((h) => el('li', { dataset: { bound: h.bound }, text: describeHeld(t, lang, h) }))));
         // The author is told by the server if they try; the button is for those who may.
         $('campaign-approve').hidden = !(session.may.has('approve') && c.state === 'held' && c.createdBy !== session.who.name);
         const open = (c.outcomes ?? []).some((o) => o.state === 'pending' || o.state === 'unreachable');

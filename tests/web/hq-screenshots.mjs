@@ -18,6 +18,10 @@ const browser = await launchBrowser(puppeteer);
 
 async function open(client, view, { language = 'en', width = 1280, height = 800 } = {}) {
     const page = await browser.newPage();
+    page.on('pageerror', (error) => console.error(`${view}: ${error.message}`));
+    page.on('response', (response) => {
+        if (response.status() >= 400) console.error(`${view}: ${response.status()} ${response.url()}`);
+    });
     await page.evaluateOnNewDocument((tag) => Object.defineProperty(navigator, 'languages', { get: () => [tag] }), language);
     await page.setViewport({ width, height });
     await page.goto(new URL(view, chain.url).href);
@@ -27,10 +31,13 @@ async function open(client, view, { language = 'en', width = 1280, height = 800 
     return page;
 }
 
-async function shoot(page, name) {
+// Each page closed once taken: a browser keeps six connections to a server, and each page
+// holds one for its change stream.
+async function shoot(page, name, { keep = false } = {}) {
     await new Promise((resolve) => setTimeout(resolve, 500));
     await page.screenshot({ path: path.join(out, name) });
     console.log(`wrote ${path.join(out, name)}`);
+    if (!keep) await page.close();
 }
 
 try {
@@ -70,7 +77,7 @@ try {
         await form.type('#campaign-price', '47.49');
         await form.type('#campaign-note', 'Winter price');
         await form.waitForSelector('#campaign-check[data-state="held"]');
-        await shoot(form, 'hq-campaign-form.png');
+        await shoot(form, 'hq-campaign-form.png', { keep: true });
         await form.click('#campaign-send');
         await form.waitForSelector('#view-campaign[data-state="held"]');
         const id = (await form.evaluate(() => location.hash)).split('/')[1];
