@@ -249,7 +249,7 @@ export class CampaignView {
             el('p', { class: 'counts' }, progressBar(t, c.counts), ' ', t('campaign.counts', { applied: c.counts?.applied ?? 0, all })));
         const held = c.held ?? [];
         $('campaign-held').hidden = held.length === 0;
-        $('campaign-held').replaceChildren(el('p', { text: t('campaign.heldBecause') }),
+        $('campaign-held').replaceChildren(el('p', { text: c.approvedBy ? t('campaign.approvedDespite', { by: c.approvedBy }) : t('campaign.heldBecause') }),
             el('ul', {}, ...held.map((h) => el('li', { dataset: { bound: h.bound }, text: describeHeld(t, lang, h) }))));
         // The author is told by the server if they try; the button is for those who may.
         $('campaign-approve').hidden = !(session.may.has('approve') && c.state === 'held' && c.createdBy !== session.who.name);
