@@ -67,7 +67,11 @@ const std::string& StationColumns() {
         "s.id, array_to_json(s.groups)::text, s.version, s.status, " +
         TimeColumn("s.status_since") + ", " + TimeColumn("s.last_event_at") +
         ", s.published, s.watermark, s.applied, " + TimeColumn("s.gap_since") +
-        ", (SELECT count(*) FROM alarms a WHERE a.station = s.id AND a.acknowledged_at IS NULL)";
+        ", (SELECT count(*) FROM alarms a WHERE a.station = s.id AND a.acknowledged_at IS NULL)"
+        // Silent as the worker judges it (its silent-after): its alarm of that is not cleared.
+        ", EXISTS (SELECT 1 FROM alarms a WHERE a.station = s.id AND a.cleared_at IS NULL AND "
+        "a.kind = '" +
+        std::string(alarm_kind::kStationSilent) + "')";
     return columns;
 }
 
@@ -85,7 +89,8 @@ json StationJson(const Result& r, int row) {
             {"applied", r.Integer(row, 8)},
             {"lag", published > watermark ? published - watermark : 0},
             {"gapSince", TimeOrNull(r, row, 9)},
-            {"openAlarms", r.Integer(row, 10)}};
+            {"openAlarms", r.Integer(row, 10)},
+            {"silent", r.Boolean(row, 11)}};
 }
 
 const std::string& SaleColumns() {
@@ -210,9 +215,17 @@ void GetStation(Context& context, const Call& call, Respond respond) {
         json sales = json::array();
         for (int row = 0; row < waiting.Rows(); ++row)
             sales.push_back(SaleJson(waiting, row));
+        // The grades as the station's retained info last told them (code, name, price): what
+        // it sells even before any price event came.
+        const Result info = db.Exec(
+            "SELECT coalesce(info->'grades', '[]')::text FROM stations WHERE id = $1", {id});
+        json grades = json::parse(info.Text(0, 0));
+        if (!grades.is_array())
+            grades = json::array();
         transaction.Commit();
         return {{"station", StationJson(station, 0)},
                 {"fuelPoints", std::move(fuelPoints)},
+                {"grades", std::move(grades)},
                 {"prices", std::move(prices)},
                 {"waitingSales", std::move(sales)}};
     });
@@ -324,6 +337,8 @@ void GetSalesReport(Context& context, const Call& call, Respond respond) {
         statement.sql += " AND station IN (SELECT id FROM stations WHERE " + statement.Add(*group) +
                          " = ANY(groups))";
     }
+    if (const auto grade = Text(call, "grade"))
+        statement.sql += " AND grade = " + statement.Add(*grade);
     if (!groups.empty())
         statement.sql += " GROUP BY " + groups + " ORDER BY " + groups;
     const Result rows = context.pool.With([&](Connection& db) { return statement.Run(db); });

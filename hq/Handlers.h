@@ -28,5 +28,7 @@ void CancelCampaign(Context& context, const Call& call, Respond respond);
 void Changes(Context& context, const Call& call, Respond respond);
 void OpenApi(Context& context, const Call& call, Respond respond);
 void Health(Context& context, const Call& call, Respond respond);
+// The console's page and files (hq/Console.cpp).
+void ConsoleFile(Context& context, const Call& call, Respond respond);
 
 }  // namespace fuel::hq::handlers

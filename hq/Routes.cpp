@@ -3,6 +3,7 @@
 #include "hq/Handlers.h"
 #include "hq/Roles.h"
 #include "hq/Schemas.h"
+#include "http/StaticFiles.h"
 
 namespace fuel::hq {
 namespace {
@@ -143,7 +144,9 @@ std::vector<Route> MakeRoutes() {
                     "day,station,grade"),
               StationParameter(Parameter::In::Query),
               Query("group", {{"type", "string"}, {"minLength", 1}},
-                    "only the stations of this group")},
+                    "only the stations of this group"),
+              Query("grade", {{"type", "string"}, {"minLength", 1}}, "only the sales of this grade",
+                    "95")},
          .responses = {Ok("one row per group, ordered by the groups", Ref("Report")),
                        Error(400, "an unknown grouping, or to before from")},
          .handler = HandlerOf(handlers::GetSalesReport)},
@@ -316,7 +319,13 @@ std::vector<Route> MakeRoutes() {
 }  // namespace
 
 const std::vector<Route>& Routes() {
-    static const std::vector<Route> routes = MakeRoutes();
+    // The console's page and files (hq/Console.h) after the API's own routes.
+    static const std::vector<Route> routes = [] {
+        std::vector<Route> all = MakeRoutes();
+        for (Route& route : http::ConsoleRoutes(HandlerOf(handlers::ConsoleFile)))
+            all.push_back(std::move(route));
+        return all;
+    }();
     return routes;
 }
 

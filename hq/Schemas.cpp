@@ -25,7 +25,7 @@ constexpr const char* kSchemas = R"json({
   "Station": {
     "type": "object", "additionalProperties": false,
     "required": ["id", "groups", "version", "status", "statusSince", "lastEventAt", "published",
-                 "watermark", "applied", "lag", "gapSince", "openAlarms"],
+                 "watermark", "applied", "lag", "gapSince", "openAlarms", "silent"],
     "properties": {
       "id": {"type": "string"},
       "groups": {"type": "array", "items": {"type": "string"}},
@@ -38,7 +38,9 @@ constexpr const char* kSchemas = R"json({
       "applied": {"type": "integer", "description": "the derived tables hold events up to it"},
       "lag": {"type": "integer", "description": "published - watermark: events missing"},
       "gapSince": {"$ref": "#/components/schemas/OptionalTime"},
-      "openAlarms": {"type": "integer", "description": "alarms not yet acknowledged"}
+      "openAlarms": {"type": "integer", "description": "alarms not yet acknowledged"},
+      "silent": {"type": "boolean",
+                 "description": "no event for longer than the head office's silent-after"}
     }
   },
   "Stations": {
@@ -99,10 +101,12 @@ constexpr const char* kSchemas = R"json({
   },
   "StationDetail": {
     "type": "object", "additionalProperties": false,
-    "required": ["station", "fuelPoints", "prices", "waitingSales"],
+    "required": ["station", "fuelPoints", "grades", "prices", "waitingSales"],
     "properties": {
       "station": {"$ref": "#/components/schemas/Station"},
       "fuelPoints": {"type": "array", "items": {"$ref": "#/components/schemas/FuelPoint"}},
+      "grades": {"type": "array", "items": {"type": "object"},
+                 "description": "the grades as the station's info last told them: code, name, price"},
       "prices": {"type": "array", "items": {"$ref": "#/components/schemas/Price"}},
       "waitingSales": {"type": "array", "items": {"$ref": "#/components/schemas/Sale"},
                        "description": "sales not cleared yet, oldest first"}

@@ -385,22 +385,7 @@ void Metrics(Context& context, const Call&, Respond respond) {
 }
 
 void ConsoleFile(Context&, const Call& call, Respond respond) {
-    const std::string name = call.parameters.contains("file")
-                                 ? call.parameters["file"].get<std::string>()
-                                 : "index.html";
-    for (const StaticFile& file : ConsoleFiles()) {
-        if (file.name == name) {
-            Response response;
-            response.contentType = std::string(file.contentType);
-            response.body = std::string(file.bytes);
-            response.SetHeader("Content-Security-Policy", std::string(kConsolePolicy));
-            response.SetHeader("X-Content-Type-Options", "nosniff");
-            response.SetHeader("Referrer-Policy", "no-referrer");
-            respond(std::move(response));
-            return;
-        }
-    }
-    respond(ErrorResponse(404, "not-found", "this build has no console file " + name));
+    respond(ConsoleFiles().Serve(call));
 }
 
 }  // namespace fuel::server::handlers

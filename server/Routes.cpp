@@ -1,5 +1,6 @@
 #include "server/Routes.h"
 
+#include "http/StaticFiles.h"
 #include "server/Handlers.h"
 #include "server/Roles.h"
 #include "server/Schemas.h"
@@ -357,37 +358,18 @@ std::vector<Route> MakeRoutes() {
          .permission = Needs(Permission::Read),
          .responses = {{200, "the counters", "text/plain; version=0.0.4; charset=utf-8", nullptr}},
          .handler = HandlerOf(handlers::Metrics)},
-        {.method = "GET",
-         .path = "/",
-         .operationId = "getConsole",
-         .summary = "open the web console",
-         .permission = Needs(Permission::Public),
-         .responses = {{200, "the console's page", "text/html; charset=utf-8", nullptr},
-                       Error(404, "this build has no console")},
-         .handler = HandlerOf(handlers::ConsoleFile)},
-        {.method = "GET",
-         .path = "/assets/{file}",
-         .operationId = "getConsoleFile",
-         .summary = "read a file of the web console",
-         .permission = Needs(Permission::Public),
-         .parameters = {{.name = "file",
-                         .in = Parameter::In::Path,
-                         .schema = {{"type", "string"}, {"maxLength", 128}},
-                         .description = "the file's name",
-                         .example = "console.js"}},
-         .responses = {{200,
-                        "the file, typed by its name's ending (a script as here; a style sheet "
-                        "text/css, a picture image/svg+xml)",
-                        "text/javascript; charset=utf-8", nullptr},
-                       Error(404, "no such file")},
-         .handler = HandlerOf(handlers::ConsoleFile)},
     };
 }
 
 }  // namespace
 
 const std::vector<Route>& Routes() {
-    static const std::vector<Route> routes = MakeRoutes();
+    static const std::vector<Route> routes = [] {
+        std::vector<Route> all = MakeRoutes();
+        for (Route& route : http::ConsoleRoutes(HandlerOf(handlers::ConsoleFile)))
+            all.push_back(std::move(route));
+        return all;
+    }();
     return routes;
 }
 

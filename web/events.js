@@ -132,11 +132,12 @@ export class EventStream {
                     serverReason = parseJson(event.data)?.error?.code ?? 'error';
                     return;
                 }
-                // The data line is the whole event: {id, type, at, data}.
+                // The data line is the whole event: {id, type, at, data}, and the station it is of at the
+                // head office.
                 const message = parseJson(event.data);
                 if (message === undefined || message === null || typeof message !== 'object') return;
                 if (event.lastEventId !== '') this.lastId = event.lastEventId;
-                this.onEvent({ id: message.id ?? null, type: event.type, at: message.at, data: message.data });
+                this.onEvent({ id: message.id ?? null, type: event.type, at: message.at, station: message.station, data: message.data });
             }, this.lastId ?? '');
             wentLive = true;
             this.onStatus(Status.Live, {});

@@ -7,8 +7,10 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <filesystem>
 #include <future>
 #include <map>
+#include <regex>
 #include <set>
 #include <tuple>
 
@@ -22,7 +24,9 @@
 #include "hq/Tokens.h"
 #include "http/JsonSchema.h"
 #include "http/Listener.h"
+#include "http/StaticFiles.h"
 #include "testing/HttpClient.h"
+#include "testing/TestFiles.h"
 #include "tests/hq/StoreFixture.h"
 
 namespace fuel::hq::test {
@@ -137,6 +141,15 @@ TEST_F(HqApiTest, EveryRouteAgainstEveryRole) {
         {"GET", "/api/v1/openapi.json", "", false, 200, 200, 200, 200},
         {"GET", "/healthz", "", false, 200, 200, 200, 200},
         {"GET", "/api/v1/nothing", "", false, 404, 404, 404, 404},
+        {"GET", "/api/v1/reports/sales?from=2024-05-01T00:00:00Z&grade=95", "", false, 401, 200,
+         200, 200},
+        // The console: its own files and those it shares with the station's, nothing else.
+        {"GET", "/", "", false, 200, 200, 200, 200},
+        {"GET", "/assets/hq.js", "", false, 200, 200, 200, 200},
+        {"GET", "/assets/api.js", "", false, 200, 200, 200, 200},
+        {"GET", "/assets/console.js", "", false, 404, 404, 404, 404},
+        {"GET", "/assets/..%2Fweb%2Fapi.js", "", false, 404, 404, 404, 404},
+        {"POST", "/", "{}", false, 405, 405, 405, 405},
     };
     for (const Access& row : table) {
         const std::pair<std::string, int> whom[] = {{"", row.none},
@@ -251,7 +264,9 @@ TEST_F(HqApiTest, StationsShowTheirHealth) {
     EXPECT_EQ(north["status"], "online");
     EXPECT_EQ(north["lag"], 2);
     EXPECT_EQ(north["openAlarms"], 1);
+    EXPECT_EQ(north["silent"], true);
     EXPECT_EQ(stations["stations"][1]["lag"], 0);
+    EXPECT_EQ(stations["stations"][1]["silent"], false);
     const json south = Body(Ask(*api_, "GET", "/api/v1/stations?group=south", token_["hq-viewer"]));
     ASSERT_EQ(south["stations"].size(), 1u);
     EXPECT_EQ(south["stations"][0]["id"], "south-2");
@@ -274,6 +289,13 @@ TEST_F(HqApiTest, StationDetailHoldsOnlyTheWaitingSales) {
     ASSERT_EQ(detail["fuelPoints"].size(), 1u);
     EXPECT_EQ(detail["fuelPoints"][0]["state"], "IDLE");
     EXPECT_EQ(detail["fuelPoints"][0]["sequence"], 5);
+    // The grades it sells, from its info; none before its info came.
+    EXPECT_EQ(detail["grades"], json::array());
+    const json grades = json::array({{{"code", "95"}, {"name", "Super 95"}, {"price", 45.67}}});
+    Db().Exec("UPDATE stations SET info = $1::jsonb WHERE id = 'north-1'",
+              {json{{"grades", grades}}.dump()});
+    EXPECT_EQ(Body(Ask(*api_, "GET", "/api/v1/stations/north-1", token_["hq-viewer"]))["grades"],
+              grades);
 }
 
 TEST_F(HqApiTest, SalesPagesWalkEverySaleOnceNewestFirst) {
@@ -369,6 +391,12 @@ TEST_F(HqApiTest, ReportEqualsTheSumsOfItsSales) {
         EXPECT_EQ(std::llround(row["amount"].get<double>() * 100), std::get<1>(totals));
         EXPECT_EQ(row["count"], std::get<2>(totals));
     }
+    // One grade's days, as the console's chart asks: the other grades' sales are not in them.
+    const json dt = Body(Ask(*api_, "GET", "/api/v1/reports/sales?" + period + "&by=day&grade=DT",
+                             token_["hq-viewer"]));
+    ASSERT_EQ(dt["rows"].size(), 1u) << dt.dump();
+    EXPECT_EQ(dt["rows"][0]["day"], "2024-05-02");
+    EXPECT_EQ(dt["rows"][0]["count"], 3);
     // No grouping over a period without sales: one row of zeros.
     const json empty = Body(
         Ask(*api_, "GET", "/api/v1/reports/sales?from=2030-01-01T00:00:00Z&to=2031-01-01T00:00:00Z",
@@ -469,6 +497,46 @@ TEST_F(HqApiTest, TheChangeStreamResumesAfterLastEventId) {
     EXPECT_EQ(ahead.Status(), 400);
     listener.Stop();
     stream.Stop();
+}
+
+// Every file of hq/web/ the page needs, typed and under the console's policy, and every
+// module a file of it names (its own or one of the station console's shared ones) is there.
+TEST_F(HqApiTest, TheConsoleIsServedWithEveryModuleItNames) {
+    namespace fs = std::filesystem;
+    const fs::path web = fs::path(FUEL_SOURCE_DIR) / "hq/web";
+    const std::regex page(R"re(/assets/([\w.-]+))re");
+    const std::regex module(R"re(from '\./([\w.-]+)')re");
+    std::set<std::string> named;
+    for (const fs::path& dir : {web, fs::path(FUEL_SOURCE_DIR) / "web"}) {
+        for (const auto& entry : fs::directory_iterator(dir)) {
+            const std::string name = entry.path().filename().string();
+            // The station's own page of that name is not the head office's.
+            if (dir != web && fs::exists(web / name))
+                continue;
+            const http::Response served = Ask(*api_, "GET", "/assets/" + name, "", "", "");
+            if (dir == web && name != "package.json") {
+                EXPECT_EQ(served.status, 200) << name;
+            }
+            if (served.status != 200)
+                continue;
+            EXPECT_EQ(served.body, fuel::test::ReadBytes(entry.path())) << name;
+            EXPECT_EQ(served.contentType, http::ContentTypeOf(name));
+            const std::string text = served.body;
+            const std::regex& pattern = entry.path().extension() == ".html" ? page : module;
+            for (std::sregex_iterator it(text.begin(), text.end(), pattern), end; it != end; ++it)
+                named.insert((*it)[1]);
+        }
+    }
+    EXPECT_GE(named.size(), 15u);
+    for (const std::string& name : named) {
+        const http::Response served = Ask(*api_, "GET", "/assets/" + name, "", "", "");
+        EXPECT_EQ(served.status, 200) << name;
+        const auto policy =
+            std::find_if(served.headers.begin(), served.headers.end(),
+                         [](const auto& h) { return h.first == "Content-Security-Policy"; });
+        ASSERT_NE(policy, served.headers.end()) << name;
+        EXPECT_EQ(policy->second, http::kConsolePolicy);
+    }
 }
 
 }  // namespace

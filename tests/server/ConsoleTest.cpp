@@ -82,11 +82,11 @@ TEST_F(ConsoleTest, ServesEveryFileOfWebWithItsTypeAndThePolicy) {
             ASSERT_EQ(response.status, 200) << target;
             EXPECT_EQ(response.body, ReadBytes(entry.path()));
             EXPECT_EQ(response.contentType, kTypes.at(entry.path().extension().string()));
-            EXPECT_EQ(Header(response, "Content-Security-Policy"), server::kConsolePolicy);
+            EXPECT_EQ(Header(response, "Content-Security-Policy"), http::kConsolePolicy);
             EXPECT_EQ(Header(response, "X-Content-Type-Options"), "nosniff");
         }
     }
-    EXPECT_EQ(files, server::ConsoleFiles().size());
+    EXPECT_EQ(files, server::ConsoleFiles().Files().size());
     EXPECT_GE(files, 4u);
 }
 

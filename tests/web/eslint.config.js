@@ -1,4 +1,5 @@
-// The console's JavaScript (web/) runs in the browser; its tests (tests/web/) under node.
+// The consoles' JavaScript (web/, the station's; hq/web/, the head office's) runs in the
+// browser; their tests (tests/web/) under node.
 // Run from the repository's root: npx --prefix tests/web eslint -c tests/web/eslint.config.js
 import js from '@eslint/js';
 import globals from 'globals';
@@ -7,7 +8,7 @@ export default [
     { ignores: ['tests/web/node_modules/**', 'build/**'] },
     js.configs.recommended,
     {
-        files: ['web/**/*.js'],
+        files: ['web/**/*.js', 'hq/web/**/*.js'],
         languageOptions: { ecmaVersion: 2023, sourceType: 'module', globals: globals.browser },
     },
     {
