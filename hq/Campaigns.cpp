@@ -395,8 +395,10 @@ FOR UPDATE OF o SKIP LOCKED
     return {std::move(sends), !touched.empty()};
 }
 
-bool RecordPriceReply(Connection& connection, const std::string& station, const json& reply) {
-    if (!reply.is_object() || reply.value("command", json()) != bridge::kPriceCommand)
+bool RecordPriceReply(Connection& connection, const std::string& station,
+                      const std::string& identity, const json& reply) {
+    if (!reply.is_object() || reply.value("command", json()) != bridge::kPriceCommand ||
+        reply.value("from", json()) != identity)
         return false;
     const auto id = reply.find("id");
     const auto status = reply.find("status");

@@ -117,9 +117,10 @@ struct DueReport {
 };
 DueReport DuePrices(Connection& connection, std::chrono::milliseconds resendAfter, int limit = 200);
 
-// A station's reply on stations/{station}/replies, if it answers a campaign's command:
-// returns whether an outcome changed.
+// A station's reply on stations/{station}/replies, if it answers a campaign's command sent
+// under `identity` (the reply's "from"): returns whether an outcome changed. A reply to
+// another sender's command is not the campaign's, whatever its id.
 bool RecordPriceReply(Connection& connection, const std::string& station,
-                      const nlohmann::json& reply);
+                      const std::string& identity, const nlohmann::json& reply);
 
 }  // namespace fuel::hq

@@ -81,6 +81,7 @@ int Serve(const HqSettings& settings) {
     workerSettings.silentAfter = config.silentAfter;
     workerSettings.offlineAfter = config.offlineAfter;
     workerSettings.resendAfter = config.resendAfter;
+    workerSettings.identity = config.identity;
     workerSettings.changed = [&changes] { changes.Poke(); };
     workerSettings.log = [](const std::string& line) { Log(Priority::Notice, line); };
     Worker worker(workerSettings);

@@ -102,7 +102,9 @@ std::vector<std::string> Worker::Store(const std::vector<bridge::MqttMessage>& b
         if (!topic || message.topic != bridge::ReplyTopic(topic->station))
             continue;
         const auto reply = nlohmann::json::parse(message.payload, nullptr, false);
-        if (With([&](Connection& db) { return RecordPriceReply(db, topic->station, reply); }))
+        if (With([&](Connection& db) {
+                return RecordPriceReply(db, topic->station, settings_.identity, reply);
+            }))
             changed = true;
     }
     if (changed)

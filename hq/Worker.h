@@ -28,6 +28,8 @@ struct WorkerSettings {
     std::chrono::seconds offlineAfter{1800};
     // A campaign's price command unanswered this long is sent again.
     std::chrono::milliseconds resendAfter{30000};
+    // The identity the price commands are sent under: only replies to it are the campaigns'.
+    std::string identity;
     // A change for the live stream may have been added (a status, an alarm).
     std::function<void()> changed;
     std::function<void(const std::string&)> log;

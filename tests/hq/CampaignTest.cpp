@@ -113,13 +113,14 @@ INSERT INTO prices (station, grade, price, sequence, at) VALUES ('n1', '95', 1.4
         return sent;
     }
     bool Reply(const std::string& station, std::int64_t campaign, const std::string& status,
-               const std::string& reason = "") {
+               const std::string& reason = "", const std::string& from = "hq") {
         json reply = {{"id", "campaign-" + std::to_string(campaign)},
                       {"command", "price"},
+                      {"from", from},
                       {"status", status}};
         if (!reason.empty())
             reply["reason"] = reason;
-        return RecordPriceReply(Db(), station, reply);
+        return RecordPriceReply(Db(), station, "hq", reply);
     }
 
     ConfiguredBounds bounds_;
@@ -207,6 +208,7 @@ TEST_F(CampaignTest, OutcomesFollowSendsAndReplies) {
     EXPECT_EQ(Sent(60s), std::vector<std::string>{"n1:campaign-" + std::to_string(id)});
     EXPECT_EQ(Campaign(id)["outcomes"][0]["attempts"], 2);
     EXPECT_TRUE(Sent().empty()) << "not again before the resend time";
+    EXPECT_FALSE(Reply("n1", id, "ok", "", "till-1")) << "another sender's command of that id";
     EXPECT_TRUE(Reply("n1", id, "ok"));
     EXPECT_FALSE(Reply("n1", id, "ok")) << "a repeated reply changes nothing";
     EXPECT_FALSE(Reply("n1", id, "line-failed")) << "nor does a later different one";
