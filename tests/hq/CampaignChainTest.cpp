@@ -283,5 +283,48 @@ TEST_F(CampaignChainTest, ACampaignSetForLaterIsSentAtItsTimeAcrossARestart) {
     StartWorker(0);
 }
 
+TEST_F(CampaignChainTest, ReportsEqualSumsOfTheStationsOwnSales) {
+    chain_->a->Fill(0.4);
+    chain_->a->Fill(0.7);
+    chain_->b->Fill(0.5);
+    // Per station and grade, from the stations' own lists of sales.
+    struct Sums {
+        double volume = 0;
+        double amount = 0;
+        std::int64_t count = 0;
+    };
+    std::map<std::pair<std::string, std::string>, Sums> wanted;
+    std::int64_t sales = 0;
+    for (StationDaemon* station : {chain_->a.get(), chain_->b.get()}) {
+        for (const json& sale : station->Sales()) {
+            Sums& sums = wanted[{station->Id(), sale["grade"].get<std::string>()}];
+            sums.volume += sale["volume"].get<double>();
+            sums.amount += sale["amount"].get<double>();
+            ++sums.count;
+            ++sales;
+        }
+    }
+    const std::string target = "/api/v1/reports/sales?from=2000-01-01T00:00:00Z&by=station,grade";
+    json report;
+    ASSERT_TRUE(Eventually(
+        [&] {
+            report = Send("alice", "GET", target).Json();
+            std::int64_t count = 0;
+            for (const json& row : report["rows"])
+                count += row["count"].get<std::int64_t>();
+            return count == sales;
+        },
+        60s))
+        << report.dump() << Logs();
+    ASSERT_EQ(report["rows"].size(), wanted.size()) << report.dump();
+    for (const json& row : report["rows"]) {
+        const auto found = wanted.find({row["station"], row["grade"]});
+        ASSERT_NE(found, wanted.end()) << row.dump();
+        EXPECT_NEAR(row["volume"].get<double>(), found->second.volume, 1e-9) << row.dump();
+        EXPECT_NEAR(row["amount"].get<double>(), found->second.amount, 1e-9) << row.dump();
+        EXPECT_EQ(row["count"], found->second.count) << row.dump();
+    }
+}
+
 }  // namespace
 }  // namespace fuel::hq::test
