@@ -2,7 +2,10 @@
 // with what it is and where.
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
 #include "forecourt/ConfigReader.h"
+#include "hq/Bounds.h"
 #include "hq/Config.h"
 #include "hq/Options.h"
 #include "testing/TestFiles.h"
@@ -120,6 +123,17 @@ TEST(HqConfigTest, Files) {
                 << c.what << ": " << e.what();
         }
     }
+}
+
+TEST(HqConfigTest, TheExampleFileLoads) {
+    const HqConfig config =
+        LoadHqConfig(std::filesystem::path(FUEL_SOURCE_DIR) / "examples/hq/hq.ini");
+    EXPECT_EQ(config.share, "hq");
+    EXPECT_EQ(config.identity, "hq");
+    // Bounds that the example station's prices (45.67 and 48.17) are within.
+    const Limits limits = config.bounds.For("95");
+    EXPECT_EQ(limits, (Limits{35.00, 65.00, 3.00}));
+    EXPECT_EQ(config.bounds.For("92").largestChange, 3.00);
 }
 
 TEST(HqConfigTest, WhatAWorkerNeedsOfTheBroker) {
