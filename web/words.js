@@ -4,11 +4,67 @@
 
 export const Languages = ['en', 'ru'];
 
-// A console's words: {language: {key: text with {placeholders}}}, English the fallback.
-// The methods are bound, so that a console can hand them out as plain functions.
+// The words every console has: signing in and out, the language, the connection, a fuel
+// point's states. A console's own texts come over them where it says more.
+const sharedTexts = {
+    en: {
+        'signIn.prompt': 'Enter the token you were given for this console.',
+        'signIn.token': 'Token',
+        'signIn.submit': 'Sign in',
+        'signIn.empty': 'Enter a token.',
+        'signIn.unknown': 'This token is unknown or revoked.',
+        'signIn.failed': 'The server did not answer: {message}',
+        'signIn.revoked': 'Signed out: the server no longer accepts this token.',
+        'signOut': 'Sign out',
+        'language': 'Language',
+        'conn.connecting': 'Connecting…',
+        'conn.live': 'Live',
+        'conn.reconnecting': 'Reconnecting… (attempt {attempt})',
+        'conn.stopped': 'Disconnected',
+        'state.CLOSED': 'Closed',
+        'state.IDLE': 'Idle',
+        'state.CALLING': 'Nozzle lifted',
+        'state.AUTHORISED': 'Authorised',
+        'state.FUELLING': 'Fuelling',
+        'state.OFFLINE': 'Offline',
+        'state.ERROR': 'Error',
+        'tile.pump': 'Pump {id}',
+        'action.dismiss': 'Dismiss',
+        'error.forbidden': 'Your role may not do this.',
+    },
+    ru: {
+        'signIn.prompt': 'Введите токен, выданный вам для этой консоли.',
+        'signIn.token': 'Токен',
+        'signIn.submit': 'Войти',
+        'signIn.empty': 'Введите токен.',
+        'signIn.unknown': 'Токен неизвестен или отозван.',
+        'signIn.failed': 'Сервер не ответил: {message}',
+        'signIn.revoked': 'Выход: сервер больше не принимает этот токен.',
+        'signOut': 'Выйти',
+        'language': 'Язык',
+        'conn.connecting': 'Подключение…',
+        'conn.live': 'На связи',
+        'conn.reconnecting': 'Восстановление связи… (попытка {attempt})',
+        'conn.stopped': 'Отключено',
+        'state.CLOSED': 'Закрыта',
+        'state.IDLE': 'Свободна',
+        'state.CALLING': 'Пистолет снят',
+        'state.AUTHORISED': 'Разрешена',
+        'state.FUELLING': 'Налив',
+        'state.OFFLINE': 'Нет связи',
+        'state.ERROR': 'Ошибка',
+        'tile.pump': 'ТРК {id}',
+        'action.dismiss': 'Закрыть',
+        'error.forbidden': 'Вашей роли это не разрешено.',
+    },
+};
+
+// A console's words: {language: {key: text with {placeholders}}} over the shared ones,
+// English the fallback. The methods are bound, so that a console can hand them out as plain
+// functions.
 export class Words {
     constructor(texts) {
-        this.texts = texts;
+        this.texts = Object.fromEntries(Languages.map((language) => [language, { ...sharedTexts[language], ...texts[language] }]));
         for (const name of ['textKeys', 'chooseLanguage', 'has', 'translator', 'describeError']) this[name] = this[name].bind(this);
     }
 
