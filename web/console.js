@@ -7,7 +7,7 @@ import { Actions } from './actions.js';
 import { AlarmList } from './alarms.js';
 import { Dialogs } from './dialogs.js';
 import { $ } from './dom.js';
-import { Status } from './events.js';
+import { Status, renderConnection } from './events.js';
 import { chooseLanguage, has, translator } from './i18n.js';
 import { Lines } from './lines.js';
 import { Loading } from './loading.js';
@@ -113,18 +113,7 @@ class Console {
     }
 
     renderStatus() {
-        const pill = $('connection');
-        const status = this.status?.status;
-        if (!this.session || !status) {
-            pill.hidden = true;
-            return;
-        }
-        pill.hidden = false;
-        pill.dataset.status = status;
-        pill.textContent = this.t(`conn.${status}`, { attempt: this.status.attempt ?? 1 });
-        const down = status === Status.Reconnecting || status === Status.Stopped;
-        $('stale').hidden = !down;
-        document.body.classList.toggle('stale', down);
+        renderConnection(this.status, Boolean(this.session), this.t);
     }
 
     toast(kind, text, detail = '') {

@@ -3,6 +3,7 @@
 // daemon restarted, the network went away, the server dropped a client that fell behind),
 // sending Last-Event-ID so that the journal replays exactly what was missed.
 
+import { $ } from './dom.js';
 import { Retry, doublingDelay } from './retry.js';
 import { SseParser } from './sse.js';
 
@@ -12,6 +13,23 @@ export const Status = Object.freeze({
     Reconnecting: 'reconnecting',
     Stopped: 'stopped',
 });
+
+// A page's word on its stream: the pill #connection (hidden while signed out or before any
+// status), and #stale with body.stale while the stream is down, so that what the page
+// shows is marked as perhaps out of date. status: {status, attempt} or null; t: the words.
+export function renderConnection(status, signedIn, t) {
+    const pill = $('connection');
+    if (!signedIn || !status?.status) {
+        pill.hidden = true;
+        return;
+    }
+    pill.hidden = false;
+    pill.dataset.status = status.status;
+    pill.textContent = t(`conn.${status.status}`, { attempt: status.attempt ?? 1 });
+    const down = status.status === Status.Reconnecting || status.status === Status.Stopped;
+    $('stale').hidden = !down;
+    document.body.classList.toggle('stale', down);
+}
 
 const kDefaultRetryMs = 2000;
 

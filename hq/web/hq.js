@@ -8,7 +8,7 @@ import { AlarmsView } from './alarms.js';
 import { CampaignView, CampaignsView } from './campaigns.js';
 import { Chain } from './chain.js';
 import { $, el } from './dom.js';
-import { EventStream, Status } from './events.js';
+import { EventStream, Status, renderConnection } from './events.js';
 import { ReportsView } from './reports.js';
 import { Retry, Stopped, linearDelay } from './retry.js';
 import { StationView } from './station.js';
@@ -179,18 +179,7 @@ class HeadOffice {
     }
 
     renderStatus() {
-        const pill = $('connection');
-        const status = this.status?.status;
-        if (!this.session || !status) {
-            pill.hidden = true;
-            return;
-        }
-        pill.hidden = false;
-        pill.dataset.status = status;
-        pill.textContent = this.t(`conn.${status}`, { attempt: this.status.attempt ?? 1 });
-        const down = status === Status.Reconnecting || status === Status.Stopped;
-        $('stale').hidden = !down;
-        document.body.classList.toggle('stale', down);
+        renderConnection(this.status, Boolean(this.session), this.t);
     }
 
     // A failed read: a withdrawn token signs out; anything else is said for a while.
