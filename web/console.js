@@ -8,7 +8,7 @@ import { AlarmList } from './alarms.js';
 import { Dialogs } from './dialogs.js';
 import { $ } from './dom.js';
 import { Status, renderConnection } from './events.js';
-import { chooseLanguage, has, translator } from './i18n.js';
+import { chooseLanguage, describeError, has, translator } from './i18n.js';
 import { Lines } from './lines.js';
 import { Loading } from './loading.js';
 import { Retry, linearDelay } from './retry.js';
@@ -33,7 +33,27 @@ class Console {
         this.dialogs = new Dialogs({ ctx: () => this.ctx(), send: (action, target, body) => this.actions.send(action, target, body) });
         this.lines = new Lines(this);
         this.loading = new Loading(this);
-        this.signIn = new SignIn(this);
+        this.signIn = new SignIn(this, {
+            tokenKey: 'fuel.token',
+            hidden: ['console', 'who', 'emergency', 'sign-out', 'connection'],
+            describeError,
+            session: () => ({ store: null, stream: null }),
+            // The alarms this tab kept were for whoever was signed in: the next one starts afresh.
+            showing: () => {
+                this.alarms.clear();
+                this.renderAlarms();
+            },
+            signedIn: async (session) => {
+                $('console').hidden = false;
+                $('emergency').hidden = !session.may.has('emergency-stop');
+                await this.loading.start(session);
+            },
+            signedOut: (session) => {
+                this.loading.stop(session);
+                this.dialogs.closeAll();
+                this.board.clear();
+            },
+        });
 
         $('language').value = this.lang;
         $('language').addEventListener('change', (event) => this.setLanguage(event.target.value));

@@ -1,18 +1,24 @@
-// Signing in with a client's token, and out. The token stays in this tab's session storage:
-// it goes with each request's Authorization header and never into a URL. The server says
-// who the token is and what it may do; the page offers only that.
+// Signing in with a client's token, and out, for either console. The token stays in this
+// tab's session storage: it goes with each request's Authorization header and never into a
+// URL. The server says who the token is and what it may do; the page offers only that.
 
 import { Api } from './api.js';
 import { $ } from './dom.js';
-import { describeError } from './i18n.js';
 import { Stopped } from './retry.js';
 
-const kTokenKey = 'fuel.token';
-
 export class SignIn {
-    // app: the console (console.js)
-    constructor(app) {
+    // app: the console (its t, lang, session and untilAnswered). page: what the console
+    // does around it:
+    //   tokenKey: the session storage's key for the token;
+    //   hidden: the ids hidden while signed out, the sign-in form shown instead;
+    //   describeError(lang, error): the console's words for a failure;
+    //   session(api): the session's own fields beside {token, api, who, may};
+    //   showing(): before the form shows;
+    //   signedIn(session): once the server said who the token is;
+    //   signedOut(session): the session's work to stop.
+    constructor(app, page) {
         this.app = app;
+        this.page = page;
         $('sign-in-form').addEventListener('submit', (event) => {
             event.preventDefault();
             this.signIn($('token').value.trim(), true);
@@ -22,17 +28,14 @@ export class SignIn {
 
     // With the tab's token (a reload), straight in.
     start() {
-        const token = sessionStorage.getItem(kTokenKey);
+        const token = sessionStorage.getItem(this.page.tokenKey);
         if (token) this.signIn(token, false);
         else this.show('');
     }
 
     show(message) {
-        // The alarms this tab kept were for whoever was signed in: the next one starts afresh.
-        this.app.alarms.clear();
-        this.app.renderAlarms();
-        $('console').hidden = true;
-        for (const id of ['who', 'emergency', 'sign-out', 'connection']) $(id).hidden = true;
+        this.page.showing?.();
+        for (const id of this.page.hidden) $(id).hidden = true;
         $('sign-in').hidden = false;
         $('sign-in-error').textContent = message;
         $('token').value = '';
@@ -47,31 +50,30 @@ export class SignIn {
             $('sign-in-error').textContent = app.t('signIn.empty');
             return;
         }
-        const session = { token, api: new Api({ token }), who: null, may: new Set(), store: null, stream: null };
+        const api = new Api({ token });
+        const session = { token, api, who: null, may: new Set(), ...this.page.session(api) };
         app.session = session;
         let who;
         try {
-            who = await app.untilAnswered(session, () => session.api.get('/api/v1/client'), (error) => error.status === 401 || typed);
+            who = await app.untilAnswered(session, () => api.get('/api/v1/client'), (error) => error.status === 401 || typed);
         } catch (error) {
             app.session = null;
             if (error.status === 401) {
-                sessionStorage.removeItem(kTokenKey);
+                sessionStorage.removeItem(this.page.tokenKey);
                 this.show(app.t(typed ? 'signIn.unknown' : 'signIn.revoked'));
             } else {
-                $('sign-in-error').textContent = app.t('signIn.failed', { message: describeError(app.lang, error).text });
+                $('sign-in-error').textContent = app.t('signIn.failed', { message: this.page.describeError(app.lang, error).text });
             }
             return;
         }
         if (who === Stopped) return;
         session.who = who;
-        sessionStorage.setItem(kTokenKey, token);
+        sessionStorage.setItem(this.page.tokenKey, token);
         session.may = new Set(who.permissions);
         $('sign-in').hidden = true;
-        $('console').hidden = false;
         $('sign-out').hidden = false;
-        $('emergency').hidden = !session.may.has('emergency-stop');
         this.showWho();
-        await app.loading.start(session);
+        await this.page.signedIn(session);
     }
 
     showWho() {
@@ -81,13 +83,10 @@ export class SignIn {
     }
 
     signOut(message) {
-        const app = this.app;
-        const session = app.session;
-        app.session = null;
-        if (session) app.loading.stop(session);
-        sessionStorage.removeItem(kTokenKey);
-        app.dialogs.closeAll();
-        app.board.clear();
+        const session = this.app.session;
+        this.app.session = null;
+        if (session) this.page.signedOut(session);
+        sessionStorage.removeItem(this.page.tokenKey);
         this.show(message);
     }
 }

@@ -3,14 +3,14 @@
 // what the views share (the session, the language, the connection's status) and routes
 // between them; each view has its own module.
 
-import { Api } from './api.js';
 import { AlarmsView } from './alarms.js';
 import { CampaignView, CampaignsView } from './campaigns.js';
 import { Chain } from './chain.js';
 import { $, el } from './dom.js';
 import { EventStream, Status, renderConnection } from './events.js';
 import { ReportsView } from './reports.js';
-import { Retry, Stopped, linearDelay } from './retry.js';
+import { Retry, linearDelay } from './retry.js';
+import { SignIn } from './signin.js';
 import { StationView } from './station.js';
 import { StationsView } from './stations.js';
 import { chooseLanguage, describeError, translator } from './texts.js';
@@ -43,71 +43,30 @@ class HeadOffice {
         };
         $('language').value = this.lang;
         $('language').addEventListener('change', (event) => this.setLanguage(event.target.value));
-        $('sign-in-form').addEventListener('submit', (event) => {
-            event.preventDefault();
-            this.signIn($('token').value.trim(), true);
-        });
-        $('sign-out').addEventListener('click', () => this.signOut(''));
         window.addEventListener('hashchange', () => this.route());
         window.addEventListener('online', () => this.session?.stream?.retryNow());
+        this.signIn = new SignIn(this, {
+            tokenKey: kTokenKey,
+            hidden: ['nav', 'who', 'sign-out', 'connection', 'stale'],
+            describeError,
+            session: (api) => ({ chain: new Chain(api), stream: null }),
+            showing: () => {
+                for (const view of document.querySelectorAll('.view')) view.hidden = true;
+            },
+            signedIn: (session) => {
+                $('nav').hidden = false;
+                document.body.dataset.role = session.who.role;
+                this.follow(session);
+                this.route();
+            },
+            signedOut: (session) => {
+                session.stream?.stop();
+                this.current?.hide();
+                this.current = null;
+            },
+        });
         this.applyTexts();
-        const token = sessionStorage.getItem(kTokenKey);
-        if (token) this.signIn(token, false);
-        else this.showSignIn('');
-    }
-
-    showSignIn(message) {
-        for (const id of ['nav', 'who', 'sign-out', 'connection', 'stale']) $(id).hidden = true;
-        for (const view of document.querySelectorAll('.view')) view.hidden = true;
-        $('sign-in').hidden = false;
-        $('sign-in-error').textContent = message;
-        $('token').value = '';
-        $('token').focus();
-    }
-
-    // A typed token's failure is said on the form; with the tab's stored one (a reload) the
-    // page waits for the server to come back.
-    async signIn(token, typed) {
-        if (token === '') {
-            $('sign-in-error').textContent = this.t('signIn.empty');
-            return;
-        }
-        const api = new Api({ token });
-        const session = { token, api, who: null, may: new Set(), chain: new Chain(api), stream: null };
-        this.session = session;
-        let who;
-        try {
-            who = await this.untilAnswered(session, () => api.get('/api/v1/client'), (error) => error.status === 401 || typed);
-        } catch (error) {
-            this.session = null;
-            if (error.status === 401) {
-                sessionStorage.removeItem(kTokenKey);
-                this.showSignIn(this.t(typed ? 'signIn.unknown' : 'signIn.revoked'));
-            } else {
-                $('sign-in-error').textContent = this.t('signIn.failed', { message: describeError(this.lang, error).text });
-            }
-            return;
-        }
-        if (who === Stopped) return;
-        session.who = who;
-        session.may = new Set(who.permissions);
-        sessionStorage.setItem(kTokenKey, token);
-        $('sign-in').hidden = true;
-        for (const id of ['nav', 'sign-out']) $(id).hidden = false;
-        document.body.dataset.role = who.role;
-        this.showWho();
-        this.follow(session);
-        this.route();
-    }
-
-    signOut(message) {
-        const session = this.session;
-        this.session = null;
-        session?.stream?.stop();
-        this.current?.hide();
-        this.current = null;
-        sessionStorage.removeItem(kTokenKey);
-        this.showSignIn(message);
+        this.signIn.start();
     }
 
     // The change stream: from now on (the views read what is there when they open), and
@@ -128,7 +87,7 @@ class HeadOffice {
                 if (status === Status.Live && wasDown) this.route();
             },
             onReset: async () => null,
-            onUnauthorised: () => this.signOut(this.t('signIn.revoked')),
+            onUnauthorised: () => this.signIn.signOut(this.t('signIn.revoked')),
         });
         session.stream.start();
     }
@@ -164,13 +123,7 @@ class HeadOffice {
     applyTexts() {
         document.documentElement.lang = this.lang;
         for (const node of document.querySelectorAll('[data-text]')) node.textContent = this.t(node.dataset.text);
-        if (this.session?.who) this.showWho();
-    }
-
-    showWho() {
-        const who = this.session.who;
-        $('who').textContent = `${who.name} · ${this.t(`role.${who.role}`)}`;
-        $('who').hidden = false;
+        if (this.session?.who) this.signIn.showWho();
     }
 
     setStatus(status) {
@@ -185,7 +138,7 @@ class HeadOffice {
     // A failed read: a withdrawn token signs out; anything else is said for a while.
     fail(error) {
         if (error.status === 401) {
-            this.signOut(this.t('signIn.revoked'));
+            this.signIn.signOut(this.t('signIn.revoked'));
             return;
         }
         this.toast('error', describeError(this.lang, error).text);
