@@ -121,22 +121,15 @@ int Serve(const HqSettings& settings) {
 int RunDaemon(const std::vector<std::string>& words, std::ostream& out, std::ostream& err) {
     ::umask(077);
     return http::RunCommandLine<Invocation>(
-        "fuel-hq", words, err, ParseCommandLine,
+        "fuel-hq", FUEL_VERSION, words, out, err, ParseCommandLine, HelpText,
         [&](const Invocation& invocation) {
             switch (invocation.command) {
-                case Command::Help:
-                    out << HelpText();
-                    return 0;
-                case Command::Version:
-                    out << "fuel-hq " FUEL_VERSION "\n";
-                    return 0;
                 case Command::Run:
                     return Serve(invocation.settings);
                 default:
                     return RunTokenCommand(invocation, out, err);
             }
         },
-        [](const Invocation& invocation) { return invocation.command == Command::Run; },
         [](const std::string& what) { Log(Priority::Error, what); });
 }
 

@@ -144,14 +144,16 @@ std::string OptionsHelp(const std::vector<CommandLineOption<Invocation>>& option
 }
 
 // A daemon's command line, from its words to its exit status: a mistake in it is told with
-// where the help is (2); a failure is logged when the daemon was serving (`serving`), told on
-// `err` when it ran a command (1).
+// where the help is (2); --help and --version are answered here (the invocation's command
+// Help and Version) and every other command is `run`'s. A failure is logged when the daemon
+// was serving (command Run), told on `err` when it ran a command (1).
 template <class Invocation>
-int RunCommandLine(std::string_view program, const std::vector<std::string>& words,
-                   std::ostream& err, Invocation (*parse)(const std::vector<std::string>&),
+int RunCommandLine(std::string_view program, std::string_view version,
+                   const std::vector<std::string>& words, std::ostream& out, std::ostream& err,
+                   Invocation (*parse)(const std::vector<std::string>&), std::string (*help)(),
                    const std::function<int(const Invocation&)>& run,
-                   bool (*serving)(const Invocation&),
                    const std::function<void(const std::string&)>& logError) {
+    using Command = decltype(Invocation{}.command);
     Invocation invocation;
     try {
         invocation = parse(words);
@@ -160,9 +162,18 @@ int RunCommandLine(std::string_view program, const std::vector<std::string>& wor
         return 2;
     }
     try {
-        return run(invocation);
+        switch (invocation.command) {
+            case Command::Help:
+                out << help();
+                return 0;
+            case Command::Version:
+                out << program << ' ' << version << '\n';
+                return 0;
+            default:
+                return run(invocation);
+        }
     } catch (const std::exception& e) {
-        if (serving(invocation))
+        if (invocation.command == Command::Run)
             logError(e.what());
         else
             err << program << ": " << e.what() << '\n';

@@ -282,15 +282,9 @@ int RunDaemon(const std::vector<std::string>& words, std::ostream& out, std::ost
     // Whatever it makes (the journal, its -wal and -shm), for its own user only.
     ::umask(077);
     return http::RunCommandLine<Invocation>(
-        "fuel-forecourtd", words, err, ParseCommandLine,
+        "fuel-forecourtd", FUEL_VERSION, words, out, err, ParseCommandLine, HelpText,
         [&](const Invocation& invocation) {
             switch (invocation.command) {
-                case Command::Help:
-                    out << HelpText();
-                    return 0;
-                case Command::Version:
-                    out << "fuel-forecourtd " FUEL_VERSION "\n";
-                    return 0;
                 case Command::Run:
                     return Serve(invocation.settings);
                 case Command::Backup:
@@ -301,7 +295,6 @@ int RunDaemon(const std::vector<std::string>& words, std::ostream& out, std::ost
                     return TokenCommand(invocation, out, err);
             }
         },
-        [](const Invocation& invocation) { return invocation.command == Command::Run; },
         [](const std::string& what) { Log(Priority::Error, what); });
 }
 
